@@ -1,0 +1,148 @@
+// Reader throughput, next to memcpy of the same bytes as the ceiling.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "formats/pmx_model.h"
+#include "formats/vmd_motion.h"
+#include "platform/file_read.h"
+#include "tests/support/content_writers.h"
+
+namespace {
+
+const std::vector<std::uint8_t>& GeneBytes() {
+    static const std::vector<std::uint8_t> bytes = [] {
+        std::vector<std::uint8_t> b;
+        ReadWholeFile(std::filesystem::path(QV_CONTENT_DIR) / "gene" / "Gene_light.pmx", b);
+        return b;
+    }();
+    return bytes;
+}
+
+// About 100 MB: a dense mesh as real models have, BDEF2 and BDEF4 skinning,
+// three indices per triangle, a few hundred bones and vertex morphs.
+const std::vector<std::uint8_t>& LargeModelBytes() {
+    static const std::vector<std::uint8_t> bytes = [] {
+        PmxModel m = SamplePmxModel();
+        m.additionalUvCount = 0;
+        m.vertexIndexSize = 4;
+        m.boneIndexSize = 2;
+        const std::uint32_t vertexCount = 1'400'000;
+        m.vertices.resize(vertexCount);
+        for (std::uint32_t i = 0; i < vertexCount; ++i) {
+            PmxVertex& v = m.vertices[i];
+            v.position = {float(i % 1000), float(i / 1000), 0.5f};
+            v.normal = {0, 0, 1};
+            v.uv = {0.001f * (i % 1000), 0.001f * (i / 1000)};
+            v.weight.deformType = i % 4 == 0 ? kPmxDeformBdef4 : kPmxDeformBdef2;
+            v.weight.boneIndex = {int(i % 200), int((i + 1) % 200), 2, 3};
+            v.weight.weight = {0.5f, 0.5f, 0, 0};
+            v.edgeScale = 1;
+        }
+        m.indices.resize(3 * 2'700'000);
+        for (std::size_t i = 0; i < m.indices.size(); ++i)
+            m.indices[i] = (i * 7919) % vertexCount;
+        m.bones.resize(300, m.bones[1]);
+        for (PmxBone& b : m.bones)
+            b.tailIndex = 0, b.appendParentIndex = 0;
+        for (int k = 0; k < 100; ++k) {
+            PmxMorph morph;
+            morph.name = u"morph";
+            morph.type = kPmxMorphVertex;
+            morph.vertexOffsets.resize(2000, {7, {0.1f, 0.2f, 0.3f}});
+            m.morphs.push_back(morph);
+        }
+        return EncodePmx(m);
+    }();
+    return bytes;
+}
+
+void ParsePmx(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
+    for (auto _ : state) {
+        PmxModel model;
+        benchmark::DoNotOptimize(ParsePmxModel(model, bytes));
+        benchmark::DoNotOptimize(model.vertices.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+    state.counters["MB"] = double(bytes.size()) / 1e6;
+}
+
+// The same parse into a model whose lists keep their memory from the last
+// round: what is left once the system has handed out the pages.
+void ParsePmxWarm(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
+    PmxModel model;
+    ParsePmxModel(model, bytes);
+    for (auto _ : state) {
+        model.vertices.clear(), model.indices.clear(), model.textures.clear();
+        model.materials.clear(), model.bones.clear(), model.morphs.clear();
+        model.displayFrames.clear(), model.rigidBodies.clear(), model.joints.clear();
+        benchmark::DoNotOptimize(ParsePmxModel(model, bytes));
+        benchmark::DoNotOptimize(model.vertices.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void Memcpy(benchmark::State& state, const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::uint8_t> copy(bytes.size());
+    for (auto _ : state) {
+        std::memcpy(copy.data(), bytes.data(), bytes.size());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void BM_PmxParseGene(benchmark::State& state) {
+    if (GeneBytes().empty()) {
+        state.SkipWithError("Gene_light.pmx not found in the content folder");
+        return;
+    }
+    ParsePmx(state, GeneBytes());
+}
+void BM_MemcpyGene(benchmark::State& state) {
+    Memcpy(state, GeneBytes());
+}
+void BM_PmxParseLarge(benchmark::State& state) {
+    ParsePmx(state, LargeModelBytes());
+}
+void BM_PmxParseLargeWarm(benchmark::State& state) {
+    ParsePmxWarm(state, LargeModelBytes());
+}
+void BM_MemcpyLarge(benchmark::State& state) {
+    Memcpy(state, LargeModelBytes());
+}
+
+const std::vector<std::uint8_t>& MillionKeyMotion() {
+    static const std::vector<std::uint8_t> bytes = [] {
+        VmdFile f;
+        f.bones.reserve(1'000'000);
+        // A dance keys a couple of hundred bones; files store keys by bone.
+        for (int bone = 0; bone < 200; ++bone) {
+            const std::string name = "bone" + std::to_string(bone);
+            for (int k = 0; k < 5000; ++k)
+                f.bones.emplace_back(name, k * 2);
+        }
+        return EncodeVmd(f);
+    }();
+    return bytes;
+}
+
+void BM_VmdParseMillionBoneKeys(benchmark::State& state) {
+    const auto& bytes = MillionKeyMotion();
+    for (auto _ : state) {
+        VmdMotion motion;
+        benchmark::DoNotOptimize(ParseVmdMotion(motion, bytes));
+    }
+    state.SetItemsProcessed(state.iterations() * 1'000'000);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+}  // namespace
+
+BENCHMARK(BM_MemcpyGene);
+BENCHMARK(BM_PmxParseGene);
+BENCHMARK(BM_MemcpyLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PmxParseLarge)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PmxParseLargeWarm)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VmdParseMillionBoneKeys)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,417 @@
+#include <algorithm>
+#include <cstring>
+
+#include "formats/byte_reader.h"
+#include "formats/pmx_model.h"
+#include "formats/record_limits.h"
+#include "formats/text_decode.h"
+#include "platform/file_read.h"
+#include "platform/memory_advice.h"
+#include "platform/path_parts.h"
+
+namespace {
+
+constexpr std::uint8_t kPmxSignature[4] = {'P', 'M', 'X', ' '};
+
+// Index widths other than 1, 2 and 4 read as nothing; keep that in the sizes
+// so the record limits stay honest.
+std::uint32_t IndexBytes(std::uint32_t width) {
+    return (width == 1 || width == 2 || width == 4) ? width : 0;
+}
+
+class PmxParser {
+public:
+    PmxParser(PmxModel& model, std::span<const std::uint8_t> bytes) : m_(model), r_(bytes) {}
+
+    HRESULT Parse() {
+        std::uint8_t signature[4];
+        if (!r_.Read(signature, 4) || std::memcmp(signature, kPmxSignature, 4) != 0) {
+            return E_FAIL;
+        }
+        m_.signature = u"PMX ";
+        m_.version = r_.ReadF32();
+        r_.ReadU8();  // global count: the eight globals below are read whatever it says
+        m_.textEncoding = r_.ReadU8();
+        m_.additionalUvCount = r_.ReadU8();
+        m_.vertexIndexSize = r_.ReadU8();
+        m_.textureIndexSize = r_.ReadU8();
+        m_.materialIndexSize = r_.ReadU8();
+        m_.boneIndexSize = r_.ReadU8();
+        m_.morphIndexSize = r_.ReadU8();
+        m_.rigidBodyIndexSize = r_.ReadU8();
+        // These would make every later field come from the wrong place.
+        if (m_.textEncoding > 1 || m_.additionalUvCount > 4) {
+            return E_FAIL;
+        }
+        vw_ = m_.vertexIndexSize;
+        tw_ = m_.textureIndexSize;
+        mw_ = m_.materialIndexSize;
+        bw_ = m_.boneIndexSize;
+        morphW_ = m_.morphIndexSize;
+        rw_ = m_.rigidBodyIndexSize;
+
+        m_.name = ReadText();
+        m_.nameEnglish = ReadText();
+        m_.comment = ReadText();
+        m_.commentEnglish = ReadText();
+
+        ReadVertices();
+        ReadFaces();
+        ReadTextures();
+        ReadMaterials();
+        ReadBones();
+        if (!ReadMorphs()) {
+            return E_FAIL;
+        }
+        ReadDisplayFrames();
+        ReadRigidBodies();
+        ReadJoints();
+        return S_OK;
+    }
+
+private:
+    std::u16string ReadText() {
+        const std::uint32_t length = r_.ReadU32();
+        if (length == 0) {
+            return {};
+        }
+        std::span<const std::uint8_t> bytes = r_.Take(length);
+        if (bytes.empty()) {
+            return {};
+        }
+        return m_.textEncoding == 0 ? DecodeUtf16Le(bytes) : DecodeUtf8(bytes);
+    }
+
+    Float3 ReadFloat3() { return r_.Read<Float3>(); }
+    Float4 ReadFloat4() { return r_.Read<Float4>(); }
+    // RGB from the file with an opaque fourth component.
+    Float4 ReadColor3() {
+        Float3 c = ReadFloat3();
+        return {c.x, c.y, c.z, 1.0f};
+    }
+
+    template <typename T, typename ReadOne>
+    void ReadSection(std::vector<T>& out, std::uint32_t minRecordSize, ReadOne readOne) {
+        const std::uint32_t count = r_.ReadU32();
+        out.reserve(RecordCapacity(r_, count, minRecordSize));
+        PreferHugePages(out.data(), out.capacity() * sizeof(T));
+        std::uint32_t i = 0;
+        for (; i < count && HasRoomFor(r_, minRecordSize); ++i) {
+            readOne(out.emplace_back());
+        }
+        EndSection(r_, i, count);
+    }
+
+    void ReadVertices() {
+        const std::uint32_t extraUv = m_.additionalUvCount;
+        const std::uint32_t minSize = 32 + 16 * extraUv + 1 + 4;
+        ReadSection(m_.vertices, minSize, [&](PmxVertex& v) {
+            v.position = ReadFloat3();
+            v.normal = ReadFloat3();
+            v.uv = r_.Read<Float2>();
+            for (std::uint32_t k = 0; k < extraUv; ++k) {
+                v.additionalUv[k] = ReadFloat4();
+            }
+            PmxBoneWeight& w = v.weight;
+            w.deformType = r_.ReadU8();
+            switch (w.deformType) {
+                case kPmxDeformBdef1:
+                    w.boneIndex[0] = r_.ReadIndex(bw_);
+                    w.weight[0] = 1.0f;
+                    break;
+                case kPmxDeformBdef2:
+                case kPmxDeformSdef:
+                    w.boneIndex[0] = r_.ReadIndex(bw_);
+                    w.boneIndex[1] = r_.ReadIndex(bw_);
+                    w.weight[0] = r_.ReadF32();
+                    w.weight[1] = 1.0f - w.weight[0];
+                    if (w.deformType == kPmxDeformSdef) {
+                        w.sdefC = ReadFloat3();
+                        w.sdefR0 = ReadFloat3();
+                        w.sdefR1 = ReadFloat3();
+                    }
+                    break;
+                case kPmxDeformBdef4:
+                case kPmxDeformQdef:
+                    for (int k = 0; k < 4; ++k) {
+                        w.boneIndex[k] = r_.ReadIndex(bw_);
+                    }
+                    for (int k = 0; k < 4; ++k) {
+                        w.weight[k] = r_.ReadF32();
+                    }
+                    break;
+                default:
+                    break;
+            }
+            v.edgeScale = r_.ReadF32();
+        });
+    }
+
+    template <typename T>
+    void ReadFaceIndices(std::uint32_t count, T none) {
+        const std::uint32_t n = RecordCapacity(r_, count, sizeof(T));
+        std::span<const std::uint8_t> bytes = r_.Take(n * static_cast<std::uint32_t>(sizeof(T)));
+        EndSection(r_, n, count);
+        const std::size_t base = m_.indices.size();
+        m_.indices.reserve(base + n);
+        PreferHugePages(m_.indices.data() + base, n * sizeof(std::uint32_t));
+        m_.indices.resize(base + n);
+        std::uint32_t* out = m_.indices.data() + base;
+        for (std::uint32_t i = 0; i < n; ++i) {
+            T value;
+            std::memcpy(&value, bytes.data() + i * sizeof(T), sizeof(T));
+            out[i] = value == none ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
+        }
+    }
+
+    void ReadFaces() {
+        const std::uint32_t count = r_.ReadU32();
+        switch (vw_) {
+            case 1:
+                ReadFaceIndices<std::uint8_t>(count, 0xFF);
+                break;
+            case 2:
+                ReadFaceIndices<std::uint16_t>(count, 0xFFFF);
+                break;
+            case 4:
+                // Four-byte indices are taken unchanged, -1 included.
+                ReadFaceIndices<std::uint32_t>(count, 0xFFFFFFFFu);
+                break;
+            default:
+                break;  // a width that reads nothing yields no faces
+        }
+    }
+
+    void ReadTextures() {
+        ReadSection(m_.textures, 4, [&](std::u16string& t) { t = ReadText(); });
+    }
+
+    void ReadMaterials() {
+        const std::uint32_t t = IndexBytes(tw_);
+        const std::uint32_t minSize = 83 + 2 * t + std::min<std::uint32_t>(1, t);
+        ReadSection(m_.materials, minSize, [&](PmxMaterial& mat) {
+            mat.name = ReadText();
+            mat.nameEnglish = ReadText();
+            mat.diffuse = ReadFloat4();
+            mat.specular = ReadColor3();
+            mat.specularPower = r_.ReadF32();
+            mat.ambient = ReadColor3();
+            mat.drawFlags = r_.ReadU8();
+            mat.edgeColor = ReadFloat4();
+            mat.edgeSize = r_.ReadF32();
+            mat.textureIndex = r_.ReadIndex(tw_);
+            mat.sphereTextureIndex = r_.ReadIndex(tw_);
+            mat.sphereMode = r_.ReadU8();
+            mat.sharedToon = r_.ReadU8();
+            // A shared toon number is always one byte, whatever the texture width.
+            mat.toonIndex = mat.sharedToon != 0 ? r_.ReadIndex(1) : r_.ReadIndex(tw_);
+            mat.memo = ReadText();
+            mat.indexCount = r_.ReadU32();
+        });
+    }
+
+    void ReadBones() {
+        const std::uint32_t b = IndexBytes(bw_);
+        const std::uint32_t minSize = 26 + b + std::min<std::uint32_t>(b, 12);
+        ReadSection(m_.bones, minSize, [&](PmxBone& bone) {
+            bone.name = ReadText();
+            bone.nameEnglish = ReadText();
+            bone.position = ReadFloat3();
+            bone.parentIndex = r_.ReadIndex(bw_);
+            bone.deformLayer = r_.ReadI32();
+            bone.flags = r_.ReadU16();
+            if (bone.flags & kPmxBoneTailIsBone) {
+                bone.tailIndex = r_.ReadIndex(bw_);
+            } else {
+                bone.tailOffset = ReadFloat3();
+            }
+            if (bone.flags & (kPmxBoneAppendRotation | kPmxBoneAppendTranslation)) {
+                bone.appendParentIndex = r_.ReadIndex(bw_);
+                bone.appendRatio = r_.ReadF32();
+            }
+            if (bone.flags & kPmxBoneFixedAxis) {
+                bone.fixedAxis = ReadFloat3();
+            }
+            if (bone.flags & kPmxBoneLocalAxes) {
+                bone.localAxisX = ReadFloat3();
+                bone.localAxisZ = ReadFloat3();
+            }
+            if (bone.flags & kPmxBoneExternalParent) {
+                bone.externalParentKey = r_.ReadI32();
+            }
+            if (bone.flags & kPmxBoneIk) {
+                bone.ikTargetIndex = r_.ReadIndex(bw_);
+                bone.ikLoopCount = r_.ReadU32();
+                bone.ikLimitAngle = r_.ReadF32();
+                ReadSection(bone.ikLinks, b + 1, [&](PmxIkLink& link) {
+                    link.boneIndex = r_.ReadIndex(bw_);
+                    link.hasLimit = r_.ReadU8();
+                    if (link.hasLimit == 1) {
+                        link.lowerLimit = ReadFloat3();
+                        link.upperLimit = ReadFloat3();
+                    }
+                });
+            }
+        });
+    }
+
+    bool ReadMorphs() {
+        const std::uint32_t v = IndexBytes(vw_);
+        const std::uint32_t minSize = 14;
+        const std::uint32_t count = r_.ReadU32();
+        m_.morphs.reserve(RecordCapacity(r_, count, minSize));
+        std::uint32_t i = 0;
+        for (; i < count && HasRoomFor(r_, minSize); ++i) {
+            PmxMorph& morph = m_.morphs.emplace_back();
+            morph.name = ReadText();
+            morph.nameEnglish = ReadText();
+            morph.panel = r_.ReadU8();
+            morph.type = r_.ReadU8();
+            switch (morph.type) {
+                case kPmxMorphGroup:
+                case kPmxMorphFlip:
+                    ReadSection(morph.groupOffsets, IndexBytes(morphW_) + 4,
+                                [&](PmxGroupMorphOffset& o) {
+                                    o.morphIndex = r_.ReadIndex(morphW_);
+                                    o.weight = r_.ReadF32();
+                                });
+                    break;
+                case kPmxMorphVertex:
+                    ReadSection(morph.vertexOffsets, v + 12, [&](PmxVertexMorphOffset& o) {
+                        o.vertexIndex = r_.ReadIndex(vw_);
+                        o.offset = ReadFloat3();
+                    });
+                    break;
+                case kPmxMorphBone:
+                    ReadSection(morph.boneOffsets, IndexBytes(bw_) + 28,
+                                [&](PmxBoneMorphOffset& o) {
+                                    o.boneIndex = r_.ReadIndex(bw_);
+                                    o.translation = ReadFloat3();
+                                    o.rotation = ReadFloat4();
+                                });
+                    break;
+                case kPmxMorphUv:
+                case kPmxMorphAdditionalUv1:
+                case kPmxMorphAdditionalUv2:
+                case kPmxMorphAdditionalUv3:
+                case kPmxMorphAdditionalUv4:
+                    ReadSection(morph.uvOffsets, v + 16, [&](PmxUvMorphOffset& o) {
+                        o.vertexIndex = r_.ReadIndex(vw_);
+                        o.offset = ReadFloat4();
+                    });
+                    break;
+                case kPmxMorphMaterial:
+                    ReadSection(morph.materialOffsets, IndexBytes(mw_) + 113,
+                                [&](PmxMaterialMorphOffset& o) {
+                                    o.materialIndex = r_.ReadIndex(mw_);
+                                    o.operation = r_.ReadU8();
+                                    o.diffuse = ReadFloat4();
+                                    o.specular = ReadColor3();
+                                    o.specularPower = r_.ReadF32();
+                                    o.ambient = ReadColor3();
+                                    o.edgeColor = ReadFloat4();
+                                    o.edgeSize = r_.ReadF32();
+                                    o.textureTint = ReadFloat4();
+                                    o.sphereTint = ReadFloat4();
+                                    o.toonTint = ReadFloat4();
+                                });
+                    break;
+                case kPmxMorphImpulse:
+                    ReadSection(morph.impulseOffsets, IndexBytes(rw_) + 25,
+                                [&](PmxImpulseMorphOffset& o) {
+                                    o.rigidBodyIndex = r_.ReadIndex(rw_);
+                                    o.local = r_.ReadU8();
+                                    o.velocity = ReadFloat3();
+                                    o.torque = ReadFloat3();
+                                });
+                    break;
+                default:
+                    // Offsets of an unknown type have no known size, so every
+                    // later record would be read from the wrong place.
+                    return false;
+            }
+        }
+        EndSection(r_, i, count);
+        return true;
+    }
+
+    void ReadDisplayFrames() {
+        const std::uint32_t elementMin = 1 + std::min(IndexBytes(bw_), IndexBytes(morphW_));
+        ReadSection(m_.displayFrames, 13, [&](PmxDisplayFrame& frame) {
+            frame.name = ReadText();
+            frame.nameEnglish = ReadText();
+            frame.special = r_.ReadU8();
+            ReadSection(frame.elements, elementMin, [&](PmxDisplayFrameElement& e) {
+                e.kind = r_.ReadU8();
+                e.index = r_.ReadIndex(e.kind == 0 ? bw_ : morphW_);
+            });
+        });
+    }
+
+    void ReadRigidBodies() {
+        ReadSection(m_.rigidBodies, 69 + IndexBytes(bw_), [&](PmxRigidBody& body) {
+            body.name = ReadText();
+            body.nameEnglish = ReadText();
+            body.boneIndex = r_.ReadIndex(bw_);
+            body.group = r_.ReadU8();
+            body.noCollisionMask = r_.ReadU16();
+            body.shape = r_.ReadU8();
+            body.size = ReadFloat3();
+            body.position = ReadFloat3();
+            body.rotation = ReadFloat3();
+            body.mass = r_.ReadF32();
+            body.linearDamping = r_.ReadF32();
+            body.angularDamping = r_.ReadF32();
+            body.restitution = r_.ReadF32();
+            body.friction = r_.ReadF32();
+            body.physicsMode = r_.ReadU8();
+        });
+    }
+
+    void ReadJoints() {
+        ReadSection(m_.joints, 9, [&](PmxJoint& joint) {
+            joint.name = ReadText();
+            joint.nameEnglish = ReadText();
+            joint.type = r_.ReadU8();
+            // PMX 2.1 gives every joint type (0 spring 6-DOF up to 5 hinge) the
+            // same parameter layout.
+            if (joint.type > 5) {
+                return;
+            }
+            joint.rigidBodyA = r_.ReadIndex(rw_);
+            joint.rigidBodyB = r_.ReadIndex(rw_);
+            joint.position = ReadFloat3();
+            joint.rotation = ReadFloat3();
+            joint.translationLower = ReadFloat3();
+            joint.translationUpper = ReadFloat3();
+            joint.rotationLower = ReadFloat3();
+            joint.rotationUpper = ReadFloat3();
+            joint.springTranslation = ReadFloat3();
+            joint.springRotation = ReadFloat3();
+        });
+    }
+
+    PmxModel& m_;
+    ByteReader r_;
+    std::uint32_t vw_ = 0, tw_ = 0, mw_ = 0, bw_ = 0, morphW_ = 0, rw_ = 0;
+};
+
+}  // namespace
+
+HRESULT ParsePmxModel(PmxModel& model, std::span<const std::uint8_t> bytes) {
+    return PmxParser(model, bytes).Parse();
+}
+
+HRESULT LoadPmxModel(PmxModel& model, const std::filesystem::path& path) {
+    if (path.empty()) {
+        return E_INVALIDARG;
+    }
+    model.filePath = path;
+    model.fileName = FileNameOf(path);
+    model.folder = FolderOf(path);
+    std::vector<std::uint8_t> bytes;
+    if (HRESULT hr = ReadWholeFile(path, bytes); Failed(hr)) {
+        return hr;
+    }
+    return ParsePmxModel(model, bytes);
+}

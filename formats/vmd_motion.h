@@ -1,0 +1,83 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "formats/vector_types.h"
+#include "platform/result_code.h"
+
+struct VmdBoneKey {
+    std::u16string boneName;
+    std::uint32_t frame = 0;
+    Float3 position;
+    Float4 rotation;  // quaternion x, y, z, w
+    std::array<std::uint8_t, 64> interpolation{};
+    friend bool operator==(const VmdBoneKey&, const VmdBoneKey&) = default;
+};
+
+struct VmdMorphKey {
+    std::u16string morphName;
+    std::uint32_t frame = 0;
+    float weight = 0.0f;
+    friend bool operator==(const VmdMorphKey&, const VmdMorphKey&) = default;
+};
+
+struct VmdCameraKey {
+    std::uint32_t frame = 0;
+    float distance = 0.0f;
+    Float3 position;
+    Float3 rotation;  // radians
+    std::array<std::uint8_t, 24> interpolation{};
+    std::uint32_t viewAngle = 0;  // degrees
+    std::uint8_t perspective = 0;
+    friend bool operator==(const VmdCameraKey&, const VmdCameraKey&) = default;
+};
+
+struct VmdLightKey {
+    std::uint32_t frame = 0;
+    Float4 color;  // w is always 1
+    Float3 direction;
+    friend bool operator==(const VmdLightKey&, const VmdLightKey&) = default;
+};
+
+struct VmdShadowKey {
+    std::uint32_t frame = 0;
+    std::uint8_t mode = 0;
+    float distance = 0.0f;
+    friend bool operator==(const VmdShadowKey&, const VmdShadowKey&) = default;
+};
+
+struct VmdMotion {
+    std::filesystem::path filePath;
+    std::filesystem::path fileName;
+    std::filesystem::path folder;  // ends with one '/'
+    std::u16string signature;
+    std::u16string modelName;
+    // Ordered by UTF-16 code units; keys of one name stay in file order.
+    std::map<std::u16string, std::vector<VmdBoneKey>> boneKeys;
+    std::map<std::u16string, std::vector<VmdMorphKey>> morphKeys;
+    std::vector<VmdCameraKey> cameraKeys;
+    std::vector<VmdLightKey> lightKeys;
+    std::vector<VmdShadowKey> shadowKeys;
+    friend bool operator==(const VmdMotion&, const VmdMotion&) = default;
+};
+
+// Size in bytes of one key of each section as stored in the file.
+inline constexpr std::uint32_t kVmdBoneKeySize = 111;
+inline constexpr std::uint32_t kVmdMorphKeySize = 23;
+inline constexpr std::uint32_t kVmdCameraKeySize = 61;
+inline constexpr std::uint32_t kVmdLightKeySize = 28;
+inline constexpr std::uint32_t kVmdShadowKeySize = 9;
+
+// Reads a VMD motion. S_OK for any readable non-empty file (the content never
+// fails the load); E_INVALIDARG for an empty path; E_FAIL for a file that
+// cannot be read or is empty.
+HRESULT LoadVmdMotion(VmdMotion& motion, const std::filesystem::path& path);
+
+// Parses a whole VMD file held in memory (path fields are left alone).
+HRESULT ParseVmdMotion(VmdMotion& motion, std::span<const std::uint8_t> bytes);

@@ -1,0 +1,194 @@
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "formats/byte_reader.h"
+#include "formats/record_limits.h"
+#include "formats/vmd_motion.h"
+#include "platform/code_page.h"
+#include "platform/file_read.h"
+#include "platform/memory_advice.h"
+#include "platform/path_parts.h"
+
+namespace {
+
+constexpr std::uint32_t kSignatureBytes = 30;
+constexpr std::uint32_t kModelNameBytes = 20;
+// Files of the first VMD version carry this signature and a 10-byte model name.
+constexpr std::uint32_t kOldModelNameBytes = 10;
+constexpr std::string_view kOldSignature = "Vocaloid Motion Data file";
+constexpr std::uint32_t kKeyNameBytes = 15;
+
+template <typename T>
+T Load(const std::uint8_t* p) {
+    T value;
+    std::memcpy(&value, p, sizeof(T));
+    return value;
+}
+
+// Keys of one name normally come in long runs, and a motion names a few hundred
+// bones at most, so names are decoded once and their map entry is remembered by
+// the raw bytes (up to the first NUL, as nothing after it reaches the name).
+template <typename Key>
+class NameIndex {
+public:
+    using Map = std::map<std::u16string, std::vector<Key>>;
+    struct Slot {
+        typename Map::iterator entry;
+        std::uint32_t keyCount = 0;
+    };
+    NameIndex(Map& map, Cp932Decoder& decoder) : map_(map), decoder_(decoder) {}
+
+    Slot& Find(const std::uint8_t* field) {
+        std::size_t length = 0;
+        while (length < kKeyNameBytes && field[length] != 0) {
+            ++length;
+        }
+        std::string_view raw(reinterpret_cast<const char*>(field), length);
+        if (last_ != nullptr && raw == lastRaw_) {
+            return *last_;
+        }
+        auto found = byRaw_.find(std::string(raw));
+        if (found == byRaw_.end()) {
+            std::u16string name = decoder_.Decode({field, length});
+            auto entry = map_.try_emplace(std::move(name)).first;
+            found = byRaw_.emplace(std::string(raw), Slot{entry}).first;
+        }
+        lastRaw_.assign(raw);
+        last_ = &found->second;  // node-based: stays valid while the index lives
+        return *last_;
+    }
+
+private:
+    Map& map_;
+    Cp932Decoder& decoder_;
+    std::unordered_map<std::string, Slot> byRaw_;
+    std::string lastRaw_;
+    Slot* last_ = nullptr;
+};
+
+class VmdParser {
+public:
+    VmdParser(VmdMotion& motion, std::span<const std::uint8_t> bytes) : m_(motion), r_(bytes) {}
+
+    void Parse() {
+        std::uint32_t modelNameBytes = kModelNameBytes;
+        if (std::span<const std::uint8_t> sig = r_.Take(kSignatureBytes); !sig.empty()) {
+            m_.signature = decoder_.Decode(sig);
+            std::string_view text(reinterpret_cast<const char*>(sig.data()), sig.size());
+            if (text.starts_with(kOldSignature)) {
+                modelNameBytes = kOldModelNameBytes;
+            }
+        }
+        if (std::span<const std::uint8_t> name = r_.Take(modelNameBytes); !name.empty()) {
+            m_.modelName = decoder_.Decode(name);
+        }
+        ReadBoneKeys();
+        ReadMorphKeys();
+        ReadFixedKeys(m_.cameraKeys, kVmdCameraKeySize, [](VmdCameraKey& k, const std::uint8_t* p) {
+            k.frame = Load<std::uint32_t>(p);
+            k.distance = Load<float>(p + 4);
+            k.position = Load<Float3>(p + 8);
+            k.rotation = Load<Float3>(p + 20);
+            std::memcpy(k.interpolation.data(), p + 32, 24);
+            k.viewAngle = Load<std::uint32_t>(p + 56);
+            k.perspective = p[60];
+        });
+        ReadFixedKeys(m_.lightKeys, kVmdLightKeySize, [](VmdLightKey& k, const std::uint8_t* p) {
+            k.frame = Load<std::uint32_t>(p);
+            Float3 rgb = Load<Float3>(p + 4);
+            k.color = {rgb.x, rgb.y, rgb.z, 1.0f};
+            k.direction = Load<Float3>(p + 16);
+        });
+        ReadFixedKeys(m_.shadowKeys, kVmdShadowKeySize, [](VmdShadowKey& k, const std::uint8_t* p) {
+            k.frame = Load<std::uint32_t>(p);
+            k.mode = p[4];
+            k.distance = Load<float>(p + 5);
+        });
+        // The visibility and IK-switch keys of newer files, and anything after,
+        // are not used by the player.
+    }
+
+private:
+    // Bone and morph keys go to one vector per name. Counting first lets every
+    // vector be allocated once at its final size: a dance has a million keys.
+    template <typename Key, typename Fill>
+    void ReadNamedKeys(std::map<std::u16string, std::vector<Key>>& map, std::uint32_t keySize,
+                       Fill fill) {
+        NameIndex<Key> names(map, decoder_);
+        const std::uint32_t count = r_.ReadU32();
+        const std::uint32_t n = RecordCapacity(r_, count, keySize);
+        std::span<const std::uint8_t> keys = r_.Take(n * keySize);
+        EndSection(r_, n, count);
+        for (std::uint32_t i = 0; i < n; ++i) {
+            ++names.Find(keys.data() + i * keySize).keyCount;
+        }
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const std::uint8_t* p = keys.data() + i * keySize;
+            auto& slot = names.Find(p);
+            std::vector<Key>& list = slot.entry->second;
+            if (list.capacity() == 0) {
+                list.reserve(slot.keyCount);
+                PreferHugePages(list.data(), slot.keyCount * sizeof(Key));
+            }
+            fill(list.emplace_back(), slot.entry->first, p);
+        }
+    }
+
+    void ReadBoneKeys() {
+        ReadNamedKeys(m_.boneKeys, kVmdBoneKeySize,
+                      [](VmdBoneKey& k, const std::u16string& name, const std::uint8_t* p) {
+                          k.boneName = name;
+                          k.frame = Load<std::uint32_t>(p + 15);
+                          k.position = Load<Float3>(p + 19);
+                          k.rotation = Load<Float4>(p + 31);
+                          std::memcpy(k.interpolation.data(), p + 47, 64);
+                      });
+    }
+
+    void ReadMorphKeys() {
+        ReadNamedKeys(m_.morphKeys, kVmdMorphKeySize,
+                      [](VmdMorphKey& k, const std::u16string& name, const std::uint8_t* p) {
+                          k.morphName = name;
+                          k.frame = Load<std::uint32_t>(p + 15);
+                          k.weight = Load<float>(p + 19);
+                      });
+    }
+
+    template <typename Key, typename Fill>
+    void ReadFixedKeys(std::vector<Key>& out, std::uint32_t keySize, Fill fill) {
+        const std::uint32_t count = r_.ReadU32();
+        out.reserve(RecordCapacity(r_, count, keySize));
+        std::uint32_t i = 0;
+        for (; i < count && HasRoomFor(r_, keySize); ++i) {
+            fill(out.emplace_back(), r_.Take(keySize).data());
+        }
+        EndSection(r_, i, count);
+    }
+
+    VmdMotion& m_;
+    ByteReader r_;
+    Cp932Decoder decoder_;
+};
+
+}  // namespace
+
+HRESULT ParseVmdMotion(VmdMotion& motion, std::span<const std::uint8_t> bytes) {
+    VmdParser(motion, bytes).Parse();
+    return S_OK;
+}
+
+HRESULT LoadVmdMotion(VmdMotion& motion, const std::filesystem::path& path) {
+    if (path.empty()) {
+        return E_INVALIDARG;
+    }
+    motion.filePath = path;
+    motion.fileName = FileNameOf(path);
+    motion.folder = FolderOf(path);
+    std::vector<std::uint8_t> bytes;
+    if (HRESULT hr = ReadWholeFile(path, bytes); Failed(hr)) {
+        return hr;
+    }
+    return ParseVmdMotion(motion, bytes);
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "platform/result_code.h"
+
+// Reads a whole regular file into memory in one go. E_FAIL when the file is
+// missing, not a regular file, unreadable, empty, or too large for the 32-bit
+// sizes the content formats use.
+HRESULT ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes);

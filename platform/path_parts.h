@@ -1,0 +1,11 @@
+#pragma once
+
+#include <filesystem>
+
+// The last component of a path ("m.pmx" for "/models/a/m.pmx").
+std::filesystem::path FileNameOf(const std::filesystem::path& path);
+
+// The folder that holds a file, always ending with exactly one '/'
+// ("/models/a/" for "/models/a/m.pmx"; "./" for a bare file name; "/" for a
+// file in the root). Files the content names are resolved against it.
+std::filesystem::path FolderOf(const std::filesystem::path& path);

@@ -1,0 +1,24 @@
+#include "tests/support/temp_file.h"
+
+#include <stdlib.h>
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+TempFile::TempFile(std::string_view name, std::span<const std::uint8_t> bytes) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qv-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot create a temporary folder");
+    }
+    folder_ = pattern;
+    path_ = folder_ / name;
+    std::ofstream out(path_, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+TempFile::~TempFile() {
+    std::error_code ec;
+    std::filesystem::remove_all(folder_, ec);
+}

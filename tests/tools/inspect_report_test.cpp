@@ -1,0 +1,65 @@
+#include "tools/inspect_report.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/content_writers.h"
+
+TEST(InspectReport, JsonHasEveryFieldUsersScriptAgainst) {
+    const PmxModel m = SamplePmxModel();
+    const auto j = PmxReportJson("m.pmx", m);
+    for (const char* key :
+         {"file", "format", "version", "encoding", "additional_uv", "index_sizes", "name",
+          "name_english", "vertices", "indices", "textures", "materials", "bones", "ik_bones",
+          "morphs", "morph_types", "display_frames", "rigid_bodies", "joints"}) {
+        EXPECT_TRUE(j.contains(key)) << key;
+    }
+    EXPECT_EQ(j["format"], "PMX");
+    EXPECT_EQ(j["name"], "テストモデル");
+    EXPECT_EQ(j["ik_bones"], 1);
+    EXPECT_EQ(j["index_sizes"]["rigid_body"], 1);
+    ASSERT_EQ(j["morph_types"].size(), 11u);
+    EXPECT_EQ(j["morph_types"]["8"], 1);
+
+    VmdMotion motion;
+    motion.boneKeys[u"a"].resize(3);
+    motion.boneKeys[u"b"].resize(1);
+    const auto v = VmdReportJson("d.vmd", motion);
+    EXPECT_EQ(v["bone_keys"], 4);
+    EXPECT_EQ(v["bone_names"], 2);
+    EXPECT_EQ(v["morph_keys"], 0);
+
+    const auto f = FailureJson("x.pmx", "Failed to load PMX model!", E_FAIL);
+    EXPECT_EQ(f.dump(),
+              R"({"file":"x.pmx","error":"Failed to load PMX model!","result":"0x80004005"})");
+}
+
+TEST(InspectReport, WarnsAboutEveryIndexOutsideItsList) {
+    EXPECT_TRUE(PmxIndexWarnings(SamplePmxModel()).empty());
+
+    PmxModel m = SamplePmxModel();
+    m.indices.push_back(99);
+    m.vertices[0].weight.boneIndex[0] = 50;
+    m.materials[0].textureIndex = 9;
+    m.bones[1].parentIndex = 7;
+    m.bones[2].ikLinks[0].boneIndex = 12;
+    m.morphs[1].vertexOffsets[0].vertexIndex = 1000;
+    m.rigidBodies[0].boneIndex = 3;
+    m.joints[0].rigidBodyB = 2;
+    const auto warnings = PmxIndexWarnings(m);
+    const std::string all = [&] {
+        std::string s;
+        for (const auto& w : warnings)
+            s += w + "\n";
+        return s;
+    }();
+    EXPECT_EQ(warnings.size(), 8u) << all;
+    for (const char* needle : {"face indices", "vertex 0: bone 50", "texture 9", "parent 7",
+                               "IK link 12", "morph 1", "rigid body 0", "joint 0"}) {
+        EXPECT_NE(all.find(needle), std::string::npos) << needle << " missing from\n" << all;
+    }
+    // A flood of the same fault is summarised instead of drowning the output.
+    for (PmxVertex& v : m.vertices)
+        v.weight.boneIndex[0] = 500;
+    m.vertices.resize(100, m.vertices[0]);
+    EXPECT_LE(PmxIndexWarnings(m).size(), 21u);
+}

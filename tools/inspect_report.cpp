@@ -1,0 +1,299 @@
+#include "tools/inspect_report.h"
+
+#include <array>
+#include <set>
+#include <sstream>
+
+#include "formats/text_decode.h"
+
+namespace {
+
+constexpr const char* kMorphTypeNames[11] = {"group", "vertex", "bone",     "uv",   "uv1",    "uv2",
+                                             "uv3",   "uv4",    "material", "flip", "impulse"};
+
+std::array<std::size_t, 11> CountMorphTypes(const PmxModel& model) {
+    std::array<std::size_t, 11> counts{};
+    for (const PmxMorph& morph : model.morphs) {
+        if (morph.type < counts.size()) {
+            ++counts[morph.type];
+        }
+    }
+    return counts;
+}
+
+std::size_t CountIkBones(const PmxModel& model) {
+    std::size_t n = 0;
+    for (const PmxBone& bone : model.bones) {
+        n += (bone.flags & kPmxBoneIk) != 0;
+    }
+    return n;
+}
+
+// -1 ("none") is always fine; anything else must point into a list of size n.
+bool OutOfRange(std::int64_t index, std::size_t n) {
+    return index != -1 && (index < 0 || static_cast<std::uint64_t>(index) >= n);
+}
+
+std::string FormatVersion(float version) {
+    std::ostringstream out;
+    out.setf(std::ios::fixed);
+    out.precision(1);
+    out << version;
+    return out.str();
+}
+
+}  // namespace
+
+std::vector<std::string> PmxIndexWarnings(const PmxModel& model) {
+    std::vector<std::string> warnings;
+    // Long lists of the same fault would drown the summary; count the rest.
+    std::size_t suppressed = 0;
+    auto warn = [&](std::string text) {
+        if (warnings.size() < 20) {
+            warnings.push_back(std::move(text));
+        } else {
+            ++suppressed;
+        }
+    };
+    const std::size_t nv = model.vertices.size(), nt = model.textures.size(),
+                      nm = model.materials.size(), nb = model.bones.size(),
+                      nmo = model.morphs.size(), nr = model.rigidBodies.size();
+    std::size_t badFaces = 0;
+    for (std::uint32_t index : model.indices) {
+        badFaces += index >= nv;
+    }
+    if (badFaces) {
+        warn(std::to_string(badFaces) + " face indices point outside the " + std::to_string(nv) +
+             " vertices");
+    }
+    std::uint64_t drawn = 0;
+    for (const PmxMaterial& mat : model.materials) {
+        drawn += mat.indexCount;
+    }
+    if (drawn > model.indices.size()) {
+        warn("materials draw " + std::to_string(drawn) + " indices but the model has " +
+             std::to_string(model.indices.size()));
+    }
+    for (std::size_t i = 0; i < nv; ++i) {
+        const PmxBoneWeight& w = model.vertices[i].weight;
+        for (int k = 0; k < 4; ++k) {
+            if (OutOfRange(w.boneIndex[k], nb)) {
+                warn("vertex " + std::to_string(i) + ": bone " + std::to_string(w.boneIndex[k]) +
+                     " does not exist");
+                break;
+            }
+        }
+    }
+    for (std::size_t i = 0; i < nm; ++i) {
+        const PmxMaterial& mat = model.materials[i];
+        const std::string where = "material " + std::to_string(i) + " (" + ToUtf8(mat.name) + ")";
+        if (OutOfRange(mat.textureIndex, nt)) {
+            warn(where + ": texture " + std::to_string(mat.textureIndex) + " does not exist");
+        }
+        if (OutOfRange(mat.sphereTextureIndex, nt)) {
+            warn(where + ": sphere texture " + std::to_string(mat.sphereTextureIndex) +
+                 " does not exist");
+        }
+        if (mat.sharedToon == 0 && OutOfRange(mat.toonIndex, nt)) {
+            warn(where + ": toon texture " + std::to_string(mat.toonIndex) + " does not exist");
+        }
+    }
+    for (std::size_t i = 0; i < nb; ++i) {
+        const PmxBone& bone = model.bones[i];
+        const std::string where = "bone " + std::to_string(i) + " (" + ToUtf8(bone.name) + ")";
+        if (OutOfRange(bone.parentIndex, nb)) {
+            warn(where + ": parent " + std::to_string(bone.parentIndex) + " does not exist");
+        }
+        if ((bone.flags & kPmxBoneTailIsBone) && OutOfRange(bone.tailIndex, nb)) {
+            warn(where + ": tail bone " + std::to_string(bone.tailIndex) + " does not exist");
+        }
+        if ((bone.flags & (kPmxBoneAppendRotation | kPmxBoneAppendTranslation)) &&
+            OutOfRange(bone.appendParentIndex, nb)) {
+            warn(where + ": append parent " + std::to_string(bone.appendParentIndex) +
+                 " does not exist");
+        }
+        if (bone.flags & kPmxBoneIk) {
+            if (OutOfRange(bone.ikTargetIndex, nb)) {
+                warn(where + ": IK target " + std::to_string(bone.ikTargetIndex) +
+                     " does not exist");
+            }
+            for (const PmxIkLink& link : bone.ikLinks) {
+                if (OutOfRange(link.boneIndex, nb)) {
+                    warn(where + ": IK link " + std::to_string(link.boneIndex) + " does not exist");
+                }
+            }
+        }
+    }
+    for (std::size_t i = 0; i < nmo; ++i) {
+        const PmxMorph& morph = model.morphs[i];
+        std::size_t bad = 0;
+        for (const auto& o : morph.groupOffsets)
+            bad += OutOfRange(o.morphIndex, nmo);
+        for (const auto& o : morph.vertexOffsets)
+            bad += OutOfRange(o.vertexIndex, nv);
+        for (const auto& o : morph.boneOffsets)
+            bad += OutOfRange(o.boneIndex, nb);
+        for (const auto& o : morph.uvOffsets)
+            bad += OutOfRange(o.vertexIndex, nv);
+        for (const auto& o : morph.materialOffsets)
+            bad += OutOfRange(o.materialIndex, nm);
+        for (const auto& o : morph.impulseOffsets)
+            bad += OutOfRange(o.rigidBodyIndex, nr);
+        if (bad) {
+            warn("morph " + std::to_string(i) + " (" + ToUtf8(morph.name) +
+                 "): " + std::to_string(bad) + " offsets point outside their lists");
+        }
+    }
+    for (std::size_t i = 0; i < model.displayFrames.size(); ++i) {
+        for (const PmxDisplayFrameElement& e : model.displayFrames[i].elements) {
+            if (OutOfRange(e.index, e.kind == 0 ? nb : nmo)) {
+                warn("display frame " + std::to_string(i) + ": " +
+                     (e.kind == 0 ? "bone " : "morph ") + std::to_string(e.index) +
+                     " does not exist");
+            }
+        }
+    }
+    for (std::size_t i = 0; i < nr; ++i) {
+        const PmxRigidBody& body = model.rigidBodies[i];
+        if (OutOfRange(body.boneIndex, nb)) {
+            warn("rigid body " + std::to_string(i) + " (" + ToUtf8(body.name) + "): bone " +
+                 std::to_string(body.boneIndex) + " does not exist");
+        }
+    }
+    for (std::size_t i = 0; i < model.joints.size(); ++i) {
+        const PmxJoint& joint = model.joints[i];
+        if (OutOfRange(joint.rigidBodyA, nr) || OutOfRange(joint.rigidBodyB, nr)) {
+            warn("joint " + std::to_string(i) + " (" + ToUtf8(joint.name) + "): rigid body " +
+                 std::to_string(joint.rigidBodyA) + " or " + std::to_string(joint.rigidBodyB) +
+                 " does not exist");
+        }
+    }
+    if (suppressed) {
+        warnings.push_back("... and " + std::to_string(suppressed) + " more");
+    }
+    return warnings;
+}
+
+nlohmann::ordered_json PmxReportJson(const std::string& file, const PmxModel& model) {
+    nlohmann::ordered_json j;
+    j["file"] = file;
+    j["format"] = "PMX";
+    j["version"] = model.version;
+    j["encoding"] = model.textEncoding == 0 ? "UTF-16LE" : "UTF-8";
+    j["additional_uv"] = model.additionalUvCount;
+    j["index_sizes"] = {
+        {"vertex", model.vertexIndexSize},     {"texture", model.textureIndexSize},
+        {"material", model.materialIndexSize}, {"bone", model.boneIndexSize},
+        {"morph", model.morphIndexSize},       {"rigid_body", model.rigidBodyIndexSize}};
+    j["name"] = ToUtf8(model.name);
+    j["name_english"] = ToUtf8(model.nameEnglish);
+    j["vertices"] = model.vertices.size();
+    j["indices"] = model.indices.size();
+    j["textures"] = model.textures.size();
+    j["materials"] = model.materials.size();
+    j["bones"] = model.bones.size();
+    j["ik_bones"] = CountIkBones(model);
+    j["morphs"] = model.morphs.size();
+    nlohmann::ordered_json types = nlohmann::ordered_json::object();
+    const auto counts = CountMorphTypes(model);
+    for (std::size_t t = 0; t < counts.size(); ++t) {
+        types[std::to_string(t)] = counts[t];
+    }
+    j["morph_types"] = types;
+    j["display_frames"] = model.displayFrames.size();
+    j["rigid_bodies"] = model.rigidBodies.size();
+    j["joints"] = model.joints.size();
+    return j;
+}
+
+nlohmann::ordered_json VmdReportJson(const std::string& file, const VmdMotion& motion) {
+    std::size_t boneKeys = 0, morphKeys = 0;
+    for (const auto& [name, keys] : motion.boneKeys)
+        boneKeys += keys.size();
+    for (const auto& [name, keys] : motion.morphKeys)
+        morphKeys += keys.size();
+    nlohmann::ordered_json j;
+    j["file"] = file;
+    j["format"] = "VMD";
+    j["signature"] = ToUtf8(motion.signature);
+    j["model_name"] = ToUtf8(motion.modelName);
+    j["bone_keys"] = boneKeys;
+    j["bone_names"] = motion.boneKeys.size();
+    j["morph_keys"] = morphKeys;
+    j["morph_names"] = motion.morphKeys.size();
+    j["camera_keys"] = motion.cameraKeys.size();
+    j["light_keys"] = motion.lightKeys.size();
+    j["shadow_keys"] = motion.shadowKeys.size();
+    return j;
+}
+
+nlohmann::ordered_json FailureJson(const std::string& file, const std::string& error, HRESULT hr) {
+    nlohmann::ordered_json j;
+    j["file"] = file;
+    j["error"] = error;
+    j["result"] = FormatResult(hr);
+    return j;
+}
+
+std::string PmxReportText(const std::string& file, const PmxModel& model) {
+    std::ostringstream out;
+    out << file << "\n";
+    out << "  format      PMX " << FormatVersion(model.version) << ", "
+        << (model.textEncoding == 0 ? "UTF-16LE" : "UTF-8") << " texts, "
+        << unsigned(model.additionalUvCount) << " additional UV sets\n";
+    out << "  index sizes vertex " << model.vertexIndexSize << ", texture "
+        << model.textureIndexSize << ", material " << model.materialIndexSize << ", bone "
+        << model.boneIndexSize << ", morph " << model.morphIndexSize << ", rigid body "
+        << model.rigidBodyIndexSize << "\n";
+    out << "  name        " << ToUtf8(model.name) << "\n";
+    out << "  English     " << ToUtf8(model.nameEnglish) << "\n";
+    out << "  vertices    " << model.vertices.size() << "\n";
+    out << "  triangles   " << model.indices.size() / 3 << " (" << model.indices.size()
+        << " indices)\n";
+    out << "  textures    " << model.textures.size() << "\n";
+    out << "  materials   " << model.materials.size() << "\n";
+    out << "  bones       " << model.bones.size() << " (" << CountIkBones(model) << " IK)\n";
+    out << "  morphs      " << model.morphs.size();
+    const auto counts = CountMorphTypes(model);
+    const char* sep = " (";
+    for (std::size_t t = 0; t < counts.size(); ++t) {
+        if (counts[t]) {
+            out << sep << kMorphTypeNames[t] << " " << counts[t];
+            sep = ", ";
+        }
+    }
+    out << (model.morphs.empty() ? "" : ")") << "\n";
+    out << "  frames      " << model.displayFrames.size() << "\n";
+    out << "  bodies      " << model.rigidBodies.size() << "\n";
+    out << "  joints      " << model.joints.size() << "\n";
+    for (const std::string& warning : PmxIndexWarnings(model)) {
+        out << "  warning: " << warning << "\n";
+    }
+    return out.str();
+}
+
+std::string VmdReportText(const std::string& file, const VmdMotion& motion) {
+    std::size_t boneKeys = 0, morphKeys = 0;
+    std::uint32_t lastFrame = 0;
+    for (const auto& [name, keys] : motion.boneKeys) {
+        boneKeys += keys.size();
+        for (const VmdBoneKey& k : keys)
+            lastFrame = std::max(lastFrame, k.frame);
+    }
+    for (const auto& [name, keys] : motion.morphKeys) {
+        morphKeys += keys.size();
+        for (const VmdMorphKey& k : keys)
+            lastFrame = std::max(lastFrame, k.frame);
+    }
+    std::ostringstream out;
+    out << file << "\n";
+    out << "  signature   " << ToUtf8(motion.signature) << "\n";
+    out << "  model       " << ToUtf8(motion.modelName) << "\n";
+    out << "  bone keys   " << boneKeys << " for " << motion.boneKeys.size() << " bones\n";
+    out << "  morph keys  " << morphKeys << " for " << motion.morphKeys.size() << " morphs\n";
+    out << "  last frame  " << lastFrame << " (" << lastFrame / 30.0 << " s at 30 fps)\n";
+    out << "  camera keys " << motion.cameraKeys.size() << "\n";
+    out << "  light keys  " << motion.lightKeys.size() << "\n";
+    out << "  shadow keys " << motion.shadowKeys.size() << "\n";
+    return out.str();
+}
