@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "formats/pmx_model.h"
-#include "platform/path_parts.h"
 #include "tests/support/content_writers.h"
 #include "tests/support/temp_file.h"
 
@@ -177,12 +176,4 @@ TEST(PmxReader, JointTypesOfVersion21ShareTheSpringLayout) {
     sample.joints = {hinge, sample.joints[0], last};
     const PmxModel m = Parse(EncodePmx(sample));
     EXPECT_EQ(m.joints, sample.joints);
-}
-
-TEST(ContentPaths, FolderAlwaysEndsWithOneSlash) {
-    EXPECT_EQ(FolderOf("/models/a/m.pmx"), "/models/a/");
-    EXPECT_EQ(FileNameOf("/models/a/m.pmx"), "m.pmx");
-    EXPECT_EQ(FolderOf("/m.pmx"), "/");
-    EXPECT_EQ(FolderOf("m.pmx"), "./");
-    EXPECT_EQ(FolderOf("models//a//m.pmx"), "models//a/");
 }
