@@ -1,0 +1,296 @@
+#include "app/player.h"
+#include "core/vk_struct.h"
+
+#include <SDL.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <tuple>
+
+#include "core/app_window.h"
+#include "core/frame_loop.h"
+#include "core/presenter.h"
+#include "render/graphics_device.h"
+#include "render/png_file.h"
+#include "render/vulkan_helpers.h"
+
+const char* const kUsage =
+    "Usage: qv [options]\n"
+    "Opens the player window. No option is needed in normal use; these serve automation:\n"
+    "  --headless         render offscreen without a window or display\n"
+    "                     (runs one frame unless --frames says otherwise)\n"
+    "  --frames N         stop after N frames\n"
+    "  --screenshot FILE  write the last frame to FILE as a PNG\n"
+    "  --help             show this text\n"
+    "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n";
+
+HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
+                     std::string* error) {
+    *options = {};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            options->help = true;
+        } else if (arg == "--headless") {
+            options->headless = true;
+        } else if (arg == "--frames") {
+            const char* text = hasValue ? argv[++i] : "";
+            const char* end = text + std::strlen(text);
+            std::uint64_t n = 0;
+            auto [ptr, ec] = std::from_chars(text, end, n);
+            if (ec != std::errc() || ptr != end || n == 0) {
+                *error = "--frames needs a whole number above 0";
+                return E_INVALIDARG;
+            }
+            options->frames = n;
+        } else if (arg == "--screenshot") {
+            if (!hasValue || argv[i + 1][0] == '\0') {
+                *error = "--screenshot needs a file name";
+                return E_INVALIDARG;
+            }
+            options->screenshot = argv[++i];
+        } else {
+            *error = "unknown option " + arg + " (see qv --help)";
+            return E_INVALIDARG;
+        }
+    }
+    return S_OK;
+}
+
+void ClearToWhite(VkCommandBuffer, VkCommandBuffer direct, std::uint32_t,
+                  const BackBuffer& target) {
+    if (target.image == VK_NULL_HANDLE) {
+        return;
+    }
+    TransitionImage(direct, target.image, VK_IMAGE_LAYOUT_UNDEFINED,
+                    VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+    const VkClearColorValue white{{1.0f, 1.0f, 1.0f, 1.0f}};
+    const VkImageSubresourceRange range{VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+    vkCmdClearColorImage(direct, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &white, 1,
+                         &range);
+    TransitionImage(direct, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                    target.presentLayout);
+}
+
+namespace {
+
+void BeginList(VkCommandBuffer list) {
+    auto begin = VkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);
+    begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
+    vkBeginCommandBuffer(list, &begin);
+}
+
+void SceneStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, StageKind kind) {
+    AutoResetEvent* start = ctx.GetStartEvent(kind, index);
+    AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
+    while (WaitForStageStart(ctx, start)) {
+        const std::uint32_t f = ctx.GetFrameIndex() % kFrameCount;
+        vkResetCommandPool(g.device, g.sceneComputePools[f], 0);
+        vkResetCommandPool(g.device, g.sceneDirectPools[f], 0);
+        VkCommandBuffer compute = g.sceneComputeLists[f];
+        VkCommandBuffer direct = g.sceneDirectLists[f];
+        BeginList(compute);
+        BeginList(direct);
+        g.recordScene(compute, direct, f, ctx.GetCurrentBackBuffer());
+        vkEndCommandBuffer(compute);
+        vkEndCommandBuffer(direct);
+        ctx.SetComputeList(index, compute);
+        ctx.SetDirectList(index, direct);
+        done->Set();
+    }
+}
+
+void InterfaceStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, StageKind kind) {
+    AutoResetEvent* start = ctx.GetStartEvent(kind, index);
+    AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
+    while (WaitForStageStart(ctx, start)) {
+        const std::uint32_t f = ctx.GetFrameIndex() % kFrameCount;
+        vkResetCommandPool(g.device, g.interfacePools[f], 0);
+        VkCommandBuffer direct = g.interfaceLists[f];
+        BeginList(direct);
+        // The tool windows are recorded here once the interface exists.
+        vkEndCommandBuffer(direct);
+        ctx.SetDirectList(index, direct);
+        done->Set();
+    }
+}
+
+HRESULT CreatePools(VkDevice device, std::uint32_t family,
+                    std::array<VkCommandPool, kFrameCount>& pools,
+                    std::array<VkCommandBuffer, kFrameCount>& lists) {
+    for (std::uint32_t f = 0; f < kFrameCount; ++f) {
+        auto info = VkStruct<VkCommandPoolCreateInfo>(VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO);
+        info.flags = VK_COMMAND_POOL_CREATE_TRANSIENT_BIT;
+        info.queueFamilyIndex = family;
+        if (vkCreateCommandPool(device, &info, nullptr, &pools[f]) != VK_SUCCESS) {
+            return E_OUTOFMEMORY;
+        }
+        auto alloc =
+            VkStruct<VkCommandBufferAllocateInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO);
+        alloc.commandPool = pools[f];
+        alloc.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
+        alloc.commandBufferCount = 1;
+        if (vkAllocateCommandBuffers(device, &alloc, &lists[f]) != VK_SUCCESS) {
+            return E_OUTOFMEMORY;
+        }
+    }
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
+    auto [queue, directFamily, computeFamily] = ctx.Locked([](EngineState& s) {
+        return std::tuple{s.directQueue, s.directQueueFamily, s.computeQueueFamily};
+    });
+    if (device == VK_NULL_HANDLE || queue == VK_NULL_HANDLE) {
+        return E_FAIL;
+    }
+    g.device = device;
+    HRESULT hr = CreatePools(device, computeFamily, g.sceneComputePools, g.sceneComputeLists);
+    if (Succeeded(hr)) {
+        hr = CreatePools(device, directFamily, g.sceneDirectPools, g.sceneDirectLists);
+    }
+    if (Succeeded(hr)) {
+        hr = CreatePools(device, directFamily, g.interfacePools, g.interfaceLists);
+    }
+    if (Failed(hr)) {
+        return hr;
+    }
+    // The slots start empty: a list is submitted only after its stage has
+    // recorded it for the frame.
+    return InitializeRenderer(ctx, g.renderer, device);
+}
+
+void ReleasePlayerGraphics(PlayerGraphics& g) {
+    if (g.device == VK_NULL_HANDLE) {
+        return;
+    }
+    for (auto* pools : {&g.sceneComputePools, &g.sceneDirectPools, &g.interfacePools}) {
+        for (VkCommandPool& pool : *pools) {
+            if (pool != VK_NULL_HANDLE) {
+                vkDestroyCommandPool(g.device, pool, nullptr);
+            }
+            pool = VK_NULL_HANDLE;
+        }
+    }
+    g.sceneComputeLists = {};
+    g.sceneDirectLists = {};
+    g.interfaceLists = {};
+    g.device = VK_NULL_HANDLE;
+}
+
+HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& g) {
+    PlayerGraphics* graphics = &g;
+    ctx.Locked([&](EngineState& s) {
+        s.onDeviceCreated = [graphics](EngineContext& c, VkDevice device) {
+            return RenderSetUp(c, *graphics, device);
+        };
+        // The stage threads are stopped by now, so their pools can go.
+        s.onDeviceReleasing = [graphics](EngineContext& c) {
+            StopStageThreads(c);
+            ReleasePlayerGraphics(*graphics);
+        };
+        s.onFrameUpdate = [](EngineContext& c) {
+            // The scene update takes the frame time from here once it exists.
+            (void)c.GetFrameSeconds();
+        };
+    });
+    const StageFunction stages[] = {
+        [graphics](EngineContext& c, std::uint64_t i, StageKind k) {
+            SceneStage(c, *graphics, i, k);
+        },
+        [graphics](EngineContext& c, std::uint64_t i, StageKind k) {
+            InterfaceStage(c, *graphics, i, k);
+        },
+        IdleStage,
+        IdleStage,
+    };
+    const StageKind kinds[] = {StageKind::CommandList, StageKind::CommandList, StageKind::Overlay,
+                               StageKind::Overlay};
+    for (int i = 0; i < 4; ++i) {
+        if (const HRESULT hr = AddStage(ctx, stages[i], kinds[i]); Failed(hr)) {
+            return hr;
+        }
+    }
+    return S_OK;
+}
+
+namespace {
+
+int Report(HRESULT hr, const std::string& line) {
+    std::fprintf(stderr, "qv: %s (%s)\n", line.c_str(), FormatResult(hr).c_str());
+    return static_cast<int>(hr);
+}
+
+}  // namespace
+
+int RunPlayer(const PlayerOptions& options) {
+    EngineContext* ctx = EngineContext::Instance();
+    if (ctx == nullptr) {
+        return Report(E_FAIL, "the engine has already been shut down");
+    }
+    PlayerGraphics graphics;
+    int exitCode = 0;
+
+    auto shutDown = [&] {
+        EngineContext::Destroy();
+        ReleasePlayerGraphics(graphics);
+        SDL_Quit();
+    };
+
+    if (const HRESULT hr = RegisterPlayer(*ctx, graphics); Failed(hr)) {
+        shutDown();
+        return Report(hr, "the frame stages cannot be registered");
+    }
+    if (options.headless) {
+        ctx->SetWidth(kDefaultClientWidth);
+        ctx->SetHeight(kDefaultClientHeight);
+    } else if (const HRESULT hr = CreateAppWindow(*ctx, kDefaultClientWidth, kDefaultClientHeight);
+               Failed(hr)) {
+        shutDown();
+        return Report(hr, WindowError() + "; use --headless to run without a window");
+    }
+    const GraphicsDeviceOptions deviceOptions{
+        options.headless ? PresentTarget::Headless : PresentTarget::Window,
+        ValidationRequestedByEnvironment()};
+    if (const HRESULT hr = CreateGraphicsDevice(*ctx, deviceOptions); Failed(hr)) {
+        shutDown();
+        return Report(hr, GraphicsDeviceError());
+    }
+
+    Presenter* presenter = ctx->Locked([](EngineState& s) { return s.presenter.get(); });
+    const std::uint64_t frames = options.frames != 0 ? options.frames : options.headless ? 1 : 0;
+    const bool wantShot = !options.screenshot.empty();
+    if (wantShot && frames == 0) {
+        // Without a known last frame every frame is kept until the window closes.
+        presenter->SetCapture(true);
+    }
+    for (std::uint64_t done = 0; frames == 0 || done < frames; ++done) {
+        if (!options.headless && !PumpWindowEvents(*ctx)) {
+            break;
+        }
+        if (wantShot && frames != 0 && done + 1 == frames) {
+            presenter->SetCapture(true);
+        }
+        if (const HRESULT hr = RunFrame(*ctx); Failed(hr)) {
+            exitCode = Report(hr, "the graphics device was lost");
+            break;
+        }
+    }
+
+    if (exitCode == 0 && wantShot) {
+        WaitForGpu(*ctx);
+        CapturedImage image;
+        HRESULT hr = presenter->ReadBackLastPresented(&image);
+        if (Failed(hr)) {
+            exitCode = Report(hr, "no frame was presented to take a screenshot of");
+        } else if (hr = WritePng(options.screenshot, image); Failed(hr)) {
+            exitCode = Report(hr, "cannot write the screenshot to " + options.screenshot.string());
+        }
+    }
+    shutDown();
+    return exitCode;
+}

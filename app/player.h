@@ -1,0 +1,55 @@
+#pragma once
+
+#include <vulkan/vulkan.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "core/engine_context.h"
+#include "render/renderer.h"
+
+struct PlayerOptions {
+    bool help = false;
+    bool headless = false;
+    std::uint64_t frames = 0;  // 0: until the window closes (one frame headless)
+    std::filesystem::path screenshot;
+};
+
+extern const char* const kUsage;
+
+// E_INVALIDARG with a one-line reason for an unknown option or a bad value.
+HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options, std::string* error);
+
+// Records the 3-D scene of one frame into the scene stage's lists. The default
+// clears the back buffer to white and leaves it in its present layout.
+using SceneRecorder = std::function<void(VkCommandBuffer compute, VkCommandBuffer direct,
+                                         std::uint32_t frameIndex, const BackBuffer& target)>;
+void ClearToWhite(VkCommandBuffer compute, VkCommandBuffer direct, std::uint32_t frameIndex,
+                  const BackBuffer& target);
+
+// The command pools and lists of the two recording stages, one set per frame
+// in flight, and the renderer state set up with the device.
+struct PlayerGraphics {
+    VkDevice device = VK_NULL_HANDLE;
+    std::array<VkCommandPool, kFrameCount> sceneComputePools{};
+    std::array<VkCommandPool, kFrameCount> sceneDirectPools{};
+    std::array<VkCommandPool, kFrameCount> interfacePools{};
+    std::array<VkCommandBuffer, kFrameCount> sceneComputeLists{};
+    std::array<VkCommandBuffer, kFrameCount> sceneDirectLists{};
+    std::array<VkCommandBuffer, kFrameCount> interfaceLists{};
+    RendererState renderer;
+    SceneRecorder recordScene = ClearToWhite;
+};
+
+// Registers the callbacks and the four stages of the player (scene,
+// interface, two idle overlays) on a context that has no device yet.
+HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& graphics);
+// The device-created callback body: stage lists, then the renderer.
+HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& graphics, VkDevice device);
+void ReleasePlayerGraphics(PlayerGraphics& graphics);
+
+// The whole program: start-up, frames, shutdown. Returns the exit code.
+int RunPlayer(const PlayerOptions& options);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+
+#include "core/engine_context.h"
+#include "platform/result_code.h"
+
+// Appends a stage of the given kind. E_INVALIDARG for an empty function, a
+// kind other than CommandList or Overlay, or a kind that already holds
+// kMaxStagesPerKind stages; nothing changes then.
+HRESULT AddStage(EngineContext& ctx, StageFunction function, StageKind kind);
+HRESULT AddStage(EngineContext& ctx, StageFunction function, std::uint32_t kind);
+
+// The body of every stage thread: runs the function registered for the
+// descriptor and returns 0 when it ends, or at once when there is none.
+unsigned StageThreadEntry(EngineContext& ctx, const StageDescriptor* descriptor);
+
+// Creates the start and done events of every stage and starts its thread,
+// CommandList stages first. E_OUTOFMEMORY when an event or thread cannot be made.
+HRESULT StartStageThreads(EngineContext& ctx);
+// Releases every stage thread from its wait, lets it return and joins it.
+void StopStageThreads(EngineContext& ctx);
+
+// For stage functions: blocks until the frame starts this stage. false means
+// the engine is shutting down and the stage function should return.
+bool WaitForStageStart(EngineContext& ctx, AutoResetEvent* start);
+
+// The stage with nothing to do: answers every start with a done.
+void IdleStage(EngineContext& ctx, std::uint64_t index, StageKind kind);
+
+// One frame, on the main thread. Returns E_FAIL only when the device was lost;
+// other submission and presentation results are not checked.
+HRESULT RunFrame(EngineContext& ctx);
+void WaitForGpu(EngineContext& ctx);
+void MoveToNextFrame(EngineContext& ctx);

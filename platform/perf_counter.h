@@ -1,0 +1,15 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+// A monotonic tick counter with a fixed frequency, the shape frame timing is
+// written against.
+inline std::int64_t QueryCounterFrequency() {
+    using Period = std::chrono::steady_clock::period;
+    return static_cast<std::int64_t>(Period::den / Period::num);
+}
+
+inline std::int64_t QueryCounter() {
+    return static_cast<std::int64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}

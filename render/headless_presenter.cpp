@@ -1,0 +1,84 @@
+#include "render/headless_presenter.h"
+
+HeadlessPresenter::HeadlessPresenter(VkPhysicalDevice physical, VkDevice device, VkQueue queue,
+                                     std::uint32_t queueFamily)
+    : physical_(physical), device_(device), queue_(queue), queueFamily_(queueFamily) {}
+
+HeadlessPresenter::~HeadlessPresenter() {
+    DestroyImages();
+}
+
+void HeadlessPresenter::DestroyImages() {
+    for (OwnedImage& image : images_) {
+        DestroyColorImage(device_, &image);
+    }
+}
+
+HRESULT HeadlessPresenter::Create(std::uint32_t width, std::uint32_t height) {
+    if (width == 0 || height == 0) {
+        return E_INVALIDARG;
+    }
+    DestroyImages();
+    for (OwnedImage& image : images_) {
+        const HRESULT hr =
+            CreateColorImage(physical_, device_, width, height, kFormat,
+                             VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT |
+                                 VK_IMAGE_USAGE_TRANSFER_DST_BIT | VK_IMAGE_USAGE_SAMPLED_BIT,
+                             &image);
+        if (Failed(hr)) {
+            DestroyImages();
+            return hr;
+        }
+    }
+    // Every image starts in the layout a presented one has, so a read-back
+    // or a frame may begin on any of them.
+    const HRESULT hr = RunOnce(device_, queue_, queueFamily_, [&](VkCommandBuffer cmd) {
+        for (OwnedImage& image : images_) {
+            TransitionImage(cmd, image.image, VK_IMAGE_LAYOUT_UNDEFINED, kPresentLayout);
+        }
+    });
+    if (Failed(hr)) {
+        DestroyImages();
+        return hr;
+    }
+    width_ = width;
+    height_ = height;
+    presentedCount_ = 0;
+    return S_OK;
+}
+
+HRESULT HeadlessPresenter::BeginFrame(BackBuffer* backBuffer) {
+    const OwnedImage& image = images_[slot_];
+    if (image.image == VK_NULL_HANDLE) {
+        return E_FAIL;
+    }
+    *backBuffer = {image.image, image.view, kFormat, kPresentLayout, width_, height_};
+    return S_OK;
+}
+
+HRESULT HeadlessPresenter::Present(bool, bool) {
+    lastPresented_ = slot_;
+    ++presentedCount_;
+    slot_ = (slot_ + 1) % kFrameCount;
+    return S_OK;
+}
+
+HRESULT HeadlessPresenter::Resize(std::uint32_t width, std::uint32_t height) {
+    return Create(width, height);
+}
+
+void HeadlessPresenter::MaxSize(std::uint32_t* width, std::uint32_t* height) const {
+    VkPhysicalDeviceProperties props;
+    vkGetPhysicalDeviceProperties(physical_, &props);
+    *width = *height = props.limits.maxImageDimension2D;
+}
+
+HRESULT HeadlessPresenter::ReadBackLastPresented(CapturedImage* out) {
+    if (presentedCount_ == 0) {
+        return E_FAIL;
+    }
+    // The frame may still be on the GPU; RunOnce waits behind it on the same
+    // queue before copying.
+    return ReadImage(physical_, device_, queue_, queueFamily_, images_[lastPresented_].image,
+                     kPresentLayout, kFormat, width_, height_, out);
+}

@@ -1,0 +1,10 @@
+#pragma once
+
+#include <filesystem>
+
+#include "core/presenter.h"
+#include "platform/result_code.h"
+
+// Writes the image as an 8-bit RGBA PNG. E_INVALIDARG for an empty image,
+// E_FAIL when the file cannot be written.
+HRESULT WritePng(const std::filesystem::path& path, const CapturedImage& image);

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <vulkan/vulkan.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "core/engine_context.h"
+#include "platform/result_code.h"
+
+struct Resolution {
+    std::uint32_t width;
+    std::uint32_t height;
+};
+
+// The sizes offered in the graphics settings, by index.
+inline constexpr std::array<Resolution, 6> kResolutions{
+    {{1280, 720}, {1366, 768}, {1600, 900}, {1920, 1080}, {2560, 1440}, {3840, 2160}}};
+
+// The renderer's own state that outlives single frames.
+struct RendererState {
+    std::string renderDeviceName;  // UTF-8
+    bool raytracingSupported = false;
+    std::uint32_t resolutionIndex = 0;
+    std::uint32_t renderWidth = 1280;
+    std::uint32_t renderHeight = 720;
+    // Size the camera's aspect ratio follows.
+    std::uint32_t viewportWidth = 1280;
+    std::uint32_t viewportHeight = 720;
+};
+
+// Renderer set-up, run once from the device-created callback.
+HRESULT InitializeRenderer(EngineContext& ctx, RendererState& renderer, VkDevice device);
+// Targets that follow the window size; none exist yet besides the back buffers.
+HRESULT CreateWindowSizeTargets(EngineContext& ctx, RendererState& renderer, VkDevice device);
+// The one way to change the rendering size. The caller has waited for the GPU.
+// On failure the window-size targets keep their size.
+HRESULT SetRenderResolution(EngineContext& ctx, RendererState& renderer, std::uint32_t width,
+                            std::uint32_t height);
+// Full screen on or off, with the render size following the monitor in full
+// screen and the selected entry after it.
+HRESULT ApplyFullscreen(EngineContext& ctx, RendererState& renderer, bool on);

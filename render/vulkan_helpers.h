@@ -1,0 +1,37 @@
+#pragma once
+
+#include <vulkan/vulkan.h>
+
+#include <cstdint>
+#include <functional>
+
+#include "core/presenter.h"
+#include "platform/result_code.h"
+
+// A 2-D colour image with its own memory and a full view.
+struct OwnedImage {
+    VkImage image = VK_NULL_HANDLE;
+    VkDeviceMemory memory = VK_NULL_HANDLE;
+    VkImageView view = VK_NULL_HANDLE;
+};
+
+HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
+                         std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                         OwnedImage* out);
+void DestroyColorImage(VkDevice device, OwnedImage* image);
+HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view);
+
+// Records with `record` into a fresh command buffer, submits it on `queue`
+// and waits until the queue is idle.
+HRESULT RunOnce(VkDevice device, VkQueue queue, std::uint32_t queueFamily,
+                const std::function<void(VkCommandBuffer)>& record);
+
+// Copies a whole colour image, currently in `layout` (and left in it), into
+// memory as R, G, B, A bytes.
+HRESULT ReadImage(VkPhysicalDevice physical, VkDevice device, VkQueue queue,
+                  std::uint32_t queueFamily, VkImage image, VkImageLayout layout, VkFormat format,
+                  std::uint32_t width, std::uint32_t height, CapturedImage* out);
+
+// A full-image layout change with the widest scopes: for set-up work and
+// transitions that happen once per frame at most.
+void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to);

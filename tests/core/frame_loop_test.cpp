@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/frame_loop.h"
+
+namespace {
+
+// Runs f on another thread and reports whether it finished in time, so a
+// hang fails the test instead of stalling the suite. The thread is left
+// behind on a time-out.
+template <class F>
+bool FinishesWithin(F f, std::chrono::seconds limit) {
+    auto finished = std::make_shared<std::promise<void>>();
+    auto result = finished->get_future();
+    std::thread([f, finished]() mutable {
+        f();
+        finished->set_value();
+    }).detach();
+    return result.wait_for(limit) == std::future_status::ready;
+}
+
+TEST(AddStageTest, RejectsBadArgumentsAndChangesNothing) {
+    EngineContext ctx;
+    ctx.Initialize();
+    EXPECT_EQ(AddStage(ctx, nullptr, StageKind::CommandList), E_INVALIDARG);
+    EXPECT_EQ(AddStage(ctx, IdleStage, 2u), E_INVALIDARG);
+    EXPECT_EQ(ctx.GetStageCount(StageKind::CommandList), 0u);
+    EXPECT_EQ(ctx.GetStageCount(StageKind::Overlay), 0u);
+
+    ASSERT_EQ(AddStage(ctx, IdleStage, StageKind::Overlay), S_OK);
+    ASSERT_EQ(AddStage(ctx, IdleStage, 1u), S_OK);
+    ctx.Locked([](EngineState& s) {
+        ASSERT_EQ(s.stages[1].descriptors.size(), 2u);
+        EXPECT_EQ(s.stages[1].descriptors[1].index, 1u);
+        EXPECT_EQ(s.stages[1].descriptors[1].kind, 1u);
+        EXPECT_TRUE(s.stages[1].directLists.empty());
+        EXPECT_EQ(s.stages[1].startEvents.size(), 2u);
+        EXPECT_EQ(s.stages[1].startEvents[0], nullptr);  // made with the device
+    });
+}
+
+TEST(AddStageTest, AKindHoldsAtMost64Stages) {
+    EngineContext ctx;
+    ctx.Initialize();
+    for (std::size_t i = 0; i < kMaxStagesPerKind; ++i) {
+        ASSERT_EQ(AddStage(ctx, IdleStage, StageKind::CommandList), S_OK);
+    }
+    EXPECT_EQ(AddStage(ctx, IdleStage, StageKind::CommandList), E_INVALIDARG);
+    EXPECT_EQ(ctx.GetStageCount(StageKind::CommandList), kMaxStagesPerKind);
+    EXPECT_EQ(AddStage(ctx, IdleStage, StageKind::Overlay), S_OK);
+}
+
+TEST(StageThreadEntryTest, ReturnsAtOnceWithoutAFunction) {
+    EngineContext ctx;
+    ctx.Initialize();
+    StageDescriptor badKind{0, 2};
+    StageDescriptor missing{5, 0};
+    EXPECT_EQ(StageThreadEntry(ctx, &badKind), 0u);
+    EXPECT_EQ(StageThreadEntry(ctx, &missing), 0u);
+    EXPECT_EQ(StageThreadEntry(ctx, nullptr), 0u);
+}
+
+// Records which frame each stage saw and checks that no stage ever runs while
+// the frame update does.
+struct LockStepProbe {
+    std::atomic<bool> updating{false};
+    std::atomic<int> frame{0};
+    std::atomic<int> overlaps{0};
+    std::mutex mutex;
+    std::vector<std::pair<int, std::uint64_t>> seen;  // (frame, stage id)
+};
+
+StageFunction ProbeStage(LockStepProbe& probe) {
+    return [&probe](EngineContext& ctx, std::uint64_t index, StageKind kind) {
+        AutoResetEvent* start = ctx.GetStartEvent(kind, index);
+        AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
+        while (WaitForStageStart(ctx, start)) {
+            if (probe.updating) {
+                ++probe.overlaps;
+            }
+            // Stay a moment so a frame that did not wait would be caught.
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            {
+                std::lock_guard lock(probe.mutex);
+                probe.seen.emplace_back(probe.frame.load(),
+                                        index * 2 + static_cast<std::uint64_t>(kind));
+            }
+            done->Set();
+        }
+    };
+}
+
+TEST(RunFrameTest, StagesRunOnlyBetweenTheirStartAndDoneOfTheSameFrame) {
+    EngineContext ctx;
+    ctx.Initialize();
+    LockStepProbe probe;
+    for (StageKind kind :
+         {StageKind::CommandList, StageKind::CommandList, StageKind::Overlay, StageKind::Overlay}) {
+        ASSERT_EQ(AddStage(ctx, ProbeStage(probe), kind), S_OK);
+    }
+    ctx.Locked([&](EngineState& s) {
+        s.onFrameUpdate = [&probe](EngineContext&) {
+            probe.updating = true;
+            ++probe.frame;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            probe.updating = false;
+        };
+    });
+    ASSERT_EQ(StartStageThreads(ctx), S_OK);
+
+    constexpr int kFrames = 40;
+    ASSERT_TRUE(FinishesWithin(
+        [&] {
+            for (int i = 0; i < kFrames; ++i) {
+                RunFrame(ctx);
+                // After RunFrame every stage has reported this frame exactly once.
+                std::lock_guard lock(probe.mutex);
+                ASSERT_EQ(probe.seen.size(), static_cast<std::size_t>(4 * (i + 1)));
+                for (std::size_t k = probe.seen.size() - 4; k < probe.seen.size(); ++k) {
+                    EXPECT_EQ(probe.seen[k].first, i + 1);
+                }
+            }
+        },
+        std::chrono::seconds(30)));
+    EXPECT_EQ(probe.overlaps.load(), 0);
+    ASSERT_TRUE(FinishesWithin([&] { StopStageThreads(ctx); }, std::chrono::seconds(10)));
+}
+
+TEST(RunFrameTest, AKindWithoutStagesIsNeitherStartedNorAwaited) {
+    EngineContext ctx;
+    ctx.Initialize();
+    std::atomic<int> runs{0};
+    ASSERT_EQ(AddStage(
+                  ctx,
+                  [&runs](EngineContext& c, std::uint64_t i, StageKind k) {
+                      AutoResetEvent* start = c.GetStartEvent(k, i);
+                      AutoResetEvent* done = c.GetDoneEvent(k, i);
+                      while (WaitForStageStart(c, start)) {
+                          ++runs;
+                          done->Set();
+                      }
+                  },
+                  StageKind::CommandList),
+              S_OK);
+    ASSERT_EQ(StartStageThreads(ctx), S_OK);
+    EXPECT_TRUE(FinishesWithin(
+        [&] {
+            for (int i = 0; i < 10; ++i) {
+                RunFrame(ctx);
+            }
+        },
+        std::chrono::seconds(10)));
+    EXPECT_EQ(runs.load(), 10);
+    StopStageThreads(ctx);
+}
+
+TEST(RunFrameTest, AStageAddedAfterTheThreadsStartedCannotHoldTheFrame) {
+    EngineContext ctx;
+    ctx.Initialize();
+    ASSERT_EQ(AddStage(ctx, IdleStage, StageKind::Overlay), S_OK);
+    ASSERT_EQ(StartStageThreads(ctx), S_OK);
+    ASSERT_EQ(AddStage(ctx, IdleStage, StageKind::Overlay), S_OK);
+    EXPECT_TRUE(FinishesWithin([&] { RunFrame(ctx); }, std::chrono::seconds(10)));
+    StopStageThreads(ctx);
+}
+
+TEST(RunFrameTest, TeardownStopsBlockedStageThreads) {
+    auto ctx = std::make_unique<EngineContext>();
+    ctx->Initialize();
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(AddStage(*ctx, IdleStage, StageKind::Overlay), S_OK);
+    }
+    ASSERT_EQ(StartStageThreads(*ctx), S_OK);
+    RunFrame(*ctx);
+    EXPECT_TRUE(FinishesWithin([&] { ctx.reset(); }, std::chrono::seconds(10)));
+}
+
+}  // namespace

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+
+#include "app/player.h"
+#include "core/frame_loop.h"
+#include "core/presenter.h"
+#include "core/vk_struct.h"
+#include "render/graphics_device.h"
+#include "render/headless_presenter.h"
+#include "render/renderer.h"
+#include "render/vulkan_helpers.h"
+
+namespace {
+
+// A headless player on the software device with the validation layer on.
+// Any validation message fails the test that caused it.
+class HeadlessDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        messagesBefore_ = ValidationMessageCount();
+        ctx_.Initialize();
+        ctx_.SetWidth(1280);
+        ctx_.SetHeight(720);
+        ASSERT_EQ(RegisterPlayer(ctx_, graphics_), S_OK);
+        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
+            << GraphicsDeviceError();
+    }
+    void TearDown() override {
+        ctx_.Teardown();
+        EXPECT_EQ(ValidationMessageCount(), messagesBefore_);
+    }
+
+    Presenter* presenter() {
+        return ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
+    }
+    std::uint64_t Completed(VkSemaphore fence) {
+        std::uint64_t value = 0;
+        vkGetSemaphoreCounterValue(ctx_.GetDevice(), fence, &value);
+        return value;
+    }
+    VkSemaphore DirectFence() {
+        return ctx_.Locked([](EngineState& s) { return s.directQueueFence; });
+    }
+    VkSemaphore ComputeFence() {
+        return ctx_.Locked([](EngineState& s) { return s.computeQueueFence; });
+    }
+    std::array<std::uint64_t, 3> DirectValues() {
+        return ctx_.Locked([](EngineState& s) { return s.directQueueFenceValues; });
+    }
+    std::array<std::uint64_t, 3> ComputeValues() {
+        return ctx_.Locked([](EngineState& s) { return s.computeQueueFenceValues; });
+    }
+    // True when every pixel of the last presented image has this colour.
+    void ExpectLastFrame(std::uint32_t w, std::uint32_t h, std::array<std::uint8_t, 4> rgba) {
+        WaitForGpu(ctx_);
+        CapturedImage image;
+        ASSERT_EQ(presenter()->ReadBackLastPresented(&image), S_OK);
+        ASSERT_EQ(image.width, w);
+        ASSERT_EQ(image.height, h);
+        ASSERT_EQ(image.rgba.size(), std::size_t{w} * h * 4);
+        std::size_t wrong = 0;
+        for (std::size_t i = 0; i < image.rgba.size(); i += 4) {
+            wrong += !std::equal(rgba.begin(), rgba.end(), image.rgba.begin() + i);
+        }
+        EXPECT_EQ(wrong, 0u);
+    }
+
+    EngineContext ctx_;
+    PlayerGraphics graphics_;
+    std::uint32_t messagesBefore_ = 0;
+};
+
+TEST_F(HeadlessDeviceTest, DeviceCreationFillsTheContext) {
+    EXPECT_TRUE(ctx_.GetDeviceCreated());
+    EXPECT_FALSE(ctx_.GetAdapterDescription().empty());
+    EXPECT_EQ(graphics_.renderer.renderDeviceName, ctx_.GetAdapterDescription());
+    EXPECT_FALSE(ctx_.GetTearingSupported());
+    EXPECT_EQ(ctx_.GetFrameIndex(), 0u);
+    EXPECT_EQ(DirectValues(), (std::array<std::uint64_t, 3>{1, 0, 0}));
+    EXPECT_EQ(ComputeValues(), (std::array<std::uint64_t, 3>{1, 0, 0}));
+    EXPECT_NE(ctx_.GetCurrentBackBuffer().image, VK_NULL_HANDLE);
+    CapturedImage none;
+    EXPECT_EQ(presenter()->ReadBackLastPresented(&none), E_FAIL);  // nothing presented yet
+    EXPECT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), E_INVALIDARG);
+}
+
+TEST_F(HeadlessDeviceTest, FenceValuesFollowEveryFrameAndBuffersWaitForTheirFence) {
+    // The same bookkeeping, played out by hand.
+    std::array<std::uint64_t, 3> expected{1, 0, 0};
+    std::array<std::uint64_t, 3> signalled{0, 0, 0};
+    std::uint32_t f = 0;
+    for (int frame = 0; frame < 8; ++frame) {
+        ASSERT_EQ(RunFrame(ctx_), S_OK);
+        signalled[f] = expected[f];
+        const std::uint32_t n = (f + 1) % 3;
+        expected[n] = expected[f] + 1;
+        f = n;
+        EXPECT_EQ(ctx_.GetFrameIndex(), f);
+        EXPECT_EQ(DirectValues(), expected);
+        EXPECT_EQ(ComputeValues(), expected);
+        // The buffer about to be drawn has left the GPU.
+        EXPECT_GE(Completed(DirectFence()), signalled[f]);
+    }
+    EXPECT_EQ(static_cast<HeadlessPresenter*>(presenter())->PresentedCount(), 8u);
+    ExpectLastFrame(1280, 720, {255, 255, 255, 255});
+}
+
+TEST_F(HeadlessDeviceTest, WaitForGpuLeavesConsistentValues) {
+    for (int i = 0; i < 4; ++i) {
+        RunFrame(ctx_);
+    }
+    const std::uint32_t f = ctx_.GetFrameIndex();
+    const std::uint64_t before = DirectValues()[f];
+    WaitForGpu(ctx_);
+    EXPECT_GE(Completed(DirectFence()), before);
+    EXPECT_GE(Completed(ComputeFence()), before);
+    EXPECT_EQ(DirectValues()[f], before + 1);
+    EXPECT_EQ(ComputeValues()[f], before + 1);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        if (i != f) {
+            EXPECT_LT(DirectValues()[i], DirectValues()[f]);
+        }
+    }
+    WaitForGpu(ctx_);  // twice in a row signals fresh values only
+    EXPECT_EQ(DirectValues()[f], before + 2);
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(RunFrame(ctx_), S_OK);
+    }
+    ExpectLastFrame(1280, 720, {255, 255, 255, 255});
+}
+
+TEST_F(HeadlessDeviceTest, ResizeResetsFrameIndexAndFenceValues) {
+    for (int i = 0; i < 2; ++i) {
+        RunFrame(ctx_);
+    }
+    WaitForGpu(ctx_);
+    ASSERT_EQ(ResizeSwapChain(ctx_, 640, 360), S_OK);
+    EXPECT_EQ(ctx_.GetFrameIndex(), presenter()->CurrentBackBufferIndex());
+    const auto values = DirectValues();
+    EXPECT_EQ(values[0], values[1]);
+    EXPECT_EQ(values[1], values[2]);
+    EXPECT_EQ(ComputeValues()[0], ComputeValues()[2]);
+    EXPECT_EQ(ctx_.GetWidth(), 640u);
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(RunFrame(ctx_), S_OK);
+    }
+    ExpectLastFrame(640, 360, {255, 255, 255, 255});
+}
+
+TEST_F(HeadlessDeviceTest, RefusedSizesChangeNothing) {
+    RunFrame(ctx_);
+    WaitForGpu(ctx_);
+    EXPECT_EQ(ResizeSwapChain(ctx_, 0, 360), E_INVALIDARG);
+    EXPECT_EQ(ResizeSwapChain(ctx_, 1u << 20, 720), E_INVALIDARG);
+    EXPECT_EQ(SetRenderResolution(ctx_, graphics_.renderer, 1u << 20, 1u << 20), E_INVALIDARG);
+    EXPECT_EQ(graphics_.renderer.renderWidth, 1280u);
+    EXPECT_EQ(graphics_.renderer.resolutionIndex, 0u);
+    EXPECT_EQ(ctx_.GetWidth(), 1280u);
+
+    ASSERT_EQ(SetRenderResolution(ctx_, graphics_.renderer, 1920, 1080), S_OK);
+    EXPECT_EQ(graphics_.renderer.resolutionIndex, 3u);
+    EXPECT_EQ(graphics_.renderer.viewportHeight, 1080u);
+    RunFrame(ctx_);
+    ExpectLastFrame(1920, 1080, {255, 255, 255, 255});
+}
+
+TEST_F(HeadlessDeviceTest, TheSceneHookDrawsTheFrame) {
+    WaitForGpu(ctx_);
+    graphics_.recordScene = [](VkCommandBuffer, VkCommandBuffer direct, std::uint32_t,
+                               const BackBuffer& target) {
+        TransitionImage(direct, target.image, VK_IMAGE_LAYOUT_UNDEFINED,
+                        VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+        const VkClearColorValue red{{1.0f, 0.0f, 0.0f, 1.0f}};
+        const VkImageSubresourceRange range{VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+        vkCmdClearColorImage(direct, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &red, 1,
+                             &range);
+        TransitionImage(direct, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                        target.presentLayout);
+    };
+    for (int i = 0; i < 3; ++i) {
+        RunFrame(ctx_);
+    }
+    ExpectLastFrame(1280, 720, {255, 0, 0, 255});
+}
+
+TEST(GraphicsDeviceTest, WindowTargetNeedsAWindow) {
+    EngineContext ctx;
+    ctx.Initialize();
+    ctx.SetWidth(1280);
+    ctx.SetHeight(720);
+    EXPECT_EQ(CreateGraphicsDevice(ctx, {PresentTarget::Window, false}), E_INVALIDARG);
+    EXPECT_FALSE(ctx.GetDeviceCreated());
+    EXPECT_EQ(ResizeSwapChain(ctx, 640, 360), E_FAIL);
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+#include <stb_image.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/result_code.h"
+
+namespace {
+
+struct QvRun {
+    int status = -1;
+    std::string output;
+};
+
+// Runs the player with the validation layer on and collects what it printed.
+// SDL wants a private runtime folder of its own.
+QvRun RunQv(const std::string& arguments, const std::string& prefix = "") {
+    const std::string runtime = std::filesystem::temp_directory_path() / "qv-player-runtime";
+    std::filesystem::create_directories(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    const std::string command = prefix + " env QV_VALIDATION=1 XDG_RUNTIME_DIR='" + runtime +
+                                "' '" QV_BINARY "' " + arguments + " 2>&1";
+    QvRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return run;
+    }
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        run.output += buffer;
+    }
+    const int raw = pclose(pipe);
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return run;
+}
+
+int ExitCodeOf(HRESULT hr) {
+    return static_cast<int>(static_cast<unsigned>(hr) & 0xFF);
+}
+
+class PlayerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("qv-player-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+    std::filesystem::path folder_;
+};
+
+TEST_F(PlayerTest, HeadlessScreenshotIsAWhite1280x720Frame) {
+    const auto png = folder_ / "out.png";
+    const QvRun run = RunQv("--headless --frames 10 --screenshot '" + png.string() + "'");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
+    int w = 0, h = 0, channels = 0;
+    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(w, 1280);
+    EXPECT_EQ(h, 720);
+    std::size_t notWhite = 0;
+    for (std::size_t i = 0; i < std::size_t{1280} * 720 * 4; ++i) {
+        notWhite += pixels[i] != 255;
+    }
+    stbi_image_free(pixels);
+    EXPECT_EQ(notWhite, 0u);
+}
+
+TEST_F(PlayerTest, FailuresPrintOneLineAndReturnTheStepsCode) {
+    const auto unwritable = folder_ / "missing-folder" / "out.png";
+    QvRun run = RunQv("--headless --frames 2 --screenshot '" + unwritable.string() + "'");
+    EXPECT_EQ(run.status, ExitCodeOf(E_FAIL));
+    EXPECT_NE(run.output.find("cannot write the screenshot"), std::string::npos) << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+
+    run = RunQv("--headless --frames 0");
+    EXPECT_EQ(run.status, ExitCodeOf(E_INVALIDARG));
+    run = RunQv("--no-such-option");
+    EXPECT_EQ(run.status, ExitCodeOf(E_INVALIDARG));
+    EXPECT_NE(run.output.find("--no-such-option"), std::string::npos);
+
+    // A loader that finds no driver at all: no usable device.
+    run = RunQv("--headless",
+                "env VK_ICD_FILENAMES=/nonexistent.json VK_DRIVER_FILES=/nonexistent.json");
+    EXPECT_EQ(run.status, ExitCodeOf(E_FAIL));
+    EXPECT_NE(run.output.find("no usable Vulkan device"), std::string::npos) << run.output;
+
+    run = RunQv("--frames 1", "env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=");
+    EXPECT_EQ(run.status, ExitCodeOf(E_FAIL));
+    EXPECT_NE(run.output.find("no display"), std::string::npos) << run.output;
+}
+
+TEST_F(PlayerTest, HelpNamesTheAutomationOptions) {
+    const QvRun run = RunQv("--help");
+    EXPECT_EQ(run.status, 0);
+    for (const char* option : {"--headless", "--frames", "--screenshot"}) {
+        EXPECT_NE(run.output.find(option), std::string::npos) << option;
+    }
+}
+
+// Needs an X server, which xvfb-run provides where it is installed.
+TEST_F(PlayerTest, WindowUnderXvfbPresentsAndExits) {
+    if (std::system("command -v xvfb-run > /dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "xvfb-run is not installed";
+    }
+    const auto png = folder_ / "window.png";
+    const QvRun run = RunQv("--frames 120 --screenshot '" + png.string() + "'", "xvfb-run -a");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
+    int w = 0, h = 0, channels = 0;
+    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(w, 1280);
+    EXPECT_EQ(h, 720);
+    EXPECT_EQ(pixels[0], 255);
+    EXPECT_EQ(pixels[(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) - 1) * 4 + 2], 255);
+    stbi_image_free(pixels);
+}
+
+}  // namespace
