@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "runtime/pose_math.h"
+
+// The rigid-body type of the physics engine; bones only hold pointers to it.
+class btRigidBody;
+
+struct BoneState;
+
+// A body's pose in model space: rotation, then position.
+struct BodyPose {
+    Quaternion rotation;
+    Vector4 position;
+};
+
+// One link of an IK chain. Limits are Euler angles X, Y, Z in radians.
+struct IkLink {
+    BoneState* bone = nullptr;
+    std::uint8_t hasLimit = 0;
+    float lowerLimit[3] = {0.0f, 0.0f, 0.0f};
+    float upperLimit[3] = {0.0f, 0.0f, 0.0f};
+
+    // What a solve must refresh after turning this link: the bones of its
+    // subtree that lie on the way to the target, the IK bone or another link,
+    // in hierarchy order. The rest of the subtree is refreshed once, after
+    // the solve, from the links that no other link holds in its subtree
+    // (topmost).
+    std::vector<BoneState*> chainBones;
+    std::uint8_t topmost = 1;
+};
+
+// The runtime pose of one bone. A bone's frame sits at its tail: at rest,
+// worldMatrix is T(restTail), so the skinning matrix T(-restTail)·worldMatrix
+// is the identity.
+struct BoneState {
+    std::uint64_t index = 0;
+    std::u16string name;
+    BoneState* parent = nullptr;
+    BoneState* appendParent = nullptr;
+    float appendRatio = 0.0f;
+    std::vector<BoneState*> children;
+    Vector4 tailVector;
+    Vector4 restHead;
+    Vector4 restOffset;
+    Vector4 restTail;
+    Vector4 localAxisX{1.0f, 0.0f, 0.0f, 0.0f};
+    Vector4 localAxisZ{0.0f, 0.0f, 1.0f, 0.0f};
+    Vector4 pivot;
+    Vector4 translation;
+    Quaternion rotation;
+    Vector4 currentAxisX{1.0f, 0.0f, 0.0f, 0.0f};
+    Vector4 currentAxisZ{0.0f, 0.0f, 1.0f, 0.0f};
+    Matrix4 localMatrix;
+    Vector4 jointPosition;
+    Vector4 framePosition;
+    Quaternion worldRotation;
+    Matrix4 worldMatrix;
+
+    // Physics binding. Filled by the physics layer; null and empty until then.
+    std::uint8_t physicsEnabled = 1;
+    BodyPose drivingBodyRestPose;
+    btRigidBody* drivingBody = nullptr;
+    std::vector<BodyPose> followerRestPoses;
+    std::vector<btRigidBody*> followerBodies;
+
+    // Inverse kinematics, for bones that carry an IK chain.
+    std::uint8_t ikEnabled = 0;
+    BoneState* ikTarget = nullptr;
+    std::uint32_t ikLoopCount = 0;
+    float ikLimitAngle = 0.0f;
+    std::vector<IkLink> ikLinks;
+
+    // The hierarchy flattened in depth-first order (children in index order,
+    // roots in index order), so that a subtree is walked without recursion:
+    // from this bone along preorderNext until subtreeEnd. Deep chains in
+    // content therefore cannot exhaust the stack.
+    BoneState* preorderNext = nullptr;
+    BoneState* subtreeEnd = nullptr;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct BoneState;
+struct ModelInstance;
+struct PmxModel;
+
+// One row of the IK list of the model setting window.
+struct IkControl {
+    std::string name;  // UTF-8
+    std::uint8_t* ikEnabled = nullptr;
+};
+
+// Fills the IK fields of every bone with the IK flag and the instance's IK
+// list. Runs after the skeleton and the bodies exist: a chain with a missing
+// link bone or a link driven by a simulated body stays disabled.
+void BuildIk(ModelInstance& instance, const PmxModel& model);
+
+// One cyclic-coordinate-descent solve of ikBone's chain, turning the links so
+// that the target bone's joint moves towards ikBone's joint, for at most
+// ikLoopCount iterations (and never more than 4096). Needs the chain's world
+// values to be current; leaves every turned subtree current.
+void SolveIk(BoneState& ikBone);

@@ -1,0 +1,73 @@
+#include "runtime/model_instance.h"
+
+#include <cmath>
+#include <new>
+#include <stdexcept>
+
+#include "formats/pmx_model.h"
+#include "runtime/ik.h"
+#include "runtime/morphs.h"
+#include "runtime/physics_hooks.h"
+#include "runtime/skeleton.h"
+
+HRESULT CreateModelInstance(ModelInstance& instance, const PmxModel& model) {
+    try {
+        BuildSkeleton(instance, model);
+        // The physics layer creates the bodies here, before the IK data,
+        // which must know which bones a simulated body drives.
+        BuildIk(instance, model);
+        // The physics layer creates the joints here.
+        BuildMorphs(instance, model);
+    } catch (const std::bad_alloc&) {
+        instance = ModelInstance{};
+        return E_OUTOFMEMORY;
+    } catch (const std::length_error&) {
+        instance = ModelInstance{};
+        return E_OUTOFMEMORY;
+    }
+    UpdateSkeleton(instance);
+    return S_OK;
+}
+
+void UpdateModel(ModelInstance& instance, float deltaSeconds) {
+    MotionState& motion = instance.motion;
+    if (instance.playing != 0) {
+        const float previous = motion.time;
+        motion.time += std::isfinite(deltaSeconds) ? deltaSeconds : 0.0f;
+        if (motion.time >= motion.end) {
+            motion.time = motion.end;
+            // The frame that reaches the end shows the final keys; after that
+            // the clock stands and the last pose stays (IK still runs on it),
+            // so edits made at the end are not overwritten.
+            if (previous < motion.end) {
+                EvaluateMotion(instance);
+            }
+        } else {
+            EvaluateMotion(instance);
+        }
+        UpdateSkeleton(instance);
+        for (BoneState& bone : instance.bones) {
+            if (bone.ikEnabled == 1) {
+                SolveIk(bone);
+            }
+        }
+        // Each solve leaves the subtrees it turned current, and nothing else
+        // changed since the update above, except bones that blend in a link's
+        // new rotation. Updating those subtrees gives exactly what a full
+        // update would, at a fraction of the cost.
+        for (BoneState* bone : instance.ikAppendDependents) {
+            UpdateBoneSubtree(*bone);
+        }
+    } else {
+        UpdateSkeleton(instance);
+    }
+
+    // Kinematic bodies follow every bone, parents before children.
+    for (BoneState& bone : instance.bones) {
+        if (bone.parent == nullptr) {
+            for (BoneState* b = &bone; b != bone.subtreeEnd && b != nullptr; b = b->preorderNext) {
+                SyncKinematicBodies(*b);
+            }
+        }
+    }
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "formats/vector_types.h"
+#include "platform/result_code.h"
+#include "runtime/bone_state.h"
+#include "runtime/ik.h"
+#include "runtime/morphs.h"
+#include "runtime/motion.h"
+
+struct PmxModel;
+
+// One loaded model: its pose, motion, morph weights and physics links.
+// Bones, weights and tracks point at each other, so an instance is never
+// copied. Moving keeps every heap block in place and is allowed; the bone and
+// weight vectors are never resized after creation.
+struct ModelInstance {
+    ModelInstance() = default;
+    ModelInstance(const ModelInstance&) = delete;
+    ModelInstance& operator=(const ModelInstance&) = delete;
+    ModelInstance(ModelInstance&&) = default;
+    ModelInstance& operator=(ModelInstance&&) = default;
+
+    std::vector<BoneState> bones;
+    std::uint8_t physicsEnabled = 1;
+    std::uint8_t playing = 0;
+
+    MotionState motion;
+    std::vector<IkControl> ikControls;
+    // Bones that blend in an IK link's rotation, in hierarchy order: after IK
+    // they and their subtrees are all that a solve leaves out of date.
+    std::vector<BoneState*> ikAppendDependents;
+
+    std::uint32_t vertexCount = 0;
+    std::uint32_t vertexMorphCount = 0;
+    std::uint32_t uvMorphCount = 0;
+    std::vector<float> vertexMorphWeights;
+    std::vector<float> uvMorphWeights;
+    std::map<std::u16string, float*> morphWeightByName;
+    std::vector<MorphControl> morphControls;
+    // Dense tables, morph-major: entry (k, v) at k * vertexCount + v.
+    std::vector<Float3> vertexMorphOffsets;
+    std::vector<Float2> uvMorphOffsets;
+
+    // Simulated bodies in rigid-body order; filled by the physics layer.
+    std::vector<btRigidBody*> bodies;
+};
+
+// Builds the skeleton, the IK data and the morphs of a fresh instance, with
+// the physics steps left to the physics layer, and poses it at rest.
+// E_OUTOFMEMORY (instance left empty) when the model's tables do not fit in
+// memory.
+HRESULT CreateModelInstance(ModelInstance& instance, const PmxModel& model);
+
+// The per-frame pipeline. While playing: advance the clock (clamped to the
+// end; the frame reaching it evaluates there, later ones keep that pose),
+// evaluate, update the
+// skeleton and solve every enabled IK chain. Always: update the skeleton and
+// move kinematic bodies. A delta that is not a finite number counts as 0.
+void UpdateModel(ModelInstance& instance, float deltaSeconds);

@@ -1,0 +1,14 @@
+#pragma once
+
+// Where the physics layer joins the pose pipeline. Until rigid bodies are
+// simulated these do nothing: no bone has a driving or follower body.
+
+struct BoneState;
+struct Quaternion;
+
+// Moves the bone's kinematic bodies to its current pose.
+void SyncKinematicBodies(BoneState& bone);
+
+// Replaces a body-driven bone's world values with the body's simulated pose.
+// blendedRotation is the local rotation after the append blend.
+void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation);

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "formats/pmx_model.h"
+#include "formats/vmd_motion.h"
+#include "runtime/model_instance.h"
+#include "runtime/skeleton.h"
+
+// Hand-made models and motions, and comparisons, for the runtime tests.
+
+inline PmxBone MakeBone(std::u16string name, Float3 position, std::int32_t parent,
+                        Float3 tailOffset = {}) {
+    PmxBone bone;
+    bone.name = std::move(name);
+    bone.position = position;
+    bone.parentIndex = parent;
+    bone.tailOffset = tailOffset;
+    bone.appendParentIndex = -1;
+    bone.ikTargetIndex = -1;
+    return bone;
+}
+
+inline PmxBone TailToBone(PmxBone bone, std::int32_t tailIndex) {
+    bone.flags |= kPmxBoneTailIsBone;
+    bone.tailIndex = tailIndex;
+    bone.tailOffset = {};
+    return bone;
+}
+
+inline PmxBone IkBone(PmxBone bone, std::int32_t target, std::uint32_t loops, float limit,
+                      std::vector<PmxIkLink> links) {
+    bone.flags |= kPmxBoneIk;
+    bone.ikTargetIndex = target;
+    bone.ikLoopCount = loops;
+    bone.ikLimitAngle = limit;
+    bone.ikLinks = std::move(links);
+    return bone;
+}
+
+// An interpolation block with the same control bytes for all four curves.
+inline std::array<std::uint8_t, 64> Curve(std::uint8_t x1, std::uint8_t y1, std::uint8_t x2,
+                                          std::uint8_t y2) {
+    std::array<std::uint8_t, 64> b{};
+    for (int c = 0; c < 4; ++c) {
+        b[c] = x1;
+        b[4 + c] = y1;
+        b[8 + c] = x2;
+        b[12 + c] = y2;
+    }
+    b[2] = b[3] = 0;  // Z and rotation take x1 from the second row
+    b[17] = b[18] = x1;
+    return b;
+}
+
+inline void AddBoneKey(VmdMotion& motion, const std::u16string& name, std::uint32_t frame,
+                       Float3 position, Float4 rotation = {0, 0, 0, 1},
+                       std::array<std::uint8_t, 64> curve = Curve(20, 20, 107, 107)) {
+    motion.boneKeys[name].push_back({name, frame, position, rotation, curve});
+}
+
+inline void AddMorphKey(VmdMotion& motion, const std::u16string& name, std::uint32_t frame,
+                        float weight) {
+    motion.morphKeys[name].push_back({name, frame, weight});
+}
+
+inline ModelInstance MakeInstance(const PmxModel& model) {
+    ModelInstance instance;
+    EXPECT_EQ(CreateModelInstance(instance, model), S_OK);
+    return instance;
+}
+
+inline Float4 TurnY(float angle) {
+    return {0, std::sin(angle / 2), 0, std::cos(angle / 2)};
+}
+
+inline float Distance(const Vector4& a, const Vector4& b) {
+    return std::hypot(a.x - b.x, a.y - b.y, a.z - b.z);
+}
+
+inline void ExpectNear(const Vector4& a, const Vector4& b, float tolerance = 1e-5f) {
+    EXPECT_LT(Distance(a, b), tolerance) << "(" << a.x << ", " << a.y << ", " << a.z << ") vs ("
+                                         << b.x << ", " << b.y << ", " << b.z << ")";
+}
+
+inline void ExpectNear(const Matrix4& a, const Matrix4& b, float tolerance = 1e-5f) {
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_NEAR(a.m[r][c], b.m[r][c], tolerance) << "row " << r << " column " << c;
+        }
+    }
+}
+
+// Same rotation: q and -q included.
+inline void ExpectSameRotation(const Quaternion& a, const Quaternion& b, float tolerance = 1e-5f) {
+    EXPECT_NEAR(std::abs(Dot(a, b)), 1.0f, tolerance);
+}
+
+inline Quaternion AxisAngle(float x, float y, float z, float angle) {
+    const float n = std::sqrt(x * x + y * y + z * z), s = std::sin(angle / 2) / n;
+    return {x * s, y * s, z * s, std::cos(angle / 2)};
+}
