@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "formats/pmx_model.h"
+#include "formats/text_decode.h"
 #include "runtime/model_instance.h"
 #include "runtime/skeleton.h"
-#include "formats/text_decode.h"
 
 namespace {
 

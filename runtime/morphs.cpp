@@ -1,8 +1,8 @@
 #include "runtime/morphs.h"
 
 #include "formats/pmx_model.h"
-#include "runtime/model_instance.h"
 #include "formats/text_decode.h"
+#include "runtime/model_instance.h"
 
 void BuildMorphs(ModelInstance& instance, const PmxModel& model) {
     const std::size_t vertexCount = model.vertices.size();
@@ -65,8 +65,7 @@ void BuildMorphs(ModelInstance& instance, const PmxModel& model) {
             continue;
         }
         const PmxMorph& morph = model.morphs[m];
-        instance.morphControls.push_back({ToUtf8(morph.name),
-                                          morph.type == kPmxMorphVertex ? "Vertex" : "UV",
-                                          ownWeight[m]});
+        instance.morphControls.push_back(
+            {ToUtf8(morph.name), morph.type == kPmxMorphVertex ? "Vertex" : "UV", ownWeight[m]});
     }
 }

@@ -15,9 +15,9 @@
 #include <nlohmann/json.hpp>
 
 #include "formats/pmx_model.h"
+#include "formats/text_decode.h"
 #include "formats/vmd_motion.h"
 #include "runtime/model_instance.h"
-#include "formats/text_decode.h"
 
 namespace {
 
