@@ -7,22 +7,38 @@
 #include "formats/pmx_model.h"
 #include "runtime/ik.h"
 #include "runtime/morphs.h"
-#include "runtime/physics_hooks.h"
+#include "runtime/physics_bodies.h"
 #include "runtime/skeleton.h"
 
-HRESULT CreateModelInstance(ModelInstance& instance, const PmxModel& model) {
+namespace {
+
+// A half-built instance leaves nothing behind in the shared world.
+void Discard(ModelInstance& instance, PhysicsWorld* physics) {
+    if (physics != nullptr) {
+        ReleaseBodies(instance, *physics);
+    }
+    instance = ModelInstance{};
+}
+
+}  // namespace
+
+HRESULT CreateModelInstance(ModelInstance& instance, const PmxModel& model, PhysicsWorld* physics) {
     try {
         BuildSkeleton(instance, model);
-        // The physics layer creates the bodies here, before the IK data,
-        // which must know which bones a simulated body drives.
+        if (physics != nullptr) {
+            // Before the IK data, which must know which bones a body drives.
+            BuildBodies(instance, model, *physics);
+        }
         BuildIk(instance, model);
-        // The physics layer creates the joints here.
+        if (physics != nullptr) {
+            BuildJoints(instance, model, *physics);
+        }
         BuildMorphs(instance, model);
     } catch (const std::bad_alloc&) {
-        instance = ModelInstance{};
+        Discard(instance, physics);
         return E_OUTOFMEMORY;
     } catch (const std::length_error&) {
-        instance = ModelInstance{};
+        Discard(instance, physics);
         return E_OUTOFMEMORY;
     }
     UpdateSkeleton(instance);

@@ -13,6 +13,8 @@
 #include "runtime/motion.h"
 
 struct PmxModel;
+class PhysicsWorld;
+class btTypedConstraint;
 
 // One loaded model: its pose, motion, morph weights and physics links.
 // Bones, weights and tracks point at each other, so an instance is never
@@ -48,13 +50,17 @@ struct ModelInstance {
 
     // Simulated bodies in rigid-body order; filled by the physics layer.
     std::vector<btRigidBody*> bodies;
+    // The joints between them, released with the bodies.
+    std::vector<btTypedConstraint*> joints;
 };
 
-// Builds the skeleton, the IK data and the morphs of a fresh instance, with
-// the physics steps left to the physics layer, and poses it at rest.
+// Builds the skeleton, the rigid bodies (when a physics world is given), the
+// IK data, the joints and the morphs of a fresh instance, and poses it at
+// rest. The caller holds the physics world's write lock.
 // E_OUTOFMEMORY (instance left empty) when the model's tables do not fit in
 // memory.
-HRESULT CreateModelInstance(ModelInstance& instance, const PmxModel& model);
+HRESULT CreateModelInstance(ModelInstance& instance, const PmxModel& model,
+                            PhysicsWorld* physics = nullptr);
 
 // The per-frame pipeline. While playing: advance the clock (clamped to the
 // end; the frame reaching it evaluates there, later ones keep that pose),

@@ -1,7 +1,8 @@
 #pragma once
 
-// Where the physics layer joins the pose pipeline. Until rigid bodies are
-// simulated these do nothing: no bone has a driving or follower body.
+// Where the physics layer joins the pose pipeline (physics_bodies.cpp). For a
+// model built without a physics world no bone has a driving or follower body,
+// and both do nothing.
 
 struct BoneState;
 struct Quaternion;

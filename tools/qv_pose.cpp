@@ -1,7 +1,7 @@
 // qv-pose: poses a model with motions at a given time and prints every bone's
 // pose and the morph weights in use.
 //
-//   qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] [--json]
+//   qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] [--json] [--physics]
 
 #include <charconv>
 #include <cmath>
@@ -18,6 +18,8 @@
 #include "formats/text_decode.h"
 #include "formats/vmd_motion.h"
 #include "runtime/model_instance.h"
+#include "runtime/physics_bodies.h"
+#include "runtime/physics_world.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ constexpr float kStepSeconds = 1.0f / 60.0f;
 int Usage() {
     std::fprintf(stderr,
                  "usage: qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] "
-                 "[--json]\n");
+                 "[--json] [--physics]\n");
     return 2;
 }
 
@@ -65,10 +67,13 @@ int main(int argc, char** argv) {
     double seconds = 0.0;
     bool timeGiven = false;
     bool json = false;
+    bool physics = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--json") {
             json = true;
+        } else if (arg == "--physics") {
+            physics = true;
         } else if (arg == "--time" || arg == "--frame") {
             double value = 0.0;
             if (timeGiven || i + 1 >= argc || !ParseNumber(argv[i + 1], value)) {
@@ -93,12 +98,21 @@ int main(int argc, char** argv) {
                      FormatResult(hr).c_str());
         return 1;
     }
+    // With --physics the bodies are simulated every frame, as in the player.
+    PhysicsWorld world;
     ModelInstance instance;
-    if (const HRESULT hr = CreateModelInstance(instance, model); Failed(hr)) {
+    if (const HRESULT hr = CreateModelInstance(instance, model, physics ? &world : nullptr);
+        Failed(hr)) {
         std::fprintf(stderr, "qv-pose: cannot build model %s (%s)\n", files[0].c_str(),
                      FormatResult(hr).c_str());
         return 1;
     }
+    // The bodies go back to the world before either is destroyed.
+    struct ReleaseAtExit {
+        ModelInstance& instance;
+        PhysicsWorld& world;
+        ~ReleaseAtExit() { ReleaseBodies(instance, world); }
+    } releaseAtExit{instance, world};
     for (std::size_t i = 1; i < files.size(); ++i) {
         VmdMotion motion;
         if (const HRESULT hr = LoadVmdMotion(motion, files[i]); Failed(hr)) {
@@ -119,6 +133,9 @@ int main(int argc, char** argv) {
     constexpr int kFramesAtEnd = 600;
     int framesAtEnd = 0;
     for (long long step = 0; step < whole && framesAtEnd < kFramesAtEnd; ++step) {
+        if (physics) {
+            StepPhysics(world, kStepSeconds);
+        }
         UpdateModel(instance, kStepSeconds);
         framesAtEnd += instance.motion.time >= instance.motion.end ? 1 : 0;
     }

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <memory>
+#include <shared_mutex>
+
+#include "platform/result_code.h"
+#include "runtime/pose_math.h"
+
+class btBroadphaseInterface;
+class btCollisionDispatcher;
+class btDefaultCollisionConfiguration;
+class btDiscreteDynamicsWorld;
+class btOverlapFilterCallback;
+class btRigidBody;
+class btSequentialImpulseConstraintSolver;
+
+// The one physics world every model's bodies live in: gravity, the ground
+// plane y = 0 that every body touches, and a fixed step taken at most once a
+// frame from an accumulator of frame time.
+class PhysicsWorld {
+public:
+    static constexpr float kDefaultStep = 1.0f / 60.0f;
+    // Marks, in its collision group, a body that starts wholly below the
+    // ground: content uses such bodies as far-away counterweights (no floor
+    // exists where it is authored), and the plane would tear them upwards.
+    // Model masks are 16 bits wide, so no body ever selects this bit.
+    static constexpr int kBelowGroundGroup = 1 << 20;
+    static constexpr float kGravityY = -9.81f;
+
+    PhysicsWorld();
+    ~PhysicsWorld();
+    PhysicsWorld(const PhysicsWorld&) = delete;
+    PhysicsWorld& operator=(const PhysicsWorld&) = delete;
+
+    btDiscreteDynamicsWorld& world() { return *world_; }
+    const btRigidBody& groundPlane() const { return *ground_; }
+
+    // Readers (a step) take it shared; changes to the set of bodies or their
+    // kinds (model creation and removal, the physics switch) take it exclusive.
+    std::shared_mutex lock;
+
+    float stepSeconds = kDefaultStep;
+    float accumulator = 0.0f;
+
+    // Edit values of the physics settings window, applied every frame once saved.
+    Vector4 gravitySetting{0.0f, kGravityY, 0.0f, 0.0f};
+    float stepSetting = kDefaultStep;
+    bool settingsSaved = false;
+
+    Vector4 Gravity() const;
+    void SetGravity(const Vector4& gravity);
+
+private:
+    std::unique_ptr<btDefaultCollisionConfiguration> configuration_;
+    std::unique_ptr<btCollisionDispatcher> dispatcher_;
+    std::unique_ptr<btBroadphaseInterface> broadphase_;
+    std::unique_ptr<btOverlapFilterCallback> filter_;
+    std::unique_ptr<btSequentialImpulseConstraintSolver> solver_;
+    std::unique_ptr<btDiscreteDynamicsWorld> world_;
+    btRigidBody* ground_ = nullptr;
+};
+
+// Creates the process-wide world (gravity (0, -9.81, 0), step 1/60 s, the
+// ground plane with friction 0.5 and restitution 0.6).
+HRESULT CreatePhysicsScene(std::unique_ptr<PhysicsWorld>& world);
+
+// Adds a frame's time and takes one fixed step when a whole step has built
+// up; what is left over waits for the next frame. Returns whether it stepped.
+bool StepPhysics(PhysicsWorld& world, float deltaSeconds);
+
+// Once the settings window has been saved: gravity from the setting every
+// frame; a new step time restarts the accumulator. A step that is not a
+// positive finite number of seconds is ignored.
+void ApplyPhysicsSettings(PhysicsWorld& world);
+
+// What the settings window shows when it opens.
+void LoadPhysicsSettings(PhysicsWorld& world);
