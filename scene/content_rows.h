@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One row per loaded model, shared by the resource manager and the model
+// setting window.
+struct ModelUiEntry {
+    bool selected = false;
+    bool physicsOn = true;
+    std::string name;         // UTF-8
+    std::string englishName;  // UTF-8
+    std::int32_t yRotationBone = -1;
+    std::int32_t transformBone = -1;
+    float yRotationAngle = 0.0f;
+    std::int32_t materialIndex = -1;
+    std::vector<std::string> addedMotions;
+};
+
+// One row per shader program; built-in programs cannot be deleted.
+struct ShaderEntry {
+    bool builtIn = false;
+    std::string name;  // UTF-8
+};
+
+enum class PlayState { Playing = 0, Paused = 1, Stopped = 2 };

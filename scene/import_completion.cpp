@@ -1,0 +1,128 @@
+#include <cstdio>
+#include <mutex>
+
+#include "formats/text_decode.h"
+#include "runtime/physics_bodies.h"
+#include "scene/scene_content.h"
+
+SceneContent::SceneContent() {
+    // The built-in programs; the renderer fills in their code.
+    shaderPrograms.resize(2);
+    shaderEntries = {{true, "QV shader(experimental)"}, {true, "QV Toon shader"}};
+}
+
+SceneContent::~SceneContent() {
+    songInstance.reset();
+    if (physics != nullptr) {
+        std::unique_lock writing(physics->lock);
+        for (auto& model : models) {
+            ReleaseBodies(*model, *physics);
+        }
+    }
+}
+
+namespace {
+
+// One failed file in the error detail: its path, a line break and the message.
+// Each entry ends its own line so that several failures stay apart.
+void AddFailure(std::string& detail, const std::filesystem::path& path,
+                const std::string& message) {
+    detail += path.string();
+    detail += "\n";
+    detail += message;
+    if (detail.back() != '\n') {
+        detail += "\n";
+    }
+}
+
+void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, unsigned& loaded,
+                    std::string& detail) {
+    if (imports.empty()) {
+        return;
+    }
+    if (content.waitForGpu) {
+        content.waitForGpu();  // once for the whole batch
+    }
+    PhysicsWorld* physics = content.physics.get();
+    std::unique_lock<std::shared_mutex> writing;
+    if (physics != nullptr) {
+        writing = std::unique_lock<std::shared_mutex>(physics->lock);
+    }
+    for (ModelImport& entry : imports) {
+        if (!entry.error.empty()) {
+            AddFailure(detail, entry.path, entry.error);
+            continue;
+        }
+        auto instance = std::make_unique<ModelInstance>();
+        HRESULT hr = CreateModelInstance(*instance, entry.model, physics);
+        if (Succeeded(hr) && content.createModelResources) {
+            hr = content.createModelResources(*instance, entry.model);
+        }
+        if (Failed(hr)) {
+            if (physics != nullptr) {
+                ReleaseBodies(*instance, *physics);
+            }
+            AddFailure(detail, entry.path, "\nFailed to create graphic resource for this model!");
+            continue;
+        }
+        ModelUiEntry row;
+        row.name = ToUtf8(entry.model.name);
+        row.englishName = ToUtf8(entry.model.nameEnglish);
+        content.models.push_back(std::move(instance));
+        content.modelEntries.push_back(std::move(row));
+        ++loaded;
+    }
+}
+
+}  // namespace
+
+void CompleteImports(SceneContent& content, ImportWorker& worker) {
+    if (!worker.ResultsReady()) {
+        return;
+    }
+    ImportResults& batch = worker.PendingResults();
+    unsigned loaded = 0;
+    std::string detail;
+
+    CompleteModels(content, batch.models, loaded, detail);
+    for (MotionImport& entry : batch.motions) {
+        if (!entry.error.empty()) {
+            AddFailure(detail, entry.path, entry.error);
+            continue;
+        }
+        content.motionNames.push_back(entry.motion.fileName.string());
+        content.motions.push_back(std::move(entry.motion));
+        ++loaded;
+    }
+    for (SongImport& entry : batch.songs) {
+        if (!entry.error.empty()) {
+            AddFailure(detail, entry.path, entry.error);
+            continue;
+        }
+        content.songs.push_back(std::move(entry.effect));
+        content.songNames.push_back(entry.path.filename().string());
+        ++loaded;
+    }
+    for (ShaderImport& entry : batch.shaders) {
+        if (!entry.error.empty()) {
+            AddFailure(detail, entry.path, entry.error);
+            continue;
+        }
+        content.shaderPrograms.push_back(std::move(entry.program));
+        content.shaderEntries.push_back({false, entry.path.filename().string()});
+        ++loaded;
+    }
+
+    char line[256];
+    std::snprintf(line, sizeof line, "Loaded %u resource(s).", loaded);
+    std::string status = line;
+    if (!detail.empty()) {
+        // Every queued file that did not load counts, unknown kinds included.
+        const std::size_t queued = worker.QueueSize();
+        std::snprintf(line, sizeof line, "\nFailed: %zu\n", queued > loaded ? queued - loaded : 0);
+        status += line;
+        status += "Error detail:\n";
+        status += detail;
+    }
+    worker.FinishBatch(std::move(status));
+}

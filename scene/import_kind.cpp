@@ -1,0 +1,23 @@
+#include "scene/import_kind.h"
+
+std::string ExtensionOf(const std::filesystem::path& path) {
+    const std::string name = path.filename().string();
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || name == "..") {
+        return {};
+    }
+    return name.substr(dot);
+}
+
+ImportKind ImportKindOf(const std::filesystem::path& path) {
+    const std::string ext = ExtensionOf(path);
+    if (ext == ".pmx" || ext == ".PMX")
+        return ImportKind::Model;
+    if (ext == ".vmd" || ext == ".VMD")
+        return ImportKind::Motion;
+    if (ext == ".wav" || ext == ".WAV")
+        return ImportKind::Song;
+    if (ext == ".hlsl" || ext == ".HLSL")
+        return ImportKind::Shader;
+    return ImportKind::None;
+}

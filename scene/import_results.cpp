@@ -1,0 +1,91 @@
+#include "scene/import_results.h"
+
+#include <exception>
+#include <new>
+
+#include "platform/hlsl_compiler.h"
+#include "scene/import_kind.h"
+
+namespace {
+
+void ImportModel(const std::filesystem::path& path, ImportResults& results) {
+    ModelImport& entry = results.models.emplace_back();
+    entry.path = path;
+    bool loaded = false;
+    try {
+        loaded = Succeeded(LoadPmxModel(entry.model, path));
+    } catch (const std::bad_alloc&) {
+        // Too large for memory: this file fails alone and the batch goes on.
+    }
+    if (!loaded) {
+        entry.model = {};
+        entry.error = "Failed to load PMX model!";
+    }
+}
+
+void ImportMotion(const std::filesystem::path& path, ImportResults& results) {
+    MotionImport& entry = results.motions.emplace_back();
+    entry.path = path;
+    bool loaded = false;
+    try {
+        loaded = Succeeded(LoadVmdMotion(entry.motion, path));
+    } catch (const std::bad_alloc&) {
+    }
+    if (!loaded) {
+        entry.motion = {};
+        entry.error = "Failed to load VMD motion!";
+    }
+}
+
+void ImportSong(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results) {
+    SongImport& entry = results.songs.emplace_back();
+    entry.path = path;
+    if (audio == nullptr) {
+        entry.error = "Failed to load WAV song!\nThere is no audio engine.";
+        return;
+    }
+    try {
+        entry.effect = std::make_unique<SoundEffect>(*audio, path);
+    } catch (const std::exception& e) {
+        // The file counts as failed; the import thread carries on.
+        entry.error = std::string("Failed to load WAV song!\n") + e.what();
+    }
+}
+
+void ImportShader(const std::filesystem::path& path, ImportResults& results) {
+    ShaderImport& entry = results.shaders.emplace_back();
+    entry.path = path;
+    const HlslCompileResult vs = CompileHlslFile(path, "VS", HlslStage::Vertex);
+    const HlslCompileResult ps = CompileHlslFile(path, "PS", HlslStage::Pixel);
+    if (!vs.ok) {
+        entry.error += "Vertex shader compile error:\n" + vs.messages;
+    }
+    if (!ps.ok) {
+        entry.error += "Pixel shader compile error:\n" + ps.messages;
+    }
+    if (vs.ok && ps.ok) {
+        entry.program.vertexCode = vs.spirv;
+        entry.program.pixelCode = ps.spirv;
+    }
+}
+
+}  // namespace
+
+void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results) {
+    switch (ImportKindOf(path)) {
+        case ImportKind::Model:
+            ImportModel(path, results);
+            break;
+        case ImportKind::Motion:
+            ImportMotion(path, results);
+            break;
+        case ImportKind::Song:
+            ImportSong(path, audio, results);
+            break;
+        case ImportKind::Shader:
+            ImportShader(path, results);
+            break;
+        case ImportKind::None:
+            break;
+    }
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/pmx_model.h"
+#include "formats/vmd_motion.h"
+#include "platform/audio_engine.h"
+
+// One file's outcome. error is empty on success and holds the message the
+// import status shows otherwise.
+struct ModelImport {
+    PmxModel model;
+    std::filesystem::path path;
+    std::string error;
+};
+
+struct MotionImport {
+    VmdMotion motion;
+    std::filesystem::path path;
+    std::string error;
+};
+
+struct SongImport {
+    std::unique_ptr<SoundEffect> effect;
+    std::filesystem::path path;
+    std::string error;
+};
+
+// A compiled effect shader: SPIR-V of the "VS" and "PS" entry points.
+struct ShaderProgram {
+    std::vector<std::uint32_t> vertexCode;
+    std::vector<std::uint32_t> pixelCode;
+};
+
+struct ShaderImport {
+    ShaderProgram program;
+    std::filesystem::path path;
+    std::string error;
+};
+
+// A whole batch, handed from the import thread to the scene in one piece.
+struct ImportResults {
+    std::vector<ModelImport> models;
+    std::vector<MotionImport> motions;
+    std::vector<SongImport> songs;
+    std::vector<ShaderImport> shaders;
+};
+
+// Reads one file by its kind and appends its outcome to results; files of no
+// known kind add nothing. Never throws: every failure becomes the file's error.
+void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results);

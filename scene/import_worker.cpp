@@ -1,0 +1,84 @@
+#include "scene/import_worker.h"
+
+#include <cstdio>
+
+ImportWorker::ImportWorker(AudioEngine* audio) : audio_(audio) {
+    importThread_ = std::thread([this] { Run(); });
+}
+
+ImportWorker::~ImportWorker() {
+    stopping_.store(true);
+    importEvent_.Set();
+    importThread_.join();
+}
+
+bool ImportWorker::Request(std::vector<std::filesystem::path> files) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!importQueue_.empty() || files.empty()) {
+            return false;
+        }
+        importQueue_ = std::move(files);
+    }
+    importEvent_.Set();
+    return true;
+}
+
+bool ImportWorker::Busy() const {
+    std::lock_guard lock(mutex_);
+    return !importQueue_.empty();
+}
+
+std::size_t ImportWorker::QueueSize() const {
+    std::lock_guard lock(mutex_);
+    return importQueue_.size();
+}
+
+std::string ImportWorker::Status() const {
+    std::lock_guard lock(mutex_);
+    return importStatus_;
+}
+
+void ImportWorker::SetStatus(std::string text) {
+    std::lock_guard lock(mutex_);
+    importStatus_ = std::move(text);
+}
+
+void ImportWorker::FinishBatch(std::string status) {
+    pendingImports_ = {};
+    importProgress_.store(0.0f);
+    // Cleared before the queue empties: once it is empty the next batch may
+    // start, and its hand-over must not be wiped out by this one's end.
+    importResultsReady_.store(false, std::memory_order_release);
+    std::lock_guard lock(mutex_);
+    importStatus_ = std::move(status);
+    importQueue_.clear();
+}
+
+void ImportWorker::Run() {
+    for (;;) {
+        importEvent_.Wait();
+        if (stopping_.load()) {
+            return;
+        }
+        std::vector<std::filesystem::path> batch;
+        {
+            std::lock_guard lock(mutex_);
+            batch = importQueue_;
+        }
+        ImportResults results;
+        const std::size_t n = batch.size();
+        for (std::size_t i = 0; i < n && !stopping_.load(); ++i) {
+            showImportStatus.store(true);
+            importProgress_.store(static_cast<float>(i + 1) / static_cast<float>(n));
+            char text[256];
+            std::snprintf(text, sizeof text, "Importing resource(s). Please wait...(%u/%zu)",
+                          static_cast<unsigned>(i + 1), n);
+            SetStatus(text);
+            ImportFile(batch[i], audio_.load(), results);
+        }
+        pendingImports_ = std::move(results);
+        // Release: the main thread reads pendingImports_ only after seeing this.
+        importResultsReady_.store(true, std::memory_order_release);
+    }
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/auto_reset_event.h"
+#include "scene/import_results.h"
+
+class AudioEngine;
+
+// The background half of importing: a long-lived thread that reads and parses
+// a batch of files one after another while frames go on, then hands the whole
+// batch over at once. The scene's main-thread half (CompleteImports) takes it
+// from there. One batch runs at a time.
+class ImportWorker {
+public:
+    explicit ImportWorker(AudioEngine* audio = nullptr);
+    // Stops the thread after the file it is reading and joins it.
+    ~ImportWorker();
+    ImportWorker(const ImportWorker&) = delete;
+    ImportWorker& operator=(const ImportWorker&) = delete;
+
+    // Interface side: queues a batch and wakes the thread. False (and nothing
+    // queued) while the previous batch has not been completed.
+    bool Request(std::vector<std::filesystem::path> files);
+    bool Busy() const;
+
+    // Read every frame by the status window, from any thread.
+    std::string Status() const;
+    float Progress() const { return importProgress_.load(std::memory_order_relaxed); }
+    // Set when a batch starts; the interface opens its status window and clears it.
+    std::atomic<bool> showImportStatus{false};
+
+    // Main thread: a complete batch is waiting (acquire: its results are visible).
+    bool ResultsReady() const { return importResultsReady_.load(std::memory_order_acquire); }
+    ImportResults& PendingResults() { return pendingImports_; }
+    std::size_t QueueSize() const;
+    // Ends the batch: shows the summary, resets progress, frees the results and
+    // empties the queue so the interface may start another.
+    void FinishBatch(std::string status);
+
+    void SetAudioEngine(AudioEngine* audio) { audio_.store(audio); }
+
+private:
+    void Run();
+    void SetStatus(std::string text);
+
+    std::atomic<AudioEngine*> audio_;
+    mutable std::mutex mutex_;  // guards importQueue_ and importStatus_
+    std::vector<std::filesystem::path> importQueue_;
+    std::string importStatus_;
+    std::atomic<float> importProgress_{0.0f};
+    ImportResults pendingImports_;
+    std::atomic<bool> importResultsReady_{false};
+    std::atomic<bool> stopping_{false};
+    AutoResetEvent importEvent_;
+    std::thread importThread_;
+};

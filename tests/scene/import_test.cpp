@@ -1,0 +1,199 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "scene/import_kind.h"
+#include "scene/scene_content.h"
+#include "tests/support/content_writers.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ImportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ =
+            fs::temp_directory_path() /
+            ("qv-import-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(folder_);
+        content_.physics = std::make_unique<PhysicsWorld>();
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(folder_, ec);
+    }
+
+    fs::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+        const fs::path path = folder_ / name;
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        return path;
+    }
+    fs::path WriteText(const std::string& name, const std::string& text) {
+        return Write(name, {text.begin(), text.end()});
+    }
+
+    // Runs one batch to its end, as the frame loop would.
+    std::string Import(std::vector<fs::path> files) {
+        EXPECT_TRUE(worker_.Request(std::move(files)));
+        EXPECT_TRUE(WaitForResults());
+        CompleteImports(content_, worker_);
+        EXPECT_FALSE(worker_.Busy());
+        return worker_.Status();
+    }
+    bool WaitForResults() {
+        for (int i = 0; i < 3000 && !worker_.ResultsReady(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return worker_.ResultsReady();
+    }
+
+    fs::path folder_;
+    AudioEngine audio_;
+    SceneContent content_;
+    ImportWorker worker_{&audio_};
+};
+
+std::vector<std::uint8_t> Wav() {
+    ByteWriter w;
+    w.Raw("RIFF");
+    w.U32(36 + 8);
+    w.Raw("WAVEfmt ");
+    w.U32(16), w.U16(1), w.U16(2), w.U32(48000), w.U32(48000 * 4), w.U16(4), w.U16(16);
+    w.Raw("data");
+    w.U32(8), w.U32(0), w.U32(0);
+    return w.bytes;
+}
+
+}  // namespace
+
+TEST(ImportKind, ExtensionsAreMatchedExactlyInOneCaseOrTheOther) {
+    EXPECT_EQ(ImportKindOf("a/model.pmx"), ImportKind::Model);
+    EXPECT_EQ(ImportKindOf("a/MODEL.PMX"), ImportKind::Model);
+    EXPECT_EQ(ImportKindOf("a/model.Pmx"), ImportKind::None);
+    EXPECT_EQ(ImportKindOf("dance.tar.vmd"), ImportKind::Motion);
+    EXPECT_EQ(ImportKindOf("song.WAV"), ImportKind::Song);
+    EXPECT_EQ(ImportKindOf("toon.hlsl"), ImportKind::Shader);
+    EXPECT_EQ(ImportKindOf("x/.pmx"), ImportKind::None);  // a leading dot opens no extension
+    EXPECT_EQ(ImportKindOf("x/pmx"), ImportKind::None);
+    EXPECT_EQ(ImportKindOf("x.pmx/"), ImportKind::None);
+    EXPECT_EQ(ExtensionOf("a.b.c"), ".c");
+    EXPECT_EQ(ExtensionOf(".."), "");
+}
+
+TEST_F(ImportTest, MixedCaseFilesArePassedOverWithoutAMessage) {
+    const fs::path model = Write("m.PMX", EncodePmx(SamplePmxModel()));
+    VmdFile vmd;
+    vmd.bones = {{"a", 0}};
+    const fs::path motion = Write("d.Vmd", EncodeVmd(vmd));
+    EXPECT_EQ(Import({model, motion}), "Loaded 1 resource(s).");
+    ASSERT_EQ(content_.models.size(), 1u);
+    ASSERT_EQ(content_.modelEntries.size(), 1u);
+    EXPECT_EQ(content_.modelEntries[0].name, "テストモデル");
+    EXPECT_TRUE(content_.modelEntries[0].physicsOn);
+    EXPECT_EQ(content_.modelEntries[0].yRotationBone, -1);
+    EXPECT_EQ(content_.models[0]->bodies.size(), 2u);  // built into the shared world
+    EXPECT_TRUE(content_.motions.empty());
+    EXPECT_EQ(worker_.Progress(), 0.0f);
+}
+
+TEST_F(ImportTest, OneFailingModelAmongThreeFiles) {
+    const fs::path good = Write("good.pmx", EncodePmx(SamplePmxModel()));
+    const fs::path bad = Write("bad.pmx", {'P', 'm', 'd', 0});
+    VmdFile vmd;
+    vmd.morphs = {{"m", 0, 1.0f}};
+    const fs::path motion = Write("dance.vmd", EncodeVmd(vmd));
+    EXPECT_EQ(Import({good, bad, motion}), "Loaded 2 resource(s).\nFailed: 1\nError detail:\n" +
+                                               bad.string() + "\nFailed to load PMX model!\n");
+    ASSERT_EQ(content_.motionNames.size(), 1u);
+    EXPECT_EQ(content_.motionNames[0], "dance.vmd");
+    EXPECT_EQ(content_.motions.size(), content_.motionNames.size());
+}
+
+TEST_F(ImportTest, ShaderErrorsCarryBothHeadingsAndTheCompilersText) {
+    const fs::path broken = WriteText("broken.hlsl",
+                                      "float4 VS() : SV_POSITION { return nope; }\n"
+                                      "float4 PS() : SV_TARGET { return nada; }\n");
+    const fs::path good = WriteText("tint.hlsl",
+                                    "float4 VS(float3 p : POSITION) : SV_POSITION "
+                                    "{ return float4(p, 1); }\n"
+                                    "float4 PS() : SV_TARGET { return float4(1, 0, 0, 1); }\n");
+    const std::string status = Import({broken, good});
+    EXPECT_EQ(status.rfind("Loaded 1 resource(s).\nFailed: 1\nError detail:\n", 0), 0u) << status;
+    const auto vs = status.find("Vertex shader compile error:\n");
+    const auto ps = status.find("Pixel shader compile error:\n");
+    ASSERT_NE(vs, std::string::npos) << status;
+    ASSERT_NE(ps, std::string::npos) << status;
+    EXPECT_LT(vs, ps);
+    // Each heading is followed by the compiler's own report.
+    EXPECT_NE(status.find("nope", vs), std::string::npos);
+    EXPECT_NE(status.find("ERROR", ps), std::string::npos);
+    ASSERT_EQ(content_.shaderEntries.size(), 3u);
+    EXPECT_FALSE(content_.shaderEntries[2].builtIn);
+    EXPECT_EQ(content_.shaderEntries[2].name, "tint.hlsl");
+    EXPECT_FALSE(content_.shaderPrograms[2].pixelCode.empty());
+}
+
+TEST_F(ImportTest, HostileFilesFailAloneAndTheNextBatchStillWorks) {
+    PmxModel sample = SamplePmxModel();
+    sample.name = sample.nameEnglish = sample.comment = sample.commentEnglish = u"";
+    std::vector<std::uint8_t> huge = EncodePmx(sample);
+    // Header (17 bytes) and four empty texts, then a vertex count of 2^32 - 1.
+    for (int i = 0; i < 4; ++i)
+        huge[33 + i] = 0xFF;
+    std::vector<std::uint8_t> cut = EncodePmx(sample);
+    cut.resize(cut.size() / 2);
+    fs::create_directory(folder_ / "folder.pmx");
+    std::vector<std::uint8_t> wav = Wav();
+    wav.resize(wav.size() - 4);  // cut inside its samples
+    const std::vector<fs::path> files = {Write("empty.pmx", {}),   Write("cut.pmx", cut),
+                                         Write("huge.pmx", huge),  folder_ / "folder.pmx",
+                                         folder_ / "missing.vmd",  Write("cut.wav", wav),
+                                         Write("notes.txt", {'x'})};
+    const std::string status = Import(files);
+    // The cut and huge models still load what they hold; the rest fail.
+    EXPECT_EQ(status.rfind("Loaded 2 resource(s).\nFailed: 5\nError detail:\n", 0), 0u) << status;
+    for (const char* expected :
+         {"empty.pmx\nFailed to load PMX model!\n", "folder.pmx\nFailed to load PMX model!\n",
+          "missing.vmd\nFailed to load VMD motion!\n", "cut.wav\nFailed to load WAV song!\n"}) {
+        EXPECT_NE(status.find(expected), std::string::npos) << expected << " in\n" << status;
+    }
+    EXPECT_EQ(status.find("notes.txt"), std::string::npos);  // an unknown kind has no message
+
+    EXPECT_EQ(Import({Write("song.wav", Wav())}), "Loaded 1 resource(s).");
+    ASSERT_EQ(content_.songNames.size(), 1u);
+    EXPECT_EQ(content_.songNames[0], "song.wav");
+}
+
+TEST_F(ImportTest, ABatchCompletesWhileModelsPlay) {
+    Import({Write("first.pmx", EncodePmx(SamplePmxModel()))});
+    ASSERT_EQ(content_.models.size(), 1u);
+    content_.models[0]->playing = 1;
+
+    std::vector<fs::path> second;
+    for (int i = 0; i < 5; ++i) {
+        second.push_back(Write("m" + std::to_string(i) + ".pmx", EncodePmx(SamplePmxModel())));
+    }
+    ASSERT_TRUE(worker_.Request(second));
+    EXPECT_FALSE(worker_.Request(second));  // one batch at a time
+    int frames = 0;
+    while (!worker_.ResultsReady() && frames < 20000) {
+        StepPhysics(*content_.physics, 1.0f / 60.0f);
+        for (auto& model : content_.models)
+            UpdateModel(*model, 1.0f / 60.0f);
+        ++frames;
+    }
+    ASSERT_TRUE(worker_.ResultsReady());
+    EXPECT_EQ(worker_.Progress(), 1.0f);
+    EXPECT_EQ(worker_.Status(), "Importing resource(s). Please wait...(5/5)");
+    EXPECT_TRUE(worker_.showImportStatus.load());
+    CompleteImports(content_, worker_);
+    EXPECT_EQ(worker_.Status(), "Loaded 5 resource(s).");
+    EXPECT_EQ(content_.models.size(), 6u);
+    EXPECT_EQ(content_.modelEntries.size(), 6u);
+}
