@@ -14,13 +14,19 @@
 #include "render/graphics_device.h"
 #include "render/png_file.h"
 #include "render/vulkan_helpers.h"
+#include "runtime/motion.h"
+#include "scene/scene.h"
 
 const char* const kUsage =
-    "Usage: qv [options]\n"
-    "Opens the player window. No option is needed in normal use; these serve automation:\n"
+    "Usage: qv [options] [FILE...]\n"
+    "Opens the player window and imports the given files (.pmx models, .vmd motions,\n"
+    ".wav songs, .hlsl effect shaders) as one batch.\n"
+    "  --play             once the files are in, add every motion to every model,\n"
+    "                     select the first song and start playing\n"
+    "No other option is needed in normal use; these serve automation:\n"
     "  --headless         render offscreen without a window or display\n"
     "                     (runs one frame unless --frames says otherwise)\n"
-    "  --frames N         stop after N frames\n"
+    "  --frames N         stop after N frames (counted once the files are in)\n"
     "  --screenshot FILE  write the last frame to FILE as a PNG\n"
     "  --help             show this text\n"
     "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n";
@@ -51,6 +57,10 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
                 return E_INVALIDARG;
             }
             options->screenshot = argv[++i];
+        } else if (arg == "--play") {
+            options->play = true;
+        } else if (!arg.starts_with("--")) {
+            options->files.emplace_back(arg);
         } else {
             *error = "unknown option " + arg + " (see qv --help)";
             return E_INVALIDARG;
@@ -227,6 +237,54 @@ int Report(HRESULT hr, const std::string& line) {
 
 }  // namespace
 
+namespace {
+
+// --play: what a user would do by hand once the files are in.
+void StartPlaying(Scene& scene) {
+    for (std::size_t m = 0; m < scene.models.size(); ++m) {
+        for (std::size_t k = 0; k < scene.motions.size(); ++k) {
+            AttachMotion(*scene.models[m], scene.motions[k]);
+            scene.modelEntries[m].addedMotions.push_back(scene.motionNames[k]);
+        }
+    }
+    if (!scene.songs.empty()) {
+        SelectSong(scene, 0);
+    }
+    PressPlay(scene);
+}
+
+void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiState& ui,
+                 ModelSettingState& modelSetting, bool& autoPlay) {
+    scene.waitForGpu = [&ctx] { WaitForGpu(ctx); };
+    scene.hooks.getVsync = [&ctx] { return ctx.GetVsync(); };
+    scene.hooks.setVsync = [&ctx](bool on) { ctx.SetVsync(on); };
+    scene.hooks.resize = [&ctx, &graphics](std::uint32_t w, std::uint32_t h) {
+        SetRenderResolution(ctx, graphics.renderer, w, h);
+    };
+    scene.hooks.setFullscreen = [&ctx, &graphics](bool on) {
+        return Succeeded(ApplyFullscreen(ctx, graphics.renderer, on));
+    };
+    scene.hooks.desktopSize = [&ctx, &scene] {
+        WindowRect rect;
+        if (Failed(GetOutputRect(ctx, &rect))) {
+            return Resolution{scene.renderWidth, scene.renderHeight};
+        }
+        return Resolution{static_cast<std::uint32_t>(rect.right - rect.left),
+                          static_cast<std::uint32_t>(rect.bottom - rect.top)};
+    };
+    ctx.Locked([&](EngineState& s) {
+        s.onFrameUpdate = [&scene, &ui, &modelSetting, &autoPlay](EngineContext& c) {
+            UpdateScene(scene, ui, modelSetting, c.GetFrameSeconds());
+            if (autoPlay && !scene.importer.Busy()) {
+                autoPlay = false;
+                StartPlaying(scene);
+            }
+        };
+    });
+}
+
+}  // namespace
+
 int RunPlayer(const PlayerOptions& options) {
     EngineContext* ctx = EngineContext::Instance();
     if (ctx == nullptr) {
@@ -234,16 +292,27 @@ int RunPlayer(const PlayerOptions& options) {
     }
     PlayerGraphics graphics;
     int exitCode = 0;
+    // The scene owns all content and the import thread; it runs silently
+    // where there is no sound device.
+    auto scene = std::make_unique<Scene>(std::make_unique<AudioEngine>());
+    UiState ui;
+    ModelSettingState modelSetting;
+    bool autoPlay = options.play;
 
     auto shutDown = [&] {
         EngineContext::Destroy();
         ReleasePlayerGraphics(graphics);
+        scene.reset();  // before SDL goes: its audio engine is SDL's
         SDL_Quit();
     };
 
     if (const HRESULT hr = RegisterPlayer(*ctx, graphics); Failed(hr)) {
         shutDown();
         return Report(hr, "the frame stages cannot be registered");
+    }
+    AttachScene(*ctx, graphics, *scene, ui, modelSetting, autoPlay);
+    if (!options.files.empty()) {
+        scene->importer.Request(options.files);
     }
     if (options.headless) {
         ctx->SetWidth(kDefaultClientWidth);
@@ -268,7 +337,7 @@ int RunPlayer(const PlayerOptions& options) {
         // Without a known last frame every frame is kept until the window closes.
         presenter->SetCapture(true);
     }
-    for (std::uint64_t done = 0; frames == 0 || done < frames; ++done) {
+    for (std::uint64_t done = 0; frames == 0 || done < frames;) {
         if (!options.headless && !PumpWindowEvents(*ctx)) {
             break;
         }
@@ -279,6 +348,13 @@ int RunPlayer(const PlayerOptions& options) {
             exitCode = Report(hr, "the graphics device was lost");
             break;
         }
+        // Automation counts frames from when the start-up files are in.
+        if (!scene->importer.Busy() && !autoPlay) {
+            ++done;
+        }
+    }
+    if (!scene->importer.Status().empty()) {
+        std::printf("%s\n", scene->importer.Status().c_str());
     }
 
     if (exitCode == 0 && wantShot) {

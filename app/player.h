@@ -7,12 +7,17 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/engine_context.h"
 #include "render/renderer.h"
 
 struct PlayerOptions {
     bool help = false;
+    // Files imported as one batch at start, as if picked in the file browser.
+    std::vector<std::filesystem::path> files;
+    // Once that batch is in: every motion on every model, the first song, play.
+    bool play = false;
     bool headless = false;
     std::uint64_t frames = 0;  // 0: until the window closes (one frame headless)
     std::filesystem::path screenshot;

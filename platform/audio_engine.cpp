@@ -1,6 +1,8 @@
 #include "platform/audio_engine.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -25,9 +27,37 @@ bool OpenDevice(SDL_AudioDeviceID& device, SDL_AudioSpec& have, void* engine,
     return device != 0;
 }
 
+// The sound system's own libraries print their failed probes (no card, no
+// server) straight to the standard error stream; SDL reports the outcome
+// itself, so their lines are only noise on a machine without sound.
+class QuietStandardError {
+public:
+    QuietStandardError() : saved_(dup(STDERR_FILENO)) {
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && null >= 0) {
+            dup2(null, STDERR_FILENO);
+        }
+        if (null >= 0) {
+            close(null);
+        }
+    }
+    ~QuietStandardError() {
+        if (saved_ >= 0) {
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+        }
+    }
+    QuietStandardError(const QuietStandardError&) = delete;
+    QuietStandardError& operator=(const QuietStandardError&) = delete;
+
+private:
+    int saved_;
+};
+
 }  // namespace
 
 AudioEngine::AudioEngine() {
+    QuietStandardError quiet;
     SDL_AudioSpec have{};
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) == 0 &&
         OpenDevice(device_, have, this, &AudioEngine::MixCallback)) {

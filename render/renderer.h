@@ -8,15 +8,8 @@
 
 #include "core/engine_context.h"
 #include "platform/result_code.h"
+#include "scene/resolutions.h"
 
-struct Resolution {
-    std::uint32_t width;
-    std::uint32_t height;
-};
-
-// The sizes offered in the graphics settings, by index.
-inline constexpr std::array<Resolution, 6> kResolutions{
-    {{1280, 720}, {1366, 768}, {1600, 900}, {1920, 1080}, {2560, 1440}, {3840, 2160}}};
 
 // The renderer's own state that outlives single frames.
 struct RendererState {

@@ -2,6 +2,7 @@
 
 #include "formats/pmx_model.h"
 #include "formats/text_decode.h"
+#include "platform/memory_advice.h"
 #include "runtime/model_instance.h"
 
 void BuildMorphs(ModelInstance& instance, const PmxModel& model) {
@@ -18,8 +19,16 @@ void BuildMorphs(ModelInstance& instance, const PmxModel& model) {
     instance.uvMorphCount = uvMorphs;
     instance.vertexMorphWeights.assign(vertexMorphs, 0.0f);
     instance.uvMorphWeights.assign(uvMorphs, 0.0f);
-    instance.vertexMorphOffsets.assign(std::size_t{vertexMorphs} * vertexCount, Float3{});
-    instance.uvMorphOffsets.assign(std::size_t{uvMorphs} * vertexCount, Float2{});
+    // The dense tables run to tens of megabytes for a real model; fresh pages
+    // are what they cost, so ask for large ones.
+    const std::size_t vertexEntries = std::size_t{vertexMorphs} * vertexCount;
+    const std::size_t uvEntries = std::size_t{uvMorphs} * vertexCount;
+    instance.vertexMorphOffsets.reserve(vertexEntries);
+    PreferHugePages(instance.vertexMorphOffsets.data(), vertexEntries * sizeof(Float3));
+    instance.vertexMorphOffsets.assign(vertexEntries, Float3{});
+    instance.uvMorphOffsets.reserve(uvEntries);
+    PreferHugePages(instance.uvMorphOffsets.data(), uvEntries * sizeof(Float2));
+    instance.uvMorphOffsets.assign(uvEntries, Float2{});
     instance.morphWeightByName.clear();
     instance.morphControls.clear();
 

@@ -125,3 +125,19 @@ TEST_F(PlayerTest, WindowUnderXvfbPresentsAndExits) {
 }
 
 }  // namespace
+
+TEST_F(PlayerTest, FilesOnTheCommandLineImportAndPlay) {
+    const char* content = std::getenv("QV_CONTENT_DIR");
+    const std::filesystem::path gene =
+        std::filesystem::path(content != nullptr ? content : QV_CONTENT) / "gene";
+    if (!std::filesystem::exists(gene / "Gene_light.pmx")) {
+        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)";
+    }
+    const QvRun run = RunQv("--headless --frames 5 --play '" + (gene / "Gene_light.pmx").string() +
+                            "' '" + (gene / "motion" / "stand.vmd").string() + "' missing.pmx");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("Loaded 2 resource(s).\nFailed: 1\nError detail:\nmissing.pmx\n"
+                              "Failed to load PMX model!"),
+              std::string::npos)
+        << run.output;
+}

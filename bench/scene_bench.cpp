@@ -1,0 +1,72 @@
+// The scene's own costs: a whole import of Gene and a motion, and a frame of
+// twenty Genes playing with physics.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "runtime/motion.h"
+#include "scene/scene.h"
+
+namespace {
+
+const std::filesystem::path kGene = std::filesystem::path(QV_CONTENT_DIR) / "gene";
+
+// From the request to the model being in the scene: parsing on the import
+// thread, then the CPU half of model creation at the start of a frame.
+void BM_ImportGeneAndMotion(benchmark::State& state) {
+    if (!std::filesystem::exists(kGene / "Gene_light.pmx")) {
+        state.SkipWithError("Gene content not found");
+        return;
+    }
+    Scene scene;
+    UiState ui;
+    ModelSettingState modelSetting;
+    for (auto _ : state) {
+        scene.importer.Request({kGene / "Gene_light.pmx", kGene / "motion" / "stand.vmd"});
+        while (!scene.importer.ResultsReady()) {
+            std::this_thread::yield();
+        }
+        UpdateScene(scene, ui, modelSetting, 0.0f);
+        state.PauseTiming();
+        ui.deleteModelIndex = 0;
+        ui.deleteMotionIndex = 0;
+        UpdateScene(scene, ui, modelSetting, 0.0f);
+        state.ResumeTiming();
+    }
+}
+
+void BM_UpdateSceneTwentyGenes(benchmark::State& state) {
+    if (!std::filesystem::exists(kGene / "Gene_light.pmx")) {
+        state.SkipWithError("Gene content not found");
+        return;
+    }
+    Scene scene;
+    UiState ui;
+    ModelSettingState modelSetting;
+    std::vector<std::filesystem::path> files(20, kGene / "Gene_light.pmx");
+    files.push_back(kGene / "motion" / "10_impressed.vmd");
+    scene.importer.Request(files);
+    while (!scene.importer.ResultsReady()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    UpdateScene(scene, ui, modelSetting, 0.0f);
+    for (auto& model : scene.models) {
+        AttachMotion(*model, scene.motions[0]);
+    }
+    PressPlay(scene);
+    for (auto _ : state) {
+        for (auto& model : scene.models) {
+            if (model->motion.time >= model->motion.end)
+                RewindMotion(*model);
+        }
+        UpdateScene(scene, ui, modelSetting, 1.0f / 60.0f);
+    }
+    state.counters["models"] = static_cast<double>(scene.models.size());
+}
+
+}  // namespace
+
+BENCHMARK(BM_ImportGeneAndMotion)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UpdateSceneTwentyGenes)->Unit(benchmark::kMillisecond);

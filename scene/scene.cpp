@@ -1,0 +1,306 @@
+#include "scene/scene.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "runtime/motion.h"
+#include "runtime/physics_bodies.h"
+
+Scene::Scene(std::unique_ptr<AudioEngine> audio)
+    : audioEngine(std::move(audio)), importer(audioEngine.get()) {
+    CreatePhysicsScene(physics);
+}
+
+Scene::~Scene() {
+    // Sound objects refer to the engine, which goes before the content lists.
+    songInstance.reset();
+    songs.clear();
+}
+
+namespace {
+
+// Waits for the GPU at most once a frame, and only when something asks for it.
+class GpuIdle {
+public:
+    explicit GpuIdle(Scene& scene) : scene_(scene) {}
+    void Wait() {
+        if (!idle_ && scene_.waitForGpu) {
+            scene_.waitForGpu();
+        }
+        idle_ = true;
+    }
+    void MarkIdle() { idle_ = true; }
+
+private:
+    Scene& scene_;
+    bool idle_ = false;
+};
+
+std::uint32_t SamplesForQuality(std::int32_t quality) {
+    return 4u * static_cast<std::uint32_t>(std::clamp(quality, 0, 3) + 1);
+}
+
+bool InRange(std::int32_t index, std::size_t size) {
+    return index >= 0 && static_cast<std::size_t>(index) < size;
+}
+
+// Keeps an index into a list right when entry `removed` leaves it.
+void Shift(std::int32_t& index, std::int32_t removed, std::int32_t whenRemoved) {
+    if (index == removed) {
+        index = whenRemoved;
+    } else if (index > removed) {
+        --index;
+    }
+}
+
+void RemoveModel(Scene& scene, std::int32_t i, ModelSettingState& modelSetting, GpuIdle& gpu) {
+    if (!InRange(i, scene.models.size())) {
+        return;
+    }
+    std::unique_lock writing(scene.physics->lock);
+    gpu.Wait();
+    modelSetting.Clear();
+    ReleaseBodies(*scene.models[i], *scene.physics);
+    scene.models.erase(scene.models.begin() + i);
+    scene.modelEntries.erase(scene.modelEntries.begin() + i);
+    if (scene.rayTracing) {
+        scene.rebuildAccelerationStructures = true;
+    }
+}
+
+void RemoveMotion(Scene& scene, std::int32_t i, ModelSettingState& modelSetting) {
+    if (!InRange(i, scene.motions.size())) {
+        return;
+    }
+    scene.motions.erase(scene.motions.begin() + i);
+    scene.motionNames.erase(scene.motionNames.begin() + i);
+    Shift(modelSetting.motionSelectIndex, i, -1);
+}
+
+void RemoveSong(Scene& scene, std::int32_t i) {
+    if (!InRange(i, scene.songs.size())) {
+        return;
+    }
+    if (scene.selectedSong == i) {
+        scene.songInstance.reset();  // the instance goes before its effect
+    }
+    Shift(scene.selectedSong, i, -1);
+    scene.songs.erase(scene.songs.begin() + i);
+    scene.songNames.erase(scene.songNames.begin() + i);
+}
+
+void RemoveShader(Scene& scene, std::int32_t i, ModelSettingState& modelSetting) {
+    if (!InRange(i, scene.shaderPrograms.size()) || scene.shaderEntries[i].builtIn) {
+        return;  // built-in programs stay
+    }
+    scene.shaderPrograms.erase(scene.shaderPrograms.begin() + i);
+    scene.shaderEntries.erase(scene.shaderEntries.begin() + i);
+    Shift(modelSetting.shaderSelectIndex, i, -1);
+    // Without its chosen program, new models get the toon shader again.
+    Shift(scene.defaultShader, i, 1);
+}
+
+void ResizeTo(Scene& scene, Resolution size, GpuIdle& gpu) {
+    gpu.Wait();
+    scene.renderWidth = size.width;
+    scene.renderHeight = size.height;
+    if (scene.hooks.resize) {
+        scene.hooks.resize(size.width, size.height);
+    }
+}
+
+void ApplyGraphicsSettings(Scene& scene, UiState& ui, GpuIdle& gpu) {
+    SceneHooks& hooks = scene.hooks;
+    const std::int32_t editResolution =
+        std::clamp(ui.editResolutionIndex, 0, static_cast<std::int32_t>(kResolutions.size()) - 1);
+    const bool resolutionChanged = editResolution != scene.resolutionIndex;
+    const bool antiAliasingChanged = ui.editAntiAliasing != scene.antiAliasing;
+    const bool rayTracingChanged = ui.editRayTracing != scene.rayTracing;
+    const bool diffuseChanged = ui.editDiffuseQuality != scene.diffuseQuality;
+    const bool shadowChanged = ui.editShadowQuality != scene.shadowQuality;
+    const bool vsync = hooks.getVsync ? hooks.getVsync() : true;
+    const bool vsyncChanged = ui.editVSync != vsync;
+    const bool fullscreen = scene.fullscreen;
+    const bool fullscreenChanged = ui.editFullscreen != fullscreen;
+
+    if (resolutionChanged && !fullscreenChanged && !fullscreen) {
+        scene.resolutionIndex = editResolution;
+        ResizeTo(scene, kResolutions[editResolution], gpu);
+    }
+    if (antiAliasingChanged) {
+        scene.antiAliasing = std::clamp(ui.editAntiAliasing, 0, 4);
+        scene.antiAliasingMode = scene.antiAliasing;
+    }
+    if (rayTracingChanged) {
+        scene.rayTracing = ui.editRayTracing && scene.rayTracingAvailable;
+        if (scene.rayTracing) {
+            scene.rebuildAccelerationStructures = true;
+        }
+    }
+    if (scene.rayTracing) {
+        if (diffuseChanged) {
+            scene.diffuseQuality = std::clamp(ui.editDiffuseQuality, 0, 3);
+            scene.diffuseSamples = SamplesForQuality(scene.diffuseQuality);
+        }
+        if (shadowChanged) {
+            scene.shadowQuality = std::clamp(ui.editShadowQuality, 0, 3);
+            scene.shadowSamples = SamplesForQuality(scene.shadowQuality);
+        }
+    }
+    if (vsyncChanged) {
+        if (hooks.setVsync) {
+            hooks.setVsync(ui.editVSync);
+        }
+        // The frame pacing changes, and with it the time the accumulator saw.
+        scene.physics->accumulator = 0.0f;
+    }
+    if (fullscreenChanged) {
+        const bool switched = hooks.setFullscreen ? hooks.setFullscreen(ui.editFullscreen) : false;
+        if (switched) {
+            scene.fullscreen = ui.editFullscreen;
+        }
+        if (switched && scene.fullscreen) {
+            const Resolution desktop = hooks.desktopSize
+                                           ? hooks.desktopSize()
+                                           : Resolution{scene.renderWidth, scene.renderHeight};
+            if (desktop.width != scene.renderWidth || desktop.height != scene.renderHeight) {
+                ResizeTo(scene, desktop, gpu);
+            }
+        } else {
+            if (resolutionChanged) {
+                scene.resolutionIndex = editResolution;
+            }
+            ResizeTo(scene, kResolutions[scene.resolutionIndex], gpu);
+        }
+    }
+    scene.showStatistics = ui.editShowStatistics;
+    ui.showStatistics = ui.editShowStatistics;
+}
+
+}  // namespace
+
+void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, float dt) {
+    GpuIdle gpu(scene);
+    // 1. Time.
+    scene.elapsedTime += dt;
+    // 2. A finished import batch.
+    if (scene.importer.ResultsReady()) {
+        if (scene.importer.showImportStatus.exchange(false)) {
+            ui.showImportStatus = true;
+        }
+        const bool bringsModels = !scene.importer.PendingResults().models.empty();
+        CompleteImports(scene, scene.importer);
+        if (bringsModels) {
+            gpu.MarkIdle();  // the batch waited for the GPU before its first model
+        }
+    } else if (scene.importer.showImportStatus.exchange(false)) {
+        ui.showImportStatus = true;
+    }
+    // 3. and 4. Removals.
+    if (ui.deleteModelIndex >= 0) {
+        RemoveModel(scene, ui.deleteModelIndex, modelSetting, gpu);
+        ui.deleteModelIndex = -1;
+    }
+    if (ui.deleteMotionIndex >= 0) {
+        RemoveMotion(scene, ui.deleteMotionIndex, modelSetting);
+        ui.deleteMotionIndex = -1;
+    }
+    if (ui.deleteSongIndex >= 0) {
+        RemoveSong(scene, ui.deleteSongIndex);
+        ui.deleteSongIndex = -1;
+    }
+    if (ui.deleteShaderIndex >= 0) {
+        RemoveShader(scene, ui.deleteShaderIndex, modelSetting);
+        ui.deleteShaderIndex = -1;
+    }
+    // 5. A model's physics switch.
+    if (ui.physicsToggledIndex >= 0) {
+        const std::int32_t row = ui.physicsToggledIndex;
+        if (InRange(row, scene.models.size())) {
+            std::unique_lock writing(scene.physics->lock);
+            SetPhysicsEnabled(*scene.models[row], scene.modelEntries[row].physicsOn);
+        }
+        ui.physicsToggledIndex = -1;
+    }
+    // 6. A material's new shader.
+    if (ui.applyShaderRequested) {
+        if (modelSetting.model != nullptr && modelSetting.materialIndex >= 0 &&
+            InRange(modelSetting.shaderSelectIndex, scene.shaderPrograms.size())) {
+            gpu.Wait();
+            if (scene.hooks.applyShader) {
+                scene.hooks.applyShader(*modelSetting.model, modelSetting.materialIndex,
+                                        modelSetting.shaderSelectIndex);
+            }
+        }
+        ui.applyShaderRequested = false;
+    }
+    // 7. Graphics settings.
+    if (ui.applyGraphicsRequested) {
+        ApplyGraphicsSettings(scene, ui, gpu);
+        ui.applyGraphicsRequested = false;
+    }
+    // 8. Ray-tracing structures.
+    if (scene.rebuildAccelerationStructures) {
+        gpu.Wait();
+        const bool built = scene.hooks.rebuildAccelerationStructures &&
+                           scene.hooks.rebuildAccelerationStructures();
+        if (!built) {
+            scene.rayTracing = false;  // the frame goes on rasterised
+        }
+        scene.rebuildAccelerationStructures = false;
+    }
+    // 9. Physics settings, once saved.
+    if (ui.applyPhysicsRequested) {
+        scene.physics->gravitySetting = ui.editGravity;
+        scene.physics->stepSetting = ui.editStepTime;
+        scene.physics->settingsSaved = true;
+        ui.applyPhysicsRequested = false;
+    }
+    ApplyPhysicsSettings(*scene.physics);
+    // 10. to 12. Physics, audio, every model.
+    StepPhysics(*scene.physics, dt);
+    if (scene.audioEngine) {
+        scene.audioEngine->Update();
+    }
+    for (auto& model : scene.models) {
+        UpdateModel(*model, dt);
+    }
+}
+
+void PressPlay(Scene& scene) {
+    const bool start = scene.playState != PlayState::Playing;
+    scene.playState = start ? PlayState::Playing : PlayState::Paused;
+    scene.playLabel = start ? "Pause" : "Play";
+    if (scene.songInstance) {
+        if (start) {
+            scene.songInstance->Play(false);
+        } else {
+            scene.songInstance->Pause();
+        }
+    }
+    for (auto& model : scene.models) {
+        model->playing = start ? 1 : 0;
+    }
+}
+
+void StopAndReset(Scene& scene) {
+    scene.playState = PlayState::Stopped;
+    scene.playLabel = "Play";
+    if (scene.songInstance) {
+        scene.songInstance->Stop(true);
+    }
+    for (auto& model : scene.models) {
+        RewindMotion(*model);
+        model->playing = 0;
+    }
+}
+
+void SelectSong(Scene& scene, std::int32_t index) {
+    if (!InRange(index, scene.songs.size())) {
+        return;
+    }
+    scene.songInstance.reset();
+    scene.selectedSong = index;
+    scene.songInstance = scene.songs[index]->CreateInstance();
+    StopAndReset(scene);
+}

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/audio_engine.h"
+#include "runtime/pose_math.h"
+#include "scene/content_rows.h"
+#include "scene/import_worker.h"
+#include "scene/resolutions.h"
+#include "scene/scene_content.h"
+#include "scene/ui_state.h"
+
+struct Camera {
+    Vector4 eye{0.0f, 10.0f, -20.0f, 1.0f};
+    Vector4 target{0.0f, 10.0f, 0.0f, 1.0f};
+    Vector4 up{0.0f, 1.0f, 0.0f, 0.0f};
+    float fieldOfViewDegrees = 60.0f;
+    float nearPlane = 1.0f;
+    float farPlane = 15000.0f;
+};
+
+
+// What the scene update asks of the engine and the renderer. Each is optional:
+// a scene with none of them attached (tests, tools) still plays its content.
+struct SceneHooks {
+    std::function<bool()> getVsync;
+    std::function<void(bool)> setVsync;
+    // Switches borderless full screen; false when refused.
+    std::function<bool(bool)> setFullscreen;
+    // Size of the desktop the window is on, for full screen.
+    std::function<Resolution()> desktopSize;
+    // Resizes the render targets and swap chain.
+    std::function<void(std::uint32_t, std::uint32_t)> resize;
+    // Rebuilds the ray-tracing structures of every model; false on failure.
+    std::function<bool()> rebuildAccelerationStructures;
+    // Gives a model's material the pipelines of a shader program.
+    std::function<void(ModelInstance&, std::int32_t material, std::int32_t shader)> applyShader;
+};
+
+// The one process-wide object that owns everything loaded and how it plays.
+// Built before the frames start, with the import thread running; changed only
+// by UpdateScene on the main thread while no stage runs.
+struct Scene : SceneContent {
+    explicit Scene(std::unique_ptr<AudioEngine> audio = nullptr);
+    ~Scene();
+
+    std::unique_ptr<AudioEngine> audioEngine;
+    ImportWorker importer;
+
+    PlayState playState = PlayState::Stopped;
+    std::string playLabel = "Play";
+    float elapsedTime = 0.0f;
+
+    std::int32_t resolutionIndex = 0;
+    std::uint32_t renderWidth = 1280;
+    std::uint32_t renderHeight = 720;
+    std::int32_t antiAliasing = 3;
+    std::int32_t antiAliasingMode = 3;
+    bool rayTracing = false;
+    bool rayTracingAvailable = false;
+    std::int32_t diffuseQuality = 0;
+    std::int32_t shadowQuality = 0;
+    std::uint32_t diffuseSamples = 4;
+    std::uint32_t shadowSamples = 4;
+    bool rebuildAccelerationStructures = false;
+    bool showStatistics = true;
+    bool fullscreen = false;
+
+    std::vector<std::string> rayTracingShaderNames = {"QV Raytracing shader(experimental)",
+                                                      "QV Toon Raytracing shader"};
+    std::int32_t selectedRayTracingShader = 1;
+
+    Camera camera;
+    SceneHooks hooks;
+};
+
+// One frame of the scene on the main thread, dt being the frame's elapsed
+// seconds: completes an import batch, carries out the interface's requests,
+// applies saved settings, takes at most one physics step, updates the audio
+// engine and then every model instance.
+void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, float dt);
+
+// The play button: from Stopped or Paused to Playing (song and every model
+// start), from Playing to Paused (both pause).
+void PressPlay(Scene& scene);
+// To Stopped from anywhere: the song stops at once and every motion rewinds.
+void StopAndReset(Scene& scene);
+// Makes a song the selected one with a fresh instance, and stops and rewinds
+// everything so that song and motions start together.
+void SelectSong(Scene& scene, std::int32_t index);
