@@ -2,12 +2,11 @@
 #include <cstring>
 
 #include "formats/byte_reader.h"
+#include "formats/content_file.h"
 #include "formats/pmx_model.h"
 #include "formats/record_limits.h"
 #include "formats/text_decode.h"
-#include "platform/file_read.h"
 #include "platform/memory_advice.h"
-#include "platform/path_parts.h"
 
 namespace {
 
@@ -403,15 +402,5 @@ HRESULT ParsePmxModel(PmxModel& model, std::span<const std::uint8_t> bytes) {
 }
 
 HRESULT LoadPmxModel(PmxModel& model, const std::filesystem::path& path) {
-    if (path.empty()) {
-        return E_INVALIDARG;
-    }
-    model.filePath = path;
-    model.fileName = FileNameOf(path);
-    model.folder = FolderOf(path);
-    std::vector<std::uint8_t> bytes;
-    if (HRESULT hr = ReadWholeFile(path, bytes); Failed(hr)) {
-        return hr;
-    }
-    return ParsePmxModel(model, bytes);
+    return LoadContentFile(model, path, ParsePmxModel);
 }

@@ -4,12 +4,11 @@
 #include <unordered_map>
 
 #include "formats/byte_reader.h"
+#include "formats/content_file.h"
 #include "formats/record_limits.h"
 #include "formats/vmd_motion.h"
 #include "platform/code_page.h"
-#include "platform/file_read.h"
 #include "platform/memory_advice.h"
-#include "platform/path_parts.h"
 
 namespace {
 
@@ -180,15 +179,5 @@ HRESULT ParseVmdMotion(VmdMotion& motion, std::span<const std::uint8_t> bytes) {
 }
 
 HRESULT LoadVmdMotion(VmdMotion& motion, const std::filesystem::path& path) {
-    if (path.empty()) {
-        return E_INVALIDARG;
-    }
-    motion.filePath = path;
-    motion.fileName = FileNameOf(path);
-    motion.folder = FolderOf(path);
-    std::vector<std::uint8_t> bytes;
-    if (HRESULT hr = ReadWholeFile(path, bytes); Failed(hr)) {
-        return hr;
-    }
-    return ParseVmdMotion(motion, bytes);
+    return LoadContentFile(motion, path, ParseVmdMotion);
 }
