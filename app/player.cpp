@@ -171,12 +171,24 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
     }
     // The slots start empty: a list is submitted only after its stage has
     // recorded it for the frame.
-    return InitializeRenderer(ctx, g.renderer, device);
+    if (hr = InitializeRenderer(ctx, g.renderer, device); Failed(hr)) {
+        return hr;
+    }
+    const GpuContext gpu = ctx.Locked([&](EngineState& s) {
+        return GpuContext{s.physicalDevice, device, s.directQueue, s.directQueueFamily,
+                          s.computeQueueFamily};
+    });
+    g.sceneRenderer = std::make_unique<SceneRenderer>();
+    return g.sceneRenderer->Initialize(gpu);
 }
 
 void ReleasePlayerGraphics(PlayerGraphics& g) {
     if (g.device == VK_NULL_HANDLE) {
         return;
+    }
+    if (g.sceneRenderer) {
+        g.sceneRenderer->Release();
+        g.sceneRenderer.reset();
     }
     for (auto* pools : {&g.sceneComputePools, &g.sceneDirectPools, &g.interfacePools}) {
         for (VkCommandPool& pool : *pools) {
@@ -256,6 +268,30 @@ void StartPlaying(Scene& scene) {
 void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiState& ui,
                  ModelSettingState& modelSetting, bool& autoPlay) {
     scene.waitForGpu = [&ctx] { WaitForGpu(ctx); };
+    scene.createModelResources = [&graphics](ModelInstance& instance, const PmxModel& model) {
+        if (!graphics.sceneRenderer) {
+            return S_OK;
+        }
+        std::string message;
+        const HRESULT hr = graphics.sceneRenderer->CreateModel(instance, model, &message);
+        if (hr != S_OK && !message.empty()) {
+            std::fprintf(stderr, "qv: %s\n", message.c_str());
+        }
+        return hr;  // 2 for a missing texture: the model is dropped
+    };
+    scene.releaseModelResources = [&graphics](const ModelInstance& instance) {
+        if (graphics.sceneRenderer) {
+            graphics.sceneRenderer->ReleaseModel(instance);
+        }
+    };
+    graphics.recordScene = [&graphics, &scene](VkCommandBuffer compute, VkCommandBuffer direct,
+                                               std::uint32_t frame, const BackBuffer& target) {
+        if (graphics.sceneRenderer) {
+            graphics.sceneRenderer->Record(scene, compute, direct, frame, target);
+        } else {
+            ClearToWhite(compute, direct, frame, target);
+        }
+    };
     scene.hooks.getVsync = [&ctx] { return ctx.GetVsync(); };
     scene.hooks.setVsync = [&ctx](bool on) { ctx.SetVsync(on); };
     scene.hooks.resize = [&ctx, &graphics](std::uint32_t w, std::uint32_t h) {

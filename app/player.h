@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/engine_context.h"
 #include "render/renderer.h"
+#include "render/scene_renderer.h"
 
 struct PlayerOptions {
     bool help = false;
@@ -46,6 +48,8 @@ struct PlayerGraphics {
     std::array<VkCommandBuffer, kFrameCount> sceneDirectLists{};
     std::array<VkCommandBuffer, kFrameCount> interfaceLists{};
     RendererState renderer;
+    // Models, their skinning and the main pass; made with the device.
+    std::unique_ptr<SceneRenderer> sceneRenderer;
     SceneRecorder recordScene = ClearToWhite;
 };
 

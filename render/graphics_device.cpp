@@ -102,6 +102,10 @@ PhysicalInfo Inspect(VkPhysicalDevice device, VkSurfaceKHR surface) {
         !HasDeviceExtension(extensions, VK_KHR_SWAPCHAIN_EXTENSION_NAME)) {
         return info;
     }
+    // The scene passes bind every table by pushing it.
+    if (!HasDeviceExtension(extensions, VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME)) {
+        return info;
+    }
     info.raytracing = HasDeviceExtension(extensions, VK_KHR_RAY_TRACING_PIPELINE_EXTENSION_NAME) &&
                       HasDeviceExtension(extensions, VK_KHR_ACCELERATION_STRUCTURE_EXTENSION_NAME);
 
@@ -277,7 +281,7 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
         VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_2_FEATURES);
     f12.timelineSemaphore = VK_TRUE;
     f12.pNext = &f13;
-    std::vector<const char*> deviceExtensions;
+    std::vector<const char*> deviceExtensions{VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
     if (windowed) {
         deviceExtensions.push_back(VK_KHR_SWAPCHAIN_EXTENSION_NAME);
     }

@@ -10,7 +10,6 @@
 #include "platform/result_code.h"
 #include "scene/resolutions.h"
 
-
 // The renderer's own state that outlives single frames.
 struct RendererState {
     std::string renderDeviceName;  // UTF-8

@@ -55,10 +55,11 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
         }
         auto instance = std::make_unique<ModelInstance>();
         HRESULT hr = CreateModelInstance(*instance, entry.model, physics);
-        if (Succeeded(hr) && content.createModelResources) {
+        if (hr == S_OK && content.createModelResources) {
             hr = content.createModelResources(*instance, entry.model);
         }
-        if (Failed(hr)) {
+        // Any result but S_OK drops the model: a missing texture is 2.
+        if (hr != S_OK) {
             if (physics != nullptr) {
                 ReleaseBodies(*instance, *physics);
             }

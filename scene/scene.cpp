@@ -61,6 +61,9 @@ void RemoveModel(Scene& scene, std::int32_t i, ModelSettingState& modelSetting, 
     gpu.Wait();
     modelSetting.Clear();
     ReleaseBodies(*scene.models[i], *scene.physics);
+    if (scene.releaseModelResources) {
+        scene.releaseModelResources(*scene.models[i]);
+    }
     scene.models.erase(scene.models.begin() + i);
     scene.modelEntries.erase(scene.modelEntries.begin() + i);
     if (scene.rayTracing) {

@@ -24,7 +24,6 @@ struct Camera {
     float farPlane = 15000.0f;
 };
 
-
 // What the scene update asks of the engine and the renderer. Each is optional:
 // a scene with none of them attached (tests, tools) still plays its content.
 struct SceneHooks {

@@ -42,6 +42,8 @@ struct SceneContent {
     // The GPU half of a new model. With no renderer attached it succeeds and
     // does nothing. A non-zero result drops the model.
     std::function<HRESULT(ModelInstance&, const PmxModel&)> createModelResources;
+    // Frees a removed model's GPU half; the GPU is idle when it is called.
+    std::function<void(const ModelInstance&)> releaseModelResources;
     // Waits until no frame in flight can use GPU objects about to change.
     std::function<void()> waitForGpu;
 };

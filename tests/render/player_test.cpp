@@ -133,11 +133,44 @@ TEST_F(PlayerTest, FilesOnTheCommandLineImportAndPlay) {
     if (!std::filesystem::exists(gene / "Gene_light.pmx")) {
         GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)";
     }
-    const QvRun run = RunQv("--headless --frames 5 --play '" + (gene / "Gene_light.pmx").string() +
-                            "' '" + (gene / "motion" / "stand.vmd").string() + "' missing.pmx");
+    const auto png = folder_ / "gene.png";
+    const QvRun run = RunQv("--headless --frames 5 --screenshot '" + png.string() + "' --play '" +
+                            (gene / "Gene_light.pmx").string() + "' '" +
+                            (gene / "motion" / "stand.vmd").string() + "' missing.pmx");
     EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("Loaded 2 resource(s).\nFailed: 1\nError detail:\nmissing.pmx\n"
                               "Failed to load PMX model!"),
               std::string::npos)
         << run.output;
+    // The model stands in the middle of a white frame.
+    int w = 0, h = 0, channels = 0;
+    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
+    ASSERT_NE(pixels, nullptr);
+    auto white = [&](int x, int y) {
+        const unsigned char* p = pixels + (static_cast<std::size_t>(y) * w + x) * 4;
+        return p[0] == 255 && p[1] == 255 && p[2] == 255;
+    };
+    EXPECT_TRUE(white(0, 0));
+    EXPECT_TRUE(white(w - 1, h - 1));
+    EXPECT_FALSE(white(w / 2, h * 110 / 720));  // the face
+    stbi_image_free(pixels);
+}
+
+TEST_F(PlayerTest, AModelWhoseTexturesAreMissingIsReportedAsFailed) {
+    const char* content = std::getenv("QV_CONTENT_DIR");
+    const std::filesystem::path gene =
+        std::filesystem::path(content != nullptr ? content : QV_CONTENT) / "gene";
+    if (!std::filesystem::exists(gene / "Gene_light.pmx")) {
+        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)";
+    }
+    // The model without its texture folder beside it.
+    std::filesystem::copy_file(gene / "Gene_light.pmx", folder_ / "Gene_light.pmx");
+    const QvRun run =
+        RunQv("--headless --frames 2 '" + (folder_ / "Gene_light.pmx").string() + "'");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("Failed to create graphic resource for this model!"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find("texture not found"), std::string::npos) << run.output;
 }

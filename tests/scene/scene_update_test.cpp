@@ -70,6 +70,9 @@ protected:
 TEST_F(SceneUpdateTest, RemovingAModelKeepsRowsParallelAndFreesItsBodies) {
     modelSetting_.modelRow = 1;
     modelSetting_.model = scene_.models[1].get();
+    const ModelInstance* removed = scene_.models[1].get();
+    std::vector<const ModelInstance*> released;
+    scene_.releaseModelResources = [&](const ModelInstance& m) { released.push_back(&m); };
     const int objectsBefore = scene_.physics->world().getNumCollisionObjects();
     ui_.deleteModelIndex = 1;
     Frame();
@@ -81,6 +84,7 @@ TEST_F(SceneUpdateTest, RemovingAModelKeepsRowsParallelAndFreesItsBodies) {
     EXPECT_EQ(modelSetting_.modelRow, -1);
     EXPECT_EQ(scene_.physics->world().getNumCollisionObjects(), objectsBefore - 2);
     EXPECT_EQ(gpuWaits_, 1);
+    EXPECT_EQ(released, (std::vector<const ModelInstance*>{removed}));  // its GPU half too
     ui_.deleteModelIndex = 7;  // out of range: nothing happens
     Frame();
     EXPECT_EQ(scene_.models.size(), 2u);

@@ -1,0 +1,371 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "app/player.h"
+#include "core/frame_loop.h"
+#include "formats/pmx_model.h"
+#include "formats/vmd_motion.h"
+#include "render/graphics_device.h"
+#include "render/model_resources.h"
+#include "render/png_file.h"
+#include "render/scene_renderer.h"
+#include "runtime/model_instance.h"
+#include "runtime/motion.h"
+#include "runtime/skeleton.h"
+#include "scene/scene.h"
+
+namespace {
+
+std::filesystem::path Gene() {
+    const char* content = std::getenv("QV_CONTENT_DIR");
+    return std::filesystem::path(content != nullptr && *content != '\0' ? content : QV_CONTENT) /
+           "gene";
+}
+
+#define REQUIRE_GENE()                                                          \
+    if (!std::filesystem::exists(Gene() / "Gene_light.pmx")) {                  \
+        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)"; \
+    }
+
+// A fresh folder under the system's temporary one, removed with the object.
+struct TempFolder {
+    std::filesystem::path path;
+    TempFolder() {
+        path = std::filesystem::temp_directory_path() /
+               ("qv-render-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempFolder() { std::filesystem::remove_all(path); }
+    void Write(const std::filesystem::path& relative, const std::string& bytes) const {
+        std::filesystem::create_directories((path / relative).parent_path());
+        std::ofstream(path / relative, std::ios::binary) << bytes;
+    }
+};
+
+TEST(ContentPathTest, WindowsPathsResolveCaseInsensitivelyPerComponent) {
+    TempFolder folder;
+    folder.Write("Tex/Sub/Skin.PNG", "x");
+    folder.Write("face.png", "x");
+    const auto expected = folder.path / "Tex" / "Sub" / "Skin.PNG";
+    EXPECT_EQ(ResolveContentPath(folder.path, u"tex\\sub\\skin.png"), expected);
+    EXPECT_EQ(ResolveContentPath(folder.path, u"TEX/SUB\\SKIN.png"), expected);
+    EXPECT_EQ(ResolveContentPath(folder.path, u".\\Face.png"), folder.path / "face.png");
+    EXPECT_TRUE(ResolveContentPath(folder.path, u"tex\\sub\\none.png").empty());
+    EXPECT_TRUE(ResolveContentPath(folder.path, u"nothing\\skin.png").empty());
+    EXPECT_TRUE(ResolveContentPath(folder.path, u"tex\\sub").empty());  // a folder, not a file
+    EXPECT_TRUE(ResolveContentPath(folder.path, u"").empty());
+}
+
+PmxModel TriangleModel() {
+    PmxModel model;
+    for (int i = 0; i < 3; ++i) {
+        PmxVertex v;
+        v.position = {static_cast<float>(i), static_cast<float>(i == 2), 0.0f};
+        v.weight.weight = {1.0f, 0.0f, 0.0f, 0.0f};
+        model.vertices.push_back(v);
+    }
+    model.indices = {0, 1, 2};
+    PmxBone root;
+    root.name = u"root";
+    root.parentIndex = -1;
+    model.bones.push_back(root);
+    PmxMaterial m;
+    m.diffuse = {1, 1, 1, 1};
+    m.textureIndex = -1;
+    m.sphereTextureIndex = -1;
+    m.indexCount = 3;
+    model.materials.push_back(m);
+    return model;
+}
+
+TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
+    PmxModel model = TriangleModel();
+    model.textures = {u"a.png", u"b.png"};
+    model.materials.resize(4, model.materials[0]);
+    model.materials[0].textureIndex = 1;
+    model.materials[0].sphereTextureIndex = 0;
+    model.materials[0].sphereMode = 2;
+    model.materials[0].sharedToon = 1;
+    model.materials[0].toonIndex = 0;  // shared toon 0 is the first ramp
+    model.materials[0].drawFlags = 0x01 | 0x08 | 0x10;
+    model.materials[1].textureIndex = 2;  // past the texture list
+    model.materials[1].sphereTextureIndex = 0;
+    model.materials[1].sphereMode = 0;  // no sphere: index ignored
+    model.materials[1].sharedToon = 1;
+    model.materials[1].toonIndex = 10;    // no such ramp
+    model.materials[2].toonIndex = 1;     // the model's own texture
+    model.materials[3].indexCount = 100;  // runs past the index list
+
+    ModelGpu gpu;
+    BuildMaterials(model, &gpu);
+    ASSERT_EQ(gpu.materials.size(), 4u);
+    const MaterialConstants& c0 = gpu.materialConstants[0];
+    EXPECT_EQ(gpu.materials[0].baseTexture, 1);
+    EXPECT_EQ(gpu.materials[0].sphereTexture, 0);
+    EXPECT_EQ(c0.sphereMode, 2u);
+    EXPECT_TRUE(gpu.materials[0].sharedToon);
+    EXPECT_EQ(gpu.materials[0].toonTexture, 0);
+    EXPECT_TRUE(gpu.materials[0].doubleSided);
+    EXPECT_TRUE(gpu.materials[0].drawEdge);
+    EXPECT_FALSE(gpu.materials[0].castShadow);
+    EXPECT_EQ(c0.receiveShadow, 1u);
+    EXPECT_EQ((std::array{c0.textureBind[0], c0.textureBind[1], c0.textureBind[2]}),
+              (std::array{1u, 1u, 1u}));
+
+    const MaterialConstants& c1 = gpu.materialConstants[1];
+    EXPECT_EQ((std::array{c1.textureBind[0], c1.textureBind[1], c1.textureBind[2]}),
+              (std::array{0u, 0u, 0u}));
+    EXPECT_EQ(c1.sphereMode, 0u);
+    EXPECT_FALSE(gpu.materials[2].sharedToon);
+    EXPECT_EQ(gpu.materials[2].toonTexture, 1);
+
+    // Ranges run on from each other and stop at the end of the list.
+    EXPECT_EQ(gpu.materials[1].firstIndex, 3u);
+    EXPECT_EQ(gpu.materials[1].indexCount, 0u);
+    EXPECT_EQ(gpu.materials[3].indexCount, 0u);
+    EXPECT_EQ(gpu.materials[3].firstIndex, 3u);
+}
+
+Vector4 Project(const Vector4& p, const Matrix4& m) {
+    Vector4 r{p.x * m.m[0][0] + p.y * m.m[1][0] + p.z * m.m[2][0] + m.m[3][0],
+              p.x * m.m[0][1] + p.y * m.m[1][1] + p.z * m.m[2][1] + m.m[3][1],
+              p.x * m.m[0][2] + p.y * m.m[1][2] + p.z * m.m[2][2] + m.m[3][2],
+              p.x * m.m[0][3] + p.y * m.m[1][3] + p.z * m.m[2][3] + m.m[3][3]};
+    return {r.x / r.w, r.y / r.w, r.z / r.w, 1.0f};
+}
+
+TEST(CameraMathTest, LeftHandedViewAndProjectionKeepDirect3DClipSpace) {
+    const Matrix4 view = LookAtLeftHanded({0, 10, -20, 1}, {0, 10, 0, 1}, {0, 1, 0, 0});
+    const Matrix4 vp = Multiply(view, PerspectiveLeftHanded(1.0471976f, 16.0f / 9.0f, 1, 100));
+    const Vector4 centre = Project({0, 10, 0, 1}, vp);
+    EXPECT_NEAR(centre.x, 0.0f, 1e-6f);
+    EXPECT_NEAR(centre.y, 0.0f, 1e-6f);
+    EXPECT_NEAR(Project({0, 10, -19, 1}, vp).z, 0.0f, 1e-6f);  // the near plane
+    EXPECT_NEAR(Project({0, 10, 80, 1}, vp).z, 1.0f, 1e-6f);   // the far plane
+    // Seen from -z, +x is to the right and +y up.
+    EXPECT_GT(Project({1, 10, 0, 1}, vp).x, 0.0f);
+    EXPECT_GT(Project({0, 11, 0, 1}, vp).y, 0.0f);
+
+    SceneConstants c = BuildSceneConstants(Camera{}, SceneLight{}, 16.0f / 9.0f, 2.5f);
+    // Stored transposed: the first four floats are the first column.
+    EXPECT_FLOAT_EQ(c.mView[3], view.m[3][0]);
+    EXPECT_FLOAT_EQ(c.mView[12], view.m[0][3]);
+    EXPECT_EQ(c.cameraPos[3], 1.0f);
+    EXPECT_EQ(c.lightPos[3], 1.0f);
+    EXPECT_EQ(c.lightDir[3], 0.0f);
+    EXPECT_EQ(c.elapsedTime, 2.5f);
+}
+
+// A headless player on the software device with the validation layer on; the
+// scene renderer draws `scene_`.
+class SceneRenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        messagesBefore_ = ValidationMessageCount();
+        ctx_.Initialize();
+        ctx_.SetWidth(1280);
+        ctx_.SetHeight(720);
+        ASSERT_EQ(RegisterPlayer(ctx_, graphics_), S_OK);
+        graphics_.recordScene = [this](VkCommandBuffer compute, VkCommandBuffer direct,
+                                       std::uint32_t f, const BackBuffer& target) {
+            graphics_.sceneRenderer->Record(scene_, compute, direct, f, target);
+        };
+        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
+            << GraphicsDeviceError();
+        ASSERT_NE(graphics_.sceneRenderer, nullptr);
+    }
+    void TearDown() override {
+        ctx_.Teardown();
+        EXPECT_EQ(ValidationMessageCount(), messagesBefore_);
+    }
+
+    ModelInstance* AddModel(const PmxModel& model, HRESULT expected = S_OK) {
+        auto instance = std::make_unique<ModelInstance>();
+        EXPECT_EQ(CreateModelInstance(*instance, model), S_OK);
+        std::string message;
+        EXPECT_EQ(graphics_.sceneRenderer->CreateModel(*instance, model, &message), expected)
+            << message;
+        scene_.models.push_back(std::move(instance));
+        return scene_.models.back().get();
+    }
+
+    CapturedImage Frames(int count) {
+        for (int i = 0; i < count; ++i) {
+            EXPECT_EQ(RunFrame(ctx_), S_OK);
+        }
+        WaitForGpu(ctx_);
+        CapturedImage image;
+        Presenter* presenter = ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
+        EXPECT_EQ(presenter->ReadBackLastPresented(&image), S_OK);
+        return image;
+    }
+
+    static bool IsWhite(const CapturedImage& image, std::uint32_t x, std::uint32_t y) {
+        const std::uint8_t* p = &image.rgba[(std::size_t{y} * image.width + x) * 4];
+        return p[0] == 255 && p[1] == 255 && p[2] == 255;
+    }
+
+    Scene scene_;
+    EngineContext ctx_;
+    PlayerGraphics graphics_;
+    std::uint32_t messagesBefore_ = 0;
+};
+
+TEST_F(SceneRenderTest, WithNoModelTheFrameIsWhite) {
+    const CapturedImage image = Frames(3);
+    ASSERT_EQ(image.rgba.size(), std::size_t{1280} * 720 * 4);
+    EXPECT_TRUE(
+        std::all_of(image.rgba.begin(), image.rgba.end(), [](std::uint8_t b) { return b == 255; }));
+}
+
+TEST_F(SceneRenderTest, GeneAtRestShowsInTheMiddleOfAWhiteFrame) {
+    REQUIRE_GENE();
+    PmxModel gene;
+    ASSERT_EQ(LoadPmxModel(gene, Gene() / "Gene_light.pmx"), S_OK);
+    AddModel(gene);
+    const CapturedImage image = Frames(3);
+    ASSERT_EQ(image.width, 1280u);
+    ASSERT_EQ(image.height, 720u);
+    EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/gene_front.png", image), S_OK);
+
+    for (auto [x, y] : {std::pair{0u, 0u}, {1279u, 0u}, {0u, 719u}, {1279u, 719u}}) {
+        EXPECT_TRUE(IsWhite(image, x, y)) << x << "," << y;
+    }
+    // Face, chest and hips sit on the vertical centre line.
+    for (std::uint32_t y : {110u, 200u, 330u}) {
+        EXPECT_FALSE(IsWhite(image, 640, y)) << y;
+    }
+    // Front view: the model faces the camera, so its left and right halves
+    // are nearly mirror images in coverage.
+    std::size_t left = 0, right = 0;
+    for (std::uint32_t y = 0; y < 720; ++y) {
+        for (std::uint32_t x = 0; x < 640; ++x) {
+            left += !IsWhite(image, x, y);
+            right += !IsWhite(image, 1279 - x, y);
+        }
+    }
+    EXPECT_GT(left, 20000u);
+    EXPECT_NEAR(static_cast<double>(left) / static_cast<double>(right), 1.0, 0.1);
+}
+
+TEST_F(SceneRenderTest, AResizeRebuildsTheTargetsAndKeepsTheModelCentred) {
+    REQUIRE_GENE();
+    PmxModel gene;
+    ASSERT_EQ(LoadPmxModel(gene, Gene() / "Gene_light.pmx"), S_OK);
+    AddModel(gene);
+    Frames(2);
+    WaitForGpu(ctx_);
+    ASSERT_EQ(SetRenderResolution(ctx_, graphics_.renderer, 640, 360), S_OK);
+    const CapturedImage small = Frames(kFrameCount + 2);
+    ASSERT_EQ(small.width, 640u);
+    ASSERT_EQ(small.height, 360u);
+    EXPECT_TRUE(IsWhite(small, 0, 0));
+    EXPECT_TRUE(IsWhite(small, 639, 359));
+    EXPECT_FALSE(IsWhite(small, 320, 165));  // the hips, at half the size
+}
+
+TEST_F(SceneRenderTest, GpuSkinningMatchesTheCpuReferenceWithMorphs) {
+    REQUIRE_GENE();
+    PmxModel gene;
+    VmdMotion motion;
+    ASSERT_EQ(LoadPmxModel(gene, Gene() / "Gene_light.pmx"), S_OK);
+    ASSERT_EQ(LoadVmdMotion(motion, Gene() / "motion" / "stand.vmd"), S_OK);
+    ModelInstance* model = AddModel(gene);
+    AttachMotion(*model, motion);
+    model->playing = 1;
+    for (int i = 0; i < 20; ++i) {
+        UpdateModel(*model, 1.0f / 30.0f);
+    }
+    model->playing = 0;
+    ASSERT_GT(model->vertexMorphCount, 1u);
+    ASSERT_GT(model->uvMorphCount, 0u);
+    model->vertexMorphWeights[0] = 0.7f;
+    model->vertexMorphWeights[1] = -0.5f;  // negative weights are skipped
+    model->uvMorphWeights[0] = 0.5f;
+    Frames(2);
+
+    const ModelGpu* gpu = graphics_.sceneRenderer->Find(model);
+    ASSERT_NE(gpu, nullptr);
+    const GpuContext& context = graphics_.sceneRenderer->Gpu();
+    GpuBuffer readBack;
+    const VkDeviceSize bytes = VkDeviceSize{gpu->vertexCount} * sizeof(VsInput);
+    ASSERT_EQ(CreateGpuBuffer(context, bytes, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, &readBack),
+              S_OK);
+    ASSERT_EQ(RunOnce(context.device, context.queue, context.queueFamily,
+                      [&](VkCommandBuffer cmd) {
+                          const VkBufferCopy region{0, 0, bytes};
+                          vkCmdCopyBuffer(cmd, gpu->skinnedOutput.buffer, readBack.buffer, 1,
+                                          &region);
+                      }),
+              S_OK);
+    std::vector<VsInput> out(gpu->vertexCount);
+    std::memcpy(out.data(), readBack.mapped, bytes);
+    DestroyGpuBuffer(context.device, &readBack);
+
+    std::vector<Matrix4> skinning;
+    for (const BoneState& bone : model->bones) {
+        skinning.push_back(SkinningMatrix(bone));
+    }
+    const std::uint32_t vc = gpu->vertexCount;
+    float worst = 0.0f;
+    for (std::uint32_t v = 0; v < vc; ++v) {
+        const PmxVertex& in = gene.vertices[v];
+        Vector4 p{in.position.x, in.position.y, in.position.z, 1.0f};
+        Float2 uv = in.uv;
+        const Float3& d = model->vertexMorphOffsets[v];
+        p = {p.x + 0.7f * d.x, p.y + 0.7f * d.y, p.z + 0.7f * d.z, 1.0f};
+        uv = {uv.x + 0.5f * model->uvMorphOffsets[v].x, uv.y + 0.5f * model->uvMorphOffsets[v].y};
+        Vector4 pos{}, normal{};
+        for (int k = 0; k < 4; ++k) {
+            const auto bone = static_cast<std::uint32_t>(in.weight.boneIndex[k]);
+            const float w = in.weight.weight[k];
+            if (bone >= skinning.size() || !(w > 0.0f)) {
+                continue;
+            }
+            const Vector4 q = TransformPoint(p, skinning[bone]);
+            const Vector4 n =
+                TransformDirection({in.normal.x, in.normal.y, in.normal.z, 0.0f}, skinning[bone]);
+            pos = {pos.x + w * q.x, pos.y + w * q.y, pos.z + w * q.z, 0.0f};
+            normal = {normal.x + w * n.x, normal.y + w * n.y, normal.z + w * n.z, 0.0f};
+        }
+        const float errors[] = {
+            std::abs(out[v].pos[0] - pos.x),       std::abs(out[v].pos[1] - pos.y),
+            std::abs(out[v].pos[2] - pos.z),       std::abs(out[v].normal[0] - normal.x),
+            std::abs(out[v].normal[1] - normal.y), std::abs(out[v].normal[2] - normal.z),
+            std::abs(out[v].uv[0] - uv.x),         std::abs(out[v].uv[1] - uv.y)};
+        worst = std::max(worst, *std::max_element(std::begin(errors), std::end(errors)));
+        // The bone data is copied through unchanged.
+        ASSERT_EQ(out[v].boneRef[0], static_cast<std::uint32_t>(in.weight.boneIndex[0]));
+    }
+    EXPECT_LE(worst, 1e-4f);
+}
+
+TEST_F(SceneRenderTest, MissingAndCorruptTexturesFailModelCreation) {
+    TempFolder folder;
+    folder.Write("Tex/Broken.png", "not an image");
+    PmxModel model = TriangleModel();
+    model.folder = folder.path;
+    model.textures = {u"tex\\missing.png"};
+    const ModelInstance* missing = AddModel(model, 2);
+    model.textures = {u"TEX\\broken.PNG"};
+    const ModelInstance* corrupt = AddModel(model, E_FAIL);
+    EXPECT_EQ(graphics_.sceneRenderer->Find(missing), nullptr);
+    EXPECT_EQ(graphics_.sceneRenderer->Find(corrupt), nullptr);
+}
+
+TEST_F(SceneRenderTest, FaceIndicesPastTheVerticesArePinnedAndTheFrameStillRenders) {
+    PmxModel model = TriangleModel();
+    model.indices = {0, 1, 100000};
+    AddModel(model);
+    const CapturedImage image = Frames(2);
+    EXPECT_TRUE(IsWhite(image, 0, 0));
+}
+
+}  // namespace
