@@ -1,14 +1,14 @@
 #include "render/model_resources.h"
 #include "core/vk_struct.h"
 
-#include <stb_image.h>
-
 #include <algorithm>
 #include <cstring>
 #include <system_error>
 
 #include "formats/pmx_model.h"
+#include "formats/rgba_image.h"
 #include "formats/text_decode.h"
+#include "platform/file_read.h"
 #include "runtime/model_instance.h"
 #include "runtime/skeleton.h"
 
@@ -388,17 +388,15 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
             *message = "texture not found: " + ToUtf8(texturePath);
             return fail(2);
         }
-        int w = 0, h = 0, channels = 0;
-        stbi_uc* pixels = stbi_load(path.c_str(), &w, &h, &channels, 4);
-        if (pixels == nullptr) {
-            *message =
-                "texture cannot be read: " + path.string() + " (" + stbi_failure_reason() + ")";
+        std::vector<std::uint8_t> bytes;
+        RgbaImage decoded;
+        std::string reason = "the file cannot be read";
+        if (Failed(ReadWholeFile(path, bytes)) || !DecodeImage(bytes, decoded, reason)) {
+            *message = "texture cannot be read: " + path.string() + " (" + reason + ")";
             return fail(E_FAIL);
         }
         OwnedImage image;
-        hr = CreateTexture(gpu, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h),
-                           pixels, &image);
-        stbi_image_free(pixels);
+        hr = CreateTexture(gpu, decoded.width, decoded.height, decoded.pixels.data(), &image);
         if (Failed(hr)) {
             return fail(hr);
         }

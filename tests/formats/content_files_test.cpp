@@ -4,8 +4,10 @@
 #include <algorithm>
 
 #include "formats/pmx_model.h"
+#include "formats/rgba_image.h"
 #include "formats/text_decode.h"
 #include "formats/vmd_motion.h"
+#include "platform/file_read.h"
 #include "tests/support/content_path.h"
 #include "tests/support/content_writers.h"
 
@@ -130,4 +132,22 @@ TEST(ContentFiles, EveryMotionLoadsWithNamesOfTheModel) {
         }
         EXPECT_GE(knownMorphs * 3, motion.morphKeys.size() * 2) << file;
     }
+}
+
+TEST(ImageFile, EveryTextureOfTheContentDecodes) {
+    QV_REQUIRE_CONTENT();
+    std::size_t decoded = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(ContentDir())) {
+        const std::string ext = entry.path().extension().string();
+        if (ext != ".png" && ext != ".sph" && ext != ".spa" && ext != ".bmp")
+            continue;
+        std::vector<std::uint8_t> bytes;
+        ASSERT_EQ(ReadWholeFile(entry.path(), bytes), S_OK);
+        RgbaImage image;
+        std::string error;
+        EXPECT_TRUE(DecodeImage(bytes, image, error)) << entry.path() << ": " << error;
+        EXPECT_EQ(image.pixels.size(), std::size_t{image.width} * image.height * 4);
+        ++decoded;
+    }
+    EXPECT_GE(decoded, 15u);
 }
