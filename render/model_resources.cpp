@@ -14,19 +14,6 @@
 
 namespace {
 
-bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryPropertyFlags wanted,
-                    std::uint32_t* index) {
-    VkPhysicalDeviceMemoryProperties props;
-    vkGetPhysicalDeviceMemoryProperties(physical, &props);
-    for (std::uint32_t i = 0; i < props.memoryTypeCount; ++i) {
-        if ((typeBits & (1u << i)) && (props.memoryTypes[i].propertyFlags & wanted) == wanted) {
-            *index = i;
-            return true;
-        }
-    }
-    return false;
-}
-
 // Storage and uniform offsets of every device we meet are multiples of this.
 constexpr VkDeviceSize kSlotAlignment = 256;
 

@@ -3,8 +3,6 @@
 
 #include <cstring>
 
-namespace {
-
 bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryPropertyFlags wanted,
                     std::uint32_t* index) {
     VkPhysicalDeviceMemoryProperties props;
@@ -17,8 +15,6 @@ bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryP
     }
     return false;
 }
-
-}  // namespace
 
 HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view) {
     auto info = VkStruct<VkImageViewCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO);

@@ -15,6 +15,10 @@ struct OwnedImage {
     VkImageView view = VK_NULL_HANDLE;
 };
 
+// The first memory type allowed by typeBits that has every wanted property.
+bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryPropertyFlags wanted,
+                    std::uint32_t* index);
+
 HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
                          std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
                          OwnedImage* out);
