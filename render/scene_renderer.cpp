@@ -386,15 +386,7 @@ HRESULT SceneRenderer::CreatePipelines() {
 
 void SceneRenderer::DestroyTargets(Targets* t) {
     DestroyColorImage(gpu_.device, &t->color);
-    if (t->depthView != VK_NULL_HANDLE) {
-        vkDestroyImageView(gpu_.device, t->depthView, nullptr);
-    }
-    if (t->depth != VK_NULL_HANDLE) {
-        vkDestroyImage(gpu_.device, t->depth, nullptr);
-    }
-    if (t->depthMemory != VK_NULL_HANDLE) {
-        vkFreeMemory(gpu_.device, t->depthMemory, nullptr);
-    }
+    DestroyColorImage(gpu_.device, &t->depth);
     *t = {};
 }
 
@@ -419,45 +411,9 @@ HRESULT SceneRenderer::EnsureTargets(std::uint32_t width, std::uint32_t height) 
     if (Failed(hr)) {
         return hr;
     }
-    auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
-    info.imageType = VK_IMAGE_TYPE_2D;
-    info.format = kDepthFormat;
-    info.extent = {width, height, 1};
-    info.mipLevels = 1;
-    info.arrayLayers = 1;
-    info.samples = VK_SAMPLE_COUNT_1_BIT;
-    info.tiling = VK_IMAGE_TILING_OPTIMAL;
-    info.usage = VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT;
-    info.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
-    hr = E_OUTOFMEMORY;
-    if (vkCreateImage(gpu_.device, &info, nullptr, &t.depth) == VK_SUCCESS) {
-        VkMemoryRequirements req;
-        vkGetImageMemoryRequirements(gpu_.device, t.depth, &req);
-        VkPhysicalDeviceMemoryProperties props;
-        vkGetPhysicalDeviceMemoryProperties(gpu_.physical, &props);
-        auto alloc = VkStruct<VkMemoryAllocateInfo>(VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO);
-        alloc.allocationSize = req.size;
-        alloc.memoryTypeIndex = UINT32_MAX;
-        for (std::uint32_t i = 0; i < props.memoryTypeCount; ++i) {
-            if ((req.memoryTypeBits & (1u << i)) &&
-                (props.memoryTypes[i].propertyFlags & VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT)) {
-                alloc.memoryTypeIndex = i;
-                break;
-            }
-        }
-        if (alloc.memoryTypeIndex != UINT32_MAX &&
-            vkAllocateMemory(gpu_.device, &alloc, nullptr, &t.depthMemory) == VK_SUCCESS &&
-            vkBindImageMemory(gpu_.device, t.depth, t.depthMemory, 0) == VK_SUCCESS) {
-            auto view = VkStruct<VkImageViewCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO);
-            view.image = t.depth;
-            view.viewType = VK_IMAGE_VIEW_TYPE_2D;
-            view.format = kDepthFormat;
-            view.subresourceRange = {VK_IMAGE_ASPECT_DEPTH_BIT, 0, 1, 0, 1};
-            if (vkCreateImageView(gpu_.device, &view, nullptr, &t.depthView) == VK_SUCCESS) {
-                hr = S_OK;
-            }
-        }
-    }
+    hr = CreateColorImage(gpu_.physical, gpu_.device, width, height, kDepthFormat,
+                          VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT, &t.depth,
+                          VK_IMAGE_ASPECT_DEPTH_BIT);
     if (Failed(hr)) {
         DestroyTargets(&t);
         return hr;
@@ -670,7 +626,7 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     Barrier(direct, targets_.color.image, VK_IMAGE_ASPECT_COLOR_BIT,
             targets_.fresh ? VK_IMAGE_LAYOUT_UNDEFINED : colorRest,
             VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL);
-    Barrier(direct, targets_.depth, VK_IMAGE_ASPECT_DEPTH_BIT,
+    Barrier(direct, targets_.depth.image, VK_IMAGE_ASPECT_DEPTH_BIT,
             targets_.fresh ? VK_IMAGE_LAYOUT_UNDEFINED : depthRest, depthRest);
     targets_.fresh = false;
 
@@ -683,7 +639,7 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     colorAttachment.clearValue.color = {{1.0f, 1.0f, 1.0f, 1.0f}};
     auto depthAttachment =
         VkStruct<VkRenderingAttachmentInfo>(VK_STRUCTURE_TYPE_RENDERING_ATTACHMENT_INFO);
-    depthAttachment.imageView = targets_.depthView;
+    depthAttachment.imageView = targets_.depth.view;
     depthAttachment.imageLayout = depthRest;
     depthAttachment.loadOp = VK_ATTACHMENT_LOAD_OP_CLEAR;
     depthAttachment.storeOp = VK_ATTACHMENT_STORE_OP_DONT_CARE;

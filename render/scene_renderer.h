@@ -70,9 +70,7 @@ private:
     struct Targets {
         std::uint32_t width = 0, height = 0;
         OwnedImage color;
-        VkImage depth = VK_NULL_HANDLE;
-        VkDeviceMemory depthMemory = VK_NULL_HANDLE;
-        VkImageView depthView = VK_NULL_HANDLE;
+        OwnedImage depth;
         bool fresh = true;  // layouts not yet set on the GPU
     };
 

@@ -16,18 +16,19 @@ bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryP
     return false;
 }
 
-HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view) {
+HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view,
+                        VkImageAspectFlags aspect) {
     auto info = VkStruct<VkImageViewCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_VIEW_CREATE_INFO);
     info.image = image;
     info.viewType = VK_IMAGE_VIEW_TYPE_2D;
     info.format = format;
-    info.subresourceRange = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+    info.subresourceRange = {aspect, 0, 1, 0, 1};
     return vkCreateImageView(device, &info, nullptr, view) == VK_SUCCESS ? S_OK : E_FAIL;
 }
 
 HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
                          std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                         OwnedImage* out) {
+                         OwnedImage* out, VkImageAspectFlags aspect) {
     auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
     info.imageType = VK_IMAGE_TYPE_2D;
     info.format = format;
@@ -57,7 +58,7 @@ HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32
         DestroyColorImage(device, out);
         return E_OUTOFMEMORY;
     }
-    const HRESULT hr = CreateColorView(device, out->image, format, &out->view);
+    const HRESULT hr = CreateColorView(device, out->image, format, &out->view, aspect);
     if (Failed(hr)) {
         DestroyColorImage(device, out);
     }

@@ -19,11 +19,14 @@ struct OwnedImage {
 bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryPropertyFlags wanted,
                     std::uint32_t* index);
 
+// A device-local 2-D image with its memory and a view of the given aspect
+// (colour unless said otherwise: depth targets take the same path).
 HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
                          std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                         OwnedImage* out);
+                         OwnedImage* out, VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
 void DestroyColorImage(VkDevice device, OwnedImage* image);
-HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view);
+HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view,
+                        VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
 
 // Records with `record` into a fresh command buffer, submits it on `queue`
 // and waits until the queue is idle.
