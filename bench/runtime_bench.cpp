@@ -96,29 +96,33 @@ void PlayFrames(benchmark::State& state, ModelInstance& instance) {
     benchmark::DoNotOptimize(instance.bones.back().worldMatrix);
 }
 
-void BM_UpdateModel_Stand(benchmark::State& state) {
+// Gene with stand.vmd attached; false (and the benchmark skipped) without content.
+bool StandInstance(benchmark::State& state, ModelInstance& instance) {
     VmdMotion motion;
     if (Gene() == nullptr || Failed(LoadVmdMotion(motion, kGene / "motion" / "stand.vmd"))) {
         state.SkipWithError("shared content not found");
-        return;
+        return false;
     }
-    ModelInstance instance;
     CreateModelInstance(instance, *Gene());
     AttachMotion(instance, motion);
+    return true;
+}
+
+void BM_UpdateModel_Stand(benchmark::State& state) {
+    ModelInstance instance;
+    if (!StandInstance(state, instance)) {
+        return;
+    }
     PlayFrames(state, instance);
 }
 BENCHMARK(BM_UpdateModel_Stand)->Unit(benchmark::kMicrosecond);
 
 // The parts of a played frame, for reading the figure above.
 void BM_EvaluateMotion_Stand(benchmark::State& state) {
-    VmdMotion motion;
-    if (Gene() == nullptr || Failed(LoadVmdMotion(motion, kGene / "motion" / "stand.vmd"))) {
-        state.SkipWithError("shared content not found");
+    ModelInstance instance;
+    if (!StandInstance(state, instance)) {
         return;
     }
-    ModelInstance instance;
-    CreateModelInstance(instance, *Gene());
-    AttachMotion(instance, motion);
     for (auto _ : state) {
         const float next = instance.motion.time + 1.0f / 60;
         instance.motion.time = next < instance.motion.end ? next : 0.0f;
