@@ -145,6 +145,12 @@ bool PumpWindowEvents(EngineContext& ctx) {
     SDL_Event event;
     bool open = ctx.GetWindow() != nullptr;
     while (SDL_PollEvent(&event)) {
+        // Taken under the lock, called outside it: the hook reads the engine
+        // state itself.
+        const MessageHook hook = ctx.Locked([](EngineState& s) { return s.messageHook; });
+        if (hook && hook(ctx, event)) {
+            continue;
+        }
         if (event.type == SDL_QUIT ||
             (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE)) {
             open = false;

@@ -16,6 +16,7 @@
 #include "platform/result_code.h"
 
 struct SDL_Window;
+union SDL_Event;
 class Presenter;
 class EngineContext;
 
@@ -40,6 +41,9 @@ using StageFunction = std::function<void(EngineContext&, std::uint64_t index, St
 using DeviceCreatedCallback = std::function<HRESULT(EngineContext&, VkDevice)>;
 using DeviceReleasingCallback = std::function<void(EngineContext&)>;
 using FrameUpdateCallback = std::function<void(EngineContext&)>;
+// Sees each window event before the window does; true when it used the event
+// up, so that the window does nothing more with it.
+using MessageHook = std::function<bool(EngineContext&, const SDL_Event&)>;
 
 struct WindowRect {
     std::int32_t left = 0, top = 0, right = 0, bottom = 0;
@@ -122,6 +126,7 @@ struct EngineState {
     DeviceCreatedCallback onDeviceCreated;
     DeviceReleasingCallback onDeviceReleasing;
     FrameUpdateCallback onFrameUpdate;
+    MessageHook messageHook;
 };
 
 // The process-wide engine object. One lock covers all of it; each accessor
