@@ -40,7 +40,7 @@ TEST(WavFile, DecodesEveryIntegerWidthToTheSameScale) {
         WavSpec spec;
         spec.channels = 1;
         spec.bitsPerSample = c.bits;
-        const WavAudio a = Decode(MakeWav(spec, c.data));
+        const WavAudio a = Decode(EncodeWav(spec, c.data));
         ASSERT_EQ(a.samples.size(), 2u) << c.bits;
         EXPECT_FLOAT_EQ(a.samples[0], -0.5f) << c.bits;
         EXPECT_FLOAT_EQ(a.samples[1], 0.0f) << c.bits;
@@ -57,7 +57,7 @@ TEST(WavFile, FloatStereoExtensibleAndPaddedChunks) {
     std::vector<std::uint8_t> data(16);
     const float values[4] = {0.25f, -1.0f, 1.0f, 0.0f};
     std::memcpy(data.data(), values, 16);
-    const WavAudio a = Decode(MakeWav(spec, data));
+    const WavAudio a = Decode(EncodeWav(spec, data));
     EXPECT_EQ(a.channels, 2);
     EXPECT_EQ(a.sampleRate, 22050u);
     EXPECT_EQ(a.frameCount(), 2u);
@@ -65,7 +65,7 @@ TEST(WavFile, FloatStereoExtensibleAndPaddedChunks) {
 
     WavSpec ext;
     ext.format = 0xFFFE;
-    const WavAudio b = Decode(MakeWav(ext, {0x00, 0x40, 0x00, 0xC0}));
+    const WavAudio b = Decode(EncodeWav(ext, {0x00, 0x40, 0x00, 0xC0}));
     EXPECT_FLOAT_EQ(b.samples[0], 0.5f);
     EXPECT_FLOAT_EQ(b.samples[1], -0.5f);
 }
@@ -80,20 +80,20 @@ TEST(WavFile, RefusesTruncatedAndMalformedFiles) {
     Refusal({good.begin(), good.begin() + 30});
     // A sample frame split by the end of the data.
     WavSpec spec;
-    EXPECT_NE(Refusal(MakeWav(spec, {1, 2, 3})).find("inside a sample frame"), std::string::npos);
+    EXPECT_NE(Refusal(EncodeWav(spec, {1, 2, 3})).find("inside a sample frame"), std::string::npos);
     WavSpec adpcm;
     adpcm.format = 2;
-    EXPECT_NE(Refusal(MakeWav(adpcm, {0, 0, 0, 0})).find("format 2"), std::string::npos);
+    EXPECT_NE(Refusal(EncodeWav(adpcm, {0, 0, 0, 0})).find("format 2"), std::string::npos);
     WavSpec surround;
     surround.channels = 6;
-    EXPECT_NE(Refusal(MakeWav(surround, std::vector<std::uint8_t>(12))).find("6 channels"),
+    EXPECT_NE(Refusal(EncodeWav(surround, std::vector<std::uint8_t>(12))).find("6 channels"),
               std::string::npos);
     WavSpec twelveBit;
     twelveBit.bitsPerSample = 12;
-    Refusal(MakeWav(twelveBit, {0, 0, 0}));
+    Refusal(EncodeWav(twelveBit, {0, 0, 0}));
     WavSpec noRate;
     noRate.sampleRate = 0;
-    Refusal(MakeWav(noRate, {0, 0, 0, 0}));
+    Refusal(EncodeWav(noRate, {0, 0, 0, 0}));
     // A chunk size of 4 GiB must not be trusted.
     std::vector<std::uint8_t> huge = good;
     huge[40] = huge[41] = huge[42] = huge[43] = 0xFF;
