@@ -1,0 +1,60 @@
+#include "demo/demo_content.h"
+
+#include <unistd.h>
+
+#include <fstream>
+#include <system_error>
+
+std::vector<DemoFile> DemoFiles() {
+    return {
+        {kDemoModelFile, EncodePmx(DemoModel())},
+        {kDemoMotionFile, EncodeVmd(DemoMotion())},
+        {kDemoSongFile, DemoSong()},
+        {kDemoTextureFile, DemoTexture()},
+    };
+}
+
+HRESULT WriteDemoContent(const std::filesystem::path& folder,
+                         std::vector<std::filesystem::path>* imports, std::string* error) {
+    imports->clear();
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        *error = "cannot make the folder " + folder.string() + ": " + ec.message();
+        return E_FAIL;
+    }
+    for (const DemoFile& file : DemoFiles()) {
+        const std::filesystem::path path = folder / file.name;
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(file.bytes.data()),
+                  static_cast<std::streamsize>(file.bytes.size()));
+        out.close();
+        if (!out) {
+            *error = "cannot write " + path.string();
+            imports->clear();
+            return E_FAIL;
+        }
+        if (file.name != kDemoTextureFile) {
+            imports->push_back(path);
+        }
+    }
+    return S_OK;
+}
+
+DemoFolder::~DemoFolder() {
+    if (!folder_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+}
+
+HRESULT DemoFolder::Create(std::string* error) {
+    std::error_code ec;
+    std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    if (ec) {
+        base = "/tmp";
+    }
+    folder_ = base / ("qv-demo-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder_, ec);
+    return WriteDemoContent(folder_, &imports_, error);
+}
