@@ -11,6 +11,7 @@
 #include "core/app_window.h"
 #include "core/frame_loop.h"
 #include "core/presenter.h"
+#include "demo/demo_content.h"
 #include "render/graphics_device.h"
 #include "render/png_file.h"
 #include "render/vulkan_helpers.h"
@@ -23,6 +24,7 @@ const char* const kUsage =
     ".wav songs, .hlsl effect shaders) as one batch.\n"
     "  --play             once the files are in, add every motion to every model,\n"
     "                     select the first song and start playing\n"
+    "  --demo             play the built-in demo: a figure dancing to a beat\n"
     "No other option is needed in normal use; these serve automation:\n"
     "  --headless         render offscreen without a window or display\n"
     "                     (runs one frame unless --frames says otherwise)\n"
@@ -59,6 +61,8 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
             options->screenshot = argv[++i];
         } else if (arg == "--play") {
             options->play = true;
+        } else if (arg == "--demo") {
+            options->demo = true;
         } else if (!arg.starts_with("--")) {
             options->files.emplace_back(arg);
         } else {
@@ -322,6 +326,17 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
 }  // namespace
 
 int RunPlayer(const PlayerOptions& options) {
+    // Made before the scene and removed after it, so the demo files outlive
+    // every import of them.
+    DemoFolder demo;
+    std::vector<std::filesystem::path> files = options.files;
+    if (options.demo) {
+        std::string error;
+        if (const HRESULT hr = demo.Create(&error); Failed(hr)) {
+            return Report(hr, "the demo cannot be written: " + error);
+        }
+        files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
+    }
     EngineContext* ctx = EngineContext::Instance();
     if (ctx == nullptr) {
         return Report(E_FAIL, "the engine has already been shut down");
@@ -333,7 +348,7 @@ int RunPlayer(const PlayerOptions& options) {
     auto scene = std::make_unique<Scene>(std::make_unique<AudioEngine>());
     UiState ui;
     ModelSettingState modelSetting;
-    bool autoPlay = options.play;
+    bool autoPlay = options.play || options.demo;
 
     auto shutDown = [&] {
         EngineContext::Destroy();
@@ -347,8 +362,8 @@ int RunPlayer(const PlayerOptions& options) {
         return Report(hr, "the frame stages cannot be registered");
     }
     AttachScene(*ctx, graphics, *scene, ui, modelSetting, autoPlay);
-    if (!options.files.empty()) {
-        scene->importer.Request(options.files);
+    if (!files.empty()) {
+        scene->importer.Request(files);
     }
     if (options.headless) {
         ctx->SetWidth(kDefaultClientWidth);

@@ -20,6 +20,8 @@ struct PlayerOptions {
     std::vector<std::filesystem::path> files;
     // Once that batch is in: every motion on every model, the first song, play.
     bool play = false;
+    // Adds the built-in demo (a figure, a dance, a beat) to the batch and plays.
+    bool demo = false;
     bool headless = false;
     std::uint64_t frames = 0;  // 0: until the window closes (one frame headless)
     std::filesystem::path screenshot;
