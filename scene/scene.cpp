@@ -107,6 +107,8 @@ void ResizeTo(Scene& scene, Resolution size, GpuIdle& gpu) {
     gpu.Wait();
     scene.renderWidth = size.width;
     scene.renderHeight = size.height;
+    // The projection follows the new aspect ratio from the next frame on.
+    SetCameraViewport(scene.camera, size.width, size.height);
     if (scene.hooks.resize) {
         scene.hooks.resize(size.width, size.height);
     }

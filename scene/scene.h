@@ -9,20 +9,12 @@
 
 #include "platform/audio_engine.h"
 #include "runtime/pose_math.h"
+#include "scene/camera.h"
 #include "scene/content_rows.h"
 #include "scene/import_worker.h"
 #include "scene/resolutions.h"
 #include "scene/scene_content.h"
 #include "scene/ui_state.h"
-
-struct Camera {
-    Vector4 eye{0.0f, 10.0f, -20.0f, 1.0f};
-    Vector4 target{0.0f, 10.0f, 0.0f, 1.0f};
-    Vector4 up{0.0f, 1.0f, 0.0f, 0.0f};
-    float fieldOfViewDegrees = 60.0f;
-    float nearPlane = 1.0f;
-    float farPlane = 15000.0f;
-};
 
 // What the scene update asks of the engine and the renderer. Each is optional:
 // a scene with none of them attached (tests, tools) still plays its content.
@@ -62,6 +54,9 @@ struct Scene : SceneContent {
     std::int32_t antiAliasingMode = 3;
     bool rayTracing = false;
     bool rayTracingAvailable = false;
+    // MSAA 8x stays in the list where the device lacks it, marked
+    // unavailable; choosing it then draws as MSAA 4x.
+    bool msaa8xAvailable = true;
     std::int32_t diffuseQuality = 0;
     std::int32_t shadowQuality = 0;
     std::uint32_t diffuseSamples = 4;
@@ -75,6 +70,9 @@ struct Scene : SceneContent {
     std::int32_t selectedRayTracingShader = 1;
 
     Camera camera;
+    // The left drag that turns the selected models.
+    bool leftDragging = false;
+    CursorPosition leftDragCursor;
     SceneHooks hooks;
 };
 

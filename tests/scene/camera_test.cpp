@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "scene/camera_input.h"
+#include "scene/scene.h"
+
+namespace {
+
+constexpr float kPi = std::numbers::pi_v<float>;
+
+// Clip-space position divided by w: x and y in -1..1, depth in 0..1.
+Vector4 Project(const Camera& camera, const Vector4& p) {
+    const Vector4 clip = TransformPoint(p, Multiply(camera.view, camera.projection));
+    return {clip.x / clip.w, clip.y / clip.w, clip.z / clip.w, 1.0f};
+}
+
+float Distance(const Vector4& a, const Vector4& b) {
+    const Vector4 d = Subtract3(a, b);
+    return std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
+}
+
+InputEvent Mouse(InputKind kind, std::int32_t x, std::int32_t y, std::uint32_t buttons = 0) {
+    return {kind, buttons, {x, y}, 0, InputKey::Other};
+}
+
+InputEvent Wheel(std::int32_t delta) {
+    return {InputKind::Wheel, 0, {}, delta, InputKey::Other};
+}
+
+InputEvent Event(InputKind kind, InputKey key = InputKey::Other) {
+    return {kind, 0, {}, 0, key};
+}
+
+ModelUiEntry Row(bool selected, std::int32_t yRotationBone) {
+    ModelUiEntry row;
+    row.selected = selected;
+    row.yRotationBone = yRotationBone;
+    return row;
+}
+
+TEST(CameraTest, TargetSitsInTheScreenCentreFromEveryAngle) {
+    Camera camera;
+    EXPECT_NEAR(Distance(camera.eye, {0.0f, 10.0f, -20.0f, 0.0f}), 0.0f, 1e-5f);
+    EXPECT_NEAR(camera.projection.m[1][1] / camera.projection.m[0][0], 1280.0f / 720.0f, 1e-5f);
+    // Seen from -z in a left-handed system, +x is to the right and +y up.
+    EXPECT_GT(Project(camera, {1.0f, 10.0f, 0.0f, 1.0f}).x, 0.0f);
+    EXPECT_GT(Project(camera, {0.0f, 11.0f, 0.0f, 1.0f}).y, 0.0f);
+    EXPECT_NEAR(Project(camera, {0.0f, 10.0f, -19.0f, 1.0f}).z, 0.0f, 1e-6f);  // near plane
+
+    // A quarter turn of yaw carries the eye from -z to -x, clockwise seen from above.
+    camera.yaw = kPi / 2.0f;
+    camera.pitch = 0.5f;
+    UpdateCamera(camera);
+    EXPECT_NEAR(camera.eye.x, -20.0f * std::cos(0.5f), 1e-4f);
+    EXPECT_NEAR(camera.eye.z, 0.0f, 1e-4f);
+    const Vector4 centre = Project(camera, camera.target);
+    EXPECT_NEAR(centre.x, 0.0f, 1e-5f);
+    EXPECT_NEAR(centre.y, 0.0f, 1e-5f);
+    EXPECT_GT(centre.z, 0.0f);
+    EXPECT_LT(centre.z, 1.0f);
+}
+
+TEST(CameraInputTest, WheelZoomsInUpToOneUnitFromTheTargetAndOutWithoutLimit) {
+    Camera camera;
+    for (int i = 0; i < 39; ++i) {
+        HandleCameraInput(camera, 0.016f, Wheel(i == 38 ? 1200 : 120));
+    }
+    EXPECT_EQ(camera.zoom, 19.0f);
+    EXPECT_NEAR(Distance(camera.eye, camera.target), 1.0f, 1e-5f);
+    for (int i = 0; i < 238; ++i) {
+        HandleCameraInput(camera, 0.016f, Wheel(-120));
+    }
+    EXPECT_EQ(camera.zoom, -100.0f);
+    EXPECT_NEAR(Distance(camera.eye, camera.target), 120.0f, 1e-3f);
+}
+
+TEST(CameraInputTest, RightDragOrbitsOnlyWithTheRightButtonAlone) {
+    Camera camera;
+    EXPECT_EQ(HandleCameraInput(camera, 0.02f, Mouse(InputKind::RightDown, 100, 100)),
+              MouseCapture::Take);
+    HandleCameraInput(camera, 0.02f, Mouse(InputKind::MouseMove, 110, 115, kInputRightButton));
+    EXPECT_NEAR(camera.yaw, 0.2f, 1e-6f);  // frame seconds per pixel
+    EXPECT_NEAR(camera.pitch, 0.3f, 1e-6f);
+    EXPECT_GT(camera.eye.y, 10.0f);  // moving the mouse down raises the eye
+
+    // Another button or a modifier stops the orbit, but the cursor is followed.
+    for (const std::uint32_t held :
+         {kInputRightButton | kInputMiddleButton, kInputRightButton | kInputShift}) {
+        HandleCameraInput(camera, 0.02f, Mouse(InputKind::MouseMove, 200, 200, held));
+        EXPECT_NEAR(camera.yaw, 0.2f, 1e-6f);
+        EXPECT_EQ(camera.pan, Vector4{});
+        EXPECT_EQ(camera.lastCursor, (CursorPosition{200, 200}));
+    }
+    // A step past the pitch limit is dropped whole, not clamped; its yaw counts.
+    camera.pitch = 1.55f;
+    HandleCameraInput(camera, 0.01f, Mouse(InputKind::MouseMove, 205, 201, kInputRightButton));
+    EXPECT_EQ(camera.pitch, 1.55f);
+    EXPECT_NEAR(camera.yaw, 0.25f, 1e-6f);
+
+    EXPECT_EQ(HandleCameraInput(camera, 0.02f, Mouse(InputKind::RightUp, 0, 0)),
+              MouseCapture::Release);
+    HandleCameraInput(camera, 0.02f, Mouse(InputKind::MouseMove, 900, 900, kInputRightButton));
+    EXPECT_NEAR(camera.yaw, 0.25f, 1e-6f);
+    EXPECT_EQ(HandleCameraInput(camera, 0.02f, Mouse(InputKind::RightUp, 0, 0)),
+              MouseCapture::Keep);
+}
+
+TEST(CameraInputTest, MiddleDragPansTargetAndEyeTogetherInCameraSpace) {
+    Camera camera;
+    camera.yaw = kPi / 2.0f;
+    UpdateCamera(camera);
+    const Vector4 eyeToTarget = Subtract3(camera.target, camera.eye);
+    const Vector4 right{camera.view.m[0][0], camera.view.m[1][0], camera.view.m[2][0], 0.0f};
+    const Vector4 target = camera.target;
+
+    HandleCameraInput(camera, 0.5f, Mouse(InputKind::MiddleDown, 50, 50));
+    HandleCameraInput(camera, 0.5f, Mouse(InputKind::MouseMove, 60, 50, kInputMiddleButton));
+    EXPECT_NEAR(camera.pan.x, -0.2f, 1e-6f);
+    EXPECT_EQ(camera.yaw, kPi / 2.0f);
+    // Dragging right moves the view to the camera's left: the scene follows the mouse.
+    const Vector4 moved = Subtract3(camera.target, target);
+    EXPECT_NEAR(Distance(moved, {right.x * -0.2f, right.y * -0.2f, right.z * -0.2f, 0.0f}), 0.0f,
+                1e-5f);
+    EXPECT_NEAR(Distance(Subtract3(camera.target, camera.eye), eyeToTarget), 0.0f, 1e-5f);
+}
+
+// Two models of three bones each; only the first is selected.
+class SceneInputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (int i = 0; i < 2; ++i) {
+            scene_.models.push_back(std::make_unique<ModelInstance>());
+            scene_.models.back()->bones.resize(3);
+            scene_.modelEntries.emplace_back();
+        }
+        scene_.modelEntries[0] = Row(true, 1);
+        scene_.modelEntries[1].yRotationBone = 2;
+    }
+
+    MouseCapture Send(const InputEvent& e, bool interfaceWantsInput = false) {
+        return HandleSceneInput(scene_, ui_, 0.02f, e, interfaceWantsInput);
+    }
+
+    Scene scene_;
+    UiState ui_;
+};
+
+TEST_F(SceneInputTest, LeftDragTurnsTheSelectedModelsBoneAboutTheVerticalAxis) {
+    scene_.modelEntries.push_back(Row(true, 0));  // no model behind it
+    EXPECT_EQ(Send(Mouse(InputKind::LeftDown, 100, 50)), MouseCapture::Take);
+    Send(Mouse(InputKind::MouseMove, 110, 80, kInputLeftButton));
+    // Every row accumulates the angle; only x movement counts.
+    for (const ModelUiEntry& row : scene_.modelEntries) {
+        EXPECT_NEAR(row.yRotationAngle, -3.0f, 1e-5f);
+    }
+    const float half = -3.0f * kPi / 180.0f / 2.0f;
+    const Quaternion& q = scene_.models[0]->bones[1].rotation;
+    EXPECT_NEAR(q.y, std::sin(half), 1e-6f);
+    EXPECT_NEAR(q.w, std::cos(half), 1e-6f);
+    EXPECT_EQ(q.x, 0.0f);
+    EXPECT_EQ(scene_.models[1]->bones[2].rotation, Quaternion{});  // not selected
+    EXPECT_EQ(scene_.camera.yaw, 0.0f);
+
+    // With a modifier nothing turns, but the position is taken.
+    Send(Mouse(InputKind::MouseMove, 150, 80, kInputLeftButton | kInputControl));
+    Send(Mouse(InputKind::MouseMove, 148, 80, kInputLeftButton));
+    EXPECT_NEAR(scene_.modelEntries[0].yRotationAngle, -2.4f, 1e-5f);
+    EXPECT_EQ(Send(Mouse(InputKind::LeftUp, 148, 80)), MouseCapture::Release);
+    EXPECT_FALSE(scene_.leftDragging);
+}
+
+TEST_F(SceneInputTest, CaptureLossEndsBothDragsAndF1TogglesTheNavigator) {
+    Send(Mouse(InputKind::LeftDown, 0, 0));
+    Send(Mouse(InputKind::RightDown, 0, 0));
+    EXPECT_EQ(Send(Event(InputKind::CaptureLost)), MouseCapture::Release);
+    EXPECT_FALSE(scene_.leftDragging);
+    EXPECT_EQ(scene_.camera.dragging, 0u);
+
+    const InputEvent f1 = Event(InputKind::KeyDown, InputKey::F1);
+    Send(f1);
+    EXPECT_FALSE(ui_.showNavigator);
+    Send(Event(InputKind::KeyDown));
+    EXPECT_FALSE(ui_.showNavigator);
+    // While a tool window has the keyboard or the mouse nothing reacts.
+    Send(f1, true);
+    Send(Wheel(120), true);
+    EXPECT_FALSE(ui_.showNavigator);
+    EXPECT_EQ(scene_.camera.zoom, 0.0f);
+}
+
+TEST_F(SceneInputTest, ResolutionChangeGivesTheCameraTheNewAspectRatio) {
+    ModelSettingState modelSetting;
+    ui_.editResolutionIndex = 1;  // 1366 x 768
+    ui_.applyGraphicsRequested = true;
+    UpdateScene(scene_, ui_, modelSetting, 1.0f / 60.0f);
+    EXPECT_EQ(scene_.camera.viewportWidth, 1366u);
+    EXPECT_NEAR(scene_.camera.projection.m[1][1] / scene_.camera.projection.m[0][0],
+                1366.0f / 768.0f, 1e-5f);
+    SetCameraViewport(scene_.camera, 0, 300);  // a zero side is ignored
+    EXPECT_EQ(scene_.camera.viewportHeight, 768u);
+}
+
+}  // namespace
