@@ -1,10 +1,12 @@
 #include "constants.hlsli"
+#include "shadow_term.hlsli"
 
 Texture2D baseTexture : register(t0);
 Texture2D sphereTexture : register(t1);
 Texture2D toonTexture : register(t2);
 SamplerState g_samWarp : register(s0);
 SamplerState g_samClamp : register(s1);
+SamplerState g_samBorder : register(s2);
 
 float4 main(PS_INPUT input) : SV_TARGET {
     if (baseColor.a <= 0.01f) {
@@ -35,11 +37,10 @@ float4 main(PS_INPUT input) : SV_TARGET {
     if (specularStrength > 0.0f) {
         specular = saturate(pow(max(dot(input.normal, h), 0.0f), specularStrength) * specularColor);
     }
-    // Shadows join once the shadow pass exists; everything counts as lit.
-    const float shadow = 1.0f;
-
     float3 toon = 1;
     if (textureBind2 != 0) {
+        // The shadow only moves the toon lookup: without a ramp it is not read.
+        const float shadow = receiveShadow != 0 ? ShadowTerm(input.worldPos) : 1.0f;
         const float t = (dot(l, normalize(input.worldNormal)) * 0.5f + 0.5f) - 0.3f * (1.0f - shadow);
         toon = toonTexture.Sample(g_samClamp, float2(specularStrength, 1.0f - t)).rgb;
     }

@@ -1,0 +1,5 @@
+#include "constants.hlsli"
+
+float4 main(PS_INPUT input) : SV_TARGET {
+    return edgeColor;
+}
