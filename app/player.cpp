@@ -8,6 +8,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "app/input_hook.h"
 #include "core/app_window.h"
 #include "core/frame_loop.h"
 #include "core/presenter.h"
@@ -183,7 +184,12 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
                           s.computeQueueFamily};
     });
     g.sceneRenderer = std::make_unique<SceneRenderer>();
-    return g.sceneRenderer->Initialize(gpu);
+    std::string message;
+    hr = g.sceneRenderer->Initialize(gpu, &message);
+    if (Failed(hr) && !message.empty()) {
+        std::fprintf(stderr, "qv: %s\n", message.c_str());
+    }
+    return hr;
 }
 
 void ReleasePlayerGraphics(PlayerGraphics& g) {
@@ -272,12 +278,15 @@ void StartPlaying(Scene& scene) {
 void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiState& ui,
                  ModelSettingState& modelSetting, bool& autoPlay) {
     scene.waitForGpu = [&ctx] { WaitForGpu(ctx); };
-    scene.createModelResources = [&graphics](ModelInstance& instance, const PmxModel& model) {
+    scene.createModelResources = [&graphics, &scene](ModelInstance& instance,
+                                                     const PmxModel& model) {
         if (!graphics.sceneRenderer) {
             return S_OK;
         }
         std::string message;
-        const HRESULT hr = graphics.sceneRenderer->CreateModel(instance, model, &message);
+        // The default shader set draws every model loaded from now on.
+        const HRESULT hr = graphics.sceneRenderer->CreateModel(
+            instance, model, SceneShaderSet(scene, scene.defaultShader), &message);
         if (hr != S_OK && !message.empty()) {
             std::fprintf(stderr, "qv: %s\n", message.c_str());
         }
@@ -296,6 +305,17 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
             ClearToWhite(compute, direct, frame, target);
         }
     };
+    scene.hooks.applyShader = [&graphics, &scene](ModelInstance& instance, std::int32_t material,
+                                                  std::int32_t shader) {
+        if (graphics.sceneRenderer) {
+            const HRESULT hr = graphics.sceneRenderer->ApplyShader(instance, material,
+                                                                   SceneShaderSet(scene, shader));
+            if (Failed(hr)) {
+                std::fprintf(stderr, "qv: the shader cannot draw this material (%s)\n",
+                             FormatResult(hr).c_str());
+            }
+        }
+    };
     scene.hooks.getVsync = [&ctx] { return ctx.GetVsync(); };
     scene.hooks.setVsync = [&ctx](bool on) { ctx.SetVsync(on); };
     scene.hooks.resize = [&ctx, &graphics](std::uint32_t w, std::uint32_t h) {
@@ -312,6 +332,7 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
         return Resolution{static_cast<std::uint32_t>(rect.right - rect.left),
                           static_cast<std::uint32_t>(rect.bottom - rect.top)};
     };
+    InstallInputHook(ctx, scene, ui);
     ctx.Locked([&](EngineState& s) {
         s.onFrameUpdate = [&scene, &ui, &modelSetting, &autoPlay](EngineContext& c) {
             UpdateScene(scene, ui, modelSetting, c.GetFrameSeconds());
@@ -381,6 +402,9 @@ int RunPlayer(const PlayerOptions& options) {
         return Report(hr, GraphicsDeviceError());
     }
 
+    if (graphics.sceneRenderer) {
+        scene->msaa8xAvailable = graphics.sceneRenderer->EightSamplesAvailable();
+    }
     Presenter* presenter = ctx->Locked([](EngineState& s) { return s.presenter.get(); });
     const std::uint64_t frames = options.frames != 0 ? options.frames : options.headless ? 1 : 0;
     const bool wantShot = !options.screenshot.empty();

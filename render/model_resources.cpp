@@ -2,8 +2,10 @@
 #include "core/vk_struct.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "formats/pmx_model.h"
 #include "formats/rgba_image.h"
@@ -20,16 +22,6 @@ constexpr VkDeviceSize kSlotAlignment = 256;
 VkDeviceSize AlignSlot(VkDeviceSize size) {
     return std::max<VkDeviceSize>(kSlotAlignment,
                                   (size + kSlotAlignment - 1) / kSlotAlignment * kSlotAlignment);
-}
-
-HRESULT CreateFrameBuffer(const GpuContext& gpu, VkDeviceSize slotSize, VkBufferUsageFlags usage,
-                          FrameBuffer* out) {
-    out->slotSize = AlignSlot(slotSize);
-    const HRESULT hr = CreateGpuBuffer(gpu, out->slotSize * kFrameCount, usage, true, &out->buffer);
-    if (Succeeded(hr)) {
-        std::memset(out->buffer.mapped, 0, out->buffer.size);
-    }
-    return hr;
 }
 
 // A device-local buffer filled once from `data` (zeros when null).
@@ -57,6 +49,41 @@ bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
            });
 }
 
+struct DecodedTexture {
+    bool ok = false;
+    RgbaImage image;
+    std::string reason = "the file cannot be read";
+};
+
+// Decoding is most of a model's creation time; the images are independent,
+// so they are decoded side by side on every core.
+std::vector<DecodedTexture> DecodeTextures(const std::vector<std::filesystem::path>& paths) {
+    std::vector<DecodedTexture> out(paths.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < paths.size(); i = next++) {
+            std::vector<std::uint8_t> bytes;
+            out[i].ok = Succeeded(ReadWholeFile(paths[i], bytes)) &&
+                        DecodeImage(bytes, out[i].image, out[i].reason);
+        }
+    };
+    const std::size_t helpers =
+        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), paths.size());
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < helpers; ++t) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads only take longer
+        }
+    }
+    work();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return out;
+}
+
 void Copy3(const Float4& v, float out[3]) {
     out[0] = v.x;
     out[1] = v.y;
@@ -64,6 +91,16 @@ void Copy3(const Float4& v, float out[3]) {
 }
 
 }  // namespace
+
+HRESULT CreateFrameBuffer(const GpuContext& gpu, VkDeviceSize slotSize, VkBufferUsageFlags usage,
+                          FrameBuffer* out) {
+    out->slotSize = AlignSlot(slotSize);
+    const HRESULT hr = CreateGpuBuffer(gpu, out->slotSize * kFrameCount, usage, true, &out->buffer);
+    if (Succeeded(hr)) {
+        std::memset(out->buffer.mapped, 0, out->buffer.size);
+    }
+    return hr;
+}
 
 HRESULT CreateGpuBuffer(const GpuContext& gpu, VkDeviceSize size, VkBufferUsageFlags usage,
                         bool hostVisible, GpuBuffer* out) {
@@ -157,30 +194,6 @@ HRESULT CreateTexture(const GpuContext& gpu, std::uint32_t width, std::uint32_t 
     return hr;
 }
 
-std::vector<std::uint8_t> DrawToonRamp(std::uint32_t number, std::uint32_t* width,
-                                       std::uint32_t* height) {
-    constexpr std::uint32_t kSize = 32;
-    *width = kSize;
-    *height = kSize;
-    // Ramp 1 ends in a light shade, ramp 10 in a deep one; the step from lit
-    // to shade sits in the middle, softened over a few rows.
-    const float shade = 0.92f - 0.05f * static_cast<float>(std::clamp(number, 1u, kToonCount));
-    std::vector<std::uint8_t> pixels(std::size_t{kSize} * kSize * 4);
-    for (std::uint32_t y = 0; y < kSize; ++y) {
-        const float t = std::clamp((static_cast<float>(y) - 13.0f) / 6.0f, 0.0f, 1.0f);
-        const float value = 1.0f + (shade - 1.0f) * t;
-        const auto byte = static_cast<std::uint8_t>(value * 255.0f + 0.5f);
-        for (std::uint32_t x = 0; x < kSize; ++x) {
-            std::uint8_t* p = &pixels[(std::size_t{y} * kSize + x) * 4];
-            p[0] = byte;
-            p[1] = byte;
-            p[2] = static_cast<std::uint8_t>(std::min(255, byte + 6));  // a cool shade
-            p[3] = 255;
-        }
-    }
-    return pixels;
-}
-
 std::filesystem::path ResolveContentPath(const std::filesystem::path& folder,
                                          const std::u16string& relative) {
     std::string text = ToUtf8(relative);
@@ -242,6 +255,7 @@ void BuildMaterials(const PmxModel& model, ModelGpu* gpu) {
         draw.firstIndex = std::min<std::size_t>(firstIndex, model.indices.size());
         firstIndex = draw.firstIndex + draw.indexCount;
         draw.doubleSided = (m.drawFlags & 0x01) != 0;
+        draw.cull = draw.doubleSided ? VK_CULL_MODE_NONE : VK_CULL_MODE_BACK_BIT;
         draw.castShadow = (m.drawFlags & 0x02) != 0;
         draw.drawEdge = (m.drawFlags & 0x10) != 0;
         draw.baseTexture = modelTexture(m.textureIndex);
@@ -323,6 +337,14 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
     HRESULT hr = CreateFilledBuffer(gpu, indices.data(), indices.size() * 4,
                                     VK_BUFFER_USAGE_INDEX_BUFFER_BIT, &m.indexBuffer);
     if (Succeeded(hr)) {
+        hr = CreateFilledBuffer(gpu, indices.data(), indices.size() * 4, storage,
+                                &m.rayTracingIndices);
+    }
+    if (Succeeded(hr)) {
+        hr = CreateFilledBuffer(gpu, vertices.data(), vertices.size() * sizeof(VsInput), storage,
+                                &m.rayTracingVertices);
+    }
+    if (Succeeded(hr)) {
         hr = CreateFilledBuffer(gpu, vertices.data(), vertices.size() * sizeof(VsInput), storage,
                                 &m.skinningInput);
     }
@@ -369,25 +391,33 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
         return fail(hr);
     }
 
+    // Every path is checked before any image is decoded: a missing file is
+    // reported as such even when an earlier one is also broken.
+    std::vector<std::filesystem::path> paths;
     for (const std::u16string& texturePath : model.textures) {
-        const std::filesystem::path path = ResolveContentPath(model.folder, texturePath);
-        if (path.empty()) {
+        paths.push_back(ResolveContentPath(model.folder, texturePath));
+        if (paths.back().empty()) {
             *message = "texture not found: " + ToUtf8(texturePath);
             return fail(2);
         }
-        std::vector<std::uint8_t> bytes;
-        RgbaImage decoded;
-        std::string reason = "the file cannot be read";
-        if (Failed(ReadWholeFile(path, bytes)) || !DecodeImage(bytes, decoded, reason)) {
-            *message = "texture cannot be read: " + path.string() + " (" + reason + ")";
+    }
+    std::vector<DecodedTexture> decoded = DecodeTextures(paths);
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        if (!decoded[i].ok) {
+            *message =
+                "texture cannot be read: " + paths[i].string() + " (" + decoded[i].reason + ")";
             return fail(E_FAIL);
         }
+    }
+    for (DecodedTexture& texture : decoded) {
         OwnedImage image;
-        hr = CreateTexture(gpu, decoded.width, decoded.height, decoded.pixels.data(), &image);
+        hr = CreateTexture(gpu, texture.image.width, texture.image.height,
+                           texture.image.pixels.data(), &image);
         if (Failed(hr)) {
             return fail(hr);
         }
         m.textures.push_back(image);
+        texture.image = {};  // a model's images can be large: free each once uploaded
     }
     for (std::uint32_t f = 0; f < kFrameCount; ++f) {
         for (std::size_t i = 0; i < m.materialConstants.size(); ++i) {
@@ -401,10 +431,10 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
 
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu) {
     for (GpuBuffer* b :
-         {&gpu->indexBuffer, &gpu->skinningInput, &gpu->skinnedOutput, &gpu->skinningConstants,
-          &gpu->vertexMorphOffsets, &gpu->uvMorphOffsets, &gpu->boneMatrices.buffer,
-          &gpu->vertexMorphWeights.buffer, &gpu->uvMorphWeights.buffer, &gpu->sceneConstants.buffer,
-          &gpu->materialBuffer.buffer}) {
+         {&gpu->indexBuffer, &gpu->rayTracingIndices, &gpu->rayTracingVertices, &gpu->skinningInput,
+          &gpu->skinnedOutput, &gpu->skinningConstants, &gpu->vertexMorphOffsets,
+          &gpu->uvMorphOffsets, &gpu->boneMatrices.buffer, &gpu->vertexMorphWeights.buffer,
+          &gpu->uvMorphWeights.buffer, &gpu->sceneConstants.buffer, &gpu->materialBuffer.buffer}) {
         DestroyGpuBuffer(device, b);
     }
     for (OwnedImage& image : gpu->textures) {

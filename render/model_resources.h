@@ -11,6 +11,7 @@
 
 #include "core/engine_context.h"
 #include "platform/result_code.h"
+#include "render/toon_textures.h"
 #include "render/vulkan_helpers.h"
 #include "runtime/pose_math.h"
 
@@ -91,7 +92,6 @@ struct SkinningConstants {
 
 inline constexpr VkDeviceSize kMaterialSlotSize = 256;
 inline constexpr VkDeviceSize kSceneSlotSize = 512;
-inline constexpr std::uint32_t kToonCount = 10;
 
 // What creating GPU objects needs of the device.
 struct GpuContext {
@@ -125,17 +125,15 @@ struct FrameBuffer {
 HRESULT CreateGpuBuffer(const GpuContext& gpu, VkDeviceSize size, VkBufferUsageFlags usage,
                         bool hostVisible, GpuBuffer* out);
 void DestroyGpuBuffer(VkDevice device, GpuBuffer* buffer);
+// A mapped buffer of kFrameCount zeroed slots of at least `slotSize` bytes.
+HRESULT CreateFrameBuffer(const GpuContext& gpu, VkDeviceSize slotSize, VkBufferUsageFlags usage,
+                          FrameBuffer* out);
 // Copies data into a device-local buffer through a staging buffer; waits.
 HRESULT UploadToBuffer(const GpuContext& gpu, const GpuBuffer& target, const void* data,
                        VkDeviceSize size);
 // A sampled RGBA8 texture with the given pixels (width x height x 4 bytes).
 HRESULT CreateTexture(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
                       const std::uint8_t* rgba, OwnedImage* out);
-
-// The ten shared toon ramps, drawn here: 32 x 32 RGBA each, bright at the top
-// (lit) to a shade at the bottom that darkens with the number.
-std::vector<std::uint8_t> DrawToonRamp(std::uint32_t number, std::uint32_t* width,
-                                       std::uint32_t* height);
 
 // Resolves a texture path as written in a model (Windows style, `\` between
 // components, any letter case) against the model's folder, the way a
@@ -156,6 +154,16 @@ struct MaterialDraw {
     std::int32_t sphereTexture = -1;
     std::int32_t toonTexture = -1;
     bool sharedToon = false;
+
+    // The main pipelines follow the material's own culling; the edge ones
+    // always cull front faces.
+    VkCullModeFlags cull = VK_CULL_MODE_BACK_BIT;
+    std::string shaderSetName;
+    bool shadowNeedsToon = false;  // of the shader set, see ShaderSetCode
+    // By sample count: 1, 4 and 8 (null where the device has no 8x). Owned
+    // by the renderer's pipeline pool, shared between materials.
+    std::array<VkPipeline, 3> mainPipelines{};
+    std::array<VkPipeline, 3> edgePipelines{};
 };
 
 // The GPU half of one model.
@@ -169,6 +177,10 @@ struct ModelGpu {
     GpuBuffer indexBuffer;
     GpuBuffer skinningInput;
     GpuBuffer skinnedOutput;  // also the vertex buffer of every draw
+    // Copies for ray tracing: the indices once, the skinned vertices each
+    // frame after skinning.
+    GpuBuffer rayTracingIndices;
+    GpuBuffer rayTracingVertices;
     GpuBuffer skinningConstants;
     GpuBuffer vertexMorphOffsets;  // empty without vertex morphs
     GpuBuffer uvMorphOffsets;      // empty without UV morphs

@@ -1,62 +1,14 @@
 #include "render/scene_renderer.h"
 #include "core/vk_struct.h"
 
-#include <cmath>
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
+#include "render/material_pipelines.h"
 #include "scene/scene.h"
-#include "shaders/main_vs.h"
-#include "shaders/skinning_cs.h"
-#include "shaders/toon_ps.h"
 
 namespace {
-
-constexpr VkFormat kColorFormat = VK_FORMAT_R8G8B8A8_UNORM;
-constexpr VkFormat kDepthFormat = VK_FORMAT_D32_SFLOAT;
-
-// Bindings of the register mapping shared with the shader compiler.
-constexpr std::uint32_t kB0 = 0, kB1 = 1, kT0 = 2, kU0 = 14, kS0 = 11;
-
-Vector4 Normalize3(const Vector4& v) {
-    const float length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
-    return length > 0.0f ? Vector4{v.x / length, v.y / length, v.z / length, 0.0f} : v;
-}
-
-Vector4 Cross3(const Vector4& a, const Vector4& b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x, 0.0f};
-}
-
-float Dot3(const Vector4& a, const Vector4& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-
-VkShaderModule CreateModule(VkDevice device, const std::uint32_t* code, std::size_t bytes) {
-    auto info = VkStruct<VkShaderModuleCreateInfo>(VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO);
-    info.codeSize = bytes;
-    info.pCode = code;
-    VkShaderModule module = VK_NULL_HANDLE;
-    vkCreateShaderModule(device, &info, nullptr, &module);
-    return module;
-}
-
-void Barrier(VkCommandBuffer cmd, VkImage image, VkImageAspectFlags aspect, VkImageLayout from,
-             VkImageLayout to) {
-    auto barrier = VkStruct<VkImageMemoryBarrier2>(VK_STRUCTURE_TYPE_IMAGE_MEMORY_BARRIER_2);
-    barrier.srcStageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
-    barrier.srcAccessMask = VK_ACCESS_2_MEMORY_WRITE_BIT;
-    barrier.dstStageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
-    barrier.dstAccessMask = VK_ACCESS_2_MEMORY_READ_BIT | VK_ACCESS_2_MEMORY_WRITE_BIT;
-    barrier.oldLayout = from;
-    barrier.newLayout = to;
-    barrier.srcQueueFamilyIndex = VK_QUEUE_FAMILY_IGNORED;
-    barrier.dstQueueFamilyIndex = VK_QUEUE_FAMILY_IGNORED;
-    barrier.image = image;
-    barrier.subresourceRange = {aspect, 0, 1, 0, 1};
-    auto dep = VkStruct<VkDependencyInfo>(VK_STRUCTURE_TYPE_DEPENDENCY_INFO);
-    dep.imageMemoryBarrierCount = 1;
-    dep.pImageMemoryBarriers = &barrier;
-    vkCmdPipelineBarrier2(cmd, &dep);
-}
 
 void MemoryBarrier(VkCommandBuffer cmd, VkPipelineStageFlags2 srcStage, VkAccessFlags2 srcAccess,
                    VkPipelineStageFlags2 dstStage, VkAccessFlags2 dstAccess) {
@@ -92,99 +44,106 @@ VkWriteDescriptorSet ImageWrite(std::uint32_t binding, const VkDescriptorImageIn
 
 // Without targets the frame still shows the background.
 void ClearBackBuffer(VkCommandBuffer cmd, const BackBuffer& target) {
-    Barrier(cmd, target.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_UNDEFINED,
-            VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+    TransitionImage(cmd, target.image, VK_IMAGE_LAYOUT_UNDEFINED,
+                    VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
     const VkClearColorValue white{{1.0f, 1.0f, 1.0f, 1.0f}};
     const VkImageSubresourceRange range{VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
     vkCmdClearColorImage(cmd, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &white, 1,
                          &range);
-    Barrier(cmd, target.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
-            target.presentLayout);
+    TransitionImage(cmd, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, target.presentLayout);
+}
+
+VkRenderingAttachmentInfo ColorAttachment(VkImageView view, VkAttachmentLoadOp load) {
+    auto a = VkStruct<VkRenderingAttachmentInfo>(VK_STRUCTURE_TYPE_RENDERING_ATTACHMENT_INFO);
+    a.imageView = view;
+    a.imageLayout = VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL;
+    a.loadOp = load;
+    a.storeOp = VK_ATTACHMENT_STORE_OP_STORE;
+    a.clearValue.color = {{1.0f, 1.0f, 1.0f, 1.0f}};
+    return a;
+}
+
+VkRenderingAttachmentInfo DepthAttachment(VkImageView view, VkAttachmentStoreOp store) {
+    auto a = VkStruct<VkRenderingAttachmentInfo>(VK_STRUCTURE_TYPE_RENDERING_ATTACHMENT_INFO);
+    a.imageView = view;
+    a.imageLayout = kDepthRestLayout;
+    a.loadOp = VK_ATTACHMENT_LOAD_OP_CLEAR;
+    a.storeOp = store;
+    a.clearValue.depthStencil = {1.0f, 0};
+    return a;
+}
+
+void BeginRendering(VkCommandBuffer cmd, std::uint32_t width, std::uint32_t height,
+                    const VkRenderingAttachmentInfo* color,
+                    const VkRenderingAttachmentInfo* depth) {
+    auto info = VkStruct<VkRenderingInfo>(VK_STRUCTURE_TYPE_RENDERING_INFO);
+    info.renderArea = {{0, 0}, {width, height}};
+    info.layerCount = 1;
+    info.colorAttachmentCount = color != nullptr ? 1 : 0;
+    info.pColorAttachments = color;
+    info.pDepthAttachment = depth;
+    vkCmdBeginRendering(cmd, &info);
+}
+
+// Whether any material of the model is drawn by a program that will read
+// the shadow map this frame.
+bool ReadsShadowMap(const ModelGpu& m) {
+    for (std::size_t i = 0; i < m.materials.size(); ++i) {
+        const MaterialDraw& draw = m.materials[i];
+        const MaterialConstants& c = m.materialConstants[i];
+        if (draw.indexCount != 0 && c.receiveShadow != 0 &&
+            (!draw.shadowNeedsToon || c.textureBind[2] != 0)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace
 
-Matrix4 LookAtLeftHanded(const Vector4& eye, const Vector4& target, const Vector4& up) {
-    const Vector4 z = Normalize3(Subtract3(target, eye));
-    const Vector4 x = Normalize3(Cross3(up, z));
-    const Vector4 y = Cross3(z, x);
-    Matrix4 m;
-    const Vector4 axes[3] = {x, y, z};
-    for (int c = 0; c < 3; ++c) {
-        m.m[0][c] = axes[c].x;
-        m.m[1][c] = axes[c].y;
-        m.m[2][c] = axes[c].z;
-        m.m[3][c] = -Dot3(axes[c], eye);
+std::int32_t EffectiveAntiAliasingMode(std::int32_t mode, bool eightSamples) {
+    if (mode == kMsaa8x && !eightSamples) {
+        return kMsaa4x;
     }
-    return m;
+    return mode >= kAntiAliasingNone && mode <= kMsaa8x ? mode : kAntiAliasingNone;
 }
 
-Matrix4 PerspectiveLeftHanded(float fovY, float aspect, float nearZ, float farZ) {
-    const float h = 1.0f / std::tan(fovY * 0.5f);
-    const float range = farZ / (farZ - nearZ);
-    Matrix4 m;
-    m.m[0][0] = h / aspect;
-    m.m[1][1] = h;
-    m.m[2][2] = range;
-    m.m[2][3] = 1.0f;
-    m.m[3][2] = -range * nearZ;
-    m.m[3][3] = 0.0f;
-    return m;
-}
-
-Matrix4 OrthographicLeftHanded(float width, float height, float nearZ, float farZ) {
-    Matrix4 m;
-    m.m[0][0] = 2.0f / width;
-    m.m[1][1] = 2.0f / height;
-    m.m[2][2] = 1.0f / (farZ - nearZ);
-    m.m[3][2] = -nearZ / (farZ - nearZ);
-    return m;
-}
-
-SceneConstants BuildSceneConstants(const Camera& camera, const SceneLight& light, float aspect,
-                                   float elapsedTime) {
-    SceneConstants c{};
-    const Matrix4 identity;
-    const Matrix4 view = LookAtLeftHanded(camera.eye, camera.target, camera.up);
-    const float fovY = camera.fieldOfViewDegrees * 3.14159265f / 180.0f;
-    const Matrix4 projection =
-        PerspectiveLeftHanded(fovY, aspect, camera.nearPlane, camera.farPlane);
-    StoreTransposed(identity, c.mModel);
-    StoreTransposed(view, c.mView);
-    StoreTransposed(projection, c.mProjection);
-    StoreTransposed(Multiply(view, projection), c.mMVP);
-    // w = 1 for points and 0 for the direction, so that differences with a
-    // world position (w = 1) are plain 3-D vectors.
-    const float cameraPos[4] = {camera.eye.x, camera.eye.y, camera.eye.z, 1.0f};
-    const float lightPos[4] = {light.position.x, light.position.y, light.position.z, 1.0f};
-    const float lightDir[4] = {light.direction.x, light.direction.y, light.direction.z, 0.0f};
-    const float lightColor[4] = {light.color.x, light.color.y, light.color.z, 1.0f};
-    for (int i = 0; i < 4; ++i) {
-        c.cameraPos[i] = cameraPos[i];
-        c.lightPos[i] = lightPos[i];
-        c.lightDir[i] = lightDir[i];
-        c.lightColor[i] = lightColor[i];
+ShaderSetCode SceneShaderSet(const SceneContent& scene, std::int32_t index) {
+    if (index == 0 || index == 1) {
+        return BuiltInShaderSet(index);
     }
-    StoreTransposed(LookAtLeftHanded(light.position, light.target, Vector4{0, 1, 0, 0}),
-                    c.lightView);
-    StoreTransposed(
-        OrthographicLeftHanded(light.width, light.height, light.nearPlane, light.farPlane),
-        c.lightProjection);
-    c.elapsedTime = elapsedTime;
-    return c;
+    if (index > 1 && static_cast<std::size_t>(index) < scene.shaderPrograms.size()) {
+        const ShaderProgram& program = scene.shaderPrograms[static_cast<std::size_t>(index)];
+        ShaderSetCode set;
+        set.name = static_cast<std::size_t>(index) < scene.shaderEntries.size()
+                       ? scene.shaderEntries[static_cast<std::size_t>(index)].name
+                       : std::string();
+        set.vertex = program.vertexCode;
+        set.vertexEntry = "VS";
+        set.pixel = program.pixelCode;
+        set.pixelEntry = "PS";
+        return set;
+    }
+    return BuiltInShaderSet(0);
 }
 
 SceneRenderer::~SceneRenderer() {
     Release();
 }
 
-HRESULT SceneRenderer::Initialize(const GpuContext& gpu) {
+HRESULT SceneRenderer::Initialize(const GpuContext& gpu, std::string* message) {
+    std::string ignored;
+    if (message == nullptr) {
+        message = &ignored;
+    }
     gpu_ = gpu;
     pushDescriptors_ = reinterpret_cast<PFN_vkCmdPushDescriptorSetKHR>(
         vkGetDeviceProcAddr(gpu.device, "vkCmdPushDescriptorSetKHR"));
     if (pushDescriptors_ == nullptr) {
+        *message = "the device cannot push descriptors";
         return E_FAIL;
     }
+    eightSamples_ = SupportsEightSamples(gpu.physical);
     const VkSamplerAddressMode modes[3] = {VK_SAMPLER_ADDRESS_MODE_REPEAT,
                                            VK_SAMPLER_ADDRESS_MODE_CLAMP_TO_EDGE,
                                            VK_SAMPLER_ADDRESS_MODE_CLAMP_TO_BORDER};
@@ -202,224 +161,83 @@ HRESULT SceneRenderer::Initialize(const GpuContext& gpu) {
             return E_FAIL;
         }
     }
-    const std::uint8_t white[4] = {255, 255, 255, 255};
-    HRESULT hr = CreateTexture(gpu_, 1, 1, white, &whiteTexture_);
-    for (std::uint32_t n = 0; Succeeded(hr) && n < kToonCount; ++n) {
-        std::uint32_t w = 0, h = 0;
-        const std::vector<std::uint8_t> ramp = DrawToonRamp(n + 1, &w, &h);
-        hr = CreateTexture(gpu_, w, h, ramp.data(), &toons_[n]);
+    HRESULT hr = LoadToonTextures(gpu_, &toons_, message);
+    if (Succeeded(hr)) {
+        const std::uint8_t white[4] = {255, 255, 255, 255};
+        hr = CreateTexture(gpu_, 1, 1, white, &whiteTexture_);
     }
-    return Succeeded(hr) ? CreatePipelines() : hr;
+    if (Succeeded(hr)) {
+        hr = CreateFrameBuffer(gpu_, kSceneSlotSize, VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT,
+                               &shadowConstants_);
+    }
+    if (Succeeded(hr)) {
+        // The light never moves: its constants are written once for every
+        // frame slot.
+        const SceneConstants shadow = BuildShadowConstants(light_);
+        for (std::uint32_t f = 0; f < kFrameCount; ++f) {
+            std::memcpy(shadowConstants_.Slot(f), &shadow, sizeof(shadow));
+        }
+        hr = CreateShadowMaps(gpu_, &shadowMaps_);
+    }
+    if (Succeeded(hr)) {
+        hr = CreatePipelineLayouts(gpu_.device, samplers_, &layouts_);
+    }
+    if (Succeeded(hr)) {
+        pipelines_.Initialize(gpu_.device, &layouts_);
+        hr = CreateFixedPipelines();
+    }
+    return hr;
 }
 
-HRESULT SceneRenderer::CreatePipelines() {
-    VkDevice device = gpu_.device;
-    // Raster: b0, b1, t0..t2, and the three samplers fixed in the layout.
-    std::vector<VkDescriptorSetLayoutBinding> raster = {
-        {kB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1,
-         VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT, nullptr},
-        {kB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1,
-         VK_SHADER_STAGE_VERTEX_BIT | VK_SHADER_STAGE_FRAGMENT_BIT, nullptr},
-    };
-    for (std::uint32_t t = 0; t < 3; ++t) {
-        raster.push_back(
-            {kT0 + t, VK_DESCRIPTOR_TYPE_SAMPLED_IMAGE, 1, VK_SHADER_STAGE_FRAGMENT_BIT, nullptr});
-    }
-    for (std::uint32_t s = 0; s < 3; ++s) {
-        raster.push_back(
-            {kS0 + s, VK_DESCRIPTOR_TYPE_SAMPLER, 1, VK_SHADER_STAGE_FRAGMENT_BIT, &samplers_[s]});
-    }
-    std::vector<VkDescriptorSetLayoutBinding> skinning = {
-        {kB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr},
-        {kU0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr},
-    };
-    for (std::uint32_t t = 0; t < 6; ++t) {
-        skinning.push_back(
-            {kT0 + t, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr});
-    }
-    auto makeLayout = [&](const std::vector<VkDescriptorSetLayoutBinding>& bindings,
-                          VkDescriptorSetLayout* set, VkPipelineLayout* layout) {
-        auto info = VkStruct<VkDescriptorSetLayoutCreateInfo>(
-            VK_STRUCTURE_TYPE_DESCRIPTOR_SET_LAYOUT_CREATE_INFO);
-        info.flags = VK_DESCRIPTOR_SET_LAYOUT_CREATE_PUSH_DESCRIPTOR_BIT_KHR;
-        info.bindingCount = static_cast<std::uint32_t>(bindings.size());
-        info.pBindings = bindings.data();
-        if (vkCreateDescriptorSetLayout(device, &info, nullptr, set) != VK_SUCCESS) {
-            return false;
-        }
-        auto layoutInfo =
-            VkStruct<VkPipelineLayoutCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_LAYOUT_CREATE_INFO);
-        layoutInfo.setLayoutCount = 1;
-        layoutInfo.pSetLayouts = set;
-        return vkCreatePipelineLayout(device, &layoutInfo, nullptr, layout) == VK_SUCCESS;
-    };
-    if (!makeLayout(raster, &rasterSetLayout_, &rasterLayout_) ||
-        !makeLayout(skinning, &skinningSetLayout_, &skinningLayout_)) {
-        return E_FAIL;
-    }
-
-    VkShaderModule cs = CreateModule(device, k_skinning_cs, sizeof(k_skinning_cs));
-    VkShaderModule vs = CreateModule(device, k_main_vs, sizeof(k_main_vs));
-    VkShaderModule ps = CreateModule(device, k_toon_ps, sizeof(k_toon_ps));
-    HRESULT hr = cs && vs && ps ? S_OK : E_FAIL;
-
+HRESULT SceneRenderer::CreateFixedPipelines() {
+    HRESULT hr = CreateSkinningPipeline(gpu_.device, layouts_, &skinningPipeline_);
     if (Succeeded(hr)) {
-        auto info =
-            VkStruct<VkComputePipelineCreateInfo>(VK_STRUCTURE_TYPE_COMPUTE_PIPELINE_CREATE_INFO);
-        info.stage = VkStruct<VkPipelineShaderStageCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO);
-        info.stage.stage = VK_SHADER_STAGE_COMPUTE_BIT;
-        info.stage.module = cs;
-        info.stage.pName = "main";
-        info.layout = skinningLayout_;
-        if (vkCreateComputePipelines(device, VK_NULL_HANDLE, 1, &info, nullptr,
-                                     &skinningPipeline_) != VK_SUCCESS) {
-            hr = E_FAIL;
-        }
+        RasterPipelineKey shadow;
+        shadow.kind = RasterKind::Shadow;
+        const auto vs = BuiltInPrograms::MainVertex();
+        shadow.vertex.assign(vs.begin(), vs.end());
+        hr = pipelines_.Get(shadow, &shadowPipeline_);
     }
-
+    for (int high = 0; high < 2 && Succeeded(hr); ++high) {
+        RasterPipelineKey post;
+        post.kind = RasterKind::Post;
+        const auto vs = BuiltInPrograms::FullScreenVertex();
+        const auto ps =
+            high != 0 ? BuiltInPrograms::FxaaHighPixel() : BuiltInPrograms::FxaaLowPixel();
+        post.vertex.assign(vs.begin(), vs.end());
+        post.pixel.assign(ps.begin(), ps.end());
+        hr = pipelines_.Get(post, high != 0 ? &fxaaHighPipeline_ : &fxaaLowPipeline_);
+    }
+    // Main and edge pipelines of the default shader set and the common
+    // culling modes, ahead of the first model.
     for (VkCullModeFlags cull : {VK_CULL_MODE_BACK_BIT, VK_CULL_MODE_NONE}) {
-        if (Failed(hr)) {
-            break;
-        }
-        VkPipelineShaderStageCreateInfo stages[2];
-        for (int i = 0; i < 2; ++i) {
-            stages[i] = VkStruct<VkPipelineShaderStageCreateInfo>(
-                VK_STRUCTURE_TYPE_PIPELINE_SHADER_STAGE_CREATE_INFO);
-            stages[i].pName = "main";
-        }
-        stages[0].stage = VK_SHADER_STAGE_VERTEX_BIT;
-        stages[0].module = vs;
-        stages[1].stage = VK_SHADER_STAGE_FRAGMENT_BIT;
-        stages[1].module = ps;
-
-        const VkVertexInputBindingDescription binding{0, sizeof(VsInput),
-                                                      VK_VERTEX_INPUT_RATE_VERTEX};
-        const VkVertexInputAttributeDescription attributes[5] = {
-            {0, 0, VK_FORMAT_R32G32B32_SFLOAT, 0},     {1, 0, VK_FORMAT_R32G32B32_SFLOAT, 12},
-            {2, 0, VK_FORMAT_R32G32_SFLOAT, 24},       {3, 0, VK_FORMAT_R32G32B32A32_UINT, 32},
-            {4, 0, VK_FORMAT_R32G32B32A32_SFLOAT, 48},
-        };
-        auto vertexInput = VkStruct<VkPipelineVertexInputStateCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_VERTEX_INPUT_STATE_CREATE_INFO);
-        vertexInput.vertexBindingDescriptionCount = 1;
-        vertexInput.pVertexBindingDescriptions = &binding;
-        // The built-in vertex program reads only the first three.
-        vertexInput.vertexAttributeDescriptionCount = 3;
-        vertexInput.pVertexAttributeDescriptions = attributes;
-        auto assembly = VkStruct<VkPipelineInputAssemblyStateCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_INPUT_ASSEMBLY_STATE_CREATE_INFO);
-        assembly.topology = VK_PRIMITIVE_TOPOLOGY_TRIANGLE_LIST;
-        auto viewport = VkStruct<VkPipelineViewportStateCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_VIEWPORT_STATE_CREATE_INFO);
-        viewport.viewportCount = 1;
-        viewport.scissorCount = 1;
-        auto rasterState = VkStruct<VkPipelineRasterizationStateCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_RASTERIZATION_STATE_CREATE_INFO);
-        rasterState.polygonMode = VK_POLYGON_MODE_FILL;
-        rasterState.cullMode = cull;
-        // With the flipped viewport the screen keeps Direct3D's orientation,
-        // where front faces wind clockwise.
-        rasterState.frontFace = VK_FRONT_FACE_CLOCKWISE;
-        rasterState.lineWidth = 1.0f;
-        auto multisample = VkStruct<VkPipelineMultisampleStateCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO);
-        multisample.rasterizationSamples = VK_SAMPLE_COUNT_1_BIT;
-        auto depth = VkStruct<VkPipelineDepthStencilStateCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_DEPTH_STENCIL_STATE_CREATE_INFO);
-        depth.depthTestEnable = VK_TRUE;
-        depth.depthWriteEnable = VK_TRUE;
-        depth.depthCompareOp = VK_COMPARE_OP_LESS_OR_EQUAL;
-        VkPipelineColorBlendAttachmentState blendTarget{};
-        blendTarget.blendEnable = VK_TRUE;
-        blendTarget.srcColorBlendFactor = VK_BLEND_FACTOR_SRC_ALPHA;
-        blendTarget.dstColorBlendFactor = VK_BLEND_FACTOR_ONE_MINUS_SRC_ALPHA;
-        blendTarget.colorBlendOp = VK_BLEND_OP_ADD;
-        blendTarget.srcAlphaBlendFactor = VK_BLEND_FACTOR_ONE;
-        blendTarget.dstAlphaBlendFactor = VK_BLEND_FACTOR_ZERO;
-        blendTarget.alphaBlendOp = VK_BLEND_OP_ADD;
-        blendTarget.colorWriteMask = VK_COLOR_COMPONENT_R_BIT | VK_COLOR_COMPONENT_G_BIT |
-                                     VK_COLOR_COMPONENT_B_BIT | VK_COLOR_COMPONENT_A_BIT;
-        auto blend = VkStruct<VkPipelineColorBlendStateCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_COLOR_BLEND_STATE_CREATE_INFO);
-        blend.attachmentCount = 1;
-        blend.pAttachments = &blendTarget;
-        const VkDynamicState dynamicStates[2] = {VK_DYNAMIC_STATE_VIEWPORT,
-                                                 VK_DYNAMIC_STATE_SCISSOR};
-        auto dynamic = VkStruct<VkPipelineDynamicStateCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_DYNAMIC_STATE_CREATE_INFO);
-        dynamic.dynamicStateCount = 2;
-        dynamic.pDynamicStates = dynamicStates;
-        auto rendering = VkStruct<VkPipelineRenderingCreateInfo>(
-            VK_STRUCTURE_TYPE_PIPELINE_RENDERING_CREATE_INFO);
-        rendering.colorAttachmentCount = 1;
-        rendering.pColorAttachmentFormats = &kColorFormat;
-        rendering.depthAttachmentFormat = kDepthFormat;
-
-        auto info =
-            VkStruct<VkGraphicsPipelineCreateInfo>(VK_STRUCTURE_TYPE_GRAPHICS_PIPELINE_CREATE_INFO);
-        info.pNext = &rendering;
-        info.stageCount = 2;
-        info.pStages = stages;
-        info.pVertexInputState = &vertexInput;
-        info.pInputAssemblyState = &assembly;
-        info.pViewportState = &viewport;
-        info.pRasterizationState = &rasterState;
-        info.pMultisampleState = &multisample;
-        info.pDepthStencilState = &depth;
-        info.pColorBlendState = &blend;
-        info.pDynamicState = &dynamic;
-        info.layout = rasterLayout_;
-        VkPipeline* out = cull == VK_CULL_MODE_NONE ? &mainCullNone_ : &mainCullBack_;
-        if (vkCreateGraphicsPipelines(device, VK_NULL_HANDLE, 1, &info, nullptr, out) !=
-            VK_SUCCESS) {
-            hr = E_FAIL;
-        }
-    }
-    for (VkShaderModule module : {cs, vs, ps}) {
-        if (module != VK_NULL_HANDLE) {
-            vkDestroyShaderModule(device, module, nullptr);
+        for (VkSampleCountFlagBits samples : kMaterialSampleCounts) {
+            if (Failed(hr) || (samples == VK_SAMPLE_COUNT_8_BIT && !eightSamples_)) {
+                continue;
+            }
+            VkPipeline ignored = VK_NULL_HANDLE;
+            hr = pipelines_.Get(MainPipelineKey(BuiltInShaderSet(1), cull, samples), &ignored);
+            if (Succeeded(hr) && cull == VK_CULL_MODE_BACK_BIT) {
+                hr = pipelines_.Get(EdgePipelineKey(samples), &ignored);
+            }
         }
     }
     return hr;
 }
 
-void SceneRenderer::DestroyTargets(Targets* t) {
-    DestroyColorImage(gpu_.device, &t->color);
-    DestroyColorImage(gpu_.device, &t->depth);
-    *t = {};
-}
-
 HRESULT SceneRenderer::EnsureTargets(std::uint32_t width, std::uint32_t height) {
-    if (targets_.color.image != VK_NULL_HANDLE && targets_.width == width &&
+    if (targets_.sceneColor.image != VK_NULL_HANDLE && targets_.width == width &&
         targets_.height == height) {
         return S_OK;
     }
     // The back buffers change size only after a wait for the GPU, but the
     // old targets are still kept until every frame that could have used
     // them is known to be finished.
-    if (targets_.color.image != VK_NULL_HANDLE) {
+    if (targets_.sceneColor.image != VK_NULL_HANDLE) {
         retiredTargets_.emplace_back(recordedFrames_, targets_);
         targets_ = {};
     }
-    Targets t;
-    t.width = width;
-    t.height = height;
-    HRESULT hr = CreateColorImage(
-        gpu_.physical, gpu_.device, width, height, kColorFormat,
-        VK_IMAGE_USAGE_COLOR_ATTACHMENT_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT, &t.color);
-    if (Failed(hr)) {
-        return hr;
-    }
-    hr = CreateColorImage(gpu_.physical, gpu_.device, width, height, kDepthFormat,
-                          VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT, &t.depth,
-                          VK_IMAGE_ASPECT_DEPTH_BIT);
-    if (Failed(hr)) {
-        DestroyTargets(&t);
-        return hr;
-    }
-    targets_ = t;
-    return S_OK;
+    return CreateFrameTargets(gpu_, width, height, eightSamples_, &targets_);
 }
 
 void SceneRenderer::Release() {
@@ -435,47 +253,43 @@ void SceneRenderer::Release() {
         DestroyModelGpu(gpu_.device, model.get());
     }
     retiredModels_.clear();
-    DestroyTargets(&targets_);
+    DestroyFrameTargets(gpu_.device, &targets_);
     for (auto& [frame, t] : retiredTargets_) {
-        DestroyTargets(&t);
+        DestroyFrameTargets(gpu_.device, &t);
     }
     retiredTargets_.clear();
-    for (VkPipeline p : {skinningPipeline_, mainCullBack_, mainCullNone_}) {
-        if (p != VK_NULL_HANDLE) {
-            vkDestroyPipeline(gpu_.device, p, nullptr);
-        }
+    pipelines_.Release();
+    if (skinningPipeline_ != VK_NULL_HANDLE) {
+        vkDestroyPipeline(gpu_.device, skinningPipeline_, nullptr);
     }
-    for (VkPipelineLayout l : {rasterLayout_, skinningLayout_}) {
-        if (l != VK_NULL_HANDLE) {
-            vkDestroyPipelineLayout(gpu_.device, l, nullptr);
-        }
-    }
-    for (VkDescriptorSetLayout l : {rasterSetLayout_, skinningSetLayout_}) {
-        if (l != VK_NULL_HANDLE) {
-            vkDestroyDescriptorSetLayout(gpu_.device, l, nullptr);
-        }
-    }
+    skinningPipeline_ = shadowPipeline_ = fxaaLowPipeline_ = fxaaHighPipeline_ = VK_NULL_HANDLE;
+    DestroyPipelineLayouts(gpu_.device, &layouts_);
     for (VkSampler s : samplers_) {
         if (s != VK_NULL_HANDLE) {
             vkDestroySampler(gpu_.device, s, nullptr);
         }
     }
+    samplers_ = {};
     DestroyColorImage(gpu_.device, &whiteTexture_);
     for (OwnedImage& toon : toons_) {
         DestroyColorImage(gpu_.device, &toon);
     }
-    skinningPipeline_ = mainCullBack_ = mainCullNone_ = VK_NULL_HANDLE;
-    rasterLayout_ = skinningLayout_ = VK_NULL_HANDLE;
-    rasterSetLayout_ = skinningSetLayout_ = VK_NULL_HANDLE;
-    samplers_ = {};
+    DestroyShadowMaps(gpu_.device, &shadowMaps_);
+    DestroyGpuBuffer(gpu_.device, &shadowConstants_.buffer);
     gpu_ = {};
 }
 
 HRESULT SceneRenderer::CreateModel(const ModelInstance& instance, const PmxModel& model,
-                                   std::string* message) {
+                                   const ShaderSetCode& set, std::string* message) {
     auto gpu = std::make_unique<ModelGpu>();
-    const HRESULT hr = CreateModelGpu(gpu_, model, instance, gpu.get(), message);
+    HRESULT hr = CreateModelGpu(gpu_, model, instance, gpu.get(), message);
     if (hr != S_OK) {
+        return hr;
+    }
+    hr = BuildMaterialPipelines(pipelines_, set, eightSamples_, gpu.get());
+    if (Failed(hr)) {
+        *message = "the shader \"" + set.name + "\" cannot draw this model's materials";
+        DestroyModelGpu(gpu_.device, gpu.get());
         return hr;
     }
     // An address can come back for a new instance once an old one is gone;
@@ -494,54 +308,131 @@ void SceneRenderer::ReleaseModel(const ModelInstance& instance) {
     }
 }
 
+HRESULT SceneRenderer::ApplyShader(const ModelInstance& instance, std::int32_t material,
+                                   const ShaderSetCode& set) {
+    if (gpu_.device == VK_NULL_HANDLE) {
+        return E_FAIL;
+    }
+    auto it = models_.find(&instance);
+    return ApplyMaterialShader(it != models_.end() ? it->second.get() : nullptr, &pipelines_,
+                               eightSamples_, material, set);
+}
+
 const ModelGpu* SceneRenderer::Find(const ModelInstance* instance) const {
     auto it = models_.find(instance);
     return it != models_.end() ? it->second.get() : nullptr;
 }
 
-void SceneRenderer::RecordSkinning(VkCommandBuffer cmd, std::uint32_t f, ModelGpu& m) {
-    const VkDescriptorBufferInfo constants{m.skinningConstants.buffer, 0, VK_WHOLE_SIZE};
-    const VkDescriptorBufferInfo output{m.skinnedOutput.buffer, 0, VK_WHOLE_SIZE};
-    const VkDescriptorBufferInfo bones{m.boneMatrices.buffer.buffer, m.boneMatrices.Offset(f),
-                                       m.boneMatrices.slotSize};
-    const VkDescriptorBufferInfo vertexWeights{m.vertexMorphWeights.buffer.buffer,
-                                               m.vertexMorphWeights.Offset(f),
-                                               m.vertexMorphWeights.slotSize};
-    const VkDescriptorBufferInfo vertexOffsets{m.vertexMorphOffsets.buffer, 0, VK_WHOLE_SIZE};
-    const VkDescriptorBufferInfo uvWeights{m.uvMorphWeights.buffer.buffer,
-                                           m.uvMorphWeights.Offset(f), m.uvMorphWeights.slotSize};
-    const VkDescriptorBufferInfo uvOffsets{m.uvMorphOffsets.buffer, 0, VK_WHOLE_SIZE};
-    const VkDescriptorBufferInfo input{m.skinningInput.buffer, 0, VK_WHOLE_SIZE};
-    const VkWriteDescriptorSet writes[8] = {
-        BufferWrite(kB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants),
-        BufferWrite(kU0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &output),
-        BufferWrite(kT0 + 0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &bones),
-        BufferWrite(kT0 + 1, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &vertexWeights),
-        BufferWrite(kT0 + 2, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &vertexOffsets),
-        BufferWrite(kT0 + 3, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &uvWeights),
-        BufferWrite(kT0 + 4, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &uvOffsets),
-        BufferWrite(kT0 + 5, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &input),
-    };
-    pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, skinningLayout_, 0, 8, writes);
-    vkCmdDispatch(cmd, (m.vertexCount + 127) / 128, 1, 1);
+ModelGpu* SceneRenderer::Find(const ModelInstance* instance) {
+    auto it = models_.find(instance);
+    return it != models_.end() ? it->second.get() : nullptr;
 }
 
-void SceneRenderer::RecordDraws(VkCommandBuffer cmd, std::uint32_t f, ModelGpu& m) {
+void SceneRenderer::SetViewport(VkCommandBuffer cmd, std::uint32_t width, std::uint32_t height) {
+    // A negative height keeps Direct3D's clip space: y up, origin at the top.
+    const VkViewport viewport{0.0f,
+                              static_cast<float>(height),
+                              static_cast<float>(width),
+                              -static_cast<float>(height),
+                              0.0f,
+                              1.0f};
+    const VkRect2D scissor{{0, 0}, {width, height}};
+    vkCmdSetViewport(cmd, 0, 1, &viewport);
+    vkCmdSetScissor(cmd, 0, 1, &scissor);
+}
+
+void SceneRenderer::RecordSkinning(VkCommandBuffer cmd, std::uint32_t f,
+                                   const std::vector<ModelGpu*>& models) {
+    // The previous frame's draws read the output before it is written again.
+    MemoryBarrier(cmd, VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, VK_ACCESS_2_MEMORY_READ_BIT,
+                  VK_PIPELINE_STAGE_2_COMPUTE_SHADER_BIT, VK_ACCESS_2_SHADER_WRITE_BIT);
+    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, skinningPipeline_);
+    for (const ModelGpu* model : models) {
+        const ModelGpu& m = *model;
+        const VkDescriptorBufferInfo constants{m.skinningConstants.buffer, 0, VK_WHOLE_SIZE};
+        const VkDescriptorBufferInfo output{m.skinnedOutput.buffer, 0, VK_WHOLE_SIZE};
+        const VkDescriptorBufferInfo bones{m.boneMatrices.buffer.buffer, m.boneMatrices.Offset(f),
+                                           m.boneMatrices.slotSize};
+        const VkDescriptorBufferInfo vertexWeights{m.vertexMorphWeights.buffer.buffer,
+                                                   m.vertexMorphWeights.Offset(f),
+                                                   m.vertexMorphWeights.slotSize};
+        const VkDescriptorBufferInfo vertexOffsets{m.vertexMorphOffsets.buffer, 0, VK_WHOLE_SIZE};
+        const VkDescriptorBufferInfo uvWeights{
+            m.uvMorphWeights.buffer.buffer, m.uvMorphWeights.Offset(f), m.uvMorphWeights.slotSize};
+        const VkDescriptorBufferInfo uvOffsets{m.uvMorphOffsets.buffer, 0, VK_WHOLE_SIZE};
+        const VkDescriptorBufferInfo input{m.skinningInput.buffer, 0, VK_WHOLE_SIZE};
+        const VkWriteDescriptorSet writes[8] = {
+            BufferWrite(kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants),
+            BufferWrite(kBindingU0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &output),
+            BufferWrite(kBindingT0 + 0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &bones),
+            BufferWrite(kBindingT0 + 1, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &vertexWeights),
+            BufferWrite(kBindingT0 + 2, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &vertexOffsets),
+            BufferWrite(kBindingT0 + 3, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &uvWeights),
+            BufferWrite(kBindingT0 + 4, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &uvOffsets),
+            BufferWrite(kBindingT0 + 5, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &input),
+        };
+        pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layouts_.skinning, 0, 8, writes);
+        vkCmdDispatch(cmd, (m.vertexCount + 127) / 128, 1, 1);
+    }
+    // Ray tracing reads its own copy of the skinned vertices.
+    MemoryBarrier(cmd, VK_PIPELINE_STAGE_2_COMPUTE_SHADER_BIT, VK_ACCESS_2_SHADER_WRITE_BIT,
+                  VK_PIPELINE_STAGE_2_COPY_BIT, VK_ACCESS_2_TRANSFER_READ_BIT);
+    for (const ModelGpu* m : models) {
+        if (m->vertexCount != 0) {
+            const VkBufferCopy region{0, 0, VkDeviceSize{m->vertexCount} * sizeof(VsInput)};
+            vkCmdCopyBuffer(cmd, m->skinnedOutput.buffer, m->rayTracingVertices.buffer, 1, &region);
+        }
+    }
+    MemoryBarrier(cmd, VK_PIPELINE_STAGE_2_COMPUTE_SHADER_BIT | VK_PIPELINE_STAGE_2_COPY_BIT,
+                  VK_ACCESS_2_SHADER_WRITE_BIT | VK_ACCESS_2_TRANSFER_WRITE_BIT,
+                  VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, VK_ACCESS_2_MEMORY_READ_BIT);
+}
+
+void SceneRenderer::RecordShadowPass(VkCommandBuffer cmd, std::uint32_t f,
+                                     const std::vector<ModelGpu*>& models) {
+    const OwnedImage& map = shadowMaps_.maps[f];
+    const VkRenderingAttachmentInfo depth = DepthAttachment(map.view, VK_ATTACHMENT_STORE_OP_STORE);
+    BeginRendering(cmd, kShadowMapSize, kShadowMapSize, nullptr, &depth);
+    SetViewport(cmd, kShadowMapSize, kShadowMapSize);
+    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, shadowPipeline_);
+    const VkDescriptorBufferInfo constants{shadowConstants_.buffer.buffer,
+                                           shadowConstants_.Offset(f), sizeof(SceneConstants)};
+    const VkWriteDescriptorSet write =
+        BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants);
+    pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 1, &write);
+    for (const ModelGpu* m : models) {
+        const VkDeviceSize zero = 0;
+        vkCmdBindVertexBuffers(cmd, 0, 1, &m->skinnedOutput.buffer, &zero);
+        vkCmdBindIndexBuffer(cmd, m->indexBuffer.buffer, 0, VK_INDEX_TYPE_UINT32);
+        for (const MaterialDraw& draw : m->materials) {
+            if (draw.castShadow && draw.indexCount != 0) {
+                vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+            }
+        }
+    }
+    vkCmdEndRendering(cmd);
+}
+
+void SceneRenderer::RecordDraws(VkCommandBuffer cmd, std::uint32_t f, std::size_t samplesIndex,
+                                const ModelGpu& m) {
     const VkDeviceSize zero = 0;
     vkCmdBindVertexBuffers(cmd, 0, 1, &m.skinnedOutput.buffer, &zero);
     vkCmdBindIndexBuffer(cmd, m.indexBuffer.buffer, 0, VK_INDEX_TYPE_UINT32);
     const VkDescriptorBufferInfo scene{m.sceneConstants.buffer.buffer, m.sceneConstants.Offset(f),
                                        sizeof(SceneConstants)};
+    const VkImageLayout read = VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL;
     VkPipeline bound = VK_NULL_HANDLE;
-    for (std::size_t i = 0; i < m.materials.size(); ++i) {
-        const MaterialDraw& draw = m.materials[i];
-        if (draw.indexCount == 0) {
-            continue;
-        }
-        VkPipeline pipeline = draw.doubleSided ? mainCullNone_ : mainCullBack_;
+    auto bind = [&](VkPipeline pipeline) {
         if (pipeline != bound) {
             vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipeline);
             bound = pipeline;
+        }
+    };
+    for (std::size_t i = 0; i < m.materials.size(); ++i) {
+        const MaterialDraw& draw = m.materials[i];
+        const VkPipeline main = draw.mainPipelines[samplesIndex];
+        if (draw.indexCount == 0 || main == VK_NULL_HANDLE) {
+            continue;
         }
         const VkDescriptorBufferInfo material{m.materialBuffer.buffer.buffer,
                                               m.materialBuffer.Offset(f) + i * kMaterialSlotSize,
@@ -555,24 +446,116 @@ void SceneRenderer::RecordDraws(VkCommandBuffer cmd, std::uint32_t f, ModelGpu& 
             return shared ? toons_[static_cast<std::size_t>(index)].view
                           : m.textures[static_cast<std::size_t>(index)].view;
         };
-        const VkDescriptorImageInfo images[3] = {
-            {VK_NULL_HANDLE, view(draw.baseTexture, false),
-             VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL},
-            {VK_NULL_HANDLE, view(draw.sphereTexture, false),
-             VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL},
-            {VK_NULL_HANDLE, view(draw.toonTexture, draw.sharedToon),
-             VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL},
-        };
-        const VkWriteDescriptorSet writes[5] = {
-            BufferWrite(kB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &material),
-            BufferWrite(kB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &scene),
-            ImageWrite(kT0 + 0, &images[0]),
-            ImageWrite(kT0 + 1, &images[1]),
-            ImageWrite(kT0 + 2, &images[2]),
-        };
-        pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, rasterLayout_, 0, 5, writes);
+        std::array<VkDescriptorImageInfo, kTextureSlots> images;
+        images.fill({VK_NULL_HANDLE, whiteTexture_.view, read});
+        images[0].imageView = view(draw.baseTexture, false);
+        images[1].imageView = view(draw.sphereTexture, false);
+        images[2].imageView = view(draw.toonTexture, draw.sharedToon);
+        images[8] = {VK_NULL_HANDLE, shadowMaps_.maps[f].view, read};
+        std::array<VkWriteDescriptorSet, 2 + kTextureSlots> writes;
+        writes[0] = BufferWrite(kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &material);
+        writes[1] = BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &scene);
+        for (std::uint32_t t = 0; t < kTextureSlots; ++t) {
+            writes[2 + t] = ImageWrite(kBindingT0 + t, &images[t]);
+        }
+        pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0,
+                         static_cast<std::uint32_t>(writes.size()), writes.data());
+        bind(main);
         vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+        if (draw.drawEdge && draw.edgePipelines[samplesIndex] != VK_NULL_HANDLE) {
+            bind(draw.edgePipelines[samplesIndex]);
+            vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+        }
     }
+}
+
+void SceneRenderer::RecordMainPass(VkCommandBuffer cmd, std::uint32_t f, std::int32_t mode,
+                                   const std::vector<ModelGpu*>& models) {
+    const OwnedImage* color = &targets_.sceneColor;
+    const OwnedImage* depth = &targets_.depth1;
+    VkImageLayout colorFrom = kColorRestLayout;
+    std::size_t samplesIndex = 0;
+    if (mode == kFxaaLow || mode == kFxaaHigh) {
+        color = &targets_.postInput;
+        colorFrom = kPostInputRestLayout;
+    } else if (mode == kMsaa4x) {
+        color = &targets_.msaa4Color;
+        depth = &targets_.depth4;
+        samplesIndex = 1;
+    } else if (mode == kMsaa8x) {
+        color = &targets_.msaa8Color;
+        depth = &targets_.depth8;
+        samplesIndex = 2;
+    }
+    TransitionImage(cmd, color->image, colorFrom, VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL);
+    const VkRenderingAttachmentInfo colorAttachment =
+        ColorAttachment(color->view, VK_ATTACHMENT_LOAD_OP_CLEAR);
+    const VkRenderingAttachmentInfo depthAttachment =
+        DepthAttachment(depth->view, VK_ATTACHMENT_STORE_OP_DONT_CARE);
+    BeginRendering(cmd, targets_.width, targets_.height, &colorAttachment, &depthAttachment);
+    SetViewport(cmd, targets_.width, targets_.height);
+    for (const ModelGpu* m : models) {
+        RecordDraws(cmd, f, samplesIndex, *m);
+    }
+    vkCmdEndRendering(cmd);
+    TransitionImage(cmd, color->image, VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL, colorFrom);
+}
+
+void SceneRenderer::RecordResolve(VkCommandBuffer cmd, const OwnedImage& source) {
+    TransitionImage(cmd, targets_.sceneColor.image, kColorRestLayout,
+                    VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+    VkImageResolve region{};
+    region.srcSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+    region.dstSubresource = region.srcSubresource;
+    region.extent = {targets_.width, targets_.height, 1};
+    vkCmdResolveImage(cmd, source.image, kColorRestLayout, targets_.sceneColor.image,
+                      VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+    TransitionImage(cmd, targets_.sceneColor.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                    kColorRestLayout);
+}
+
+void SceneRenderer::RecordFxaa(VkCommandBuffer cmd, std::int32_t mode) {
+    TransitionImage(cmd, targets_.sceneColor.image, kColorRestLayout,
+                    VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL);
+    // The triangle covers every pixel: nothing of the old image is kept.
+    const VkRenderingAttachmentInfo color =
+        ColorAttachment(targets_.sceneColor.view, VK_ATTACHMENT_LOAD_OP_DONT_CARE);
+    BeginRendering(cmd, targets_.width, targets_.height, &color, nullptr);
+    SetViewport(cmd, targets_.width, targets_.height);
+    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS,
+                      mode == kFxaaHigh ? fxaaHighPipeline_ : fxaaLowPipeline_);
+    const VkDescriptorImageInfo input{VK_NULL_HANDLE, targets_.postInput.view,
+                                      kPostInputRestLayout};
+    const VkWriteDescriptorSet write = ImageWrite(kBindingT0, &input);
+    pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 1, &write);
+    vkCmdDraw(cmd, 3, 1, 0, 0);
+    vkCmdEndRendering(cmd);
+    TransitionImage(cmd, targets_.sceneColor.image, VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL,
+                    kColorRestLayout);
+}
+
+void SceneRenderer::CopyToBackBuffer(VkCommandBuffer cmd, const BackBuffer& target) {
+    TransitionImage(cmd, target.image, VK_IMAGE_LAYOUT_UNDEFINED,
+                    VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+    if (target.format == kSceneColorFormat) {
+        VkImageCopy region{};
+        region.srcSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+        region.dstSubresource = region.srcSubresource;
+        region.extent = {targets_.width, targets_.height, 1};
+        vkCmdCopyImage(cmd, targets_.sceneColor.image, kColorRestLayout, target.image,
+                       VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+    } else {
+        // A surface that offers only BGRA gets the channels swapped by a blit.
+        VkImageBlit region{};
+        region.srcSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+        region.dstSubresource = region.srcSubresource;
+        region.srcOffsets[1] = {static_cast<std::int32_t>(targets_.width),
+                                static_cast<std::int32_t>(targets_.height), 1};
+        region.dstOffsets[1] = region.srcOffsets[1];
+        vkCmdBlitImage(cmd, targets_.sceneColor.image, kColorRestLayout, target.image,
+                       VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region, VK_FILTER_NEAREST);
+    }
+    TransitionImage(cmd, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, target.presentLayout);
 }
 
 void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkCommandBuffer direct,
@@ -583,9 +566,9 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     // Recording frame f starts after the GPU finished that buffer's previous
     // frame, so everything recorded kFrameCount frames ago is done.
     ++recordedFrames_;
-    std::erase_if(retiredTargets_, [&](std::pair<std::uint64_t, Targets>& entry) {
+    std::erase_if(retiredTargets_, [&](std::pair<std::uint64_t, FrameTargets>& entry) {
         if (entry.first + kFrameCount < recordedFrames_) {
-            DestroyTargets(&entry.second);
+            DestroyFrameTargets(gpu_.device, &entry.second);
             return true;
         }
         return false;
@@ -594,11 +577,12 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
         ClearBackBuffer(direct, target);
         return;
     }
-    const float aspect = static_cast<float>(target.width) / static_cast<float>(target.height);
-    const SceneConstants constants =
-        BuildSceneConstants(scene.camera, light_, aspect, scene.elapsedTime);
 
+    // 1. This frame's slot of every model's per-frame buffers.
+    const SceneConstants constants = BuildSceneConstants(
+        scene.camera.view, scene.camera.projection, scene.camera.eye, light_, scene.elapsedTime);
     std::vector<ModelGpu*> drawn;
+    drawn.reserve(scene.models.size());
     for (const auto& instance : scene.models) {
         auto it = models_.find(instance.get());
         if (it != models_.end()) {
@@ -607,87 +591,34 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
         }
     }
 
-    // Skinning: the previous frame's draws read the output before it is
-    // written again.
+    // 2. Skinning on the compute list, submitted before the direct list.
     if (!drawn.empty()) {
-        MemoryBarrier(compute, VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, VK_ACCESS_2_MEMORY_READ_BIT,
-                      VK_PIPELINE_STAGE_2_COMPUTE_SHADER_BIT, VK_ACCESS_2_SHADER_WRITE_BIT);
-        vkCmdBindPipeline(compute, VK_PIPELINE_BIND_POINT_COMPUTE, skinningPipeline_);
-        for (ModelGpu* m : drawn) {
-            RecordSkinning(compute, f, *m);
-        }
-        MemoryBarrier(compute, VK_PIPELINE_STAGE_2_COMPUTE_SHADER_BIT, VK_ACCESS_2_SHADER_WRITE_BIT,
-                      VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, VK_ACCESS_2_MEMORY_READ_BIT);
+        RecordSkinning(compute, f, drawn);
     }
 
-    // The scene colour rests in the copy-source layout between frames.
-    const VkImageLayout colorRest = VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL;
-    const VkImageLayout depthRest = VK_IMAGE_LAYOUT_DEPTH_ATTACHMENT_OPTIMAL;
-    Barrier(direct, targets_.color.image, VK_IMAGE_ASPECT_COLOR_BIT,
-            targets_.fresh ? VK_IMAGE_LAYOUT_UNDEFINED : colorRest,
-            VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL);
-    Barrier(direct, targets_.depth.image, VK_IMAGE_ASPECT_DEPTH_BIT,
-            targets_.fresh ? VK_IMAGE_LAYOUT_UNDEFINED : depthRest, depthRest);
-    targets_.fresh = false;
-
-    auto colorAttachment =
-        VkStruct<VkRenderingAttachmentInfo>(VK_STRUCTURE_TYPE_RENDERING_ATTACHMENT_INFO);
-    colorAttachment.imageView = targets_.color.view;
-    colorAttachment.imageLayout = VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL;
-    colorAttachment.loadOp = VK_ATTACHMENT_LOAD_OP_CLEAR;
-    colorAttachment.storeOp = VK_ATTACHMENT_STORE_OP_STORE;
-    colorAttachment.clearValue.color = {{1.0f, 1.0f, 1.0f, 1.0f}};
-    auto depthAttachment =
-        VkStruct<VkRenderingAttachmentInfo>(VK_STRUCTURE_TYPE_RENDERING_ATTACHMENT_INFO);
-    depthAttachment.imageView = targets_.depth.view;
-    depthAttachment.imageLayout = depthRest;
-    depthAttachment.loadOp = VK_ATTACHMENT_LOAD_OP_CLEAR;
-    depthAttachment.storeOp = VK_ATTACHMENT_STORE_OP_DONT_CARE;
-    depthAttachment.clearValue.depthStencil = {1.0f, 0};
-    auto rendering = VkStruct<VkRenderingInfo>(VK_STRUCTURE_TYPE_RENDERING_INFO);
-    rendering.renderArea = {{0, 0}, {targets_.width, targets_.height}};
-    rendering.layerCount = 1;
-    rendering.colorAttachmentCount = 1;
-    rendering.pColorAttachments = &colorAttachment;
-    rendering.pDepthAttachment = &depthAttachment;
-    vkCmdBeginRendering(direct, &rendering);
-    // A negative height keeps Direct3D's clip space: y up, origin at the top.
-    const VkViewport viewport{0.0f,
-                              static_cast<float>(targets_.height),
-                              static_cast<float>(targets_.width),
-                              -static_cast<float>(targets_.height),
-                              0.0f,
-                              1.0f};
-    const VkRect2D scissor{{0, 0}, {targets_.width, targets_.height}};
-    vkCmdSetViewport(direct, 0, 1, &viewport);
-    vkCmdSetScissor(direct, 0, 1, &scissor);
-    for (ModelGpu* m : drawn) {
-        RecordDraws(direct, f, *m);
+    // 3. Shadow map, main pass, anti-aliasing and the copy out.
+    if (targets_.fresh) {
+        SetRestLayouts(direct, targets_);
     }
-    vkCmdEndRendering(direct);
-    Barrier(direct, targets_.color.image, VK_IMAGE_ASPECT_COLOR_BIT,
-            VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL, colorRest);
-
-    Barrier(direct, target.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_UNDEFINED,
-            VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
-    if (target.format == kColorFormat) {
-        VkImageCopy region{};
-        region.srcSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
-        region.dstSubresource = region.srcSubresource;
-        region.extent = {targets_.width, targets_.height, 1};
-        vkCmdCopyImage(direct, targets_.color.image, colorRest, target.image,
-                       VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
-    } else {
-        // A surface that offers only BGRA gets the channels swapped by a blit.
-        VkImageBlit region{};
-        region.srcSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
-        region.dstSubresource = region.srcSubresource;
-        region.srcOffsets[1] = {static_cast<std::int32_t>(targets_.width),
-                                static_cast<std::int32_t>(targets_.height), 1};
-        region.dstOffsets[1] = region.srcOffsets[1];
-        vkCmdBlitImage(direct, targets_.color.image, colorRest, target.image,
-                       VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region, VK_FILTER_NEAREST);
+    const std::int32_t mode = EffectiveAntiAliasingMode(scene.antiAliasingMode, eightSamples_);
+    const VkImage shadowMap = shadowMaps_.maps[f].image;
+    // Drawing the map costs more than the rest of a frame on a software
+    // device; when no program will read it, the map is left as it is.
+    if (std::any_of(drawn.begin(), drawn.end(),
+                    [](const ModelGpu* m) { return ReadsShadowMap(*m); })) {
+        RecordShadowPass(direct, f, drawn);
     }
-    Barrier(direct, target.image, VK_IMAGE_ASPECT_COLOR_BIT, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
-            target.presentLayout);
+    TransitionImage(direct, shadowMap, kDepthRestLayout, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
+                    VK_IMAGE_ASPECT_DEPTH_BIT);
+    RecordMainPass(direct, f, mode, drawn);
+    if (mode == kMsaa4x) {
+        RecordResolve(direct, targets_.msaa4Color);
+    } else if (mode == kMsaa8x) {
+        RecordResolve(direct, targets_.msaa8Color);
+    } else if (mode == kFxaaLow || mode == kFxaaHigh) {
+        RecordFxaa(direct, mode);
+    }
+    TransitionImage(direct, shadowMap, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, kDepthRestLayout,
+                    VK_IMAGE_ASPECT_DEPTH_BIT);
+    CopyToBackBuffer(direct, target);
 }

@@ -11,36 +11,36 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "render/frame_targets.h"
 #include "render/model_resources.h"
+#include "render/raster_pipelines.h"
+#include "render/scene_light.h"
 
 struct Scene;
-struct Camera;
+struct SceneContent;
 
-// The scene's light, fixed for the program's life.
-struct SceneLight {
-    Vector4 position{20.0f, 40.0f, -20.0f, 1.0f};
-    Vector4 target{0.0f, 0.0f, 0.0f, 1.0f};
-    Vector4 direction{-0.41f, -0.82f, 0.41f, 0.0f};
-    Vector4 color{0.6039216f, 0.6039216f, 0.6039216f, 1.0f};
-    float nearPlane = 1.0f;
-    float farPlane = 15000.0f;
-    float width = 64.0f;
-    float height = 64.0f;
+// Anti-aliasing modes of the render settings.
+enum AntiAliasingMode : std::int32_t {
+    kAntiAliasingNone = 0,
+    kFxaaLow = 1,
+    kFxaaHigh = 2,
+    kMsaa4x = 3,
+    kMsaa8x = 4,
 };
 
-// Left-handed view and projection (depth 0 at the near plane, 1 at the far
-// one), as row-vector matrices.
-Matrix4 LookAtLeftHanded(const Vector4& eye, const Vector4& target, const Vector4& up);
-Matrix4 PerspectiveLeftHanded(float fovY, float aspect, float nearZ, float farZ);
-Matrix4 OrthographicLeftHanded(float width, float height, float nearZ, float farZ);
+// The mode a frame is drawn with: 8x falls back to 4x on a device without
+// it, anything unknown to no anti-aliasing.
+std::int32_t EffectiveAntiAliasingMode(std::int32_t mode, bool eightSamples);
 
-// The scene constants every model shares in a frame (mModel is identity).
-SceneConstants BuildSceneConstants(const Camera& camera, const SceneLight& light, float aspect,
-                                   float elapsedTime);
+// Shader set `index` of the scene: the two built-ins, then the imported
+// programs. An index that names none (no default chosen) gives the built-in
+// vertex program with the "QV shader(experimental)" pixel program.
+ShaderSetCode SceneShaderSet(const SceneContent& scene, std::int32_t index);
 
-// Draws the scene's models: GPU skinning on the compute list, the main pass
-// into a window-size colour and depth target on the direct list, then a copy
-// into the back buffer.
+// Draws the scene's models each frame: GPU skinning on the compute list; on
+// the direct list the shadow map from the light, the main pass with outlines
+// into the target of the anti-aliasing mode, the resolve or FXAA pass, and
+// the copy into the back buffer.
 class SceneRenderer {
 public:
     SceneRenderer() = default;
@@ -48,56 +48,75 @@ public:
     SceneRenderer& operator=(const SceneRenderer&) = delete;
     ~SceneRenderer();
 
-    HRESULT Initialize(const GpuContext& gpu);
+    // `message` says what failed, where there is more to say than the code.
+    HRESULT Initialize(const GpuContext& gpu, std::string* message = nullptr);
     // Waits for the device, then releases every model and target.
     void Release();
 
     // The model hook: 0, 2 for a missing texture, or the failing code; the
-    // reason of a failure is in `message`.
-    HRESULT CreateModel(const ModelInstance& instance, const PmxModel& model, std::string* message);
+    // reason of a failure is in `message`. The main pipelines use `set`.
+    HRESULT CreateModel(const ModelInstance& instance, const PmxModel& model,
+                        const ShaderSetCode& set, std::string* message);
+    HRESULT CreateModel(const ModelInstance& instance, const PmxModel& model,
+                        std::string* message) {
+        return CreateModel(instance, model, BuiltInShaderSet(1), message);
+    }
     const ModelGpu* Find(const ModelInstance* instance) const;
+    // The model's GPU half for the material editors: its constants are
+    // uploaded again every frame.
+    ModelGpu* Find(const ModelInstance* instance);
     // Frees a removed model's GPU half at once: the scene waits for the GPU
     // before it removes a model.
     void ReleaseModel(const ModelInstance& instance);
+    // Gives one material of a model the main pipelines of another shader
+    // set. Called between frames.
+    HRESULT ApplyShader(const ModelInstance& instance, std::int32_t material,
+                        const ShaderSetCode& set);
 
     // Records frame `frame`; the back buffer ends in its present layout.
     void Record(const Scene& scene, VkCommandBuffer compute, VkCommandBuffer direct,
                 std::uint32_t frame, const BackBuffer& target);
 
     const GpuContext& Gpu() const { return gpu_; }
+    bool EightSamplesAvailable() const { return eightSamples_; }
+    std::size_t PipelineCount() const { return pipelines_.Size(); }
 
 private:
-    struct Targets {
-        std::uint32_t width = 0, height = 0;
-        OwnedImage color;
-        OwnedImage depth;
-        bool fresh = true;  // layouts not yet set on the GPU
-    };
-
-    HRESULT CreatePipelines();
+    HRESULT CreateFixedPipelines();
     HRESULT EnsureTargets(std::uint32_t width, std::uint32_t height);
-    void DestroyTargets(Targets* targets);
-    void RecordSkinning(VkCommandBuffer cmd, std::uint32_t frame, ModelGpu& model);
-    void RecordDraws(VkCommandBuffer cmd, std::uint32_t frame, ModelGpu& model);
+    void RecordSkinning(VkCommandBuffer cmd, std::uint32_t frame,
+                        const std::vector<ModelGpu*>& models);
+    void RecordShadowPass(VkCommandBuffer cmd, std::uint32_t frame,
+                          const std::vector<ModelGpu*>& models);
+    void RecordMainPass(VkCommandBuffer cmd, std::uint32_t frame, std::int32_t mode,
+                        const std::vector<ModelGpu*>& models);
+    void RecordDraws(VkCommandBuffer cmd, std::uint32_t frame, std::size_t samplesIndex,
+                     const ModelGpu& model);
+    void RecordFxaa(VkCommandBuffer cmd, std::int32_t mode);
+    void RecordResolve(VkCommandBuffer cmd, const OwnedImage& source);
+    void CopyToBackBuffer(VkCommandBuffer cmd, const BackBuffer& target);
+    void SetViewport(VkCommandBuffer cmd, std::uint32_t width, std::uint32_t height);
 
     GpuContext gpu_;
     PFN_vkCmdPushDescriptorSetKHR pushDescriptors_ = nullptr;
+    bool eightSamples_ = false;
     std::array<VkSampler, 3> samplers_{};
-    VkDescriptorSetLayout rasterSetLayout_ = VK_NULL_HANDLE;
-    VkDescriptorSetLayout skinningSetLayout_ = VK_NULL_HANDLE;
-    VkPipelineLayout rasterLayout_ = VK_NULL_HANDLE;
-    VkPipelineLayout skinningLayout_ = VK_NULL_HANDLE;
+    PipelineLayouts layouts_;
+    PipelinePool pipelines_;
     VkPipeline skinningPipeline_ = VK_NULL_HANDLE;
-    VkPipeline mainCullBack_ = VK_NULL_HANDLE;
-    VkPipeline mainCullNone_ = VK_NULL_HANDLE;
+    VkPipeline shadowPipeline_ = VK_NULL_HANDLE;
+    VkPipeline fxaaLowPipeline_ = VK_NULL_HANDLE;
+    VkPipeline fxaaHighPipeline_ = VK_NULL_HANDLE;
     OwnedImage whiteTexture_;
     std::array<OwnedImage, kToonCount> toons_{};
+    ShadowMaps shadowMaps_;
+    FrameBuffer shadowConstants_;
     SceneLight light_;
 
-    Targets targets_;
+    FrameTargets targets_;
     // Targets replaced after a resize, with the frame count at which they
     // went: frames recorded before that may still be on the GPU.
-    std::vector<std::pair<std::uint64_t, Targets>> retiredTargets_;
+    std::vector<std::pair<std::uint64_t, FrameTargets>> retiredTargets_;
     std::uint64_t recordedFrames_ = 0;
     std::map<const ModelInstance*, std::unique_ptr<ModelGpu>> models_;
     std::vector<std::unique_ptr<ModelGpu>> retiredModels_;

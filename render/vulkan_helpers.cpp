@@ -28,14 +28,15 @@ HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImage
 
 HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
                          std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                         OwnedImage* out, VkImageAspectFlags aspect) {
+                         OwnedImage* out, VkImageAspectFlags aspect,
+                         VkSampleCountFlagBits samples) {
     auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
     info.imageType = VK_IMAGE_TYPE_2D;
     info.format = format;
     info.extent = {width, height, 1};
     info.mipLevels = 1;
     info.arrayLayers = 1;
-    info.samples = VK_SAMPLE_COUNT_1_BIT;
+    info.samples = samples;
     info.tiling = VK_IMAGE_TILING_OPTIMAL;
     info.usage = usage;
     info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
@@ -116,7 +117,8 @@ HRESULT RunOnce(VkDevice device, VkQueue queue, std::uint32_t queueFamily,
     return hr;
 }
 
-void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to) {
+void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to,
+                     VkImageAspectFlags aspect) {
     auto barrier = VkStruct<VkImageMemoryBarrier2>(VK_STRUCTURE_TYPE_IMAGE_MEMORY_BARRIER_2);
     barrier.srcStageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
     barrier.srcAccessMask = VK_ACCESS_2_MEMORY_WRITE_BIT;
@@ -126,7 +128,7 @@ void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkI
     barrier.newLayout = to;
     barrier.srcQueueFamilyIndex = barrier.dstQueueFamilyIndex = VK_QUEUE_FAMILY_IGNORED;
     barrier.image = image;
-    barrier.subresourceRange = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+    barrier.subresourceRange = {aspect, 0, 1, 0, 1};
     auto dep = VkStruct<VkDependencyInfo>(VK_STRUCTURE_TYPE_DEPENDENCY_INFO);
     dep.imageMemoryBarrierCount = 1;
     dep.pImageMemoryBarriers = &barrier;

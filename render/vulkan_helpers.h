@@ -20,10 +20,12 @@ bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryP
                     std::uint32_t* index);
 
 // A device-local 2-D image with its memory and a view of the given aspect
-// (colour unless said otherwise: depth targets take the same path).
+// (colour unless said otherwise: depth targets take the same path), with
+// one sample per pixel unless said otherwise.
 HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
                          std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                         OwnedImage* out, VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
+                         OwnedImage* out, VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT,
+                         VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT);
 void DestroyColorImage(VkDevice device, OwnedImage* image);
 HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view,
                         VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
@@ -41,4 +43,5 @@ HRESULT ReadImage(VkPhysicalDevice physical, VkDevice device, VkQueue queue,
 
 // A full-image layout change with the widest scopes: for set-up work and
 // transitions that happen once per frame at most.
-void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to);
+void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to,
+                     VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);

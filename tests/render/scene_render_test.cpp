@@ -18,36 +18,11 @@
 #include "runtime/motion.h"
 #include "runtime/skeleton.h"
 #include "scene/scene.h"
+#include "scene_render_fixture.h"
 
 namespace {
 
-std::filesystem::path Gene() {
-    const char* content = std::getenv("QV_CONTENT_DIR");
-    return std::filesystem::path(content != nullptr && *content != '\0' ? content : QV_CONTENT) /
-           "gene";
-}
-
-#define REQUIRE_GENE()                                                          \
-    if (!std::filesystem::exists(Gene() / "Gene_light.pmx")) {                  \
-        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)"; \
-    }
-
-// A fresh folder under the system's temporary one, removed with the object.
-struct TempFolder {
-    std::filesystem::path path;
-    TempFolder() {
-        path = std::filesystem::temp_directory_path() /
-               ("qv-render-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-    void Write(const std::filesystem::path& relative, const std::string& bytes) const {
-        std::filesystem::create_directories((path / relative).parent_path());
-        std::ofstream(path / relative, std::ios::binary) << bytes;
-    }
-};
+using namespace render_test;
 
 TEST(ContentPathTest, WindowsPathsResolveCaseInsensitivelyPerComponent) {
     TempFolder folder;
@@ -61,28 +36,6 @@ TEST(ContentPathTest, WindowsPathsResolveCaseInsensitivelyPerComponent) {
     EXPECT_TRUE(ResolveContentPath(folder.path, u"nothing\\skin.png").empty());
     EXPECT_TRUE(ResolveContentPath(folder.path, u"tex\\sub").empty());  // a folder, not a file
     EXPECT_TRUE(ResolveContentPath(folder.path, u"").empty());
-}
-
-PmxModel TriangleModel() {
-    PmxModel model;
-    for (int i = 0; i < 3; ++i) {
-        PmxVertex v;
-        v.position = {static_cast<float>(i), static_cast<float>(i == 2), 0.0f};
-        v.weight.weight = {1.0f, 0.0f, 0.0f, 0.0f};
-        model.vertices.push_back(v);
-    }
-    model.indices = {0, 1, 2};
-    PmxBone root;
-    root.name = u"root";
-    root.parentIndex = -1;
-    model.bones.push_back(root);
-    PmxMaterial m;
-    m.diffuse = {1, 1, 1, 1};
-    m.textureIndex = -1;
-    m.sphereTextureIndex = -1;
-    m.indexCount = 3;
-    model.materials.push_back(m);
-    return model;
 }
 
 TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
@@ -133,90 +86,20 @@ TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
     EXPECT_EQ(gpu.materials[3].firstIndex, 3u);
 }
 
-Vector4 Project(const Vector4& p, const Matrix4& m) {
-    Vector4 r{p.x * m.m[0][0] + p.y * m.m[1][0] + p.z * m.m[2][0] + m.m[3][0],
-              p.x * m.m[0][1] + p.y * m.m[1][1] + p.z * m.m[2][1] + m.m[3][1],
-              p.x * m.m[0][2] + p.y * m.m[1][2] + p.z * m.m[2][2] + m.m[3][2],
-              p.x * m.m[0][3] + p.y * m.m[1][3] + p.z * m.m[2][3] + m.m[3][3]};
-    return {r.x / r.w, r.y / r.w, r.z / r.w, 1.0f};
-}
-
-TEST(CameraMathTest, LeftHandedViewAndProjectionKeepDirect3DClipSpace) {
-    const Matrix4 view = LookAtLeftHanded({0, 10, -20, 1}, {0, 10, 0, 1}, {0, 1, 0, 0});
-    const Matrix4 vp = Multiply(view, PerspectiveLeftHanded(1.0471976f, 16.0f / 9.0f, 1, 100));
-    const Vector4 centre = Project({0, 10, 0, 1}, vp);
-    EXPECT_NEAR(centre.x, 0.0f, 1e-6f);
-    EXPECT_NEAR(centre.y, 0.0f, 1e-6f);
-    EXPECT_NEAR(Project({0, 10, -19, 1}, vp).z, 0.0f, 1e-6f);  // the near plane
-    EXPECT_NEAR(Project({0, 10, 80, 1}, vp).z, 1.0f, 1e-6f);   // the far plane
-    // Seen from -z, +x is to the right and +y up.
-    EXPECT_GT(Project({1, 10, 0, 1}, vp).x, 0.0f);
-    EXPECT_GT(Project({0, 11, 0, 1}, vp).y, 0.0f);
-
-    SceneConstants c = BuildSceneConstants(Camera{}, SceneLight{}, 16.0f / 9.0f, 2.5f);
+TEST(SceneConstantsTest, CarryTheCameraTransposedWithPointsAtWOne) {
+    const Camera camera;
+    const Matrix4& view = camera.view;
+    SceneConstants c = BuildSceneConstants(view, camera.projection, camera.eye, SceneLight{}, 2.5f);
     // Stored transposed: the first four floats are the first column.
     EXPECT_FLOAT_EQ(c.mView[3], view.m[3][0]);
     EXPECT_FLOAT_EQ(c.mView[12], view.m[0][3]);
+    EXPECT_FLOAT_EQ(c.mProjection[11], camera.projection.m[3][2]);
+    EXPECT_FLOAT_EQ(c.cameraPos[2], -20.0f);
     EXPECT_EQ(c.cameraPos[3], 1.0f);
     EXPECT_EQ(c.lightPos[3], 1.0f);
     EXPECT_EQ(c.lightDir[3], 0.0f);
     EXPECT_EQ(c.elapsedTime, 2.5f);
 }
-
-// A headless player on the software device with the validation layer on; the
-// scene renderer draws `scene_`.
-class SceneRenderTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        messagesBefore_ = ValidationMessageCount();
-        ctx_.Initialize();
-        ctx_.SetWidth(1280);
-        ctx_.SetHeight(720);
-        ASSERT_EQ(RegisterPlayer(ctx_, graphics_), S_OK);
-        graphics_.recordScene = [this](VkCommandBuffer compute, VkCommandBuffer direct,
-                                       std::uint32_t f, const BackBuffer& target) {
-            graphics_.sceneRenderer->Record(scene_, compute, direct, f, target);
-        };
-        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
-            << GraphicsDeviceError();
-        ASSERT_NE(graphics_.sceneRenderer, nullptr);
-    }
-    void TearDown() override {
-        ctx_.Teardown();
-        EXPECT_EQ(ValidationMessageCount(), messagesBefore_);
-    }
-
-    ModelInstance* AddModel(const PmxModel& model, HRESULT expected = S_OK) {
-        auto instance = std::make_unique<ModelInstance>();
-        EXPECT_EQ(CreateModelInstance(*instance, model), S_OK);
-        std::string message;
-        EXPECT_EQ(graphics_.sceneRenderer->CreateModel(*instance, model, &message), expected)
-            << message;
-        scene_.models.push_back(std::move(instance));
-        return scene_.models.back().get();
-    }
-
-    CapturedImage Frames(int count) {
-        for (int i = 0; i < count; ++i) {
-            EXPECT_EQ(RunFrame(ctx_), S_OK);
-        }
-        WaitForGpu(ctx_);
-        CapturedImage image;
-        Presenter* presenter = ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
-        EXPECT_EQ(presenter->ReadBackLastPresented(&image), S_OK);
-        return image;
-    }
-
-    static bool IsWhite(const CapturedImage& image, std::uint32_t x, std::uint32_t y) {
-        const std::uint8_t* p = &image.rgba[(std::size_t{y} * image.width + x) * 4];
-        return p[0] == 255 && p[1] == 255 && p[2] == 255;
-    }
-
-    Scene scene_;
-    EngineContext ctx_;
-    PlayerGraphics graphics_;
-    std::uint32_t messagesBefore_ = 0;
-};
 
 TEST_F(SceneRenderTest, WithNoModelTheFrameIsWhite) {
     const CapturedImage image = Frames(3);

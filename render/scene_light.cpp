@@ -1,0 +1,52 @@
+#include "render/scene_light.h"
+
+#include "scene/camera.h"
+
+Matrix4 SceneLight::View() const {
+    return LookAtLeftHanded(position, target, Vector4{0.0f, 1.0f, 0.0f, 0.0f});
+}
+
+Matrix4 SceneLight::Projection() const {
+    if (projectionType == 1) {
+        return OrthographicLeftHanded(width, height, nearPlane, farPlane);
+    }
+    return PerspectiveLeftHanded(fieldOfView, aspect, nearPlane, farPlane);
+}
+
+SceneConstants BuildSceneConstants(const Matrix4& view, const Matrix4& projection,
+                                   const Vector4& eye, const SceneLight& light, float elapsedTime) {
+    SceneConstants c{};
+    StoreTransposed(Matrix4{}, c.mModel);
+    StoreTransposed(view, c.mView);
+    StoreTransposed(projection, c.mProjection);
+    StoreTransposed(Multiply(view, projection), c.mMVP);
+    // w = 1 for points and 0 for the direction, so that differences with a
+    // world position (w = 1) are plain 3-D vectors.
+    const float cameraPos[4] = {eye.x, eye.y, eye.z, 1.0f};
+    const float lightPos[4] = {light.position.x, light.position.y, light.position.z, 1.0f};
+    const float lightDir[4] = {light.direction.x, light.direction.y, light.direction.z, 0.0f};
+    const float lightColor[4] = {light.color.x * light.colorFactor,
+                                 light.color.y * light.colorFactor,
+                                 light.color.z * light.colorFactor, 1.0f};
+    for (int i = 0; i < 4; ++i) {
+        c.cameraPos[i] = cameraPos[i];
+        c.lightPos[i] = lightPos[i];
+        c.lightDir[i] = lightDir[i];
+        c.lightColor[i] = lightColor[i];
+    }
+    StoreTransposed(light.View(), c.lightView);
+    StoreTransposed(light.Projection(), c.lightProjection);
+    c.elapsedTime = elapsedTime;
+    return c;
+}
+
+SceneConstants BuildShadowConstants(const SceneLight& light) {
+    SceneConstants c{};
+    const Matrix4 view = light.View();
+    const Matrix4 projection = light.Projection();
+    StoreTransposed(Matrix4{}, c.mModel);
+    StoreTransposed(view, c.mView);
+    StoreTransposed(projection, c.mProjection);
+    StoreTransposed(Multiply(view, projection), c.mMVP);
+    return c;
+}

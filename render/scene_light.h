@@ -1,0 +1,33 @@
+#pragma once
+
+#include "render/model_resources.h"
+#include "runtime/pose_math.h"
+
+// The scene's one light, fixed for the program's life: an orthographic light
+// volume 64 x 64 units wide looking from above and in front of the stage.
+struct SceneLight {
+    std::uint32_t projectionType = 1;  // 1 orthographic, else perspective
+    Vector4 position{20.0f, 40.0f, -20.0f, 1.0f};
+    Vector4 target{0.0f, 0.0f, 0.0f, 1.0f};
+    Vector4 direction{-0.41f, -0.82f, 0.41f, 0.0f};
+    Vector4 color{0.6039216f, 0.6039216f, 0.6039216f, 1.0f};
+    float colorFactor = 1.0f;
+    float nearPlane = 1.0f;
+    float farPlane = 15000.0f;
+    float width = 64.0f;
+    float height = 64.0f;
+    float fieldOfView = 1.0471976f;
+    float aspect = 1.7777778f;
+
+    Matrix4 View() const;
+    Matrix4 Projection() const;
+};
+
+// The scene constants every model shares in a frame (mModel is identity),
+// from the camera's row-vector view and projection and its eye.
+SceneConstants BuildSceneConstants(const Matrix4& view, const Matrix4& projection,
+                                   const Vector4& eye, const SceneLight& light, float elapsedTime);
+
+// What the shadow pass draws with: the light's view and projection in place
+// of the camera's, so the models are drawn in light space.
+SceneConstants BuildShadowConstants(const SceneLight& light);

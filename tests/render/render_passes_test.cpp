@@ -1,0 +1,401 @@
+// The frame's passes on the software device: shadows, outlines, the
+// anti-aliasing modes and shader sets, checked on known pixels.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/hlsl_compiler.h"
+#include "render/png_file.h"
+#include "scene_render_fixture.h"
+
+namespace {
+
+using namespace render_test;
+
+constexpr std::uint8_t kReceiveShadow = 0x08;
+constexpr std::uint8_t kCastShadow = 0x02;
+constexpr std::uint8_t kDrawEdge = 0x10;
+
+Float3 Cross(const Float3& a, const Float3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+
+// Appends a box (one material) with flat normals, front faces wound the way
+// content is: clockwise seen from outside.
+void AddBox(PmxModel& model, Float3 centre, Float3 half, std::uint8_t flags, Float4 colour) {
+    const Float3 normals[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+    const auto firstIndex = static_cast<std::uint32_t>(model.indices.size());
+    for (const Float3& n : normals) {
+        const Float3 helper = std::abs(n.y) < 0.9f ? Float3{0, 1, 0} : Float3{1, 0, 0};
+        const Float3 u = Cross(helper, n);
+        const Float3 v = Cross(n, u);
+        const auto base = static_cast<std::uint32_t>(model.vertices.size());
+        for (auto [su, sv] : {std::pair{-1, -1}, {-1, 1}, {1, 1}, {1, -1}}) {
+            PmxVertex vertex;
+            vertex.position = {centre.x + half.x * (n.x + su * u.x + sv * v.x),
+                               centre.y + half.y * (n.y + su * u.y + sv * v.y),
+                               centre.z + half.z * (n.z + su * u.z + sv * v.z)};
+            vertex.normal = n;
+            vertex.weight.weight = {1.0f, 0.0f, 0.0f, 0.0f};
+            model.vertices.push_back(vertex);
+        }
+        for (std::uint32_t i : {0u, 2u, 1u, 0u, 3u, 2u}) {
+            model.indices.push_back(base + i);
+        }
+    }
+    PmxMaterial m;
+    m.diffuse = {colour.x, colour.y, colour.z, colour.w};
+    m.ambient = {0.4f, 0.4f, 0.4f, 1.0f};
+    m.drawFlags = flags;
+    m.edgeColor = {1.0f, 0.0f, 0.0f, 1.0f};
+    m.edgeSize = 100.0f;  // a band of more than a unit, easy to find
+    m.textureIndex = -1;
+    m.sphereTextureIndex = -1;
+    m.sharedToon = 1;
+    m.toonIndex = 0;
+    m.indexCount = static_cast<std::uint32_t>(model.indices.size()) - firstIndex;
+    model.materials.push_back(m);
+}
+
+PmxModel EmptyModel() {
+    PmxModel model;
+    PmxBone root;
+    root.name = u"root";
+    root.parentIndex = -1;
+    model.bones.push_back(root);
+    return model;
+}
+
+// A floor that receives shadows and a block floating over it.
+PmxModel FloorAndBlock(std::uint8_t blockFlags, std::uint8_t floorFlags) {
+    PmxModel model = EmptyModel();
+    AddBox(model, {0, -0.5f, 0}, {20, 0.5f, 20}, floorFlags, {0.8f, 0.8f, 0.8f, 1});
+    AddBox(model, {0, 8, 0}, {1.5f, 1.5f, 1.5f}, blockFlags, {0.3f, 0.5f, 0.9f, 1});
+    return model;
+}
+
+class RenderPassesTest : public SceneRenderTest {
+protected:
+    // Where a world point lands in a 1280 x 720 frame of the scene's camera.
+    std::pair<std::uint32_t, std::uint32_t> ScreenOf(Float3 p) const {
+        const Vector4 clip =
+            TransformPoint(TransformPoint(Vector4{p.x, p.y, p.z, 1.0f}, scene_.camera.view),
+                           scene_.camera.projection);
+        const float x = (clip.x / clip.w * 0.5f + 0.5f) * 1280.0f;
+        const float y = (0.5f - clip.y / clip.w * 0.5f) * 720.0f;
+        return {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};
+    }
+
+    static int Brightness(const CapturedImage& image, std::pair<std::uint32_t, std::uint32_t> at) {
+        if (image.width != 1280 || image.height != 720 || at.first >= 1280 || at.second >= 720) {
+            ADD_FAILURE() << "no pixel at " << at.first << "," << at.second;
+            return -1;
+        }
+        const std::uint8_t* p = Pixel(image, at.first, at.second);
+        return p[0] + p[1] + p[2];
+    }
+
+    CapturedImage RenderMode(std::int32_t mode) {
+        scene_.antiAliasingMode = mode;
+        return Frames(kFrameCount);
+    }
+};
+
+// The block sits at (0, 8, 0); the light looks from (20, 40, -20) at the
+// origin, so the block's shadow falls around (-4, 0, 4).
+TEST_F(RenderPassesTest, ShadowsDarkenOnlyWhatLiesUnderACastingBlock) {
+    const Float3 shaded{-4, 0, 4};
+    const Float3 open{8, 0, 2};
+    for (std::int32_t set : {0, 1}) {
+        SCOPED_TRACE(set);
+        scene_.models.clear();
+        ModelInstance* model =
+            AddModel(FloorAndBlock(kCastShadow, kReceiveShadow), BuiltInShaderSet(set));
+        scene_.antiAliasingMode = 0;
+        const CapturedImage withShadow = Frames(kFrameCount);
+        ModelGpu* gpu = graphics_.sceneRenderer->Find(model);
+        ASSERT_NE(gpu, nullptr);
+        gpu->materialConstants[0].receiveShadow = 0;  // self-shadow off for the floor
+        const CapturedImage without = Frames(kFrameCount);
+        if (set == 1) {
+            EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/shadow_on.png", withShadow), S_OK);
+        }
+        EXPECT_LT(Brightness(withShadow, ScreenOf(shaded)) + 20,
+                  Brightness(without, ScreenOf(shaded)));
+        EXPECT_EQ(Brightness(withShadow, ScreenOf(open)), Brightness(without, ScreenOf(open)));
+    }
+
+    // A block without the cast-shadow flag leaves the floor lit, though the
+    // floor still receives shadows.
+    scene_.models.clear();
+    AddModel(FloorAndBlock(0, kReceiveShadow | kCastShadow));
+    const CapturedImage noCaster = Frames(kFrameCount);
+    EXPECT_EQ(Brightness(noCaster, ScreenOf(shaded)), Brightness(noCaster, ScreenOf(open)));
+}
+
+TEST_F(RenderPassesTest, OutlinesAddOnlyPixelsOfTheEdgeColour) {
+    PmxModel block = EmptyModel();
+    AddBox(block, {0, 10, 0}, {3, 3, 3}, 0, {0.3f, 0.5f, 0.9f, 1});
+    scene_.antiAliasingMode = 0;
+    AddModel(block);
+    const CapturedImage plain = Frames(kFrameCount);
+    scene_.models.clear();
+    block.materials[0].drawFlags = kDrawEdge;
+    AddModel(block);
+    const CapturedImage outlined = Frames(kFrameCount);
+
+    std::size_t changed = 0;
+    for (std::uint32_t y = 0; y < 720; ++y) {
+        for (std::uint32_t x = 0; x < 1280; ++x) {
+            const std::uint8_t* a = Pixel(plain, x, y);
+            const std::uint8_t* b = Pixel(outlined, x, y);
+            if (a[0] != b[0] || a[1] != b[1] || a[2] != b[2]) {
+                ++changed;
+                ASSERT_EQ((std::array{b[0], b[1], b[2]}), (std::array<std::uint8_t, 3>{255, 0, 0}))
+                    << x << "," << y;
+            }
+        }
+    }
+    EXPECT_GT(changed, 1000u);
+    // The band lies outside the block: its middle keeps the surface colour.
+    EXPECT_FALSE(Pixel(outlined, 640, 360)[0] == 255 && Pixel(outlined, 640, 360)[1] == 0);
+}
+
+// Anti-aliasing touches only pixels next to a contrast edge of the plain
+// image; every mode draws without a validation message (checked on tear
+// down).
+TEST_F(RenderPassesTest, AntiAliasingModesChangeOnlyPixelsNearEdges) {
+    REQUIRE_GENE();
+    PmxModel gene;
+    ASSERT_EQ(LoadPmxModel(gene, Gene() / "Gene_light.pmx"), S_OK);
+    AddModel(gene);
+    const CapturedImage none = RenderMode(0);
+    EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/gene_mode0.png", none), S_OK);
+
+    auto luma = [](const CapturedImage& image, std::uint32_t x, std::uint32_t y) {
+        const std::uint8_t* p = Pixel(image, x, y);
+        return 0.299f * p[0] + 0.587f * p[1] + 0.114f * p[2];
+    };
+    // Pixels within two of one whose neighbourhood has some contrast.
+    std::vector<std::uint8_t> nearEdge(std::size_t{1280} * 720, 0);
+    for (std::uint32_t y = 1; y + 1 < 720; ++y) {
+        for (std::uint32_t x = 1; x + 1 < 1280; ++x) {
+            float lo = 255.0f, hi = 0.0f;
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const float l = luma(none, x + dx, y + dy);
+                    lo = std::min(lo, l);
+                    hi = std::max(hi, l);
+                }
+            }
+            if (hi - lo > 8.0f) {
+                for (int dy = -2; dy <= 2; ++dy) {
+                    for (int dx = -2; dx <= 2; ++dx) {
+                        const std::uint32_t nx = std::clamp<std::int64_t>(x + dx, 0, 1279);
+                        const std::uint32_t ny = std::clamp<std::int64_t>(y + dy, 0, 719);
+                        nearEdge[std::size_t{ny} * 1280 + nx] = 1;
+                    }
+                }
+            }
+        }
+    }
+
+    for (std::int32_t mode : {1, 2, 3}) {
+        SCOPED_TRACE(mode);
+        const CapturedImage image = RenderMode(mode);
+        if (mode == 3) {
+            EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/gene_mode3.png", image), S_OK);
+        }
+        std::size_t changed = 0, farFromEdges = 0;
+        for (std::uint32_t y = 0; y < 720; ++y) {
+            for (std::uint32_t x = 0; x < 1280; ++x) {
+                const std::uint8_t* a = Pixel(none, x, y);
+                const std::uint8_t* b = Pixel(image, x, y);
+                const int difference =
+                    std::max({std::abs(a[0] - b[0]), std::abs(a[1] - b[1]), std::abs(a[2] - b[2])});
+                if (difference > 4) {
+                    ++changed;
+                    farFromEdges += nearEdge[std::size_t{y} * 1280 + x] == 0 ? 1 : 0;
+                }
+            }
+        }
+        EXPECT_GT(changed, 500u);
+        EXPECT_LE(farFromEdges, changed / 100) << "of " << changed;
+    }
+
+    // Without 8 samples on the device, MSAA 8x is drawn as MSAA 4x.
+    if (!graphics_.sceneRenderer->EightSamplesAvailable()) {
+        const CapturedImage four = RenderMode(3);
+        const CapturedImage eight = RenderMode(4);
+        EXPECT_EQ(eight.rgba, four.rgba);
+    } else {
+        RenderMode(4);
+    }
+}
+
+TEST(AntiAliasingModeTest, UnknownModesDrawPlainAndEightFallsBackToFour) {
+    EXPECT_EQ(EffectiveAntiAliasingMode(4, false), 3);
+    EXPECT_EQ(EffectiveAntiAliasingMode(4, true), 4);
+    EXPECT_EQ(EffectiveAntiAliasingMode(2, false), 2);
+    EXPECT_EQ(EffectiveAntiAliasingMode(-1, true), 0);
+    EXPECT_EQ(EffectiveAntiAliasingMode(5, true), 0);
+}
+
+constexpr const char* kFlatShader = R"(
+cbuffer MaterialConstants : register(b0) {
+    float4 baseColor;
+};
+cbuffer SceneConstants : register(b1) {
+    float4x4 mModel;
+    float4x4 mView;
+    float4x4 mProjection;
+    float4x4 mMVP;
+};
+struct VS_INPUT {
+    float3 pos : POSITION;
+    float3 normal : NORMAL;
+    float2 uv : TEXCOORD;
+    uint4 boneRef : BONEREF;
+    float4 boneWeight : BONEWEIGHT;
+};
+struct PS_INPUT {
+    float4 pos : SV_POSITION;
+};
+PS_INPUT VS(VS_INPUT input) {
+    PS_INPUT output;
+    output.pos = mul(float4(input.pos, 1.0f), mMVP);
+    return output;
+}
+float4 PS(PS_INPUT input) : SV_TARGET {
+    return float4(0.0f, 1.0f, 0.0f, baseColor.a);
+}
+)";
+
+TEST_F(RenderPassesTest, UserShaderSetsDrawAndCanBeSwappedPerMaterial) {
+    const HlslCompileResult vs = CompileHlsl(kFlatShader, "flat.hlsl", "VS", HlslStage::Vertex);
+    const HlslCompileResult ps = CompileHlsl(kFlatShader, "flat.hlsl", "PS", HlslStage::Pixel);
+    ASSERT_TRUE(vs.ok) << vs.messages;
+    ASSERT_TRUE(ps.ok) << ps.messages;
+    scene_.shaderPrograms.push_back({vs.spirv, ps.spirv});
+    scene_.shaderEntries.push_back({false, "flat.hlsl"});
+    const ShaderSetCode flat = SceneShaderSet(scene_, 2);
+    EXPECT_EQ(flat.name, "flat.hlsl");
+
+    PmxModel block = EmptyModel();
+    AddBox(block, {0, 10, 0}, {3, 3, 3}, 0, {0.3f, 0.5f, 0.9f, 1});
+    ModelInstance* model = AddModel(block, flat);
+    const std::uint8_t* centre = nullptr;
+    const CapturedImage green = RenderMode(3);
+    centre = Pixel(green, 640, 360);
+    EXPECT_EQ((std::array{centre[0], centre[1], centre[2]}),
+              (std::array<std::uint8_t, 3>{0, 255, 0}));
+    EXPECT_EQ(graphics_.sceneRenderer->Find(model)->materials[0].shaderSetName, "flat.hlsl");
+
+    // Back to the built-in toon set for the one material.
+    EXPECT_EQ(graphics_.sceneRenderer->ApplyShader(*model, 0, SceneShaderSet(scene_, 1)), S_OK);
+    EXPECT_EQ(graphics_.sceneRenderer->Find(model)->materials[0].shaderSetName, "QV Toon shader");
+    const CapturedImage toon = RenderMode(3);
+    centre = Pixel(toon, 640, 360);
+    EXPECT_NE(centre[1], 255);
+    EXPECT_EQ(graphics_.sceneRenderer->ApplyShader(*model, 1, flat), E_FAIL);
+    EXPECT_EQ(graphics_.sceneRenderer->ApplyShader(*model, -1, flat), E_FAIL);
+
+    // No default set: the built-in vertex program with the experimental
+    // pixel program.
+    EXPECT_EQ(SceneShaderSet(scene_, -1).name, "QV shader(experimental)");
+    EXPECT_EQ(SceneShaderSet(scene_, 7).name, "QV shader(experimental)");
+}
+
+TEST_F(RenderPassesTest, MaterialsShareTheirPipelines) {
+    PmxModel blocks = EmptyModel();
+    for (int i = 0; i < 8; ++i) {
+        AddBox(blocks, {static_cast<float>(i) * 2.0f - 8.0f, 10, 0}, {0.5f, 0.5f, 0.5f},
+               i % 2 == 0 ? kDrawEdge : 0x01, {0.5f, 0.5f, 0.5f, 1});
+    }
+    const std::size_t before = graphics_.sceneRenderer->PipelineCount();
+    const ModelInstance* model = AddModel(blocks);
+    // The start-up set covers both culling modes of the toon set.
+    EXPECT_EQ(graphics_.sceneRenderer->PipelineCount(), before);
+    const ModelGpu* gpu = graphics_.sceneRenderer->Find(model);
+    EXPECT_EQ(gpu->materials[0].mainPipelines, gpu->materials[2].mainPipelines);
+    EXPECT_NE(gpu->materials[0].mainPipelines[0], gpu->materials[1].mainPipelines[0]);
+    EXPECT_EQ(gpu->materials[0].edgePipelines, gpu->materials[1].edgePipelines);
+    EXPECT_EQ(gpu->materials[1].cull, VkCullModeFlags{VK_CULL_MODE_NONE});
+    EXPECT_EQ(gpu->materials[0].mainPipelines[2] != VK_NULL_HANDLE,
+              graphics_.sceneRenderer->EightSamplesAvailable());
+}
+
+}  // namespace
+
+namespace {
+
+using namespace render_test;
+
+class GeneRenderTest : public SceneRenderTest {
+protected:
+    // Pixels that differ between two frames, as (x, y) pairs.
+    static std::vector<std::pair<std::uint32_t, std::uint32_t>> Differences(
+        const CapturedImage& a, const CapturedImage& b) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
+        for (std::uint32_t y = 0; y < a.height; ++y) {
+            for (std::uint32_t x = 0; x < a.width; ++x) {
+                if (std::memcmp(Pixel(a, x, y), Pixel(b, x, y), 3) != 0) {
+                    out.emplace_back(x, y);
+                }
+            }
+        }
+        return out;
+    }
+};
+
+TEST_F(GeneRenderTest, OutlinesCarryTheEdgeColourAndShadowsOnlyDarken) {
+    REQUIRE_GENE();
+    PmxModel gene;
+    ASSERT_EQ(LoadPmxModel(gene, Gene() / "Gene_light.pmx"), S_OK);
+    scene_.antiAliasingMode = 0;
+    ModelInstance* model = AddModel(gene);
+    const CapturedImage outlined = Frames(kFrameCount);
+    ModelGpu* gpu = graphics_.sceneRenderer->Find(model);
+    std::vector<std::array<std::uint8_t, 3>> edgeColours;
+    for (MaterialDraw& draw : gpu->materials) {
+        draw.drawEdge = false;
+    }
+    for (const MaterialConstants& c : gpu->materialConstants) {
+        edgeColours.push_back({static_cast<std::uint8_t>(c.edgeColor[0] * 255.0f + 0.5f),
+                               static_cast<std::uint8_t>(c.edgeColor[1] * 255.0f + 0.5f),
+                               static_cast<std::uint8_t>(c.edgeColor[2] * 255.0f + 0.5f)});
+    }
+    const CapturedImage plain = Frames(kFrameCount);
+    const auto edges = Differences(outlined, plain);
+    EXPECT_GT(edges.size(), 100u);
+    for (auto [x, y] : edges) {
+        const std::uint8_t* p = Pixel(outlined, x, y);
+        const std::array<std::uint8_t, 3> rgb{p[0], p[1], p[2]};
+        ASSERT_NE(std::find(edgeColours.begin(), edgeColours.end(), rgb), edgeColours.end())
+            << x << "," << y;
+    }
+
+    // Gene's materials have no toon ramps, so the toon shader leaves the
+    // shadow out; the experimental shader shows it.
+    scene_.models.clear();
+    model = AddModel(gene, BuiltInShaderSet(0));
+    const CapturedImage shadowed = Frames(kFrameCount);
+    gpu = graphics_.sceneRenderer->Find(model);
+    for (MaterialConstants& c : gpu->materialConstants) {
+        c.receiveShadow = 0;
+    }
+    const CapturedImage unshadowed = Frames(kFrameCount);
+    const auto changed = Differences(shadowed, unshadowed);
+    EXPECT_GT(changed.size(), 1000u);
+    for (auto [x, y] : changed) {
+        const std::uint8_t* a = Pixel(shadowed, x, y);
+        const std::uint8_t* b = Pixel(unshadowed, x, y);
+        ASSERT_LE(a[0] + a[1] + a[2], b[0] + b[1] + b[2]) << x << "," << y;
+    }
+    EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/gene_experimental.png", shadowed), S_OK);
+}
+
+}  // namespace

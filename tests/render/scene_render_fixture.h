@@ -1,0 +1,135 @@
+#pragma once
+// What the renderer tests share: the content folder, a temporary folder, a
+// one-triangle model and a headless player drawing a scene.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "app/player.h"
+#include "core/frame_loop.h"
+#include "formats/pmx_model.h"
+#include "render/graphics_device.h"
+#include "render/scene_renderer.h"
+#include "runtime/model_instance.h"
+#include "scene/scene.h"
+
+namespace render_test {
+
+inline std::filesystem::path Gene() {
+    const char* content = std::getenv("QV_CONTENT_DIR");
+    return std::filesystem::path(content != nullptr && *content != '\0' ? content : QV_CONTENT) /
+           "gene";
+}
+
+#define REQUIRE_GENE()                                                          \
+    if (!std::filesystem::exists(Gene() / "Gene_light.pmx")) {                  \
+        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)"; \
+    }
+
+// A fresh folder under the system's temporary one, removed with the object.
+struct TempFolder {
+    std::filesystem::path path;
+    TempFolder() {
+        path = std::filesystem::temp_directory_path() /
+               ("qv-render-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempFolder() { std::filesystem::remove_all(path); }
+    void Write(const std::filesystem::path& relative, const std::string& bytes) const {
+        std::filesystem::create_directories((path / relative).parent_path());
+        std::ofstream(path / relative, std::ios::binary) << bytes;
+    }
+};
+
+inline PmxModel TriangleModel() {
+    PmxModel model;
+    for (int i = 0; i < 3; ++i) {
+        PmxVertex v;
+        v.position = {static_cast<float>(i), static_cast<float>(i == 2), 0.0f};
+        v.weight.weight = {1.0f, 0.0f, 0.0f, 0.0f};
+        model.vertices.push_back(v);
+    }
+    model.indices = {0, 1, 2};
+    PmxBone root;
+    root.name = u"root";
+    root.parentIndex = -1;
+    model.bones.push_back(root);
+    PmxMaterial m;
+    m.diffuse = {1, 1, 1, 1};
+    m.textureIndex = -1;
+    m.sphereTextureIndex = -1;
+    m.indexCount = 3;
+    model.materials.push_back(m);
+    return model;
+}
+
+// A headless player on the software device with the validation layer on; the
+// scene renderer draws `scene_`.
+class SceneRenderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        messagesBefore_ = ValidationMessageCount();
+        ctx_.Initialize();
+        ctx_.SetWidth(1280);
+        ctx_.SetHeight(720);
+        ASSERT_EQ(RegisterPlayer(ctx_, graphics_), S_OK);
+        graphics_.recordScene = [this](VkCommandBuffer compute, VkCommandBuffer direct,
+                                       std::uint32_t f, const BackBuffer& target) {
+            graphics_.sceneRenderer->Record(scene_, compute, direct, f, target);
+        };
+        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
+            << GraphicsDeviceError();
+        ASSERT_NE(graphics_.sceneRenderer, nullptr);
+    }
+    void TearDown() override {
+        ctx_.Teardown();
+        EXPECT_EQ(ValidationMessageCount(), messagesBefore_);
+    }
+
+    ModelInstance* AddModel(const PmxModel& model, HRESULT expected = S_OK) {
+        return AddModel(model, BuiltInShaderSet(1), expected);
+    }
+    ModelInstance* AddModel(const PmxModel& model, const ShaderSetCode& set,
+                            HRESULT expected = S_OK) {
+        auto instance = std::make_unique<ModelInstance>();
+        EXPECT_EQ(CreateModelInstance(*instance, model), S_OK);
+        std::string message;
+        EXPECT_EQ(graphics_.sceneRenderer->CreateModel(*instance, model, set, &message), expected)
+            << message;
+        scene_.models.push_back(std::move(instance));
+        return scene_.models.back().get();
+    }
+
+    CapturedImage Frames(int count) {
+        for (int i = 0; i < count; ++i) {
+            EXPECT_EQ(RunFrame(ctx_), S_OK);
+        }
+        WaitForGpu(ctx_);
+        CapturedImage image;
+        Presenter* presenter = ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
+        EXPECT_EQ(presenter->ReadBackLastPresented(&image), S_OK);
+        return image;
+    }
+
+    static const std::uint8_t* Pixel(const CapturedImage& image, std::uint32_t x, std::uint32_t y) {
+        return &image.rgba[(std::size_t{y} * image.width + x) * 4];
+    }
+
+    static bool IsWhite(const CapturedImage& image, std::uint32_t x, std::uint32_t y) {
+        const std::uint8_t* p = &image.rgba[(std::size_t{y} * image.width + x) * 4];
+        return p[0] == 255 && p[1] == 255 && p[2] == 255;
+    }
+
+    Scene scene_;
+    EngineContext ctx_;
+    PlayerGraphics graphics_;
+    std::uint32_t messagesBefore_ = 0;
+};
+
+}  // namespace render_test
