@@ -1,22 +1,15 @@
 #include "constants.hlsli"
+#include "material_common.hlsli"
 #include "shadow_term.hlsli"
 
-Texture2D baseTexture : register(t0);
 Texture2D sphereTexture : register(t1);
 Texture2D toonTexture : register(t2);
-SamplerState g_samWarp : register(s0);
 SamplerState g_samClamp : register(s1);
-SamplerState g_samBorder : register(s2);
 
+// Toon shading: the material's sphere map, then a ramp looked up by how far
+// the surface turns from the light (and whether it lies in shadow).
 float4 main(PS_INPUT input) : SV_TARGET {
-    if (baseColor.a <= 0.01f) {
-        discard;
-    }
-    float4 colour = textureBind0 != 0 ? baseTexture.Sample(g_samWarp, input.uv) : baseColor;
-    const float alpha = colour.a;
-    if (alpha <= 0.01f) {
-        discard;
-    }
+    float4 colour = MaterialColour(input.uv);
 
     const float3 n = mul(mul(input.normal, mModel).xyz, (float3x3)mView);
     const float2 s = n.xy * 0.5f + 0.5f;
@@ -32,26 +25,13 @@ float4 main(PS_INPUT input) : SV_TARGET {
 
     const float4 l = normalize(lightPos - input.worldPos);
     const float4 v = normalize(cameraPos - input.worldPos);
-    const float4 h = normalize(v + l);
-    float3 specular = 0;
-    if (specularStrength > 0.0f) {
-        specular = saturate(pow(max(dot(input.normal, h), 0.0f), specularStrength) * specularColor);
-    }
+    const float3 specular = Specular(input.normal, normalize(v + l));
     float3 toon = 1;
     if (textureBind2 != 0) {
-        // The shadow only moves the toon lookup: without a ramp it is not read.
+        // The shadow only moves the ramp lookup: without a ramp it is not read.
         const float shadow = receiveShadow != 0 ? ShadowTerm(input.worldPos) : 1.0f;
         const float t = (dot(l, normalize(input.worldNormal)) * 0.5f + 0.5f) - 0.3f * (1.0f - shadow);
         toon = toonTexture.Sample(g_samClamp, float2(specularStrength, 1.0f - t)).rgb;
     }
-    colour.rgb = colour.rgb * toon + specular;
-
-    if (emissionStrength != 0.0f) {
-        if (any(emissionColor != 0)) {
-            colour.rgb += emissionColor * emissionStrength;
-        } else {
-            colour.rgb += colour.rgb * emissionStrength;
-        }
-    }
-    return float4(saturate(colour.rgb), alpha);
+    return FinishColour(colour.rgb * toon + specular, colour.a);
 }
