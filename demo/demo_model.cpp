@@ -372,7 +372,9 @@ PmxMaterial MakeMaterial(std::u16string name, std::u16string english, Float4 dif
         m.drawFlags |= kPmxMaterialEdge;
     }
     m.edgeColor = {0.16f, 0.1f, 0.12f, 1.0f};
-    m.edgeSize = edge ? 0.6f : 0.0f;
+    // Outlines are pushed out by edgeSize / 87.04 units: about two pixels
+    // at the default camera distance.
+    m.edgeSize = edge ? 5.0f : 0.0f;
     m.textureIndex = -1;
     m.sphereTextureIndex = -1;
     m.sphereMode = 0;
