@@ -236,6 +236,29 @@ TEST_F(RenderPassesTest, AntiAliasingModesChangeOnlyPixelsNearEdges) {
     }
 }
 
+// Content winds front faces clockwise as seen by the viewer; a face wound
+// the other way is culled unless its material is double-sided.
+TEST_F(RenderPassesTest, FacesWoundClockwiseOnScreenAreTheFrontOnes) {
+    // The face of a box that looks at the camera (its last one, normal -z).
+    PmxModel face = EmptyModel();
+    AddBox(face, {0, 10, 0}, {3, 3, 3}, 0, {0.3f, 0.5f, 0.9f, 1});
+    face.indices.erase(face.indices.begin(), face.indices.end() - 6);
+    face.materials[0].indexCount = 6;
+    AddModel(face);
+    EXPECT_FALSE(IsWhite(RenderMode(0), 640, 360));
+
+    std::swap(face.indices[1], face.indices[2]);
+    std::swap(face.indices[4], face.indices[5]);
+    scene_.models.clear();
+    AddModel(face);
+    EXPECT_TRUE(IsWhite(RenderMode(0), 640, 360));
+
+    face.materials[0].drawFlags = 0x01;  // double-sided
+    scene_.models.clear();
+    AddModel(face);
+    EXPECT_FALSE(IsWhite(RenderMode(0), 640, 360));
+}
+
 TEST(AntiAliasingModeTest, UnknownModesDrawPlainAndEightFallsBackToFour) {
     EXPECT_EQ(EffectiveAntiAliasingMode(4, false), 3);
     EXPECT_EQ(EffectiveAntiAliasingMode(4, true), 4);
