@@ -76,17 +76,9 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
 
 void ClearToWhite(VkCommandBuffer, VkCommandBuffer direct, std::uint32_t,
                   const BackBuffer& target) {
-    if (target.image == VK_NULL_HANDLE) {
-        return;
+    if (target.image != VK_NULL_HANDLE) {
+        ClearBackBuffer(direct, target, {{1.0f, 1.0f, 1.0f, 1.0f}});
     }
-    TransitionImage(direct, target.image, VK_IMAGE_LAYOUT_UNDEFINED,
-                    VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
-    const VkClearColorValue white{{1.0f, 1.0f, 1.0f, 1.0f}};
-    const VkImageSubresourceRange range{VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
-    vkCmdClearColorImage(direct, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &white, 1,
-                         &range);
-    TransitionImage(direct, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
-                    target.presentLayout);
 }
 
 namespace {

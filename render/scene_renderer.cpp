@@ -42,17 +42,6 @@ VkWriteDescriptorSet ImageWrite(std::uint32_t binding, const VkDescriptorImageIn
     return write;
 }
 
-// Without targets the frame still shows the background.
-void ClearBackBuffer(VkCommandBuffer cmd, const BackBuffer& target) {
-    TransitionImage(cmd, target.image, VK_IMAGE_LAYOUT_UNDEFINED,
-                    VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
-    const VkClearColorValue white{{1.0f, 1.0f, 1.0f, 1.0f}};
-    const VkImageSubresourceRange range{VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
-    vkCmdClearColorImage(cmd, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &white, 1,
-                         &range);
-    TransitionImage(cmd, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, target.presentLayout);
-}
-
 VkRenderingAttachmentInfo ColorAttachment(VkImageView view, VkAttachmentLoadOp load) {
     auto a = VkStruct<VkRenderingAttachmentInfo>(VK_STRUCTURE_TYPE_RENDERING_ATTACHMENT_INFO);
     a.imageView = view;
@@ -574,15 +563,17 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
         return false;
     });
     if (Failed(EnsureTargets(target.width, target.height))) {
-        ClearBackBuffer(direct, target);
+        // Without targets the frame still shows the background.
+        ClearBackBuffer(direct, target, {{1.0f, 1.0f, 1.0f, 1.0f}});
         return;
     }
 
     // 1. This frame's slot of every model's per-frame buffers.
     const SceneConstants constants = BuildSceneConstants(
         scene.camera.view, scene.camera.projection, scene.camera.eye, light_, scene.elapsedTime);
-    std::vector<ModelGpu*> drawn;
-    drawn.reserve(scene.models.size());
+    // Kept between frames so that a played frame allocates nothing.
+    std::vector<ModelGpu*>& drawn = drawn_;
+    drawn.clear();
     for (const auto& instance : scene.models) {
         auto it = models_.find(instance.get());
         if (it != models_.end()) {

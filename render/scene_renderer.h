@@ -119,5 +119,6 @@ private:
     std::vector<std::pair<std::uint64_t, FrameTargets>> retiredTargets_;
     std::uint64_t recordedFrames_ = 0;
     std::map<const ModelInstance*, std::unique_ptr<ModelGpu>> models_;
+    std::vector<ModelGpu*> drawn_;  // this frame's models, in scene order
     std::vector<std::unique_ptr<ModelGpu>> retiredModels_;
 };

@@ -194,3 +194,13 @@ HRESULT ReadImage(VkPhysicalDevice physical, VkDevice device, VkQueue queue,
     vkDestroyBuffer(device, buffer, nullptr);
     return hr;
 }
+
+void ClearBackBuffer(VkCommandBuffer cmd, const BackBuffer& target,
+                     const VkClearColorValue& colour) {
+    TransitionImage(cmd, target.image, VK_IMAGE_LAYOUT_UNDEFINED,
+                    VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+    const VkImageSubresourceRange range{VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
+    vkCmdClearColorImage(cmd, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &colour, 1,
+                         &range);
+    TransitionImage(cmd, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, target.presentLayout);
+}

@@ -41,6 +41,10 @@ HRESULT ReadImage(VkPhysicalDevice physical, VkDevice device, VkQueue queue,
                   std::uint32_t queueFamily, VkImage image, VkImageLayout layout, VkFormat format,
                   std::uint32_t width, std::uint32_t height, CapturedImage* out);
 
+// Fills a back buffer with one colour; it ends in its present layout.
+void ClearBackBuffer(VkCommandBuffer cmd, const BackBuffer& target,
+                     const VkClearColorValue& colour);
+
 // A full-image layout change with the widest scopes: for set-up work and
 // transitions that happen once per frame at most.
 void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to,

@@ -170,14 +170,7 @@ TEST_F(HeadlessDeviceTest, TheSceneHookDrawsTheFrame) {
     WaitForGpu(ctx_);
     graphics_.recordScene = [](VkCommandBuffer, VkCommandBuffer direct, std::uint32_t,
                                const BackBuffer& target) {
-        TransitionImage(direct, target.image, VK_IMAGE_LAYOUT_UNDEFINED,
-                        VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
-        const VkClearColorValue red{{1.0f, 0.0f, 0.0f, 1.0f}};
-        const VkImageSubresourceRange range{VK_IMAGE_ASPECT_COLOR_BIT, 0, 1, 0, 1};
-        vkCmdClearColorImage(direct, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, &red, 1,
-                             &range);
-        TransitionImage(direct, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
-                        target.presentLayout);
+        ClearBackBuffer(direct, target, {{1.0f, 0.0f, 0.0f, 1.0f}});
     };
     for (int i = 0; i < 3; ++i) {
         RunFrame(ctx_);
