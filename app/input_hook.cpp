@@ -1,5 +1,7 @@
 #include "app/input_hook.h"
 
+#include "app/file_drop.h"
+#include "app/player_interface.h"
 #include "scene/scene.h"
 
 namespace {
@@ -44,15 +46,15 @@ InputKind ButtonKind(std::uint8_t button, bool down) {
 }
 
 // The one place to ask whether the tool windows have the mouse or the
-// keyboard. Their event handler, once they exist, runs before this and
-// reports most events as handled, so only its want-capture flags may decide
-// here: passing that result on would starve the camera.
-bool InterfaceWantsInput() {
-    return false;
+// keyboard. Their event handler runs before this and reports most events as
+// handled, so only its want-capture flags may decide here: passing that
+// result on would starve the camera.
+bool InterfaceWantsInput(const PlayerInterface* interface) {
+    return interface != nullptr && interface->WantsInput();
 }
 
 void ApplyCapture(EngineContext& ctx, Scene& scene, UiState& ui, MouseCapture capture,
-                  const InputEvent& cause) {
+                  const InputEvent& cause, bool interfaceWantsInput) {
     if (capture == MouseCapture::Take) {
         SDL_CaptureMouse(SDL_TRUE);
     } else if (capture == MouseCapture::Release && cause.kind != InputKind::CaptureLost) {
@@ -61,7 +63,7 @@ void ApplyCapture(EngineContext& ctx, Scene& scene, UiState& ui, MouseCapture ca
         // drag too, as the loss of the capture would.
         InputEvent lost;
         lost.kind = InputKind::CaptureLost;
-        HandleSceneInput(scene, ui, ctx.GetFrameSeconds(), lost, InterfaceWantsInput());
+        HandleSceneInput(scene, ui, ctx.GetFrameSeconds(), lost, interfaceWantsInput);
     }
 }
 
@@ -113,11 +115,37 @@ bool TranslateSdlEvent(const SDL_Event& event, std::uint32_t modifiers, CursorPo
     return true;
 }
 
-void InstallInputHook(EngineContext& ctx, Scene& scene, UiState& ui) {
+bool HandleDropEvent(const SDL_Event& event, FileDrop& drop) {
+    switch (event.type) {
+        case SDL_DROPBEGIN:
+            drop.Begin();
+            return true;
+        case SDL_DROPFILE:
+            if (event.drop.file != nullptr) {
+                drop.Add(event.drop.file);
+            }
+            return true;
+        case SDL_DROPCOMPLETE:
+            drop.Complete();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void InstallInputHook(EngineContext& ctx, Scene& scene, UiState& ui, PlayerInterface* interface,
+                      FileDrop* drop) {
     Scene* scenePtr = &scene;
     UiState* uiPtr = &ui;
     ctx.Locked([&](EngineState& s) {
-        s.messageHook = [scenePtr, uiPtr](EngineContext& c, const SDL_Event& event) {
+        s.messageHook = [scenePtr, uiPtr, interface, drop](EngineContext& c,
+                                                           const SDL_Event& event) {
+            if (interface != nullptr) {
+                interface->ProcessEvent(event);
+            }
+            if (drop != nullptr && HandleDropEvent(event, *drop)) {
+                return false;
+            }
             CursorPosition origin;
             if (SDL_Window* window = c.GetWindow(); window != nullptr) {
                 SDL_GetWindowPosition(window, &origin.x, &origin.y);
@@ -126,9 +154,10 @@ void InstallInputHook(EngineContext& ctx, Scene& scene, UiState& ui) {
             if (!TranslateSdlEvent(event, SDL_GetModState(), origin, &input)) {
                 return false;
             }
-            const MouseCapture capture = HandleSceneInput(*scenePtr, *uiPtr, c.GetFrameSeconds(),
-                                                          input, InterfaceWantsInput());
-            ApplyCapture(c, *scenePtr, *uiPtr, capture, input);
+            const bool wanted = InterfaceWantsInput(interface);
+            const MouseCapture capture =
+                HandleSceneInput(*scenePtr, *uiPtr, c.GetFrameSeconds(), input, wanted);
+            ApplyCapture(c, *scenePtr, *uiPtr, capture, input, wanted);
             return false;  // the window still sees every event
         };
     });

@@ -9,6 +9,8 @@
 
 struct Scene;
 struct UiState;
+class FileDrop;
+class PlayerInterface;
 
 // Reduces an SDL event to what the scene input looks at. `modifiers` is SDL's
 // modifier state, `windowOrigin` the screen position of the window's client
@@ -17,6 +19,12 @@ struct UiState;
 bool TranslateSdlEvent(const SDL_Event& event, std::uint32_t modifiers, CursorPosition windowOrigin,
                        InputEvent* out);
 
-// Makes the window's events drive the camera, the model rotation and the
-// F1 key. The scene and the interface state must outlive the engine's window.
-void InstallInputHook(EngineContext& ctx, Scene& scene, UiState& ui);
+// Makes the window's events reach the tool windows first, then drive the
+// camera, the model rotation and the F1 key while the tool windows do not
+// want the input; dropped files go to `drop`. The interface and the drop may
+// be null; everything given must outlive the engine's window.
+void InstallInputHook(EngineContext& ctx, Scene& scene, UiState& ui,
+                      PlayerInterface* interface = nullptr, FileDrop* drop = nullptr);
+
+// Feeds SDL's drop events to `drop`; false for any other event.
+bool HandleDropEvent(const SDL_Event& event, FileDrop& drop);

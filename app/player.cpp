@@ -8,7 +8,9 @@
 #include <cstring>
 #include <tuple>
 
+#include "app/file_drop.h"
 #include "app/input_hook.h"
+#include "app/player_interface.h"
 #include "core/app_window.h"
 #include "core/frame_loop.h"
 #include "core/presenter.h"
@@ -18,6 +20,7 @@
 #include "render/vulkan_helpers.h"
 #include "runtime/motion.h"
 #include "scene/scene.h"
+#include "ui/window_names.h"
 
 const char* const kUsage =
     "Usage: qv [options] [FILE...]\n"
@@ -30,7 +33,11 @@ const char* const kUsage =
     "  --headless         render offscreen without a window or display\n"
     "                     (runs one frame unless --frames says otherwise)\n"
     "  --frames N         stop after N frames (counted once the files are in)\n"
-    "  --screenshot FILE  write the last frame to FILE as a PNG\n"
+    "  --screenshot FILE  write the last frame, tool windows included, to FILE as a PNG\n"
+    "  --show NAME[,NAME...]\n"
+    "                     open tool windows at start: navigator, resources, graphics,\n"
+    "                     physics, about, statistics, import-status\n"
+    "  --hide-ui          draw no tool windows (the picture of the scene alone)\n"
     "  --help             show this text\n"
     "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n";
 
@@ -60,6 +67,24 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
                 return E_INVALIDARG;
             }
             options->screenshot = argv[++i];
+        } else if (arg == "--show") {
+            if (!hasValue || argv[i + 1][0] == '\0') {
+                *error = std::string("--show needs window names: ") + kWindowNames;
+                return E_INVALIDARG;
+            }
+            UiState probe;
+            std::string unknown;
+            if (!OpenWindowsByName(argv[i + 1], &probe, &unknown)) {
+                *error =
+                    "--show knows no window \"" + unknown + "\" (it knows " + kWindowNames + ")";
+                return E_INVALIDARG;
+            }
+            if (!options->showWindows.empty()) {
+                options->showWindows += ',';
+            }
+            options->showWindows += argv[++i];
+        } else if (arg == "--hide-ui") {
+            options->hideInterface = true;
         } else if (arg == "--play") {
             options->play = true;
         } else if (arg == "--demo") {
@@ -117,7 +142,9 @@ void InterfaceStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, 
         vkResetCommandPool(g.device, g.interfacePools[f], 0);
         VkCommandBuffer direct = g.interfaceLists[f];
         BeginList(direct);
-        // The tool windows are recorded here once the interface exists.
+        if (g.recordInterface) {
+            g.recordInterface(direct, f, ctx.GetCurrentBackBuffer());
+        }
         vkEndCommandBuffer(direct);
         ctx.SetDirectList(index, direct);
         done->Set();
@@ -178,6 +205,12 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
     g.sceneRenderer = std::make_unique<SceneRenderer>();
     std::string message;
     hr = g.sceneRenderer->Initialize(gpu, &message);
+    if (Succeeded(hr) && g.interface != nullptr && g.interface->Started()) {
+        const VkInstance instance = ctx.Locked([](EngineState& s) { return s.vkInstance; });
+        g.interfaceRenderer = std::make_unique<InterfaceRenderer>();
+        hr = g.interfaceRenderer->Initialize(instance, gpu, ctx.GetCurrentBackBuffer().format,
+                                             &message);
+    }
     if (Failed(hr) && !message.empty()) {
         std::fprintf(stderr, "qv: %s\n", message.c_str());
     }
@@ -191,6 +224,10 @@ void ReleasePlayerGraphics(PlayerGraphics& g) {
     if (g.sceneRenderer) {
         g.sceneRenderer->Release();
         g.sceneRenderer.reset();
+    }
+    if (g.interfaceRenderer) {
+        g.interfaceRenderer->Release();
+        g.interfaceRenderer.reset();
     }
     for (auto* pools : {&g.sceneComputePools, &g.sceneDirectPools, &g.interfacePools}) {
         for (VkCommandPool& pool : *pools) {
@@ -267,8 +304,18 @@ void StartPlaying(Scene& scene) {
     PressPlay(scene);
 }
 
+// The engine's facts that change from frame to frame, read under its lock.
+void RefreshFacts(EngineContext& ctx, InterfaceFacts& facts) {
+    facts.framesPerSecond = ctx.GetFramesPerSecond();
+    facts.meanMilliseconds = ctx.GetMeanMilliseconds();
+    facts.clientWidth = ctx.GetWidth();
+    facts.clientHeight = ctx.GetHeight();
+    facts.vsync = ctx.GetVsync();
+}
+
 void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiState& ui,
-                 ModelSettingState& modelSetting, bool& autoPlay) {
+                 ModelSettingState& modelSetting, bool& autoPlay, PlayerInterface& interface,
+                 InterfaceView& view, FileDrop& drop) {
     scene.waitForGpu = [&ctx] { WaitForGpu(ctx); };
     scene.createModelResources = [&graphics, &scene](ModelInstance& instance,
                                                      const PmxModel& model) {
@@ -324,14 +371,27 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
         return Resolution{static_cast<std::uint32_t>(rect.right - rect.left),
                           static_cast<std::uint32_t>(rect.bottom - rect.top)};
     };
-    InstallInputHook(ctx, scene, ui);
+    if (interface.Started()) {
+        graphics.interface = &interface;
+        graphics.recordInterface = [&ctx, &graphics, &interface, &view](VkCommandBuffer direct,
+                                                                        std::uint32_t frame,
+                                                                        const BackBuffer& target) {
+            RefreshFacts(ctx, view.facts);
+            interface.Record(view, graphics.interfaceRenderer.get(), direct, frame, target,
+                             ctx.GetFrameSeconds());
+        };
+    }
+    InstallInputHook(ctx, scene, ui, interface.Started() ? &interface : nullptr, &drop);
     ctx.Locked([&](EngineState& s) {
-        s.onFrameUpdate = [&scene, &ui, &modelSetting, &autoPlay](EngineContext& c) {
+        s.onFrameUpdate = [&scene, &ui, &modelSetting, &autoPlay, &interface,
+                           &drop](EngineContext& c) {
             UpdateScene(scene, ui, modelSetting, c.GetFrameSeconds());
+            drop.HandOver(scene.importer);
             if (autoPlay && !scene.importer.Busy()) {
                 autoPlay = false;
                 StartPlaying(scene);
             }
+            interface.BeginFrame();
         };
     });
 }
@@ -350,6 +410,15 @@ int RunPlayer(const PlayerOptions& options) {
         }
         files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
     }
+    // The tool windows' context and font come first: without a font there
+    // is no interface, and nothing else needs to start.
+    PlayerInterface interface;
+    if (!options.hideInterface) {
+        std::string reason;
+        if (const HRESULT hr = interface.Start(&reason); Failed(hr)) {
+            return Report(hr, reason);
+        }
+    }
     EngineContext* ctx = EngineContext::Instance();
     if (ctx == nullptr) {
         return Report(E_FAIL, "the engine has already been shut down");
@@ -361,11 +430,19 @@ int RunPlayer(const PlayerOptions& options) {
     auto scene = std::make_unique<Scene>(std::make_unique<AudioEngine>());
     UiState ui;
     ModelSettingState modelSetting;
+    FileDrop drop;
+    InterfaceView view{*scene, ui, {}, {}};
     bool autoPlay = options.play || options.demo;
+    if (std::string unknown; !OpenWindowsByName(options.showWindows, &ui, &unknown)) {
+        return Report(E_INVALIDARG, "--show knows no window \"" + unknown + "\"");
+    }
 
+    // The Vulkan back end goes with the engine's GPU objects, the SDL back
+    // end and the context after them.
     auto shutDown = [&] {
         EngineContext::Destroy();
         ReleasePlayerGraphics(graphics);
+        interface.Shutdown();
         scene.reset();  // before SDL goes: its audio engine is SDL's
         SDL_Quit();
     };
@@ -374,7 +451,7 @@ int RunPlayer(const PlayerOptions& options) {
         shutDown();
         return Report(hr, "the frame stages cannot be registered");
     }
-    AttachScene(*ctx, graphics, *scene, ui, modelSetting, autoPlay);
+    AttachScene(*ctx, graphics, *scene, ui, modelSetting, autoPlay, interface, view, drop);
     if (!files.empty()) {
         scene->importer.Request(files);
     }
@@ -385,6 +462,9 @@ int RunPlayer(const PlayerOptions& options) {
                Failed(hr)) {
         shutDown();
         return Report(hr, WindowError() + "; use --headless to run without a window");
+    } else if (interface.Started() && Failed(interface.AttachWindow(ctx->GetWindow()))) {
+        shutDown();
+        return Report(E_FAIL, "the tool windows cannot attach to the window");
     }
     const GraphicsDeviceOptions deviceOptions{
         options.headless ? PresentTarget::Headless : PresentTarget::Window,
@@ -397,6 +477,9 @@ int RunPlayer(const PlayerOptions& options) {
     if (graphics.sceneRenderer) {
         scene->msaa8xAvailable = graphics.sceneRenderer->EightSamplesAvailable();
     }
+    view.facts.renderDeviceName = ctx->GetAdapterDescription();
+    view.facts.rayTracingSupported = scene->rayTracingAvailable;
+    view.facts.msaa8xAvailable = scene->msaa8xAvailable;
     Presenter* presenter = ctx->Locked([](EngineState& s) { return s.presenter.get(); });
     const std::uint64_t frames = options.frames != 0 ? options.frames : options.headless ? 1 : 0;
     const bool wantShot = !options.screenshot.empty();

@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "render/interface_renderer.h"
 #include "render/renderer.h"
 #include "render/scene_renderer.h"
+
+class PlayerInterface;
 
 struct PlayerOptions {
     bool help = false;
@@ -25,6 +28,10 @@ struct PlayerOptions {
     bool headless = false;
     std::uint64_t frames = 0;  // 0: until the window closes (one frame headless)
     std::filesystem::path screenshot;
+    // Tool windows open at start, by name (navigator, resources, ...).
+    std::string showWindows;
+    // No tool windows at all: the scene alone, as in a video.
+    bool hideInterface = false;
 };
 
 extern const char* const kUsage;
@@ -38,6 +45,10 @@ using SceneRecorder = std::function<void(VkCommandBuffer compute, VkCommandBuffe
                                          std::uint32_t frameIndex, const BackBuffer& target)>;
 void ClearToWhite(VkCommandBuffer compute, VkCommandBuffer direct, std::uint32_t frameIndex,
                   const BackBuffer& target);
+// Records the tool windows of one frame over the back buffer, into the
+// interface stage's list. The default records nothing.
+using InterfaceRecorder =
+    std::function<void(VkCommandBuffer direct, std::uint32_t frameIndex, const BackBuffer& target)>;
 
 // The command pools and lists of the two recording stages, one set per frame
 // in flight, and the renderer state set up with the device.
@@ -53,6 +64,11 @@ struct PlayerGraphics {
     // Models, their skinning and the main pass; made with the device.
     std::unique_ptr<SceneRenderer> sceneRenderer;
     SceneRecorder recordScene = ClearToWhite;
+    // The tool windows' GPU side, made with the device when `interface` has
+    // started (not with --hide-ui).
+    PlayerInterface* interface = nullptr;
+    std::unique_ptr<InterfaceRenderer> interfaceRenderer;
+    InterfaceRecorder recordInterface;
 };
 
 // Registers the callbacks and the four stages of the player (scene,

@@ -148,7 +148,12 @@ bool PumpWindowEvents(EngineContext& ctx) {
         // Taken under the lock, called outside it: the hook reads the engine
         // state itself.
         const MessageHook hook = ctx.Locked([](EngineState& s) { return s.messageHook; });
-        if (hook && hook(ctx, event)) {
+        const bool used = hook && hook(ctx, event);
+        // SDL hands over the dropped path; whoever looked at it is done now.
+        if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) {
+            SDL_free(event.drop.file);
+        }
+        if (used) {
             continue;
         }
         if (event.type == SDL_QUIT ||

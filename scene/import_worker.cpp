@@ -12,13 +12,14 @@ ImportWorker::~ImportWorker() {
     importThread_.join();
 }
 
-bool ImportWorker::Request(std::vector<std::filesystem::path> files) {
+bool ImportWorker::Request(std::vector<std::filesystem::path> files, std::string note) {
     {
         std::lock_guard lock(mutex_);
         if (!importQueue_.empty() || files.empty()) {
             return false;
         }
         importQueue_ = std::move(files);
+        batchNote_ = std::move(note);
     }
     importEvent_.Set();
     return true;
@@ -39,6 +40,25 @@ std::string ImportWorker::Status() const {
     return importStatus_;
 }
 
+bool ImportWorker::ShowMessage(std::string text) {
+    {
+        std::lock_guard lock(mutex_);
+        if (!importQueue_.empty()) {
+            return false;
+        }
+        importStatus_ = std::move(text);
+    }
+    showImportStatus.store(true);
+    return true;
+}
+
+void ImportWorker::ClearStatus() {
+    std::lock_guard lock(mutex_);
+    if (importQueue_.empty()) {
+        importStatus_.clear();
+    }
+}
+
 void ImportWorker::SetStatus(std::string text) {
     std::lock_guard lock(mutex_);
     importStatus_ = std::move(text);
@@ -52,6 +72,10 @@ void ImportWorker::FinishBatch(std::string status) {
     importResultsReady_.store(false, std::memory_order_release);
     std::lock_guard lock(mutex_);
     importStatus_ = std::move(status);
+    if (!batchNote_.empty()) {
+        importStatus_ += "\n" + batchNote_;
+        batchNote_.clear();
+    }
     importQueue_.clear();
 }
 

@@ -25,12 +25,19 @@ public:
     ImportWorker& operator=(const ImportWorker&) = delete;
 
     // Interface side: queues a batch and wakes the thread. False (and nothing
-    // queued) while the previous batch has not been completed.
-    bool Request(std::vector<std::filesystem::path> files);
+    // queued) while the previous batch has not been completed. A `note` is
+    // shown under the batch's summary (what a drop left out, say).
+    bool Request(std::vector<std::filesystem::path> files, std::string note = {});
+    // Shows a text in the import status window while no batch runs; false
+    // (and nothing shown) during a batch, whose status it would hide.
+    bool ShowMessage(std::string text);
     bool Busy() const;
 
     // Read every frame by the status window, from any thread.
     std::string Status() const;
+    // Empties the status text before a new import is chosen; the text of a
+    // running batch stays.
+    void ClearStatus();
     float Progress() const { return importProgress_.load(std::memory_order_relaxed); }
     // Set when a batch starts; the interface opens its status window and clears it.
     std::atomic<bool> showImportStatus{false};
@@ -50,9 +57,10 @@ private:
     void SetStatus(std::string text);
 
     std::atomic<AudioEngine*> audio_;
-    mutable std::mutex mutex_;  // guards importQueue_ and importStatus_
+    mutable std::mutex mutex_;  // guards importQueue_, importStatus_ and batchNote_
     std::vector<std::filesystem::path> importQueue_;
     std::string importStatus_;
+    std::string batchNote_;
     std::atomic<float> importProgress_{0.0f};
     ImportResults pendingImports_;
     std::atomic<bool> importResultsReady_{false};

@@ -1,0 +1,84 @@
+// Files dropped on the window: gathered per drop and imported as one batch, as if picked in the
+// file browser.
+#include "app/file_drop.h"
+
+#include <system_error>
+
+#include "scene/import_kind.h"
+#include "scene/import_worker.h"
+
+namespace {
+
+constexpr std::size_t kRefusalLines = 10;
+
+std::string RefusalReason(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        return "a folder; drop the files inside it";
+    }
+    return "not a .pmx, .vmd, .wav or .hlsl file";
+}
+
+}  // namespace
+
+std::string DescribeRefusals(const std::vector<std::filesystem::path>& refused,
+                             std::size_t maxLines) {
+    std::string text;
+    for (std::size_t i = 0; i < refused.size() && i < maxLines; ++i) {
+        text += "Not imported: " + refused[i].string() + " (" + RefusalReason(refused[i]) + ")\n";
+    }
+    if (refused.size() > maxLines) {
+        text += "... and " + std::to_string(refused.size() - maxLines) + " more not imported\n";
+    }
+    if (!text.empty()) {
+        text.pop_back();
+    }
+    return text;
+}
+
+void FileDrop::Begin() {
+    current_.clear();
+    inDrop_ = true;
+}
+
+void FileDrop::Add(std::filesystem::path path) {
+    current_.push_back(std::move(path));
+    // A drop without a begin (an older window system) is a drop of one.
+    if (!inDrop_) {
+        Complete();
+    }
+}
+
+void FileDrop::Complete() {
+    inDrop_ = false;
+    if (current_.empty()) {
+        return;
+    }
+    Batch batch;
+    std::vector<std::filesystem::path> refused;
+    for (std::filesystem::path& path : current_) {
+        std::error_code ec;
+        const bool folder = std::filesystem::is_directory(path, ec);
+        if (!folder && ImportKindOf(path) != ImportKind::None) {
+            batch.files.push_back(std::move(path));
+        } else {
+            refused.push_back(std::move(path));
+        }
+    }
+    current_.clear();
+    batch.refusals = DescribeRefusals(refused, kRefusalLines);
+    waiting_.push_back(std::move(batch));
+}
+
+void FileDrop::HandOver(ImportWorker& importer) {
+    while (!waiting_.empty() && !importer.Busy()) {
+        Batch& batch = waiting_.front();
+        if (batch.files.empty()) {
+            importer.ShowMessage(batch.refusals);
+        } else if (!importer.Request(batch.files, batch.refusals)) {
+            return;  // taken by another import first: try again next frame
+        }
+        waiting_.pop_front();
+        return;  // one batch a frame: the next waits for this one to finish
+    }
+}

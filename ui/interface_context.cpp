@@ -1,0 +1,84 @@
+// The Dear ImGui context of the player: no settings file, the dark style and the Japanese-capable
+// font.
+#include "ui/interface_context.h"
+
+#include <stb_truetype.h>
+
+#include <cstring>
+
+#include "platform/file_read.h"
+
+namespace {
+
+// Symbols the windows draw beyond the Japanese ranges: 捩, ▲, ∧, □ and ω.
+constexpr ImWchar kExtraGlyphs[] = {0x6369, 0x25B2, 0x2227, 0x25A1, 0x03C9};
+
+// The atlas builder asserts on data it cannot parse; a file that is no font
+// must be refused before it gets there.
+bool LooksLikeFont(const std::vector<std::uint8_t>& bytes, int index) {
+    if (bytes.size() < 12) {
+        return false;
+    }
+    const int offset = stbtt_GetFontOffsetForIndex(bytes.data(), index);
+    if (offset < 0 || static_cast<std::size_t>(offset) >= bytes.size()) {
+        return false;
+    }
+    stbtt_fontinfo info;
+    return stbtt_InitFont(&info, bytes.data(), offset) != 0;
+}
+
+}  // namespace
+
+InterfaceContext::InterfaceContext() {
+    context_ = ImGui::CreateContext();
+    ImGui::SetCurrentContext(context_);
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;
+    io.LogFilename = nullptr;
+    ImGui::StyleColorsDark();
+    ImGui::GetStyle().WindowRounding = 4.0f;
+}
+
+InterfaceContext::~InterfaceContext() {
+    if (context_ != nullptr) {
+        ImGui::DestroyContext(context_);
+    }
+}
+
+HRESULT InterfaceContext::LoadFont(const FontFace& face, std::string* reason) {
+    std::vector<std::uint8_t> bytes;
+    if (Failed(ReadWholeFile(face.file, bytes)) || !LooksLikeFont(bytes, face.index)) {
+        *reason = "the interface font " + face.file.string() + " cannot be read as a font";
+        return E_FAIL;
+    }
+    ImGuiIO& io = ImGui::GetIO();
+    ImFontGlyphRangesBuilder builder;
+    builder.AddRanges(io.Fonts->GetGlyphRangesJapanese());
+    for (ImWchar c : kExtraGlyphs) {
+        builder.AddChar(c);
+    }
+    ranges_.clear();
+    builder.BuildRanges(&ranges_);
+
+    // The atlas frees the font data with Dear ImGui's allocator.
+    void* data = IM_ALLOC(bytes.size());
+    std::memcpy(data, bytes.data(), bytes.size());
+    ImFontConfig config;
+    config.FontNo = face.index;
+    io.Fonts->Clear();
+    ImFont* font = io.Fonts->AddFontFromMemoryTTF(data, static_cast<int>(bytes.size()),
+                                                  kInterfaceFontPixels, &config, ranges_.Data);
+    if (font == nullptr || !io.Fonts->Build()) {
+        io.Fonts->Clear();
+        *reason = "the interface font " + face.file.string() + " has no usable glyphs";
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+void InterfaceContext::UseBuiltInFont() {
+    ImGuiIO& io = ImGui::GetIO();
+    io.Fonts->Clear();
+    io.Fonts->AddFontDefault();
+    io.Fonts->Build();
+}

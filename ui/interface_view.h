@@ -1,0 +1,42 @@
+// What the tool windows read and write: the scene, the interface state and the engine's facts.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+struct Scene;
+struct UiState;
+
+// Facts of the engine and the device that the windows show. The interface
+// stage gathers them (under the engine lock) before it draws, so the windows
+// themselves read no engine state.
+struct InterfaceFacts {
+    std::string renderDeviceName;  // UTF-8
+    bool rayTracingSupported = false;
+    bool msaa8xAvailable = true;
+    float framesPerSecond = 0.0f;
+    float meanMilliseconds = 0.0f;
+    std::uint32_t clientWidth = 0;
+    std::uint32_t clientHeight = 0;
+    bool vsync = true;
+};
+
+// Windows that open other windows reach them through these; an empty one
+// makes its button do nothing.
+struct InterfaceActions {
+    // The file browser, after the Import button has cleared the last status.
+    std::function<void()> openFileBrowser;
+    // Binds the model setting window to a model row and opens it.
+    std::function<void(std::int32_t row)> openModelSetting;
+};
+
+// Everything one frame of the tool windows works on. Drawn on the interface
+// stage thread while the scene stage records; the scene update never runs
+// at the same time.
+struct InterfaceView {
+    Scene& scene;
+    UiState& ui;
+    InterfaceFacts facts;
+    InterfaceActions actions;
+};

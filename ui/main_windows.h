@@ -1,0 +1,32 @@
+// The tool windows not tied to one model: navigator, resources, settings, about, statistics, import
+// status.
+#pragma once
+
+#include "ui/interface_view.h"
+
+// One frame of every open tool window, in drawing order. The caller has
+// started the Dear ImGui frame and ends it afterwards.
+void DrawInterface(InterfaceView& view);
+
+// Each draws one window; called only while the window's flag is set.
+void DrawNavigator(InterfaceView& view);
+void DrawResourceManager(InterfaceView& view);
+void DrawGraphicSetting(InterfaceView& view);
+void DrawPhysicsSetting(InterfaceView& view);
+void DrawAbout(InterfaceView& view);
+void DrawStatistics(InterfaceView& view);
+void DrawImportStatus(InterfaceView& view);
+
+// The navigator's buttons, without drawing. Import refuses while files
+// still wait for import (false then).
+bool OpenImport(InterfaceView& view);
+// Copy the live settings into the edit values, then open the window.
+void OpenGraphicSetting(InterfaceView& view);
+void OpenPhysicsSetting(InterfaceView& view);
+
+// A model row's Delete: acts only while the row's Select box is ticked,
+// unticks it and asks the scene update to remove the model.
+void RequestModelDelete(InterfaceView& view, std::int32_t row);
+// The Ray Tracing box of the graphic setting: multisampling and ray tracing
+// are not combined, so an MSAA choice falls back to none.
+void ApplyRayTracingEdit(UiState& ui);
