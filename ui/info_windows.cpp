@@ -54,6 +54,10 @@ void DrawStatistics(InterfaceView& view) {
     ImGui::End();
 }
 
+bool ImportProgressShown(float progress) {
+    return progress > 0.0f && progress != 1.0f;
+}
+
 void DrawImportStatus(InterfaceView& view) {
     ImGui::SetNextWindowPos(ImVec2(770.0f, 620.0f), ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSize(ImVec2(500.0f, 90.0f), ImGuiCond_FirstUseEver);
@@ -62,7 +66,7 @@ void DrawImportStatus(InterfaceView& view) {
         const std::string status = view.scene.importer.Status();
         ImGui::TextUnformatted(status.c_str());
         const float progress = view.scene.importer.Progress();
-        if (progress > 0.0f && progress != 1.0f) {
+        if (ImportProgressShown(progress)) {
             ImGui::ProgressBar(progress, ImVec2(-FLT_MIN, 0.0f));
         }
     }

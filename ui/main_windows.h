@@ -27,6 +27,9 @@ void OpenPhysicsSetting(InterfaceView& view);
 // A model row's Delete: acts only while the row's Select box is ticked,
 // unticks it and asks the scene update to remove the model.
 void RequestModelDelete(InterfaceView& view, std::int32_t row);
+// The import status shows its progress bar only while a batch runs: above
+// 0 and not yet exactly 1.
+bool ImportProgressShown(float progress);
 // The Ray Tracing box of the graphic setting: multisampling and ray tracing
 // are not combined, so an MSAA choice falls back to none.
 void ApplyRayTracingEdit(UiState& ui);

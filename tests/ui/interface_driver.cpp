@@ -1,0 +1,78 @@
+// Drives the tool windows through Dear ImGui without a GPU: the mouse and keys go in through the
+// IO, frames run, state is read back.
+#include "tests/ui/interface_driver.h"
+
+InterfaceDriver::InterfaceDriver(std::function<void()> draw, float width, float height)
+    : draw_(std::move(draw)) {
+    context_.UseBuiltInFont();
+    unsigned char* pixels = nullptr;
+    int w = 0, h = 0;
+    ImGui::GetIO().Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
+    SetDisplaySize(width, height);
+    ImGui::GetIO().DeltaTime = 1.0f / 60.0f;
+}
+
+void InterfaceDriver::SetDisplaySize(float width, float height) {
+    ImGui::GetIO().DisplaySize = ImVec2(width, height);
+}
+
+void InterfaceDriver::Frame() {
+    ImGui::NewFrame();
+    draw_();
+    ImGui::Render();
+}
+
+ImGuiID InterfaceDriver::Id(const char* window, std::initializer_list<IdPart> path) {
+    ImGuiID seed = ImHashStr(window);
+    for (const IdPart& part : path) {
+        if (const char* const* label = std::get_if<const char*>(&part)) {
+            seed = ImHashStr(*label, 0, seed);
+        } else {
+            const int n = std::get<int>(part);
+            seed = ImHashData(&n, sizeof n, seed);
+        }
+    }
+    return seed;
+}
+
+ImGuiWindow* InterfaceDriver::Window(const char* name) const {
+    return ImGui::FindWindowByName(name);
+}
+
+bool InterfaceDriver::Find(const char* window, ImGuiID id, ImVec2* at) {
+    const ImGuiWindow* w = Window(window);
+    if (w == nullptr) {
+        return false;
+    }
+    const ImVec2 from = w->Pos;
+    const ImVec2 size = w->Size;
+    ImGuiIO& io = ImGui::GetIO();
+    for (float y = from.y + 2.0f; y < from.y + size.y; y += 5.0f) {
+        for (float x = from.x + 2.0f; x < from.x + size.x; x += 8.0f) {
+            io.MousePos = ImVec2(x, y);
+            Frame();
+            if (ImGui::GetCurrentContext()->HoveredId == id) {
+                *at = ImVec2(x, y);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool InterfaceDriver::Click(const char* window, ImGuiID id) {
+    ImVec2 at;
+    if (!Find(window, id, &at)) {
+        return false;
+    }
+    ImGuiIO& io = ImGui::GetIO();
+    io.MousePos = at;
+    io.MouseDown[0] = true;
+    Frame();
+    io.MouseDown[0] = false;
+    Frame();
+    // Away from every window, so that the next frames hover nothing.
+    io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+    Frame();
+    return true;
+}

@@ -1,0 +1,48 @@
+// Drives the tool windows through Dear ImGui without a GPU: the mouse and keys go in through the
+// IO, frames run, state is read back.
+#pragma once
+
+#include <imgui.h>
+#include <imgui_internal.h>
+
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <variant>
+
+#include "ui/interface_context.h"
+
+// One step of a widget's id path: a label or a PushID(int).
+using IdPart = std::variant<const char*, int>;
+
+class InterfaceDriver {
+public:
+    explicit InterfaceDriver(std::function<void()> draw, float width = 1280.0f,
+                             float height = 720.0f);
+
+    // One whole frame: new frame, the windows, render.
+    void Frame();
+    void Frames(int count) {
+        for (int i = 0; i < count; ++i) {
+            Frame();
+        }
+    }
+
+    // The id of a widget inside a window, from the labels and numbers of
+    // the scopes around it (tab bar, tab, tree node, table, row).
+    static ImGuiID Id(const char* window, std::initializer_list<IdPart> path);
+
+    // Moves the mouse over the widget, presses and releases the left button
+    // there. False when no point of the window's rectangle hovers it.
+    bool Click(const char* window, ImGuiID id);
+    // Where the widget lies, found by hovering the window point by point.
+    bool Find(const char* window, ImGuiID id, ImVec2* at);
+
+    void SetDisplaySize(float width, float height);
+    ImGuiWindow* Window(const char* name) const;
+    ImGuiIO& Io() { return ImGui::GetIO(); }
+
+private:
+    InterfaceContext context_;
+    std::function<void()> draw_;
+};

@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "scene/camera_input.h"
+#include "scene/scene.h"
+#include "tests/support/content_writers.h"
+#include "tests/ui/interface_driver.h"
+#include "ui/main_windows.h"
+#include "ui/window_names.h"
+
+namespace {
+
+std::vector<std::uint8_t> SilentWav(std::uint32_t frames) {
+    ByteWriter w;
+    w.Raw("RIFF");
+    w.U32(36 + frames * 4);
+    w.Raw("WAVEfmt ");
+    w.U32(16), w.U16(1), w.U16(2), w.U32(48000), w.U32(48000 * 4), w.U16(4), w.U16(16);
+    w.Raw("data");
+    w.U32(frames * 4);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        w.U32(0);
+    return w.bytes;
+}
+
+const char* const kManager = "Resource manager";
+
+// The windows over a scene with two models, two motions and two songs,
+// clicked through Dear ImGui; the scene update runs between clicks where a
+// request must be carried out.
+class MainWindowsTest : public ::testing::Test {
+protected:
+    MainWindowsTest()
+        : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
+              DrawInterface(view_);
+          }) {
+        view_.facts.renderDeviceName = "Test device";
+        view_.facts.clientWidth = 1280;
+        view_.facts.clientHeight = 720;
+        view_.actions.openFileBrowser = [this] { ++browserOpened_; };
+        for (const char* name : {"first", "second"}) {
+            auto instance = std::make_unique<ModelInstance>();
+            std::unique_lock writing(scene_.physics->lock);
+            EXPECT_EQ(CreateModelInstance(*instance, SamplePmxModel(), scene_.physics.get()), S_OK);
+            scene_.models.push_back(std::move(instance));
+            ModelUiEntry row;
+            row.name = name;
+            scene_.modelEntries.push_back(row);
+        }
+        for (const char* name : {"dance.vmd", "walk.vmd"}) {
+            scene_.motions.emplace_back();
+            scene_.motionNames.push_back(name);
+        }
+        for (const char* name : {"song1.wav", "song2.wav"}) {
+            scene_.songs.push_back(
+                std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)));
+            scene_.songNames.push_back(name);
+        }
+        ui_.showStatistics = false;
+        driver_.Frames(2);
+    }
+
+    bool ClickIn(const char* window, std::initializer_list<IdPart> path) {
+        return driver_.Click(window, InterfaceDriver::Id(window, path));
+    }
+    void SceneUpdate() { UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f); }
+
+    Scene scene_;
+    UiState ui_;
+    ModelSettingState modelSetting_;
+    InterfaceView view_;
+    InterfaceDriver driver_;
+    int browserOpened_ = 0;
+};
+
+TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
+    ui_.showResourceManager = true;
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
+    EXPECT_EQ(scene_.playState, PlayState::Playing);
+    EXPECT_EQ(scene_.playLabel, "Pause");
+    EXPECT_EQ(scene_.models[0]->playing, 1u);
+    ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
+    EXPECT_EQ(scene_.playState, PlayState::Paused);
+    EXPECT_EQ(scene_.playLabel, "Play");
+    EXPECT_EQ(scene_.models[1]->playing, 0u);
+    for (int press = 0; press < 2; ++press) {
+        ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
+        EXPECT_EQ(scene_.playState, PlayState::Stopped);
+        EXPECT_EQ(scene_.playLabel, "Play");
+        ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));  // from Stopped to Playing
+        EXPECT_EQ(scene_.playState, PlayState::Playing);
+    }
+}
+
+TEST_F(MainWindowsTest, ModelDeleteActsOnlyOnATickedRowAndTheSceneUpdateCarriesItOut) {
+    ui_.showResourceManager = true;
+    driver_.Frames(2);
+    const auto row = [](int r, const char* widget) {
+        return InterfaceDriver::Id(
+            kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", r, widget});
+    };
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    EXPECT_EQ(ui_.deleteModelIndex, -1);
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "##Select")));
+    EXPECT_TRUE(scene_.modelEntries[1].selected);
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    EXPECT_EQ(ui_.deleteModelIndex, 1);
+    EXPECT_FALSE(scene_.modelEntries[1].selected);
+    SceneUpdate();
+    EXPECT_EQ(ui_.deleteModelIndex, -1);
+    ASSERT_EQ(scene_.modelEntries.size(), 1u);
+    EXPECT_EQ(scene_.modelEntries[0].name, "first");
+    // The physics box asks for its model's switch to be applied.
+    ASSERT_TRUE(driver_.Click(kManager, row(0, "##PhysicOn")));
+    EXPECT_FALSE(scene_.modelEntries[0].physicsOn);
+    EXPECT_EQ(ui_.physicsToggledIndex, 0);
+    SceneUpdate();
+    EXPECT_EQ(ui_.physicsToggledIndex, -1);
+}
+
+TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParallel) {
+    ui_.showResourceManager = true;
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickIn(kManager, {"ResourceManagerTabs", "Song"}));
+    const auto row = [](int r, const char* widget) {
+        return InterfaceDriver::Id(
+            kManager, {"ResourceManagerTabs", "Song", "Song list", "songListTable", r, widget});
+    };
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "Select this song")));
+    EXPECT_EQ(scene_.selectedSong, 1);
+    ASSERT_NE(scene_.songInstance, nullptr);
+    ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
+    EXPECT_EQ(scene_.playState, PlayState::Playing);
+    // The selected row has no select button: the first button of its row is Delete.
+    ImVec2 unused;
+    EXPECT_FALSE(driver_.Find(kManager, row(1, "Select this song"), &unused));
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    EXPECT_EQ(ui_.deleteSongIndex, 1);
+    SceneUpdate();
+    EXPECT_EQ(scene_.selectedSong, -1);
+    EXPECT_EQ(scene_.songInstance, nullptr);
+    EXPECT_EQ(scene_.songNames, (std::vector<std::string>{"song1.wav"}));
+    EXPECT_EQ(scene_.songs.size(), 1u);
+    driver_.Frames(2);  // the window draws the shorter list
+    // Selecting another song while playing stops everything first.
+    ASSERT_TRUE(driver_.Click(kManager, row(0, "Select this song")));
+    EXPECT_EQ(scene_.playState, PlayState::Stopped);
+}
+
+TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem) {
+    ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Graphic"}));
+    ASSERT_TRUE(ui_.showGraphicSetting);
+    EXPECT_EQ(ui_.editAntiAliasing, 3);
+    ui_.editAntiAliasing = 1;
+    ui_.editShowStatistics = false;
+    ASSERT_TRUE(ClickIn("Graphic setting", {"Cancel"}));
+    EXPECT_FALSE(ui_.showGraphicSetting);
+    EXPECT_FALSE(ui_.applyGraphicsRequested);
+    SceneUpdate();
+    EXPECT_EQ(scene_.antiAliasing, 3);
+    // Opening again shows the live values, not the abandoned edit.
+    ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Graphic"}));
+    EXPECT_EQ(ui_.editAntiAliasing, 3);
+    EXPECT_TRUE(ui_.editShowStatistics);
+    ui_.editAntiAliasing = 1;
+    ASSERT_TRUE(ClickIn("Graphic setting", {"Save"}));
+    EXPECT_FALSE(ui_.showGraphicSetting);
+    EXPECT_TRUE(ui_.applyGraphicsRequested);
+    SceneUpdate();
+    EXPECT_FALSE(ui_.applyGraphicsRequested);
+    EXPECT_EQ(scene_.antiAliasing, 1);
+}
+
+TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
+    ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
+    ASSERT_TRUE(ui_.showPhysicsSetting);
+    EXPECT_FLOAT_EQ(ui_.editGravity.y, -9.81f);
+    ui_.editGravity = {0.0f, -3.0f, 0.0f, 0.0f};
+    ASSERT_TRUE(ClickIn("Physics setting", {"Cancel"}));
+    SceneUpdate();
+    EXPECT_FLOAT_EQ(scene_.physics->Gravity().y, -9.81f);
+    ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
+    EXPECT_FLOAT_EQ(ui_.editGravity.y, -9.81f);
+    ui_.editGravity = {0.0f, -3.0f, 0.0f, 0.0f};
+    ui_.editStepTime = 1.0f / 120.0f;
+    ASSERT_TRUE(ClickIn("Physics setting", {"Save"}));
+    SceneUpdate();
+    EXPECT_FALSE(ui_.applyPhysicsRequested);
+    EXPECT_FLOAT_EQ(scene_.physics->Gravity().y, -3.0f);
+    EXPECT_FLOAT_EQ(scene_.physics->stepSeconds, 1.0f / 120.0f);
+}
+
+TEST_F(MainWindowsTest, ImportIsRefusedWhileFilesWaitAndClearsTheLastStatusOtherwise) {
+    ASSERT_TRUE(scene_.importer.Request({"/nonexistent/model.pmx"}));
+    ui_.showImportStatus = true;
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickIn("Navigator", {"Asset", "Import"}));  // greyed: the press does nothing
+    EXPECT_EQ(browserOpened_, 0);
+    EXPECT_TRUE(ui_.showImportStatus);
+    while (scene_.importer.Busy()) {
+        SceneUpdate();
+        std::this_thread::yield();
+    }
+    EXPECT_NE(scene_.importer.Status().find("Failed to load PMX model!"), std::string::npos);
+    ASSERT_TRUE(ClickIn("Navigator", {"Asset", "Import"}));
+    EXPECT_EQ(browserOpened_, 1);
+    EXPECT_FALSE(ui_.showImportStatus);
+    EXPECT_EQ(scene_.importer.Status(), "");
+}
+
+TEST_F(MainWindowsTest, F1IsLeftToATextFieldThatHasTheKeyboard) {
+    InputEvent f1;
+    f1.kind = InputKind::KeyDown;
+    f1.key = InputKey::F1;
+    const auto wants = [this] {
+        return driver_.Io().WantCaptureMouse || driver_.Io().WantCaptureKeyboard;
+    };
+    HandleSceneInput(scene_, ui_, 0.016f, f1, wants());
+    EXPECT_FALSE(ui_.showNavigator);
+    HandleSceneInput(scene_, ui_, 0.016f, f1, wants());
+    EXPECT_TRUE(ui_.showNavigator);
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
+    ASSERT_TRUE(ClickIn("Physics setting", {"Simulation step time"}));
+    driver_.Frames(2);
+    ASSERT_TRUE(driver_.Io().WantCaptureKeyboard);
+    HandleSceneInput(scene_, ui_, 0.016f, f1, wants());
+    EXPECT_TRUE(ui_.showNavigator);
+    // Many presses in a row, each one a toggle, once the field lets go.
+    ui_.showPhysicsSetting = false;
+    driver_.Frames(3);
+    ASSERT_FALSE(wants());
+    for (int i = 0; i < 101; ++i) {
+        HandleSceneInput(scene_, ui_, 0.016f, f1, wants());
+        driver_.Frame();
+    }
+    EXPECT_FALSE(ui_.showNavigator);
+}
+
+TEST_F(MainWindowsTest, EveryWindowStaysReachableOnASmallDisplay) {
+    ui_ = UiState{};
+    for (bool* flag : {&ui_.showResourceManager, &ui_.showGraphicSetting, &ui_.showPhysicsSetting,
+                       &ui_.showAbout, &ui_.showImportStatus}) {
+        *flag = true;
+    }
+    driver_.SetDisplaySize(200.0f, 200.0f);
+    driver_.Frames(4);
+    for (const char* name : {"Navigator", "Resource manager", "Graphic setting", "Physics setting",
+                             "About", "Statistics", "Import resource status"}) {
+        const ImGuiWindow* window = driver_.Window(name);
+        ASSERT_NE(window, nullptr) << name;
+        EXPECT_GE(window->Pos.x, 0.0f) << name;
+        EXPECT_GE(window->Pos.y, 0.0f) << name;
+        EXPECT_LT(window->Pos.x, 200.0f - 20.0f) << name;
+        EXPECT_LT(window->Pos.y, 200.0f - 10.0f) << name;
+    }
+    // Growing again leaves them where they can be seen.
+    driver_.SetDisplaySize(1280.0f, 720.0f);
+    driver_.Frames(2);
+    EXPECT_LT(driver_.Window("Resource manager")->Pos.x, 200.0f);
+}
+
+TEST(GraphicEditTest, RayTracingDropsMultisamplingForGood) {
+    UiState ui;
+    ui.editAntiAliasing = 4;
+    ApplyRayTracingEdit(ui);
+    EXPECT_EQ(ui.editAntiAliasing, 4);  // ray tracing still off
+    ui.editRayTracing = true;
+    ApplyRayTracingEdit(ui);
+    EXPECT_EQ(ui.editAntiAliasing, 0);
+    ui.editRayTracing = false;
+    ApplyRayTracingEdit(ui);
+    EXPECT_EQ(ui.editAntiAliasing, 0);  // not restored
+    ui.editRayTracing = true;
+    ui.editAntiAliasing = 2;  // FXAA goes along with ray tracing
+    ApplyRayTracingEdit(ui);
+    EXPECT_EQ(ui.editAntiAliasing, 2);
+}
+
+TEST(ImportStatusTest, TheProgressBarShowsOnlyWhileABatchRuns) {
+    EXPECT_FALSE(ImportProgressShown(0.0f));
+    EXPECT_TRUE(ImportProgressShown(0.25f));
+    EXPECT_TRUE(ImportProgressShown(0.999f));
+    EXPECT_FALSE(ImportProgressShown(1.0f));
+}
+
+TEST(WindowNamesTest, ShowOpensNamedWindowsAndNamesTheUnknownOne) {
+    UiState ui;
+    std::string unknown;
+    EXPECT_TRUE(OpenWindowsByName("resources,about,,import-status", &ui, &unknown));
+    EXPECT_TRUE(ui.showResourceManager);
+    EXPECT_TRUE(ui.showAbout);
+    EXPECT_TRUE(ui.showImportStatus);
+    EXPECT_FALSE(ui.showGraphicSetting);
+    EXPECT_FALSE(OpenWindowsByName("graphics,Navigator", &ui, &unknown));
+    EXPECT_EQ(unknown, "Navigator");  // names are exact
+    EXPECT_TRUE(ui.showGraphicSetting);
+    EXPECT_TRUE(OpenWindowsByName("", &ui, &unknown));
+}
+
+}  // namespace
