@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/player.h"
+#include "app/player_interface.h"
 #include "core/frame_loop.h"
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
@@ -22,27 +23,45 @@ namespace {
 
 const std::filesystem::path kGene = std::filesystem::path(QV_CONTENT_DIR) / "gene";
 
-// A headless player whose scene holds Gene playing stand.vmd.
+// A headless player whose scene holds Gene playing stand.vmd, with or
+// without the tool windows drawn over it.
 struct GeneStage {
+    PlayerInterface interface;
     EngineContext ctx;
     PlayerGraphics graphics;
     Scene scene;
+    UiState ui;
+    InterfaceView view{scene, ui, {}, {}};
     PmxModel model;
     double recordSeconds = 0.0;
     std::uint64_t recorded = 0;
+    double interfaceSeconds = 0.0;
 
     // `shaderSet` 1 is the toon set, which reads no shadow map for Gene (its
     // materials have no toon ramps); 0 draws and reads the map every frame.
-    bool Start(benchmark::State& state, std::int32_t shaderSet = 1) {
+    bool Start(benchmark::State& state, std::int32_t shaderSet = 1, bool withInterface = false) {
         VmdMotion motion;
         if (Failed(LoadPmxModel(model, kGene / "Gene_light.pmx")) ||
             Failed(LoadVmdMotion(motion, kGene / "motion" / "stand.vmd"))) {
             state.SkipWithError("the shared content folder is missing");
             return false;
         }
+        if (std::string reason; withInterface && Failed(interface.Start(&reason))) {
+            state.SkipWithError(reason.c_str());
+            return false;
+        }
         ctx.Initialize();
         ctx.SetWidth(1280);
         ctx.SetHeight(720);
+        if (withInterface) {
+            graphics.interface = &interface;
+            graphics.recordInterface = [this](VkCommandBuffer direct, std::uint32_t f,
+                                              const BackBuffer& target) {
+                interface.Record(view, graphics.interfaceRenderer.get(), direct, f, target,
+                                 1.0f / 60.0f);
+                interfaceSeconds += interface.LastRecordSeconds();
+            };
+        }
         if (Failed(RegisterPlayer(ctx, graphics)) ||
             Failed(CreateGraphicsDevice(ctx, {PresentTarget::Headless, false}))) {
             state.SkipWithError(GraphicsDeviceError().c_str());
@@ -67,6 +86,11 @@ struct GeneStage {
         AttachMotion(*instance, motion);
         instance->playing = 1;
         scene.models.push_back(std::move(instance));
+        ModelUiEntry row;
+        row.name = "Gene";
+        scene.modelEntries.push_back(row);
+        scene.motionNames.push_back("stand.vmd");
+        view.facts.renderDeviceName = ctx.GetAdapterDescription();
         return true;
     }
 
@@ -75,7 +99,10 @@ struct GeneStage {
         RunFrame(ctx);
     }
 
-    ~GeneStage() { ctx.Teardown(); }
+    ~GeneStage() {
+        ctx.Teardown();
+        interface.Shutdown();
+    }
 };
 
 void BM_GenePlayingFrame(benchmark::State& state) {
@@ -106,6 +133,43 @@ BENCHMARK(BM_GenePlayingFrame)
     ->ArgsProduct({{0, 1, 2, 3, 4}, {1}})
     ->Args({0, 0})
     ->Args({3, 0})
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Frames with every tool window of the main interface open (navigator,
+// resource manager, both settings, About, statistics, import status) against
+// frames without any: the interface stage's CPU time next to the scene
+// stage's, and the frame rate.
+void BM_GeneFrameWithInterface(benchmark::State& state) {
+    GeneStage stage;
+    const bool withInterface = state.range(0) != 0;
+    if (!stage.Start(state, 1, withInterface)) {
+        return;
+    }
+    UiState& ui = stage.ui;
+    ui.showResourceManager = ui.showGraphicSetting = ui.showPhysicsSetting = ui.showAbout =
+        ui.showImportStatus = withInterface;
+    ui.showNavigator = ui.showStatistics = withInterface;
+    state.SetLabel(withInterface ? "every main window open" : "no interface");
+    for (int i = 0; i < 10; ++i) {
+        stage.Frame();
+    }
+    stage.recordSeconds = stage.interfaceSeconds = 0.0;
+    stage.recorded = 0;
+    for (auto _ : state) {
+        stage.Frame();
+    }
+    WaitForGpu(stage.ctx);
+    const double frames = static_cast<double>(stage.recorded != 0 ? stage.recorded : 1);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["scene_record_us"] = stage.recordSeconds * 1e6 / frames;
+    state.counters["interface_record_us"] = stage.interfaceSeconds * 1e6 / frames;
+}
+BENCHMARK(BM_GeneFrameWithInterface)
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(200)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();

@@ -55,9 +55,9 @@ protected:
     std::filesystem::path folder_;
 };
 
-TEST_F(PlayerTest, HeadlessScreenshotIsAWhite1280x720Frame) {
+TEST_F(PlayerTest, HeadlessScreenshotWithoutToolWindowsIsAWhite1280x720Frame) {
     const auto png = folder_ / "out.png";
-    const QvRun run = RunQv("--headless --frames 10 --screenshot '" + png.string() + "'");
+    const QvRun run = RunQv("--headless --hide-ui --frames 10 --screenshot '" + png.string() + "'");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
     int w = 0, h = 0, channels = 0;
@@ -100,9 +100,33 @@ TEST_F(PlayerTest, FailuresPrintOneLineAndReturnTheStepsCode) {
 TEST_F(PlayerTest, HelpNamesTheAutomationOptions) {
     const QvRun run = RunQv("--help");
     EXPECT_EQ(run.status, 0);
-    for (const char* option : {"--headless", "--frames", "--screenshot"}) {
+    for (const char* option : {"--headless", "--frames", "--screenshot", "--show", "--hide-ui"}) {
         EXPECT_NE(run.output.find(option), std::string::npos) << option;
     }
+}
+
+TEST_F(PlayerTest, ScreenshotsShowTheToolWindowsThatShowOpens) {
+    const auto png = folder_ / "windows.png";
+    QvRun run =
+        RunQv("--headless --frames 4 --show resources,about --screenshot '" + png.string() + "'");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
+    int w = 0, h = 0, channels = 0;
+    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
+    ASSERT_NE(pixels, nullptr);
+    auto dark = [&](int x, int y) {
+        const unsigned char* p = pixels + (static_cast<std::size_t>(y) * w + x) * 4;
+        return p[0] < 80 && p[1] < 80 && p[2] < 80;
+    };
+    EXPECT_TRUE(dark(14, 250));    // the navigator, open at start, beside its buttons
+    EXPECT_TRUE(dark(1200, 290));  // the resource manager
+    EXPECT_TRUE(dark(640, 360));   // About, in the middle
+    stbi_image_free(pixels);
+
+    run = RunQv("--headless --show navigator,nothing");
+    EXPECT_EQ(run.status, ExitCodeOf(E_INVALIDARG));
+    EXPECT_NE(run.output.find("\"nothing\""), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("import-status"), std::string::npos) << run.output;
 }
 
 // Needs an X server, which xvfb-run provides where it is installed.
