@@ -184,6 +184,40 @@ void ApplyGraphicsSettings(Scene& scene, UiState& ui, GpuIdle& gpu) {
 
 }  // namespace
 
+namespace {
+
+// Everything of a stop but the rewind: the state, the label, the song and
+// the models' playing flags, none of which the scene stage reads.
+void StopPlayback(Scene& scene) {
+    scene.playState = PlayState::Stopped;
+    scene.playLabel = "Play";
+    if (scene.songInstance) {
+        scene.songInstance->Stop(true);
+    }
+    for (auto& model : scene.models) {
+        model->playing = 0;
+    }
+}
+
+void RewindModels(Scene& scene) {
+    for (auto& model : scene.models) {
+        RewindMotion(*model);
+    }
+}
+
+// A fresh instance of the song at `index`; false when there is no such song.
+bool ReplaceSongInstance(Scene& scene, std::int32_t index) {
+    if (!InRange(index, scene.songs.size())) {
+        return false;
+    }
+    scene.songInstance.reset();
+    scene.selectedSong = index;
+    scene.songInstance = scene.songs[index]->CreateInstance();
+    return true;
+}
+
+}  // namespace
+
 void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, float dt) {
     GpuIdle gpu(scene);
     // 1. Time.
@@ -217,6 +251,12 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     if (ui.deleteShaderIndex >= 0) {
         RemoveShader(scene, ui.deleteShaderIndex, modelSetting);
         ui.deleteShaderIndex = -1;
+    }
+    // A stop from the interface: the rewind poses every skeleton, so it waits
+    // for this point, where no stage reads them.
+    if (ui.rewindRequested) {
+        RewindModels(scene);
+        ui.rewindRequested = false;
     }
     // 5. A model's physics switch.
     if (ui.physicsToggledIndex >= 0) {
@@ -289,23 +329,23 @@ void PressPlay(Scene& scene) {
 }
 
 void StopAndReset(Scene& scene) {
-    scene.playState = PlayState::Stopped;
-    scene.playLabel = "Play";
-    if (scene.songInstance) {
-        scene.songInstance->Stop(true);
-    }
-    for (auto& model : scene.models) {
-        RewindMotion(*model);
-        model->playing = 0;
-    }
+    StopPlayback(scene);
+    RewindModels(scene);
 }
 
 void SelectSong(Scene& scene, std::int32_t index) {
-    if (!InRange(index, scene.songs.size())) {
-        return;
+    if (ReplaceSongInstance(scene, index)) {
+        StopAndReset(scene);
     }
-    scene.songInstance.reset();
-    scene.selectedSong = index;
-    scene.songInstance = scene.songs[index]->CreateInstance();
-    StopAndReset(scene);
+}
+
+void StopAndReset(Scene& scene, UiState& ui) {
+    StopPlayback(scene);
+    ui.rewindRequested = true;
+}
+
+void SelectSong(Scene& scene, UiState& ui, std::int32_t index) {
+    if (ReplaceSongInstance(scene, index)) {
+        StopAndReset(scene, ui);
+    }
 }

@@ -90,3 +90,9 @@ void StopAndReset(Scene& scene);
 // Makes a song the selected one with a fresh instance, and stops and rewinds
 // everything so that song and motions start together.
 void SelectSong(Scene& scene, std::int32_t index);
+
+// The same two from the interface stage, while the scene stage may read the
+// skeletons: the state, the label, the song and the playing flags change at
+// once; the motions rewind at the start of the next scene update.
+void StopAndReset(Scene& scene, UiState& ui);
+void SelectSong(Scene& scene, UiState& ui, std::int32_t index);

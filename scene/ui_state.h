@@ -27,6 +27,8 @@ struct UiState {
     bool applyShaderRequested = false;
     bool applyGraphicsRequested = false;
     bool applyPhysicsRequested = false;
+    // request: rewind every model's motion (the second half of Stop/Reset)
+    bool rewindRequested = false;
 
     std::int32_t editResolutionIndex = 0;
     std::int32_t editAntiAliasing = 3;

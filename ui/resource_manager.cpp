@@ -108,7 +108,7 @@ void DrawSongTab(InterfaceView& view) {
             ImGui::TableNextColumn();
             if (row != scene.selectedSong) {
                 if (ImGui::Button("Select this song")) {
-                    SelectSong(scene, row);
+                    SelectSong(scene, view.ui, row);
                 }
                 ImGui::SameLine();
             }
@@ -217,7 +217,7 @@ void DrawResourceManager(InterfaceView& view) {
         }
         ImGui::SameLine();
         if (ImGui::Button("Stop/Reset")) {
-            StopAndReset(scene);
+            StopAndReset(scene, view.ui);
         }
         ImGui::Spacing();
         ImGui::Separator();

@@ -85,6 +85,15 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
     EXPECT_EQ(scene_.playState, PlayState::Paused);
     EXPECT_EQ(scene_.playLabel, "Play");
     EXPECT_EQ(scene_.models[1]->playing, 0u);
+    // The rewind poses the skeletons, which the scene stage may be reading
+    // while the windows draw: it waits for the scene update.
+    scene_.models[0]->motion.time = 5.0f;
+    ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
+    EXPECT_FLOAT_EQ(scene_.models[0]->motion.time, 5.0f);
+    EXPECT_TRUE(ui_.rewindRequested);
+    SceneUpdate();
+    EXPECT_FLOAT_EQ(scene_.models[0]->motion.time, 0.0f);
+    EXPECT_FALSE(ui_.rewindRequested);
     for (int press = 0; press < 2; ++press) {
         ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
         EXPECT_EQ(scene_.playState, PlayState::Stopped);
