@@ -377,8 +377,8 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
                                                                         std::uint32_t frame,
                                                                         const BackBuffer& target) {
             RefreshFacts(ctx, view.facts);
-            interface.Record(view, graphics.interfaceRenderer.get(), direct, frame, target,
-                             ctx.GetFrameSeconds());
+            interface.RecordInterface(view, graphics.interfaceRenderer.get(), direct, frame, target,
+                                      ctx.GetFrameSeconds());
         };
     }
     InstallInputHook(ctx, scene, ui, interface.Started() ? &interface : nullptr, &drop);
@@ -410,6 +410,10 @@ int RunPlayer(const PlayerOptions& options) {
         }
         files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
     }
+    UiState ui;
+    if (std::string unknown; !OpenWindowsByName(options.showWindows, &ui, &unknown)) {
+        return Report(E_INVALIDARG, "--show knows no window \"" + unknown + "\"");
+    }
     // The tool windows' context and font come first: without a font there
     // is no interface, and nothing else needs to start.
     PlayerInterface interface;
@@ -428,14 +432,10 @@ int RunPlayer(const PlayerOptions& options) {
     // The scene owns all content and the import thread; it runs silently
     // where there is no sound device.
     auto scene = std::make_unique<Scene>(std::make_unique<AudioEngine>());
-    UiState ui;
     ModelSettingState modelSetting;
     FileDrop drop;
     InterfaceView view{*scene, ui, {}, {}};
     bool autoPlay = options.play || options.demo;
-    if (std::string unknown; !OpenWindowsByName(options.showWindows, &ui, &unknown)) {
-        return Report(E_INVALIDARG, "--show knows no window \"" + unknown + "\"");
-    }
 
     // The Vulkan back end goes with the engine's GPU objects, the SDL back
     // end and the context after them.

@@ -90,8 +90,9 @@ void PlayerInterface::BeginFrame() {
     }
 }
 
-void PlayerInterface::Record(InterfaceView& view, InterfaceRenderer* renderer, VkCommandBuffer cmd,
-                             std::uint32_t frame, const BackBuffer& target, float frameSeconds) {
+void PlayerInterface::RecordInterface(InterfaceView& view, InterfaceRenderer* renderer,
+                                      VkCommandBuffer cmd, std::uint32_t frame,
+                                      const BackBuffer& target, float frameSeconds) {
     if (!Started() || target.image == VK_NULL_HANDLE) {
         return;
     }

@@ -20,7 +20,7 @@ class InterfaceRenderer;
 
 // Protocol: Start on the main thread before the engine exists; AttachWindow
 // once the window is open (a headless player has none); then, per frame,
-// ProcessEvent and BeginFrame on the main thread between frames and Record
+// ProcessEvent and BeginFrame on the main thread between frames and RecordInterface
 // on the interface stage thread; Shutdown after the engine has released the
 // GPU side (the Vulkan back end goes with the renderer).
 class PlayerInterface {
@@ -51,10 +51,10 @@ public:
 
     // Interface stage: draws one frame of the tool windows over `target`.
     // The facts are the engine's, gathered by the caller.
-    void Record(InterfaceView& view, InterfaceRenderer* renderer, VkCommandBuffer cmd,
-                std::uint32_t frame, const BackBuffer& target, float frameSeconds);
+    void RecordInterface(InterfaceView& view, InterfaceRenderer* renderer, VkCommandBuffer cmd,
+                         std::uint32_t frame, const BackBuffer& target, float frameSeconds);
 
-    // CPU time of the last Record, for the benchmarks.
+    // CPU time of the last RecordInterface, for the benchmarks.
     double LastRecordSeconds() const { return lastRecordSeconds_; }
 
 private:

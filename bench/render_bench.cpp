@@ -57,8 +57,8 @@ struct GeneStage {
             graphics.interface = &interface;
             graphics.recordInterface = [this](VkCommandBuffer direct, std::uint32_t f,
                                               const BackBuffer& target) {
-                interface.Record(view, graphics.interfaceRenderer.get(), direct, f, target,
-                                 1.0f / 60.0f);
+                interface.RecordInterface(view, graphics.interfaceRenderer.get(), direct, f, target,
+                                          1.0f / 60.0f);
                 interfaceSeconds += interface.LastRecordSeconds();
             };
         }

@@ -26,8 +26,8 @@ protected:
         };
         graphics_.recordInterface = [this](VkCommandBuffer direct, std::uint32_t f,
                                            const BackBuffer& target) {
-            interface_.Record(view_, graphics_.interfaceRenderer.get(), direct, f, target,
-                              1.0f / 60.0f);
+            interface_.RecordInterface(view_, graphics_.interfaceRenderer.get(), direct, f, target,
+                                       1.0f / 60.0f);
         };
         ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
             << GraphicsDeviceError();

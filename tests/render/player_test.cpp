@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/result_code.h"
@@ -91,6 +92,18 @@ TEST_F(PlayerTest, FailuresPrintOneLineAndReturnTheStepsCode) {
                 "env VK_ICD_FILENAMES=/nonexistent.json VK_DRIVER_FILES=/nonexistent.json");
     EXPECT_EQ(run.status, ExitCodeOf(E_FAIL));
     EXPECT_NE(run.output.find("no usable Vulkan device"), std::string::npos) << run.output;
+
+    // A system where fontconfig knows no font at all: no interface font.
+    const auto fonts = folder_ / "fonts.conf";
+    std::ofstream(fonts) << "<?xml version=\"1.0\"?><fontconfig><dir>"
+                         << (folder_ / "none").string() << "</dir><cachedir>" << folder_.string()
+                         << "</cachedir></fontconfig>";
+    run = RunQv("--headless", "env FONTCONFIG_FILE='" + fonts.string() + "'");
+    EXPECT_EQ(run.status, ExitCodeOf(E_FAIL));
+    EXPECT_NE(run.output.find("no interface font"), std::string::npos) << run.output;
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+    run = RunQv("--headless --hide-ui --frames 1", "env FONTCONFIG_FILE='" + fonts.string() + "'");
+    EXPECT_EQ(run.status, 0) << run.output;  // without windows no font is needed
 
     run = RunQv("--frames 1", "env -u DISPLAY -u WAYLAND_DISPLAY SDL_VIDEODRIVER=");
     EXPECT_EQ(run.status, ExitCodeOf(E_FAIL));
