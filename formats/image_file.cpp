@@ -1,14 +1,24 @@
+// Texture files by content: DDS ours, PNG and JPEG through their own libraries, the rest through
+// stb_image.
 #include <stb_image.h>
 
 #include <cstring>
 #include <limits>
 
+#include "formats/jpeg_decoder.h"
+#include "formats/png_decoder.h"
 #include "formats/rgba_image.h"
 
 bool DecodeImage(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error) {
     image = {};
     if (bytes.size() >= 4 && std::memcmp(bytes.data(), "DDS ", 4) == 0) {
         return DecodeDds(bytes, image, error);
+    }
+    if (IsPng(bytes)) {
+        return DecodePng(bytes, image, error);
+    }
+    if (IsJpeg(bytes)) {
+        return DecodeJpeg(bytes, image, error);
     }
     if (bytes.empty() || bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         error = bytes.empty() ? "the file is empty" : "the file is too large";

@@ -1,0 +1,17 @@
+// PNG files decoded through libspng, within the texture size limits.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "formats/rgba_image.h"
+
+// True when the bytes start with the PNG signature.
+bool IsPng(std::span<const std::uint8_t> bytes);
+
+// Any PNG colour type and depth to 8-bit RGBA (16-bit samples keep their
+// high byte; a tRNS chunk becomes alpha; no gamma is applied). false with a
+// sentence in error for a damaged file (a bad CRC included) or an image
+// beyond the texture limits, checked before its pixels are allocated.
+bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error);
