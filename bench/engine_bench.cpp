@@ -3,6 +3,11 @@
 // driver's work for the clear and the submissions.
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
+#include <filesystem>
+
+#include <unistd.h>
+
 #include "app/player.h"
 #include "core/frame_loop.h"
 #include "render/graphics_device.h"
@@ -36,6 +41,55 @@ BENCHMARK(BM_EmptyHeadlessFrame)
     ->Args({64, 64})
     ->Iterations(1000)
     ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+// Start-up to the first presented frame: device, pipelines, one frame. Arg
+// 0 starts with an empty pipeline cache every time (a first run), 1 with the
+// cache the previous start left (every later run). The driver's own shader
+// cache is switched off so that only ours counts.
+void BM_StartUpToFirstFrame(benchmark::State& state) {
+    const bool warm = state.range(0) != 0;
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("qv-bench-cache-" + std::to_string(::getpid()));
+    setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+    setenv("MESA_SHADER_CACHE_DISABLE", "true", 1);
+    std::filesystem::remove_all(folder);
+    auto start = [] {
+        EngineContext ctx;
+        ctx.Initialize();
+        ctx.SetWidth(1280);
+        ctx.SetHeight(720);
+        PlayerGraphics graphics;
+        const bool ok = Succeeded(RegisterPlayer(ctx, graphics)) &&
+                        Succeeded(CreateGraphicsDevice(ctx, {PresentTarget::Headless, false})) &&
+                        Succeeded(RunFrame(ctx));
+        WaitForGpu(ctx);
+        ctx.Teardown();
+        return ok;
+    };
+    if (warm && !start()) {
+        state.SkipWithError(GraphicsDeviceError().c_str());
+        return;
+    }
+    for (auto _ : state) {
+        if (!warm) {
+            state.PauseTiming();
+            std::filesystem::remove_all(folder);
+            state.ResumeTiming();
+        }
+        if (!start()) {
+            state.SkipWithError(GraphicsDeviceError().c_str());
+            break;
+        }
+    }
+    std::filesystem::remove_all(folder);
+    state.SetLabel(warm ? "pipeline cache warm" : "first run");
+}
+BENCHMARK(BM_StartUpToFirstFrame)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 }  // namespace

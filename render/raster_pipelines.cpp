@@ -1,5 +1,6 @@
 #include "render/raster_pipelines.h"
 #include "core/vk_struct.h"
+#include "render/pipeline_cache_file.h"
 
 #include "render/model_resources.h"
 #include "shaders/edge_ps.h"
@@ -268,7 +269,8 @@ void DestroyPipelineLayouts(VkDevice device, PipelineLayouts* layouts) {
     *layouts = {};
 }
 
-HRESULT CreateSkinningPipeline(VkDevice device, const PipelineLayouts& layouts, VkPipeline* out) {
+HRESULT CreateSkinningPipeline(VkDevice device, const PipelineLayouts& layouts,
+                               VkPipelineCache cache, VkPipeline* out) {
     VkShaderModule cs = CreateModule(device, BuiltInPrograms::Skinning());
     if (cs == VK_NULL_HANDLE) {
         return E_FAIL;
@@ -278,19 +280,19 @@ HRESULT CreateSkinningPipeline(VkDevice device, const PipelineLayouts& layouts, 
     const std::string entry = "main";
     info.stage = Stage(VK_SHADER_STAGE_COMPUTE_BIT, cs, entry);
     info.layout = layouts.skinning;
-    const VkResult result =
-        vkCreateComputePipelines(device, VK_NULL_HANDLE, 1, &info, nullptr, out);
+    const VkResult result = vkCreateComputePipelines(device, cache, 1, &info, nullptr, out);
     vkDestroyShaderModule(device, cs, nullptr);
     return result == VK_SUCCESS ? S_OK : E_FAIL;
 }
 
-void PipelinePool::Initialize(VkDevice device, const PipelineLayouts* layouts) {
+void PipelinePool::Initialize(VkPhysicalDevice physical, VkDevice device,
+                              const PipelineLayouts* layouts, std::filesystem::path cacheFile) {
+    physical_ = physical;
     device_ = device;
     layouts_ = layouts;
-    auto info = VkStruct<VkPipelineCacheCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_CACHE_CREATE_INFO);
-    if (vkCreatePipelineCache(device, &info, nullptr, &cache_) != VK_SUCCESS) {
-        cache_ = VK_NULL_HANDLE;  // works without, only slower
-    }
+    cacheFile_ = std::move(cacheFile);
+    // A null cache works too, only slower.
+    cache_ = LoadPipelineCache(physical, device, cacheFile_, &cacheFromDisk_);
 }
 
 HRESULT PipelinePool::Get(const RasterPipelineKey& key, VkPipeline* out) {
@@ -314,6 +316,8 @@ void PipelinePool::Release() {
     }
     pipelines_.clear();
     if (cache_ != VK_NULL_HANDLE) {
+        // What this run compiled is there for the next start.
+        SavePipelineCache(physical_, device_, cache_, cacheFile_);
         vkDestroyPipelineCache(device_, cache_, nullptr);
         cache_ = VK_NULL_HANDLE;
     }

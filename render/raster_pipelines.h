@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <span>
 #include <string>
@@ -93,7 +94,8 @@ HRESULT CreatePipelineLayouts(VkDevice device, const std::array<VkSampler, 3>& s
                               PipelineLayouts* out);
 void DestroyPipelineLayouts(VkDevice device, PipelineLayouts* layouts);
 
-HRESULT CreateSkinningPipeline(VkDevice device, const PipelineLayouts& layouts, VkPipeline* out);
+HRESULT CreateSkinningPipeline(VkDevice device, const PipelineLayouts& layouts,
+                               VkPipelineCache cache, VkPipeline* out);
 
 // Raster pipelines shared by every material and pass that asks for the same
 // state and programs: a model's materials mostly differ only in their
@@ -101,14 +103,23 @@ HRESULT CreateSkinningPipeline(VkDevice device, const PipelineLayouts& layouts, 
 // Lives as long as the renderer; used from the main thread only.
 class PipelinePool {
 public:
-    void Initialize(VkDevice device, const PipelineLayouts* layouts);
+    // `cacheFile` holds the driver's compiled pipelines of earlier runs; it
+    // is read here when valid and written back by Release. Empty: memory only.
+    void Initialize(VkPhysicalDevice physical, VkDevice device, const PipelineLayouts* layouts,
+                    std::filesystem::path cacheFile = {});
     // The pipeline for `key`, created on first use. E_FAIL when a program
     // does not fit the layout or the driver refuses it.
     HRESULT Get(const RasterPipelineKey& key, VkPipeline* out);
     void Release();
     std::size_t Size() const { return pipelines_.size(); }
+    // For the pipelines made outside the pool (compute).
+    VkPipelineCache Cache() const { return cache_; }
+    bool CacheLoadedFromDisk() const { return cacheFromDisk_; }
 
 private:
+    VkPhysicalDevice physical_ = VK_NULL_HANDLE;
+    std::filesystem::path cacheFile_;
+    bool cacheFromDisk_ = false;
     VkDevice device_ = VK_NULL_HANDLE;
     const PipelineLayouts* layouts_ = nullptr;
     VkPipelineCache cache_ = VK_NULL_HANDLE;

@@ -1,5 +1,6 @@
 #include "render/scene_renderer.h"
 #include "core/vk_struct.h"
+#include "render/pipeline_cache_file.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -172,14 +173,17 @@ HRESULT SceneRenderer::Initialize(const GpuContext& gpu, std::string* message) {
         hr = CreatePipelineLayouts(gpu_.device, samplers_, &layouts_);
     }
     if (Succeeded(hr)) {
-        pipelines_.Initialize(gpu_.device, &layouts_);
+        const std::filesystem::path folder = PipelineCacheFolder();
+        pipelines_.Initialize(gpu_.physical, gpu_.device, &layouts_,
+                              folder.empty() ? folder : folder / kPipelineCacheFileName);
         hr = CreateFixedPipelines();
     }
     return hr;
 }
 
 HRESULT SceneRenderer::CreateFixedPipelines() {
-    HRESULT hr = CreateSkinningPipeline(gpu_.device, layouts_, &skinningPipeline_);
+    HRESULT hr =
+        CreateSkinningPipeline(gpu_.device, layouts_, pipelines_.Cache(), &skinningPipeline_);
     if (Succeeded(hr)) {
         RasterPipelineKey shadow;
         shadow.kind = RasterKind::Shadow;

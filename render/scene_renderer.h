@@ -80,6 +80,8 @@ public:
     const GpuContext& Gpu() const { return gpu_; }
     bool EightSamplesAvailable() const { return eightSamples_; }
     std::size_t PipelineCount() const { return pipelines_.Size(); }
+    // Whether the compiled pipelines of an earlier run were there to reuse.
+    bool PipelineCacheLoaded() const { return pipelines_.CacheLoadedFromDisk(); }
 
 private:
     HRESULT CreateFixedPipelines();
