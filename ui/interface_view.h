@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+struct FileBrowser;
 struct Scene;
 struct UiState;
 
@@ -39,4 +40,6 @@ struct InterfaceView {
     UiState& ui;
     InterfaceFacts facts;
     InterfaceActions actions;
+    // The import file browser; without one it is not drawn.
+    FileBrowser* fileBrowser = nullptr;
 };
