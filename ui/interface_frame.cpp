@@ -2,6 +2,7 @@
 #include "scene/scene.h"
 #include "ui/file_browser.h"
 #include "ui/main_windows.h"
+#include "ui/model_setting.h"
 
 bool HandOverBrowserSelection(FileBrowser& browser, ImportWorker& importer) {
     if (!browser.IsConfirmed()) {
@@ -23,6 +24,9 @@ void DrawInterface(InterfaceView& view) {
     }
     if (ui.showResourceManager) {
         DrawResourceManager(view);
+    }
+    if (ui.showModelSetting && view.modelSetting != nullptr) {
+        DrawModelSetting(view);
     }
     if (ui.showAbout) {
         DrawAbout(view);

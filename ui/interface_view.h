@@ -6,6 +6,7 @@
 #include <string>
 
 struct FileBrowser;
+struct ModelSettingState;
 struct Scene;
 struct UiState;
 
@@ -40,6 +41,8 @@ struct InterfaceView {
     UiState& ui;
     InterfaceFacts facts;
     InterfaceActions actions;
+    // The model setting window's binding; without one the window is not drawn.
+    ModelSettingState* modelSetting = nullptr;
     // The import file browser; without one it is not drawn.
     FileBrowser* fileBrowser = nullptr;
 };
