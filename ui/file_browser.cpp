@@ -321,9 +321,11 @@ bool FileBrowser::ListFolder(const fs::path& folder, std::string* error) {
     std::string unreadable;
     std::size_t unreadableCount = 0;
     for (; it != fs::directory_iterator(); it.increment(code)) {
-        // The type comes from the listing itself; only links cost a lookup.
+        // The type comes with the listing itself; only links cost a lookup
+        // of what they point at.
         std::error_code typeError;
-        const fs::file_status status = it->status(typeError);
+        const bool directory = it->is_directory(typeError);
+        const bool regular = !typeError && !directory && it->is_regular_file(typeError);
         if (typeError) {
             // A dangling link or a loop of links: the rest of the folder still lists.
             if (unreadableCount++ == 0) {
@@ -332,9 +334,9 @@ bool FileBrowser::ListFolder(const fs::path& folder, std::string* error) {
             continue;
         }
         FileEntry entry;
-        if (fs::is_directory(status)) {
+        if (directory) {
             entry.isDirectory = true;
-        } else if (!fs::is_regular_file(status)) {
+        } else if (!regular) {
             continue;
         }
         entry.name = it->path().filename().string();
