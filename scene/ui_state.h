@@ -46,6 +46,15 @@ struct UiState {
     float editStepTime = 1.0f / 60.0f;
 };
 
+// The model setting window's tabs, in their order.
+enum ModelSettingTab : std::int32_t {
+    kModelSettingGeneral = 0,
+    kModelSettingBone = 1,
+    kModelSettingMaterial = 2,
+    kModelSettingMorph = 3,
+    kModelSettingMotion = 4,
+};
+
 // What the model setting window is bound to, and the edits it has made since
 // the last scene update. The window (interface stage) fills and reads it;
 // the scene update applies `edits` and empties the list, and clears the whole
@@ -68,6 +77,9 @@ struct ModelSettingState {
     std::vector<MorphControl> morphControls;
 
     std::vector<ModelEdit> edits;
+    // A tab (ModelSettingTab) to bring to the front at the next draw, for
+    // automation; -1 for none. The draw resets it.
+    std::int32_t tabRequest = -1;
 
     // Unbinds the window: no model, every index -1, every list empty.
     void Clear() { *this = ModelSettingState{}; }

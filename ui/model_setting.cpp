@@ -326,26 +326,30 @@ void DrawModelSetting(InterfaceView& view) {
             ImGui::Separator();
             ImGui::Spacing();
             if (ImGui::BeginTabBar("ModelSettingTabs")) {
-                if (ImGui::BeginTabItem("General")) {
+                const auto flags = [&state](std::int32_t tab) {
+                    return state.tabRequest == tab ? ImGuiTabItemFlags_SetSelected : 0;
+                };
+                if (ImGui::BeginTabItem("General", nullptr, flags(kModelSettingGeneral))) {
                     ImGui::EndTabItem();
                 }
-                if (ImGui::BeginTabItem("Bone")) {
+                if (ImGui::BeginTabItem("Bone", nullptr, flags(kModelSettingBone))) {
                     DrawBoneTab(view, state);
                     ImGui::EndTabItem();
                 }
-                if (ImGui::BeginTabItem("Material")) {
+                if (ImGui::BeginTabItem("Material", nullptr, flags(kModelSettingMaterial))) {
                     DrawMaterialTab(view, state);
                     ImGui::EndTabItem();
                 }
-                if (ImGui::BeginTabItem("Morph")) {
+                if (ImGui::BeginTabItem("Morph", nullptr, flags(kModelSettingMorph))) {
                     DrawMorphTab(state);
                     ImGui::EndTabItem();
                 }
-                if (ImGui::BeginTabItem("Motion")) {
+                if (ImGui::BeginTabItem("Motion", nullptr, flags(kModelSettingMotion))) {
                     DrawMotionTab(view, state, *row);
                     ImGui::EndTabItem();
                 }
                 ImGui::EndTabBar();
+                state.tabRequest = -1;
             }
         }
     }
