@@ -40,7 +40,9 @@ const char* const kUsage =
     "  --screenshot FILE  write the last frame, tool windows included, to FILE as a PNG\n"
     "  --show NAME[,NAME...]\n"
     "                     open tool windows at start: navigator, resources, graphics,\n"
-    "                     physics, about, statistics, import-status\n"
+    "                     physics, about, statistics, import-status, file-browser,\n"
+    "                     model-setting (bound to the first model; model-setting:bone,\n"
+    "                     :material, :morph or :motion picks the tab)\n"
     "  --hide-ui          draw no tool windows (the picture of the scene alone)\n"
     "  --help             show this text\n"
     "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n";
