@@ -2,8 +2,10 @@
 // its buttons driven through Dear ImGui without a GPU.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
@@ -368,6 +370,53 @@ TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingH
     }
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Shader"}));
     EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Receive shadow"}));
+}
+
+// The render stage reads the live values while the window is drawn; a
+// reader on another thread stands in for it. Run under the thread sanitizer
+// too: no write of the window may meet its reads.
+TEST_F(ModelSettingTest, AFrameBeingRenderedSeesNoneOfTheEditsMadeMeanwhile) {
+    OpenSecondModel();
+    ModelInstance& model = Second();
+    for (float& weight : model.vertexMorphWeights) {
+        weight = 0.5f;
+    }
+    model.bones[0].translation = {0.0f, 3.0f, 0.0f, 0.0f};
+    const std::uint8_t* ik = model.ikControls.at(0).ikEnabled;
+    std::atomic<bool> rendering{true};
+    std::atomic<int> reads{0};
+    std::atomic<int> changed{0};
+    std::thread render([&] {
+        while (rendering.load(std::memory_order_acquire)) {
+            for (float weight : model.vertexMorphWeights) {
+                changed += weight != 0.5f;
+            }
+            changed += model.bones[0].translation.y != 3.0f;
+            changed += *ik != 1;
+            ++reads;
+        }
+    });
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph", "Reset all morph"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone", "Reset all bone transform"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone", "IK bone list"}));
+    ASSERT_TRUE(
+        ClickIn({"ModelSettingTabs", "Bone", "IK bone list", "ikTable", 0, "##solveEnable"}));
+    // At least one whole read after the last click.
+    for (const int clicked = reads.load(); reads.load() < clicked + 2;) {
+        std::this_thread::yield();
+    }
+    rendering.store(false, std::memory_order_release);
+    render.join();
+    EXPECT_EQ(changed.load(), 0);
+    // The stages have finished: the update applies all of it at once.
+    SceneUpdate();
+    for (float weight : model.vertexMorphWeights) {
+        EXPECT_EQ(weight, 0.0f);
+    }
+    EXPECT_EQ(model.bones[0].translation, model.bones[0].restOffset);
+    EXPECT_EQ(*ik, 0);
 }
 
 TEST_F(ModelSettingTest, RemovingTheBoundModelUnbindsTheOpenWindow) {
