@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <fstream>
+#include <thread>
 
 #include "platform/mount_points.h"
 #include "scene/scene.h"
@@ -295,6 +296,42 @@ TEST(MountPointsTest, RealDevicesAndSharesOnlyWithEscapesDecoded) {
     EXPECT_EQ(browser.CurrentDrive(), 1u);
     browser.currentFolder = "/home/someoneelse";
     EXPECT_EQ(browser.CurrentDrive(), 0u);
+}
+
+TEST(FileBrowserTest, AThousandFilesGoAsOneBatchAndAFileDeletedMeanwhileIsReported) {
+    TempTree tree;
+    tree.File("m1.vmd");
+    FileBrowser browser = BrowserIn(tree.root());
+    // A listing of a thousand more, as a big folder would give it.
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "n" + std::to_string(i) + ".vmd";
+        browser.entries.push_back({false, name, "[F] " + name, ".vmd"});
+    }
+    browser.SelectAll();
+    EXPECT_EQ(browser.selectedNames.size(), 1001u);
+    ASSERT_TRUE(browser.Confirm());
+    {
+        Scene busy;
+        ASSERT_TRUE(HandOverBrowserSelection(browser, busy.importer));
+        EXPECT_EQ(busy.importer.QueueSize(), 1001u);
+        EXPECT_FALSE(browser.IsConfirmed());
+        // While that batch runs, a new choice waits instead of being lost.
+        browser.Click(IndexOf(browser, "m1.vmd"), false, false);
+        ASSERT_TRUE(browser.Confirm());
+        EXPECT_FALSE(HandOverBrowserSelection(browser, busy.importer));
+        EXPECT_TRUE(browser.IsConfirmed());
+    }
+    fs::remove(tree.root() / "m1.vmd");  // gone between the pick and its import
+    Scene scene;
+    ASSERT_TRUE(HandOverBrowserSelection(browser, scene.importer));
+    UiState ui;
+    ModelSettingState setting;
+    while (scene.importer.Busy()) {
+        UpdateScene(scene, ui, setting, 0.0f);
+        std::this_thread::yield();
+    }
+    EXPECT_NE(scene.importer.Status().find("m1.vmd"), std::string::npos) << scene.importer.Status();
+    EXPECT_NE(scene.importer.Status().find("Failed to load VMD motion!"), std::string::npos);
 }
 
 // The browser drawn inside the tool windows' frame, picked from with the mouse.
