@@ -15,11 +15,15 @@
 #include "core/frame_loop.h"
 #include "core/presenter.h"
 #include "demo/demo_content.h"
+#include "platform/mount_points.h"
 #include "render/graphics_device.h"
+#include "render/material_values.h"
 #include "render/png_file.h"
 #include "render/vulkan_helpers.h"
 #include "runtime/motion.h"
 #include "scene/scene.h"
+#include "ui/file_browser.h"
+#include "ui/model_setting.h"
 #include "ui/window_names.h"
 
 const char* const kUsage =
@@ -36,7 +40,9 @@ const char* const kUsage =
     "  --screenshot FILE  write the last frame, tool windows included, to FILE as a PNG\n"
     "  --show NAME[,NAME...]\n"
     "                     open tool windows at start: navigator, resources, graphics,\n"
-    "                     physics, about, statistics, import-status\n"
+    "                     physics, about, statistics, import-status, file-browser,\n"
+    "                     model-setting (bound to the first model; model-setting:bone,\n"
+    "                     :material, :morph or :motion picks the tab)\n"
     "  --hide-ui          draw no tool windows (the picture of the scene alone)\n"
     "  --help             show this text\n"
     "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n";
@@ -315,7 +321,7 @@ void RefreshFacts(EngineContext& ctx, InterfaceFacts& facts) {
 
 void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiState& ui,
                  ModelSettingState& modelSetting, bool& autoPlay, PlayerInterface& interface,
-                 InterfaceView& view, FileDrop& drop) {
+                 InterfaceView& view, FileDrop& drop, bool& bindFirstModel, std::int32_t shownTab) {
     scene.waitForGpu = [&ctx] { WaitForGpu(ctx); };
     scene.createModelResources = [&graphics, &scene](ModelInstance& instance,
                                                      const PmxModel& model) {
@@ -355,6 +361,26 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
             }
         }
     };
+    // The material records change only in the scene update, so the
+    // interface stage may read them while the scene stage records.
+    scene.hooks.materialNames = [&graphics](const ModelInstance& instance) {
+        const ModelGpu* gpu =
+            graphics.sceneRenderer ? graphics.sceneRenderer->Find(&instance) : nullptr;
+        return gpu != nullptr ? MaterialNames(*gpu) : std::vector<std::string>{};
+    };
+    scene.hooks.readMaterial = [&graphics](const ModelInstance& instance, std::int32_t material,
+                                           MaterialValues* out) {
+        const ModelGpu* gpu =
+            graphics.sceneRenderer ? graphics.sceneRenderer->Find(&instance) : nullptr;
+        return gpu != nullptr && ReadMaterialValues(*gpu, material, out);
+    };
+    scene.hooks.writeMaterial = [&graphics](ModelInstance& instance, std::int32_t material,
+                                            const MaterialValues& values) {
+        if (ModelGpu* gpu =
+                graphics.sceneRenderer ? graphics.sceneRenderer->Find(&instance) : nullptr) {
+            WriteMaterialValues(*gpu, material, values);
+        }
+    };
     scene.hooks.getVsync = [&ctx] { return ctx.GetVsync(); };
     scene.hooks.setVsync = [&ctx](bool on) { ctx.SetVsync(on); };
     scene.hooks.resize = [&ctx, &graphics](std::uint32_t w, std::uint32_t h) {
@@ -383,13 +409,25 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
     }
     InstallInputHook(ctx, scene, ui, interface.Started() ? &interface : nullptr, &drop);
     ctx.Locked([&](EngineState& s) {
-        s.onFrameUpdate = [&scene, &ui, &modelSetting, &autoPlay, &interface,
-                           &drop](EngineContext& c) {
+        s.onFrameUpdate = [&scene, &ui, &modelSetting, &autoPlay, &interface, &drop, &view,
+                           &bindFirstModel, shownTab](EngineContext& c) {
             UpdateScene(scene, ui, modelSetting, c.GetFrameSeconds());
             drop.HandOver(scene.importer);
             if (autoPlay && !scene.importer.Busy()) {
                 autoPlay = false;
                 StartPlaying(scene);
+            }
+            // `--show model-setting`: bound once the start-up files are in.
+            if (bindFirstModel && !scene.importer.Busy()) {
+                bindFirstModel = false;
+                OpenModelSetting(view, 0);
+                if (modelSetting.model != nullptr) {
+                    modelSetting.tabRequest = shownTab;
+                    // A material tab with something to show.
+                    if (shownTab == kModelSettingMaterial && modelSetting.materialIndex < 0) {
+                        ChooseMaterial(view, 0);
+                    }
+                }
             }
             interface.BeginFrame();
         };
@@ -411,7 +449,8 @@ int RunPlayer(const PlayerOptions& options) {
         files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
     }
     UiState ui;
-    if (std::string unknown; !OpenWindowsByName(options.showWindows, &ui, &unknown)) {
+    ShownWindows shown;
+    if (std::string unknown; !OpenWindowsByName(options.showWindows, &ui, &unknown, &shown)) {
         return Report(E_INVALIDARG, "--show knows no window \"" + unknown + "\"");
     }
     // The tool windows' context and font come first: without a font there
@@ -436,6 +475,28 @@ int RunPlayer(const PlayerOptions& options) {
     FileDrop drop;
     InterfaceView view{*scene, ui, {}, {}};
     bool autoPlay = options.play || options.demo;
+    // The browser starts in the working folder and offers the root, the home
+    // folder and the mounted devices found now.
+    std::error_code noFolder;
+    std::filesystem::path workingFolder = std::filesystem::current_path(noFolder);
+    if (noFolder) {
+        workingFolder = "/";
+    }
+    FileBrowser browser(workingFolder, SystemBrowserDrives());
+    browser.SetExtensionFilters({".pmx", ".vmd", ".wav", ".hlsl"});
+    view.fileBrowser = &browser;
+    view.modelSetting = &modelSetting;
+    // Both run on the interface stage thread, from the navigator and the
+    // resource manager.
+    view.actions.openFileBrowser = [&browser] { browser.Open(); };
+    view.actions.openModelSetting = [&view, &ui](std::int32_t row) {
+        OpenModelSetting(view, row);
+        ui.showModelSetting = true;
+    };
+    if (shown.fileBrowser) {
+        browser.Open();
+    }
+    bool bindFirstModel = shown.modelSetting;
 
     // The Vulkan back end goes with the engine's GPU objects, the SDL back
     // end and the context after them.
@@ -451,7 +512,8 @@ int RunPlayer(const PlayerOptions& options) {
         shutDown();
         return Report(hr, "the frame stages cannot be registered");
     }
-    AttachScene(*ctx, graphics, *scene, ui, modelSetting, autoPlay, interface, view, drop);
+    AttachScene(*ctx, graphics, *scene, ui, modelSetting, autoPlay, interface, view, drop,
+                bindFirstModel, shown.modelSettingTab);
     if (!files.empty()) {
         scene->importer.Request(files);
     }

@@ -22,21 +22,25 @@ bool HasFamily(FcPattern* pattern, const std::string& family) {
 }  // namespace
 
 bool FindInstalledFont(const std::string& family, const std::string& style, FontFace* face) {
-    if (FcInit() == FcFalse) {
+    // A configuration of our own, destroyed after the one question: the
+    // library's default one would stay allocated for the life of the process.
+    FcConfig* config = FcInitLoadConfigAndFonts();
+    if (config == nullptr) {
         return false;
     }
     FcPattern* query = FcPatternCreate();
     if (query == nullptr) {
+        FcConfigDestroy(config);
         return false;
     }
     FcPatternAddString(query, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     if (!style.empty()) {
         FcPatternAddString(query, FC_STYLE, reinterpret_cast<const FcChar8*>(style.c_str()));
     }
-    FcConfigSubstitute(nullptr, query, FcMatchPattern);
+    FcConfigSubstitute(config, query, FcMatchPattern);
     FcDefaultSubstitute(query);
     FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, query, &result);
+    FcPattern* match = FcFontMatch(config, query, &result);
     FcPatternDestroy(query);
     bool found = false;
     if (match != nullptr && result == FcResultMatch && HasFamily(match, family)) {
@@ -52,6 +56,7 @@ bool FindInstalledFont(const std::string& family, const std::string& style, Font
     if (match != nullptr) {
         FcPatternDestroy(match);
     }
+    FcConfigDestroy(config);
     return found;
 }
 

@@ -235,6 +235,12 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     } else if (scene.importer.showImportStatus.exchange(false)) {
         ui.showImportStatus = true;
     }
+    // The model setting window's edits of the frame just drawn, before a
+    // removal could unbind the model or shift the motion they name.
+    if (modelSetting.model != nullptr) {
+        ApplyModelEdits(*modelSetting.model, scene, modelSetting.edits, scene.hooks.writeMaterial);
+    }
+    modelSetting.edits.clear();
     // 3. and 4. Removals.
     if (ui.deleteModelIndex >= 0) {
         RemoveModel(scene, ui.deleteModelIndex, modelSetting, gpu);

@@ -31,6 +31,16 @@ struct SceneHooks {
     std::function<bool()> rebuildAccelerationStructures;
     // Gives a model's material the pipelines of a shader program.
     std::function<void(ModelInstance&, std::int32_t material, std::int32_t shader)> applyShader;
+    // The model's material names in material order (UTF-8); empty without
+    // a renderer. Read by the interface stage: the answer must come from
+    // records only the scene update changes.
+    std::function<std::vector<std::string>(const ModelInstance&)> materialNames;
+    // A material's editable values; false for an index out of range. Same
+    // rule as materialNames.
+    std::function<bool(const ModelInstance&, std::int32_t material, MaterialValues*)> readMaterial;
+    // Stores a material's edited values for the frames from now on. Called
+    // by the scene update only; out-of-range indices are ignored.
+    std::function<void(ModelInstance&, std::int32_t material, const MaterialValues&)> writeMaterial;
 };
 
 // The one process-wide object that owns everything loaded and how it plays.

@@ -1,6 +1,21 @@
 // One frame of the tool windows, in the order they are drawn.
 #include "scene/scene.h"
+#include "ui/file_browser.h"
 #include "ui/main_windows.h"
+#include "ui/model_setting.h"
+
+bool HandOverBrowserSelection(FileBrowser& browser, ImportWorker& importer) {
+    if (!browser.IsConfirmed()) {
+        return false;
+    }
+    // A batch that started meanwhile (a drop) keeps the choice waiting:
+    // the selection stays confirmed and goes with the next frame.
+    if (!importer.Request(browser.GetSelectedPaths())) {
+        return false;
+    }
+    browser.ClearSelection();
+    return true;
+}
 
 void DrawInterface(InterfaceView& view) {
     UiState& ui = view.ui;
@@ -10,11 +25,18 @@ void DrawInterface(InterfaceView& view) {
     if (ui.showResourceManager) {
         DrawResourceManager(view);
     }
+    if (ui.showModelSetting && view.modelSetting != nullptr) {
+        DrawModelSetting(view);
+    }
     if (ui.showAbout) {
         DrawAbout(view);
     }
     if (ui.showStatistics) {
         DrawStatistics(view);
+    }
+    if (view.fileBrowser != nullptr) {
+        view.fileBrowser->Draw();
+        HandOverBrowserSelection(*view.fileBrowser, view.scene.importer);
     }
     if (ui.showGraphicSetting) {
         DrawGraphicSetting(view);

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+struct FileBrowser;
+struct ModelSettingState;
 struct Scene;
 struct UiState;
 
@@ -39,4 +41,8 @@ struct InterfaceView {
     UiState& ui;
     InterfaceFacts facts;
     InterfaceActions actions;
+    // The model setting window's binding; without one the window is not drawn.
+    ModelSettingState* modelSetting = nullptr;
+    // The import file browser; without one it is not drawn.
+    FileBrowser* fileBrowser = nullptr;
 };

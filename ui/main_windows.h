@@ -4,9 +4,16 @@
 
 #include "ui/interface_view.h"
 
+class ImportWorker;
+
 // One frame of every open tool window, in drawing order. The caller has
 // started the Dear ImGui frame and ends it afterwards.
 void DrawInterface(InterfaceView& view);
+
+// The file browser's confirmed choice goes to the import thread as one
+// batch, and the browser's selection is cleared. False when nothing was
+// confirmed, or while an earlier batch still runs (the choice then waits).
+bool HandOverBrowserSelection(FileBrowser& browser, ImportWorker& importer);
 
 // Each draws one window; called only while the window's flag is set.
 void DrawNavigator(InterfaceView& view);

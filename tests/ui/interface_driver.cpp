@@ -47,8 +47,10 @@ bool InterfaceDriver::Find(const char* window, ImGuiID id, ImVec2* at) {
     const ImVec2 from = w->Pos;
     const ImVec2 size = w->Size;
     ImGuiIO& io = ImGui::GetIO();
-    for (float y = from.y + 2.0f; y < from.y + size.y; y += 5.0f) {
-        for (float x = from.x + 2.0f; x < from.x + size.x; x += 8.0f) {
+    // Steps below the smallest widget (a "/" path button is 14 pixels wide,
+    // a row of text 13 pixels high plus spacing): each probe costs a frame.
+    for (float y = from.y + 2.0f; y < from.y + size.y; y += 8.0f) {
+        for (float x = from.x + 2.0f; x < from.x + size.x; x += 12.0f) {
             io.MousePos = ImVec2(x, y);
             Frame();
             if (ImGui::GetCurrentContext()->HoveredId == id) {

@@ -307,6 +307,17 @@ TEST(WindowNamesTest, ShowOpensNamedWindowsAndNamesTheUnknownOne) {
     EXPECT_EQ(unknown, "Navigator");  // names are exact
     EXPECT_TRUE(ui.showGraphicSetting);
     EXPECT_TRUE(OpenWindowsByName("", &ui, &unknown));
+    // The browser and the model setting window are left to the caller to open.
+    ShownWindows shown;
+    EXPECT_TRUE(OpenWindowsByName("file-browser,model-setting", &ui, &unknown, &shown));
+    EXPECT_TRUE(shown.fileBrowser);
+    EXPECT_TRUE(shown.modelSetting);
+    EXPECT_TRUE(ui.showModelSetting);
+    EXPECT_EQ(shown.modelSettingTab, -1);
+    EXPECT_TRUE(OpenWindowsByName("model-setting:morph", &ui, &unknown, &shown));
+    EXPECT_EQ(shown.modelSettingTab, 3);
+    EXPECT_FALSE(OpenWindowsByName("model-setting:nose", &ui, &unknown, &shown));
+    EXPECT_EQ(unknown, "model-setting:nose");
 }
 
 }  // namespace

@@ -1,0 +1,380 @@
+// The file browser's listing and selection rules on real temporary folders, and one pick driven
+// through Dear ImGui.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <fstream>
+#include <thread>
+
+#include "platform/mount_points.h"
+#include "scene/scene.h"
+#include "tests/ui/interface_driver.h"
+#include "ui/file_browser.h"
+#include "ui/main_windows.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh folder tree, removed with the object.
+class TempTree {
+public:
+    TempTree() {
+        std::string pattern = (fs::temp_directory_path() / "qv-browser-XXXXXX").string();
+        EXPECT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+    }
+    ~TempTree() {
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    const fs::path& root() const { return root_; }
+    fs::path File(const std::string& relative) const {
+        const fs::path path = root_ / relative;
+        fs::create_directories(path.parent_path());
+        std::ofstream(path) << "x";
+        return path;
+    }
+    fs::path Folder(const std::string& relative) const {
+        fs::create_directories(root_ / relative);
+        return root_ / relative;
+    }
+
+private:
+    fs::path root_;
+};
+
+std::vector<std::string> ShownLabels(const FileBrowser& browser) {
+    std::vector<std::string> labels;
+    for (std::uint32_t index : browser.visible) {
+        labels.push_back(browser.entries[index].label);
+    }
+    return labels;
+}
+
+std::uint32_t IndexOf(const FileBrowser& browser, const std::string& name) {
+    for (std::uint32_t i = 0; i < browser.entries.size(); ++i) {
+        if (browser.entries[i].name == name) {
+            return i;
+        }
+    }
+    ADD_FAILURE() << name << " is not listed";
+    return FileBrowser::kNoAnchor;
+}
+
+std::vector<std::string> Selected(const FileBrowser& browser) {
+    return {browser.selectedNames.begin(), browser.selectedNames.end()};
+}
+
+FileBrowser BrowserIn(const fs::path& folder) {
+    FileBrowser browser(folder, {"/"});
+    browser.SetExtensionFilters({".pmx", ".VMD", ".vmd", ".wav", ".hlsl"});
+    return browser;
+}
+
+TEST(FileBrowserTest, FiltersAreLowerCasedOnceAndCombinedUnlessOneTakesAll) {
+    FileBrowser browser("/", {"/"});
+    browser.SetExtensionFilters({".pmx", ".VMD", ".vmd", ".wav", ".hlsl"});
+    EXPECT_EQ(browser.filters,
+              (std::vector<std::string>{".pmx,.vmd,.wav,.hlsl", ".pmx", ".vmd", ".wav", ".hlsl"}));
+    EXPECT_TRUE(browser.combinedFilterFirst);
+    browser.SetExtensionFilters({".pmx", ".*"});
+    EXPECT_EQ(browser.filters, (std::vector<std::string>{".pmx", ".*"}));
+    EXPECT_FALSE(browser.combinedFilterFirst);
+    browser.SetExtensionFilters({".wav"});
+    EXPECT_EQ(browser.filters, (std::vector<std::string>{".wav"}));
+    EXPECT_FALSE(browser.combinedFilterFirst);
+}
+
+TEST(FileBrowserTest, ListsFoldersFirstCaseSensitivelyAndHidesDollarNames) {
+    TempTree tree;
+    for (const char* name : {"Dance.VMD", "readme.txt", "a.pmx", "A.pmx", "$hidden.pmx", "song.wav",
+                             ".pmx", "star*.pmx", "line\nbreak.pmx"}) {
+        tree.File(name);
+    }
+    tree.Folder("zfolder");
+    tree.Folder("$RECYCLE.BIN");
+    tree.Folder("Bfolder");
+    FileBrowser browser = BrowserIn(tree.root());
+    // A name of only a leading dot has no extension; a newline shows as U+FFFD.
+    EXPECT_EQ(ShownLabels(browser),
+              (std::vector<std::string>{"[D] ..", "[D] Bfolder", "[D] zfolder", "[F] A.pmx",
+                                        "[F] Dance.VMD", "[F] a.pmx",
+                                        "[F] line\xEF\xBF\xBD"
+                                        "break.pmx",
+                                        "[F] song.wav", "[F] star*.pmx"}));
+    browser.SetFilterIndex(3);  // ".wav": every folder, only songs
+    EXPECT_EQ(ShownLabels(browser),
+              (std::vector<std::string>{"[D] ..", "[D] Bfolder", "[D] zfolder", "[F] song.wav"}));
+    browser.SetFilterIndex(2);  // ".vmd" matches an upper-case extension
+    EXPECT_EQ(ShownLabels(browser).back(), "[F] Dance.VMD");
+}
+
+TEST(FileBrowserTest, ClicksCtrlClicksAndConfirmationFollowTheRules) {
+    TempTree tree;
+    for (const char* name : {"c.pmx", "a.pmx", "b.vmd", "d.wav"}) {
+        tree.File(name);
+    }
+    tree.Folder("sub");
+    FileBrowser browser = BrowserIn(tree.root());
+    EXPECT_FALSE(browser.Confirm());  // nothing selected: the popup stays
+    // Three files Ctrl-clicked out of order come back in name order.
+    for (const char* name : {"c.pmx", "a.pmx", "d.wav"}) {
+        browser.Click(IndexOf(browser, name), true, false);
+    }
+    ASSERT_TRUE(browser.Confirm());
+    EXPECT_EQ(browser.GetSelectedPaths(),
+              (std::vector<fs::path>{tree.root() / "a.pmx", tree.root() / "c.pmx",
+                                     tree.root() / "d.wav"}));
+    browser.ClearSelection();
+    EXPECT_FALSE(browser.IsConfirmed());
+    browser.Click(IndexOf(browser, "a.pmx"), false, false);
+    browser.Click(IndexOf(browser, "b.vmd"), true, false);
+    browser.Click(IndexOf(browser, "sub"), true, false);  // Ctrl on a folder changes nothing
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"a.pmx", "b.vmd"}));
+    browser.Click(IndexOf(browser, "a.pmx"), true, false);  // Ctrl on a selected file drops it
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"b.vmd"}));
+    browser.Click(IndexOf(browser, "c.pmx"), true, false);
+    browser.Click(IndexOf(browser, "b.vmd"), false, false);  // a plain click keeps only it
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"b.vmd"}));
+    browser.Click(IndexOf(browser, "sub"), false, false);  // a folder without Ctrl empties
+    EXPECT_TRUE(browser.selectedNames.empty());
+    // A double-click on a file confirms it alone.
+    browser.Click(IndexOf(browser, "c.pmx"), false, false);
+    ASSERT_TRUE(browser.DoubleClick(IndexOf(browser, "d.wav")));
+    EXPECT_TRUE(browser.IsConfirmed());
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"d.wav"}));
+}
+
+TEST(FileBrowserTest, ShiftRangesSkipFoldersFilteredAndHiddenFiles) {
+    TempTree tree;
+    for (const char* name : {"1.pmx", "2.txt", "3.vmd", "$4.pmx", "5.wav", "6.pmx"}) {
+        tree.File(name);
+    }
+    tree.Folder("f1");
+    tree.Folder("f2");
+    FileBrowser browser = BrowserIn(tree.root());
+    // The anchor starts on the first file that passes the filter.
+    EXPECT_EQ(browser.rangeAnchor, IndexOf(browser, "1.pmx"));
+    browser.Click(IndexOf(browser, "5.wav"), false, true);
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"1.pmx", "3.vmd", "5.wav"}));
+    // From a file back across both folders: the folders are not picked.
+    browser.Click(IndexOf(browser, "3.vmd"), false, false);
+    browser.Click(IndexOf(browser, "f1"), false, true);  // Shift on a folder: a plain folder click
+    EXPECT_TRUE(browser.selectedNames.empty());
+    browser.Click(IndexOf(browser, "6.pmx"), false, true);
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"3.vmd", "5.wav", "6.pmx"}));
+    // Ctrl+A takes every file the chosen filter shows, never a hidden one.
+    browser.SetFilterIndex(1);  // ".pmx"
+    browser.SelectAll();
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"1.pmx", "6.pmx"}));
+    // Without a file that passes the filter there is no anchor: Shift acts as a click.
+    TempTree other;
+    other.File("x.wav");
+    FileBrowser lone(other.root(), {"/"});
+    lone.SetExtensionFilters({".pmx", ".wav"});
+    lone.SetFilterIndex(1);
+    ASSERT_TRUE(lone.ChangeDirectory(other.root()));
+    EXPECT_EQ(lone.rangeAnchor, FileBrowser::kNoAnchor);
+    lone.SetFilterIndex(2);
+    lone.Click(IndexOf(lone, "x.wav"), false, true);
+    EXPECT_EQ(Selected(lone), (std::vector<std::string>{"x.wav"}));
+}
+
+TEST(FileBrowserTest, DoubleClicksClimbAndEnterFoldersAndStopAtTheRoot) {
+    TempTree tree;
+    tree.File("sub/inner.pmx");
+    tree.File("top.pmx");
+    FileBrowser browser = BrowserIn(tree.root());
+    browser.Click(IndexOf(browser, "top.pmx"), false, false);
+    ASSERT_TRUE(browser.DoubleClick(IndexOf(browser, "sub")));
+    EXPECT_EQ(browser.currentFolder, tree.root() / "sub");
+    EXPECT_TRUE(browser.selectedNames.empty());
+    ASSERT_TRUE(browser.DoubleClick(IndexOf(browser, "..")));
+    EXPECT_EQ(browser.currentFolder, tree.root());
+    ASSERT_TRUE(browser.ChangeDirectory("/"));
+    ASSERT_TRUE(browser.DoubleClick(IndexOf(browser, "..")));
+    EXPECT_EQ(browser.currentFolder, fs::path("/"));
+    EXPECT_EQ(browser.PathButtons().size(), 1u);
+    // The path buttons lead back down, one folder per button.
+    ASSERT_TRUE(browser.ChangeDirectory(tree.root() / "sub"));
+    const auto buttons = browser.PathButtons();
+    EXPECT_EQ(buttons.front().first, "/");
+    EXPECT_EQ(buttons.back().first, "sub");
+    EXPECT_EQ(buttons[buttons.size() - 2].second, tree.root());
+}
+
+TEST(FileBrowserTest, FailuresReportAndFallBackToTheStartingFolder) {
+    TempTree tree;
+    tree.File("start.pmx");
+    tree.File("gone/soon.pmx");
+    tree.File("gone/kept.pmx");
+    FileBrowser browser = BrowserIn(tree.root());
+    ASSERT_TRUE(browser.ChangeDirectory(tree.root() / "gone"));
+    browser.Click(IndexOf(browser, "soon.pmx"), false, false);
+    browser.Click(IndexOf(browser, "kept.pmx"), true, false);
+    // A selected file deleted elsewhere leaves the selection on "*".
+    fs::remove(tree.root() / "gone/soon.pmx");
+    browser.Reload();
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"kept.pmx"}));
+    EXPECT_EQ(browser.statusText, "");
+    // The folder itself vanishes: the start folder is listed, with the reason.
+    fs::remove_all(tree.root() / "gone");
+    browser.Reload();
+    EXPECT_EQ(browser.currentFolder, tree.root());
+    EXPECT_TRUE(browser.selectedNames.empty());
+    EXPECT_TRUE(browser.statusText.starts_with("last error: ")) << browser.statusText;
+    EXPECT_NE(browser.statusText.find("gone"), std::string::npos) << browser.statusText;
+    EXPECT_NE(IndexOf(browser, "start.pmx"), FileBrowser::kNoAnchor);
+    // A path far longer than the system allows, and a missing drive, alike.
+    EXPECT_FALSE(browser.ChangeDirectory(tree.root() / std::string(4000, 'x')));
+    EXPECT_EQ(browser.currentFolder, tree.root());
+    EXPECT_FALSE(browser.ChangeDirectory("/no/such/medium"));
+    EXPECT_TRUE(browser.statusText.starts_with("last error: "));
+    // Open clears the report of the last failure.
+    browser.Open();
+    EXPECT_EQ(browser.statusText, "");
+    EXPECT_TRUE(browser.openRequested);
+}
+
+TEST(FileBrowserTest, LinkLoopsAndForeignNamesListAndStillOpen) {
+    TempTree tree;
+    tree.File("model.pmx");
+    fs::create_symlink(tree.root() / "loop", tree.root() / "loop");
+    fs::create_directory_symlink(tree.root(), tree.root() / "self");
+    const std::string latin1 = "caf\xE9.pmx";  // not UTF-8
+    tree.File(latin1);
+    FileBrowser browser = BrowserIn(tree.root());
+    // The loop is left out with a note; the rest of the folder lists.
+    EXPECT_TRUE(browser.statusText.starts_with("last error: ")) << browser.statusText;
+    EXPECT_NE(browser.statusText.find("loop"), std::string::npos);
+    const std::uint32_t foreign = IndexOf(browser, latin1);
+    EXPECT_EQ(browser.entries[foreign].label, "[F] caf\xEF\xBF\xBD.pmx");
+    browser.Click(foreign, false, false);
+    ASSERT_EQ(browser.GetSelectedPaths().size(), 1u);
+    EXPECT_TRUE(fs::exists(browser.GetSelectedPaths()[0]));
+    // A link to a folder is a folder; following it in a circle just goes deeper.
+    ASSERT_TRUE(browser.DoubleClick(IndexOf(browser, "self")));
+    EXPECT_EQ(browser.currentFolder, tree.root() / "self");
+    EXPECT_NE(IndexOf(browser, "model.pmx"), FileBrowser::kNoAnchor);
+}
+
+TEST(FileBrowserTest, DisplayNamesReplaceBrokenSequencesAndControls) {
+    EXPECT_EQ(DisplayName("\xE3\x83\xA2\xE3\x83\x87\xE3\x83\xAB.pmx"),
+              "\xE3\x83\xA2\xE3\x83\x87\xE3\x83\xAB.pmx");
+    EXPECT_EQ(DisplayName("a\xC0\xAF"
+                          "b"),
+              "a\xEF\xBF\xBD\xEF\xBF\xBD"
+              "b");                                                                  // overlong "/"
+    EXPECT_EQ(DisplayName("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+    EXPECT_EQ(DisplayName("tab\there"), "tab\xEF\xBF\xBDhere");
+    EXPECT_EQ(DisplayName("cut\xE3\x83"), "cut\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(MountPointsTest, RealDevicesAndSharesOnlyWithEscapesDecoded) {
+    const char* mounts =
+        "proc /proc proc rw 0 0\n"
+        "sysfs /sys sysfs rw 0 0\n"
+        "tmpfs /run tmpfs rw 0 0\n"
+        "/dev/sda1 / ext4 rw 0 0\n"
+        "/dev/sdb1 /media/usb\\040stick vfat rw 0 0\n"
+        "server:/export /mnt/nfs nfs4 rw 0 0\n"
+        "//host/share /mnt/smb cifs rw 0 0\n"
+        "/dev/loop3 /snap/core/1 squashfs ro 0 0\n"
+        "overlay /var/lib/docker/x overlay rw 0 0\n"
+        "/dev/sdb1 /media/usb\\040stick vfat rw 0 0\n"
+        "broken-line\n";
+    EXPECT_EQ(ParseMountPoints(mounts),
+              (std::vector<fs::path>{"/", "/media/usb stick", "/mnt/nfs", "/mnt/smb"}));
+    const auto drives = BrowserDrives("/home/someone/", mounts, [](const fs::path& path) {
+        return path != "/mnt/smb";  // a share that is not reachable as a folder
+    });
+    EXPECT_EQ(drives,
+              (std::vector<fs::path>{"/", "/home/someone", "/media/usb stick", "/mnt/nfs"}));
+    FileBrowser browser("/", drives);
+    browser.currentFolder = "/home/someone/models";
+    EXPECT_EQ(browser.CurrentDrive(), 1u);
+    browser.currentFolder = "/home/someoneelse";
+    EXPECT_EQ(browser.CurrentDrive(), 0u);
+}
+
+TEST(FileBrowserTest, AThousandFilesGoAsOneBatchAndAFileDeletedMeanwhileIsReported) {
+    TempTree tree;
+    tree.File("m1.vmd");
+    FileBrowser browser = BrowserIn(tree.root());
+    // A listing of a thousand more, as a big folder would give it.
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "n" + std::to_string(i) + ".vmd";
+        browser.entries.push_back({false, name, "[F] " + name, ".vmd"});
+    }
+    browser.SelectAll();
+    EXPECT_EQ(browser.selectedNames.size(), 1001u);
+    ASSERT_TRUE(browser.Confirm());
+    {
+        Scene busy;
+        ASSERT_TRUE(HandOverBrowserSelection(browser, busy.importer));
+        EXPECT_EQ(busy.importer.QueueSize(), 1001u);
+        EXPECT_FALSE(browser.IsConfirmed());
+        // While that batch runs, a new choice waits instead of being lost.
+        browser.Click(IndexOf(browser, "m1.vmd"), false, false);
+        ASSERT_TRUE(browser.Confirm());
+        EXPECT_FALSE(HandOverBrowserSelection(browser, busy.importer));
+        EXPECT_TRUE(browser.IsConfirmed());
+    }
+    fs::remove(tree.root() / "m1.vmd");  // gone between the pick and its import
+    Scene scene;
+    ASSERT_TRUE(HandOverBrowserSelection(browser, scene.importer));
+    UiState ui;
+    ModelSettingState setting;
+    while (scene.importer.Busy()) {
+        UpdateScene(scene, ui, setting, 0.0f);
+        std::this_thread::yield();
+    }
+    EXPECT_NE(scene.importer.Status().find("m1.vmd"), std::string::npos) << scene.importer.Status();
+    EXPECT_NE(scene.importer.Status().find("Failed to load VMD motion!"), std::string::npos);
+}
+
+// The browser drawn inside the tool windows' frame, picked from with the mouse.
+TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
+    TempTree tree;
+    for (const char* name : {"a.pmx", "b.vmd", "c.wav"}) {
+        tree.File(name);
+    }
+    Scene scene(std::make_unique<AudioEngine>());
+    UiState ui;
+    ui.showNavigator = false;
+    ui.showStatistics = false;
+    FileBrowser browser = BrowserIn(tree.root());
+    InterfaceView view{scene, ui, {}, {}};
+    view.fileBrowser = &browser;
+    InterfaceDriver driver([&] { DrawInterface(view); });
+    browser.Open();
+    driver.Frames(3);
+    const char* popup = browser.popupLabel.c_str();
+    ASSERT_NE(driver.Window(popup), nullptr);
+    const ImGuiID list = InterfaceDriver::Id(popup, {"##list"});
+    char childName[512];
+    ImFormatString(childName, sizeof childName, "%s/%s_%08X", popup, "##list", list);
+    const auto row = [&](const char* name) {
+        return InterfaceDriver::Id(childName,
+                                   {static_cast<int>(IndexOf(browser, name)), "##entry"});
+    };
+    // " ok " with nothing selected keeps the popup open.
+    ASSERT_TRUE(driver.Click(popup, InterfaceDriver::Id(popup, {" ok "})));
+    EXPECT_FALSE(browser.IsConfirmed());
+    driver.Io().KeyCtrl = true;
+    ASSERT_TRUE(driver.Click(childName, row("c.wav")));
+    ASSERT_TRUE(driver.Click(childName, row("a.pmx")));
+    driver.Io().KeyCtrl = false;
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"a.pmx", "c.wav"}));
+    ASSERT_TRUE(driver.Click(popup, InterfaceDriver::Id(popup, {" ok "})));
+    // The frame of the click handed the choice over and cleared it.
+    EXPECT_FALSE(browser.IsConfirmed());
+    EXPECT_TRUE(browser.selectedNames.empty());
+    EXPECT_TRUE(scene.importer.Busy());
+    EXPECT_EQ(scene.importer.QueueSize(), 2u);
+    driver.Frames(2);
+    EXPECT_EQ(driver.Window(popup)->Active, false);
+}
+
+}  // namespace

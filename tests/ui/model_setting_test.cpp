@@ -1,0 +1,441 @@
+// The model setting window: its binding, its edits reaching the model only between frames, and
+// its buttons driven through Dear ImGui without a GPU.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "scene/scene.h"
+#include "tests/support/content_writers.h"
+#include "tests/ui/interface_driver.h"
+#include "ui/main_windows.h"
+#include "ui/model_setting.h"
+
+namespace {
+
+const char* const kWindow = "Model setting";
+
+ModelEdit PositionEdit(std::int32_t bone, Vector4 position) {
+    ModelEdit edit;
+    edit.kind = ModelEdit::Kind::BonePosition;
+    edit.index = bone;
+    edit.position = position;
+    return edit;
+}
+
+ModelEdit WeightEdit(std::int32_t morph, float value) {
+    ModelEdit edit;
+    edit.kind = ModelEdit::Kind::MorphWeight;
+    edit.index = morph;
+    edit.value = value;
+    return edit;
+}
+
+// A motion that turns the root bone ("センター") about X and sets morph A.
+VmdMotion RootTurn(const char* name, float angle) {
+    VmdMotion motion;
+    motion.fileName = name;
+    VmdBoneKey key;
+    key.boneName = u"センター";
+    key.rotation = {std::sin(angle / 2), 0.0f, 0.0f, std::cos(angle / 2)};
+    for (auto& byte : key.interpolation) {
+        byte = 20;
+    }
+    VmdBoneKey later = key;
+    later.frame = 30;
+    motion.boneKeys[key.boneName] = {key, later};
+    motion.morphKeys[u"morphB"] = {{u"morphB", 0, 0.75f}, {u"morphB", 30, 0.75f}};
+    return motion;
+}
+
+// A scene with two sample models and two motions; material values live in
+// a table the hooks stand in for the renderer with.
+class ModelSettingTest : public ::testing::Test {
+protected:
+    ModelSettingTest()
+        : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
+              DrawInterface(view_);
+          }) {
+        for (const char* name : {"first", "second"}) {
+            auto instance = std::make_unique<ModelInstance>();
+            std::unique_lock writing(scene_.physics->lock);
+            // The second model has no bodies, so its IK chain is one the user may switch.
+            PmxModel model = SamplePmxModel();
+            if (scene_.models.size() == 1) {
+                model.rigidBodies.clear();
+                model.joints.clear();
+            }
+            EXPECT_EQ(CreateModelInstance(*instance, model, scene_.physics.get()), S_OK);
+            scene_.models.push_back(std::move(instance));
+            ModelUiEntry row;
+            row.name = name;
+            scene_.modelEntries.push_back(row);
+        }
+        scene_.motions = {RootTurn("a.vmd", 0.5f), RootTurn("b.vmd", -0.25f)};
+        scene_.motionNames = {"a.vmd", "b.vmd"};
+        materials_.resize(2);
+        materials_[0].shaderName = "QV Toon shader";
+        materials_[1].specularStrength = 5.0f;
+        scene_.hooks.materialNames = [](const ModelInstance&) {
+            return std::vector<std::string>{"skin", "hair"};
+        };
+        scene_.hooks.readMaterial = [this](const ModelInstance&, std::int32_t i,
+                                           MaterialValues* out) {
+            if (i < 0 || i >= static_cast<std::int32_t>(materials_.size())) {
+                return false;
+            }
+            *out = materials_[static_cast<std::size_t>(i)];
+            return true;
+        };
+        scene_.hooks.writeMaterial = [this](ModelInstance&, std::int32_t i,
+                                            const MaterialValues& v) {
+            materials_.at(static_cast<std::size_t>(i)) = v;
+            ++materialWrites_;
+        };
+        scene_.hooks.applyShader = [this](ModelInstance& model, std::int32_t material,
+                                          std::int32_t shader) {
+            appliedShader_ = {&model == scene_.models[1].get() ? 1 : 0, material, shader};
+        };
+        view_.modelSetting = &modelSetting_;
+        view_.actions.openModelSetting = [this](std::int32_t row) {
+            OpenModelSetting(view_, row);
+            ui_.showModelSetting = true;
+        };
+        ui_.showStatistics = false;
+        ui_.showNavigator = false;
+        driver_.Frames(2);
+    }
+
+    void SceneUpdate() { UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f); }
+    bool ClickIn(std::initializer_list<IdPart> path) {
+        return driver_.Click(kWindow, InterfaceDriver::Id(kWindow, path));
+    }
+    // Clicks a slider `offset` pixels right of its left end.
+    bool ClickSlider(std::initializer_list<IdPart> path, float offset) {
+        ImVec2 at;
+        if (!driver_.Find(kWindow, InterfaceDriver::Id(kWindow, path), &at)) {
+            return false;
+        }
+        ImGuiIO& io = driver_.Io();
+        io.MousePos = ImVec2(at.x + offset, at.y);
+        driver_.Frame();
+        io.MouseDown[0] = true;
+        driver_.Frame();
+        io.MouseDown[0] = false;
+        driver_.Frame();
+        io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+        driver_.Frame();
+        return true;
+    }
+    bool Shown(std::initializer_list<IdPart> path) {
+        ImVec2 unused;
+        return driver_.Find(kWindow, InterfaceDriver::Id(kWindow, path), &unused);
+    }
+    // Binds row 1 through the resource manager's button.
+    void OpenSecondModel() {
+        ui_.showResourceManager = true;
+        driver_.Frames(2);
+        ASSERT_TRUE(driver_.Click(
+            "Resource manager",
+            InterfaceDriver::Id("Resource manager", {"ResourceManagerTabs", "Model", "Model list",
+                                                     "ModelListTable", 1, "Model setting"})));
+        ui_.showResourceManager = false;
+        // Tall enough for every control of the material tab.
+        driver_.Frame();
+        ImGui::SetWindowSize(kWindow, ImVec2(600.0f, 560.0f));
+        ImGui::SetWindowPos(kWindow, ImVec2(10.0f, 10.0f));
+        driver_.Frames(2);
+        ASSERT_TRUE(ui_.showModelSetting);
+        ASSERT_EQ(modelSetting_.model, scene_.models[1].get());
+    }
+    ModelInstance& Second() { return *scene_.models[1]; }
+
+    Scene scene_;
+    UiState ui_;
+    ModelSettingState modelSetting_;
+    InterfaceView view_;
+    InterfaceDriver driver_;
+    std::vector<MaterialValues> materials_;
+    int materialWrites_ = 0;
+    std::array<std::int32_t, 3> appliedShader_{-1, -1, -1};
+};
+
+TEST(JoinMotionNamesTest, CommaBetweenFullStopAfterNothingForNone) {
+    EXPECT_EQ(JoinMotionNames({}), "");
+    EXPECT_EQ(JoinMotionNames({"a.vmd"}), "a.vmd.");
+    EXPECT_EQ(JoinMotionNames({"a.vmd", "b.vmd"}), "a.vmd, b.vmd.");
+}
+
+TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
+    scene_.modelEntries[1].transformBone = 1;
+    scene_.modelEntries[1].materialIndex = 7;  // out of range: no material data
+    scene_.modelEntries[1].addedMotions = {"a.vmd"};
+    OpenSecondModel();
+    EXPECT_EQ(modelSetting_.modelRow, 1);
+    EXPECT_EQ(modelSetting_.boneNames, (std::vector<std::string>{"センター", "左足", "左足ＩＫ"}));
+    EXPECT_EQ(modelSetting_.transformBonePtr, &Second().bones[1]);
+    EXPECT_EQ(modelSetting_.localPositionEdit, Second().bones[1].translation);
+    EXPECT_EQ(modelSetting_.ikControls.size(), Second().ikControls.size());
+    EXPECT_EQ(modelSetting_.morphControls.size(), Second().morphControls.size());
+    EXPECT_EQ(modelSetting_.materialNames, (std::vector<std::string>{"skin", "hair"}));
+    EXPECT_EQ(modelSetting_.addedMotionsText, "a.vmd.");
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
+    EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data"}));
+    // A new bone for Y rotation resets the mouse angle of that row.
+    scene_.modelEntries[1].yRotationAngle = 1.5f;
+    ChooseYRotationBone(view_, 2);
+    EXPECT_EQ(scene_.modelEntries[1].yRotationBone, 2);
+    EXPECT_EQ(scene_.modelEntries[1].yRotationAngle, 0.0f);
+    // Binding another row and back brings the choices along.
+    OpenModelSetting(view_, 0);
+    EXPECT_EQ(modelSetting_.yRotationBone, -1);
+    OpenModelSetting(view_, 1);
+    EXPECT_EQ(modelSetting_.yRotationBone, 2);
+    EXPECT_EQ(modelSetting_.transformBone, 1);
+}
+
+TEST_F(ModelSettingTest, BoneEditsReachTheModelBetweenFramesAndResetReturnsToRest) {
+    OpenSecondModel();
+    ChooseTransformBone(view_, 1);
+    const Vector4 rest = Second().bones[1].restOffset;
+    modelSetting_.edits.push_back(PositionEdit(1, {1.0f, 2.0f, 3.0f, 9.0f}));
+    // Nothing reaches the model while the frame is drawn.
+    EXPECT_EQ(Second().bones[1].translation, rest);
+    SceneUpdate();
+    EXPECT_EQ(Second().bones[1].translation, (Vector4{1.0f, 2.0f, 3.0f, 0.0f}));
+    // The skeleton followed in the same update.
+    EXPECT_FLOAT_EQ(Second().bones[1].jointPosition.x,
+                    Second().bones[0].worldMatrix.m[3][0] + 1.0f);
+    Second().bones[0].rotation = {0.0f, 0.38268343f, 0.0f, 0.92387953f};
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone", "Reset all bone transform"}));
+    EXPECT_EQ(modelSetting_.localPositionEdit, rest);
+    SceneUpdate();
+    for (const BoneState& bone : Second().bones) {
+        EXPECT_EQ(bone.translation, bone.restOffset);
+        EXPECT_EQ(bone.rotation, Quaternion{});
+    }
+    EXPECT_TRUE(modelSetting_.edits.empty());
+}
+
+TEST_F(ModelSettingTest, AnIkSwitchTurnedOffLeavesTheChainAsTheMotionPosesIt) {
+    OpenSecondModel();
+    ASSERT_EQ(modelSetting_.ikControls.size(), 1u);
+    ASSERT_TRUE(AddSelectedMotion(view_) == false);  // nothing selected yet
+    modelSetting_.motionSelectIndex = 0;
+    ASSERT_TRUE(AddSelectedMotion(view_));
+    SceneUpdate();
+    Second().playing = 1;
+    SceneUpdate();
+    // With IK on, the solve turns the root away from the keyed pose.
+    const Quaternion keyed{std::sin(0.25f), 0.0f, 0.0f, std::cos(0.25f)};
+    EXPECT_GT(std::abs(Second().bones[0].rotation.y) + std::abs(Second().bones[0].rotation.z),
+              1e-3f);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone", "IK bone list"}));
+    ASSERT_TRUE(
+        ClickIn({"ModelSettingTabs", "Bone", "IK bone list", "ikTable", 0, "##solveEnable"}));
+    EXPECT_EQ(*Second().ikControls[0].ikEnabled, 1);  // not before the next update
+    SceneUpdate();
+    EXPECT_EQ(*Second().ikControls[0].ikEnabled, 0);
+    const Quaternion& root = Second().bones[0].rotation;
+    EXPECT_NEAR(root.x, keyed.x, 1e-5f);
+    EXPECT_NEAR(root.y, 0.0f, 1e-5f);
+    EXPECT_NEAR(root.z, 0.0f, 1e-5f);
+    EXPECT_NEAR(root.w, keyed.w, 1e-5f);
+}
+
+TEST_F(ModelSettingTest, AddingWhilePlayingIsRefusedAndClearingReturnsToRest) {
+    OpenSecondModel();
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion"}));
+    EXPECT_FALSE(Shown({"ModelSettingTabs", "Motion", "Clear all motions"}));
+    modelSetting_.motionSelectIndex = 1;
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion", "Add selected motion"}));
+    EXPECT_EQ(modelSetting_.addedMotionsText, "b.vmd.");
+    SceneUpdate();
+    EXPECT_EQ(Second().motion.boneTracks.size(), 1u);
+    Second().playing = 1;
+    modelSetting_.motionSelectIndex = 0;
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion", "Add selected motion"}));
+    EXPECT_EQ(modelSetting_.addedMotionsText, "b.vmd.");
+    EXPECT_EQ(scene_.modelEntries[1].addedMotions, (std::vector<std::string>{"b.vmd"}));
+    SceneUpdate();
+    Second().playing = 0;
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion", "Add selected motion"}));
+    EXPECT_EQ(modelSetting_.addedMotionsText, "b.vmd, a.vmd.");
+    SceneUpdate();
+    Second().playing = 1;
+    SceneUpdate();
+    SceneUpdate();
+    ASSERT_GT(Second().motion.time, 0.0f);
+    ASSERT_GT(Second().vertexMorphWeights[0] + Second().vertexMorphWeights.back(), 0.0f);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion", "Clear all motions"}));
+    EXPECT_EQ(modelSetting_.addedMotionsText, "");
+    EXPECT_EQ(modelSetting_.motionSelectIndex, -1);
+    EXPECT_FALSE(Shown({"ModelSettingTabs", "Motion", "Clear all motions"}));
+    SceneUpdate();
+    EXPECT_EQ(Second().playing, 0);
+    EXPECT_EQ(Second().motion.time, 0.0f);
+    EXPECT_TRUE(Second().motion.boneTracks.empty());
+    EXPECT_TRUE(Second().motion.morphTracks.empty());
+    EXPECT_EQ(Second().bones[0].rotation, Quaternion{});
+    for (float weight : Second().vertexMorphWeights) {
+        EXPECT_EQ(weight, 0.0f);
+    }
+    // The other model was never touched.
+    EXPECT_TRUE(scene_.models[0]->motion.boneTracks.empty());
+}
+
+TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate) {
+    OpenSecondModel();
+    ASSERT_FALSE(modelSetting_.morphControls.empty());
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph"}));
+    ASSERT_TRUE(ClickSlider({"ModelSettingTabs", "Morph", "MorphWeightControlTable", 0, "##weight"},
+                            60.0f));
+    const float* weight = modelSetting_.morphControls[0].weight;
+    EXPECT_EQ(*weight, 0.0f);
+    SceneUpdate();
+    EXPECT_GT(*weight, 0.0f);  // where the slider was clicked
+    EXPECT_LE(*weight, 1.0f);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph", "Reset all morph"}));
+    SceneUpdate();
+    EXPECT_EQ(*weight, 0.0f);
+    // A weight sent from elsewhere is still kept finite and in range.
+    modelSetting_.edits.push_back(WeightEdit(0, std::numeric_limits<float>::quiet_NaN()));
+    modelSetting_.edits.push_back(WeightEdit(1, 7.0f));
+    SceneUpdate();
+    EXPECT_EQ(*weight, 0.0f);
+    EXPECT_EQ(*modelSetting_.morphControls[1].weight, 1.0f);
+
+    ChooseMaterial(view_, 1);
+    EXPECT_EQ(scene_.modelEntries[1].materialIndex, 1);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Material data", "Receive shadow"}));
+    EXPECT_EQ(materialWrites_, 0);
+    EXPECT_FALSE(materials_[1].receiveShadow);
+    SceneUpdate();
+    EXPECT_EQ(materialWrites_, 1);
+    EXPECT_TRUE(materials_[1].receiveShadow);
+    EXPECT_EQ(materials_[1].specularStrength, 5.0f);
+}
+
+TEST(MaterialValuesTest, TypedValuesAreRefusedOrClampedAndUntouchedOnesStay) {
+    MaterialValues before;
+    before.ambientColor[0] = 1.5f;  // as the content gave it
+    before.specularStrength = 12.0f;
+    MaterialValues typed = before;
+    typed.specularStrength = -3.0f;
+    typed.edgeSize = std::numeric_limits<float>::quiet_NaN();
+    typed.baseColor[3] = 1.7f;
+    typed.metallic = std::numeric_limits<float>::infinity();
+    typed.emissionColor[1] = -0.5f;
+    SanitizeMaterialValues(typed, before);
+    EXPECT_EQ(typed.specularStrength, 0.0f);
+    EXPECT_EQ(typed.edgeSize, before.edgeSize);
+    EXPECT_EQ(typed.baseColor[3], 1.0f);
+    EXPECT_EQ(typed.metallic, before.metallic);
+    EXPECT_EQ(typed.emissionColor[1], 0.0f);
+    EXPECT_EQ(typed.ambientColor[0], 1.5f);
+    // A content value that is no number gives way to 0 once edited.
+    before.roughness = std::numeric_limits<float>::quiet_NaN();
+    typed = before;
+    typed.roughness = std::numeric_limits<float>::quiet_NaN();
+    SanitizeMaterialValues(typed, before);
+    EXPECT_EQ(typed.roughness, 0.0f);
+}
+
+TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingHidesIt) {
+    OpenSecondModel();
+    ChooseMaterial(view_, 0);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Shader"}));
+    modelSetting_.shaderSelectIndex = 0;
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Shader", "Use this shader"}));
+    EXPECT_TRUE(ui_.applyShaderRequested);
+    EXPECT_EQ(appliedShader_[0], -1);
+    SceneUpdate();
+    EXPECT_FALSE(ui_.applyShaderRequested);
+    EXPECT_EQ(appliedShader_, (std::array<std::int32_t, 3>{1, 0, 0}));
+    // With ray tracing on, the raster-only controls and the shader node go.
+    EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
+    scene_.rayTracing = true;
+    driver_.Frames(2);
+    EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
+    EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Shader"}));
+    EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Receive shadow"}));
+}
+
+// The render stage reads the live values while the window is drawn; a
+// reader on another thread stands in for it. Run under the thread sanitizer
+// too: no write of the window may meet its reads.
+TEST_F(ModelSettingTest, AFrameBeingRenderedSeesNoneOfTheEditsMadeMeanwhile) {
+    OpenSecondModel();
+    ModelInstance& model = Second();
+    for (float& weight : model.vertexMorphWeights) {
+        weight = 0.5f;
+    }
+    model.bones[0].translation = {0.0f, 3.0f, 0.0f, 0.0f};
+    const std::uint8_t* ik = model.ikControls.at(0).ikEnabled;
+    std::atomic<bool> rendering{true};
+    std::atomic<int> reads{0};
+    std::atomic<int> changed{0};
+    std::thread render([&] {
+        while (rendering.load(std::memory_order_acquire)) {
+            for (float weight : model.vertexMorphWeights) {
+                changed += weight != 0.5f;
+            }
+            changed += model.bones[0].translation.y != 3.0f;
+            changed += *ik != 1;
+            ++reads;
+        }
+    });
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph", "Reset all morph"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone", "Reset all bone transform"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone", "IK bone list"}));
+    ASSERT_TRUE(
+        ClickIn({"ModelSettingTabs", "Bone", "IK bone list", "ikTable", 0, "##solveEnable"}));
+    // At least one whole read after the last click.
+    for (const int clicked = reads.load(); reads.load() < clicked + 2;) {
+        std::this_thread::yield();
+    }
+    rendering.store(false, std::memory_order_release);
+    render.join();
+    EXPECT_EQ(changed.load(), 0);
+    // The stages have finished: the update applies all of it at once.
+    SceneUpdate();
+    for (float weight : model.vertexMorphWeights) {
+        EXPECT_EQ(weight, 0.0f);
+    }
+    EXPECT_EQ(model.bones[0].translation, model.bones[0].restOffset);
+    EXPECT_EQ(*ik, 0);
+}
+
+TEST_F(ModelSettingTest, RemovingTheBoundModelUnbindsTheOpenWindow) {
+    OpenSecondModel();
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone", "Reset all bone transform"}));
+    ui_.deleteModelIndex = 1;
+    scene_.modelEntries[1].selected = false;
+    SceneUpdate();
+    EXPECT_EQ(modelSetting_.model, nullptr);
+    EXPECT_EQ(modelSetting_.modelRow, -1);
+    EXPECT_TRUE(modelSetting_.boneNames.empty());
+    EXPECT_TRUE(modelSetting_.edits.empty());
+    driver_.Frames(3);  // an empty window, drawn without the model
+    EXPECT_FALSE(Shown({"ModelSettingTabs", "Bone"}));
+    EXPECT_TRUE(ui_.showModelSetting);
+    // A row that no longer exists binds nothing.
+    OpenModelSetting(view_, 1);
+    EXPECT_EQ(modelSetting_.model, nullptr);
+    AddSelectedMotion(view_);
+    ClearAllMotions(view_);
+    EXPECT_TRUE(modelSetting_.edits.empty());
+}
+
+}  // namespace

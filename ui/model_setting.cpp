@@ -1,0 +1,357 @@
+// The model setting window: its binding, its frame and the bone, IK, morph and motion tabs.
+#include "ui/model_setting.h"
+
+#include <imgui.h>
+
+#include <cmath>
+
+#include "formats/text_decode.h"
+#include "scene/scene.h"
+#include "ui/model_setting_tabs.h"
+#include "ui/widgets.h"
+
+namespace {
+
+bool InRange(std::int32_t index, std::size_t size) {
+    return index >= 0 && static_cast<std::size_t>(index) < size;
+}
+
+const char* NameAt(const std::vector<std::string>& names, std::int32_t index) {
+    return InRange(index, names.size()) ? names[static_cast<std::size_t>(index)].c_str() : "";
+}
+
+// A combo over `names` whose current entry is highlighted and takes the
+// focus; the chosen index, or -1 when nothing was chosen this frame.
+std::int32_t NameCombo(const char* label, const std::vector<std::string>& names,
+                       std::int32_t current) {
+    std::int32_t chosen = -1;
+    if (ImGui::BeginCombo(label, NameAt(names, current))) {
+        ImGuiListClipper clipper;
+        clipper.Begin(static_cast<int>(names.size()));
+        if (InRange(current, names.size())) {
+            clipper.ForceDisplayRangeByIndices(current, current + 1);
+        }
+        while (clipper.Step()) {
+            for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
+                ImGui::PushID(i);
+                if (ImGui::Selectable(names[static_cast<std::size_t>(i)].c_str(), i == current)) {
+                    chosen = i;
+                }
+                if (i == current) {
+                    ImGui::SetItemDefaultFocus();
+                }
+                ImGui::PopID();
+            }
+        }
+        ImGui::EndCombo();
+    }
+    return chosen;
+}
+
+void DrawBoneTab(InterfaceView& view, ModelSettingState& state) {
+    if (const std::int32_t k =
+            NameCombo("Bone for Y rotation", state.boneNames, state.yRotationBone);
+        k >= 0) {
+        ChooseYRotationBone(view, k);
+    }
+    if (const std::int32_t k = NameCombo("Transform bone", state.boneNames, state.transformBone);
+        k >= 0) {
+        ChooseTransformBone(view, k);
+    }
+    if (state.transformBone >= 0 && state.transformBonePtr != nullptr) {
+        const Vector4 before = state.localPositionEdit;
+        if (ImGui::InputFloat3("local position", &state.localPositionEdit.x, "%.3f")) {
+            Vector4& p = state.localPositionEdit;
+            // A typed "nan" or "inf" would put the whole model out of sight.
+            for (auto [value, previous] :
+                 {std::pair{&p.x, before.x}, {&p.y, before.y}, {&p.z, before.z}}) {
+                if (!std::isfinite(*value)) {
+                    *value = previous;
+                }
+            }
+            ModelEdit edit;
+            edit.kind = ModelEdit::Kind::BonePosition;
+            edit.index = state.transformBone;
+            edit.position = {p.x, p.y, p.z, 0.0f};
+            state.edits.push_back(edit);
+        }
+    }
+    if (ImGui::Button("Reset all bone transform")) {
+        ResetAllBoneTransform(view);
+    }
+    if (ImGui::TreeNode("IK bone list")) {
+        if (ImGui::BeginTable("ikTable", 3, ListTableFlags())) {
+            for (const char* column : {"#", "Name", "IK solve enable"}) {
+                ImGui::TableSetupColumn(column);
+            }
+            ImGui::TableHeadersRow();
+            for (int row = 0; row < static_cast<int>(state.ikControls.size()); ++row) {
+                const IkControl& control = state.ikControls[static_cast<std::size_t>(row)];
+                ImGui::PushID(row);
+                ImGui::TableNextRow();
+                ImGui::TableNextColumn();
+                ImGui::Text("%d", row + 1);
+                ImGui::TableNextColumn();
+                ImGui::TextUnformatted(control.name.c_str());
+                ImGui::TableNextColumn();
+                // Shown from the live switch; the change reaches it between frames.
+                bool enabled = control.ikEnabled != nullptr && *control.ikEnabled != 0;
+                if (ImGui::Checkbox("##solveEnable", &enabled)) {
+                    ModelEdit edit;
+                    edit.kind = ModelEdit::Kind::IkSwitch;
+                    edit.index = row;
+                    edit.enabled = enabled;
+                    state.edits.push_back(edit);
+                }
+                ImGui::PopID();
+            }
+            ImGui::EndTable();
+        }
+        ImGui::TreePop();
+    }
+}
+
+void DrawMorphTab(ModelSettingState& state) {
+    if (ImGui::Button("Reset all morph")) {
+        ModelEdit edit;
+        edit.kind = ModelEdit::Kind::ResetMorphs;
+        state.edits.push_back(edit);
+    }
+    if (!ImGui::BeginTable("MorphWeightControlTable", 4, ListTableFlags())) {
+        return;
+    }
+    for (const char* column : {"#", "Name", "Type", "Value"}) {
+        ImGui::TableSetupColumn(column);
+    }
+    ImGui::TableHeadersRow();
+    // Models carry hundreds of morphs; only the rows in view are drawn.
+    ImGuiListClipper clipper;
+    clipper.Begin(static_cast<int>(state.morphControls.size()));
+    while (clipper.Step()) {
+        for (int row = clipper.DisplayStart; row < clipper.DisplayEnd; ++row) {
+            const MorphControl& control = state.morphControls[static_cast<std::size_t>(row)];
+            ImGui::PushID(row);
+            ImGui::TableNextRow();
+            ImGui::TableNextColumn();
+            ImGui::Text("%d", row + 1);
+            ImGui::TableNextColumn();
+            ImGui::TextUnformatted(control.name.c_str());
+            ImGui::TableNextColumn();
+            ImGui::TextUnformatted(control.kind.c_str());
+            ImGui::TableNextColumn();
+            float weight = control.weight != nullptr ? *control.weight : 0.0f;
+            ImGui::SetNextItemWidth(100.0f);
+            if (ImGui::SliderFloat("##weight", &weight, 0.0f, 1.0f, "%.3f",
+                                   ImGuiSliderFlags_AlwaysClamp)) {
+                ModelEdit edit;
+                edit.kind = ModelEdit::Kind::MorphWeight;
+                edit.index = row;
+                edit.value = weight;
+                state.edits.push_back(edit);
+            }
+            ImGui::PopID();
+        }
+    }
+    ImGui::EndTable();
+}
+
+void DrawMotionTab(InterfaceView& view, ModelSettingState& state, const ModelUiEntry& row) {
+    ImGui::Text("Added motions: %s", state.addedMotionsText.c_str());
+    if (!row.addedMotions.empty() && ImGui::Button("Clear all motions")) {
+        ClearAllMotions(view);
+    }
+    if (const std::int32_t k =
+            NameCombo("Motion select", view.scene.motionNames, state.motionSelectIndex);
+        k >= 0) {
+        state.motionSelectIndex = k;
+    }
+    if (state.motionSelectIndex >= 0 && ImGui::Button("Add selected motion")) {
+        AddSelectedMotion(view);
+    }
+}
+
+}  // namespace
+
+std::string JoinMotionNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += names[i];
+        text += i + 1 < names.size() ? ", " : ".";
+    }
+    return text;
+}
+
+ModelUiEntry* BoundModelRow(InterfaceView& view) {
+    const ModelSettingState* state = view.modelSetting;
+    Scene& scene = view.scene;
+    if (state == nullptr || state->model == nullptr ||
+        !InRange(state->modelRow, scene.models.size()) ||
+        scene.models[static_cast<std::size_t>(state->modelRow)].get() != state->model ||
+        !InRange(state->modelRow, scene.modelEntries.size())) {
+        return nullptr;
+    }
+    return &scene.modelEntries[static_cast<std::size_t>(state->modelRow)];
+}
+
+void OpenModelSetting(InterfaceView& view, std::int32_t row) {
+    if (view.modelSetting == nullptr) {
+        return;
+    }
+    ModelSettingState& state = *view.modelSetting;
+    Scene& scene = view.scene;
+    // Edits made for the model bound so far still belong to it.
+    std::vector<ModelEdit> pending = std::move(state.edits);
+    ModelInstance* previous = state.model;
+    state.Clear();
+    if (!InRange(row, scene.models.size()) || !InRange(row, scene.modelEntries.size())) {
+        return;
+    }
+    ModelInstance& model = *scene.models[static_cast<std::size_t>(row)];
+    const ModelUiEntry& entry = scene.modelEntries[static_cast<std::size_t>(row)];
+    if (previous == &model) {
+        state.edits = std::move(pending);
+    }
+    state.modelRow = row;
+    state.model = &model;
+    state.yRotationBone = entry.yRotationBone;
+    state.transformBone = entry.transformBone;
+    state.boneNames.reserve(model.bones.size());
+    for (const BoneState& bone : model.bones) {
+        state.boneNames.push_back(ToUtf8(bone.name));
+    }
+    if (InRange(state.transformBone, model.bones.size())) {
+        state.transformBonePtr = &model.bones[static_cast<std::size_t>(state.transformBone)];
+        state.localPositionEdit = state.transformBonePtr->translation;
+    }
+    state.ikControls = model.ikControls;
+    state.materialIndex = entry.materialIndex;
+    if (scene.hooks.materialNames) {
+        state.materialNames = scene.hooks.materialNames(model);
+    }
+    state.addedMotionsText = JoinMotionNames(entry.addedMotions);
+    state.morphControls = model.morphControls;
+}
+
+void ChooseYRotationBone(InterfaceView& view, std::int32_t bone) {
+    ModelUiEntry* row = BoundModelRow(view);
+    if (row == nullptr) {
+        return;
+    }
+    view.modelSetting->yRotationBone = bone;
+    row->yRotationBone = bone;
+    row->yRotationAngle = 0.0f;
+}
+
+void ChooseTransformBone(InterfaceView& view, std::int32_t bone) {
+    ModelUiEntry* row = BoundModelRow(view);
+    if (row == nullptr) {
+        return;
+    }
+    ModelSettingState& state = *view.modelSetting;
+    state.transformBone = bone;
+    state.transformBonePtr = nullptr;
+    if (InRange(bone, state.model->bones.size())) {
+        state.transformBonePtr = &state.model->bones[static_cast<std::size_t>(bone)];
+        state.localPositionEdit = state.transformBonePtr->translation;
+    }
+    row->transformBone = bone;
+}
+
+void ChooseMaterial(InterfaceView& view, std::int32_t material) {
+    ModelUiEntry* row = BoundModelRow(view);
+    if (row == nullptr) {
+        return;
+    }
+    view.modelSetting->materialIndex = material;
+    row->materialIndex = material;
+}
+
+void ResetAllBoneTransform(InterfaceView& view) {
+    if (BoundModelRow(view) == nullptr) {
+        return;
+    }
+    ModelSettingState& state = *view.modelSetting;
+    ModelEdit edit;
+    edit.kind = ModelEdit::Kind::ResetBones;
+    state.edits.push_back(edit);
+    // What the bone's position becomes once the reset is applied.
+    if (state.transformBonePtr != nullptr) {
+        state.localPositionEdit = state.transformBonePtr->restOffset;
+    }
+}
+
+bool AddSelectedMotion(InterfaceView& view) {
+    ModelUiEntry* row = BoundModelRow(view);
+    if (row == nullptr) {
+        return false;
+    }
+    ModelSettingState& state = *view.modelSetting;
+    if (state.model->playing != 0 || !InRange(state.motionSelectIndex, view.scene.motions.size()) ||
+        !InRange(state.motionSelectIndex, view.scene.motionNames.size())) {
+        return false;
+    }
+    ModelEdit edit;
+    edit.kind = ModelEdit::Kind::AttachMotion;
+    edit.index = state.motionSelectIndex;
+    state.edits.push_back(edit);
+    row->addedMotions.push_back(
+        view.scene.motionNames[static_cast<std::size_t>(state.motionSelectIndex)]);
+    state.addedMotionsText = JoinMotionNames(row->addedMotions);
+    return true;
+}
+
+void ClearAllMotions(InterfaceView& view) {
+    ModelUiEntry* row = BoundModelRow(view);
+    if (row == nullptr) {
+        return;
+    }
+    ModelSettingState& state = *view.modelSetting;
+    ModelEdit edit;
+    edit.kind = ModelEdit::Kind::ClearMotions;
+    state.edits.push_back(edit);
+    state.motionSelectIndex = -1;
+    state.addedMotionsText.clear();
+    row->addedMotions.clear();
+}
+
+void DrawModelSetting(InterfaceView& view) {
+    ImGui::SetNextWindowPos(ImVec2(350.0f, 310.0f), ImGuiCond_FirstUseEver);
+    ImGui::SetNextWindowSize(ImVec2(600.0f, 300.0f), ImGuiCond_FirstUseEver);
+    if (ImGui::Begin("Model setting", &view.ui.showModelSetting)) {
+        KeepWindowOnScreen();
+        if (const ModelUiEntry* row = BoundModelRow(view); row != nullptr) {
+            ModelSettingState& state = *view.modelSetting;
+            ImGui::Text("Selected model: %s", row->name.c_str());
+            ImGui::Dummy(ImVec2(0.0f, 10.0f));
+            ImGui::Separator();
+            ImGui::Spacing();
+            if (ImGui::BeginTabBar("ModelSettingTabs")) {
+                const auto flags = [&state](std::int32_t tab) {
+                    return state.tabRequest == tab ? ImGuiTabItemFlags_SetSelected : 0;
+                };
+                if (ImGui::BeginTabItem("General", nullptr, flags(kModelSettingGeneral))) {
+                    ImGui::EndTabItem();
+                }
+                if (ImGui::BeginTabItem("Bone", nullptr, flags(kModelSettingBone))) {
+                    DrawBoneTab(view, state);
+                    ImGui::EndTabItem();
+                }
+                if (ImGui::BeginTabItem("Material", nullptr, flags(kModelSettingMaterial))) {
+                    DrawMaterialTab(view, state);
+                    ImGui::EndTabItem();
+                }
+                if (ImGui::BeginTabItem("Morph", nullptr, flags(kModelSettingMorph))) {
+                    DrawMorphTab(state);
+                    ImGui::EndTabItem();
+                }
+                if (ImGui::BeginTabItem("Motion", nullptr, flags(kModelSettingMotion))) {
+                    DrawMotionTab(view, state, *row);
+                    ImGui::EndTabItem();
+                }
+                ImGui::EndTabBar();
+                state.tabRequest = -1;
+            }
+        }
+    }
+    ImGui::End();
+}

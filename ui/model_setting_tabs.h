@@ -1,0 +1,8 @@
+// Tabs of the model setting window that live in files of their own.
+#pragma once
+
+#include "scene/ui_state.h"
+#include "ui/interface_view.h"
+
+// Material select, the material's values and its shader.
+void DrawMaterialTab(InterfaceView& view, ModelSettingState& state);
