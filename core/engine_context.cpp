@@ -66,8 +66,6 @@ void EngineContext::Initialize() {
         s.frameIndex = 0;
         s.directQueueFenceValues = {};
         s.computeQueueFenceValues = {};
-        s.capabilityWord0 = 3;
-        s.capabilityWord1 = 0xA000;
         s.raytracingSupported = false;
         s.windowCreated = s.deviceCreated = s.fullscreen = s.tearingSupported = false;
         s.vsync = true;

@@ -88,8 +88,6 @@ struct EngineState {
     bool fullscreen = false;
     bool tearingSupported = false;
     bool vsync = true;
-    std::uint32_t capabilityWord0 = 3;
-    std::uint32_t capabilityWord1 = 0xA000;
     std::string adapterDescription;
     bool raytracingSupported = false;
 
@@ -202,12 +200,6 @@ public:
     }
     void SetTearingSupported(bool v) {
         Locked([&](EngineState& s) { s.tearingSupported = v; });
-    }
-    void SetCapabilityWords(std::uint32_t w0, std::uint32_t w1) {
-        Locked([&](EngineState& s) {
-            s.capabilityWord0 = w0;
-            s.capabilityWord1 = w1;
-        });
     }
     bool GetFullscreen() {
         return Locked([](EngineState& s) { return s.fullscreen; });

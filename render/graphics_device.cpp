@@ -377,8 +377,6 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
         s.adapterDescription = pick.props.deviceName;
         s.raytracingSupported = pick.raytracing;
         s.tearingSupported = tearing;
-        s.capabilityWord0 = pick.props.apiVersion;
-        s.capabilityWord1 = pick.props.driverVersion;
     });
 
     DeviceCreatedCallback created = ctx.Locked([](EngineState& s) { return s.onDeviceCreated; });

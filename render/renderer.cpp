@@ -4,8 +4,6 @@
 #include "render/graphics_device.h"
 
 HRESULT InitializeRenderer(EngineContext& ctx, RendererState& renderer, VkDevice device) {
-    renderer.renderDeviceName = ctx.GetAdapterDescription();
-    renderer.raytracingSupported = ctx.GetRaytracingSupported();
     return CreateWindowSizeTargets(ctx, renderer, device);
 }
 
@@ -28,8 +26,6 @@ HRESULT SetRenderResolution(EngineContext& ctx, RendererState& renderer, std::ui
     }
     renderer.renderWidth = width;
     renderer.renderHeight = height;
-    renderer.viewportWidth = width;
-    renderer.viewportHeight = height;
     return CreateWindowSizeTargets(ctx, renderer, ctx.GetDevice());
 }
 

@@ -10,16 +10,12 @@
 #include "platform/result_code.h"
 #include "scene/resolutions.h"
 
-// The renderer's own state that outlives single frames.
+// The render size and the list entry it was chosen from, which full screen
+// returns to.
 struct RendererState {
-    std::string renderDeviceName;  // UTF-8
-    bool raytracingSupported = false;
     std::uint32_t resolutionIndex = 0;
     std::uint32_t renderWidth = 1280;
     std::uint32_t renderHeight = 720;
-    // Size the camera's aspect ratio follows.
-    std::uint32_t viewportWidth = 1280;
-    std::uint32_t viewportHeight = 720;
 };
 
 // Renderer set-up, run once from the device-created callback.

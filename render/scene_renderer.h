@@ -15,18 +15,10 @@
 #include "render/model_resources.h"
 #include "render/raster_pipelines.h"
 #include "render/scene_light.h"
+#include "scene/anti_aliasing.h"
 
 struct Scene;
 struct SceneContent;
-
-// Anti-aliasing modes of the render settings.
-enum AntiAliasingMode : std::int32_t {
-    kAntiAliasingNone = 0,
-    kFxaaLow = 1,
-    kFxaaHigh = 2,
-    kMsaa4x = 3,
-    kMsaa8x = 4,
-};
 
 // The mode a frame is drawn with: 8x falls back to 4x on a device without
 // it, anything unknown to no anti-aliasing.

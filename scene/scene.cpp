@@ -133,7 +133,8 @@ void ApplyGraphicsSettings(Scene& scene, UiState& ui, GpuIdle& gpu) {
         ResizeTo(scene, kResolutions[editResolution], gpu);
     }
     if (antiAliasingChanged) {
-        scene.antiAliasing = std::clamp(ui.editAntiAliasing, 0, 4);
+        scene.antiAliasing =
+            std::clamp<std::int32_t>(ui.editAntiAliasing, kAntiAliasingNone, kMsaa8x);
         scene.antiAliasingMode = scene.antiAliasing;
     }
     if (rayTracingChanged) {

@@ -9,6 +9,7 @@
 
 #include "platform/audio_engine.h"
 #include "runtime/pose_math.h"
+#include "scene/anti_aliasing.h"
 #include "scene/camera.h"
 #include "scene/content_rows.h"
 #include "scene/import_worker.h"
@@ -60,8 +61,8 @@ struct Scene : SceneContent {
     std::int32_t resolutionIndex = 0;
     std::uint32_t renderWidth = 1280;
     std::uint32_t renderHeight = 720;
-    std::int32_t antiAliasing = 3;
-    std::int32_t antiAliasingMode = 3;
+    std::int32_t antiAliasing = kMsaa4x;      // AntiAliasingMode, as chosen
+    std::int32_t antiAliasingMode = kMsaa4x;  // AntiAliasingMode, as drawn
     bool rayTracing = false;
     bool rayTracingAvailable = false;
     // MSAA 8x stays in the list where the device lacks it, marked

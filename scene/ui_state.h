@@ -7,6 +7,7 @@
 #include "runtime/ik.h"
 #include "runtime/morphs.h"
 #include "runtime/pose_math.h"
+#include "scene/anti_aliasing.h"
 #include "scene/model_edits.h"
 
 struct BoneState;
@@ -37,7 +38,7 @@ struct UiState {
     bool rewindRequested = false;
 
     std::int32_t editResolutionIndex = 0;
-    std::int32_t editAntiAliasing = 3;
+    std::int32_t editAntiAliasing = kMsaa4x;
     std::int32_t editDiffuseQuality = 0;
     std::int32_t editShadowQuality = 0;
     bool editRayTracing = false;

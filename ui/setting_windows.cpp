@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "scene/anti_aliasing.h"
 #include "scene/resolutions.h"
 #include "scene/scene.h"
 #include "ui/main_windows.h"
@@ -15,8 +16,6 @@ constexpr std::array<const char*, kResolutions.size()> kResolutionNames{
 constexpr std::array<const char*, 5> kAntiAliasingNames{"None", "FXAA Low", "FXAA High", "MSAA 4x",
                                                         "MSAA 8x"};
 constexpr std::array<const char*, 4> kQualityNames{"Low", "Medium", "High", "Ultra"};
-constexpr int kMsaa4xEntry = 3;
-constexpr int kMsaa8xEntry = 4;
 
 // The anti-aliasing list; MSAA 8x stays choosable where the device lacks it
 // (it then draws as 4x) but is greyed with the reason in a tooltip.
@@ -27,7 +26,7 @@ void AntiAliasingCombo(int* choice, bool eightSamplesAvailable) {
         return;
     }
     for (int i = 0; i < static_cast<int>(kAntiAliasingNames.size()); ++i) {
-        const bool unavailable = i == kMsaa8xEntry && !eightSamplesAvailable;
+        const bool unavailable = i == kMsaa8x && !eightSamplesAvailable;
         if (unavailable) {
             ImGui::PushStyleColor(ImGuiCol_Text, ImGui::GetStyleColorVec4(ImGuiCol_TextDisabled));
         }
@@ -52,9 +51,8 @@ void QualitySlider(const char* label, int* value) {
 }  // namespace
 
 void ApplyRayTracingEdit(UiState& ui) {
-    if (ui.editRayTracing &&
-        (ui.editAntiAliasing == kMsaa4xEntry || ui.editAntiAliasing == kMsaa8xEntry)) {
-        ui.editAntiAliasing = 0;
+    if (ui.editRayTracing && IsMultisampled(ui.editAntiAliasing)) {
+        ui.editAntiAliasing = kAntiAliasingNone;
     }
 }
 

@@ -60,8 +60,6 @@ TEST(EngineContextTest, InitialisationSetsTheDefaults) {
     EXPECT_FALSE(ctx.GetWindowCreated());
     EXPECT_EQ(ctx.GetFrameIndex(), 0u);
     ctx.Locked([](EngineState& s) {
-        EXPECT_EQ(s.capabilityWord0, 3u);
-        EXPECT_EQ(s.capabilityWord1, 0xA000u);
         EXPECT_EQ(s.maxDelta, s.counterFrequency / 10);
     });
 }
