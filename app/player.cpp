@@ -39,7 +39,8 @@ const char* const kUsage =
     "                     physics, about, statistics, import-status\n"
     "  --hide-ui          draw no tool windows (the picture of the scene alone)\n"
     "  --help             show this text\n"
-    "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n";
+    "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n"
+    "qv render OUT [FILE...] makes a video of the files instead: see qv render --help.\n";
 
 HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
                      std::string* error) {

@@ -230,7 +230,7 @@ HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* opt
         }
     }
     if (!haveOutput) {
-        *error = "qv render needs an output file first (see qv render --help)";
+        *error = "the output file comes first (see qv render --help)";
         return E_INVALIDARG;
     }
     o.from = from.value_or(0.0);
