@@ -1,9 +1,14 @@
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/player.h"
+#include "app/render_command.h"
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "render") == 0) {
+        return RunRenderCommand(argc - 1, argv + 1);
+    }
     PlayerOptions options;
     std::string error;
     if (const HRESULT hr = ParseOptions(argc, argv, &options, &error); Failed(hr)) {

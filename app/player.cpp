@@ -45,7 +45,8 @@ const char* const kUsage =
     "                     :material, :morph or :motion picks the tab)\n"
     "  --hide-ui          draw no tool windows (the picture of the scene alone)\n"
     "  --help             show this text\n"
-    "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n";
+    "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n"
+    "qv render OUT [FILE...] makes a video of the files instead: see qv render --help.\n";
 
 HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
                      std::string* error) {
@@ -285,6 +286,38 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& g) {
     return S_OK;
 }
 
+void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene,
+                          const char* program) {
+    scene.waitForGpu = [&ctx] { WaitForGpu(ctx); };
+    scene.createModelResources = [&graphics, &scene, program](ModelInstance& instance,
+                                                              const PmxModel& model) {
+        if (!graphics.sceneRenderer) {
+            return S_OK;
+        }
+        std::string message;
+        // The default shader set draws every model loaded from now on.
+        const HRESULT hr = graphics.sceneRenderer->CreateModel(
+            instance, model, SceneShaderSet(scene, scene.defaultShader), &message);
+        if (hr != S_OK && !message.empty()) {
+            std::fprintf(stderr, "%s: %s\n", program, message.c_str());
+        }
+        return hr;  // 2 for a missing texture: the model is dropped
+    };
+    scene.releaseModelResources = [&graphics](const ModelInstance& instance) {
+        if (graphics.sceneRenderer) {
+            graphics.sceneRenderer->ReleaseModel(instance);
+        }
+    };
+    graphics.recordScene = [&graphics, &scene](VkCommandBuffer compute, VkCommandBuffer direct,
+                                               std::uint32_t frame, const BackBuffer& target) {
+        if (graphics.sceneRenderer) {
+            graphics.sceneRenderer->Record(scene, compute, direct, frame, target);
+        } else {
+            ClearToWhite(compute, direct, frame, target);
+        }
+    };
+}
+
 namespace {
 
 int Report(HRESULT hr, const std::string& line) {
@@ -322,34 +355,7 @@ void RefreshFacts(EngineContext& ctx, InterfaceFacts& facts) {
 void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiState& ui,
                  ModelSettingState& modelSetting, bool& autoPlay, PlayerInterface& interface,
                  InterfaceView& view, FileDrop& drop, bool& bindFirstModel, std::int32_t shownTab) {
-    scene.waitForGpu = [&ctx] { WaitForGpu(ctx); };
-    scene.createModelResources = [&graphics, &scene](ModelInstance& instance,
-                                                     const PmxModel& model) {
-        if (!graphics.sceneRenderer) {
-            return S_OK;
-        }
-        std::string message;
-        // The default shader set draws every model loaded from now on.
-        const HRESULT hr = graphics.sceneRenderer->CreateModel(
-            instance, model, SceneShaderSet(scene, scene.defaultShader), &message);
-        if (hr != S_OK && !message.empty()) {
-            std::fprintf(stderr, "qv: %s\n", message.c_str());
-        }
-        return hr;  // 2 for a missing texture: the model is dropped
-    };
-    scene.releaseModelResources = [&graphics](const ModelInstance& instance) {
-        if (graphics.sceneRenderer) {
-            graphics.sceneRenderer->ReleaseModel(instance);
-        }
-    };
-    graphics.recordScene = [&graphics, &scene](VkCommandBuffer compute, VkCommandBuffer direct,
-                                               std::uint32_t frame, const BackBuffer& target) {
-        if (graphics.sceneRenderer) {
-            graphics.sceneRenderer->Record(scene, compute, direct, frame, target);
-        } else {
-            ClearToWhite(compute, direct, frame, target);
-        }
-    };
+    ConnectSceneRenderer(ctx, graphics, scene, "qv");
     scene.hooks.applyShader = [&graphics, &scene](ModelInstance& instance, std::int32_t material,
                                                   std::int32_t shader) {
         if (graphics.sceneRenderer) {

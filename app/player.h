@@ -16,6 +16,7 @@
 #include "render/scene_renderer.h"
 
 class PlayerInterface;
+struct Scene;
 
 struct PlayerOptions {
     bool help = false;
@@ -77,6 +78,12 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& graphics);
 // The device-created callback body: stage lists, then the renderer.
 HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& graphics, VkDevice device);
 void ReleasePlayerGraphics(PlayerGraphics& graphics);
+
+// The scene's renderer side: model creation and release through the scene
+// renderer, the GPU wait before replacements, and the scene stage's recording.
+// `program` starts the lines printed for models that cannot be drawn.
+void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene,
+                          const char* program);
 
 // The whole program: start-up, frames, shutdown. Returns the exit code.
 int RunPlayer(const PlayerOptions& options);

@@ -85,10 +85,14 @@ bool StepPhysics(PhysicsWorld& world, float deltaSeconds) {
         return false;
     }
     world.accumulator -= world.stepSeconds;
+    TakePhysicsStep(world);
+    return true;
+}
+
+void TakePhysicsStep(PhysicsWorld& world) {
     std::shared_lock reading(world.lock);
     // One step of exactly stepSeconds: no sub-stepping, no interpolation.
     world.world().stepSimulation(world.stepSeconds, 0, world.stepSeconds);
-    return true;
 }
 
 void ApplyPhysicsSettings(PhysicsWorld& world) {

@@ -68,6 +68,10 @@ HRESULT CreatePhysicsScene(std::unique_ptr<PhysicsWorld>& world);
 // up; what is left over waits for the next frame. Returns whether it stepped.
 bool StepPhysics(PhysicsWorld& world, float deltaSeconds);
 
+// One fixed step of stepSeconds whatever the accumulator holds, for a clock
+// that decides itself how many steps a span of time needs.
+void TakePhysicsStep(PhysicsWorld& world);
+
 // Once the settings window has been saved: gravity from the setting every
 // frame; a new step time restarts the accumulator. A step that is not a
 // positive finite number of seconds is ignored.

@@ -2,6 +2,7 @@
 // pose and the morph weights in use.
 //
 //   qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] [--json] [--physics]
+//           [--settle SECONDS]
 
 #include <charconv>
 #include <cmath>
@@ -28,7 +29,7 @@ constexpr float kStepSeconds = 1.0f / 60.0f;
 int Usage() {
     std::fprintf(stderr,
                  "usage: qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] "
-                 "[--json] [--physics]\n");
+                 "[--json] [--physics] [--settle SECONDS]\n");
     return 2;
 }
 
@@ -68,12 +69,18 @@ int main(int argc, char** argv) {
     bool timeGiven = false;
     bool json = false;
     bool physics = false;
+    double settle = 0.0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--json") {
             json = true;
         } else if (arg == "--physics") {
             physics = true;
+        } else if (arg == "--settle") {
+            if (i + 1 >= argc || !ParseNumber(argv[i + 1], settle)) {
+                return Usage();
+            }
+            ++i;
         } else if (arg == "--time" || arg == "--frame") {
             double value = 0.0;
             if (timeGiven || i + 1 >= argc || !ParseNumber(argv[i + 1], value)) {
@@ -126,8 +133,20 @@ int main(int argc, char** argv) {
     // Play from 0 the way a running scene does, one display frame at a time.
     RewindMotion(instance);
     instance.playing = 1;
+    // --settle: physics first runs that long with the model held at time 0,
+    // as a video render does before its first frame.
+    if (physics && settle > 0.0) {
+        UpdateModel(instance, 0.0f);
+        const auto settleSteps = static_cast<long long>(std::floor(settle / kStepSeconds + 1e-3));
+        for (long long step = 0; step < settleSteps; ++step) {
+            StepPhysics(world, kStepSeconds);
+            UpdateModel(instance, 0.0f);
+        }
+    }
     const auto target = static_cast<float>(seconds);
-    const auto whole = static_cast<long long>(std::floor(seconds / kStepSeconds));
+    // A time on a frame but for float rounding (the step is a float) counts
+    // as that frame: 3 s is 180 frames, each with its physics step.
+    const auto whole = static_cast<long long>(std::floor(seconds / kStepSeconds + 1e-3));
     // Past the end only IK still moves, and it settles within a few frames;
     // a far-off time need not be played out frame by frame.
     constexpr int kFramesAtEnd = 600;

@@ -1,0 +1,381 @@
+// `qv render`: a video of the content, every frame made exactly at its time.
+#include "app/render_command.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "app/frame_output.h"
+#include "app/player.h"
+#include "app/render_progress.h"
+#include "core/frame_loop.h"
+#include "core/presenter.h"
+#include "demo/demo_content.h"
+#include "platform/file_read.h"
+#include "platform/wav_file.h"
+#include "render/graphics_device.h"
+#include "runtime/motion.h"
+#include "scene/fixed_clock.h"
+#include "scene/import_kind.h"
+#include "scene/scene.h"
+
+namespace {
+
+// The size the device starts at, before its limits are known: a requested
+// size the device cannot draw is refused before it is ever allocated.
+constexpr std::uint32_t kProbeSide = 64;
+constexpr float kDegreesToRadians = 3.14159265358979f / 180.0f;
+// Ctrl-C's usual exit status: killed by signal 2.
+constexpr int kInterruptedExit = 130;
+
+std::atomic<bool> gInterrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) {
+    gInterrupted.store(true);
+}
+
+int Fail(HRESULT hr, const std::string& line) {
+    std::fprintf(stderr, "qv render: %s\n", line.c_str());
+    return static_cast<int>(hr);
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Every motion on every model, as --play does, and the models playing.
+void PlayEverything(Scene& scene) {
+    for (std::size_t m = 0; m < scene.models.size(); ++m) {
+        for (std::size_t k = 0; k < scene.motions.size(); ++k) {
+            AttachMotion(*scene.models[m], scene.motions[k]);
+            scene.modelEntries[m].addedMotions.push_back(scene.motionNames[k]);
+        }
+        RewindMotion(*scene.models[m]);
+    }
+    PressPlay(scene);
+}
+
+void PlaceFixedCamera(Camera& camera, const FixedCameraPlacement& p) {
+    camera.baseTarget = {p.targetX, p.targetY, p.targetZ, 0.0f};
+    camera.baseEye = {p.targetX, p.targetY, p.targetZ - p.distance, 0.0f};
+    camera.yaw = p.yawDegrees * kDegreesToRadians;
+    camera.pitch = std::clamp(p.pitchDegrees * kDegreesToRadians, camera.minPitch, camera.maxPitch);
+    camera.zoom = 0.0f;
+    camera.pan = {};
+    UpdateCamera(camera);
+}
+
+// The camera of the frame at `seconds`. A camera motion, once the scene has
+// one, drives the camera here; until then it stands where --camera put it,
+// or where the player's camera starts.
+void DriveCamera(Scene& scene, const RenderOptions& options, double seconds) {
+    (void)seconds;
+    if (options.camera) {
+        PlaceFixedCamera(scene.camera, *options.camera);
+    }
+}
+
+// --shader: the named set on every material of every model.
+bool ApplyShaderByName(Scene& scene, PlayerGraphics& graphics, const std::string& name,
+                       std::string* error) {
+    std::int32_t index = -1;
+    std::string known;
+    for (std::size_t i = 0; i < scene.shaderEntries.size(); ++i) {
+        known += (i ? ", \"" : "\"") + scene.shaderEntries[i].name + "\"";
+        if (scene.shaderEntries[i].name == name) {
+            index = static_cast<std::int32_t>(i);
+        }
+    }
+    if (index < 0) {
+        *error = "--shader knows no shader \"" + name + "\" (it knows " + known + ")";
+        return false;
+    }
+    scene.defaultShader = index;
+    for (auto& model : scene.models) {
+        const ModelGpu* gpu = graphics.sceneRenderer->Find(model.get());
+        const std::size_t materials = gpu != nullptr ? gpu->materials.size() : 0;
+        for (std::size_t m = 0; m < materials; ++m) {
+            const HRESULT hr = graphics.sceneRenderer->ApplyShader(
+                *model, static_cast<std::int32_t>(m), SceneShaderSet(scene, index));
+            if (Failed(hr)) {
+                *error =
+                    "the shader \"" + name + "\" cannot draw this model (" + FormatResult(hr) + ")";
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The end of the default span: the longest motion or the song.
+double ContentEnd(const Scene& scene, const WavAudio* song) {
+    double end = 0.0;
+    for (const auto& model : scene.models) {
+        end = std::max(end, static_cast<double>(model->motion.end));
+    }
+    if (song != nullptr && song->sampleRate > 0) {
+        end = std::max(end, static_cast<double>(song->frameCount()) / song->sampleRate);
+    }
+    return end;
+}
+
+// Ctrl-C asks the frame loop to stop for as long as this lives.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        gInterrupted.store(false);
+        struct sigaction action = {};
+        action.sa_handler = OnInterrupt;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous_);
+    }
+    ~InterruptGuard() { sigaction(SIGINT, &previous_, nullptr); }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    struct sigaction previous_ = {};
+};
+
+// Everything that lives for one render, released in the right order.
+struct RenderSession {
+    DemoFolder demo;
+    EngineContext* ctx = nullptr;
+    PlayerGraphics graphics;
+    std::unique_ptr<Scene> scene;
+
+    ~RenderSession() {
+        EngineContext::Destroy();
+        ReleasePlayerGraphics(graphics);
+        scene.reset();
+    }
+};
+
+}  // namespace
+
+int RunRender(const RenderOptions& options, RenderTimings* timings) {
+    RenderSession session;
+    std::vector<std::filesystem::path> files = options.files;
+    if (options.demo) {
+        std::string error;
+        if (const HRESULT hr = session.demo.Create(&error); Failed(hr)) {
+            return Fail(hr, "the demo cannot be written: " + error);
+        }
+        files.insert(files.end(), session.demo.Imports().begin(), session.demo.Imports().end());
+    }
+    // The song is read here, not by the importer: it goes into the file, not
+    // to a sound device. A song that fails stops the render before it starts.
+    std::unique_ptr<WavAudio> song;
+    std::vector<std::filesystem::path> imports;
+    for (const auto& file : files) {
+        if (ImportKindOf(file) != ImportKind::Song) {
+            imports.push_back(file);
+            continue;
+        }
+        if (song) {
+            return Fail(E_INVALIDARG, "one song at most: " + file.string() + " is a second one");
+        }
+        std::vector<std::uint8_t> bytes;
+        std::string reason;
+        song = std::make_unique<WavAudio>();
+        if (Failed(ReadWholeFile(file, bytes))) {
+            return Fail(E_FAIL, "cannot read the song " + file.string());
+        }
+        if (!DecodeWav(bytes, *song, reason)) {
+            return Fail(E_FAIL, "the song " + file.string() + " cannot be loaded: " + reason);
+        }
+    }
+    if (std::none_of(imports.begin(), imports.end(),
+                     [](const auto& f) { return ImportKindOf(f) == ImportKind::Model; })) {
+        return Fail(E_INVALIDARG, "nothing to render: give a model (.pmx)");
+    }
+
+    session.ctx = EngineContext::Instance();
+    if (session.ctx == nullptr) {
+        return Fail(E_FAIL, "the engine has already been shut down");
+    }
+    EngineContext& ctx = *session.ctx;
+    // No sound device: the song is encoded, never played.
+    session.scene = std::make_unique<Scene>(nullptr);
+    Scene& scene = *session.scene;
+    if (const HRESULT hr = RegisterPlayer(ctx, session.graphics); Failed(hr)) {
+        return Fail(hr, "the frame stages cannot be registered");
+    }
+    ConnectSceneRenderer(ctx, session.graphics, scene, "qv render");
+    ctx.SetWidth(kProbeSide);
+    ctx.SetHeight(kProbeSide);
+    const GraphicsDeviceOptions deviceOptions{PresentTarget::Headless,
+                                              ValidationRequestedByEnvironment()};
+    if (const HRESULT hr = CreateGraphicsDevice(ctx, deviceOptions); Failed(hr)) {
+        return Fail(hr, GraphicsDeviceError());
+    }
+    Presenter* presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
+    std::uint32_t maxWidth = 0, maxHeight = 0;
+    presenter->MaxSize(&maxWidth, &maxHeight);
+    if (options.width > maxWidth || options.height > maxHeight) {
+        return Fail(E_INVALIDARG, "--size " + std::to_string(options.width) + "x" +
+                                      std::to_string(options.height) + " is above the device's " +
+                                      std::to_string(maxWidth) + "x" + std::to_string(maxHeight));
+    }
+    // The device can draw the size: now the output, so that a path that
+    // cannot be written stops the render before any import or frame.
+    std::unique_ptr<FrameOutput> output = MakeFrameOutput(options, song.get());
+    std::string error;
+    if (!output->Open(&error)) {
+        output->Discard();
+        return Fail(E_FAIL, error);
+    }
+    // From here every early return discards the output it made, and Ctrl-C
+    // ends the render with the frames done so far in a finished file.
+    auto failBeforeFrames = [&](HRESULT hr, const std::string& line) {
+        output->Discard();
+        return Fail(hr, line);
+    };
+    InterruptGuard interruptGuard;
+
+    if (const HRESULT hr =
+            SetRenderResolution(ctx, session.graphics.renderer, options.width, options.height);
+        Failed(hr)) {
+        return failBeforeFrames(hr, "the device cannot draw at " + std::to_string(options.width) +
+                                        "x" + std::to_string(options.height));
+    }
+    scene.renderWidth = options.width;
+    scene.renderHeight = options.height;
+    SetCameraViewport(scene.camera, options.width, options.height);
+    scene.antiAliasingMode = options.antiAliasingMode;
+    if (session.graphics.sceneRenderer) {
+        scene.msaa8xAvailable = session.graphics.sceneRenderer->EightSamplesAvailable();
+    }
+
+    // Import as the player does, between frames on this thread.
+    UiState ui;
+    ModelSettingState modelSetting;
+    scene.importer.Request(imports);
+    while (scene.importer.Busy()) {
+        UpdateScene(scene, ui, modelSetting, 0.0f);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    UpdateScene(scene, ui, modelSetting, 0.0f);
+    if (scene.models.empty()) {
+        return failBeforeFrames(E_FAIL, "no model could be loaded: " + scene.importer.Status());
+    }
+    if (!options.shader.empty() &&
+        !ApplyShaderByName(scene, session.graphics, options.shader, &error)) {
+        return failBeforeFrames(E_INVALIDARG, error);
+    }
+    PlayEverything(scene);
+
+    const double end = options.to.value_or(ContentEnd(scene, song.get()));
+    if (end <= options.from) {
+        return failBeforeFrames(E_INVALIDARG, options.to
+                                                  ? "--to must come after --from"
+                                                  : "nothing to render: the content ends at " +
+                                                        FormatLength(end) + ", give --to");
+    }
+    const auto total =
+        static_cast<std::uint64_t>(std::ceil((end - options.from) * options.fps - 1e-6));
+
+    FixedClock clock;
+    clock.start = options.from;
+    clock.fps = options.fps;
+    SettleAtStart(scene, clock);
+    std::uint64_t frame = 0;
+    ctx.Locked([&](EngineState& s) {
+        s.onFrameUpdate = [&](EngineContext&) {
+            AdvanceToFrame(scene, clock, frame);
+            DriveCamera(scene, options, options.from + FrameTime(clock, frame));
+        };
+    });
+
+    RenderTimings t;
+    ProgressPacer pacer(isatty(STDERR_FILENO) == 1);
+    const auto started = std::chrono::steady_clock::now();
+    std::string failure;
+    HRESULT failureCode = S_OK;
+    CapturedImage image;
+    for (; frame < total && !gInterrupted.load(); ++frame) {
+        auto mark = std::chrono::steady_clock::now();
+        if (const HRESULT hr = RunFrame(ctx); Failed(hr)) {
+            failure = "the graphics device was lost";
+            failureCode = hr;
+            break;
+        }
+        t.sceneSeconds += SecondsSince(mark);
+        mark = std::chrono::steady_clock::now();
+        WaitForGpu(ctx);
+        t.gpuWaitSeconds += SecondsSince(mark);
+        mark = std::chrono::steady_clock::now();
+        if (const HRESULT hr = presenter->ReadBackLastPresented(&image); Failed(hr)) {
+            failure = "a frame cannot be read back (" + FormatResult(hr) + ")";
+            failureCode = hr;
+            break;
+        }
+        t.readBackSeconds += SecondsSince(mark);
+        mark = std::chrono::steady_clock::now();
+        if (!output->Write(image, frame, &failure)) {
+            failureCode = E_FAIL;
+            break;
+        }
+        t.encodeSeconds += SecondsSince(mark);
+        const std::string line = pacer.Update(frame + 1, total, SecondsSince(started));
+        std::fputs(line.c_str(), stderr);
+    }
+    t.frames = frame;
+    t.totalSeconds = SecondsSince(started);
+    if (isatty(STDERR_FILENO) == 1) {
+        std::fputs("\n", stderr);
+    }
+
+    std::string finishError;
+    const bool finished = output->Finish(frame, &finishError);
+    if (timings != nullptr) {
+        *timings = t;
+    }
+    const double length = static_cast<double>(frame) / options.fps;
+    const std::string what = options.output.string() + ": " + std::to_string(frame) + " frames, " +
+                             FormatLength(length) + " at " + std::to_string(options.fps) +
+                             " fps, " + std::to_string(options.width) + "x" +
+                             std::to_string(options.height) + ", " +
+                             FormatSize(output->BytesWritten());
+    if (failureCode != S_OK || !finished) {
+        const std::string reason = failureCode != S_OK ? failure : finishError;
+        std::fprintf(stderr, "qv render: %s; the output was closed after %llu frames (%s)\n",
+                     reason.c_str(), static_cast<unsigned long long>(frame),
+                     FormatLength(length).c_str());
+        return static_cast<int>(failureCode != S_OK ? failureCode : E_FAIL);
+    }
+    if (gInterrupted.load()) {
+        std::printf("Stopped by Ctrl-C; wrote the frames done to %s\n", what.c_str());
+        return kInterruptedExit;
+    }
+    std::printf("Wrote %s\n", what.c_str());
+    if (frame > 0) {
+        const double n = static_cast<double>(frame);
+        std::printf(
+            "%.1f frames a second; per frame: scene %.1f ms, GPU wait %.1f ms, read-back %.1f "
+            "ms, encoding %.1f ms\n",
+            n / t.totalSeconds, 1e3 * t.sceneSeconds / n, 1e3 * t.gpuWaitSeconds / n,
+            1e3 * t.readBackSeconds / n, 1e3 * t.encodeSeconds / n);
+    }
+    return 0;
+}
+
+int RunRenderCommand(int argc, const char* const* argv) {
+    RenderOptions options;
+    std::string error;
+    if (const HRESULT hr = ParseRenderOptions(argc - 1, argv + 1, &options, &error); Failed(hr)) {
+        return Fail(hr, error);
+    }
+    if (options.help) {
+        std::fputs(kRenderUsage, stdout);
+        return 0;
+    }
+    return RunRender(options);
+}

@@ -1,0 +1,23 @@
+// `qv render`: a video of the content, every frame made exactly at its time.
+#pragma once
+
+#include <cstdint>
+
+#include "app/render_options.h"
+
+// Where the time of a render went, summed over its frames.
+struct RenderTimings {
+    std::uint64_t frames = 0;
+    double sceneSeconds = 0.0;     // clock, physics, models, recording, submission
+    double gpuWaitSeconds = 0.0;   // until the GPU finished the frame
+    double readBackSeconds = 0.0;  // copying the picture to memory
+    double encodeSeconds = 0.0;    // PNG or video encoding and writing
+    double totalSeconds = 0.0;     // the frame loop from the first frame to the last
+};
+
+// The whole command: checks, import, settle, frames, summary. Returns the
+// exit code; `timings` (optional) receives where the time went.
+int RunRender(const RenderOptions& options, RenderTimings* timings = nullptr);
+
+// The entry from main: argv[0] is "render".
+int RunRenderCommand(int argc, const char* const* argv);

@@ -1,0 +1,251 @@
+// What `qv render` is asked to make: its command line, read and checked.
+#include "app/render_options.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+const char* const kRenderUsage =
+    "Usage: qv render OUT [FILE...] [options]\n"
+    "Renders the given files (.pmx models, .vmd motions, one .wav song, .hlsl effect\n"
+    "shaders) into a video, every motion on every model, each frame at its exact time.\n"
+    "OUT names the output by its ending: NAME.mp4 (H.264 with the song as AAC),\n"
+    "NAME.mkv (the same in Matroska) or NAME%05d.png (numbered PNG pictures).\n"
+    "  --demo             render the built-in demo: a figure dancing to a beat\n"
+    "  --from SECONDS     start time (default 0)\n"
+    "  --to SECONDS       end time (default: the longest motion or the song)\n"
+    "  --size WxH         picture size (default 1920x1080; even sides for video)\n"
+    "  --fps N            frames per second (default 30)\n"
+    "  --aa MODE          none, fxaa-low, fxaa-high, msaa4x (default), msaa8x\n"
+    "  --shader NAME      draw every model with this shader set\n"
+    "  --camera D,YAW,PITCH[,X,Y,Z]\n"
+    "                     a fixed camera D units from the point X,Y,Z (default\n"
+    "                     0,10,0), turned YAW and PITCH degrees\n"
+    "  --help             show this text\n"
+    "Ctrl-C stops early and still leaves a playable video of the frames done.\n";
+
+namespace {
+
+bool ParseDouble(const char* text, double* value) {
+    const char* end = text + std::strlen(text);
+    auto [ptr, ec] = std::from_chars(text, end, *value);
+    return ec == std::errc() && ptr == end && std::isfinite(*value);
+}
+
+bool ParseUnsigned(std::string_view text, std::uint32_t* value) {
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), *value);
+    return ec == std::errc() && ptr == text.data() + text.size() && !text.empty();
+}
+
+bool ParseFloats(const std::string& text, std::vector<float>* values) {
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', begin);
+        const std::string part = text.substr(begin, comma - begin);
+        float v = 0.0f;
+        auto [ptr, ec] = std::from_chars(part.data(), part.data() + part.size(), v);
+        if (ec != std::errc() || ptr != part.data() + part.size() || part.empty() ||
+            !std::isfinite(v)) {
+            return false;
+        }
+        values->push_back(v);
+        if (comma == std::string::npos) {
+            return true;
+        }
+        begin = comma + 1;
+    }
+}
+
+struct AntiAliasingName {
+    const char* name;
+    std::int32_t mode;
+};
+// In the order and with the values of the renderer's AntiAliasingMode.
+constexpr AntiAliasingName kAntiAliasingNames[] = {
+    {"none", 0}, {"fxaa-low", 1}, {"fxaa-high", 2}, {"msaa4x", 3}, {"msaa8x", 4}};
+
+bool Fail(std::string* error, std::string text) {
+    *error = std::move(text);
+    return false;
+}
+
+bool SetOutput(const std::string& name, RenderOptions* o, std::string* error) {
+    const std::filesystem::path path(name);
+    const std::string ext = path.extension().string();
+    if (ext == ".mp4") {
+        o->kind = RenderOutputKind::Mp4;
+    } else if (ext == ".mkv") {
+        o->kind = RenderOutputKind::Mkv;
+    } else if (ext == ".png") {
+        if (!FrameFileName(path.filename().string(), 0)) {
+            return Fail(error,
+                        "a PNG output needs one frame number in its name, as in "
+                        "frame%05d.png: " +
+                            name);
+        }
+        o->kind = RenderOutputKind::PngSequence;
+    } else {
+        return Fail(error, "cannot tell the output format from " + name +
+                               " (use .mp4, .mkv or NAME%05d.png)");
+    }
+    o->output = path;
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> FrameFileName(const std::string& pattern, std::uint64_t index) {
+    const std::size_t percent = pattern.find('%');
+    if (percent == std::string::npos) {
+        return std::nullopt;
+    }
+    std::size_t at = percent + 1;
+    std::uint32_t width = 0;
+    if (at < pattern.size() && pattern[at] == '0') {
+        ++at;
+        if (at >= pattern.size() || pattern[at] < '1' || pattern[at] > '9') {
+            return std::nullopt;
+        }
+        width = static_cast<std::uint32_t>(pattern[at] - '0');
+        ++at;
+    }
+    if (at >= pattern.size() || pattern[at] != 'd' ||
+        pattern.find('%', at + 1) != std::string::npos) {
+        return std::nullopt;
+    }
+    std::string number = std::to_string(index);
+    if (number.size() < width) {
+        number.insert(0, width - number.size(), '0');
+    }
+    return pattern.substr(0, percent) + number + pattern.substr(at + 1);
+}
+
+HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* options,
+                           std::string* error) {
+    *options = {};
+    RenderOptions& o = *options;
+    bool haveOutput = false;
+    std::optional<double> from;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        auto needs = [&](const char* what) {
+            if (value == nullptr) {
+                *error = arg + " needs " + what;
+                return false;
+            }
+            ++i;
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+            return S_OK;
+        } else if (arg == "--demo") {
+            o.demo = true;
+        } else if (arg == "--raytracing") {
+            *error = "--raytracing is not available yet: ray-traced rendering has not landed";
+            return E_INVALIDARG;
+        } else if (arg == "--from" || arg == "--to") {
+            double seconds = 0.0;
+            if (!needs("a time in seconds")) {
+                return E_INVALIDARG;
+            }
+            if (!ParseDouble(value, &seconds) || seconds < 0.0) {
+                *error = arg + " needs a time in seconds, 0 or more";
+                return E_INVALIDARG;
+            }
+            (arg == "--from" ? from : o.to) = seconds;
+        } else if (arg == "--size") {
+            if (!needs("a size such as 1280x720")) {
+                return E_INVALIDARG;
+            }
+            const std::string_view text(value);
+            const std::size_t x = text.find('x');
+            if (x == std::string_view::npos || !ParseUnsigned(text.substr(0, x), &o.width) ||
+                !ParseUnsigned(text.substr(x + 1), &o.height) || o.width == 0 || o.height == 0) {
+                *error = "--size needs a size such as 1280x720";
+                return E_INVALIDARG;
+            }
+            if (o.width > kMaxRenderSide || o.height > kMaxRenderSide) {
+                *error = "--size " + std::string(value) + " is larger than any device draws";
+                return E_INVALIDARG;
+            }
+        } else if (arg == "--fps") {
+            if (!needs("a whole number of frames per second") || !ParseUnsigned(value, &o.fps) ||
+                o.fps == 0 || o.fps > kMaxRenderFps) {
+                *error = "--fps needs a whole number from 1 to " + std::to_string(kMaxRenderFps);
+                return E_INVALIDARG;
+            }
+        } else if (arg == "--aa") {
+            if (!needs("a mode: none, fxaa-low, fxaa-high, msaa4x or msaa8x")) {
+                return E_INVALIDARG;
+            }
+            bool known = false;
+            for (const AntiAliasingName& entry : kAntiAliasingNames) {
+                if (std::strcmp(entry.name, value) == 0) {
+                    o.antiAliasingMode = entry.mode;
+                    known = true;
+                }
+            }
+            if (!known) {
+                *error = std::string("--aa knows no mode \"") + value +
+                         "\" (none, fxaa-low, fxaa-high, msaa4x, msaa8x)";
+                return E_INVALIDARG;
+            }
+        } else if (arg == "--shader") {
+            if (!needs("a shader name") || value[0] == '\0') {
+                *error = "--shader needs a shader name";
+                return E_INVALIDARG;
+            }
+            o.shader = value;
+        } else if (arg == "--camera") {
+            std::vector<float> v;
+            if (!needs("distance,yaw,pitch") || !ParseFloats(value, &v) ||
+                (v.size() != 3 && v.size() != 6) || v[0] <= 0.0f) {
+                *error = "--camera needs distance,yaw,pitch[,x,y,z] with a distance above 0";
+                return E_INVALIDARG;
+            }
+            FixedCameraPlacement c;
+            c.distance = v[0];
+            c.yawDegrees = v[1];
+            c.pitchDegrees = v[2];
+            if (v.size() == 6) {
+                c.targetX = v[3];
+                c.targetY = v[4];
+                c.targetZ = v[5];
+            }
+            o.camera = c;
+        } else if (arg.starts_with("--")) {
+            *error = "unknown option " + arg + " (see qv render --help)";
+            return E_INVALIDARG;
+        } else if (!haveOutput) {
+            std::string reason;
+            if (!SetOutput(arg, &o, &reason)) {
+                *error = reason;
+                return E_INVALIDARG;
+            }
+            haveOutput = true;
+        } else {
+            o.files.emplace_back(arg);
+        }
+    }
+    if (!haveOutput) {
+        *error = "the output file comes first (see qv render --help)";
+        return E_INVALIDARG;
+    }
+    o.from = from.value_or(0.0);
+    if (o.to && *o.to <= o.from) {
+        *error = "--to must come after --from";
+        return E_INVALIDARG;
+    }
+    if (o.kind != RenderOutputKind::PngSequence && (o.width % 2 != 0 || o.height % 2 != 0)) {
+        *error = "video needs even sides (yuv420p): " + std::to_string(o.width) + "x" +
+                 std::to_string(o.height);
+        return E_INVALIDARG;
+    }
+    if (o.files.empty() && !o.demo) {
+        *error = "nothing to render: give a model (.pmx) or --demo";
+        return E_INVALIDARG;
+    }
+    return S_OK;
+}
