@@ -178,25 +178,36 @@ void BuildIk(ModelInstance& instance, const PmxModel& model) {
         }
     }
 
-    std::vector<std::uint8_t> isLink(instance.bones.size(), 0);
+    PlanTransformOrder(instance);
+
+    // Bones whose pose IK can change: the links, and every bone that appends
+    // one of them, directly or through a chain of appends.
+    std::vector<std::uint8_t> movedByIk(instance.bones.size(), 0);
     for (const BoneState& bone : instance.bones) {
         for (const IkLink& link : bone.ikLinks) {
             if (link.bone != nullptr) {
-                isLink[link.bone->index] = 1;
+                movedByIk[link.bone->index] = 1;
             }
         }
     }
     instance.ikAppendDependents.clear();
-    for (BoneState& root : instance.bones) {
-        if (root.parent != nullptr) {
-            continue;
-        }
-        for (BoneState* b = &root; b != root.subtreeEnd && b != nullptr; b = b->preorderNext) {
-            if (b->appendParent != nullptr && isLink[b->appendParent->index]) {
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (BoneState* b : instance.appendOrder) {
+            if (!movedByIk[b->index] && movedByIk[b->appendParent->index]) {
+                movedByIk[b->index] = 1;
                 instance.ikAppendDependents.push_back(b);
+                grew = true;
             }
         }
     }
+    std::vector<BoneState*>& dependents = instance.ikAppendDependents;
+    std::stable_sort(dependents.begin(), dependents.end(), [&](BoneState* x, BoneState* y) {
+        const auto at = [&](BoneState* b) {
+            return std::find(instance.appendOrder.begin(), instance.appendOrder.end(), b);
+        };
+        return at(x) < at(y);
+    });
 }
 
 void SolveIk(BoneState& ikBone) {

@@ -253,6 +253,38 @@ void ReleaseBodies(ModelInstance& instance, PhysicsWorld& world) {
     }
 }
 
+void ApplyImpulseMorphs(ModelInstance& instance) {
+    if (instance.bodies.empty()) {
+        return;
+    }
+    for (std::size_t m = 0; m < instance.morphStates.size(); ++m) {
+        const MorphState& state = instance.morphStates[m];
+        const float w = instance.morphEffective[m];
+        if (state.type != kPmxMorphImpulse || w == 0.0f) {
+            continue;
+        }
+        for (std::size_t k = 0; k < state.impulseBodies.size(); ++k) {
+            const auto index = static_cast<std::uint32_t>(state.impulseBodies[k]);
+            if (index >= instance.bodies.size() || instance.bodies[index] == nullptr) {
+                continue;
+            }
+            btRigidBody* body = instance.bodies[index];
+            if (body->isKinematicObject()) {
+                continue;
+            }
+            btVector3 velocity = ToBullet(state.impulseVelocity[k]) * w;
+            btVector3 torque = ToBullet(state.impulseTorque[k]) * w;
+            if (state.impulseLocal[k]) {
+                const btMatrix3x3& basis = body->getWorldTransform().getBasis();
+                velocity = basis * velocity;
+                torque = basis * torque;
+            }
+            body->setLinearVelocity(velocity);
+            body->applyTorqueImpulse(torque);
+        }
+    }
+}
+
 void SetPhysicsEnabled(ModelInstance& instance, bool on) {
     instance.physicsEnabled = on ? 1 : 0;
     for (BoneState& bone : instance.bones) {
@@ -277,7 +309,6 @@ void SyncKinematicBodies(BoneState& bone) {
 }
 
 void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
-    (void)blendedRotation;  // a driven bone takes its whole rotation from the body
     btRigidBody* body = bone.drivingBody;
     btTransform now = body->getWorldTransform();
     if (!IsFinite(now)) {
@@ -289,6 +320,7 @@ void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
         body->clearForces();
         bone.currentAxisX = TransformDirection(bone.localAxisX, bone.localMatrix, 1.0f);
         bone.currentAxisZ = TransformDirection(bone.localAxisZ, bone.localMatrix, 1.0f);
+        bone.appendedRotation = blendedRotation;
         return;
     }
     // boneWorld = bodyNow · inverse(bodyRest) · boneRest, in row-vector form:
@@ -326,4 +358,6 @@ void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
     }
     bone.currentAxisX = TransformDirection(bone.localAxisX, bone.localMatrix, 1.0f);
     bone.currentAxisZ = TransformDirection(bone.localAxisZ, bone.localMatrix, 1.0f);
+    // Bones that append this one take the turn the body gave it.
+    bone.appendedRotation = MatrixToQuaternion(bone.localMatrix);
 }
