@@ -84,6 +84,9 @@ struct BoneState {
     std::uint8_t physicsEnabled = 1;
     BodyPose drivingBodyRestPose;
     btRigidBody* drivingBody = nullptr;
+    // Physics mode 2: the bone keeps the position its parents give it and
+    // takes only its rotation from the body.
+    std::uint8_t drivingBodyKeepsBonePosition = 0;
     std::vector<BodyPose> followerRestPoses;
     std::vector<btRigidBody*> followerBodies;
 

@@ -170,6 +170,7 @@ void BuildBodies(ModelInstance& instance, const PmxModel& model, PhysicsWorld& w
                 // A later simulated body of the same bone takes over.
                 bone.drivingBody = body;
                 bone.drivingBodyRestPose = rest;
+                bone.drivingBodyKeepsBonePosition = record.physicsMode == 2 ? 1 : 0;
             } else {
                 bone.followerBodies.push_back(body);
                 bone.followerRestPoses.push_back(rest);
@@ -329,12 +330,29 @@ void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
     const Quaternion nowRotation = FromBullet(now.getRotation());
     const Quaternion turn = Multiply(nowRotation, Conjugate(rest.rotation));
     const Vector4 offset = Rotate(Subtract3(bone.restTail, rest.position), turn);
-    const btVector3& p = now.getOrigin();
     Matrix4& world = bone.worldMatrix;
-    world = RotationMatrix(turn);
-    world.m[3][0] = offset.x + p.x();
-    world.m[3][1] = offset.y + p.y();
-    world.m[3][2] = offset.z + p.z();
+    if (bone.drivingBodyKeepsBonePosition) {
+        // Mode 2: the bone stays where its parents put it and only turns with
+        // the body, and the body is moved along to that place, so a hair root
+        // or a skirt top cannot stretch away from the body it hangs from.
+        // The head is where the kinematic update put it; the frame, at the
+        // tail, turns about it with the body.
+        const Vector4 tail = Rotate(bone.pivot, turn);
+        const Vector4 origin = Add3(bone.jointPosition, tail);
+        world = RotationMatrix(turn);
+        world.m[3][0] = origin.x;
+        world.m[3][1] = origin.y;
+        world.m[3][2] = origin.z;
+        now.setOrigin(btVector3(origin.x - offset.x, origin.y - offset.y, origin.z - offset.z));
+        body->setWorldTransform(now);
+        body->getMotionState()->setWorldTransform(now);
+    } else {
+        const btVector3& p = now.getOrigin();
+        world = RotationMatrix(turn);
+        world.m[3][0] = offset.x + p.x();
+        world.m[3][1] = offset.y + p.y();
+        world.m[3][2] = offset.z + p.z();
+    }
     bone.worldRotation = turn;
     bone.framePosition = {world.m[3][0], world.m[3][1], world.m[3][2], 1.0f};
 
