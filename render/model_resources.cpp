@@ -451,6 +451,25 @@ void StoreTransposed(const Matrix4& m, float out[16]) {
     }
 }
 
+MaterialConstants MorphedMaterialConstants(const MaterialConstants& base,
+                                           const MaterialMorphResult& morph) {
+    MaterialConstants c = base;
+    const MaterialMorphValues& mul = morph.multiply;
+    const MaterialMorphValues& add = morph.add;
+    auto apply = [](float* values, const float* m, const float* a, int n) {
+        for (int i = 0; i < n; ++i) {
+            values[i] = values[i] * m[i] + a[i];
+        }
+    };
+    apply(c.baseColor, &mul.diffuse.x, &add.diffuse.x, 4);
+    apply(c.specularColor, &mul.specular.x, &add.specular.x, 3);
+    apply(&c.specularStrength, &mul.specularPower, &add.specularPower, 1);
+    apply(c.ambientColor, &mul.ambient.x, &add.ambient.x, 3);
+    apply(c.edgeColor, &mul.edgeColor.x, &add.edgeColor.x, 4);
+    apply(&c.edgeSize, &mul.edgeSize, &add.edgeSize, 1);
+    return c;
+}
+
 void UploadModelFrame(ModelGpu& gpu, const ModelInstance& instance, std::uint32_t frame,
                       const SceneConstants& scene) {
     auto* bones = static_cast<float*>(gpu.boneMatrices.Slot(frame));
@@ -471,8 +490,13 @@ void UploadModelFrame(ModelGpu& gpu, const ModelInstance& instance, std::uint32_
                         sizeof(float));
     }
     std::memcpy(gpu.sceneConstants.Slot(frame), &scene, sizeof(scene));
+    const bool morphed = instance.materialMorphCount != 0;
     for (std::size_t i = 0; i < gpu.materialConstants.size(); ++i) {
+        MaterialConstants c = gpu.materialConstants[i];
+        if (morphed && i < instance.materialMorphs.size()) {
+            c = MorphedMaterialConstants(c, instance.materialMorphs[i]);
+        }
         std::memcpy(static_cast<std::byte*>(gpu.materialBuffer.Slot(frame)) + i * kMaterialSlotSize,
-                    &gpu.materialConstants[i], sizeof(MaterialConstants));
+                    &c, sizeof(MaterialConstants));
     }
 }

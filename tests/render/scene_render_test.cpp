@@ -154,6 +154,64 @@ TEST_F(SceneRenderTest, AResizeRebuildsTheTargetsAndKeepsTheModelCentred) {
     EXPECT_FALSE(IsWhite(small, 320, 165));  // the hips, at half the size
 }
 
+// A material morph on every material (index -1), read back from the
+// constants the frames uploaded: multiplied values at the morph's weight, and
+// the model's own values again once the weight is 0.
+TEST_F(SceneRenderTest, MaterialMorphsReachTheMaterialConstantsOfEveryMaterial) {
+    PmxModel model = TriangleModel();
+    model.materials.push_back(model.materials[0]);
+    model.materials[0].indexCount = 3;
+    model.materials[1].indexCount = 0;
+    model.materials[1].diffuse = {0.5f, 0.25f, 1.0f, 1.0f};
+    model.materials[1].edgeSize = 2.0f;
+    PmxMorph fade;
+    fade.name = u"fade";
+    fade.type = kPmxMorphMaterial;
+    PmxMaterialMorphOffset all;
+    all.materialIndex = -1;
+    all.operation = 0;
+    all.diffuse = {0.0f, 1.0f, 1.0f, 0.0f};
+    all.specular = all.ambient = {1, 1, 1, 1};
+    all.specularPower = 1.0f;
+    all.edgeColor = {1, 1, 1, 1};
+    all.edgeSize = 3.0f;
+    all.textureTint = all.sphereTint = all.toonTint = {1, 1, 1, 1};
+    fade.materialOffsets = {all};
+    model.morphs = {fade};
+    ModelInstance* instance = AddModel(model);
+    const ModelGpu* gpu = graphics_.sceneRenderer->Find(instance);
+    ASSERT_NE(gpu, nullptr);
+    auto uploaded = [&](std::uint32_t slot, std::size_t material) {
+        MaterialConstants c;
+        std::memcpy(&c,
+                    static_cast<const std::byte*>(gpu->materialBuffer.Slot(slot)) +
+                        material * kMaterialSlotSize,
+                    sizeof c);
+        return c;
+    };
+
+    instance->morphWeights[0] = 0.5f;
+    UpdateModel(*instance, 0.0f);
+    Frames(kFrameCount);
+    for (std::uint32_t slot = 0; slot < kFrameCount; ++slot) {
+        const MaterialConstants first = uploaded(slot, 0);
+        const MaterialConstants second = uploaded(slot, 1);
+        EXPECT_EQ(first.baseColor[0], 0.5f);  // x 0 at half weight
+        EXPECT_EQ(first.baseColor[1], 1.0f);
+        EXPECT_EQ(first.baseColor[3], 0.5f);
+        EXPECT_EQ(second.baseColor[0], 0.25f);
+        EXPECT_EQ(second.baseColor[1], 0.25f);
+        EXPECT_EQ(second.edgeSize, 2.0f * 2.0f);  // x 3 at half weight
+    }
+    instance->morphWeights[0] = 0.0f;
+    UpdateModel(*instance, 0.0f);
+    Frames(kFrameCount);
+    for (std::uint32_t slot = 0; slot < kFrameCount; ++slot) {
+        EXPECT_EQ(uploaded(slot, 1).baseColor[0], 0.5f);
+        EXPECT_EQ(uploaded(slot, 1).edgeSize, 2.0f);
+    }
+}
+
 TEST_F(SceneRenderTest, GpuSkinningMatchesTheCpuReferenceWithMorphs) {
     REQUIRE_GENE();
     PmxModel gene;
