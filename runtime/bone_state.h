@@ -72,6 +72,10 @@ struct BoneState {
     // last took, its append included: what bones that append it chain in.
     Quaternion appendedRotation;
     Vector4 appendedTranslation;
+    // The append alone, as resolved in transform order: the share of the
+    // append parent's turn and move this bone adds to its own pose.
+    Quaternion appendTurn;
+    Vector4 appendMove;
     Vector4 currentAxisX{1.0f, 0.0f, 0.0f, 0.0f};
     Vector4 currentAxisZ{0.0f, 0.0f, 1.0f, 0.0f};
     Matrix4 localMatrix;

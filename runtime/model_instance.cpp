@@ -56,6 +56,7 @@ void SolveEnabledIk(ModelInstance& instance) {
         // link's new pose are all it leaves behind, and a later chain may
         // hang below one of them.
         for (BoneState* dependent : instance.ikAppendDependents) {
+            ResolveAppend(*dependent);
             UpdateBoneSubtree(*dependent);
         }
     }

@@ -42,6 +42,7 @@ struct ModelInstance {
     std::vector<BoneState*> appendOrder;
     std::vector<BoneState*> ikOrder;
     std::vector<BoneState*> afterPhysicsBones;
+    std::vector<BoneState*> afterPhysicsAppends;  // appending bones among them
 
     // One weight per PMX morph, of every kind: what motions and the
     // interface set. ApplyMorphs turns them into the weights below.

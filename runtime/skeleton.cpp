@@ -88,6 +88,34 @@ void LinkPreorder(std::vector<BoneState>& bones) {
     }
 }
 
+// Which bones a simulated body moves: those driven by one, and every bone
+// below or appending such a bone, however the two chains mix.
+std::vector<std::uint8_t> ReachedByBodies(const std::vector<BoneState>& bones) {
+    std::vector<std::uint8_t> reached(bones.size(), 0);
+    // Bones in file order mostly come after their parents, so a pass or two
+    // settles real models; a hostile order that would need many more passes
+    // is taken as reached everywhere, which only costs a refresh.
+    int passes = 0;
+    for (bool grew = true; grew; ++passes) {
+        if (passes == 64) {
+            std::fill(reached.begin(), reached.end(), std::uint8_t{1});
+            break;
+        }
+        grew = false;
+        for (const BoneState& b : bones) {
+            if (reached[b.index]) {
+                continue;
+            }
+            if (b.drivingBody != nullptr || (b.parent != nullptr && reached[b.parent->index]) ||
+                (b.appendParent != nullptr && reached[b.appendParent->index])) {
+                reached[b.index] = 1;
+                grew = true;
+            }
+        }
+    }
+    return reached;
+}
+
 bool TransformsBefore(const BoneState* a, const BoneState* b) {
     if (a->afterPhysics != b->afterPhysics) {
         return a->afterPhysics < b->afterPhysics;
@@ -145,23 +173,36 @@ void PlanTransformOrder(ModelInstance& instance) {
     }
     std::stable_sort(instance.appendOrder.begin(), instance.appendOrder.end(), TransformsBefore);
     std::stable_sort(instance.ikOrder.begin(), instance.ikOrder.end(), TransformsBefore);
-    // An after-physics bone below another one is refreshed with it.
-    std::erase_if(instance.afterPhysicsBones, [](const BoneState* bone) {
+    // An after-physics bone below another one is refreshed with it, and one
+    // whose pose no simulated body reaches (through its parents or the bones
+    // it appends) has nothing to wait for.
+    const std::vector<std::uint8_t> reached = ReachedByBodies(instance.bones);
+    std::erase_if(instance.afterPhysicsBones, [&reached](const BoneState* bone) {
         for (const BoneState* p = bone->parent; p != nullptr; p = p->parent) {
             if (p->afterPhysics) {
                 return true;
             }
         }
-        return false;
+        return !reached[bone->index];
     });
     std::stable_sort(instance.afterPhysicsBones.begin(), instance.afterPhysicsBones.end(),
                      TransformsBefore);
+    instance.afterPhysicsAppends.clear();
+    for (BoneState* bone : instance.appendOrder) {
+        for (const BoneState* b = bone; b != nullptr; b = b->parent) {
+            if (std::find(instance.afterPhysicsBones.begin(), instance.afterPhysicsBones.end(),
+                          b) != instance.afterPhysicsBones.end()) {
+                instance.afterPhysicsAppends.push_back(bone);
+                break;
+            }
+        }
+    }
 }
 
 void ResolveAppend(BoneState& bone) {
     const BoneState& source = *bone.appendParent;
-    Quaternion rotation = OwnRotation(bone);
-    Vector4 translation = OwnTranslation(bone);
+    bone.appendTurn = {};
+    bone.appendMove = {};
     if (bone.appendRotation) {
         Quaternion from;
         if (FollowsBody(source)) {
@@ -171,18 +212,17 @@ void ResolveAppend(BoneState& bone) {
         } else {
             from = source.appendedRotation;
         }
-        rotation = Multiply(rotation, Scaled(from, bone.appendRatio));
+        bone.appendTurn = Scaled(from, bone.appendRatio);
     }
     if (bone.appendTranslation) {
         const Vector4 from = bone.appendLocal || source.appendParent == nullptr
                                  ? OwnTranslation(source)
                                  : source.appendedTranslation;
         const float r = bone.appendRatio;
-        translation = {translation.x + r * from.x, translation.y + r * from.y,
-                       translation.z + r * from.z, 0.0f};
+        bone.appendMove = {r * from.x, r * from.y, r * from.z, 0.0f};
     }
-    bone.appendedRotation = rotation;
-    bone.appendedTranslation = translation;
+    bone.appendedRotation = Multiply(OwnRotation(bone), bone.appendTurn);
+    bone.appendedTranslation = Add3(OwnTranslation(bone), bone.appendMove);
 }
 
 void BuildSkeleton(ModelInstance& instance, const PmxModel& model) {
@@ -271,8 +311,11 @@ void UpdateBoneTransform(BoneState& bone) {
     Quaternion q;
     Vector4 translation;
     if (bone.appendParent != nullptr) {
-        ResolveAppend(bone);
-        q = bone.appendedRotation;
+        // The append itself was resolved in transform order; the bone's own
+        // pose may have changed since (IK turns links), so it is taken now.
+        q = Multiply(OwnRotation(bone), bone.appendTurn);
+        bone.appendedRotation = q;
+        bone.appendedTranslation = Add3(OwnTranslation(bone), bone.appendMove);
         translation = Add3(bone.restOffset, bone.appendedTranslation);
     } else if (bone.morphPosed) {
         q = OwnRotation(bone);
@@ -331,8 +374,7 @@ void UpdateBoneSubtree(BoneState& bone) {
 
 void UpdateSkeletonBeforePhysics(ModelInstance& instance) {
     // Appends first, in transform order, so that a chain of appends sees
-    // each link's result of this frame; the walk below recomputes each from
-    // the same values.
+    // each link's result of this frame.
     for (BoneState* bone : instance.appendOrder) {
         ResolveAppend(*bone);
     }
@@ -344,6 +386,9 @@ void UpdateSkeletonBeforePhysics(ModelInstance& instance) {
 }
 
 void UpdateBonesAfterPhysics(ModelInstance& instance) {
+    for (BoneState* bone : instance.afterPhysicsAppends) {
+        ResolveAppend(*bone);
+    }
     for (BoneState* bone : instance.afterPhysicsBones) {
         UpdateBoneSubtree(*bone);
     }

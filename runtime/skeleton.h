@@ -22,8 +22,10 @@ void UpdateBoneSubtree(BoneState& bone);
 // by BuildSkeleton, and again once the IK data exists.
 void PlanTransformOrder(ModelInstance& instance);
 
-// Works out an appending bone's local rotation and translation from its own
-// pose and its append parent's current one (appendedRotation/Translation).
+// Works out the share of its append parent's current pose that a bone adds
+// to its own (appendTurn, appendMove) and the result (appendedRotation and
+// appendedTranslation). Runs in transform order before the hierarchy walk,
+// and again for a bone whose append parent changed since (IK, bodies).
 void ResolveAppend(BoneState& bone);
 
 // Every root in index order, each with its subtree, after resolving every
