@@ -177,6 +177,7 @@ struct ModelGpu {
 
     GpuBuffer indexBuffer;
     GpuBuffer skinningInput;
+    GpuBuffer sdefParams;     // 48 bytes per vertex: SdefParams (runtime/skinning.h)
     GpuBuffer skinnedOutput;  // also the vertex buffer of every draw
     // Copies for ray tracing: the indices once, the skinned vertices each
     // frame after skinning.
