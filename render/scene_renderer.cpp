@@ -571,8 +571,14 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     }
 
     // 1. This frame's slot of every model's per-frame buffers.
+    // A camera motion's light keys colour and turn the light of the shading.
+    SceneLight light = light_;
+    if (scene.motionLightActive) {
+        light.color = scene.motionLightColor;
+        light.direction = scene.motionLightDirection;
+    }
     const SceneConstants constants = BuildSceneConstants(
-        scene.camera.view, scene.camera.projection, scene.camera.eye, light_, scene.elapsedTime);
+        scene.camera.view, scene.camera.projection, scene.camera.eye, light, scene.elapsedTime);
     // Kept between frames so that a played frame allocates nothing.
     std::vector<ModelGpu*>& drawn = drawn_;
     drawn.clear();
