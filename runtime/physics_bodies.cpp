@@ -346,6 +346,9 @@ void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
         now.setOrigin(btVector3(origin.x - offset.x, origin.y - offset.y, origin.z - offset.z));
         body->setWorldTransform(now);
         body->getMotionState()->setWorldTransform(now);
+        // Its place is the bone's, not the simulation's: a velocity kept from
+        // the step would only build up against the place it is put back to.
+        body->setLinearVelocity(btVector3(0, 0, 0));
     } else {
         const btVector3& p = now.getOrigin();
         world = RotationMatrix(turn);
