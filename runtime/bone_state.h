@@ -104,6 +104,10 @@ struct BoneState {
     std::uint32_t ikLoopCount = 0;
     float ikLimitAngle = 0.0f;
     std::vector<IkLink> ikLinks;
+    // Bones that append one of this chain's links, directly or through other
+    // appends, in transform order: after a solve they and their subtrees are
+    // all that it leaves out of date.
+    std::vector<BoneState*> ikAppendDependents;
 
     // The hierarchy flattened in depth-first order (children in index order,
     // roots in index order), so that a subtree is walked without recursion:

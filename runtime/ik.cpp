@@ -180,34 +180,38 @@ void BuildIk(ModelInstance& instance, const PmxModel& model) {
 
     PlanTransformOrder(instance);
 
-    // Bones whose pose IK can change: the links, and every bone that appends
-    // one of them, directly or through a chain of appends.
-    std::vector<std::uint8_t> movedByIk(instance.bones.size(), 0);
-    for (const BoneState& bone : instance.bones) {
-        for (const IkLink& link : bone.ikLinks) {
+    // For each chain, the bones whose pose its solve can change besides its
+    // links and their subtrees: every bone that appends one of its links,
+    // directly or through a chain of appends, in transform order.
+    std::vector<std::uint8_t> moved(instance.bones.size(), 0);
+    for (BoneState* ik : instance.ikOrder) {
+        std::fill(moved.begin(), moved.end(), std::uint8_t{0});
+        for (const IkLink& link : ik->ikLinks) {
             if (link.bone != nullptr) {
-                movedByIk[link.bone->index] = 1;
+                moved[link.bone->index] = 1;
             }
         }
-    }
-    instance.ikAppendDependents.clear();
-    for (bool grew = true; grew;) {
-        grew = false;
+        std::vector<BoneState*>& dependents = ik->ikAppendDependents;
+        dependents.clear();
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (BoneState* b : instance.appendOrder) {
+                if (!moved[b->index] && moved[b->appendParent->index]) {
+                    moved[b->index] = 1;
+                    grew = true;
+                }
+            }
+        }
         for (BoneState* b : instance.appendOrder) {
-            if (!movedByIk[b->index] && movedByIk[b->appendParent->index]) {
-                movedByIk[b->index] = 1;
-                instance.ikAppendDependents.push_back(b);
-                grew = true;
+            bool isLink = false;
+            for (const IkLink& link : ik->ikLinks) {
+                isLink = isLink || link.bone == b;
+            }
+            if (moved[b->index] && !isLink) {
+                dependents.push_back(b);
             }
         }
     }
-    std::vector<BoneState*>& dependents = instance.ikAppendDependents;
-    std::stable_sort(dependents.begin(), dependents.end(), [&](BoneState* x, BoneState* y) {
-        const auto at = [&](BoneState* b) {
-            return std::find(instance.appendOrder.begin(), instance.appendOrder.end(), b);
-        };
-        return at(x) < at(y);
-    });
 }
 
 void SolveIk(BoneState& ikBone) {

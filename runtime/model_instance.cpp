@@ -55,7 +55,7 @@ void SolveEnabledIk(ModelInstance& instance) {
         // A solve leaves the subtrees it turned current; bones that append a
         // link's new pose are all it leaves behind, and a later chain may
         // hang below one of them.
-        for (BoneState* dependent : instance.ikAppendDependents) {
+        for (BoneState* dependent : bone->ikAppendDependents) {
             ResolveAppend(*dependent);
             UpdateBoneSubtree(*dependent);
         }

@@ -33,10 +33,6 @@ struct ModelInstance {
 
     MotionState motion;
     std::vector<IkControl> ikControls;
-    // Bones that append an IK link's pose, directly or through other
-    // appends, in transform order: after a solve they and their subtrees are
-    // all that it leaves out of date.
-    std::vector<BoneState*> ikAppendDependents;
     // Transform order (skeleton.h): appending bones, IK bones, and the
     // topmost after-physics bones.
     std::vector<BoneState*> appendOrder;
