@@ -83,11 +83,14 @@ HRESULT CreateModelInstance(ModelInstance& instance, const PmxModel& model,
 
 // The per-frame pipeline. While playing: advance the clock (clamped to the
 // end; the frame reaching it evaluates there, later ones keep that pose),
-// evaluate, update the
-// skeleton and solve every enabled IK chain. Always: update the skeleton and
-// move kinematic bodies. A delta that is not a finite number counts as 0.
+// evaluate, apply the morphs (impulse morphs too), update the skeleton in
+// transform order, solve every enabled IK chain whose motion switch is on,
+// then refresh the after-physics bones. Paused: apply the morphs and update
+// the skeleton. Always: move kinematic bodies. A delta that is not a finite
+// number counts as 0.
 void UpdateModel(ModelInstance& instance, float deltaSeconds);
 
-// Solves every enabled IK chain in transform order, keeping the bones that
-// append a link's pose current after each solve.
+// Solves every enabled IK chain (the interface's switch and the motion's
+// both on) in transform order, keeping the bones that append a link's pose
+// current after each solve.
 void SolveEnabledIk(ModelInstance& instance);
