@@ -31,7 +31,8 @@ const char* const kUsage =
     "Opens the player window and imports the given files (.pmx models, .vmd motions,\n"
     ".wav songs, .hlsl effect shaders) as one batch.\n"
     "  --play             once the files are in, add every motion to every model,\n"
-    "                     select the first song and start playing\n"
+    "                     select the first song, let the first motion with camera\n"
+    "                     keys drive the camera, and start playing\n"
     "  --demo             play the built-in demo: a figure dancing to a beat\n"
     "No other option is needed in normal use; these serve automation:\n"
     "  --headless         render offscreen without a window or display\n"
@@ -340,6 +341,7 @@ void StartPlaying(Scene& scene) {
     if (!scene.songs.empty()) {
         SelectSong(scene, 0);
     }
+    scene.cameraMotion = PickCameraMotion(scene);
     PressPlay(scene);
 }
 

@@ -131,6 +131,65 @@ void BM_EvaluateMotion_Stand(benchmark::State& state) {
 }
 BENCHMARK(BM_EvaluateMotion_Stand)->Unit(benchmark::kMicrosecond);
 
+// A generated model with 200 morphs (group, bone and material, a third
+// each, the groups reaching the other two kinds) on 50 bones and 20
+// materials, every morph keyed: one played frame.
+void BM_UpdateModel_200KeyedMorphs(benchmark::State& state) {
+    PmxModel model;
+    for (int b = 0; b < 50; ++b) {
+        PmxBone bone;
+        const std::string name = "bone" + std::to_string(b);
+        bone.name.assign(name.begin(), name.end());
+        bone.position = {0.0f, static_cast<float>(b), 0.0f};
+        bone.parentIndex = b - 1;
+        bone.tailOffset = {0.0f, 1.0f, 0.0f};
+        model.bones.push_back(bone);
+    }
+    model.materials.resize(20);
+    for (int m = 0; m < 200; ++m) {
+        PmxMorph morph;
+        const std::string name = "morph" + std::to_string(m);
+        morph.name.assign(name.begin(), name.end());
+        switch (m % 3) {
+            case 0:
+                morph.type = kPmxMorphGroup;
+                morph.groupOffsets = {{(m + 1) % 200, 0.5f}, {(m + 2) % 200, 0.25f}};
+                break;
+            case 1:
+                morph.type = kPmxMorphBone;
+                morph.boneOffsets = {
+                    {m % 50, {0.0f, 0.1f, 0.0f}, {0.0f, 0.0f, 0.0998f, 0.995f}},
+                    {(m + 7) % 50, {0.1f, 0.0f, 0.0f}, {0.0998f, 0.0f, 0.0f, 0.995f}}};
+                break;
+            default:
+                morph.type = kPmxMorphMaterial;
+                PmxMaterialMorphOffset offset;
+                offset.materialIndex = m % 7 == 0 ? -1 : m % 20;
+                offset.operation = m % 2;
+                offset.diffuse = {0.5f, 0.5f, 0.5f, 1.0f};
+                morph.materialOffsets = {offset};
+                break;
+        }
+        model.morphs.push_back(morph);
+    }
+    VmdMotion motion;
+    for (const PmxMorph& morph : model.morphs) {
+        for (std::uint32_t frame = 0; frame <= 600; frame += 15) {
+            motion.morphKeys[morph.name].push_back(
+                {morph.name, frame, 0.5f + 0.5f * std::sin(0.1f * static_cast<float>(frame))});
+        }
+    }
+    ModelInstance instance;
+    CreateModelInstance(instance, model);
+    AttachMotion(instance, motion);
+    if (instance.motion.morphTracks.size() != model.morphs.size()) {
+        state.SkipWithError("not every morph is keyed");
+        return;
+    }
+    PlayFrames(state, instance);
+}
+BENCHMARK(BM_UpdateModel_200KeyedMorphs)->Unit(benchmark::kMicrosecond);
+
 void BM_UpdateSkeleton_Gene(benchmark::State& state) {
     if (Gene() == nullptr) {
         state.SkipWithError("shared content not found");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/non_finite.h"
 #include "formats/vector_types.h"
 #include "platform/result_code.h"
 
@@ -268,6 +269,8 @@ struct PmxModel {
     std::vector<PmxDisplayFrame> displayFrames;
     std::vector<PmxRigidBody> rigidBodies;
     std::vector<PmxJoint> joints;
+    // Numbers of the file that were not finite, each read as its neutral value.
+    NonFiniteFields nonFinite;
     friend bool operator==(const PmxModel&, const PmxModel&) = default;
 };
 

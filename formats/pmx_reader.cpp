@@ -1,8 +1,12 @@
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "formats/byte_reader.h"
 #include "formats/content_file.h"
+#include "formats/non_finite.h"
 #include "formats/pmx_model.h"
 #include "formats/record_limits.h"
 #include "formats/text_decode.h"
@@ -81,35 +85,77 @@ private:
         return m_.textEncoding == 0 ? DecodeUtf16Le(bytes) : DecodeUtf8(bytes);
     }
 
-    Float3 ReadFloat3() { return r_.Read<Float3>(); }
-    Float4 ReadFloat4() { return r_.Read<Float4>(); }
+    // Every number is read through these, so that none that is not finite
+    // reaches the record: it becomes the field's neutral value and is noted
+    // with the record it belongs to.
+    float F(const char* field, float neutral = 0.0f) {
+        float v = r_.ReadF32();
+        if (!MakeFinite(v, neutral)) {
+            Note(field);
+        }
+        return v;
+    }
+    template <typename V>
+    V Vec(const char* field, float neutral = 0.0f) {
+        V v = r_.Read<V>();
+        if (!MakeFiniteEach(v, neutral)) {
+            Note(field);
+        }
+        return v;
+    }
+    Float2 F2(const char* field) { return Vec<Float2>(field); }
+    Float3 F3(const char* field) { return Vec<Float3>(field); }
+    Float4 F4(const char* field, float neutral = 0.0f) { return Vec<Float4>(field, neutral); }
+    Float4 Rotation(const char* field) {
+        Float4 q = r_.Read<Float4>();
+        if (!MakeFiniteRotation(q)) {
+            Note(field);
+        }
+        return q;
+    }
     // RGB from the file with an opaque fourth component.
-    Float4 ReadColor3() {
-        Float3 c = ReadFloat3();
+    Float4 Color3(const char* field, float neutral = 0.0f) {
+        Float3 c = Vec<Float3>(field, neutral);
         return {c.x, c.y, c.z, 1.0f};
     }
 
+    void Note(const char* field) {
+        std::string where;
+        for (const auto& [label, index] : where_) {
+            where += label;
+            where += ' ';
+            where += std::to_string(index);
+            where += ' ';
+        }
+        where += field;
+        m_.nonFinite.Note(where);
+    }
+
     template <typename T, typename ReadOne>
-    void ReadSection(std::vector<T>& out, std::uint32_t minRecordSize, ReadOne readOne) {
+    void ReadSection(const char* label, std::vector<T>& out, std::uint32_t minRecordSize,
+                     ReadOne readOne) {
         const std::uint32_t count = r_.ReadU32();
         out.reserve(RecordCapacity(r_, count, minRecordSize));
         PreferHugePages(out.data(), out.capacity() * sizeof(T));
+        where_.emplace_back(label, 0);
         std::uint32_t i = 0;
         for (; i < count && HasRoomFor(r_, minRecordSize); ++i) {
+            where_.back().second = i;
             readOne(out.emplace_back());
         }
+        where_.pop_back();
         EndSection(r_, i, count);
     }
 
     void ReadVertices() {
         const std::uint32_t extraUv = m_.additionalUvCount;
         const std::uint32_t minSize = 32 + 16 * extraUv + 1 + 4;
-        ReadSection(m_.vertices, minSize, [&](PmxVertex& v) {
-            v.position = ReadFloat3();
-            v.normal = ReadFloat3();
-            v.uv = r_.Read<Float2>();
+        ReadSection("vertex", m_.vertices, minSize, [&](PmxVertex& v) {
+            v.position = F3("position");
+            v.normal = F3("normal");
+            v.uv = F2("uv");
             for (std::uint32_t k = 0; k < extraUv; ++k) {
-                v.additionalUv[k] = ReadFloat4();
+                v.additionalUv[k] = F4("additional uv");
             }
             PmxBoneWeight& w = v.weight;
             w.deformType = r_.ReadU8();
@@ -122,12 +168,12 @@ private:
                 case kPmxDeformSdef:
                     w.boneIndex[0] = r_.ReadIndex(bw_);
                     w.boneIndex[1] = r_.ReadIndex(bw_);
-                    w.weight[0] = r_.ReadF32();
+                    w.weight[0] = F("weight");
                     w.weight[1] = 1.0f - w.weight[0];
                     if (w.deformType == kPmxDeformSdef) {
-                        w.sdefC = ReadFloat3();
-                        w.sdefR0 = ReadFloat3();
-                        w.sdefR1 = ReadFloat3();
+                        w.sdefC = F3("SDEF C");
+                        w.sdefR0 = F3("SDEF R0");
+                        w.sdefR1 = F3("SDEF R1");
                     }
                     break;
                 case kPmxDeformBdef4:
@@ -136,13 +182,13 @@ private:
                         w.boneIndex[k] = r_.ReadIndex(bw_);
                     }
                     for (int k = 0; k < 4; ++k) {
-                        w.weight[k] = r_.ReadF32();
+                        w.weight[k] = F("weight");
                     }
                     break;
                 default:
                     break;
             }
-            v.edgeScale = r_.ReadF32();
+            v.edgeScale = F("edge scale");
         });
     }
 
@@ -182,22 +228,22 @@ private:
     }
 
     void ReadTextures() {
-        ReadSection(m_.textures, 4, [&](std::u16string& t) { t = ReadText(); });
+        ReadSection("texture", m_.textures, 4, [&](std::u16string& t) { t = ReadText(); });
     }
 
     void ReadMaterials() {
         const std::uint32_t t = IndexBytes(tw_);
         const std::uint32_t minSize = 83 + 2 * t + std::min<std::uint32_t>(1, t);
-        ReadSection(m_.materials, minSize, [&](PmxMaterial& mat) {
+        ReadSection("material", m_.materials, minSize, [&](PmxMaterial& mat) {
             mat.name = ReadText();
             mat.nameEnglish = ReadText();
-            mat.diffuse = ReadFloat4();
-            mat.specular = ReadColor3();
-            mat.specularPower = r_.ReadF32();
-            mat.ambient = ReadColor3();
+            mat.diffuse = F4("diffuse");
+            mat.specular = Color3("specular");
+            mat.specularPower = F("specular power");
+            mat.ambient = Color3("ambient");
             mat.drawFlags = r_.ReadU8();
-            mat.edgeColor = ReadFloat4();
-            mat.edgeSize = r_.ReadF32();
+            mat.edgeColor = F4("edge colour");
+            mat.edgeSize = F("edge size");
             mat.textureIndex = r_.ReadIndex(tw_);
             mat.sphereTextureIndex = r_.ReadIndex(tw_);
             mat.sphereMode = r_.ReadU8();
@@ -212,28 +258,28 @@ private:
     void ReadBones() {
         const std::uint32_t b = IndexBytes(bw_);
         const std::uint32_t minSize = 26 + b + std::min<std::uint32_t>(b, 12);
-        ReadSection(m_.bones, minSize, [&](PmxBone& bone) {
+        ReadSection("bone", m_.bones, minSize, [&](PmxBone& bone) {
             bone.name = ReadText();
             bone.nameEnglish = ReadText();
-            bone.position = ReadFloat3();
+            bone.position = F3("position");
             bone.parentIndex = r_.ReadIndex(bw_);
             bone.deformLayer = r_.ReadI32();
             bone.flags = r_.ReadU16();
             if (bone.flags & kPmxBoneTailIsBone) {
                 bone.tailIndex = r_.ReadIndex(bw_);
             } else {
-                bone.tailOffset = ReadFloat3();
+                bone.tailOffset = F3("tail offset");
             }
             if (bone.flags & (kPmxBoneAppendRotation | kPmxBoneAppendTranslation)) {
                 bone.appendParentIndex = r_.ReadIndex(bw_);
-                bone.appendRatio = r_.ReadF32();
+                bone.appendRatio = F("append ratio");
             }
             if (bone.flags & kPmxBoneFixedAxis) {
-                bone.fixedAxis = ReadFloat3();
+                bone.fixedAxis = F3("fixed axis");
             }
             if (bone.flags & kPmxBoneLocalAxes) {
-                bone.localAxisX = ReadFloat3();
-                bone.localAxisZ = ReadFloat3();
+                bone.localAxisX = F3("local X axis");
+                bone.localAxisZ = F3("local Z axis");
             }
             if (bone.flags & kPmxBoneExternalParent) {
                 bone.externalParentKey = r_.ReadI32();
@@ -241,13 +287,13 @@ private:
             if (bone.flags & kPmxBoneIk) {
                 bone.ikTargetIndex = r_.ReadIndex(bw_);
                 bone.ikLoopCount = r_.ReadU32();
-                bone.ikLimitAngle = r_.ReadF32();
-                ReadSection(bone.ikLinks, b + 1, [&](PmxIkLink& link) {
+                bone.ikLimitAngle = F("IK limit angle");
+                ReadSection("IK link", bone.ikLinks, b + 1, [&](PmxIkLink& link) {
                     link.boneIndex = r_.ReadIndex(bw_);
                     link.hasLimit = r_.ReadU8();
                     if (link.hasLimit == 1) {
-                        link.lowerLimit = ReadFloat3();
-                        link.upperLimit = ReadFloat3();
+                        link.lowerLimit = F3("lower limit");
+                        link.upperLimit = F3("upper limit");
                     }
                 });
             }
@@ -260,7 +306,9 @@ private:
         const std::uint32_t count = r_.ReadU32();
         m_.morphs.reserve(RecordCapacity(r_, count, minSize));
         std::uint32_t i = 0;
+        where_.emplace_back("morph", 0);
         for (; i < count && HasRoomFor(r_, minSize); ++i) {
+            where_.back().second = i;
             PmxMorph& morph = m_.morphs.emplace_back();
             morph.name = ReadText();
             morph.nameEnglish = ReadText();
@@ -269,24 +317,25 @@ private:
             switch (morph.type) {
                 case kPmxMorphGroup:
                 case kPmxMorphFlip:
-                    ReadSection(morph.groupOffsets, IndexBytes(morphW_) + 4,
+                    ReadSection("offset", morph.groupOffsets, IndexBytes(morphW_) + 4,
                                 [&](PmxGroupMorphOffset& o) {
                                     o.morphIndex = r_.ReadIndex(morphW_);
-                                    o.weight = r_.ReadF32();
+                                    o.weight = F("weight");
                                 });
                     break;
                 case kPmxMorphVertex:
-                    ReadSection(morph.vertexOffsets, v + 12, [&](PmxVertexMorphOffset& o) {
-                        o.vertexIndex = r_.ReadIndex(vw_);
-                        o.offset = ReadFloat3();
-                    });
+                    ReadSection("offset", morph.vertexOffsets, v + 12,
+                                [&](PmxVertexMorphOffset& o) {
+                                    o.vertexIndex = r_.ReadIndex(vw_);
+                                    o.offset = F3("offset");
+                                });
                     break;
                 case kPmxMorphBone:
-                    ReadSection(morph.boneOffsets, IndexBytes(bw_) + 28,
+                    ReadSection("offset", morph.boneOffsets, IndexBytes(bw_) + 28,
                                 [&](PmxBoneMorphOffset& o) {
                                     o.boneIndex = r_.ReadIndex(bw_);
-                                    o.translation = ReadFloat3();
-                                    o.rotation = ReadFloat4();
+                                    o.translation = F3("translation");
+                                    o.rotation = Rotation("rotation");
                                 });
                     break;
                 case kPmxMorphUv:
@@ -294,34 +343,37 @@ private:
                 case kPmxMorphAdditionalUv2:
                 case kPmxMorphAdditionalUv3:
                 case kPmxMorphAdditionalUv4:
-                    ReadSection(morph.uvOffsets, v + 16, [&](PmxUvMorphOffset& o) {
+                    ReadSection("offset", morph.uvOffsets, v + 16, [&](PmxUvMorphOffset& o) {
                         o.vertexIndex = r_.ReadIndex(vw_);
-                        o.offset = ReadFloat4();
+                        o.offset = F4("offset");
                     });
                     break;
                 case kPmxMorphMaterial:
-                    ReadSection(morph.materialOffsets, IndexBytes(mw_) + 113,
+                    ReadSection("offset", morph.materialOffsets, IndexBytes(mw_) + 113,
                                 [&](PmxMaterialMorphOffset& o) {
                                     o.materialIndex = r_.ReadIndex(mw_);
                                     o.operation = r_.ReadU8();
-                                    o.diffuse = ReadFloat4();
-                                    o.specular = ReadColor3();
-                                    o.specularPower = r_.ReadF32();
-                                    o.ambient = ReadColor3();
-                                    o.edgeColor = ReadFloat4();
-                                    o.edgeSize = r_.ReadF32();
-                                    o.textureTint = ReadFloat4();
-                                    o.sphereTint = ReadFloat4();
-                                    o.toonTint = ReadFloat4();
+                                    // Multiplying by 1 or adding 0 leaves a
+                                    // material as it is.
+                                    const float n = o.operation == 0 ? 1.0f : 0.0f;
+                                    o.diffuse = F4("diffuse", n);
+                                    o.specular = Color3("specular", n);
+                                    o.specularPower = F("specular power", n);
+                                    o.ambient = Color3("ambient", n);
+                                    o.edgeColor = F4("edge colour", n);
+                                    o.edgeSize = F("edge size", n);
+                                    o.textureTint = F4("texture tint", n);
+                                    o.sphereTint = F4("sphere tint", n);
+                                    o.toonTint = F4("toon tint", n);
                                 });
                     break;
                 case kPmxMorphImpulse:
-                    ReadSection(morph.impulseOffsets, IndexBytes(rw_) + 25,
+                    ReadSection("offset", morph.impulseOffsets, IndexBytes(rw_) + 25,
                                 [&](PmxImpulseMorphOffset& o) {
                                     o.rigidBodyIndex = r_.ReadIndex(rw_);
                                     o.local = r_.ReadU8();
-                                    o.velocity = ReadFloat3();
-                                    o.torque = ReadFloat3();
+                                    o.velocity = F3("velocity");
+                                    o.torque = F3("torque");
                                 });
                     break;
                 default:
@@ -330,17 +382,18 @@ private:
                     return false;
             }
         }
+        where_.pop_back();
         EndSection(r_, i, count);
         return true;
     }
 
     void ReadDisplayFrames() {
         const std::uint32_t elementMin = 1 + std::min(IndexBytes(bw_), IndexBytes(morphW_));
-        ReadSection(m_.displayFrames, 13, [&](PmxDisplayFrame& frame) {
+        ReadSection("display frame", m_.displayFrames, 13, [&](PmxDisplayFrame& frame) {
             frame.name = ReadText();
             frame.nameEnglish = ReadText();
             frame.special = r_.ReadU8();
-            ReadSection(frame.elements, elementMin, [&](PmxDisplayFrameElement& e) {
+            ReadSection("element", frame.elements, elementMin, [&](PmxDisplayFrameElement& e) {
                 e.kind = r_.ReadU8();
                 e.index = r_.ReadIndex(e.kind == 0 ? bw_ : morphW_);
             });
@@ -348,27 +401,27 @@ private:
     }
 
     void ReadRigidBodies() {
-        ReadSection(m_.rigidBodies, 69 + IndexBytes(bw_), [&](PmxRigidBody& body) {
+        ReadSection("rigid body", m_.rigidBodies, 69 + IndexBytes(bw_), [&](PmxRigidBody& body) {
             body.name = ReadText();
             body.nameEnglish = ReadText();
             body.boneIndex = r_.ReadIndex(bw_);
             body.group = r_.ReadU8();
             body.noCollisionMask = r_.ReadU16();
             body.shape = r_.ReadU8();
-            body.size = ReadFloat3();
-            body.position = ReadFloat3();
-            body.rotation = ReadFloat3();
-            body.mass = r_.ReadF32();
-            body.linearDamping = r_.ReadF32();
-            body.angularDamping = r_.ReadF32();
-            body.restitution = r_.ReadF32();
-            body.friction = r_.ReadF32();
+            body.size = F3("size");
+            body.position = F3("position");
+            body.rotation = F3("rotation");
+            body.mass = F("mass");
+            body.linearDamping = F("linear damping");
+            body.angularDamping = F("angular damping");
+            body.restitution = F("restitution");
+            body.friction = F("friction");
             body.physicsMode = r_.ReadU8();
         });
     }
 
     void ReadJoints() {
-        ReadSection(m_.joints, 9, [&](PmxJoint& joint) {
+        ReadSection("joint", m_.joints, 9, [&](PmxJoint& joint) {
             joint.name = ReadText();
             joint.nameEnglish = ReadText();
             joint.type = r_.ReadU8();
@@ -379,19 +432,21 @@ private:
             }
             joint.rigidBodyA = r_.ReadIndex(rw_);
             joint.rigidBodyB = r_.ReadIndex(rw_);
-            joint.position = ReadFloat3();
-            joint.rotation = ReadFloat3();
-            joint.translationLower = ReadFloat3();
-            joint.translationUpper = ReadFloat3();
-            joint.rotationLower = ReadFloat3();
-            joint.rotationUpper = ReadFloat3();
-            joint.springTranslation = ReadFloat3();
-            joint.springRotation = ReadFloat3();
+            joint.position = F3("position");
+            joint.rotation = F3("rotation");
+            joint.translationLower = F3("translation lower limit");
+            joint.translationUpper = F3("translation upper limit");
+            joint.rotationLower = F3("rotation lower limit");
+            joint.rotationUpper = F3("rotation upper limit");
+            joint.springTranslation = F3("translation spring");
+            joint.springRotation = F3("rotation spring");
         });
     }
 
     PmxModel& m_;
     ByteReader r_;
+    // The records being read, outermost first, for naming a replaced number.
+    std::vector<std::pair<const char*, std::uint32_t>> where_;
     std::uint32_t vw_ = 0, tw_ = 0, mw_ = 0, bw_ = 0, morphW_ = 0, rw_ = 0;
 };
 

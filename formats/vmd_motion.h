@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/non_finite.h"
 #include "formats/vector_types.h"
 #include "platform/result_code.h"
 
@@ -52,18 +53,37 @@ struct VmdShadowKey {
     friend bool operator==(const VmdShadowKey&, const VmdShadowKey&) = default;
 };
 
+// One IK bone's state at a key of the visibility and IK-switch section.
+struct VmdIkSwitch {
+    std::u16string name;  // keyed as bone names are (see vmd_names.h), from 20 bytes
+    std::uint8_t enabled = 1;
+    friend bool operator==(const VmdIkSwitch&, const VmdIkSwitch&) = default;
+};
+
+struct VmdIkKey {
+    std::uint32_t frame = 0;
+    std::uint8_t visible = 1;
+    std::vector<VmdIkSwitch> switches;
+    friend bool operator==(const VmdIkKey&, const VmdIkKey&) = default;
+};
+
 struct VmdMotion {
     std::filesystem::path filePath;
     std::filesystem::path fileName;
     std::filesystem::path folder;  // ends with one '/'
     std::u16string signature;
     std::u16string modelName;
-    // Ordered by UTF-16 code units; keys of one name stay in file order.
+    // Ordered by UTF-16 code units; keys of one name stay in file order. A
+    // name is the key of its field's bytes (vmd_names.h): names that differ
+    // in the file, even in a byte cut from a character, stay apart.
     std::map<std::u16string, std::vector<VmdBoneKey>> boneKeys;
     std::map<std::u16string, std::vector<VmdMorphKey>> morphKeys;
     std::vector<VmdCameraKey> cameraKeys;
     std::vector<VmdLightKey> lightKeys;
     std::vector<VmdShadowKey> shadowKeys;
+    std::vector<VmdIkKey> ikKeys;  // file order
+    // Numbers of the file that were not finite, each read as its neutral value.
+    NonFiniteFields nonFinite;
     friend bool operator==(const VmdMotion&, const VmdMotion&) = default;
 };
 
@@ -73,6 +93,10 @@ inline constexpr std::uint32_t kVmdMorphKeySize = 23;
 inline constexpr std::uint32_t kVmdCameraKeySize = 61;
 inline constexpr std::uint32_t kVmdLightKeySize = 28;
 inline constexpr std::uint32_t kVmdShadowKeySize = 9;
+// An IK key holds frame, visibility and a count, then per IK bone a 20-byte
+// name and an on/off byte.
+inline constexpr std::uint32_t kVmdIkKeyHeaderSize = 9;
+inline constexpr std::uint32_t kVmdIkSwitchSize = 21;
 
 // Reads a VMD motion. S_OK for any readable non-empty file (the content never
 // fails the load); E_INVALIDARG for an empty path; E_FAIL for a file that

@@ -5,8 +5,11 @@
 
 #include "formats/byte_reader.h"
 #include "formats/content_file.h"
+#include "formats/non_finite.h"
 #include "formats/record_limits.h"
+#include "formats/text_decode.h"
 #include "formats/vmd_motion.h"
+#include "formats/vmd_names.h"
 #include "platform/code_page.h"
 #include "platform/memory_advice.h"
 
@@ -17,7 +20,6 @@ constexpr std::uint32_t kModelNameBytes = 20;
 // Files of the first VMD version carry this signature and a 10-byte model name.
 constexpr std::uint32_t kOldModelNameBytes = 10;
 constexpr std::string_view kOldSignature = "Vocaloid Motion Data file";
-constexpr std::uint32_t kKeyNameBytes = 15;
 
 template <typename T>
 T Load(const std::uint8_t* p) {
@@ -27,7 +29,7 @@ T Load(const std::uint8_t* p) {
 }
 
 // Keys of one name normally come in long runs, and a motion names a few hundred
-// bones at most, so names are decoded once and their map entry is remembered by
+// bones at most, so names are keyed once and their map entry is remembered by
 // the raw bytes (up to the first NUL, as nothing after it reaches the name).
 template <typename Key>
 class NameIndex {
@@ -37,11 +39,11 @@ public:
         typename Map::iterator entry;
         std::uint32_t keyCount = 0;
     };
-    NameIndex(Map& map, Cp932Decoder& decoder) : map_(map), decoder_(decoder) {}
+    NameIndex(Map& map, VmdNameCodec& codec) : map_(map), codec_(codec) {}
 
     Slot& Find(const std::uint8_t* field) {
         std::size_t length = 0;
-        while (length < kKeyNameBytes && field[length] != 0) {
+        while (length < kVmdKeyNameBytes && field[length] != 0) {
             ++length;
         }
         std::string_view raw(reinterpret_cast<const char*>(field), length);
@@ -50,7 +52,7 @@ public:
         }
         auto found = byRaw_.find(std::string(raw));
         if (found == byRaw_.end()) {
-            std::u16string name = decoder_.Decode({field, length});
+            std::u16string name = codec_.KeyOf({field, length});
             auto entry = map_.try_emplace(std::move(name)).first;
             found = byRaw_.emplace(std::string(raw), Slot{entry}).first;
         }
@@ -61,7 +63,7 @@ public:
 
 private:
     Map& map_;
-    Cp932Decoder& decoder_;
+    VmdNameCodec& codec_;
     std::unordered_map<std::string, Slot> byRaw_;
     std::string lastRaw_;
     Slot* last_ = nullptr;
@@ -85,28 +87,36 @@ public:
         }
         ReadBoneKeys();
         ReadMorphKeys();
-        ReadFixedKeys(m_.cameraKeys, kVmdCameraKeySize, [](VmdCameraKey& k, const std::uint8_t* p) {
-            k.frame = Load<std::uint32_t>(p);
-            k.distance = Load<float>(p + 4);
-            k.position = Load<Float3>(p + 8);
-            k.rotation = Load<Float3>(p + 20);
-            std::memcpy(k.interpolation.data(), p + 32, 24);
-            k.viewAngle = Load<std::uint32_t>(p + 56);
-            k.perspective = p[60];
-        });
-        ReadFixedKeys(m_.lightKeys, kVmdLightKeySize, [](VmdLightKey& k, const std::uint8_t* p) {
+        ReadFixedKeys(m_.cameraKeys, kVmdCameraKeySize,
+                      [&](VmdCameraKey& k, const std::uint8_t* p) {
+                          k.frame = Load<std::uint32_t>(p);
+                          k.distance = Load<float>(p + 4);
+                          k.position = Load<Float3>(p + 8);
+                          k.rotation = Load<Float3>(p + 20);
+                          std::memcpy(k.interpolation.data(), p + 32, 24);
+                          k.viewAngle = Load<std::uint32_t>(p + 56);
+                          k.perspective = p[60];
+                          Check(MakeFinite(k.distance), "camera", k.frame, "distance");
+                          Check(MakeFiniteEach(k.position), "camera", k.frame, "position");
+                          Check(MakeFiniteEach(k.rotation), "camera", k.frame, "rotation");
+                      });
+        ReadFixedKeys(m_.lightKeys, kVmdLightKeySize, [&](VmdLightKey& k, const std::uint8_t* p) {
             k.frame = Load<std::uint32_t>(p);
             Float3 rgb = Load<Float3>(p + 4);
+            Check(MakeFiniteEach(rgb), "light", k.frame, "colour");
             k.color = {rgb.x, rgb.y, rgb.z, 1.0f};
             k.direction = Load<Float3>(p + 16);
+            Check(MakeFiniteEach(k.direction), "light", k.frame, "direction");
         });
-        ReadFixedKeys(m_.shadowKeys, kVmdShadowKeySize, [](VmdShadowKey& k, const std::uint8_t* p) {
-            k.frame = Load<std::uint32_t>(p);
-            k.mode = p[4];
-            k.distance = Load<float>(p + 5);
-        });
-        // The visibility and IK-switch keys of newer files, and anything after,
-        // are not used by the player.
+        ReadFixedKeys(m_.shadowKeys, kVmdShadowKeySize,
+                      [&](VmdShadowKey& k, const std::uint8_t* p) {
+                          k.frame = Load<std::uint32_t>(p);
+                          k.mode = p[4];
+                          k.distance = Load<float>(p + 5);
+                          Check(MakeFinite(k.distance), "self-shadow", k.frame, "distance");
+                      });
+        ReadIkKeys();
+        // Anything after the IK switches is not used by the player.
     }
 
 private:
@@ -115,7 +125,7 @@ private:
     template <typename Key, typename Fill>
     void ReadNamedKeys(std::map<std::u16string, std::vector<Key>>& map, std::uint32_t keySize,
                        Fill fill) {
-        NameIndex<Key> names(map, decoder_);
+        NameIndex<Key> names(map, codec_);
         const std::uint32_t count = r_.ReadU32();
         const std::uint32_t n = RecordCapacity(r_, count, keySize);
         std::span<const std::uint8_t> keys = r_.Take(n * keySize);
@@ -137,21 +147,24 @@ private:
 
     void ReadBoneKeys() {
         ReadNamedKeys(m_.boneKeys, kVmdBoneKeySize,
-                      [](VmdBoneKey& k, const std::u16string& name, const std::uint8_t* p) {
+                      [&](VmdBoneKey& k, const std::u16string& name, const std::uint8_t* p) {
                           k.boneName = name;
                           k.frame = Load<std::uint32_t>(p + 15);
                           k.position = Load<Float3>(p + 19);
                           k.rotation = Load<Float4>(p + 31);
                           std::memcpy(k.interpolation.data(), p + 47, 64);
+                          Check(MakeFiniteEach(k.position), name, k.frame, "position");
+                          Check(MakeFiniteRotation(k.rotation), name, k.frame, "rotation");
                       });
     }
 
     void ReadMorphKeys() {
         ReadNamedKeys(m_.morphKeys, kVmdMorphKeySize,
-                      [](VmdMorphKey& k, const std::u16string& name, const std::uint8_t* p) {
+                      [&](VmdMorphKey& k, const std::u16string& name, const std::uint8_t* p) {
                           k.morphName = name;
                           k.frame = Load<std::uint32_t>(p + 15);
                           k.weight = Load<float>(p + 19);
+                          Check(MakeFinite(k.weight), name, k.frame, "weight");
                       });
     }
 
@@ -166,9 +179,48 @@ private:
         EndSection(r_, i, count);
     }
 
+    // Each key holds a frame, visibility and a count of IK switches. Keys
+    // are taken while their switches fit in the bytes that remain.
+    void ReadIkKeys() {
+        const std::uint32_t count = r_.ReadU32();
+        m_.ikKeys.reserve(RecordCapacity(r_, count, kVmdIkKeyHeaderSize));
+        std::uint32_t i = 0;
+        for (; i < count && HasRoomFor(r_, kVmdIkKeyHeaderSize); ++i) {
+            const std::uint8_t* p = r_.Take(kVmdIkKeyHeaderSize).data();
+            const std::uint32_t switches = Load<std::uint32_t>(p + 5);
+            if (static_cast<std::uint64_t>(switches) * kVmdIkSwitchSize > r_.remaining()) {
+                break;
+            }
+            VmdIkKey& key = m_.ikKeys.emplace_back();
+            key.frame = Load<std::uint32_t>(p);
+            key.visible = p[4];
+            key.switches.reserve(switches);
+            for (std::uint32_t s = 0; s < switches; ++s) {
+                const std::uint8_t* q = r_.Take(kVmdIkSwitchSize).data();
+                key.switches.push_back({codec_.KeyOf({q, kVmdIkNameBytes}), q[kVmdIkNameBytes]});
+            }
+        }
+        EndSection(r_, i, count);
+    }
+
+    // Notes a key field whose number was replaced.
+    void Check(bool finite, const char* section, std::uint32_t frame, const char* field) {
+        if (!finite) {
+            m_.nonFinite.Note(std::string(section) + " key at frame " + std::to_string(frame) +
+                              " " + field);
+        }
+    }
+    void Check(bool finite, const std::u16string& name, std::uint32_t frame, const char* field) {
+        if (!finite) {
+            m_.nonFinite.Note("key of " + ToUtf8(name) + " at frame " + std::to_string(frame) +
+                              " " + field);
+        }
+    }
+
     VmdMotion& m_;
     ByteReader r_;
     Cp932Decoder decoder_;
+    VmdNameCodec codec_;
 };
 
 }  // namespace

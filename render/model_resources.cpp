@@ -13,6 +13,7 @@
 #include "platform/file_read.h"
 #include "runtime/model_instance.h"
 #include "runtime/skeleton.h"
+#include "runtime/skinning.h"
 
 namespace {
 
@@ -318,6 +319,16 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
             g.boneWeight[k] = v.weight.weight[k];
         }
     }
+    // The SDEF parameters, C with a flag and the two carried points, as the
+    // skinning program reads them: three float4 per vertex.
+    std::vector<float> sdef(vertices.size() * 12, 0.0f);
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        const SdefParams p = PrepareSdef(model.vertices[i].weight);
+        float* out = sdef.data() + i * 12;
+        const float values[12] = {p.c.x,   p.c.y, p.c.z,   p.sdef,  p.cr0.x, p.cr0.y,
+                                  p.cr0.z, 0.0f,  p.cr1.x, p.cr1.y, p.cr1.z, 0.0f};
+        std::copy(std::begin(values), std::end(values), out);
+    }
     const SkinningConstants skinning{m.boneCount, m.vertexCount, m.vertexMorphCount, m.uvMorphCount,
                                      m.vertexCount};
     const VkBufferUsageFlags storage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
@@ -353,6 +364,10 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
             gpu, vertices.data(), vertices.size() * sizeof(VsInput),
             storage | VK_BUFFER_USAGE_VERTEX_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
             &m.skinnedOutput);
+    }
+    if (Succeeded(hr)) {
+        hr = CreateFilledBuffer(gpu, sdef.data(), sdef.size() * sizeof(float), storage,
+                                &m.sdefParams);
     }
     if (Succeeded(hr)) {
         hr = CreateFilledBuffer(gpu, &skinning, sizeof(skinning),
@@ -432,7 +447,7 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu) {
     for (GpuBuffer* b :
          {&gpu->indexBuffer, &gpu->rayTracingIndices, &gpu->rayTracingVertices, &gpu->skinningInput,
-          &gpu->skinnedOutput, &gpu->skinningConstants, &gpu->vertexMorphOffsets,
+          &gpu->sdefParams, &gpu->skinnedOutput, &gpu->skinningConstants, &gpu->vertexMorphOffsets,
           &gpu->uvMorphOffsets, &gpu->boneMatrices.buffer, &gpu->vertexMorphWeights.buffer,
           &gpu->uvMorphWeights.buffer, &gpu->sceneConstants.buffer, &gpu->materialBuffer.buffer}) {
         DestroyGpuBuffer(device, b);
@@ -449,6 +464,25 @@ void StoreTransposed(const Matrix4& m, float out[16]) {
             out[4 * r + c] = m.m[c][r];
         }
     }
+}
+
+MaterialConstants MorphedMaterialConstants(const MaterialConstants& base,
+                                           const MaterialMorphResult& morph) {
+    MaterialConstants c = base;
+    const MaterialMorphValues& mul = morph.multiply;
+    const MaterialMorphValues& add = morph.add;
+    auto apply = [](float* values, const float* m, const float* a, int n) {
+        for (int i = 0; i < n; ++i) {
+            values[i] = values[i] * m[i] + a[i];
+        }
+    };
+    apply(c.baseColor, &mul.diffuse.x, &add.diffuse.x, 4);
+    apply(c.specularColor, &mul.specular.x, &add.specular.x, 3);
+    apply(&c.specularStrength, &mul.specularPower, &add.specularPower, 1);
+    apply(c.ambientColor, &mul.ambient.x, &add.ambient.x, 3);
+    apply(c.edgeColor, &mul.edgeColor.x, &add.edgeColor.x, 4);
+    apply(&c.edgeSize, &mul.edgeSize, &add.edgeSize, 1);
+    return c;
 }
 
 void UploadModelFrame(ModelGpu& gpu, const ModelInstance& instance, std::uint32_t frame,
@@ -471,8 +505,13 @@ void UploadModelFrame(ModelGpu& gpu, const ModelInstance& instance, std::uint32_
                         sizeof(float));
     }
     std::memcpy(gpu.sceneConstants.Slot(frame), &scene, sizeof(scene));
+    const bool morphed = instance.materialMorphCount != 0;
     for (std::size_t i = 0; i < gpu.materialConstants.size(); ++i) {
+        MaterialConstants c = gpu.materialConstants[i];
+        if (morphed && i < instance.materialMorphs.size()) {
+            c = MorphedMaterialConstants(c, instance.materialMorphs[i]);
+        }
         std::memcpy(static_cast<std::byte*>(gpu.materialBuffer.Slot(frame)) + i * kMaterialSlotSize,
-                    &gpu.materialConstants[i], sizeof(MaterialConstants));
+                    &c, sizeof(MaterialConstants));
     }
 }

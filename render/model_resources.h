@@ -13,6 +13,7 @@
 #include "platform/result_code.h"
 #include "render/toon_textures.h"
 #include "render/vulkan_helpers.h"
+#include "runtime/morphs.h"
 #include "runtime/pose_math.h"
 
 struct PmxModel;
@@ -176,6 +177,7 @@ struct ModelGpu {
 
     GpuBuffer indexBuffer;
     GpuBuffer skinningInput;
+    GpuBuffer sdefParams;     // 48 bytes per vertex: SdefParams (runtime/skinning.h)
     GpuBuffer skinnedOutput;  // also the vertex buffer of every draw
     // Copies for ray tracing: the indices once, the skinned vertices each
     // frame after skinning.
@@ -212,5 +214,10 @@ void StoreTransposed(const Matrix4& m, float out[16]);
 
 // Writes slot `frame` of the model's per-frame buffers: bone matrices, morph
 // weights, scene constants and material constants.
+// A material's constants as this frame's material morphs leave them: each
+// value × multiply + add.
+MaterialConstants MorphedMaterialConstants(const MaterialConstants& base,
+                                           const MaterialMorphResult& morph);
+
 void UploadModelFrame(ModelGpu& gpu, const ModelInstance& instance, std::uint32_t frame,
                       const SceneConstants& scene);

@@ -243,7 +243,7 @@ HRESULT CreatePipelineLayouts(VkDevice device, const std::array<VkSampler, 3>& s
         {kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr},
         {kBindingU0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1, VK_SHADER_STAGE_COMPUTE_BIT, nullptr},
     };
-    for (std::uint32_t t = 0; t < 6; ++t) {
+    for (std::uint32_t t = 0; t < 7; ++t) {
         skinning.push_back({kBindingT0 + t, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, 1,
                             VK_SHADER_STAGE_COMPUTE_BIT, nullptr});
     }

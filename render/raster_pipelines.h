@@ -82,7 +82,7 @@ struct RasterPipelineKey {
 
 // The two pipeline layouts every program is bound with. The raster layout
 // holds b0, b1, t0 to t8 and the three samplers (fixed in the layout); the
-// skinning layout b0, u0 and t0 to t5. Both take push descriptors.
+// skinning layout b0, u0 and t0 to t6. Both take push descriptors.
 struct PipelineLayouts {
     VkDescriptorSetLayout rasterSet = VK_NULL_HANDLE;
     VkPipelineLayout raster = VK_NULL_HANDLE;

@@ -354,7 +354,8 @@ void SceneRenderer::RecordSkinning(VkCommandBuffer cmd, std::uint32_t f,
             m.uvMorphWeights.buffer.buffer, m.uvMorphWeights.Offset(f), m.uvMorphWeights.slotSize};
         const VkDescriptorBufferInfo uvOffsets{m.uvMorphOffsets.buffer, 0, VK_WHOLE_SIZE};
         const VkDescriptorBufferInfo input{m.skinningInput.buffer, 0, VK_WHOLE_SIZE};
-        const VkWriteDescriptorSet writes[8] = {
+        const VkDescriptorBufferInfo sdef{m.sdefParams.buffer, 0, VK_WHOLE_SIZE};
+        const VkWriteDescriptorSet writes[9] = {
             BufferWrite(kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants),
             BufferWrite(kBindingU0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &output),
             BufferWrite(kBindingT0 + 0, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &bones),
@@ -363,8 +364,9 @@ void SceneRenderer::RecordSkinning(VkCommandBuffer cmd, std::uint32_t f,
             BufferWrite(kBindingT0 + 3, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &uvWeights),
             BufferWrite(kBindingT0 + 4, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &uvOffsets),
             BufferWrite(kBindingT0 + 5, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &input),
+            BufferWrite(kBindingT0 + 6, VK_DESCRIPTOR_TYPE_STORAGE_BUFFER, &sdef),
         };
-        pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layouts_.skinning, 0, 8, writes);
+        pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_COMPUTE, layouts_.skinning, 0, 9, writes);
         vkCmdDispatch(cmd, (m.vertexCount + 127) / 128, 1, 1);
     }
     // Ray tracing reads its own copy of the skinned vertices.
@@ -573,8 +575,14 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     }
 
     // 1. This frame's slot of every model's per-frame buffers.
+    // A camera motion's light keys colour and turn the light of the shading.
+    SceneLight light = light_;
+    if (scene.motionLightActive) {
+        light.color = scene.motionLightColor;
+        light.direction = scene.motionLightDirection;
+    }
     const SceneConstants constants = BuildSceneConstants(
-        scene.camera.view, scene.camera.projection, scene.camera.eye, light_, scene.elapsedTime);
+        scene.camera.view, scene.camera.projection, scene.camera.eye, light, scene.elapsedTime);
     // Kept between frames so that a played frame allocates nothing.
     std::vector<ModelGpu*>& drawn = drawn_;
     drawn.clear();

@@ -178,22 +178,37 @@ void BuildIk(ModelInstance& instance, const PmxModel& model) {
         }
     }
 
-    std::vector<std::uint8_t> isLink(instance.bones.size(), 0);
-    for (const BoneState& bone : instance.bones) {
-        for (const IkLink& link : bone.ikLinks) {
+    PlanTransformOrder(instance);
+
+    // For each chain, the bones whose pose its solve can change besides its
+    // links and their subtrees: every bone that appends one of its links,
+    // directly or through a chain of appends, in transform order.
+    std::vector<std::uint8_t> moved(instance.bones.size(), 0);
+    for (BoneState* ik : instance.ikOrder) {
+        std::fill(moved.begin(), moved.end(), std::uint8_t{0});
+        for (const IkLink& link : ik->ikLinks) {
             if (link.bone != nullptr) {
-                isLink[link.bone->index] = 1;
+                moved[link.bone->index] = 1;
             }
         }
-    }
-    instance.ikAppendDependents.clear();
-    for (BoneState& root : instance.bones) {
-        if (root.parent != nullptr) {
-            continue;
+        std::vector<BoneState*>& dependents = ik->ikAppendDependents;
+        dependents.clear();
+        for (bool grew = true; grew;) {
+            grew = false;
+            for (BoneState* b : instance.appendOrder) {
+                if (!moved[b->index] && moved[b->appendParent->index]) {
+                    moved[b->index] = 1;
+                    grew = true;
+                }
+            }
         }
-        for (BoneState* b = &root; b != root.subtreeEnd && b != nullptr; b = b->preorderNext) {
-            if (b->appendParent != nullptr && isLink[b->appendParent->index]) {
-                instance.ikAppendDependents.push_back(b);
+        for (BoneState* b : instance.appendOrder) {
+            bool isLink = false;
+            for (const IkLink& link : ik->ikLinks) {
+                isLink = isLink || link.bone == b;
+            }
+            if (moved[b->index] && !isLink) {
+                dependents.push_back(b);
             }
         }
     }

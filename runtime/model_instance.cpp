@@ -41,8 +41,25 @@ HRESULT CreateModelInstance(ModelInstance& instance, const PmxModel& model, Phys
         Discard(instance, physics);
         return E_OUTOFMEMORY;
     }
+    ApplyMorphs(instance);
     UpdateSkeleton(instance);
     return S_OK;
+}
+
+void SolveEnabledIk(ModelInstance& instance) {
+    for (BoneState* bone : instance.ikOrder) {
+        if (bone->ikEnabled != 1 || bone->ikMotionEnabled == 0) {
+            continue;
+        }
+        SolveIk(*bone);
+        // A solve leaves the subtrees it turned current; bones that append a
+        // link's new pose are all it leaves behind, and a later chain may
+        // hang below one of them.
+        for (BoneState* dependent : bone->ikAppendDependents) {
+            ResolveAppend(*dependent);
+            UpdateBoneSubtree(*dependent);
+        }
+    }
 }
 
 void UpdateModel(ModelInstance& instance, float deltaSeconds) {
@@ -61,20 +78,13 @@ void UpdateModel(ModelInstance& instance, float deltaSeconds) {
         } else {
             EvaluateMotion(instance);
         }
-        UpdateSkeleton(instance);
-        for (BoneState& bone : instance.bones) {
-            if (bone.ikEnabled == 1) {
-                SolveIk(bone);
-            }
-        }
-        // Each solve leaves the subtrees it turned current, and nothing else
-        // changed since the update above, except bones that blend in a link's
-        // new rotation. Updating those subtrees gives exactly what a full
-        // update would, at a fraction of the cost.
-        for (BoneState* bone : instance.ikAppendDependents) {
-            UpdateBoneSubtree(*bone);
-        }
+        ApplyMorphs(instance);
+        ApplyImpulseMorphs(instance);
+        UpdateSkeletonBeforePhysics(instance);
+        SolveEnabledIk(instance);
+        UpdateBonesAfterPhysics(instance);
     } else {
+        ApplyMorphs(instance);
         UpdateSkeleton(instance);
     }
 

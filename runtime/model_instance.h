@@ -33,15 +33,34 @@ struct ModelInstance {
 
     MotionState motion;
     std::vector<IkControl> ikControls;
-    // Bones that blend in an IK link's rotation, in hierarchy order: after IK
-    // they and their subtrees are all that a solve leaves out of date.
-    std::vector<BoneState*> ikAppendDependents;
+    // Transform order (skeleton.h): appending bones, IK bones, and the
+    // topmost after-physics bones.
+    std::vector<BoneState*> appendOrder;
+    std::vector<BoneState*> ikOrder;
+    std::vector<BoneState*> afterPhysicsBones;
+    std::vector<BoneState*> afterPhysicsAppends;  // appending bones among them
+
+    // One weight per PMX morph, of every kind: what motions and the
+    // interface set. ApplyMorphs turns them into the weights below.
+    std::vector<float> morphWeights;
+    std::vector<MorphState> morphStates;
+    std::vector<float> morphEffective;  // scratch of ApplyMorphs, one per morph
+    std::vector<BoneState*> morphedBones;
+    // Per material, what material morphs do to it this frame (value ×
+    // multiply + add); neutral without material morphs.
+    std::vector<MaterialMorphResult> materialMorphs;
+    std::uint32_t materialMorphCount = 0;
+    // Weights of the additional-UV morphs (kinds 4 to 7), in morph order.
+    std::vector<float> additionalUvMorphWeights;
 
     std::uint32_t vertexCount = 0;
     std::uint32_t vertexMorphCount = 0;
     std::uint32_t uvMorphCount = 0;
+    // The weights the GPU applies, derived every frame from morphWeights
+    // (group and flip morphs included).
     std::vector<float> vertexMorphWeights;
     std::vector<float> uvMorphWeights;
+    // Points into morphWeights; of two morphs with one name the later wins.
     std::map<std::u16string, float*> morphWeightByName;
     std::vector<MorphControl> morphControls;
     // Dense tables, morph-major: entry (k, v) at k * vertexCount + v.
@@ -64,7 +83,14 @@ HRESULT CreateModelInstance(ModelInstance& instance, const PmxModel& model,
 
 // The per-frame pipeline. While playing: advance the clock (clamped to the
 // end; the frame reaching it evaluates there, later ones keep that pose),
-// evaluate, update the
-// skeleton and solve every enabled IK chain. Always: update the skeleton and
-// move kinematic bodies. A delta that is not a finite number counts as 0.
+// evaluate, apply the morphs (impulse morphs too), update the skeleton in
+// transform order, solve every enabled IK chain whose motion switch is on,
+// then refresh the after-physics bones. Paused: apply the morphs and update
+// the skeleton. Always: move kinematic bodies. A delta that is not a finite
+// number counts as 0.
 void UpdateModel(ModelInstance& instance, float deltaSeconds);
+
+// Solves every enabled IK chain (the interface's switch and the motion's
+// both on) in transform order, keeping the bones that append a link's pose
+// current after each solve.
+void SolveEnabledIk(ModelInstance& instance);

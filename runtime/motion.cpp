@@ -5,8 +5,10 @@
 #include <unordered_map>
 
 #include "formats/vmd_motion.h"
+#include "formats/vmd_names.h"
 #include "runtime/ik.h"
 #include "runtime/model_instance.h"
+#include "runtime/morphs.h"
 #include "runtime/skeleton.h"
 
 namespace {
@@ -277,11 +279,23 @@ void AttachMotion(ModelInstance& instance, const VmdMotion& motion) {
         return;
     }
 
-    // The first bone of each name, as found in bone order.
-    std::unordered_map<std::u16string_view, BoneState*> boneByName;
+    // Names are matched in the file's terms: a model name, in Shift-JIS and
+    // cut to the key's field, against the field's bytes (both as keys that
+    // stand for exactly those bytes). Names that only differ past the field
+    // ("brow_angry_geo_L" and "_R") look the same there, and the file's keys
+    // drive all of them.
+    VmdNameCodec codec;
+    std::unordered_map<std::u16string, std::vector<BoneState*>> boneByName;
     boneByName.reserve(instance.bones.size());
     for (BoneState& bone : instance.bones) {
-        boneByName.emplace(bone.name, &bone);
+        if (bone.drivingBody == nullptr) {
+            boneByName[codec.ModelNameKey(bone.name, kVmdKeyNameBytes)].push_back(&bone);
+        }
+    }
+    std::unordered_map<std::u16string, std::vector<float*>> weightByName;
+    weightByName.reserve(instance.morphWeightByName.size());
+    for (const auto& [name, weight] : instance.morphWeightByName) {
+        weightByName[codec.ModelNameKey(name, kVmdKeyNameBytes)].push_back(weight);
     }
 
     for (const auto& [name, keys] : motion.boneKeys) {
@@ -289,11 +303,12 @@ void AttachMotion(ModelInstance& instance, const VmdMotion& motion) {
             continue;
         }
         const auto bone = boneByName.find(name);
-        if (bone == boneByName.end() || bone->second->drivingBody != nullptr) {
+        if (bone == boneByName.end()) {
             continue;
         }
         BoneTrack track = ConvertBoneKeys(keys, fps);
-        track.bone = bone->second;
+        track.bone = bone->second.front();
+        track.sameNamed.assign(bone->second.begin() + 1, bone->second.end());
         auto existing = state.boneTracks.find(name);
         if (existing == state.boneTracks.end()) {
             state.boneTracks.emplace(name, std::move(track));
@@ -307,18 +322,48 @@ void AttachMotion(ModelInstance& instance, const VmdMotion& motion) {
         if (keys.empty()) {
             continue;
         }
-        const auto weight = instance.morphWeightByName.find(name);
-        if (weight == instance.morphWeightByName.end()) {
+        const auto weight = weightByName.find(name);
+        if (weight == weightByName.end()) {
             continue;
         }
         MorphTrack track = ConvertMorphKeys(keys, fps);
-        track.weight = weight->second;
+        track.weight = weight->second.front();
+        track.sameNamed.assign(weight->second.begin() + 1, weight->second.end());
         auto existing = state.morphTracks.find(name);
         if (existing == state.morphTracks.end()) {
             state.morphTracks.emplace(name, std::move(track));
         } else if (track.keys.size() >= 2) {
             existing->second = std::move(track);
         }
+    }
+
+    // IK switches: the 20-byte names of IK bones. A motion that switches a
+    // chain replaces the switches another motion gave it.
+    std::unordered_map<std::u16string, BoneState*> ikBoneByName;
+    for (BoneState& bone : instance.bones) {
+        if (!bone.ikLinks.empty()) {
+            ikBoneByName.emplace(codec.ModelNameKey(bone.name, kVmdIkNameBytes), &bone);
+        }
+    }
+    std::map<std::u16string, IkSwitchTrack> switches;
+    for (const VmdIkKey& key : motion.ikKeys) {
+        for (const VmdIkSwitch& s : key.switches) {
+            const auto bone = ikBoneByName.find(s.name);
+            if (bone == ikBoneByName.end()) {
+                continue;
+            }
+            IkSwitchTrack& track = switches[s.name];
+            track.bone = bone->second;
+            track.keys.push_back({static_cast<float>(key.frame) / fps,
+                                  s.enabled != 0 ? std::uint8_t{1} : std::uint8_t{0}});
+        }
+    }
+    for (auto& [name, track] : switches) {
+        std::stable_sort(
+            track.keys.begin(), track.keys.end(),
+            [](const IkSwitchKey& a, const IkSwitchKey& b) { return a.time < b.time; });
+        state.end = std::max(state.end, track.keys.back().time);
+        state.ikSwitchTracks[name] = std::move(track);
     }
 
     for (const auto& [name, track] : state.boneTracks) {
@@ -340,18 +385,39 @@ void EvaluateMotion(ModelInstance& instance) {
 
         const Quaternion q = EvaluateRotation(track.rotationKeys, time, track.cachedIndex[3]);
 
-        BoneState& bone = *track.bone;
-        bone.translation = {bone.restOffset.x + x, bone.restOffset.y + y, bone.restOffset.z + z,
-                            0.0f};
-        if (!IsZero(q)) {
-            bone.rotation = q;
+        auto pose = [&](BoneState& bone) {
+            bone.translation = {bone.restOffset.x + x, bone.restOffset.y + y, bone.restOffset.z + z,
+                                0.0f};
+            if (!IsZero(q)) {
+                bone.rotation = q;
+            }
+        };
+        pose(*track.bone);
+        for (BoneState* bone : track.sameNamed) {
+            pose(*bone);
         }
     }
     for (auto& [name, track] : state.morphTracks) {
         if (track.keys.empty()) {
             continue;
         }
-        *track.weight = EvaluateCurve(track.keys, time, track.cachedIndex, false);
+        const float w = EvaluateCurve(track.keys, time, track.cachedIndex, false);
+        *track.weight = w;
+        for (float* weight : track.sameNamed) {
+            *weight = w;
+        }
+    }
+    // A chain is on before its first switch key; from a key on it stays as
+    // that key says until the next one.
+    for (auto& [name, track] : state.ikSwitchTracks) {
+        std::uint8_t enabled = 1;
+        for (const IkSwitchKey& key : track.keys) {
+            if (key.time > time) {
+                break;
+            }
+            enabled = key.enabled;
+        }
+        track.bone->ikMotionEnabled = enabled;
     }
 }
 
@@ -366,10 +432,8 @@ void RewindMotion(ModelInstance& instance) {
         track.cachedIndex = 0;
     }
     EvaluateMotion(instance);
-    UpdateSkeleton(instance);
-    for (BoneState& bone : instance.bones) {
-        if (bone.ikEnabled == 1) {
-            SolveIk(bone);
-        }
-    }
+    ApplyMorphs(instance);
+    UpdateSkeletonBeforePhysics(instance);
+    SolveEnabledIk(instance);
+    UpdateBonesAfterPhysics(instance);
 }

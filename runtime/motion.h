@@ -43,6 +43,9 @@ struct KeySegment {
 
 struct BoneTrack {
     BoneState* bone = nullptr;
+    // Further bones whose names the file cannot tell from bone's (they differ
+    // only past its 15-byte field): they take the same values.
+    std::vector<BoneState*> sameNamed;
     std::uint64_t cachedIndex[4] = {0, 0, 0, 0};  // X, Y, Z, rotation
     std::vector<CurveKey> xKeys;
     std::vector<CurveKey> yKeys;
@@ -52,8 +55,21 @@ struct BoneTrack {
 
 struct MorphTrack {
     float* weight = nullptr;
+    std::vector<float*> sameNamed;  // as for bones
     std::uint64_t cachedIndex = 0;
     std::vector<CurveKey> keys;
+};
+
+// The IK switches of one IK bone: from each key's time on, the chain is on or
+// off as that key says, until the next key.
+struct IkSwitchKey {
+    float time = 0.0f;
+    std::uint8_t enabled = 1;
+};
+
+struct IkSwitchTrack {
+    BoneState* bone = nullptr;
+    std::vector<IkSwitchKey> keys;  // by time
 };
 
 struct MotionState {
@@ -62,6 +78,7 @@ struct MotionState {
     float end = 0.0f;   // latest key time of all tracks
     std::map<std::u16string, BoneTrack> boneTracks;
     std::map<std::u16string, MorphTrack> morphTracks;
+    std::map<std::u16string, IkSwitchTrack> ikSwitchTracks;
 };
 
 // Converts the keys of motion into tracks of the instance. Bone and morph
@@ -72,7 +89,7 @@ struct MotionState {
 void AttachMotion(ModelInstance& instance, const VmdMotion& motion);
 
 // Writes the tracks' values at the current time into the bones' translation
-// and rotation and into the morph weights.
+// and rotation, the morph weights and the IK bones' motion switches.
 void EvaluateMotion(ModelInstance& instance);
 
 // Returns to time 0, evaluates, updates the skeleton and solves enabled IK.

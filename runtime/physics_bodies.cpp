@@ -170,6 +170,7 @@ void BuildBodies(ModelInstance& instance, const PmxModel& model, PhysicsWorld& w
                 // A later simulated body of the same bone takes over.
                 bone.drivingBody = body;
                 bone.drivingBodyRestPose = rest;
+                bone.drivingBodyKeepsBonePosition = record.physicsMode == 2 ? 1 : 0;
             } else {
                 bone.followerBodies.push_back(body);
                 bone.followerRestPoses.push_back(rest);
@@ -253,6 +254,38 @@ void ReleaseBodies(ModelInstance& instance, PhysicsWorld& world) {
     }
 }
 
+void ApplyImpulseMorphs(ModelInstance& instance) {
+    if (instance.bodies.empty()) {
+        return;
+    }
+    for (std::size_t m = 0; m < instance.morphStates.size(); ++m) {
+        const MorphState& state = instance.morphStates[m];
+        const float w = instance.morphEffective[m];
+        if (state.type != kPmxMorphImpulse || w == 0.0f) {
+            continue;
+        }
+        for (std::size_t k = 0; k < state.impulseBodies.size(); ++k) {
+            const auto index = static_cast<std::uint32_t>(state.impulseBodies[k]);
+            if (index >= instance.bodies.size() || instance.bodies[index] == nullptr) {
+                continue;
+            }
+            btRigidBody* body = instance.bodies[index];
+            if (body->isKinematicObject()) {
+                continue;
+            }
+            btVector3 velocity = ToBullet(state.impulseVelocity[k]) * w;
+            btVector3 torque = ToBullet(state.impulseTorque[k]) * w;
+            if (state.impulseLocal[k]) {
+                const btMatrix3x3& basis = body->getWorldTransform().getBasis();
+                velocity = basis * velocity;
+                torque = basis * torque;
+            }
+            body->setLinearVelocity(velocity);
+            body->applyTorqueImpulse(torque);
+        }
+    }
+}
+
 void SetPhysicsEnabled(ModelInstance& instance, bool on) {
     instance.physicsEnabled = on ? 1 : 0;
     for (BoneState& bone : instance.bones) {
@@ -277,7 +310,6 @@ void SyncKinematicBodies(BoneState& bone) {
 }
 
 void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
-    (void)blendedRotation;  // a driven bone takes its whole rotation from the body
     btRigidBody* body = bone.drivingBody;
     btTransform now = body->getWorldTransform();
     if (!IsFinite(now)) {
@@ -289,6 +321,7 @@ void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
         body->clearForces();
         bone.currentAxisX = TransformDirection(bone.localAxisX, bone.localMatrix, 1.0f);
         bone.currentAxisZ = TransformDirection(bone.localAxisZ, bone.localMatrix, 1.0f);
+        bone.appendedRotation = blendedRotation;
         return;
     }
     // boneWorld = bodyNow · inverse(bodyRest) · boneRest, in row-vector form:
@@ -297,12 +330,32 @@ void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
     const Quaternion nowRotation = FromBullet(now.getRotation());
     const Quaternion turn = Multiply(nowRotation, Conjugate(rest.rotation));
     const Vector4 offset = Rotate(Subtract3(bone.restTail, rest.position), turn);
-    const btVector3& p = now.getOrigin();
     Matrix4& world = bone.worldMatrix;
-    world = RotationMatrix(turn);
-    world.m[3][0] = offset.x + p.x();
-    world.m[3][1] = offset.y + p.y();
-    world.m[3][2] = offset.z + p.z();
+    if (bone.drivingBodyKeepsBonePosition) {
+        // Mode 2: the bone stays where its parents put it and only turns with
+        // the body, and the body is moved along to that place, so a hair root
+        // or a skirt top cannot stretch away from the body it hangs from.
+        // The head is where the kinematic update put it; the frame, at the
+        // tail, turns about it with the body.
+        const Vector4 tail = Rotate(bone.pivot, turn);
+        const Vector4 origin = Add3(bone.jointPosition, tail);
+        world = RotationMatrix(turn);
+        world.m[3][0] = origin.x;
+        world.m[3][1] = origin.y;
+        world.m[3][2] = origin.z;
+        now.setOrigin(btVector3(origin.x - offset.x, origin.y - offset.y, origin.z - offset.z));
+        body->setWorldTransform(now);
+        body->getMotionState()->setWorldTransform(now);
+        // Its place is the bone's, not the simulation's: a velocity kept from
+        // the step would only build up against the place it is put back to.
+        body->setLinearVelocity(btVector3(0, 0, 0));
+    } else {
+        const btVector3& p = now.getOrigin();
+        world = RotationMatrix(turn);
+        world.m[3][0] = offset.x + p.x();
+        world.m[3][1] = offset.y + p.y();
+        world.m[3][2] = offset.z + p.z();
+    }
     bone.worldRotation = turn;
     bone.framePosition = {world.m[3][0], world.m[3][1], world.m[3][2], 1.0f};
 
@@ -326,4 +379,6 @@ void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
     }
     bone.currentAxisX = TransformDirection(bone.localAxisX, bone.localMatrix, 1.0f);
     bone.currentAxisZ = TransformDirection(bone.localAxisZ, bone.localMatrix, 1.0f);
+    // Bones that append this one take the turn the body gave it.
+    bone.appendedRotation = MatrixToQuaternion(bone.localMatrix);
 }

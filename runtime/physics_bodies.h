@@ -30,6 +30,12 @@ void ReleaseBodies(ModelInstance& instance, PhysicsWorld& world);
 // the body keeps its rest offset to the bone's rest frame T(restTail).
 BodyPose KinematicBodyPose(const BoneState& bone, const BodyPose& rest);
 
+// Impulse morphs at a weight other than 0 set the velocity of their bodies
+// (weight × velocity) and push them round (weight × torque, as an impulse),
+// every frame, in the body's own frame for local offsets. Simulated bodies
+// only; does nothing for an instance without bodies.
+void ApplyImpulseMorphs(ModelInstance& instance);
+
 // Physics on: driving bodies are simulated and bones follow them. Off: they
 // turn kinematic and follow their bones. The caller holds the write lock.
 void SetPhysicsEnabled(ModelInstance& instance, bool on);

@@ -1,6 +1,7 @@
 #include "runtime/skeleton.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -87,7 +88,142 @@ void LinkPreorder(std::vector<BoneState>& bones) {
     }
 }
 
+// Which bones a simulated body moves: those driven by one, and every bone
+// below or appending such a bone, however the two chains mix.
+std::vector<std::uint8_t> ReachedByBodies(const std::vector<BoneState>& bones) {
+    std::vector<std::uint8_t> reached(bones.size(), 0);
+    // Bones in file order mostly come after their parents, so a pass or two
+    // settles real models; a hostile order that would need many more passes
+    // is taken as reached everywhere, which only costs a refresh.
+    int passes = 0;
+    for (bool grew = true; grew; ++passes) {
+        if (passes == 64) {
+            std::fill(reached.begin(), reached.end(), std::uint8_t{1});
+            break;
+        }
+        grew = false;
+        for (const BoneState& b : bones) {
+            if (reached[b.index]) {
+                continue;
+            }
+            if (b.drivingBody != nullptr || (b.parent != nullptr && reached[b.parent->index]) ||
+                (b.appendParent != nullptr && reached[b.appendParent->index])) {
+                reached[b.index] = 1;
+                grew = true;
+            }
+        }
+    }
+    return reached;
+}
+
+bool TransformsBefore(const BoneState* a, const BoneState* b) {
+    if (a->afterPhysics != b->afterPhysics) {
+        return a->afterPhysics < b->afterPhysics;
+    }
+    if (a->deformLayer != b->deformLayer) {
+        return a->deformLayer < b->deformLayer;
+    }
+    return a->index < b->index;
+}
+
+// The bone's own local pose: its rotation and its motion translation
+// (relative to rest), with what bone morphs add.
+Quaternion OwnRotation(const BoneState& bone) {
+    return bone.morphPosed ? Multiply(bone.rotation, bone.morphRotation) : bone.rotation;
+}
+Vector4 OwnTranslation(const BoneState& bone) {
+    Vector4 t = Subtract3(bone.translation, bone.restOffset);
+    return bone.morphPosed ? Add3(t, bone.morphTranslation) : t;
+}
+
+bool FollowsBody(const BoneState& bone) {
+    return bone.physicsEnabled != 0 && bone.drivingBody != nullptr;
+}
+
+// The slice of a rotation that an append ratio hands on: ratio of the way
+// from no turn to it, past it above 1 and the other way below 0.
+Quaternion Scaled(const Quaternion& q, float ratio) {
+    if (ratio == 1.0f) {
+        return q;
+    }
+    Quaternion r = Slerp(Quaternion{}, q, ratio);
+    const float length = std::sqrt(Dot(r, r));
+    if (!(length > 0.0f)) {
+        return {};
+    }
+    return {r.x / length, r.y / length, r.z / length, r.w / length};
+}
+
 }  // namespace
+
+void PlanTransformOrder(ModelInstance& instance) {
+    instance.appendOrder.clear();
+    instance.afterPhysicsBones.clear();
+    instance.ikOrder.clear();
+    for (BoneState& bone : instance.bones) {
+        if (bone.appendParent != nullptr) {
+            instance.appendOrder.push_back(&bone);
+        }
+        if (bone.afterPhysics) {
+            instance.afterPhysicsBones.push_back(&bone);
+        }
+        if (bone.ikTarget != nullptr || !bone.ikLinks.empty()) {
+            instance.ikOrder.push_back(&bone);
+        }
+    }
+    std::stable_sort(instance.appendOrder.begin(), instance.appendOrder.end(), TransformsBefore);
+    std::stable_sort(instance.ikOrder.begin(), instance.ikOrder.end(), TransformsBefore);
+    // An after-physics bone below another one is refreshed with it, and one
+    // whose pose no simulated body reaches (through its parents or the bones
+    // it appends) has nothing to wait for.
+    const std::vector<std::uint8_t> reached = ReachedByBodies(instance.bones);
+    std::erase_if(instance.afterPhysicsBones, [&reached](const BoneState* bone) {
+        for (const BoneState* p = bone->parent; p != nullptr; p = p->parent) {
+            if (p->afterPhysics) {
+                return true;
+            }
+        }
+        return !reached[bone->index];
+    });
+    std::stable_sort(instance.afterPhysicsBones.begin(), instance.afterPhysicsBones.end(),
+                     TransformsBefore);
+    instance.afterPhysicsAppends.clear();
+    for (BoneState* bone : instance.appendOrder) {
+        for (const BoneState* b = bone; b != nullptr; b = b->parent) {
+            if (std::find(instance.afterPhysicsBones.begin(), instance.afterPhysicsBones.end(),
+                          b) != instance.afterPhysicsBones.end()) {
+                instance.afterPhysicsAppends.push_back(bone);
+                break;
+            }
+        }
+    }
+}
+
+void ResolveAppend(BoneState& bone) {
+    const BoneState& source = *bone.appendParent;
+    bone.appendTurn = {};
+    bone.appendMove = {};
+    if (bone.appendRotation) {
+        Quaternion from;
+        if (FollowsBody(source)) {
+            from = source.appendedRotation;  // the body's turn, set as the source followed it
+        } else if (bone.appendLocal || source.appendParent == nullptr) {
+            from = OwnRotation(source);
+        } else {
+            from = source.appendedRotation;
+        }
+        bone.appendTurn = Scaled(from, bone.appendRatio);
+    }
+    if (bone.appendTranslation) {
+        const Vector4 from = bone.appendLocal || source.appendParent == nullptr
+                                 ? OwnTranslation(source)
+                                 : source.appendedTranslation;
+        const float r = bone.appendRatio;
+        bone.appendMove = {r * from.x, r * from.y, r * from.z, 0.0f};
+    }
+    bone.appendedRotation = Multiply(OwnRotation(bone), bone.appendTurn);
+    bone.appendedTranslation = Add3(OwnTranslation(bone), bone.appendMove);
+}
 
 void BuildSkeleton(ModelInstance& instance, const PmxModel& model) {
     const std::size_t count = model.bones.size();
@@ -132,9 +268,17 @@ void BuildSkeleton(ModelInstance& instance, const PmxModel& model) {
         }
         bone.translation = bone.restOffset;
 
-        if (valid(pmx.appendParentIndex) && pmx.appendRatio > 0.0f) {
+        bone.deformLayer = pmx.deformLayer;
+        bone.afterPhysics = (pmx.flags & kPmxBonePhysicsAfterDeform) != 0 ? 1 : 0;
+        const bool appendsRotation = (pmx.flags & kPmxBoneAppendRotation) != 0;
+        const bool appendsTranslation = (pmx.flags & kPmxBoneAppendTranslation) != 0;
+        if ((appendsRotation || appendsTranslation) && valid(pmx.appendParentIndex) &&
+            static_cast<std::size_t>(pmx.appendParentIndex) != i && pmx.appendRatio != 0.0f) {
             bone.appendParent = &instance.bones[static_cast<std::uint32_t>(pmx.appendParentIndex)];
             bone.appendRatio = pmx.appendRatio;
+            bone.appendRotation = appendsRotation ? 1 : 0;
+            bone.appendTranslation = appendsTranslation ? 1 : 0;
+            bone.appendLocal = (pmx.flags & kPmxBoneLocalAppend) != 0 ? 1 : 0;
         }
 
         if (pmx.tailIndex == 0 || !valid(pmx.tailIndex)) {
@@ -160,12 +304,25 @@ void BuildSkeleton(ModelInstance& instance, const PmxModel& model) {
         }
     }
     LinkPreorder(instance.bones);
+    PlanTransformOrder(instance);
 }
 
 void UpdateBoneTransform(BoneState& bone) {
-    Quaternion q = bone.rotation;
-    if (bone.appendParent != nullptr && bone.appendRatio > 0.0f) {
-        q = Slerp(bone.rotation, bone.appendParent->rotation, bone.appendRatio);
+    Quaternion q;
+    Vector4 translation;
+    if (bone.appendParent != nullptr) {
+        // The append itself was resolved in transform order; the bone's own
+        // pose may have changed since (IK turns links), so it is taken now.
+        q = Multiply(OwnRotation(bone), bone.appendTurn);
+        bone.appendedRotation = q;
+        bone.appendedTranslation = Add3(OwnTranslation(bone), bone.appendMove);
+        translation = Add3(bone.restOffset, bone.appendedTranslation);
+    } else if (bone.morphPosed) {
+        q = OwnRotation(bone);
+        translation = Add3(bone.translation, bone.morphTranslation);
+    } else {
+        q = bone.rotation;
+        translation = bone.translation;
     }
 
     // localMatrix = T(pivot)·R(q)·T(translation), written in place: this runs
@@ -174,9 +331,9 @@ void UpdateBoneTransform(BoneState& bone) {
     Matrix4& local = bone.localMatrix;
     local = RotationMatrix(q);
     const Vector4 origin = TransformDirection(bone.pivot, local);
-    local.m[3][0] = origin.x + bone.translation.x;
-    local.m[3][1] = origin.y + bone.translation.y;
-    local.m[3][2] = origin.z + bone.translation.z;
+    local.m[3][0] = origin.x + translation.x;
+    local.m[3][1] = origin.y + translation.y;
+    local.m[3][2] = origin.z + translation.z;
 
     const bool followsBody = bone.physicsEnabled != 0 && bone.drivingBody != nullptr;
     if (!followsBody) {
@@ -185,18 +342,21 @@ void UpdateBoneTransform(BoneState& bone) {
     }
 
     const BoneState* parent = bone.parent;
+    // worldRotation is the rotation the bone really has, append included:
+    // IK turns its axes into a link's frame with it, and a chain below a bone
+    // that cancels another's turn (ratio -1) must see the cancelled frame.
     if (parent == nullptr) {
         bone.worldMatrix = local;
-        bone.jointPosition = {bone.translation.x, bone.translation.y, bone.translation.z, 1.0f};
-        bone.worldRotation = bone.rotation;
+        bone.jointPosition = {translation.x, translation.y, translation.z, 1.0f};
+        bone.worldRotation = q;
     } else {
         // Bone matrices keep (0, 0, 0, 1) as their fourth column, so points
         // come out with w = 1 and need no division.
         const Matrix4& p = parent->worldMatrix;
         MultiplyAffine(local, p, bone.worldMatrix);
-        const Vector4 joint = TransformPoint(bone.translation, p);
+        const Vector4 joint = TransformPoint(translation, p);
         bone.jointPosition = {joint.x, joint.y, joint.z, 1.0f};
-        bone.worldRotation = Multiply(parent->worldRotation, bone.rotation);
+        bone.worldRotation = Multiply(parent->worldRotation, q);
     }
     const float* row = bone.worldMatrix.m[3];
     bone.framePosition = {row[0], row[1], row[2], 1.0f};
@@ -212,12 +372,31 @@ void UpdateBoneSubtree(BoneState& bone) {
     }
 }
 
-void UpdateSkeleton(ModelInstance& instance) {
+void UpdateSkeletonBeforePhysics(ModelInstance& instance) {
+    // Appends first, in transform order, so that a chain of appends sees
+    // each link's result of this frame.
+    for (BoneState* bone : instance.appendOrder) {
+        ResolveAppend(*bone);
+    }
     for (BoneState& bone : instance.bones) {
         if (bone.parent == nullptr) {
             UpdateBoneSubtree(bone);
         }
     }
+}
+
+void UpdateBonesAfterPhysics(ModelInstance& instance) {
+    for (BoneState* bone : instance.afterPhysicsAppends) {
+        ResolveAppend(*bone);
+    }
+    for (BoneState* bone : instance.afterPhysicsBones) {
+        UpdateBoneSubtree(*bone);
+    }
+}
+
+void UpdateSkeleton(ModelInstance& instance) {
+    UpdateSkeletonBeforePhysics(instance);
+    UpdateBonesAfterPhysics(instance);
 }
 
 Matrix4 SkinningMatrix(const BoneState& bone) {

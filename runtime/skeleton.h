@@ -18,7 +18,25 @@ void UpdateBoneTransform(BoneState& bone);
 // The bone, then its descendants depth first in children order.
 void UpdateBoneSubtree(BoneState& bone);
 
-// Every root in index order, each with its subtree.
+// Orders the bones for transforming (appends, IK, after-physics bones); run
+// by BuildSkeleton, and again once the IK data exists.
+void PlanTransformOrder(ModelInstance& instance);
+
+// Works out the share of its append parent's current pose that a bone adds
+// to its own (appendTurn, appendMove) and the result (appendedRotation and
+// appendedTranslation). Runs in transform order before the hierarchy walk,
+// and again for a bone whose append parent changed since (IK, bodies).
+void ResolveAppend(BoneState& bone);
+
+// Every root in index order, each with its subtree, after resolving every
+// append in transform order.
+void UpdateSkeletonBeforePhysics(ModelInstance& instance);
+
+// Refreshes the bones flagged to transform after physics, with their
+// subtrees, once the bones driven by bodies have taken the bodies' poses.
+void UpdateBonesAfterPhysics(ModelInstance& instance);
+
+// Both of the above: the whole skeleton.
 void UpdateSkeleton(ModelInstance& instance);
 
 // T(-restTail)·worldMatrix: the bone's deformation relative to rest.

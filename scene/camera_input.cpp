@@ -139,7 +139,11 @@ MouseCapture HandleSceneInput(Scene& scene, UiState& ui, float frameSeconds,
     if (interfaceWantsInput) {
         return MouseCapture::Keep;
     }
-    const MouseCapture camera = HandleCameraInput(scene.camera, frameSeconds, event);
+    // A camera motion holds the camera while it plays: the mouse would only
+    // fight it.
+    const MouseCapture camera = scene.cameraDrivenByMotion
+                                    ? MouseCapture::Keep
+                                    : HandleCameraInput(scene.camera, frameSeconds, event);
     const MouseCapture model = HandleModelRotation(scene, event);
     HandleKeys(ui, event);
     return Stronger(camera, model);

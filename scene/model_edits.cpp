@@ -41,6 +41,8 @@ void RestPose(ModelInstance& model) {
 }
 
 void ZeroMorphs(ModelInstance& model) {
+    // Every kind's weight; the vertex and UV weights follow from these each frame.
+    std::fill(model.morphWeights.begin(), model.morphWeights.end(), 0.0f);
     std::fill(model.vertexMorphWeights.begin(), model.vertexMorphWeights.end(), 0.0f);
     std::fill(model.uvMorphWeights.begin(), model.uvMorphWeights.end(), 0.0f);
 }

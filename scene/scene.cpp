@@ -1,10 +1,12 @@
 #include "scene/scene.h"
 
 #include <algorithm>
+#include <cmath>
 #include <mutex>
 
 #include "runtime/motion.h"
 #include "runtime/physics_bodies.h"
+#include "scene/camera_motion.h"
 
 Scene::Scene(std::unique_ptr<AudioEngine> audio)
     : audioEngine(std::move(audio)), importer(audioEngine.get()) {
@@ -78,6 +80,8 @@ void RemoveMotion(Scene& scene, std::int32_t i, ModelSettingState& modelSetting)
     scene.motions.erase(scene.motions.begin() + i);
     scene.motionNames.erase(scene.motionNames.begin() + i);
     Shift(modelSetting.motionSelectIndex, i, -1);
+    Shift(scene.cameraMotion, i, -1);
+    scene.sortedStageMotion = -1;
 }
 
 void RemoveSong(Scene& scene, std::int32_t i) {
@@ -191,6 +195,7 @@ namespace {
 // the models' playing flags, none of which the scene stage reads.
 void StopPlayback(Scene& scene) {
     scene.playState = PlayState::Stopped;
+    scene.stageMotionTime = 0.0f;
     scene.playLabel = "Play";
     if (scene.songInstance) {
         scene.songInstance->Stop(true);
@@ -317,6 +322,55 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     for (auto& model : scene.models) {
         UpdateModel(*model, dt);
     }
+    // 13. Camera, light and self-shadow of the camera motion.
+    UpdateStageMotion(scene, dt);
+}
+
+std::int32_t PickCameraMotion(const Scene& scene) {
+    for (std::size_t i = 0; i < scene.motions.size(); ++i) {
+        if (!scene.motions[i].cameraKeys.empty()) {
+            return static_cast<std::int32_t>(i);
+        }
+    }
+    return -1;
+}
+
+void UpdateStageMotion(Scene& scene, float dt) {
+    const bool chosen = InRange(scene.cameraMotion, scene.motions.size());
+    if (!chosen || scene.playState == PlayState::Stopped) {
+        if (scene.cameraDrivenByMotion) {
+            UpdateCamera(scene.camera);  // the orbit camera, where the user left it
+        }
+        scene.cameraDrivenByMotion = false;
+        scene.motionLightActive = false;
+        scene.motionShadowActive = false;
+        if (!chosen) {
+            scene.sortedStageMotion = -1;
+        }
+        return;
+    }
+    if (scene.sortedStageMotion != scene.cameraMotion) {
+        const VmdMotion& motion = scene.motions[scene.cameraMotion];
+        scene.sortedCameraKeys = SortedByFrame(motion.cameraKeys);
+        scene.sortedLightKeys = SortedByFrame(motion.lightKeys);
+        scene.sortedShadowKeys = SortedByFrame(motion.shadowKeys);
+        scene.sortedStageMotion = scene.cameraMotion;
+    }
+    if (scene.playState == PlayState::Playing && std::isfinite(dt)) {
+        scene.stageMotionTime += dt;
+    }
+    const float frame = scene.stageMotionTime * 30.0f;
+    CameraMotionPose pose;
+    scene.cameraDrivenByMotion = EvaluateCameraKeys(scene.sortedCameraKeys, frame, &pose);
+    if (scene.cameraDrivenByMotion) {
+        ApplyCameraPose(scene.camera, pose);
+    }
+    scene.motionLightActive = EvaluateLightKeys(
+        scene.sortedLightKeys, frame, &scene.motionLightColor, &scene.motionLightDirection);
+    VmdShadowKey shadow;
+    scene.motionShadowActive = EvaluateShadowKeys(scene.sortedShadowKeys, frame, &shadow);
+    scene.motionShadowMode = shadow.mode;
+    scene.motionShadowDistance = shadow.distance;
 }
 
 void PressPlay(Scene& scene) {

@@ -81,6 +81,29 @@ struct Scene : SceneContent {
     std::int32_t selectedRayTracingShader = 1;
 
     Camera camera;
+    // The motion whose camera keys drive the camera while the scene plays or
+    // is paused: an index into motions, -1 for none. The Resource manager's
+    // motion tab sets it; PickCameraMotion gives --play its choice. Its light
+    // and self-shadow keys drive the light and the shadow as well.
+    std::int32_t cameraMotion = -1;
+    // The clock of those keys, seconds: runs while playing, 0 after a stop.
+    float stageMotionTime = 0.0f;
+    // Set while the camera motion holds the camera: the mouse leaves the
+    // camera alone, and the orbit camera comes back once this clears.
+    bool cameraDrivenByMotion = false;
+    // The light and self-shadow as the camera motion's keys set them, while
+    // it has such keys.
+    bool motionLightActive = false;
+    Vector4 motionLightColor;
+    Vector4 motionLightDirection;
+    bool motionShadowActive = false;
+    std::uint8_t motionShadowMode = 0;
+    float motionShadowDistance = 0.0f;
+    // The camera motion's keys in time order, kept for the motion they came from.
+    std::int32_t sortedStageMotion = -1;
+    std::vector<VmdCameraKey> sortedCameraKeys;
+    std::vector<VmdLightKey> sortedLightKeys;
+    std::vector<VmdShadowKey> sortedShadowKeys;
     // The left drag that turns the selected models.
     bool leftDragging = false;
     CursorPosition leftDragCursor;
@@ -98,6 +121,16 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
 void PressPlay(Scene& scene);
 // To Stopped from anywhere: the song stops at once and every motion rewinds.
 void StopAndReset(Scene& scene);
+// The first motion with camera keys, -1 when none has any: what --play plays
+// as the camera motion.
+std::int32_t PickCameraMotion(const Scene& scene);
+
+// Moves the camera, light and self-shadow as the camera motion says at the
+// scene's stage clock, advancing that clock by dt while playing; gives the
+// camera back to the orbit control once playback stops or the motion goes.
+// The last step of UpdateScene.
+void UpdateStageMotion(Scene& scene, float dt);
+
 // Makes a song the selected one with a fresh instance, and stops and rewinds
 // everything so that song and motions start together.
 void SelectSong(Scene& scene, std::int32_t index);

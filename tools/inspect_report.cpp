@@ -44,6 +44,18 @@ std::string FormatVersion(float version) {
 
 }  // namespace
 
+std::vector<std::string> NonFiniteWarnings(const NonFiniteFields& nonFinite) {
+    std::vector<std::string> warnings;
+    for (const std::string& field : nonFinite.fields) {
+        warnings.push_back(field + ": not a finite number, read as its neutral value");
+    }
+    if (nonFinite.count > nonFinite.fields.size()) {
+        warnings.push_back("... and " + std::to_string(nonFinite.count - nonFinite.fields.size()) +
+                           " more numbers that are not finite");
+    }
+    return warnings;
+}
+
 std::vector<std::string> PmxIndexWarnings(const PmxModel& model) {
     std::vector<std::string> warnings;
     // Long lists of the same fault would drown the summary; count the rest.
@@ -203,6 +215,8 @@ nlohmann::ordered_json PmxReportJson(const std::string& file, const PmxModel& mo
     j["display_frames"] = model.displayFrames.size();
     j["rigid_bodies"] = model.rigidBodies.size();
     j["joints"] = model.joints.size();
+    j["non_finite_numbers"] = model.nonFinite.count;
+    j["warnings"] = NonFiniteWarnings(model.nonFinite);
     return j;
 }
 
@@ -224,6 +238,9 @@ nlohmann::ordered_json VmdReportJson(const std::string& file, const VmdMotion& m
     j["camera_keys"] = motion.cameraKeys.size();
     j["light_keys"] = motion.lightKeys.size();
     j["shadow_keys"] = motion.shadowKeys.size();
+    j["ik_keys"] = motion.ikKeys.size();
+    j["non_finite_numbers"] = motion.nonFinite.count;
+    j["warnings"] = NonFiniteWarnings(motion.nonFinite);
     return j;
 }
 
@@ -269,6 +286,9 @@ std::string PmxReportText(const std::string& file, const PmxModel& model) {
     for (const std::string& warning : PmxIndexWarnings(model)) {
         out << "  warning: " << warning << "\n";
     }
+    for (const std::string& warning : NonFiniteWarnings(model.nonFinite)) {
+        out << "  warning: " << warning << "\n";
+    }
     return out.str();
 }
 
@@ -295,5 +315,9 @@ std::string VmdReportText(const std::string& file, const VmdMotion& motion) {
     out << "  camera keys " << motion.cameraKeys.size() << "\n";
     out << "  light keys  " << motion.lightKeys.size() << "\n";
     out << "  shadow keys " << motion.shadowKeys.size() << "\n";
+    out << "  IK keys     " << motion.ikKeys.size() << "\n";
+    for (const std::string& warning : NonFiniteWarnings(motion.nonFinite)) {
+        out << "  warning: " << warning << "\n";
+    }
     return out.str();
 }

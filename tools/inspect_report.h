@@ -14,5 +14,9 @@ nlohmann::ordered_json FailureJson(const std::string& file, const std::string& e
 std::string PmxReportText(const std::string& file, const PmxModel& model);
 std::string VmdReportText(const std::string& file, const VmdMotion& motion);
 
+// One line per number of the file that was not finite (the reader took the
+// field's neutral value).
+std::vector<std::string> NonFiniteWarnings(const NonFiniteFields& nonFinite);
+
 // One line per index that points outside the list it refers to.
 std::vector<std::string> PmxIndexWarnings(const PmxModel& model);

@@ -60,7 +60,29 @@ void DrawModelTab(InterfaceView& view) {
     ImGui::TreePop();
 }
 
+// The motion whose camera keys drive the camera while playing; "None"
+// leaves the camera to the mouse.
+void DrawCameraMotionCombo(Scene& scene) {
+    const auto& names = scene.motionNames;
+    const int chosen = scene.cameraMotion;
+    const bool valid = chosen >= 0 && chosen < static_cast<int>(names.size());
+    if (ImGui::BeginCombo("Camera motion", valid ? names[chosen].c_str() : "None")) {
+        if (ImGui::Selectable("None", !valid)) {
+            scene.cameraMotion = -1;
+        }
+        for (int i = 0; i < static_cast<int>(names.size()); ++i) {
+            ImGui::PushID(i);
+            if (ImGui::Selectable(names[i].c_str(), i == chosen)) {
+                scene.cameraMotion = i;
+            }
+            ImGui::PopID();
+        }
+        ImGui::EndCombo();
+    }
+}
+
 void DrawMotionTab(InterfaceView& view) {
+    DrawCameraMotionCombo(view.scene);
     if (!ImGui::TreeNodeEx("Motion list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }

@@ -17,6 +17,7 @@
 #include "runtime/model_instance.h"
 #include "runtime/motion.h"
 #include "runtime/skeleton.h"
+#include "runtime/skinning.h"
 #include "scene/scene.h"
 #include "scene_render_fixture.h"
 
@@ -152,6 +153,135 @@ TEST_F(SceneRenderTest, AResizeRebuildsTheTargetsAndKeepsTheModelCentred) {
     EXPECT_TRUE(IsWhite(small, 0, 0));
     EXPECT_TRUE(IsWhite(small, 639, 359));
     EXPECT_FALSE(IsWhite(small, 320, 165));  // the hips, at half the size
+}
+
+// A material morph on every material (index -1), read back from the
+// constants the frames uploaded: multiplied values at the morph's weight, and
+// the model's own values again once the weight is 0.
+TEST_F(SceneRenderTest, MaterialMorphsReachTheMaterialConstantsOfEveryMaterial) {
+    PmxModel model = TriangleModel();
+    model.materials.push_back(model.materials[0]);
+    model.materials[0].indexCount = 3;
+    model.materials[1].indexCount = 0;
+    model.materials[1].diffuse = {0.5f, 0.25f, 1.0f, 1.0f};
+    model.materials[1].edgeSize = 2.0f;
+    PmxMorph fade;
+    fade.name = u"fade";
+    fade.type = kPmxMorphMaterial;
+    PmxMaterialMorphOffset all;
+    all.materialIndex = -1;
+    all.operation = 0;
+    all.diffuse = {0.0f, 1.0f, 1.0f, 0.0f};
+    all.specular = all.ambient = {1, 1, 1, 1};
+    all.specularPower = 1.0f;
+    all.edgeColor = {1, 1, 1, 1};
+    all.edgeSize = 3.0f;
+    all.textureTint = all.sphereTint = all.toonTint = {1, 1, 1, 1};
+    fade.materialOffsets = {all};
+    model.morphs = {fade};
+    ModelInstance* instance = AddModel(model);
+    const ModelGpu* gpu = graphics_.sceneRenderer->Find(instance);
+    ASSERT_NE(gpu, nullptr);
+    auto uploaded = [&](std::uint32_t slot, std::size_t material) {
+        MaterialConstants c;
+        std::memcpy(&c,
+                    static_cast<const std::byte*>(gpu->materialBuffer.Slot(slot)) +
+                        material * kMaterialSlotSize,
+                    sizeof c);
+        return c;
+    };
+
+    instance->morphWeights[0] = 0.5f;
+    UpdateModel(*instance, 0.0f);
+    Frames(kFrameCount);
+    for (std::uint32_t slot = 0; slot < kFrameCount; ++slot) {
+        const MaterialConstants first = uploaded(slot, 0);
+        const MaterialConstants second = uploaded(slot, 1);
+        EXPECT_EQ(first.baseColor[0], 0.5f);  // x 0 at half weight
+        EXPECT_EQ(first.baseColor[1], 1.0f);
+        EXPECT_EQ(first.baseColor[3], 0.5f);
+        EXPECT_EQ(second.baseColor[0], 0.25f);
+        EXPECT_EQ(second.baseColor[1], 0.25f);
+        EXPECT_EQ(second.edgeSize, 2.0f * 2.0f);  // x 3 at half weight
+    }
+    instance->morphWeights[0] = 0.0f;
+    UpdateModel(*instance, 0.0f);
+    Frames(kFrameCount);
+    for (std::uint32_t slot = 0; slot < kFrameCount; ++slot) {
+        EXPECT_EQ(uploaded(slot, 1).baseColor[0], 0.5f);
+        EXPECT_EQ(uploaded(slot, 1).edgeSize, 2.0f);
+    }
+}
+
+// An elbow of SDEF and linear vertices, bent: the GPU pass against the CPU
+// reference, vertex by vertex.
+TEST_F(SceneRenderTest, SdefSkinningOnTheGpuMatchesTheCpuReference) {
+    PmxModel model = TriangleModel();
+    PmxBone forearm = model.bones[0];
+    forearm.name = u"forearm";
+    forearm.position = {2, 0, 0};
+    forearm.parentIndex = 0;
+    model.bones.push_back(forearm);
+    model.vertices.clear();
+    for (int i = 0; i < 30; ++i) {
+        PmxVertex v;
+        const float t = static_cast<float>(i) / 29.0f;
+        v.position = {1.0f + 2.0f * t, 0.3f + 0.5f * std::sin(7.0f * t), 0.2f * std::cos(5.0f * t)};
+        v.normal = {0, 1, 0};
+        v.weight.boneIndex = {0, 1, 0, 0};
+        v.weight.weight = {1 - t, t, 0, 0};
+        v.weight.deformType = i % 3 == 0 ? kPmxDeformBdef2 : kPmxDeformSdef;
+        v.weight.sdefC = {2, 0.1f * t, 0};
+        v.weight.sdefR0 = {1.6f, 0, 0.05f};
+        v.weight.sdefR1 = {2.4f, 0, -0.05f};
+        model.vertices.push_back(v);
+    }
+    model.indices = {0, 1, 2};
+    ModelInstance* instance = AddModel(model);
+    instance->bones[0].rotation = {0.0f, 0.0f, std::sin(0.2f), std::cos(0.2f)};
+    instance->bones[1].rotation = {std::sin(0.1f), 0.0f, std::sin(0.6f), std::cos(0.6f)};
+    const float n = std::sqrt(Dot(instance->bones[1].rotation, instance->bones[1].rotation));
+    instance->bones[1].rotation = {instance->bones[1].rotation.x / n, 0.0f,
+                                   instance->bones[1].rotation.z / n,
+                                   instance->bones[1].rotation.w / n};
+    UpdateModel(*instance, 0.0f);
+    Frames(2);
+
+    const ModelGpu* gpu = graphics_.sceneRenderer->Find(instance);
+    ASSERT_NE(gpu, nullptr);
+    const GpuContext& context = graphics_.sceneRenderer->Gpu();
+    GpuBuffer readBack;
+    const VkDeviceSize bytes = VkDeviceSize{gpu->vertexCount} * sizeof(VsInput);
+    ASSERT_EQ(CreateGpuBuffer(context, bytes, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, &readBack),
+              S_OK);
+    ASSERT_EQ(RunOnce(context.device, context.queue, context.queueFamily,
+                      [&](VkCommandBuffer cmd) {
+                          const VkBufferCopy region{0, 0, bytes};
+                          vkCmdCopyBuffer(cmd, gpu->skinnedOutput.buffer, readBack.buffer, 1,
+                                          &region);
+                      }),
+              S_OK);
+    std::vector<VsInput> out(gpu->vertexCount);
+    std::memcpy(out.data(), readBack.mapped, bytes);
+    DestroyGpuBuffer(context.device, &readBack);
+
+    const std::vector<Matrix4> skinning = {SkinningMatrix(instance->bones[0]),
+                                           SkinningMatrix(instance->bones[1])};
+    float worst = 0.0f, moved = 0.0f;
+    for (std::size_t v = 0; v < model.vertices.size(); ++v) {
+        const PmxVertex& in = model.vertices[v];
+        const SkinnedVertex cpu = SkinVertex({in.position.x, in.position.y, in.position.z, 1},
+                                             {in.normal.x, in.normal.y, in.normal.z, 0}, in.weight,
+                                             PrepareSdef(in.weight), skinning);
+        const float errors[] = {
+            std::abs(out[v].pos[0] - cpu.position.x),  std::abs(out[v].pos[1] - cpu.position.y),
+            std::abs(out[v].pos[2] - cpu.position.z),  std::abs(out[v].normal[0] - cpu.normal.x),
+            std::abs(out[v].normal[1] - cpu.normal.y), std::abs(out[v].normal[2] - cpu.normal.z)};
+        worst = std::max(worst, *std::max_element(std::begin(errors), std::end(errors)));
+        moved = std::max(moved, std::abs(cpu.position.y - in.position.y));
+    }
+    EXPECT_LE(worst, 1e-4f);
+    EXPECT_GT(moved, 0.5f);  // the bend really moved the vertices
 }
 
 TEST_F(SceneRenderTest, GpuSkinningMatchesTheCpuReferenceWithMorphs) {

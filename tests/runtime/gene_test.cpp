@@ -6,6 +6,7 @@
 #include <map>
 
 #include "formats/text_decode.h"
+#include "formats/vmd_names.h"
 #include "tests/runtime/test_models.h"
 #include "tests/support/content_path.h"
 
@@ -151,6 +152,44 @@ TEST_F(Gene, FootIkReachesGoalsWithinTheLeg) {
             }
         }
     }
+}
+
+// Motions name morphs in 15 bytes; Gene's longer names (browOuterUpRight and
+// the like) are driven by the first 15 bytes of their Shift-JIS form.
+TEST_F(Gene, MotionsDriveMorphsWhoseNamesRunPastTheField) {
+    VmdNameCodec codec;
+    std::size_t longNamesDriven = 0;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(ContentDir() / "gene" / "motion")) {
+        VmdMotion motion;
+        ASSERT_EQ(LoadVmdMotion(motion, entry.path()), S_OK);
+        ModelInstance instance = MakeInstance(*model_);
+        AttachMotion(instance, motion);
+        for (const auto& [name, weight] : instance.morphWeightByName) {
+            if (codec.Encode(name).size() <= kVmdKeyNameBytes) {
+                continue;
+            }
+            const auto track =
+                instance.motion.morphTracks.find(codec.ModelNameKey(name, kVmdKeyNameBytes));
+            if (track != instance.motion.morphTracks.end()) {
+                const auto& same = track->second.sameNamed;
+                EXPECT_TRUE(track->second.weight == weight ||
+                            std::find(same.begin(), same.end(), weight) != same.end())
+                    << ToUtf8(name);
+                ++longNamesDriven;
+            }
+        }
+        // Every morph name of the motion that the model has in file terms is driven.
+        for (const auto& [key, keys] : motion.morphKeys) {
+            bool known = false;
+            for (const auto& [name, weight] : instance.morphWeightByName) {
+                known = known || codec.ModelNameKey(name, kVmdKeyNameBytes) == key;
+            }
+            EXPECT_EQ(instance.motion.morphTracks.count(key), known ? 1u : 0u);
+        }
+    }
+    std::printf("tracks of morphs with names past 15 bytes: %zu\n", longNamesDriven);
+    EXPECT_GT(longNamesDriven, 0u);
 }
 
 }  // namespace

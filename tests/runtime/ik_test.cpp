@@ -133,6 +133,7 @@ TEST(UpdateModelIk, LeavesEveryBoneCurrentAfterIk) {
     model.bones.push_back(IkBone(MakeBone(u"toeIK", {0, -0.5f, -1.5f}, kLegIk, {0, 0, -0.5f}), 5, 3,
                                  4.0f, {Link(kAnkle)}));
     PmxBone follower = MakeBone(u"kneeFollower", {2, 5, 0}, 0, {0, -1, 0});
+    follower.flags |= kPmxBoneAppendRotation;
     follower.appendParentIndex = kKnee;
     follower.appendRatio = 0.5f;
     model.bones.push_back(follower);
@@ -181,3 +182,35 @@ TEST(UpdateModelIk, SolvesIkOnlyWhilePlayingAndKeepsSolvingAtTheEnd) {
 }
 
 }  // namespace
+
+// IK switch keys of a motion: off from a key until a key switches it on; the
+// interface's switch, when off, holds whatever the motion says.
+TEST(UpdateModelIk, MotionSwitchesChainsOffAndOnAtTheirKeys) {
+    PmxModel model = LegModel();
+    model.bones[kLegIk].name = u"右足ＩＫ";
+    ModelInstance instance = MakeInstance(model);
+    VmdMotion motion;
+    AddBoneKey(motion, u"右足ＩＫ", 0, {0, 3, 1});
+    AddBoneKey(motion, u"右足ＩＫ", 90, {0, 3, 1});
+    motion.ikKeys = {{0, 1, {{u"右足ＩＫ", 1}}},
+                     {30, 1, {{u"右足ＩＫ", 0}, {u"other", 0}}},
+                     {60, 1, {{u"右足ＩＫ", 1}}}};
+    AttachMotion(instance, motion);
+    ASSERT_EQ(instance.motion.ikSwitchTracks.size(), 1u);
+    BoneState& ik = instance.bones[kLegIk];
+    const Vector4& ankle = instance.bones[kAnkle].jointPosition;
+    instance.playing = 1;
+    auto frameAt = [&](float seconds) {
+        instance.motion.time = seconds - 1.0f / 60;
+        instance.bones[kKnee].rotation = instance.bones[kThigh].rotation = {};
+        UpdateModel(instance, 1.0f / 60);
+        return Distance(ankle, ik.jointPosition);
+    };
+    EXPECT_LT(frameAt(0.5f), 1e-3f);
+    EXPECT_GT(frameAt(1.05f), 1.0f);  // switched off at frame 30
+    EXPECT_EQ(ik.ikMotionEnabled, 0);
+    EXPECT_GT(frameAt(1.9f), 1.0f);    // stays off between keys
+    EXPECT_LT(frameAt(2.05f), 1e-3f);  // on again at frame 60
+    ik.ikEnabled = 0;                  // the user's "off" wins
+    EXPECT_GT(frameAt(2.5f), 1.0f);
+}

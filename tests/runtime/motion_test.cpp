@@ -1,6 +1,7 @@
 #include <numbers>
 
 #include "tests/runtime/test_models.h"
+#include "tests/support/content_writers.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ PmxModel TwoBoneModel() {
 struct MotionFixture : testing::Test {
     ModelInstance instance = MakeInstance(TwoBoneModel());
     BoneState& a = instance.bones[0];
-    float& smile = instance.vertexMorphWeights[0];
+    float& smile = instance.morphWeights[0];
 
     // The bone's translation relative to rest, on X.
     float AtX(float time) {
@@ -128,10 +129,10 @@ TEST_F(EvaluateMotionTest, MorphsAreLinearAndZeroBeforeTheirFirstKey) {
     VmdMotion motion;
     AddMorphKey(motion, u"smile", 30, 0.0f);
     AddMorphKey(motion, u"smile", 60, 1.0f);
-    AddMorphKey(motion, u"group", 0, 1.0f);   // unsupported kind
+    AddMorphKey(motion, u"group", 0, 1.0f);   // every kind is driven
     AddMorphKey(motion, u"absent", 0, 1.0f);  // not in the model
     AttachMotion(instance, motion);
-    EXPECT_EQ(instance.motion.morphTracks.size(), 1u);
+    EXPECT_EQ(instance.motion.morphTracks.size(), 2u);
     smile = 0.5f;
     AtX(0.5f);
     EXPECT_EQ(smile, 0.0f);
@@ -220,6 +221,35 @@ TEST_F(UpdateModelTest, PlayingStopsAtTheEndOnTheFinalKeys) {
     AddBoneKey(more, u"b", 30, {1, 0, 0});
     AttachMotion(instance, more);
     EXPECT_EQ(instance.motion.boneTracks.count(u"b"), 0u);
+}
+
+// A motion's 15-byte names: one cut inside a character is its own name, next
+// to a bone named by its uncut prefix; a long morph name drives its morph.
+TEST(AttachMotionNames, NamesCutInTheFileFindTheirOwnBones) {
+    PmxModel model;
+    model.bones.push_back(MakeBone(u"右スカートＢ３", {0, 0, 0}, -1, {0, 1, 0}));
+    model.bones.push_back(MakeBone(u"右スカートＢ３親", {2, 0, 0}, -1, {0, 1, 0}));
+    PmxMorph brow;
+    brow.name = u"browOuterUpRight";
+    brow.type = kPmxMorphVertex;
+    PmxMorph twin = brow;  // the same first 15 bytes: the file drives both
+    twin.name = u"browOuterUpRighX";
+    model.morphs = {brow, twin};
+    model.vertices.resize(1);
+    ModelInstance instance = MakeInstance(model);
+    VmdFile file;
+    file.bones = {{EncodeCp932(u"右スカートＢ３"), 0, {1, 0, 0}},
+                  {EncodeCp932(u"右スカートＢ３親").substr(0, 15), 0, {0, 0, 5}}};
+    file.morphs = {{"browOuterUpRight", 0, 0.75f}};
+    VmdMotion motion;
+    ASSERT_EQ(ParseVmdMotion(motion, EncodeVmd(file)), S_OK);
+    AttachMotion(instance, motion);
+    EXPECT_EQ(instance.motion.boneTracks.size(), 2u);
+    RewindMotion(instance);
+    ExpectNear(instance.bones[0].jointPosition, {1, 0, 0, 1});
+    ExpectNear(instance.bones[1].jointPosition, {2, 0, 5, 1});
+    EXPECT_EQ(instance.morphWeights[0], 0.75f);
+    EXPECT_EQ(instance.morphWeights[1], 0.75f);
 }
 
 }  // namespace

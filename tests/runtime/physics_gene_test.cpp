@@ -164,3 +164,40 @@ TEST(PhysicsGene, EveryMotionStaysFiniteNearTheBonesAndSettles) {
         ReleaseBodies(simulated, world);
     }
 }
+
+// Gene's bones flagged to transform after physics hang below or append
+// simulated ones: each frame they must show the bodies of that frame, so a
+// second full update finds nothing to change.
+TEST(PhysicsGene, AfterPhysicsBonesFollowTheBodiesOfTheSameFrame) {
+    QV_REQUIRE_CONTENT();
+    PmxModel model;
+    ASSERT_EQ(LoadPmxModel(model, ContentDir() / "gene" / "Gene_light.pmx"), S_OK);
+    VmdMotion motion;
+    ASSERT_EQ(LoadVmdMotion(motion, ContentDir() / "gene" / "motion" / "10_impressed.vmd"), S_OK);
+    PhysicsWorld world;
+    ModelInstance instance;
+    ASSERT_EQ(CreateModelInstance(instance, model, &world), S_OK);
+    std::vector<const BoneState*> after;
+    for (const BoneState& bone : instance.bones) {
+        if (bone.afterPhysics) {
+            after.push_back(&bone);
+        }
+    }
+    ASSERT_EQ(after.size(), 38u);
+    AttachMotion(instance, motion);
+    instance.playing = 1;
+    for (int frame = 0; frame < 120; ++frame) {
+        StepPhysics(world, 1.0f / 60.0f);
+        UpdateModel(instance, 1.0f / 60.0f);
+        std::vector<Matrix4> shown;
+        for (const BoneState* bone : after) {
+            shown.push_back(bone->worldMatrix);
+        }
+        UpdateSkeleton(instance);
+        for (std::size_t i = 0; i < after.size(); ++i) {
+            ExpectNear(after[i]->worldMatrix, shown[i], 1e-4f);
+            ASSERT_TRUE(Finite(after[i]->worldMatrix));
+        }
+    }
+    ReleaseBodies(instance, world);
+}

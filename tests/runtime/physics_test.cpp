@@ -73,6 +73,11 @@ btTransform Pose(const btRigidBody* body) {
     return body->getWorldTransform();
 }
 
+Quaternion FromBody(const btRigidBody* body) {
+    const btQuaternion q = body->getWorldTransform().getRotation();
+    return {q.x(), q.y(), q.z(), q.w()};
+}
+
 float AngleBetween(const btRigidBody* a, const btRigidBody* b) {
     return Pose(a).getRotation().angleShortestPath(Pose(b).getRotation());
 }
@@ -242,4 +247,37 @@ TEST(Physics, ReleasingAnInstanceLeavesOnlyTheGround) {
     }
     EXPECT_EQ(world.world().getNumCollisionObjects(), 1);
     EXPECT_EQ(world.world().getNumConstraints(), 0);
+}
+
+// Mode 2: the bone's head stays where its parent puts it, however fast the
+// parent moves, and only the bone's turn comes from the body (which is moved
+// along), so the bone keeps its length. Mode 1 lets the bone's frame trail
+// its body away from the head.
+TEST(Physics, ModeTwoBodiesKeepTheBonesPositionAndTakeTheirTurn) {
+    for (const std::uint32_t mode : {2u, 1u}) {
+        SCOPED_TRACE(mode);
+        PmxModel model = ChainModel(0.6f);
+        model.rigidBodies[1].physicsMode = mode;
+        PhysicsModel m(model);
+        BoneState& root = m.instance.bones[0];
+        const BoneState& link1 = m.instance.bones[1];
+        float worstStretch = 0.0f;
+        for (int frame = 0; frame < 60; ++frame) {
+            root.translation = Add3(root.restOffset, {0.2f * static_cast<float>(frame), 0, 0});
+            StepPhysics(m.world, 1.0f / 60.0f);
+            UpdateModel(m.instance, 1.0f / 60.0f);
+            const float length = Distance(link1.framePosition, link1.jointPosition);
+            worstStretch = std::max(worstStretch, std::abs(length - 1.0f));
+            if (mode == 2) {
+                ExpectNear(link1.jointPosition, root.framePosition, 1e-4f);
+                ExpectSameRotation(MatrixToQuaternion(link1.worldMatrix),
+                                   FromBody(m.instance.bodies[1]), 1e-4f);
+            }
+        }
+        if (mode == 2) {
+            EXPECT_LT(worstStretch, 1e-4f);
+        } else {
+            EXPECT_GT(worstStretch, 0.05f);
+        }
+    }
 }

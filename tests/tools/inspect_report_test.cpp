@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "tests/support/content_writers.h"
 
 TEST(InspectReport, JsonHasEveryFieldUsersScriptAgainst) {
@@ -62,4 +64,27 @@ TEST(InspectReport, WarnsAboutEveryIndexOutsideItsList) {
         v.weight.boneIndex[0] = 500;
     m.vertices.resize(100, m.vertices[0]);
     EXPECT_LE(PmxIndexWarnings(m).size(), 21u);
+}
+
+TEST(InspectReport, WarnsAboutEveryNumberThatWasNotFinite) {
+    PmxModel m = SamplePmxModel();
+    m.bones[0].tailOffset = {std::nanf(""), 0, 0};
+    m.bones[0].flags &= ~std::uint32_t{kPmxBoneTailIsBone};
+    m.rigidBodies[0].mass = INFINITY;
+    PmxModel read;
+    ASSERT_EQ(ParsePmxModel(read, EncodePmx(m)), S_OK);
+    const std::string text = PmxReportText("m.pmx", read);
+    EXPECT_NE(text.find("warning: bone 0 tail offset: not a finite number"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("warning: rigid body 0 mass: not a finite number"), std::string::npos);
+    EXPECT_EQ(PmxReportJson("m.pmx", read)["non_finite_numbers"], 2);
+
+    // Past the listed ones, a count.
+    NonFiniteFields many;
+    for (int i = 0; i < 150; ++i) {
+        many.Note("vertex " + std::to_string(i) + " position");
+    }
+    const auto lines = NonFiniteWarnings(many);
+    ASSERT_EQ(lines.size(), NonFiniteFields::kMaxListed + 1);
+    EXPECT_EQ(lines.back(), "... and 50 more numbers that are not finite");
 }

@@ -1,0 +1,160 @@
+// Camera, light and self-shadow keys: evaluation, cuts, and the scene playing them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "scene/camera_motion.h"
+#include "scene/scene.h"
+
+namespace {
+
+VmdCameraKey CameraKey(std::uint32_t frame, Float3 target, float distance, std::uint32_t angle,
+                       Float3 rotation = {}) {
+    VmdCameraKey k;
+    k.frame = frame;
+    k.position = target;
+    k.distance = distance;
+    k.viewAngle = angle;
+    k.rotation = rotation;
+    for (int c = 0; c < 6; ++c) {  // straight lines: x1 = y1, x2 = y2
+        k.interpolation[4 * c + 0] = k.interpolation[4 * c + 2] = 20;
+        k.interpolation[4 * c + 1] = k.interpolation[4 * c + 3] = 107;
+    }
+    return k;
+}
+
+float Bezier(float p1, float p2, float u) {
+    return 3 * (1 - u) * (1 - u) * u * p1 + 3 * (1 - u) * u * u * p2 + u * u * u;
+}
+
+}  // namespace
+
+TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
+    const std::vector<VmdCameraKey> keys =
+        SortedByFrame({CameraKey(30, {0, 20, 0}, -30, 40), CameraKey(0, {0, 10, 0}, -50, 30)});
+    CameraMotionPose pose;
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 0, &pose));
+    EXPECT_FLOAT_EQ(pose.target.y, 10);
+    EXPECT_FLOAT_EQ(pose.distance, -50);
+    EXPECT_NEAR(pose.fovY, 30 * 3.14159265f / 180, 1e-6f);
+    EXPECT_TRUE(pose.perspective);
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 15, &pose));
+    EXPECT_NEAR(pose.target.y, 15, 1e-4f);
+    EXPECT_NEAR(pose.distance, -40, 1e-4f);
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 30, &pose));
+    EXPECT_FLOAT_EQ(pose.target.y, 20);
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 99, &pose));  // the last key holds
+    EXPECT_FLOAT_EQ(pose.distance, -30);
+    EXPECT_FALSE(EvaluateCameraKeys({}, 0, &pose));
+}
+
+// Each value has its own curve, the later key's: time through x, value through y.
+TEST(CameraMotion, AsymmetricCurvesEaseEachValueOnItsOwn) {
+    VmdCameraKey from = CameraKey(0, {0, 0, 0}, -10, 30);
+    VmdCameraKey to = CameraKey(10, {10, 10, 10}, -20, 30);
+    // Target X: x1 = 127, x2 = 127, y1 = 0, y2 = 0 (slow, then all at once);
+    // distance: x1 = 0, y1 = 127, x2 = 0, y2 = 127 (all at once, then hold).
+    to.interpolation[0] = 127, to.interpolation[1] = 127, to.interpolation[2] = 0,
+    to.interpolation[3] = 0;
+    to.interpolation[16] = 0, to.interpolation[17] = 0, to.interpolation[18] = 127,
+    to.interpolation[19] = 127;
+    const std::vector<VmdCameraKey> keys = {from, to};
+    CameraMotionPose pose;
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 5, &pose));
+    // x(u) = 3u(1-u)^2 + 3u^2(1-u) + u^3 with both x controls 1 is 1/2 at the
+    // u solving 3u - 3u^2 + u^3 = 1/2; y with both controls 0 is u^3 there.
+    float u = 0.5f;
+    for (int i = 0; i < 60; ++i) {
+        const float x = Bezier(1, 1, u);
+        u -= (x - 0.5f) / (3 - 6 * u + 3 * u * u + 1e-6f);
+    }
+    EXPECT_NEAR(pose.target.x, 10 * u * u * u, 1e-3f);
+    EXPECT_NEAR(pose.target.y, 5, 1e-3f);  // Y stays a straight line
+    const float v = std::cbrt(0.5f);       // distance: x controls 0, so x(v) = v^3 = 1/2
+    EXPECT_NEAR(pose.distance, -10 - 10 * Bezier(1, 1, v), 1e-3f);
+    EXPECT_GT(pose.distance, -20.0f);
+}
+
+TEST(CameraMotion, KeysOneFrameApartCutWithoutInbetweens) {
+    const std::vector<VmdCameraKey> keys = {CameraKey(0, {0, 0, 0}, -10, 30),
+                                            CameraKey(20, {0, 5, 0}, -10, 30),
+                                            CameraKey(21, {50, 0, 0}, -80, 45)};
+    CameraMotionPose pose;
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 20.5f, &pose));
+    EXPECT_FLOAT_EQ(pose.target.x, 0);  // still the shot before the cut
+    EXPECT_FLOAT_EQ(pose.target.y, 5);
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 21, &pose));
+    EXPECT_FLOAT_EQ(pose.target.x, 50);
+    EXPECT_FLOAT_EQ(pose.distance, -80);
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 10, &pose));  // an ordinary segment
+    EXPECT_NEAR(pose.target.y, 2.5f, 1e-4f);
+}
+
+TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
+    Camera camera;
+    CameraMotionPose pose;
+    pose.target = {0, 10, 0, 1};
+    pose.distance = -45;
+    pose.fovY = 0.5f;
+    ApplyCameraPose(camera, pose);
+    EXPECT_NEAR(camera.eye.z, -45, 1e-4f);
+    EXPECT_NEAR(camera.eye.y, 10, 1e-4f);
+    // Yawed a quarter turn, the eye swings round to the side at the same distance.
+    pose.rotation = {0, 3.14159265f / 2, 0, 0};
+    ApplyCameraPose(camera, pose);
+    EXPECT_NEAR(std::hypot(camera.eye.x, camera.eye.z), 45, 1e-3f);
+    EXPECT_NEAR(std::abs(camera.eye.x), 45, 1e-3f);
+    // The target projects to the centre of the view.
+    const Vector4 t = TransformPoint({0, 10, 0, 1}, Multiply(camera.view, camera.projection));
+    EXPECT_NEAR(t.x / t.w, 0, 1e-4f);
+    EXPECT_NEAR(t.y / t.w, 0, 1e-4f);
+}
+
+TEST(CameraMotion, LightAndShadowKeysFollowTheirKeys) {
+    const std::vector<VmdLightKey> light = {{0, {1, 0, 0, 1}, {0, -1, 0}},
+                                            {10, {0, 1, 0, 1}, {0, -1, 0}}};
+    Vector4 color, direction;
+    ASSERT_TRUE(EvaluateLightKeys(light, 5, &color, &direction));
+    EXPECT_NEAR(color.x, 0.5f, 1e-5f);
+    EXPECT_NEAR(color.y, 0.5f, 1e-5f);
+    EXPECT_NEAR(direction.y, -1, 1e-5f);
+    const std::vector<VmdShadowKey> shadow = {{0, 1, 0.01f}, {10, 0, 0.0f}};
+    VmdShadowKey key;
+    ASSERT_TRUE(EvaluateShadowKeys(shadow, 9.9f, &key));
+    EXPECT_EQ(key.mode, 1);
+    ASSERT_TRUE(EvaluateShadowKeys(shadow, 10, &key));
+    EXPECT_EQ(key.mode, 0);
+}
+
+// The scene: the chosen motion drives the camera while playing and paused;
+// a stop gives the orbit camera back, where the user left it.
+TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
+    Scene scene;
+    scene.motions.emplace_back();  // no camera keys
+    VmdMotion camera;
+    camera.cameraKeys = {CameraKey(0, {0, 10, 0}, -10, 30), CameraKey(60, {0, 10, 0}, -70, 30)};
+    camera.lightKeys = {{0, {0.2f, 0.4f, 0.6f, 1}, {1, 0, 0}}};
+    scene.motions.push_back(camera);
+    scene.motionNames = {"dance", "camera"};
+    EXPECT_EQ(PickCameraMotion(scene), 1);
+    scene.cameraMotion = PickCameraMotion(scene);
+    const Vector4 orbitEye = scene.camera.eye;
+
+    UpdateStageMotion(scene, 1.0f);  // stopped: nothing moves
+    EXPECT_FALSE(scene.cameraDrivenByMotion);
+    PressPlay(scene);
+    UpdateStageMotion(scene, 1.0f);  // 1 s: frame 30, half way
+    EXPECT_TRUE(scene.cameraDrivenByMotion);
+    EXPECT_NEAR(scene.camera.eye.z, -40, 1e-3f);
+    EXPECT_TRUE(scene.motionLightActive);
+    EXPECT_FLOAT_EQ(scene.motionLightColor.y, 0.4f);
+    PressPlay(scene);  // paused: the camera stays with the motion
+    UpdateStageMotion(scene, 1.0f);
+    EXPECT_NEAR(scene.camera.eye.z, -40, 1e-3f);
+    StopAndReset(scene);
+    UpdateStageMotion(scene, 1.0f);
+    EXPECT_FALSE(scene.cameraDrivenByMotion);
+    EXPECT_FALSE(scene.motionLightActive);
+    EXPECT_EQ(scene.camera.eye, orbitEye);
+    EXPECT_EQ(scene.stageMotionTime, 0.0f);
+}
