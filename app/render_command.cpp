@@ -59,6 +59,8 @@ void PlayEverything(Scene& scene) {
         }
         RewindMotion(*scene.models[m]);
     }
+    // As --play: the first motion with camera keys films the dance.
+    scene.cameraMotion = PickCameraMotion(scene);
     PressPlay(scene);
 }
 
@@ -72,14 +74,16 @@ void PlaceFixedCamera(Camera& camera, const FixedCameraPlacement& p) {
     UpdateCamera(camera);
 }
 
-// The camera of the frame at `seconds`. A camera motion, once the scene has
-// one, drives the camera here; until then it stands where --camera put it,
-// or where the player's camera starts.
+// The camera of the frame at `seconds`: where --camera put it; else the
+// camera motion's keys at exactly that time (its light keys too); else where
+// the player's camera starts.
 void DriveCamera(Scene& scene, const RenderOptions& options, double seconds) {
-    (void)seconds;
     if (options.camera) {
         PlaceFixedCamera(scene.camera, *options.camera);
+        return;
     }
+    scene.stageMotionTime = static_cast<float>(seconds);
+    UpdateStageMotion(scene, 0.0f);
 }
 
 // --shader: the named set on every material of every model.
