@@ -1,3 +1,4 @@
+// Names in VMD files: keys that keep every distinct byte string distinct, and model names in file terms.
 #include "formats/vmd_names.h"
 
 #include <iconv.h>

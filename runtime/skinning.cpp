@@ -1,3 +1,4 @@
+// The CPU reference of vertex skinning (linear blending and SDEF), which the GPU pass matches.
 #include "runtime/skinning.h"
 
 #include <cmath>

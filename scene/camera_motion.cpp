@@ -1,3 +1,4 @@
+// Camera, light and self-shadow keys of a VMD motion, evaluated at a frame and applied to the scene.
 #include "scene/camera_motion.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Files dropped on the window: one drop, one batch; refusals named; a drop during an import waits.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,3 +1,4 @@
+// The PNG and JPEG decoders against stb_image, on the shared textures and on damaged files.
 #include <gtest/gtest.h>
 #include <stb_image.h>
 #include <turbojpeg.h>

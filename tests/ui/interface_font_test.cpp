@@ -1,3 +1,4 @@
+// The interface font: a file that is no font, and the installed Japanese face.
 #include <gtest/gtest.h>
 
 #include "tests/support/temp_file.h"
