@@ -1,4 +1,5 @@
-// Names in VMD files: keys that keep every distinct byte string distinct, and model names in file terms.
+// Names in VMD files: keys that keep every distinct byte string distinct, and model names in file
+// terms.
 #include "formats/vmd_names.h"
 
 #include <iconv.h>

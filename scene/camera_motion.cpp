@@ -1,4 +1,5 @@
-// Camera, light and self-shadow keys of a VMD motion, evaluated at a frame and applied to the scene.
+// Camera, light and self-shadow keys of a VMD motion, evaluated at a frame and applied to the
+// scene.
 #include "scene/camera_motion.h"
 
 #include <algorithm>

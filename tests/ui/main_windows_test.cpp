@@ -1,4 +1,5 @@
-// The main tool windows clicked through Dear ImGui without a GPU, with the scene update between clicks.
+// The main tool windows clicked through Dear ImGui without a GPU, with the scene update between
+// clicks.
 #include <gtest/gtest.h>
 
 #include <thread>
