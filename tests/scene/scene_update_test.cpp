@@ -25,7 +25,8 @@ protected:
             scene_.motionNames.push_back("motion" + std::to_string(i));
         }
         for (int i = 0; i < 3; ++i) {
-            scene_.songs.push_back(std::make_unique<SoundEffect>(*scene_.audioEngine, Wav(48000)));
+            scene_.songs.push_back(
+                std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)));
             scene_.songNames.push_back("song" + std::to_string(i));
         }
         for (int i = 0; i < 2; ++i) {
@@ -45,19 +46,6 @@ protected:
     }
 
     void Frame(float dt = 1.0f / 60.0f) { UpdateScene(scene_, ui_, modelSetting_, dt); }
-
-    static std::vector<std::uint8_t> Wav(std::uint32_t frames) {
-        ByteWriter w;
-        w.Raw("RIFF");
-        w.U32(36 + frames * 4);
-        w.Raw("WAVEfmt ");
-        w.U32(16), w.U16(1), w.U16(2), w.U32(48000), w.U32(48000 * 4), w.U16(4), w.U16(16);
-        w.Raw("data");
-        w.U32(frames * 4);
-        for (std::uint32_t i = 0; i < frames; ++i)
-            w.U32(0);
-        return w.bytes;
-    }
 
     Scene scene_;
     UiState ui_;
