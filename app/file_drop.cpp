@@ -7,6 +7,8 @@
 #include "scene/import_kind.h"
 #include "scene/import_worker.h"
 
+namespace qv {
+
 namespace {
 
 constexpr std::size_t kRefusalLines = 10;
@@ -82,3 +84,5 @@ void FileDrop::HandOver(ImportWorker& importer) {
         return;  // one batch a frame: the next waits for this one to finish
     }
 }
+
+}  // namespace qv

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace qv {
+
 class ImportWorker;
 
 // Main thread only. A drop (from SDL's drop-begin to drop-complete) becomes
@@ -41,3 +43,5 @@ private:
 // of them and then a count of the rest; empty when every path is importable.
 std::string DescribeRefusals(const std::vector<std::filesystem::path>& refused,
                              std::size_t maxLines);
+
+}  // namespace qv

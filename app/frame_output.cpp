@@ -11,6 +11,8 @@
 #include "video/sound_encoder.h"
 #include "video/video_muxer.h"
 
+namespace qv {
+
 namespace {
 
 class PngSequence final : public FrameOutput {
@@ -161,3 +163,5 @@ std::unique_ptr<FrameOutput> MakeFrameOutput(const RenderOptions& options, const
     }
     return std::make_unique<VideoFile>(options, song);
 }
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 
 #include "app/render_options.h"
 
+namespace qv {
+
 struct CapturedImage;
 struct WavAudio;
 
@@ -30,3 +32,5 @@ public:
 // The output the options name. `song` (may be null) must outlive it; its
 // sound from options.from on goes into a video file with the pictures.
 std::unique_ptr<FrameOutput> MakeFrameOutput(const RenderOptions& options, const WavAudio* song);
+
+}  // namespace qv

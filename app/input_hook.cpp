@@ -4,6 +4,8 @@
 #include "app/player_interface.h"
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace {
 
 std::uint32_t HeldButtons(std::uint32_t sdlButtons, std::uint32_t modifiers) {
@@ -162,3 +164,5 @@ void InstallInputHook(EngineContext& ctx, Scene& scene, UiState& ui, PlayerInter
         };
     });
 }
+
+}  // namespace qv

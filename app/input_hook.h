@@ -7,6 +7,8 @@
 #include "core/engine_context.h"
 #include "scene/camera_input.h"
 
+namespace qv {
+
 struct Scene;
 struct UiState;
 class FileDrop;
@@ -28,3 +30,5 @@ void InstallInputHook(EngineContext& ctx, Scene& scene, UiState& ui,
 
 // Feeds SDL's drop events to `drop`; false for any other event.
 bool HandleDropEvent(const SDL_Event& event, FileDrop& drop);
+
+}  // namespace qv

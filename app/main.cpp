@@ -5,6 +5,8 @@
 #include "app/player.h"
 #include "app/render_command.h"
 
+using namespace qv;
+
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "render") == 0) {
         return RunRenderCommand(argc - 1, argv + 1);

@@ -26,6 +26,8 @@
 #include "ui/model_setting.h"
 #include "ui/window_names.h"
 
+namespace qv {
+
 const char* const kUsage =
     "Usage: qv [options] [FILE...]\n"
     "Opens the player window and imports the given files (.pmx models, .vmd motions,\n"
@@ -590,3 +592,5 @@ int RunPlayer(const PlayerOptions& options) {
     shutDown();
     return exitCode;
 }
+
+}  // namespace qv

@@ -15,6 +15,8 @@
 #include "render/renderer.h"
 #include "render/scene_renderer.h"
 
+namespace qv {
+
 class PlayerInterface;
 struct Scene;
 
@@ -87,3 +89,5 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
 
 // The whole program: start-up, frames, shutdown. Returns the exit code.
 int RunPlayer(const PlayerOptions& options);
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 #include "render/interface_renderer.h"
 #include "ui/main_windows.h"
 
+namespace qv {
+
 namespace {
 
 // Where Dear ImGui last asked the text input to be. It asks at the end of its
@@ -114,3 +116,5 @@ void PlayerInterface::RecordInterface(InterfaceView& view, InterfaceRenderer* re
     lastRecordSeconds_ =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
+
+}  // namespace qv

@@ -16,6 +16,9 @@
 
 union SDL_Event;
 struct SDL_Window;
+
+namespace qv {
+
 class InterfaceRenderer;
 
 // Protocol: Start on the main thread before the engine exists; AttachWindow
@@ -62,3 +65,5 @@ private:
     SDL_Window* window_ = nullptr;
     double lastRecordSeconds_ = 0.0;
 };
+
+}  // namespace qv

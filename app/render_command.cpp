@@ -25,6 +25,8 @@
 #include "scene/import_kind.h"
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace {
 
 // The size the device starts at, before its limits are known: a requested
@@ -383,3 +385,5 @@ int RunRenderCommand(int argc, const char* const* argv) {
     }
     return RunRender(options);
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 
 #include "app/render_options.h"
 
+namespace qv {
+
 // Where the time of a render went, summed over its frames.
 struct RenderTimings {
     std::uint64_t frames = 0;
@@ -21,3 +23,5 @@ int RunRender(const RenderOptions& options, RenderTimings* timings = nullptr);
 
 // The entry from main: argv[0] is "render".
 int RunRenderCommand(int argc, const char* const* argv);
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace qv {
+
 const char* const kRenderUsage =
     "Usage: qv render OUT [FILE...] [options]\n"
     "Renders the given files (.pmx models, .vmd motions, one .wav song, .hlsl effect\n"
@@ -249,3 +251,5 @@ HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* opt
     }
     return S_OK;
 }
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 
 #include "platform/result_code.h"
 
+namespace qv {
+
 enum class RenderOutputKind { PngSequence, Mp4, Mkv };
 
 // A fixed camera: distance from the target, yaw and pitch in degrees, and
@@ -53,3 +55,5 @@ HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* opt
 // A PNG name pattern holds exactly one "%d" or "%0Nd" (N from 1 to 9) and no
 // other "%". The name of frame `index`, or nothing for a pattern that is not one.
 std::optional<std::string> FrameFileName(const std::string& pattern, std::uint64_t index);
+
+}  // namespace qv

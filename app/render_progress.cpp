@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+namespace qv {
+
 std::string FormatLength(double seconds) {
     seconds = std::max(seconds, 0.0);
     const auto hundredths = static_cast<std::uint64_t>(std::llround(seconds * 100.0));
@@ -71,3 +73,5 @@ std::string ProgressPacer::Update(std::uint64_t done, std::uint64_t total, doubl
     }
     return "";
 }
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace qv {
+
 // "frame 45/60  75%  12.3 fps  0:01 left": frames done of all, the rate so
 // far and the time the rest takes at that rate ("--:--" before any frame).
 std::string ProgressLine(std::uint64_t done, std::uint64_t total, double elapsedSeconds);
@@ -29,3 +31,5 @@ private:
     bool terminal_;
     double lastPlain_ = 0.0;
 };
+
+}  // namespace qv

@@ -12,6 +12,8 @@
 #include "core/frame_loop.h"
 #include "render/graphics_device.h"
 
+namespace qv {
+
 namespace {
 
 void BM_EmptyHeadlessFrame(benchmark::State& state) {
@@ -93,3 +95,5 @@ BENCHMARK(BM_StartUpToFirstFrame)
     ->UseRealTime();
 
 }  // namespace
+
+}  // namespace qv

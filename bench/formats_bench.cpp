@@ -10,6 +10,8 @@
 #include "platform/file_read.h"
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 namespace {
 
 const std::vector<std::uint8_t>& GeneBytes() {
@@ -146,3 +148,5 @@ BENCHMARK(BM_MemcpyLarge)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PmxParseLarge)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PmxParseLargeWarm)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_VmdParseMillionBoneKeys)->Unit(benchmark::kMillisecond);
+
+}  // namespace qv

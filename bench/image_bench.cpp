@@ -10,6 +10,8 @@
 #include "formats/png_decoder.h"
 #include "platform/file_read.h"
 
+namespace qv {
+
 namespace {
 
 // Gene's textures, the PNGs of a real model (twelve, mostly 1024 x 1024).
@@ -111,3 +113,5 @@ void BM_JpegLibjpegTurbo(benchmark::State& state) {
 BENCHMARK(BM_JpegLibjpegTurbo)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+}  // namespace qv

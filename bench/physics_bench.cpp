@@ -10,6 +10,8 @@
 #include "runtime/physics_bodies.h"
 #include "runtime/physics_world.h"
 
+namespace qv {
+
 namespace {
 
 void BM_GenePhysicsFrame(benchmark::State& state) {
@@ -41,3 +43,5 @@ void BM_GenePhysicsFrame(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_GenePhysicsFrame)->Unit(benchmark::kMicrosecond);
+
+}  // namespace qv

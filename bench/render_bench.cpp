@@ -19,6 +19,8 @@
 #include "runtime/motion.h"
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace {
 
 const std::filesystem::path kGene = std::filesystem::path(QV_CONTENT_DIR) / "gene";
@@ -200,3 +202,5 @@ void BM_CreateGeneGpu(benchmark::State& state) {
 BENCHMARK(BM_CreateGeneGpu)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+}  // namespace qv

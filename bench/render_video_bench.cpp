@@ -9,6 +9,8 @@
 
 #include "app/render_command.h"
 
+namespace qv {
+
 namespace {
 
 // The engine is made once a process, so each render runs in a child of its
@@ -85,3 +87,5 @@ BENCHMARK(RenderGene)
     ->Unit(benchmark::kSecond);
 
 }  // namespace
+
+}  // namespace qv

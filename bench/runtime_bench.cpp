@@ -15,6 +15,8 @@
 #include "runtime/model_instance.h"
 #include "runtime/skeleton.h"
 
+namespace qv {
+
 namespace {
 
 const std::filesystem::path kGene = std::filesystem::path(QV_CONTENT_DIR) / "gene";
@@ -311,3 +313,5 @@ void BM_SolveIk_LegsRestoreOnly(benchmark::State& state) {
 BENCHMARK(BM_SolveIk_LegsRestoreOnly)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "runtime/motion.h"
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace {
 
 const std::filesystem::path kGene = std::filesystem::path(QV_CONTENT_DIR) / "gene";
@@ -70,3 +72,5 @@ void BM_UpdateSceneTwentyGenes(benchmark::State& state) {
 
 BENCHMARK(BM_ImportGeneAndMotion)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_UpdateSceneTwentyGenes)->Unit(benchmark::kMillisecond);
+
+}  // namespace qv

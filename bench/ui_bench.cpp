@@ -15,6 +15,8 @@
 
 namespace fs = std::filesystem;
 
+namespace qv {
+
 namespace {
 
 const fs::path kGene = fs::path(QV_CONTENT_DIR) / "gene";
@@ -164,3 +166,5 @@ BENCHMARK(BM_FilterHundredThousandFiles)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BrowserFrameOverHundredThousandFiles)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ModelSettingBoneTabFrame)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ModelSettingMorphTabFrame)->Unit(benchmark::kMicrosecond);
+
+}  // namespace qv

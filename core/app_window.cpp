@@ -7,6 +7,8 @@
 
 #include "core/presenter.h"
 
+namespace qv {
+
 namespace {
 
 std::string g_windowError;
@@ -163,3 +165,5 @@ bool PumpWindowEvents(EngineContext& ctx) {
     }
     return open;
 }
+
+}  // namespace qv

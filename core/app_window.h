@@ -9,6 +9,8 @@
 #include "core/engine_context.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 inline constexpr std::uint32_t kDefaultClientWidth = 1280;
 inline constexpr std::uint32_t kDefaultClientHeight = 720;
 
@@ -38,3 +40,5 @@ void ResizeAppWindow(EngineContext& ctx, std::uint32_t w, std::uint32_t h);
 
 // Handles the waiting window events; false once the window was closed.
 bool PumpWindowEvents(EngineContext& ctx);
+
+}  // namespace qv

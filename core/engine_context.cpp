@@ -8,6 +8,8 @@
 #include "core/presenter.h"
 #include "platform/perf_counter.h"
 
+namespace qv {
+
 namespace {
 
 std::mutex g_instanceMutex;
@@ -291,3 +293,5 @@ void EngineContext::ReleaseGraphics() {
         }
     });
 }
+
+}  // namespace qv

@@ -17,6 +17,9 @@
 
 struct SDL_Window;
 union SDL_Event;
+
+namespace qv {
+
 class Presenter;
 class EngineContext;
 
@@ -331,3 +334,5 @@ private:
     bool lockingEnabled_ = true;
     EngineState state_;
 };
+
+}  // namespace qv

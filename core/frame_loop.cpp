@@ -8,6 +8,8 @@
 
 #include "core/presenter.h"
 
+namespace qv {
+
 HRESULT AddStage(EngineContext& ctx, StageFunction function, StageKind kind) {
     return AddStage(ctx, std::move(function), static_cast<std::uint32_t>(kind));
 }
@@ -355,3 +357,5 @@ void MoveToNextFrame(EngineContext& ctx) {
     BackBuffer backBuffer;
     ctx.SetBackBuffer(n, Succeeded(presenter->BeginFrame(&backBuffer)) ? backBuffer : BackBuffer{});
 }
+
+}  // namespace qv

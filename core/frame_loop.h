@@ -5,6 +5,8 @@
 #include "core/engine_context.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 // Appends a stage of the given kind. E_INVALIDARG for an empty function, a
 // kind other than CommandList or Overlay, or a kind that already holds
 // kMaxStagesPerKind stages; nothing changes then.
@@ -33,3 +35,5 @@ void IdleStage(EngineContext& ctx, std::uint64_t index, StageKind kind);
 HRESULT RunFrame(EngineContext& ctx);
 void WaitForGpu(EngineContext& ctx);
 void MoveToNextFrame(EngineContext& ctx);
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include "core/engine_context.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 // A lost device or presentation surface: the one presentation failure the
 // frame loop does not ignore.
 inline constexpr HRESULT kDeviceLost = static_cast<HRESULT>(0x887A0005u);
@@ -46,3 +48,5 @@ public:
     // The most recently presented image. E_FAIL before the first present.
     virtual HRESULT ReadBackLastPresented(CapturedImage* out) = 0;
 };
+
+}  // namespace qv

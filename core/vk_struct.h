@@ -2,6 +2,8 @@
 
 #include <vulkan/vulkan.h>
 
+namespace qv {
+
 // A zeroed Vulkan structure with its type tag set.
 template <class T>
 T VkStruct(VkStructureType type) {
@@ -9,3 +11,5 @@ T VkStruct(VkStructureType type) {
     value.sType = type;
     return value;
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+namespace qv {
+
 std::vector<DemoFile> DemoFiles() {
     return {
         {kDemoModelFile, EncodePmx(DemoModel())},
@@ -58,3 +60,5 @@ HRESULT DemoFolder::Create(std::string* error) {
     std::filesystem::remove_all(folder_, ec);
     return WriteDemoContent(folder_, &imports_, error);
 }
+
+}  // namespace qv

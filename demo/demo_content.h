@@ -9,6 +9,8 @@
 #include "formats/pmx_model.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 // The built-in demo: a figure of simple shapes with a standard skeleton, leg
 // IK, a hair chain on physics and two face morphs; a dance for it; a beat to
 // dance to. Everything is made in memory, so the player can show itself with
@@ -66,3 +68,5 @@ private:
     std::filesystem::path folder_;
     std::vector<std::filesystem::path> imports_;
 };
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 
 #include "demo/demo_content.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -618,3 +620,5 @@ std::vector<std::uint8_t> DemoTexture() {
         &png, kSize, kSize, 4, rgba.data(), kSize * 4);
     return png;
 }
+
+}  // namespace qv

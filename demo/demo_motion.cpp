@@ -5,6 +5,8 @@
 #include "demo/demo_content.h"
 #include "runtime/pose_math.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -176,3 +178,5 @@ std::vector<std::uint8_t> DemoSong() {
     spec.bitsPerSample = 16;
     return EncodeWav(spec, samples.bytes);
 }
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 
 #include "formats/text_decode.h"
 
+namespace qv {
+
 void ByteWriter::U16(std::uint32_t v) {
     U8(v & 0xFF);
     U8((v >> 8) & 0xFF);
@@ -366,3 +368,5 @@ std::string EncodeCp932(const std::u16string& text) {
     iconv_close(cd);
     return out;
 }
+
+}  // namespace qv

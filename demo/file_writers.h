@@ -9,6 +9,8 @@
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
 
+namespace qv {
+
 // Writes content files byte by byte as the published layouts give them: the
 // built-in demo content, and tests and benchmarks that need any file at all,
 // hostile ones included.
@@ -92,3 +94,5 @@ std::vector<std::uint8_t> EncodeWav(const WavSpec& spec, const std::vector<std::
 // Text as Shift-JIS (code page 932) bytes, the way VMD files store names.
 // Characters the code page lacks become '?'.
 std::string EncodeCp932(const std::u16string& text);
+
+}  // namespace qv

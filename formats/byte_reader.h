@@ -5,6 +5,8 @@
 #include <span>
 #include <type_traits>
 
+namespace qv {
+
 // Bounded little-endian read cursor over a whole file held in memory.
 //
 // Content files are read leniently: a read that does not fit in the bytes that
@@ -99,3 +101,5 @@ private:
     std::uint32_t size_ = 0;
     std::uint32_t position_ = 0;
 };
+
+}  // namespace qv

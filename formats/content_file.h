@@ -7,6 +7,8 @@
 #include "platform/path_parts.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 // The load sequence every content record shares: the path fields first (a
 // failed load may already show them), then the whole file in one read, then
 // the parse from memory.
@@ -24,3 +26,5 @@ HRESULT LoadContentFile(Record& record, const std::filesystem::path& path, Parse
     }
     return parse(record, bytes);
 }
+
+}  // namespace qv

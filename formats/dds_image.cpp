@@ -2,6 +2,8 @@
 
 #include "formats/rgba_image.h"
 
+namespace qv {
+
 namespace {
 
 constexpr std::uint32_t kHeaderSize = 124;
@@ -226,3 +228,5 @@ bool DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image, std::strin
     }
     return true;
 }
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "formats/png_decoder.h"
 #include "formats/rgba_image.h"
 
+namespace qv {
+
 bool DecodeImage(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error) {
     image = {};
     if (bytes.size() >= 4 && std::memcmp(bytes.data(), "DDS ", 4) == 0) {
@@ -48,3 +50,5 @@ bool DecodeImage(std::span<const std::uint8_t> bytes, RgbaImage& image, std::str
     stbi_image_free(pixels);
     return true;
 }
+
+}  // namespace qv

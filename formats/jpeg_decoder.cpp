@@ -6,6 +6,8 @@
 #include <limits>
 #include <memory>
 
+namespace qv {
+
 namespace {
 
 struct HandleFree {
@@ -74,3 +76,5 @@ bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& image, std::stri
     image.height = static_cast<std::uint32_t>(height);
     return true;
 }
+
+}  // namespace qv

@@ -7,6 +7,8 @@
 
 #include "formats/rgba_image.h"
 
+namespace qv {
+
 // True when the bytes start with a JPEG start-of-image marker.
 bool IsJpeg(std::span<const std::uint8_t> bytes);
 
@@ -16,3 +18,5 @@ bool IsJpeg(std::span<const std::uint8_t> bytes);
 // checked before its pixels are allocated. Recoverable damage that still
 // gives a whole picture is accepted, as viewers do.
 bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error);
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 
 #include "formats/vector_types.h"
 
+namespace qv {
+
 // One NaN or infinity reaching a bone, a body or the GPU spreads to everything
 // computed from it (every bone below a NaN tail, every vertex it skins), so
 // readers never let one into a record. What was replaced is listed for
@@ -64,3 +66,5 @@ inline bool MakeFiniteRotation(Float4& q) {
     q = {0.0f, 0.0f, 0.0f, 1.0f};
     return false;
 }
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 #include "formats/vector_types.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 enum PmxDeformType : std::uint32_t {
     kPmxDeformBdef1 = 0,
     kPmxDeformBdef2 = 1,
@@ -284,3 +286,5 @@ HRESULT LoadPmxModel(PmxModel& model, const std::filesystem::path& path);
 // alone). E_FAIL for a wrong signature, a text encoding other than 0 or 1, more
 // than four additional UV sets, or a morph type above 10.
 HRESULT ParsePmxModel(PmxModel& model, std::span<const std::uint8_t> bytes);
+
+}  // namespace qv

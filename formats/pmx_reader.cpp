@@ -12,6 +12,8 @@
 #include "formats/text_decode.h"
 #include "platform/memory_advice.h"
 
+namespace qv {
+
 namespace {
 
 constexpr std::uint8_t kPmxSignature[4] = {'P', 'M', 'X', ' '};
@@ -459,3 +461,5 @@ HRESULT ParsePmxModel(PmxModel& model, std::span<const std::uint8_t> bytes) {
 HRESULT LoadPmxModel(PmxModel& model, const std::filesystem::path& path) {
     return LoadContentFile(model, path, ParsePmxModel);
 }
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+namespace qv {
+
 namespace {
 
 constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -65,3 +67,5 @@ bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& image, std::strin
     image.height = header.height;
     return true;
 }
+
+}  // namespace qv

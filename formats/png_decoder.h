@@ -7,6 +7,8 @@
 
 #include "formats/rgba_image.h"
 
+namespace qv {
+
 // True when the bytes start with the PNG signature.
 bool IsPng(std::span<const std::uint8_t> bytes);
 
@@ -15,3 +17,5 @@ bool IsPng(std::span<const std::uint8_t> bytes);
 // sentence in error for a damaged file (a bad CRC included) or an image
 // beyond the texture limits, checked before its pixels are allocated.
 bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error);
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 
 #include "formats/byte_reader.h"
 
+namespace qv {
+
 // Counts in content files are untrusted: a corrupt count of 2^32 - 1 must not
 // exhaust memory or stall a load. A section therefore takes a record only while
 // the bytes that remain could still hold the smallest record it can have, and
@@ -30,3 +32,5 @@ inline std::uint32_t RecordCapacity(const ByteReader& reader, std::uint32_t coun
     }
     return std::min(count, reader.remaining() / minRecordSize);
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace qv {
+
 // A decoded texture: 8-bit RGBA, rows top to bottom, one mip level.
 struct RgbaImage {
     std::uint32_t width = 0;
@@ -26,3 +28,5 @@ bool DecodeImage(std::span<const std::uint8_t> bytes, RgbaImage& image, std::str
 
 // DDS alone; DecodeImage calls it for files that start with "DDS ".
 bool DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error);
+
+}  // namespace qv

@@ -1,5 +1,7 @@
 #include "formats/text_decode.h"
 
+namespace qv {
+
 namespace {
 
 constexpr char16_t kReplacement = u'\uFFFD';
@@ -118,3 +120,5 @@ std::u16string ToUtf16(std::string_view text) {
         DecodeUtf8(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     return out;
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace qv {
+
 // UTF-16LE code units from raw bytes; an odd last byte is dropped and the
 // text ends at its first NUL.
 std::u16string DecodeUtf16Le(std::span<const std::uint8_t> bytes);
@@ -19,3 +21,5 @@ std::string ToUtf8(std::u16string_view text);
 
 // UTF-8 to UTF-16 for names typed or passed on a command line.
 std::u16string ToUtf16(std::string_view text);
+
+}  // namespace qv

@@ -12,6 +12,8 @@
 #include "formats/vector_types.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 struct VmdBoneKey {
     std::u16string boneName;
     std::uint32_t frame = 0;
@@ -105,3 +107,5 @@ HRESULT LoadVmdMotion(VmdMotion& motion, const std::filesystem::path& path);
 
 // Parses a whole VMD file held in memory (path fields are left alone).
 HRESULT ParseVmdMotion(VmdMotion& motion, std::span<const std::uint8_t> bytes);
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+namespace qv {
+
 namespace {
 
 const iconv_t kNoHandle = reinterpret_cast<iconv_t>(-1);
@@ -107,3 +109,5 @@ std::u16string VmdNameCodec::ModelNameKey(std::u16string_view name, std::size_t 
     }
     return KeyOf(std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()));
 }
+
+}  // namespace qv

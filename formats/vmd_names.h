@@ -10,6 +10,8 @@
 
 #include "platform/code_page.h"
 
+namespace qv {
+
 // Widths of the name fields of a VMD file.
 inline constexpr std::size_t kVmdKeyNameBytes = 15;  // bone and morph keys
 inline constexpr std::size_t kVmdIkNameBytes = 20;   // IK switches
@@ -47,3 +49,5 @@ private:
     Cp932Decoder decoder_;
     void* encoder_;  // iconv_t, or (iconv_t)-1 when the system lacks CP932
 };
+
+}  // namespace qv

@@ -13,6 +13,8 @@
 #include "platform/code_page.h"
 #include "platform/memory_advice.h"
 
+namespace qv {
+
 namespace {
 
 constexpr std::uint32_t kSignatureBytes = 30;
@@ -233,3 +235,5 @@ HRESULT ParseVmdMotion(VmdMotion& motion, std::span<const std::uint8_t> bytes) {
 HRESULT LoadVmdMotion(VmdMotion& motion, const std::filesystem::path& path) {
     return LoadContentFile(motion, path, ParseVmdMotion);
 }
+
+}  // namespace qv

@@ -10,6 +10,8 @@
 #include "platform/file_read.h"
 #include "platform/wav_file.h"
 
+namespace qv {
+
 namespace {
 
 bool OpenDevice(SDL_AudioDeviceID& device, SDL_AudioSpec& have, void* engine,
@@ -229,3 +231,5 @@ void SoundEffectInstance::Stop(bool /*immediate: every stop is immediate here*/)
     state_.store(SoundState::Stopped);
     position_.store(0);
 }
+
+}  // namespace qv

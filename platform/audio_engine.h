@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace qv {
+
 // Song playback on SDL audio. The program keeps one engine, one effect per
 // imported song (the whole file decoded in memory) and plays at most one
 // instance of it at a time. Without a sound device the engine runs silently
@@ -115,3 +117,5 @@ private:
     std::atomic<std::uint64_t> position_{0};
     bool loop_ = false;
 };
+
+}  // namespace qv

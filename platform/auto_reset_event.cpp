@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+namespace qv {
+
 void AutoResetEvent::Set() {
     {
         std::lock_guard lock(mutex_);
@@ -35,3 +37,5 @@ void WaitForAll(std::span<AutoResetEvent* const> events) {
         }
     }
 }
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include <mutex>
 #include <span>
 
+namespace qv {
+
 // An event that releases exactly one waiter per Set() and then closes again by
 // itself. A Set() with nobody waiting is kept until the next Wait(), so a
 // signal can never be lost between two threads running in lock-step.
@@ -27,3 +29,5 @@ private:
 // Waits until every event has been signalled once. Null entries are skipped so
 // that a stage whose event was never created cannot block the caller forever.
 void WaitForAll(std::span<AutoResetEvent* const> events);
+
+}  // namespace qv

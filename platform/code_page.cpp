@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
+namespace qv {
+
 namespace {
 const iconv_t kNoHandle = reinterpret_cast<iconv_t>(-1);
 }
@@ -65,3 +67,5 @@ std::u16string Cp932Decoder::Decode(std::span<const std::uint8_t> bytes) {
     }
     return text;
 }
+
+}  // namespace qv

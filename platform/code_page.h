@@ -4,6 +4,8 @@
 #include <span>
 #include <string>
 
+namespace qv {
+
 // Converts Shift-JIS text (Windows code page 932, with its NEC and IBM
 // extensions and 0x5C as backslash) to UTF-16. One decoder keeps one
 // conversion handle, so a reader decoding thousands of names opens it once.
@@ -23,3 +25,5 @@ public:
 private:
     void* handle_;  // iconv_t, or (iconv_t)-1 when the system lacks CP932
 };
+
+}  // namespace qv

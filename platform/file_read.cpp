@@ -8,6 +8,8 @@
 #include <limits>
 #include <new>
 
+namespace qv {
+
 namespace {
 
 class FileDescriptor {
@@ -73,3 +75,5 @@ HRESULT ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_
     }
     return S_OK;
 }
+
+}  // namespace qv

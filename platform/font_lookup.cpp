@@ -5,6 +5,8 @@
 
 #include <system_error>
 
+namespace qv {
+
 namespace {
 
 // Fontconfig answers every query with its nearest match; a face of another
@@ -74,3 +76,5 @@ bool FindInterfaceFont(const std::filesystem::path& preferred, FontFace* face,
               " nor an installed Noto Sans CJK JP face (Debian package fonts-noto-cjk) was found";
     return false;
 }
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+namespace qv {
+
 // One face of a font file; a collection (.ttc) holds several, by index.
 struct FontFace {
     std::filesystem::path file;
@@ -19,3 +21,5 @@ bool FindInstalledFont(const std::string& family, const std::string& style, Font
 // installed Noto Sans CJK JP face (Medium where installed, else the nearest
 // weight). False with a one-line reason when neither is there.
 bool FindInterfaceFont(const std::filesystem::path& preferred, FontFace* face, std::string* reason);
+
+}  // namespace qv

@@ -10,6 +10,8 @@
 
 #include "platform/file_read.h"
 
+namespace qv {
+
 namespace {
 
 void InitializeOnce() {
@@ -141,3 +143,5 @@ HlslCompileResult CompileHlslFile(const std::filesystem::path& path, std::string
     const std::string source(bytes.begin(), bytes.end());
     return CompileHlsl(source, path.string(), entryPoint, stage, path.parent_path());
 }
+
+}  // namespace qv

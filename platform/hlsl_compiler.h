@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qv {
+
 // Compiles HLSL effect shaders to SPIR-V for Vulkan, with the register
 // numbers of the shader contract mapped onto one descriptor set:
 //   b0, b1 -> bindings 0, 1;  t0..t8 -> 2..10;  s0..s2 -> 11..13;  u0 -> 14.
@@ -35,3 +37,5 @@ HlslCompileResult CompileHlsl(std::string_view source, std::string_view name,
 // Compiles one entry point of a file; includes are resolved beside it.
 HlslCompileResult CompileHlslFile(const std::filesystem::path& path, std::string_view entryPoint,
                                   HlslStage stage);
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace qv {
+
 void PreferHugePages(void* data, std::size_t bytes) {
     constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
     const auto start = reinterpret_cast<std::uintptr_t>(data);
@@ -15,3 +17,5 @@ void PreferHugePages(void* data, std::size_t bytes) {
     // Only a hint: where huge pages are off or unavailable nothing changes.
     madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
+
+}  // namespace qv

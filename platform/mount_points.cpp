@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace qv {
+
 namespace {
 
 // File systems that reach another machine; they name no "/dev" device.
@@ -117,3 +119,5 @@ std::vector<std::filesystem::path> SystemBrowserDrives() {
                              return std::filesystem::is_directory(path, error);
                          });
 }
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace qv {
+
 // The mount points listed in the text of /proc/self/mounts whose file
 // system lives on a block device ("/dev/...") or a network share, in the
 // order listed, without repeats. Kernel and memory file systems (proc,
@@ -26,3 +28,5 @@ std::vector<std::filesystem::path> BrowserDrives(
 // The drives of this process: its home folder (from HOME) and
 // /proc/self/mounts, checked against the file system.
 std::vector<std::filesystem::path> SystemBrowserDrives();
+
+}  // namespace qv

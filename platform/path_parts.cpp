@@ -1,5 +1,7 @@
 #include "platform/path_parts.h"
 
+namespace qv {
+
 std::filesystem::path FileNameOf(const std::filesystem::path& path) {
     return path.filename();
 }
@@ -20,3 +22,5 @@ std::filesystem::path FolderOf(const std::filesystem::path& path) {
     }
     return text;
 }
+
+}  // namespace qv

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+namespace qv {
+
 // The last component of a path ("m.pmx" for "/models/a/m.pmx").
 std::filesystem::path FileNameOf(const std::filesystem::path& path);
 
@@ -9,3 +11,5 @@ std::filesystem::path FileNameOf(const std::filesystem::path& path);
 // ("/models/a/" for "/models/a/m.pmx"; "./" for a bare file name; "/" for a
 // file in the root). Files the content names are resolved against it.
 std::filesystem::path FolderOf(const std::filesystem::path& path);
+
+}  // namespace qv

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdint>
 
+namespace qv {
+
 // A monotonic tick counter with a fixed frequency, the shape frame timing is
 // written against.
 inline std::int64_t QueryCounterFrequency() {
@@ -13,3 +15,5 @@ inline std::int64_t QueryCounterFrequency() {
 inline std::int64_t QueryCounter() {
     return static_cast<std::int64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
+
+}  // namespace qv

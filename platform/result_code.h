@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace qv {
+
 // 32-bit result codes shared by every engine, file and rendering operation.
 // The values are the well-known Windows ones, so messages and exit codes read
 // the same to anyone who has seen them elsewhere.
@@ -22,3 +24,5 @@ inline constexpr bool Failed(HRESULT hr) {
 
 // "0x80004005" style, as tools print it.
 std::string FormatResult(HRESULT hr);
+
+}  // namespace qv

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+namespace qv {
+
 namespace {
 
 constexpr std::uint16_t kFormatPcm = 1;
@@ -133,3 +135,5 @@ bool DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio, std::string
     }
     return true;
 }
+
+}  // namespace qv

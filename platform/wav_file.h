@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace qv {
+
 // PCM audio decoded from a RIFF WAVE file: interleaved 32-bit float samples in
 // -1..1, whatever the file's own sample format was.
 struct WavAudio {
@@ -22,3 +24,5 @@ struct WavAudio {
 // every file cut short or with chunks that do not add up, is refused with a
 // sentence for the user in error.
 bool DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio, std::string& error);
+
+}  // namespace qv

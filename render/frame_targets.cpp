@@ -4,6 +4,8 @@
 #include "render/model_resources.h"
 #include "render/raster_pipelines.h"
 
+namespace qv {
+
 namespace {
 
 constexpr VkImageUsageFlags kColorUsage =
@@ -120,3 +122,5 @@ void DestroyShadowMaps(VkDevice device, ShadowMaps* maps) {
         DestroyColorImage(device, &map);
     }
 }
+
+}  // namespace qv

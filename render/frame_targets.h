@@ -8,6 +8,8 @@
 #include "platform/result_code.h"
 #include "render/vulkan_helpers.h"
 
+namespace qv {
+
 struct GpuContext;
 
 // The window-size targets every anti-aliasing mode draws into. All of them
@@ -48,3 +50,5 @@ void DestroyShadowMaps(VkDevice device, ShadowMaps* maps);
 
 // Whether colour and depth targets can have 8 samples on this device.
 bool SupportsEightSamples(VkPhysicalDevice physical);
+
+}  // namespace qv

@@ -14,6 +14,8 @@
 #include "render/headless_presenter.h"
 #include "render/swap_chain.h"
 
+namespace qv {
+
 namespace {
 
 constexpr const char* kValidationLayer = "VK_LAYER_KHRONOS_validation";
@@ -433,3 +435,5 @@ HRESULT ResizeSwapChain(EngineContext& ctx, std::uint32_t width, std::uint32_t h
     });
     return hr;
 }
+
+}  // namespace qv

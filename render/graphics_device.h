@@ -9,6 +9,8 @@
 #include "core/engine_context.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 enum class PresentTarget { Window, Headless };
 
 struct GraphicsDeviceOptions {
@@ -43,3 +45,5 @@ std::string GraphicsDeviceError();
 // device or presenter, E_INVALIDARG for a size larger than the monitor (or,
 // headless, than the largest image).
 HRESULT ResizeSwapChain(EngineContext& ctx, std::uint32_t width, std::uint32_t height);
+
+}  // namespace qv

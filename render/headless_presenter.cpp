@@ -1,5 +1,7 @@
 #include "render/headless_presenter.h"
 
+namespace qv {
+
 HeadlessPresenter::HeadlessPresenter(VkPhysicalDevice physical, VkDevice device, VkQueue queue,
                                      std::uint32_t queueFamily)
     : physical_(physical), device_(device), queue_(queue), queueFamily_(queueFamily) {}
@@ -82,3 +84,5 @@ HRESULT HeadlessPresenter::ReadBackLastPresented(CapturedImage* out) {
     return ReadImage(physical_, device_, queue_, queueFamily_, images_[lastPresented_].image,
                      kPresentLayout, kFormat, width_, height_, out);
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include "core/presenter.h"
 #include "render/vulkan_helpers.h"
 
+namespace qv {
+
 // Presents into three offscreen R8G8B8A8 images, in order, with no window or
 // display. The last presented image can be read back at any time.
 class HeadlessPresenter final : public Presenter {
@@ -43,3 +45,5 @@ private:
     std::uint32_t lastPresented_ = 0;
     std::uint64_t presentedCount_ = 0;
 };
+
+}  // namespace qv

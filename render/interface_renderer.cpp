@@ -9,6 +9,8 @@
 #include "core/vk_struct.h"
 #include "render/vulkan_helpers.h"
 
+namespace qv {
+
 namespace {
 
 std::atomic<int> backendFailures{0};
@@ -177,3 +179,5 @@ void InterfaceRenderer::Release() {
     }
     device_ = VK_NULL_HANDLE;
 }
+
+}  // namespace qv

@@ -12,6 +12,8 @@
 
 struct ImDrawData;
 
+namespace qv {
+
 // The GPU side of the interface. Protocol: Initialize once on the main thread
 // with the Dear ImGui context current and its font atlas built; Record once
 // per frame on the interface stage thread; Release on the main thread with the
@@ -48,3 +50,5 @@ private:
     std::array<VkFramebuffer, kFrameCount> framebuffers_{};
     bool backendReady_ = false;
 };
+
+}  // namespace qv

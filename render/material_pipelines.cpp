@@ -2,6 +2,8 @@
 
 #include "render/model_resources.h"
 
+namespace qv {
+
 namespace {
 
 HRESULT MainPipelines(PipelinePool& pool, const ShaderSetCode& set, VkCullModeFlags cull,
@@ -63,3 +65,5 @@ HRESULT ApplyMaterialShader(ModelGpu* model, PipelinePool* pool, bool eightSampl
     draw.shadowNeedsToon = set.shadowNeedsToon;
     return S_OK;
 }
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include "platform/result_code.h"
 #include "render/raster_pipelines.h"
 
+namespace qv {
+
 struct ModelGpu;
 
 // The sample counts of a material's pipelines, in the order they are kept.
@@ -25,3 +27,5 @@ HRESULT BuildMaterialPipelines(PipelinePool& pool, const ShaderSetCode& set, boo
 // range, otherwise the pipeline creation's result.
 HRESULT ApplyMaterialShader(ModelGpu* model, PipelinePool* pool, bool eightSamples,
                             std::int32_t material, const ShaderSetCode& set);
+
+}  // namespace qv

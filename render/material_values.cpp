@@ -6,6 +6,8 @@
 #include "formats/text_decode.h"
 #include "render/model_resources.h"
 
+namespace qv {
+
 namespace {
 
 template <std::size_t N>
@@ -78,3 +80,5 @@ void WriteMaterialValues(ModelGpu& model, std::int32_t material, const MaterialV
     draw.castShadow = v.castShadow;
     c.receiveShadow = v.receiveShadow ? 1 : 0;
 }
+
+}  // namespace qv

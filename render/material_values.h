@@ -7,6 +7,8 @@
 
 #include "scene/model_edits.h"
 
+namespace qv {
+
 struct ModelGpu;
 
 // The material names in material order, as UTF-8.
@@ -17,3 +19,5 @@ bool ReadMaterialValues(const ModelGpu& model, std::int32_t material, MaterialVa
 // reaches a constant buffer) for the uploads of the next frames. Between
 // frames only; out-of-range indices are ignored.
 void WriteMaterialValues(ModelGpu& model, std::int32_t material, const MaterialValues& values);
+
+}  // namespace qv

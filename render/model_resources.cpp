@@ -15,6 +15,8 @@
 #include "runtime/skeleton.h"
 #include "runtime/skinning.h"
 
+namespace qv {
+
 namespace {
 
 // Storage and uniform offsets of every device we meet are multiples of this.
@@ -515,3 +517,5 @@ void UploadModelFrame(ModelGpu& gpu, const ModelInstance& instance, std::uint32_
                     &c, sizeof(MaterialConstants));
     }
 }
+
+}  // namespace qv

@@ -16,6 +16,8 @@
 #include "runtime/morphs.h"
 #include "runtime/pose_math.h"
 
+namespace qv {
+
 struct PmxModel;
 struct ModelInstance;
 
@@ -221,3 +223,5 @@ MaterialConstants MorphedMaterialConstants(const MaterialConstants& base,
 
 void UploadModelFrame(ModelGpu& gpu, const ModelInstance& instance, std::uint32_t frame,
                       const SceneConstants& scene);
+
+}  // namespace qv

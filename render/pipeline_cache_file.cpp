@@ -12,6 +12,8 @@
 #include "core/vk_struct.h"
 #include "platform/file_read.h"
 
+namespace qv {
+
 namespace {
 
 constexpr char kMagic[4] = {'Q', 'V', 'P', 'C'};
@@ -155,3 +157,5 @@ bool SavePipelineCache(VkPhysicalDevice physical, VkDevice device, VkPipelineCac
     }
     return true;
 }
+
+}  // namespace qv

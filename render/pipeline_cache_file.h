@@ -9,6 +9,8 @@
 #include <span>
 #include <vector>
 
+namespace qv {
+
 // Where the cache lives: $XDG_CACHE_HOME/qv, else ~/.cache/qv; empty when
 // neither variable is set (the cache then stays in memory).
 std::filesystem::path PipelineCacheFolder();
@@ -42,3 +44,5 @@ VkPipelineCache LoadPipelineCache(VkPhysicalDevice physical, VkDevice device,
 // crash never leaves half a file. False when it cannot be written.
 bool SavePipelineCache(VkPhysicalDevice physical, VkDevice device, VkPipelineCache cache,
                        const std::filesystem::path& file);
+
+}  // namespace qv

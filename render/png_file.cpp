@@ -2,6 +2,8 @@
 
 #include <stb_image_write.h>
 
+namespace qv {
+
 HRESULT WritePng(const std::filesystem::path& path, const CapturedImage& image) {
     if (image.width == 0 || image.height == 0 ||
         image.rgba.size() < std::size_t{image.width} * image.height * 4) {
@@ -12,3 +14,5 @@ HRESULT WritePng(const std::filesystem::path& path, const CapturedImage& image) 
                                   static_cast<int>(image.width * 4));
     return ok != 0 ? S_OK : E_FAIL;
 }
+
+}  // namespace qv

@@ -5,6 +5,10 @@
 #include "core/presenter.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 // Writes the image as an 8-bit RGBA PNG. E_INVALIDARG for an empty image,
 // E_FAIL when the file cannot be written.
 HRESULT WritePng(const std::filesystem::path& path, const CapturedImage& image);
+
+}  // namespace qv

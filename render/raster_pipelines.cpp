@@ -13,6 +13,8 @@
 #include "shaders/skinning_cs.h"
 #include "shaders/toon_ps.h"
 
+namespace qv {
+
 namespace {
 
 template <std::size_t N>
@@ -347,3 +349,5 @@ RasterPipelineKey EdgePipelineKey(VkSampleCountFlagBits samples) {
     key.pixel.assign(ps.begin(), ps.end());
     return key;
 }
+
+}  // namespace qv

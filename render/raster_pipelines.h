@@ -13,6 +13,8 @@
 
 #include "platform/result_code.h"
 
+namespace qv {
+
 inline constexpr VkFormat kSceneColorFormat = VK_FORMAT_R8G8B8A8_UNORM;
 inline constexpr VkFormat kSceneDepthFormat = VK_FORMAT_D32_SFLOAT;
 
@@ -130,3 +132,5 @@ private:
 RasterPipelineKey MainPipelineKey(const ShaderSetCode& set, VkCullModeFlags cull,
                                   VkSampleCountFlagBits samples);
 RasterPipelineKey EdgePipelineKey(VkSampleCountFlagBits samples);
+
+}  // namespace qv

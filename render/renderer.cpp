@@ -3,6 +3,8 @@
 #include "core/app_window.h"
 #include "render/graphics_device.h"
 
+namespace qv {
+
 HRESULT InitializeRenderer(EngineContext& ctx, RendererState& renderer, VkDevice device) {
     return CreateWindowSizeTargets(ctx, renderer, device);
 }
@@ -54,3 +56,5 @@ HRESULT ApplyFullscreen(EngineContext& ctx, RendererState& renderer, bool on) {
     const Resolution r = kResolutions[renderer.resolutionIndex % kResolutions.size()];
     return SetRenderResolution(ctx, renderer, r.width, r.height);
 }
+
+}  // namespace qv

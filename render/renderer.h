@@ -10,6 +10,8 @@
 #include "platform/result_code.h"
 #include "scene/resolutions.h"
 
+namespace qv {
+
 // The render size and the list entry it was chosen from, which full screen
 // returns to.
 struct RendererState {
@@ -29,3 +31,5 @@ HRESULT SetRenderResolution(EngineContext& ctx, RendererState& renderer, std::ui
 // Full screen on or off, with the render size following the monitor in full
 // screen and the selected entry after it.
 HRESULT ApplyFullscreen(EngineContext& ctx, RendererState& renderer, bool on);
+
+}  // namespace qv

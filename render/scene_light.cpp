@@ -2,6 +2,8 @@
 
 #include "scene/camera.h"
 
+namespace qv {
+
 Matrix4 SceneLight::View() const {
     return LookAtLeftHanded(position, target, Vector4{0.0f, 1.0f, 0.0f, 0.0f});
 }
@@ -50,3 +52,5 @@ SceneConstants BuildShadowConstants(const SceneLight& light) {
     StoreTransposed(Multiply(view, projection), c.mMVP);
     return c;
 }
+
+}  // namespace qv

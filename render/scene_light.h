@@ -3,6 +3,8 @@
 #include "render/model_resources.h"
 #include "runtime/pose_math.h"
 
+namespace qv {
+
 // The scene's one light, fixed for the program's life: an orthographic light
 // volume 64 x 64 units wide looking from above and in front of the stage.
 struct SceneLight {
@@ -31,3 +33,5 @@ SceneConstants BuildSceneConstants(const Matrix4& view, const Matrix4& projectio
 // What the shadow pass draws with: the light's view and projection in place
 // of the camera's, so the models are drawn in light space.
 SceneConstants BuildShadowConstants(const SceneLight& light);
+
+}  // namespace qv

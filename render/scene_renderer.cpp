@@ -9,6 +9,8 @@
 #include "render/material_pipelines.h"
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace {
 
 void MemoryBarrier(VkCommandBuffer cmd, VkPipelineStageFlags2 srcStage, VkAccessFlags2 srcAccess,
@@ -625,3 +627,5 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
                     VK_IMAGE_ASPECT_DEPTH_BIT);
     CopyToBackBuffer(direct, target);
 }
+
+}  // namespace qv

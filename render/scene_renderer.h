@@ -17,6 +17,8 @@
 #include "render/scene_light.h"
 #include "scene/anti_aliasing.h"
 
+namespace qv {
+
 struct Scene;
 struct SceneContent;
 
@@ -116,3 +118,5 @@ private:
     std::vector<ModelGpu*> drawn_;  // this frame's models, in scene order
     std::vector<std::unique_ptr<ModelGpu>> retiredModels_;
 };
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 
 #include "render/vulkan_helpers.h"
 
+namespace qv {
+
 VkPresentModeKHR ChoosePresentMode(bool vsync, bool allowTearing,
                                    const std::vector<VkPresentModeKHR>& offered) {
     auto has = [&](VkPresentModeKHR m) {
@@ -269,3 +271,5 @@ HRESULT SwapChainPresenter::ReadBackLastPresented(CapturedImage* out) {
     *out = lastCapture_;
     return S_OK;
 }
+
+}  // namespace qv

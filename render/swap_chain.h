@@ -7,6 +7,8 @@
 
 struct SDL_Window;
 
+namespace qv {
+
 // Present mode for a vsync setting: FIFO with vsync; without it IMMEDIATE
 // where tearing is allowed, else MAILBOX, else FIFO.
 VkPresentModeKHR ChoosePresentMode(bool vsync, bool allowTearing,
@@ -66,3 +68,5 @@ private:
     CapturedImage lastCapture_;
     bool hasCapture_ = false;
 };
+
+}  // namespace qv

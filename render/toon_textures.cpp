@@ -8,6 +8,8 @@
 #include "platform/file_read.h"
 #include "render/model_resources.h"
 
+namespace qv {
+
 namespace {
 
 const std::filesystem::path kToonFolder = std::filesystem::path("Assets") / "Images" / "toon";
@@ -61,3 +63,5 @@ HRESULT LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCoun
     }
     return hr;
 }
+
+}  // namespace qv

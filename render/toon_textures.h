@@ -7,6 +7,8 @@
 #include "platform/result_code.h"
 #include "render/vulkan_helpers.h"
 
+namespace qv {
+
 struct GpuContext;
 
 inline constexpr std::uint32_t kToonCount = 10;
@@ -20,3 +22,5 @@ std::filesystem::path FindToonFolder();
 // `message` names the file and the reason.
 HRESULT LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCount>* out,
                          std::string* message);
+
+}  // namespace qv

@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+namespace qv {
+
 bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryPropertyFlags wanted,
                     std::uint32_t* index) {
     VkPhysicalDeviceMemoryProperties props;
@@ -204,3 +206,5 @@ void ClearBackBuffer(VkCommandBuffer cmd, const BackBuffer& target,
                          &range);
     TransitionImage(cmd, target.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, target.presentLayout);
 }
+
+}  // namespace qv

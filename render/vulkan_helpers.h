@@ -8,6 +8,8 @@
 #include "core/presenter.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 // A 2-D colour image with its own memory and a full view.
 struct OwnedImage {
     VkImage image = VK_NULL_HANDLE;
@@ -49,3 +51,5 @@ void ClearBackBuffer(VkCommandBuffer cmd, const BackBuffer& target,
 // transitions that happen once per frame at most.
 void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to,
                      VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
+
+}  // namespace qv

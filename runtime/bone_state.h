@@ -9,6 +9,8 @@
 // The rigid-body type of the physics engine; bones only hold pointers to it.
 class btRigidBody;
 
+namespace qv {
+
 struct BoneState;
 
 // A body's pose in model space: rotation, then position.
@@ -116,3 +118,5 @@ struct BoneState {
     BoneState* preorderNext = nullptr;
     BoneState* subtreeEnd = nullptr;
 };
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "runtime/model_instance.h"
 #include "runtime/skeleton.h"
 
+namespace qv {
+
 namespace {
 
 // Content asks for a few dozen iterations; a file asking for billions would
@@ -298,3 +300,5 @@ void SolveIk(BoneState& ikBone) {
         }
     }
 }
+
+}  // namespace qv

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace qv {
+
 struct BoneState;
 struct ModelInstance;
 struct PmxModel;
@@ -23,3 +25,5 @@ void BuildIk(ModelInstance& instance, const PmxModel& model);
 // ikLoopCount iterations (and never more than 4096). Needs the chain's world
 // values to be current; leaves every turned subtree current.
 void SolveIk(BoneState& ikBone);
+
+}  // namespace qv

@@ -10,6 +10,8 @@
 #include "runtime/physics_bodies.h"
 #include "runtime/skeleton.h"
 
+namespace qv {
+
 namespace {
 
 // A half-built instance leaves nothing behind in the shared world.
@@ -97,3 +99,5 @@ void UpdateModel(ModelInstance& instance, float deltaSeconds) {
         }
     }
 }
+
+}  // namespace qv

@@ -12,9 +12,12 @@
 #include "runtime/morphs.h"
 #include "runtime/motion.h"
 
+class btTypedConstraint;
+
+namespace qv {
+
 struct PmxModel;
 class PhysicsWorld;
-class btTypedConstraint;
 
 // One loaded model: its pose, motion, morph weights and physics links.
 // Bones, weights and tracks point at each other, so an instance is never
@@ -94,3 +97,5 @@ void UpdateModel(ModelInstance& instance, float deltaSeconds);
 // both on) in transform order, keeping the bones that append a link's pose
 // current after each solve.
 void SolveEnabledIk(ModelInstance& instance);
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "platform/memory_advice.h"
 #include "runtime/model_instance.h"
 
+namespace qv {
+
 namespace {
 
 const char* KindName(std::uint32_t type) {
@@ -339,3 +341,5 @@ void ApplyMorphs(ModelInstance& instance) {
         }
     }
 }
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 
 #include "formats/vector_types.h"
 
+namespace qv {
+
 struct ModelInstance;
 struct PmxModel;
 
@@ -87,3 +89,5 @@ inline constexpr std::uint32_t kMaxMorphNesting = 64;
 // material values and the additional-UV weights. Runs in UpdateModel, after
 // the motion is evaluated and before the skeleton is updated.
 void ApplyMorphs(ModelInstance& instance);
+
+}  // namespace qv

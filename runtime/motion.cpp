@@ -11,6 +11,8 @@
 #include "runtime/morphs.h"
 #include "runtime/skeleton.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kControlScale = 1.0f / 127.0f;
@@ -437,3 +439,5 @@ void RewindMotion(ModelInstance& instance) {
     SolveEnabledIk(instance);
     UpdateBonesAfterPhysics(instance);
 }
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 
 #include "runtime/pose_math.h"
 
+namespace qv {
+
 struct BoneState;
 struct ModelInstance;
 struct VmdMotion;
@@ -104,3 +106,5 @@ KeySegment<Key> FindKeySegment(std::span<const Key> keys, float time, std::uint6
 // for a linear curve.
 float BezierWeight(const CurveKey& key, float t);
 float BezierWeight(const RotationKey& key, float t);
+
+}  // namespace qv

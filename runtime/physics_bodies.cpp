@@ -10,6 +10,8 @@
 #include "runtime/model_instance.h"
 #include "runtime/physics_world.h"
 
+namespace qv {
+
 namespace {
 
 // Generic 6-DOF constraints describe rotations as X-Y-Z Euler angles whose
@@ -382,3 +384,5 @@ void FollowDrivingBody(BoneState& bone, const Quaternion& blendedRotation) {
     // Bones that append this one take the turn the body gave it.
     bone.appendedRotation = MatrixToQuaternion(bone.localMatrix);
 }
+
+}  // namespace qv

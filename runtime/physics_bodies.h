@@ -4,6 +4,8 @@
 
 #include "runtime/bone_state.h"
 
+namespace qv {
+
 struct ModelInstance;
 struct PmxModel;
 class PhysicsWorld;
@@ -39,3 +41,5 @@ void ApplyImpulseMorphs(ModelInstance& instance);
 // Physics on: driving bodies are simulated and bones follow them. Off: they
 // turn kinematic and follow their bones. The caller holds the write lock.
 void SetPhysicsEnabled(ModelInstance& instance, bool on);
+
+}  // namespace qv

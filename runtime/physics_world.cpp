@@ -5,6 +5,8 @@
 #include <cmath>
 #include <mutex>
 
+namespace qv {
+
 namespace {
 
 constexpr float kGroundFriction = 0.5f;
@@ -114,3 +116,5 @@ void LoadPhysicsSettings(PhysicsWorld& world) {
     world.gravitySetting = world.Gravity();
     world.stepSetting = world.stepSeconds;
 }
+
+}  // namespace qv

@@ -14,6 +14,8 @@ class btOverlapFilterCallback;
 class btRigidBody;
 class btSequentialImpulseConstraintSolver;
 
+namespace qv {
+
 // The one physics world every model's bodies live in: gravity, the ground
 // plane y = 0 that every body touches, and a fixed step taken at most once a
 // frame from an accumulator of frame time.
@@ -79,3 +81,5 @@ void ApplyPhysicsSettings(PhysicsWorld& world);
 
 // What the settings window shows when it opens.
 void LoadPhysicsSettings(PhysicsWorld& world);
+
+}  // namespace qv

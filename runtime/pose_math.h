@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace qv {
+
 // Math of the pose pipeline. Points and directions are row vectors (p·M);
 // matrices are stored row by row with the translation in the fourth row;
 // quaternions are (x, y, z, w) and compose with the Hamilton product, so that
@@ -199,3 +201,5 @@ inline Quaternion MatrixToQuaternion(const Matrix4& m) {
     }
     return q;
 }
+
+}  // namespace qv

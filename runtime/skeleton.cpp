@@ -9,6 +9,8 @@
 #include "runtime/model_instance.h"
 #include "runtime/physics_hooks.h"
 
+namespace qv {
+
 namespace {
 
 Vector4 ToVector(const Float3& v) {
@@ -403,3 +405,5 @@ Matrix4 SkinningMatrix(const BoneState& bone) {
     const Vector4 negativeTail{-bone.restTail.x, -bone.restTail.y, -bone.restTail.z, 0.0f};
     return Multiply(TranslationMatrix(negativeTail), bone.worldMatrix);
 }
+
+}  // namespace qv

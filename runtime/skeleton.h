@@ -2,6 +2,8 @@
 
 #include "runtime/pose_math.h"
 
+namespace qv {
+
 struct BoneState;
 struct ModelInstance;
 struct PmxModel;
@@ -41,3 +43,5 @@ void UpdateSkeleton(ModelInstance& instance);
 
 // T(-restTail)·worldMatrix: the bone's deformation relative to rest.
 Matrix4 SkinningMatrix(const BoneState& bone);
+
+}  // namespace qv

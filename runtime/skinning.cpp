@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+namespace qv {
+
 namespace {
 
 Vector4 Scale(const Vector4& v, float s) {
@@ -77,3 +79,5 @@ SkinnedVertex SkinVertex(const Vector4& position, const Vector4& normal,
     }
     return out;
 }
+
+}  // namespace qv

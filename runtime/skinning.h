@@ -6,6 +6,8 @@
 #include "formats/pmx_model.h"
 #include "runtime/pose_math.h"
 
+namespace qv {
+
 // What SDEF needs of a vertex beyond its bones and weights, worked out once:
 // the centre C and the two points the bones carry, halfway between C and
 // each reference point corrected so that the weighted points meet at C.
@@ -33,3 +35,5 @@ struct SkinnedVertex {
 SkinnedVertex SkinVertex(const Vector4& position, const Vector4& normal,
                          const PmxBoneWeight& weight, const SdefParams& sdef,
                          std::span<const Matrix4> skinning);
+
+}  // namespace qv

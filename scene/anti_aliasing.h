@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+namespace qv {
+
 // Index into the settings window's list; the scene keeps the chosen one and
 // the renderer draws with it.
 enum AntiAliasingMode : std::int32_t {
@@ -16,3 +18,5 @@ enum AntiAliasingMode : std::int32_t {
 inline constexpr bool IsMultisampled(std::int32_t mode) {
     return mode == kMsaa4x || mode == kMsaa8x;
 }
+
+}  // namespace qv

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+namespace qv {
+
 namespace {
 
 Vector4 Normalize3(const Vector4& v) {
@@ -82,3 +84,5 @@ Matrix4 OrthographicLeftHanded(float width, float height, float nearZ, float far
     m.m[3][2] = -nearZ / (farZ - nearZ);
     return m;
 }
+
+}  // namespace qv

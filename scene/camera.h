@@ -4,6 +4,8 @@
 
 #include "runtime/pose_math.h"
 
+namespace qv {
+
 // A cursor position in screen pixels, y growing downwards.
 struct CursorPosition {
     std::int32_t x = 0, y = 0;
@@ -50,3 +52,5 @@ void SetCameraViewport(Camera& camera, std::uint32_t width, std::uint32_t height
 Matrix4 LookAtLeftHanded(const Vector4& eye, const Vector4& target, const Vector4& up);
 Matrix4 PerspectiveLeftHanded(float fovY, float aspect, float nearZ, float farZ);
 Matrix4 OrthographicLeftHanded(float width, float height, float nearZ, float farZ);
+
+}  // namespace qv

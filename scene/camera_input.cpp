@@ -5,6 +5,8 @@
 
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPanPerPixel = 0.02f;
@@ -148,3 +150,5 @@ MouseCapture HandleSceneInput(Scene& scene, UiState& ui, float frameSeconds,
     HandleKeys(ui, event);
     return Stronger(camera, model);
 }
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 
 #include "scene/camera.h"
 
+namespace qv {
+
 struct Scene;
 struct UiState;
 
@@ -63,3 +65,5 @@ void HandleKeys(UiState& ui, const InputEvent& event);
 // mouse or the keyboard, nothing happens. A Release wins over a Take.
 MouseCapture HandleSceneInput(Scene& scene, UiState& ui, float frameSeconds,
                               const InputEvent& event, bool interfaceWantsInput);
+
+}  // namespace qv

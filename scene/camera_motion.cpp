@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace qv {
+
 namespace {
 
 constexpr float kControlScale = 1.0f / 127.0f;
@@ -162,3 +164,5 @@ void ApplyCameraPose(Camera& camera, const CameraMotionPose& pose) {
                                                    camera.nearZ, camera.farZ);
     }
 }
+
+}  // namespace qv

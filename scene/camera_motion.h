@@ -10,6 +10,8 @@
 #include "runtime/pose_math.h"
 #include "scene/camera.h"
 
+namespace qv {
+
 // Where a camera motion puts the camera: it looks at target from distance
 // along its view axis (negative in front of the stage, as content stores
 // it), turned by rotation (radians: x pitch, y yaw, z roll).
@@ -50,3 +52,5 @@ void ApplyCameraPose(Camera& camera, const CameraMotionPose& pose);
 // The eased fraction of a segment: the fraction read through the x of the
 // Bezier curve with control points (x1, y1) and (x2, y2), its y returned.
 float BezierEase(float x1, float y1, float x2, float y2, float fraction);
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace qv {
+
 // One row per loaded model, shared by the resource manager and the model
 // setting window.
 struct ModelUiEntry {
@@ -25,3 +27,5 @@ struct ShaderEntry {
 };
 
 enum class PlayState { Playing = 0, Paused = 1, Stopped = 2 };
+
+}  // namespace qv

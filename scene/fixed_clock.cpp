@@ -5,6 +5,8 @@
 
 #include "scene/scene_content.h"
 
+namespace qv {
+
 namespace {
 
 // A frame time that lands on a step but for float rounding (the step is a
@@ -62,3 +64,5 @@ void AdvanceToFrame(SceneContent& content, FixedClock& clock, std::uint64_t fram
         UpdateModelsTo(content, clock, target);
     }
 }
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+namespace qv {
+
 struct SceneContent;
 
 // Frame i of a render shows time `start + i / fps`. Models advance with the
@@ -36,3 +38,5 @@ void AdvanceToFrame(SceneContent& content, FixedClock& clock, std::uint64_t fram
 
 // The time of frame `frame` on this clock.
 double FrameTime(const FixedClock& clock, std::uint64_t frame);
+
+}  // namespace qv

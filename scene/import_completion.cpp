@@ -5,6 +5,8 @@
 #include "runtime/physics_bodies.h"
 #include "scene/scene_content.h"
 
+namespace qv {
+
 SceneContent::SceneContent() {
     // The built-in programs; the renderer fills in their code.
     shaderPrograms.resize(2);
@@ -127,3 +129,5 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
     }
     worker.FinishBatch(std::move(status));
 }
+
+}  // namespace qv

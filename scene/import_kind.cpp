@@ -1,5 +1,7 @@
 #include "scene/import_kind.h"
 
+namespace qv {
+
 std::string ExtensionOf(const std::filesystem::path& path) {
     const std::string name = path.filename().string();
     const std::size_t dot = name.rfind('.');
@@ -21,3 +23,5 @@ ImportKind ImportKindOf(const std::filesystem::path& path) {
         return ImportKind::Shader;
     return ImportKind::None;
 }
+
+}  // namespace qv

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <string>
 
+namespace qv {
+
 // What a picked file is, by the extension of its name: the text from the last
 // "." of the file name on, compared exactly. A dot that starts the name opens
 // no extension (".pmx" has none), and mixed case such as ".Pmx" is not
@@ -11,3 +13,5 @@ enum class ImportKind { None, Model, Motion, Song, Shader };
 
 std::string ExtensionOf(const std::filesystem::path& path);
 ImportKind ImportKindOf(const std::filesystem::path& path);
+
+}  // namespace qv

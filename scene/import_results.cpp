@@ -6,6 +6,8 @@
 #include "platform/hlsl_compiler.h"
 #include "scene/import_kind.h"
 
+namespace qv {
+
 namespace {
 
 void ImportModel(const std::filesystem::path& path, ImportResults& results) {
@@ -89,3 +91,5 @@ void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportRes
             break;
     }
 }
+
+}  // namespace qv

@@ -10,6 +10,8 @@
 #include "formats/vmd_motion.h"
 #include "platform/audio_engine.h"
 
+namespace qv {
+
 // One file's outcome. error is empty on success and holds the message the
 // import status shows otherwise.
 struct ModelImport {
@@ -53,3 +55,5 @@ struct ImportResults {
 // Reads one file by its kind and appends its outcome to results; files of no
 // known kind add nothing. Never throws: every failure becomes the file's error.
 void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results);
+
+}  // namespace qv

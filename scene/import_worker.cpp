@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+namespace qv {
+
 ImportWorker::ImportWorker(AudioEngine* audio) : audio_(audio) {
     importThread_ = std::thread([this] { Run(); });
 }
@@ -106,3 +108,5 @@ void ImportWorker::Run() {
         importResultsReady_.store(true, std::memory_order_release);
     }
 }
+
+}  // namespace qv

@@ -10,6 +10,8 @@
 #include "platform/auto_reset_event.h"
 #include "scene/import_results.h"
 
+namespace qv {
+
 class AudioEngine;
 
 // The background half of importing: a long-lived thread that reads and parses
@@ -68,3 +70,5 @@ private:
     AutoResetEvent importEvent_;
     std::thread importThread_;
 };
+
+}  // namespace qv

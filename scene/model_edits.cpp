@@ -8,6 +8,8 @@
 #include "runtime/model_instance.h"
 #include "scene/scene_content.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kUnbounded = std::numeric_limits<float>::max();
@@ -124,3 +126,5 @@ void ApplyModelEdits(
         }
     }
 }
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 
 #include "runtime/pose_math.h"
 
+namespace qv {
+
 struct ModelInstance;
 struct SceneContent;
 
@@ -65,3 +67,5 @@ struct ModelEdit {
 void ApplyModelEdits(
     ModelInstance& model, const SceneContent& content, const std::vector<ModelEdit>& edits,
     const std::function<void(ModelInstance&, std::int32_t, const MaterialValues&)>& writeMaterial);
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include "runtime/physics_bodies.h"
 #include "scene/camera_motion.h"
 
+namespace qv {
+
 Scene::Scene(std::unique_ptr<AudioEngine> audio)
     : audioEngine(std::move(audio)), importer(audioEngine.get()) {
     CreatePhysicsScene(physics);
@@ -410,3 +412,5 @@ void SelectSong(Scene& scene, UiState& ui, std::int32_t index) {
         StopAndReset(scene, ui);
     }
 }
+
+}  // namespace qv

@@ -17,6 +17,8 @@
 #include "scene/scene_content.h"
 #include "scene/ui_state.h"
 
+namespace qv {
+
 // What the scene update asks of the engine and the renderer. Each is optional:
 // a scene with none of them attached (tests, tools) still plays its content.
 struct SceneHooks {
@@ -140,3 +142,5 @@ void SelectSong(Scene& scene, std::int32_t index);
 // once; the motions rewind at the start of the next scene update.
 void StopAndReset(Scene& scene, UiState& ui);
 void SelectSong(Scene& scene, UiState& ui, std::int32_t index);
+
+}  // namespace qv

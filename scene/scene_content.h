@@ -14,6 +14,8 @@
 #include "scene/import_results.h"
 #include "scene/import_worker.h"
 
+namespace qv {
+
 // The loaded content of the scene and the import that fills it. Lists are in
 // load order and parallel: models with modelEntries, motions with
 // motionNames, songs with songNames, shaderPrograms with shaderEntries.
@@ -53,3 +55,5 @@ struct SceneContent {
 // GPU half, adds motions, songs and shaders, and writes the summary with every
 // failure into the import status. Call while worker.ResultsReady().
 void CompleteImports(SceneContent& content, ImportWorker& worker);
+
+}  // namespace qv

@@ -10,6 +10,8 @@
 #include "scene/anti_aliasing.h"
 #include "scene/model_edits.h"
 
+namespace qv {
+
 struct BoneState;
 struct ModelInstance;
 
@@ -87,3 +89,5 @@ struct ModelSettingState {
     // Unbinds the window: no model, every index -1, every list empty.
     void Clear() { *this = ModelSettingState{}; }
 };
+
+}  // namespace qv

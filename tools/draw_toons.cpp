@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace qv {
+
 namespace {
 
 constexpr std::uint32_t kSize = 32;
@@ -70,6 +72,10 @@ std::vector<std::uint8_t> EncodeBmp(std::uint32_t number) {
 }
 
 }  // namespace
+
+}  // namespace qv
+
+using namespace qv;
 
 int main(int argc, char** argv) {
     if (argc != 2) {

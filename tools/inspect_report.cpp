@@ -6,6 +6,8 @@
 
 #include "formats/text_decode.h"
 
+namespace qv {
+
 namespace {
 
 constexpr const char* kMorphTypeNames[11] = {"group", "vertex", "bone",     "uv",   "uv1",    "uv2",
@@ -321,3 +323,5 @@ std::string VmdReportText(const std::string& file, const VmdMotion& motion) {
     }
     return out.str();
 }
+
+}  // namespace qv

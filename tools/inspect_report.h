@@ -6,6 +6,8 @@
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
 
+namespace qv {
+
 // What qv-inspect prints for one file: a readable summary, or one JSON object.
 nlohmann::ordered_json PmxReportJson(const std::string& file, const PmxModel& model);
 nlohmann::ordered_json VmdReportJson(const std::string& file, const VmdMotion& motion);
@@ -20,3 +22,5 @@ std::vector<std::string> NonFiniteWarnings(const NonFiniteFields& nonFinite);
 
 // One line per index that points outside the list it refers to.
 std::vector<std::string> PmxIndexWarnings(const PmxModel& model);
+
+}  // namespace qv

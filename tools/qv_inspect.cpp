@@ -10,6 +10,8 @@
 #include "formats/vmd_motion.h"
 #include "tools/inspect_report.h"
 
+namespace qv {
+
 namespace {
 
 void PrintUsage(std::ostream& out) {
@@ -29,6 +31,10 @@ std::string LowerExtension(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+}  // namespace qv
+
+using namespace qv;
 
 int main(int argc, char** argv) {
     bool json = false;

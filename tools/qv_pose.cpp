@@ -22,6 +22,8 @@
 #include "runtime/physics_bodies.h"
 #include "runtime/physics_world.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kStepSeconds = 1.0f / 60.0f;
@@ -62,6 +64,10 @@ Json Numbers(std::initializer_list<float> values) {
 }
 
 }  // namespace
+
+}  // namespace qv
+
+using namespace qv;
 
 int main(int argc, char** argv) {
     std::vector<std::filesystem::path> files;

@@ -8,6 +8,8 @@
 
 namespace fs = std::filesystem;
 
+namespace qv {
+
 namespace {
 
 std::string LowerAscii(std::string text) {
@@ -397,3 +399,5 @@ void FileBrowser::RebuildVisible() {
         visible.push_back(i);
     }
 }
+
+}  // namespace qv

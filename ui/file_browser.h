@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace qv {
+
 // One row of the listing. Names keep the bytes the file system gave, so a
 // name that is not valid UTF-8 still opens; labels are for display only.
 struct FileEntry {
@@ -106,3 +108,5 @@ bool HiddenName(const std::string& name);
 // The name as UTF-8 that draws on one line: invalid sequences and control
 // characters become U+FFFD.
 std::string DisplayName(const std::string& name);
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 
 namespace fs = std::filesystem;
 
+namespace qv {
+
 void FileBrowser::Draw() {
     if (openRequested) {
         ImGui::OpenPopup(popupLabel.c_str());
@@ -141,3 +143,5 @@ void FileBrowser::Draw() {
         ChangeDirectory(*target);
     }
 }
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include "ui/main_windows.h"
 #include "ui/widgets.h"
 
+namespace qv {
+
 void DrawAbout(InterfaceView& view) {
     const ImGuiViewport* viewport = ImGui::GetMainViewport();
     ImGui::SetNextWindowPos(viewport->GetCenter(), ImGuiCond_FirstUseEver, ImVec2(0.5f, 0.5f));
@@ -72,3 +74,5 @@ void DrawImportStatus(InterfaceView& view) {
     }
     ImGui::End();
 }
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 
 #include "platform/file_read.h"
 
+namespace qv {
+
 namespace {
 
 // Symbols the windows draw beyond the Japanese ranges: 捩, ▲, ∧, □ and ω.
@@ -82,3 +84,5 @@ void InterfaceContext::UseBuiltInFont() {
     io.Fonts->AddFontDefault();
     io.Fonts->Build();
 }
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "platform/font_lookup.h"
 #include "platform/result_code.h"
 
+namespace qv {
+
 // The font's size in pixels.
 inline constexpr float kInterfaceFontPixels = 18.0f;
 // Where the interface font is looked for first, relative to the working folder.
@@ -42,3 +44,5 @@ private:
     // The atlas keeps a pointer to the ranges until it is destroyed.
     ImVector<ImWchar> ranges_;
 };
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include "ui/main_windows.h"
 #include "ui/model_setting.h"
 
+namespace qv {
+
 bool HandOverBrowserSelection(FileBrowser& browser, ImportWorker& importer) {
     if (!browser.IsConfirmed()) {
         return false;
@@ -48,3 +50,5 @@ void DrawInterface(InterfaceView& view) {
         DrawImportStatus(view);
     }
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+namespace qv {
+
 struct FileBrowser;
 struct ModelSettingState;
 struct Scene;
@@ -46,3 +48,5 @@ struct InterfaceView {
     // The import file browser; without one it is not drawn.
     FileBrowser* fileBrowser = nullptr;
 };
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 
 #include "ui/interface_view.h"
 
+namespace qv {
+
 class ImportWorker;
 
 // One frame of every open tool window, in drawing order. The caller has
@@ -40,3 +42,5 @@ bool ImportProgressShown(float progress);
 // The Ray Tracing box of the graphic setting: multisampling and ray tracing
 // are not combined, so an MSAA choice falls back to none.
 void ApplyRayTracingEdit(UiState& ui);
+
+}  // namespace qv

@@ -10,6 +10,8 @@
 #include "ui/model_setting_tabs.h"
 #include "ui/widgets.h"
 
+namespace qv {
+
 namespace {
 
 bool InRange(std::int32_t index, std::size_t size) {
@@ -355,3 +357,5 @@ void DrawModelSetting(InterfaceView& view) {
     }
     ImGui::End();
 }
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 
 #include "ui/interface_view.h"
 
+namespace qv {
+
 struct ModelUiEntry;
 
 // Binds the window to model row `row`: the row's choices come back, the
@@ -34,3 +36,5 @@ void ClearAllMotions(InterfaceView& view);
 // The bound model's row, or null when nothing is bound (or the row no
 // longer holds the bound model).
 ModelUiEntry* BoundModelRow(InterfaceView& view);
+
+}  // namespace qv

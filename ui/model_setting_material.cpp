@@ -6,6 +6,8 @@
 #include "ui/model_setting.h"
 #include "ui/model_setting_tabs.h"
 
+namespace qv {
+
 namespace {
 
 bool InRange(std::int32_t index, std::size_t size) {
@@ -106,3 +108,5 @@ void DrawMaterialTab(InterfaceView& view, ModelSettingState& state) {
     }
     ImGui::TreePop();
 }
+
+}  // namespace qv

@@ -4,5 +4,9 @@
 #include "scene/ui_state.h"
 #include "ui/interface_view.h"
 
+namespace qv {
+
 // Material select, the material's values and its shader.
 void DrawMaterialTab(InterfaceView& view, ModelSettingState& state);
+
+}  // namespace qv

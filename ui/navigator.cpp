@@ -7,6 +7,8 @@
 #include "ui/main_windows.h"
 #include "ui/widgets.h"
 
+namespace qv {
+
 namespace {
 
 bool FullWidthButton(const char* label) {
@@ -88,3 +90,5 @@ void DrawNavigator(InterfaceView& view) {
     }
     ImGui::End();
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include "ui/main_windows.h"
 #include "ui/widgets.h"
 
+namespace qv {
+
 namespace {
 
 const char* PlayStateText(PlayState state) {
@@ -266,3 +268,5 @@ void DrawResourceManager(InterfaceView& view) {
     }
     ImGui::End();
 }
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "ui/main_windows.h"
 #include "ui/widgets.h"
 
+namespace qv {
+
 namespace {
 
 constexpr std::array<const char*, kResolutions.size()> kResolutionNames{
@@ -122,3 +124,5 @@ void DrawPhysicsSetting(InterfaceView& view) {
     }
     ImGui::End();
 }
+
+}  // namespace qv

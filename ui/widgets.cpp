@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace qv {
+
 void HelpMarker(const char* text) {
     ImGui::TextDisabled("(?)");
     if (ImGui::IsItemHovered()) {
@@ -33,3 +35,5 @@ void KeepWindowOnScreen() {
 int ListTableFlags() {
     return ImGuiTableFlags_RowBg | ImGuiTableFlags_Borders | ImGuiTableFlags_SizingFixedFit;
 }
+
+}  // namespace qv

@@ -1,6 +1,8 @@
 // Small drawing helpers shared by the tool windows.
 #pragma once
 
+namespace qv {
+
 // A greyed "(?)" that shows `text` in a tooltip, wrapped at 35 font sizes.
 void HelpMarker(const char* text);
 
@@ -11,3 +13,5 @@ void KeepWindowOnScreen();
 
 // Table flags every list of the tool windows uses.
 int ListTableFlags();
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 
 #include "scene/ui_state.h"
 
+namespace qv {
+
 namespace {
 
 struct NamedWindow {
@@ -81,3 +83,5 @@ bool OpenWindowsByName(const std::string& list, UiState* ui, std::string* unknow
     }
     return true;
 }
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+namespace qv {
+
 struct UiState;
 
 // The names, comma-separated, that OpenWindowsByName knows.
@@ -24,3 +26,5 @@ struct ShownWindows {
 // kWindowNames; windows named before it stay open.
 bool OpenWindowsByName(const std::string& list, UiState* ui, std::string* unknown,
                        ShownWindows* shown = nullptr);
+
+}  // namespace qv

@@ -7,6 +7,8 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+namespace qv {
+
 std::string AvErrorText(int code) {
     if (code == AVERROR(ENOSPC)) {
         return "the disk is full";
@@ -15,3 +17,5 @@ std::string AvErrorText(int code) {
     av_strerror(code, text, sizeof text);
     return text;
 }
+
+}  // namespace qv

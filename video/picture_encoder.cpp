@@ -10,6 +10,8 @@ extern "C" {
 #include "core/presenter.h"
 #include "video/av_error.h"
 
+namespace qv {
+
 namespace {
 
 // Near-transparent quality for the shapes and flat colours of toon shading,
@@ -134,3 +136,5 @@ bool PictureEncoder::Drain(const PacketSink& sink, std::string* error) {
         }
     }
 }
+
+}  // namespace qv

@@ -9,6 +9,9 @@ struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 struct SwsContext;
+
+namespace qv {
+
 struct CapturedImage;
 
 // Called for every packet an encoder gives; false stops the encoding.
@@ -41,3 +44,5 @@ private:
     AVPacket* packet_ = nullptr;
     SwsContext* scaler_ = nullptr;
 };
+
+}  // namespace qv

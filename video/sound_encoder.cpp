@@ -15,6 +15,8 @@ extern "C" {
 #include "platform/wav_file.h"
 #include "video/av_error.h"
 
+namespace qv {
+
 namespace {
 
 // Song frames fed to the resampler at once: small enough to keep the
@@ -185,3 +187,5 @@ bool SoundEncoder::Send(AVFrame* frame, const PacketSink& sink, std::string* err
         }
     }
 }
+
+}  // namespace qv

@@ -8,6 +8,9 @@
 
 struct AVAudioFifo;
 struct SwrContext;
+
+namespace qv {
+
 struct WavAudio;
 
 // Protocol: Open, EncodeUntil with growing times as frames are done, Finish
@@ -45,3 +48,5 @@ private:
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
 };
+
+}  // namespace qv

@@ -11,6 +11,8 @@ extern "C" {
 
 #include "video/av_error.h"
 
+namespace qv {
+
 std::string ContainerForName(const std::filesystem::path& path) {
     const std::string ext = path.extension().string();
     if (ext == ".mp4") {
@@ -121,3 +123,5 @@ void VideoMuxer::Discard() {
     std::error_code ec;
     std::filesystem::remove(path_, ec);
 }
+
+}  // namespace qv

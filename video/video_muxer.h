@@ -10,6 +10,8 @@ struct AVFormatContext;
 struct AVPacket;
 struct AVStream;
 
+namespace qv {
+
 // Protocol: Open, AddStream for each encoder, Begin, WritePacket for every
 // packet the encoders give, Finish. Finish (or the destructor) always closes
 // the file; after a failed write the file is still closed with what made it
@@ -46,3 +48,5 @@ private:
 
 // The container a file name asks for ("mp4", "matroska"), or "" for none.
 std::string ContainerForName(const std::filesystem::path& path);
+
+}  // namespace qv

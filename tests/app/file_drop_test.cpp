@@ -9,6 +9,8 @@
 #include "scene/import_worker.h"
 #include "scene/scene_content.h"
 
+namespace qv {
+
 namespace {
 
 class FileDropTest : public ::testing::Test {
@@ -112,3 +114,5 @@ TEST_F(FileDropTest, AHugeDropIsOneBatchWithAShortRefusalList) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include "core/app_window.h"
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace {
 
 SDL_Event Motion(std::uint32_t state) {
@@ -74,3 +76,5 @@ TEST(InputHookTest, QueuedEventsReachTheSceneAndOneReleaseEndsBothDrags) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -7,6 +7,8 @@
 #include "app/render_options.h"
 #include "app/render_progress.h"
 
+namespace qv {
+
 namespace {
 
 struct Parsed {
@@ -139,3 +141,5 @@ TEST(RenderProgressTest, TerminalRedrawsInPlaceAndLogsGetAPeriodicLine) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -2,6 +2,8 @@
 
 #include "core/engine_context.h"
 
+namespace qv {
+
 namespace {
 
 // Every out-of-range access must read as empty and store nothing, with the
@@ -59,9 +61,7 @@ TEST(EngineContextTest, InitialisationSetsTheDefaults) {
     EXPECT_FALSE(ctx.GetDeviceCreated());
     EXPECT_FALSE(ctx.GetWindowCreated());
     EXPECT_EQ(ctx.GetFrameIndex(), 0u);
-    ctx.Locked([](EngineState& s) {
-        EXPECT_EQ(s.maxDelta, s.counterFrequency / 10);
-    });
+    ctx.Locked([](EngineState& s) { EXPECT_EQ(s.maxDelta, s.counterFrequency / 10); });
 }
 
 TEST(EngineContextTest, FrameTimeIsClampedToATenthOfASecond) {
@@ -113,3 +113,5 @@ TEST(EngineContextTest, InstanceIsCreatedOnceAndStaysGoneAfterDestroy) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -10,6 +10,8 @@
 
 #include "core/frame_loop.h"
 
+namespace qv {
+
 namespace {
 
 // Runs f on another thread and reports whether it finished in time, so a
@@ -183,3 +185,5 @@ TEST(RunFrameTest, TeardownStopsBlockedStageThreads) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "platform/code_page.h"
 #include "tests/support/temp_file.h"
 
+namespace qv {
+
 namespace {
 
 TEST(DemoFiles, WrittenFilesLoadAndTheTextureLiesBesideTheModel) {
@@ -89,3 +91,5 @@ TEST(FileWriters, Cp932RoundTripsNamesAndMarksWhatItCannotWrite) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -7,6 +7,8 @@
 #include "demo/demo_content.h"
 #include "tools/inspect_report.h"
 
+namespace qv {
+
 namespace {
 
 // The demo model as the player sees it: written out and read back.
@@ -213,3 +215,5 @@ TEST(DemoModel, VerticesFollowOneExistingBone) {
 }
 
 }  // namespace
+
+}  // namespace qv

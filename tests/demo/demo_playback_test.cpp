@@ -9,6 +9,8 @@
 #include "runtime/physics_bodies.h"
 #include "runtime/physics_world.h"
 
+namespace qv {
+
 namespace {
 
 PmxModel ParsedModel() {
@@ -159,3 +161,5 @@ TEST(DemoPlayback, HairSwingsDownUnderGravityAndStaysOnTheHead) {
 }
 
 }  // namespace
+
+}  // namespace qv

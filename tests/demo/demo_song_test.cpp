@@ -6,6 +6,8 @@
 #include "demo/demo_content.h"
 #include "platform/wav_file.h"
 
+namespace qv {
+
 namespace {
 
 TEST(DemoSong, DecodesAndLastsAsLongAsTheDance) {
@@ -36,3 +38,5 @@ TEST(DemoSong, DecodesAndLastsAsLongAsTheDance) {
 }
 
 }  // namespace
+
+}  // namespace qv

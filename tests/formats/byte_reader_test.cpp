@@ -4,6 +4,8 @@
 
 #include <vector>
 
+namespace qv {
+
 TEST(ByteReader, ReadsLittleEndianAndAdvances) {
     const std::vector<std::uint8_t> bytes = {0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x80, 0x3F};
     ByteReader r(bytes);
@@ -53,3 +55,5 @@ TEST(ByteReader, IndexWidthsWidenByTheAllOnesRule) {
     EXPECT_EQ(r.position(), before);
     EXPECT_EQ(r.ReadIndex(2), 7);
 }
+
+}  // namespace qv

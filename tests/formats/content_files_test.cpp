@@ -11,6 +11,8 @@
 #include "tests/support/content_path.h"
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 namespace {
 
 std::vector<std::filesystem::path> FilesWithExtension(const std::string& ext) {
@@ -151,3 +153,5 @@ TEST(ImageFile, EveryTextureOfTheContentDecodes) {
     }
     EXPECT_GE(decoded, 15u);
 }
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 #include "formats/vmd_motion.h"
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 namespace {
 
 std::size_t CountRecords(const PmxModel& m) {
@@ -191,3 +193,5 @@ TEST(HostileVmd, NamesCutInsideACharacterOrHoldingNuls) {
     EXPECT_EQ(m.boneKeys.count(u""), 1u);
     EXPECT_EQ(m.morphKeys.size(), 1u);
 }
+
+}  // namespace qv

@@ -13,6 +13,8 @@
 #include "platform/file_read.h"
 #include "tests/support/content_path.h"
 
+namespace qv {
+
 namespace {
 
 // The reference decode: what the player used for every format before.
@@ -163,3 +165,5 @@ TEST(ImageDecoders, JpegMatchesTheOldDecoderWithinRoundingAndRefusesCutFiles) {
 }
 
 }  // namespace
+
+}  // namespace qv

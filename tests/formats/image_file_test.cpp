@@ -3,6 +3,8 @@
 #include "formats/rgba_image.h"
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 namespace {
 
 // A DDS header for the given pixel format; the pixel data follows.
@@ -151,3 +153,5 @@ TEST(ImageFile, BmpWithAlphaIsRecognisedByContent) {
     EXPECT_EQ(Pixel(image, 0, 0), (std::array<std::uint8_t, 4>{0, 0, 255, 255}));
     EXPECT_EQ(Pixel(image, 0, 1), (std::array<std::uint8_t, 4>{255, 0, 0, 128}));
 }
+
+}  // namespace qv

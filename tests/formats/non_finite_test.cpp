@@ -8,6 +8,8 @@
 #include "formats/vmd_motion.h"
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
@@ -156,3 +158,5 @@ TEST(NonFinite, VmdKeysOfEveryKindReadAsTheirNeutralValue) {
     ASSERT_FALSE(m.nonFinite.fields.empty());
     EXPECT_EQ(m.nonFinite.fields[0], "key of a at frame 0 position");
 }
+
+}  // namespace qv

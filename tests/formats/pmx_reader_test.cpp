@@ -4,6 +4,8 @@
 #include "tests/support/content_writers.h"
 #include "tests/support/temp_file.h"
 
+namespace qv {
+
 namespace {
 
 PmxModel Parse(const std::vector<std::uint8_t>& bytes, HRESULT expected = S_OK) {
@@ -177,3 +179,5 @@ TEST(PmxReader, JointTypesOfVersion21ShareTheSpringLayout) {
     const PmxModel m = Parse(EncodePmx(sample));
     EXPECT_EQ(m.joints, sample.joints);
 }
+
+}  // namespace qv

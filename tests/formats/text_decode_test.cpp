@@ -7,6 +7,8 @@
 
 #include "platform/code_page.h"
 
+namespace qv {
+
 namespace {
 std::vector<std::uint8_t> Bytes(std::string_view s) {
     return {s.begin(), s.end()};
@@ -85,3 +87,5 @@ TEST(CodePage932, InvalidBytesAreReplacedNotFatal) {
     EXPECT_EQ(text.back(), u'b');
     EXPECT_EQ(decoder.Decode(Bytes("\xFF\xFF")).size(), 2u);
 }
+
+}  // namespace qv

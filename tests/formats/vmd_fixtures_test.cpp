@@ -8,6 +8,8 @@
 #include "formats/vmd_motion.h"
 #include "tests/support/content_path.h"
 
+namespace qv {
+
 namespace {
 
 using nlohmann::json;
@@ -153,3 +155,5 @@ TEST(VmdFixtures, EveryFixtureDecodesAsItsExpectedContent) {
     }
     EXPECT_GE(checked, 7u);
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include "formats/vmd_names.h"
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 namespace {
 
 // 右スカートＢ３ is 14 bytes; 親 fills two more, so a 15-byte field cuts it.
@@ -83,3 +85,5 @@ TEST(VmdNames, IkSwitchesAreReadAfterTheSelfShadowKeys) {
     cut.Fixed("x", 20), cut.U8(1);
     EXPECT_TRUE(Parse(VmdFile{}, cut.bytes).ikKeys.empty());
 }
+
+}  // namespace qv

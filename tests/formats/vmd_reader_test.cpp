@@ -4,6 +4,8 @@
 #include "tests/support/content_writers.h"
 #include "tests/support/temp_file.h"
 
+namespace qv {
+
 namespace {
 
 const std::string kCenter = "\x83\x5A\x83\x93\x83\x5E\x81\x5B";  // センター
@@ -132,3 +134,5 @@ TEST(VmdReader, LoadFromDiskAndFailures) {
     TempFile empty("empty.vmd", {});
     EXPECT_EQ(LoadVmdMotion(e, empty.path()), E_FAIL);
 }
+
+}  // namespace qv

@@ -3,6 +3,8 @@
 
 #include "formats/pmx_model.h"
 
+using namespace qv;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     PmxModel model;
     ParsePmxModel(model, {data, size});

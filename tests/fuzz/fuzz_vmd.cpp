@@ -3,6 +3,8 @@
 
 #include "formats/vmd_motion.h"
 
+using namespace qv;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     VmdMotion motion;
     ParseVmdMotion(motion, {data, size});

@@ -10,6 +10,8 @@
 
 namespace fs = std::filesystem;
 
+namespace qv {
+
 namespace {
 
 void Write(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
@@ -19,6 +21,10 @@ void Write(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
 }
 
 }  // namespace
+
+}  // namespace qv
+
+using namespace qv;
 
 int main(int argc, char** argv) {
     if (argc < 3) {

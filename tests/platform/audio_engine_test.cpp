@@ -8,6 +8,8 @@
 #include "tests/platform/wav_writer.h"
 #include "tests/support/temp_file.h"
 
+namespace qv {
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -87,3 +89,5 @@ TEST(AudioEngine, UnplayableFilesRaiseAClearError) {
     SoundEffect fine(engine, MakeRampWav(100, 48000));
     EXPECT_EQ(fine.FrameCount(), 100u);
 }
+
+}  // namespace qv

@@ -5,6 +5,8 @@
 #include "platform/result_code.h"
 #include "tests/support/temp_file.h"
 
+namespace qv {
+
 TEST(FileRead, ReadsWholeFilesAndRefusesWhatIsNoFile) {
     const std::vector<std::uint8_t> content = {1, 2, 3, 4, 5};
     TempFile file("a.bin", content);
@@ -24,3 +26,5 @@ TEST(ResultCode, FormatsAsToolsPrintIt) {
     EXPECT_TRUE(Failed(E_INVALIDARG));
     EXPECT_TRUE(Succeeded(S_OK));
 }
+
+}  // namespace qv

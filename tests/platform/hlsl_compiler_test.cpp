@@ -7,6 +7,8 @@
 
 #include "tests/support/temp_file.h"
 
+namespace qv {
+
 namespace {
 
 // SPIR-V binding numbers by variable id: enough reflection to check that the
@@ -106,3 +108,5 @@ TEST(HlslCompiler, FilesResolveIncludesBesideThemselves) {
     EXPECT_FALSE(gone.ok);
     EXPECT_NE(gone.messages.find("cannot open"), std::string::npos);
 }
+
+}  // namespace qv

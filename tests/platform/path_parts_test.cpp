@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+namespace qv {
+
 TEST(PathParts, FolderAlwaysEndsWithOneSlash) {
     EXPECT_EQ(FolderOf("/models/a/m.pmx"), "/models/a/");
     EXPECT_EQ(FileNameOf("/models/a/m.pmx"), "m.pmx");
@@ -10,3 +12,5 @@ TEST(PathParts, FolderAlwaysEndsWithOneSlash) {
     EXPECT_EQ(FolderOf("m.pmx"), "./");
     EXPECT_EQ(FolderOf("models/a//m.pmx"), "models/a/");
 }
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 
 #include "tests/platform/wav_writer.h"
 
+namespace qv {
+
 namespace {
 
 WavAudio Decode(const std::vector<std::uint8_t>& bytes) {
@@ -99,3 +101,5 @@ TEST(WavFile, RefusesTruncatedAndMalformedFiles) {
     huge[40] = huge[41] = huge[42] = huge[43] = 0xFF;
     Refusal(huge);
 }
+
+}  // namespace qv

@@ -1,5 +1,7 @@
 #include "tests/platform/wav_writer.h"
 
+namespace qv {
+
 std::vector<std::uint8_t> MakeRampWav(std::uint32_t frames, std::uint32_t sampleRate) {
     ByteWriter data;
     for (std::uint32_t i = 0; i < frames; ++i) {
@@ -11,3 +13,5 @@ std::vector<std::uint8_t> MakeRampWav(std::uint32_t frames, std::uint32_t sample
     spec.sampleRate = sampleRate;
     return EncodeWav(spec, data.bytes);
 }
+
+}  // namespace qv

@@ -5,5 +5,9 @@
 
 #include "demo/file_writers.h"
 
+namespace qv {
+
 // Stereo 16-bit PCM: frames of a slow ramp, left positive and right negative.
 std::vector<std::uint8_t> MakeRampWav(std::uint32_t frames, std::uint32_t sampleRate);
+
+}  // namespace qv

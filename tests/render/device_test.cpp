@@ -12,6 +12,8 @@
 #include "render/renderer.h"
 #include "render/vulkan_helpers.h"
 
+namespace qv {
+
 namespace {
 
 // A headless player on the software device with the validation layer on.
@@ -188,3 +190,5 @@ TEST(GraphicsDeviceTest, WindowTargetNeedsAWindow) {
 }
 
 }  // namespace
+
+}  // namespace qv

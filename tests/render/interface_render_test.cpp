@@ -4,6 +4,8 @@
 #include "tests/render/scene_render_fixture.h"
 #include "ui/interface_view.h"
 
+namespace qv {
+
 namespace render_test {
 namespace {
 
@@ -136,3 +138,5 @@ TEST_F(InterfaceRenderTest, ImportStatusShowsItsProgressWhileABatchRuns) {
 
 }  // namespace
 }  // namespace render_test
+
+}  // namespace qv

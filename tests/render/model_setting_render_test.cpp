@@ -8,6 +8,8 @@
 #include "ui/interface_view.h"
 #include "ui/model_setting.h"
 
+namespace qv {
+
 namespace render_test {
 namespace {
 
@@ -143,3 +145,5 @@ TEST_F(ModelSettingRenderTest, UseThisShaderSwapsTheMaterialsPipelinesAtTheNextU
 
 }  // namespace
 }  // namespace render_test
+
+}  // namespace qv

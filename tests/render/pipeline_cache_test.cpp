@@ -8,6 +8,8 @@
 #include "render/pipeline_cache_file.h"
 #include "tests/render/scene_render_fixture.h"
 
+namespace qv {
+
 namespace {
 
 PipelineCacheIdentity SomeDevice() {
@@ -105,3 +107,5 @@ TEST(PipelineCacheFileTest, ASecondStartReadsTheCacheAndACorruptFileIsReplaced) 
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 
 #include "platform/result_code.h"
 
+namespace qv {
+
 namespace {
 
 struct QvRun {
@@ -211,3 +213,5 @@ TEST_F(PlayerTest, AModelWhoseTexturesAreMissingIsReportedAsFailed) {
         << run.output;
     EXPECT_NE(run.output.find("texture not found"), std::string::npos) << run.output;
 }
+
+}  // namespace qv

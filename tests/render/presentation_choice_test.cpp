@@ -5,6 +5,8 @@
 #include "render/graphics_device.h"
 #include "render/swap_chain.h"
 
+namespace qv {
+
 namespace {
 
 TEST(ChooseAdapterTest, HardwareBeforeSoftwareAndSoftwareOnlyWhenAlone) {
@@ -35,3 +37,5 @@ TEST(ChoosePresentModeTest, VsyncNeverTearsAndTearingNeedsSupport) {
 }
 
 }  // namespace
+
+}  // namespace qv

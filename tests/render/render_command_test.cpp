@@ -21,6 +21,8 @@
 
 extern char** environ;
 
+namespace qv {
+
 namespace {
 
 struct QvRun {
@@ -246,3 +248,5 @@ TEST_F(RenderCommandTest, ADiskThatFillsUpMidwayStopsWithAClearLine) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 #include "render/png_file.h"
 #include "scene_render_fixture.h"
 
+namespace qv {
+
 namespace {
 
 using namespace render_test;
@@ -422,3 +424,5 @@ TEST_F(GeneRenderTest, OutlinesCarryTheEdgeColourAndShadowsOnlyDarken) {
 }
 
 }  // namespace
+
+}  // namespace qv

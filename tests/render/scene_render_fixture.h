@@ -17,6 +17,8 @@
 #include "runtime/model_instance.h"
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace render_test {
 
 inline std::filesystem::path Gene() {
@@ -133,3 +135,5 @@ protected:
 };
 
 }  // namespace render_test
+
+}  // namespace qv

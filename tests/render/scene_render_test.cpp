@@ -21,6 +21,8 @@
 #include "scene/scene.h"
 #include "scene_render_fixture.h"
 
+namespace qv {
+
 namespace {
 
 using namespace render_test;
@@ -382,3 +384,5 @@ TEST_F(SceneRenderTest, FaceIndicesPastTheVerticesArePinnedAndTheFrameStillRende
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 #include "render/model_resources.h"
 #include "render/raster_pipelines.h"
 
+namespace qv {
+
 namespace {
 
 // Member offsets of every struct in a SPIR-V module, by member name.
@@ -97,3 +99,5 @@ TEST(ShaderInterfaceTest, BuiltInSetsPairTheMainVertexProgramWithTheirPixelProgr
 }
 
 }  // namespace
+
+}  // namespace qv

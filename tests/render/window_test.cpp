@@ -11,6 +11,8 @@
 #include "render/graphics_device.h"
 #include "render/renderer.h"
 
+namespace qv {
+
 namespace {
 
 class WindowTest : public ::testing::Test {
@@ -97,3 +99,5 @@ TEST_F(WindowTest, FullScreenGoesBothWaysAndVsyncCanBeSwitched) {
 }
 
 }  // namespace
+
+}  // namespace qv

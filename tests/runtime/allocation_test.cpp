@@ -50,6 +50,8 @@ void operator delete[](void* p, std::size_t) noexcept {
     std::free(p);
 }
 
+namespace qv {
+
 namespace {
 
 // Allocations made by played frames (with IK), extra solves and a backward
@@ -89,3 +91,5 @@ TEST(Allocation, PlayedFramesAllocateNothing) {
 }
 
 }  // namespace
+
+}  // namespace qv

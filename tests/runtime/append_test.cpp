@@ -5,6 +5,8 @@
 #include "runtime/physics_world.h"
 #include "tests/runtime/test_models.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -247,3 +249,5 @@ TEST(Append, LegIkOnACommonThirdPartyRigReachesEveryReachableGoal) {
     EXPECT_GT(reachable, 300);
     EXPECT_EQ(reached, reachable);
 }
+
+}  // namespace qv

@@ -10,6 +10,8 @@
 #include "tests/runtime/test_models.h"
 #include "tests/support/content_path.h"
 
+namespace qv {
+
 namespace {
 
 class Gene : public testing::Test {
@@ -193,3 +195,5 @@ TEST_F(Gene, MotionsDriveMorphsWhoseNamesRunPastTheField) {
 }
 
 }  // namespace
+
+}  // namespace qv

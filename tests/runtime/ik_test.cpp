@@ -2,6 +2,8 @@
 
 #include "tests/runtime/test_models.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -214,3 +216,5 @@ TEST(UpdateModelIk, MotionSwitchesChainsOffAndOnAtTheirKeys) {
     ik.ikEnabled = 0;                  // the user's "off" wins
     EXPECT_GT(frameAt(2.5f), 1.0f);
 }
+
+}  // namespace qv

@@ -2,6 +2,8 @@
 
 #include "tests/runtime/test_models.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -47,3 +49,5 @@ TEST(PoseMath, SlerpHitsItsEndsAndTakesTheShortArc) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 #include "runtime/physics_world.h"
 #include "tests/runtime/test_models.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -218,3 +220,5 @@ TEST(ApplyMorphs, ImpulseMorphsPushTheirBodies) {
     EXPECT_NEAR(local1.z(), 0.0f, 1e-4f);
     ReleaseBodies(instance, world);
 }
+
+}  // namespace qv

@@ -3,6 +3,8 @@
 #include "tests/runtime/test_models.h"
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -253,3 +255,5 @@ TEST(AttachMotionNames, NamesCutInTheFileFindTheirOwnBones) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 #include "tests/runtime/test_models.h"
 #include "tests/support/content_path.h"
 
+namespace qv {
+
 namespace {
 
 bool Finite(const Matrix4& m) {
@@ -201,3 +203,5 @@ TEST(PhysicsGene, AfterPhysicsBonesFollowTheBodiesOfTheSameFrame) {
     }
     ReleaseBodies(instance, world);
 }
+
+}  // namespace qv

@@ -8,6 +8,8 @@
 #include "runtime/physics_world.h"
 #include "tests/runtime/test_models.h"
 
+namespace qv {
+
 namespace {
 
 PmxRigidBody MakeBody(std::u16string name, std::int32_t bone, Float3 position, std::uint32_t mode,
@@ -281,3 +283,5 @@ TEST(Physics, ModeTwoBodiesKeepTheBonesPositionAndTakeTheirTurn) {
         }
     }
 }
+
+}  // namespace qv

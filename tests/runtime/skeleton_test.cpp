@@ -3,6 +3,8 @@
 #include "tests/runtime/test_models.h"
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -122,3 +124,5 @@ TEST(Skeleton, NumbersThatAreNotFiniteInTheFileNeverReachABone) {
     }
     ExpectNear(instance.bones[0].restTail, {0, 1, 0, 0});
 }
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include "runtime/skinning.h"
 #include "tests/runtime/test_models.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -64,3 +66,5 @@ TEST(Skinning, SdefTurnsAboutItsCentreWhereLinearBlendingCollapses) {
     broken.boneIndex[1] = 7;
     ExpectNear(SkinVertex(onTop, {}, broken, PrepareSdef(broken), bent).position, {1, 0.5f, 0, 1});
 }
+
+}  // namespace qv

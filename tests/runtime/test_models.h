@@ -12,6 +12,8 @@
 #include "runtime/model_instance.h"
 #include "runtime/skeleton.h"
 
+namespace qv {
+
 // Hand-made models and motions, and comparisons, for the runtime tests.
 
 inline PmxBone MakeBone(std::u16string name, Float3 position, std::int32_t parent,
@@ -105,3 +107,5 @@ inline Quaternion AxisAngle(float x, float y, float z, float angle) {
     const float n = std::sqrt(x * x + y * y + z * z), s = std::sin(angle / 2) / n;
     return {x * s, y * s, z * s, std::cos(angle / 2)};
 }
+
+}  // namespace qv

@@ -6,6 +6,8 @@
 #include "scene/camera_motion.h"
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace {
 
 VmdCameraKey CameraKey(std::uint32_t frame, Float3 target, float distance, std::uint32_t angle,
@@ -158,3 +160,5 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     EXPECT_EQ(scene.camera.eye, orbitEye);
     EXPECT_EQ(scene.stageMotionTime, 0.0f);
 }
+
+}  // namespace qv

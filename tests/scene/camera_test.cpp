@@ -6,6 +6,8 @@
 #include "scene/camera_input.h"
 #include "scene/scene.h"
 
+namespace qv {
+
 namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
@@ -203,3 +205,5 @@ TEST_F(SceneInputTest, ResolutionChangeGivesTheCameraTheNewAspectRatio) {
 }
 
 }  // namespace
+
+}  // namespace qv

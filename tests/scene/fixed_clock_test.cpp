@@ -17,6 +17,8 @@
 #include "scene/fixed_clock.h"
 #include "scene/scene_content.h"
 
+namespace qv {
+
 namespace {
 
 TEST(FixedClockTest, EveryFrameTimeGetsItsWholeStepsHoweverFarItJumps) {
@@ -143,3 +145,5 @@ TEST(FixedClockTest, GenesHairAtThreeSecondsMatchesTheStepByStepPlayAtAnyFrameRa
 }
 
 }  // namespace
+
+}  // namespace qv

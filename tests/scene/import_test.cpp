@@ -10,6 +10,8 @@
 
 namespace fs = std::filesystem;
 
+namespace qv {
+
 namespace {
 
 class ImportTest : public ::testing::Test {
@@ -197,3 +199,5 @@ TEST_F(ImportTest, ABatchCompletesWhileModelsPlay) {
     EXPECT_EQ(content_.models.size(), 6u);
     EXPECT_EQ(content_.modelEntries.size(), 6u);
 }
+
+}  // namespace qv

@@ -9,6 +9,8 @@
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 namespace {
 
 // A scene with a few of everything, built the way a finished import leaves it.
@@ -234,3 +236,5 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     EXPECT_EQ(gpuWaits_, 1);
     std::filesystem::remove_all(folder);
 }
+
+}  // namespace qv

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+namespace qv {
+
 std::filesystem::path ContentDir() {
     if (const char* dir = std::getenv("QV_CONTENT_DIR"); dir != nullptr && *dir != '\0') {
         return dir;
@@ -13,3 +15,5 @@ bool HasContent() {
     std::error_code ec;
     return std::filesystem::is_directory(ContentDir() / "gene", ec);
 }
+
+}  // namespace qv

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+namespace qv {
+
 // The shared content folder beside the project (real files made by other
 // people). Tests that need it call QV_REQUIRE_CONTENT first, which skips the
 // test with a clear message when the folder is absent.
@@ -15,3 +17,5 @@ bool HasContent();
                          << " (set QV_CONTENT_DIR)";                                       \
         }                                                                                  \
     } while (0)
+
+}  // namespace qv

@@ -1,5 +1,7 @@
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 PmxModel SamplePmxModel() {
     PmxModel m;
     m.signature = u"PMX ";
@@ -223,3 +225,5 @@ std::vector<std::uint8_t> SilentWav(std::uint32_t frames) {
         w.U32(0);
     return w.bytes;
 }
+
+}  // namespace qv

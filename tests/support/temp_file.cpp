@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+namespace qv {
+
 TempFile::TempFile(std::string_view name, std::span<const std::uint8_t> bytes) {
     std::string pattern = (std::filesystem::temp_directory_path() / "qv-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -22,3 +24,5 @@ TempFile::~TempFile() {
     std::error_code ec;
     std::filesystem::remove_all(folder_, ec);
 }
+
+}  // namespace qv

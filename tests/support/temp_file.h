@@ -5,6 +5,8 @@
 #include <span>
 #include <string_view>
 
+namespace qv {
+
 // A file in a fresh temporary folder, removed with the object.
 class TempFile {
 public:
@@ -19,3 +21,5 @@ private:
     std::filesystem::path folder_;
     std::filesystem::path path_;
 };
+
+}  // namespace qv

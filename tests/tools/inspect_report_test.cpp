@@ -6,6 +6,8 @@
 
 #include "tests/support/content_writers.h"
 
+namespace qv {
+
 TEST(InspectReport, JsonHasEveryFieldUsersScriptAgainst) {
     const PmxModel m = SamplePmxModel();
     const auto j = PmxReportJson("m.pmx", m);
@@ -88,3 +90,5 @@ TEST(InspectReport, WarnsAboutEveryNumberThatWasNotFinite) {
     ASSERT_EQ(lines.size(), NonFiniteFields::kMaxListed + 1);
     EXPECT_EQ(lines.back(), "... and 50 more numbers that are not finite");
 }
+
+}  // namespace qv

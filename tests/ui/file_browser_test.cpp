@@ -14,6 +14,8 @@
 
 namespace fs = std::filesystem;
 
+namespace qv {
+
 namespace {
 
 // A fresh folder tree, removed with the object.
@@ -378,3 +380,5 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
 }
 
 }  // namespace
+
+}  // namespace qv

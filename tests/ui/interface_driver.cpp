@@ -2,6 +2,8 @@
 // IO, frames run, state is read back.
 #include "tests/ui/interface_driver.h"
 
+namespace qv {
+
 InterfaceDriver::InterfaceDriver(std::function<void()> draw, float width, float height)
     : draw_(std::move(draw)) {
     context_.UseBuiltInFont();
@@ -78,3 +80,5 @@ bool InterfaceDriver::Click(const char* window, ImGuiID id) {
     Frame();
     return true;
 }
+
+}  // namespace qv

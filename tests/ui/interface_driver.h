@@ -12,6 +12,8 @@
 
 #include "ui/interface_context.h"
 
+namespace qv {
+
 // One step of a widget's id path: a label or a PushID(int).
 using IdPart = std::variant<const char*, int>;
 
@@ -46,3 +48,5 @@ private:
     InterfaceContext context_;
     std::function<void()> draw_;
 };
+
+}  // namespace qv

@@ -4,6 +4,8 @@
 #include "tests/support/temp_file.h"
 #include "ui/interface_context.h"
 
+namespace qv {
+
 namespace {
 
 TEST(InterfaceFontTest, AFileThatIsNoFontIsRefusedWithItsName) {
@@ -39,3 +41,5 @@ TEST(InterfaceFontTest, TheInstalledJapaneseFaceDrawsNamesAndTheExtraSymbols) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -11,6 +11,8 @@
 #include "ui/main_windows.h"
 #include "ui/window_names.h"
 
+namespace qv {
+
 namespace {
 
 const char* const kManager = "Resource manager";
@@ -310,3 +312,5 @@ TEST(WindowNamesTest, ShowOpensNamedWindowsAndNamesTheUnknownOne) {
 }
 
 }  // namespace
+
+}  // namespace qv

@@ -13,6 +13,8 @@
 #include "ui/main_windows.h"
 #include "ui/model_setting.h"
 
+namespace qv {
+
 namespace {
 
 const char* const kWindow = "Model setting";
@@ -439,3 +441,5 @@ TEST_F(ModelSettingTest, RemovingTheBoundModelUnbindsTheOpenWindow) {
 }
 
 }  // namespace
+
+}  // namespace qv
