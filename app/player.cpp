@@ -292,15 +292,17 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& g) {
 void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene,
                           const char* program) {
     scene.waitForGpu = [&ctx] { WaitForGpu(ctx); };
+    scene.importer.SetDecodeTextures(true);
     scene.createModelResources = [&graphics, &scene, program](ModelInstance& instance,
-                                                              const PmxModel& model) {
+                                                              const PmxModel& model,
+                                                              ModelTextures& textures) {
         if (!graphics.sceneRenderer) {
             return S_OK;
         }
         std::string message;
         // The default shader set draws every model loaded from now on.
         const HRESULT hr = graphics.sceneRenderer->CreateModel(
-            instance, model, SceneShaderSet(scene, scene.defaultShader), &message);
+            instance, model, SceneShaderSet(scene, scene.defaultShader), &message, &textures);
         if (hr != S_OK && !message.empty()) {
             std::fprintf(stderr, "%s: %s\n", program, message.c_str());
         }

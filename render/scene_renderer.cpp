@@ -275,9 +275,12 @@ void SceneRenderer::Release() {
 }
 
 HRESULT SceneRenderer::CreateModel(const ModelInstance& instance, const PmxModel& model,
-                                   const ShaderSetCode& set, std::string* message) {
+                                   const ShaderSetCode& set, std::string* message,
+                                   ModelTextures* textures) {
     auto gpu = std::make_unique<ModelGpu>();
-    HRESULT hr = CreateModelGpu(gpu_, model, instance, gpu.get(), message);
+    ModelTextures decodedHere;
+    HRESULT hr = CreateModelGpu(gpu_, model, instance,
+                                textures != nullptr ? *textures : decodedHere, gpu.get(), message);
     if (hr != S_OK) {
         return hr;
     }

@@ -15,6 +15,7 @@
 #include "render/model_resources.h"
 #include "render/raster_pipelines.h"
 #include "render/scene_light.h"
+#include "render/toon_textures.h"
 #include "scene/anti_aliasing.h"
 
 namespace qv {
@@ -49,8 +50,11 @@ public:
 
     // The model hook: 0, 2 for a missing texture, or the failing code; the
     // reason of a failure is in `message`. The main pipelines use `set`.
+    // `textures` are the model's images decoded by the import thread; without
+    // them they are decoded here, on the calling thread.
     HRESULT CreateModel(const ModelInstance& instance, const PmxModel& model,
-                        const ShaderSetCode& set, std::string* message);
+                        const ShaderSetCode& set, std::string* message,
+                        ModelTextures* textures = nullptr);
     HRESULT CreateModel(const ModelInstance& instance, const PmxModel& model,
                         std::string* message) {
         return CreateModel(instance, model, BuiltInShaderSet(1), message);

@@ -58,7 +58,7 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
         auto instance = std::make_unique<ModelInstance>();
         HRESULT hr = CreateModelInstance(*instance, entry.model, physics);
         if (hr == S_OK && content.createModelResources) {
-            hr = content.createModelResources(*instance, entry.model);
+            hr = content.createModelResources(*instance, entry.model, entry.textures);
         }
         // Any result but S_OK drops the model: a missing texture is 2.
         if (hr != S_OK) {

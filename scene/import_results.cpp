@@ -10,7 +10,7 @@ namespace qv {
 
 namespace {
 
-void ImportModel(const std::filesystem::path& path, ImportResults& results) {
+void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportResults& results) {
     ModelImport& entry = results.models.emplace_back();
     entry.path = path;
     bool loaded = false;
@@ -22,6 +22,17 @@ void ImportModel(const std::filesystem::path& path, ImportResults& results) {
     if (!loaded) {
         entry.model = {};
         entry.error = "Failed to load PMX model!";
+        return;
+    }
+    if (decodeTextures) {
+        try {
+            entry.textures = LoadModelTextures(entry.model);
+        } catch (const std::bad_alloc&) {
+            entry.textures = {};
+            entry.textures.loaded = true;
+            entry.textures.result = E_OUTOFMEMORY;
+            entry.textures.message = "the textures do not fit in memory";
+        }
     }
 }
 
@@ -73,10 +84,11 @@ void ImportShader(const std::filesystem::path& path, ImportResults& results) {
 
 }  // namespace
 
-void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results) {
+void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results,
+                bool decodeTextures) {
     switch (ImportKindOf(path)) {
         case ImportKind::Model:
-            ImportModel(path, results);
+            ImportModel(path, decodeTextures, results);
             break;
         case ImportKind::Motion:
             ImportMotion(path, results);

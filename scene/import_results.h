@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/model_textures.h"
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
 #include "platform/audio_engine.h"
@@ -16,6 +17,9 @@ namespace qv {
 // import status shows otherwise.
 struct ModelImport {
     PmxModel model;
+    // Decoded here only when the import was asked to (a renderer will use
+    // them); otherwise left unloaded.
+    ModelTextures textures;
     std::filesystem::path path;
     std::string error;
 };
@@ -54,6 +58,9 @@ struct ImportResults {
 
 // Reads one file by its kind and appends its outcome to results; files of no
 // known kind add nothing. Never throws: every failure becomes the file's error.
-void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results);
+// With decodeTextures a model's texture files are found and decoded too; their
+// failure is kept with the textures, for the GPU half to report.
+void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results,
+                bool decodeTextures = false);
 
 }  // namespace qv

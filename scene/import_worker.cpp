@@ -101,7 +101,7 @@ void ImportWorker::Run() {
             std::snprintf(text, sizeof text, "Importing resource(s). Please wait...(%u/%zu)",
                           static_cast<unsigned>(i + 1), n);
             SetStatus(text);
-            ImportFile(batch[i], audio_.load(), results);
+            ImportFile(batch[i], audio_.load(), results, decodeTextures_.load());
         }
         pendingImports_ = std::move(results);
         // Release: the main thread reads pendingImports_ only after seeing this.

@@ -53,12 +53,16 @@ public:
     void FinishBatch(std::string status);
 
     void SetAudioEngine(AudioEngine* audio) { audio_.store(audio); }
+    // Set once a renderer is attached: models' textures are then decoded here,
+    // off the main thread, and handed over with the model.
+    void SetDecodeTextures(bool decode) { decodeTextures_.store(decode); }
 
 private:
     void Run();
     void SetStatus(std::string text);
 
     std::atomic<AudioEngine*> audio_;
+    std::atomic<bool> decodeTextures_{false};
     mutable std::mutex mutex_;  // guards importQueue_, importStatus_ and batchNote_
     std::vector<std::filesystem::path> importQueue_;
     std::string importStatus_;

@@ -41,9 +41,10 @@ struct SceneContent {
     // The process-wide physics world every model's bodies live in.
     std::unique_ptr<PhysicsWorld> physics;
 
-    // The GPU half of a new model. With no renderer attached it succeeds and
-    // does nothing. A non-zero result drops the model.
-    std::function<HRESULT(ModelInstance&, const PmxModel&)> createModelResources;
+    // The GPU half of a new model, with its textures as the import left them.
+    // With no renderer attached it succeeds and does nothing. A non-zero
+    // result drops the model.
+    std::function<HRESULT(ModelInstance&, const PmxModel&, ModelTextures&)> createModelResources;
     // Frees a removed model's GPU half; the GPU is idle when it is called.
     std::function<void(const ModelInstance&)> releaseModelResources;
     // Waits until no frame in flight can use GPU objects about to change.

@@ -27,20 +27,6 @@ namespace {
 
 using namespace render_test;
 
-TEST(ContentPathTest, WindowsPathsResolveCaseInsensitivelyPerComponent) {
-    TempFolder folder;
-    folder.Write("Tex/Sub/Skin.PNG", "x");
-    folder.Write("face.png", "x");
-    const auto expected = folder.path / "Tex" / "Sub" / "Skin.PNG";
-    EXPECT_EQ(ResolveContentPath(folder.path, u"tex\\sub\\skin.png"), expected);
-    EXPECT_EQ(ResolveContentPath(folder.path, u"TEX/SUB\\SKIN.png"), expected);
-    EXPECT_EQ(ResolveContentPath(folder.path, u".\\Face.png"), folder.path / "face.png");
-    EXPECT_TRUE(ResolveContentPath(folder.path, u"tex\\sub\\none.png").empty());
-    EXPECT_TRUE(ResolveContentPath(folder.path, u"nothing\\skin.png").empty());
-    EXPECT_TRUE(ResolveContentPath(folder.path, u"tex\\sub").empty());  // a folder, not a file
-    EXPECT_TRUE(ResolveContentPath(folder.path, u"").empty());
-}
-
 TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
     PmxModel model = TriangleModel();
     model.textures = {u"a.png", u"b.png"};
@@ -60,7 +46,7 @@ TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
     model.materials[3].indexCount = 100;  // runs past the index list
 
     ModelGpu gpu;
-    BuildMaterials(model, &gpu);
+    BuildMaterials(model, &gpu.materials, &gpu.materialConstants);
     ASSERT_EQ(gpu.materials.size(), 4u);
     const MaterialConstants& c0 = gpu.materialConstants[0];
     EXPECT_EQ(gpu.materials[0].baseTexture, 1);

@@ -1,0 +1,81 @@
+// Finds and decodes a model's texture files, in parallel across images.
+#include "formats/model_textures.h"
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
+#include "formats/content_path.h"
+#include "formats/text_decode.h"
+#include "platform/file_read.h"
+
+namespace qv {
+
+namespace {
+
+struct Decoded {
+    bool ok = false;
+    std::string reason = "the file cannot be read";
+};
+
+// Decoding is most of a model's import time; the images are independent, so
+// they are decoded side by side on every core.
+std::vector<Decoded> DecodeAll(const std::vector<std::filesystem::path>& paths,
+                               std::vector<RgbaImage>& images) {
+    std::vector<Decoded> out(paths.size());
+    images.resize(paths.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < paths.size(); i = next++) {
+            std::vector<std::uint8_t> bytes;
+            out[i].ok = Succeeded(ReadWholeFile(paths[i], bytes)) &&
+                        DecodeImage(bytes, images[i], out[i].reason);
+        }
+    };
+    const std::size_t helpers =
+        std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), paths.size());
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < helpers; ++t) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads only take longer
+        }
+    }
+    work();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    return out;
+}
+
+}  // namespace
+
+ModelTextures LoadModelTextures(const PmxModel& model) {
+    ModelTextures textures;
+    textures.loaded = true;
+    std::vector<std::filesystem::path> paths;
+    for (const std::u16string& texturePath : model.textures) {
+        paths.push_back(ResolveContentPath(model.folder, texturePath));
+        if (paths.back().empty()) {
+            textures.result = 2;
+            textures.message = "texture not found: " + ToUtf8(texturePath);
+            return textures;
+        }
+    }
+    const std::vector<Decoded> decoded = DecodeAll(paths, textures.images);
+    for (std::size_t i = 0; i < decoded.size(); ++i) {
+        if (!decoded[i].ok) {
+            textures.result = E_FAIL;
+            textures.message =
+                "texture cannot be read: " + paths[i].string() + " (" + decoded[i].reason + ")";
+            textures.images.clear();
+            return textures;
+        }
+    }
+    return textures;
+}
+
+}  // namespace qv

@@ -1,0 +1,29 @@
+// A model's texture files, found and decoded on the CPU before any GPU work.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "formats/pmx_model.h"
+#include "formats/rgba_image.h"
+#include "platform/result_code.h"
+
+namespace qv {
+
+// The decoded images of one model, in the order of its texture list.
+struct ModelTextures {
+    bool loaded = false;  // false until LoadModelTextures has run
+    // S_OK; 2 when a file does not exist; E_FAIL when one cannot be decoded.
+    // message names the file in both cases.
+    HRESULT result = S_OK;
+    std::string message;
+    std::vector<RgbaImage> images;
+};
+
+// Finds every texture of the model next to it and decodes them side by side
+// on every core. Any thread may call it. Every path is checked before any
+// image is decoded, so a missing file is reported as such even when an
+// earlier one is also broken; on failure no image is kept.
+ModelTextures LoadModelTextures(const PmxModel& model);
+
+}  // namespace qv

@@ -1,0 +1,127 @@
+// Gathers staging copies so that a model's upload waits for the GPU once.
+#include "render/upload_batch.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qv {
+
+UploadBatch::~UploadBatch() {
+    Release();
+}
+
+void UploadBatch::Release() {
+    for (Copy& copy : copies_) {
+        DestroyGpuBuffer(gpu_.device, &copy.staging);
+    }
+    copies_.clear();
+}
+
+HRESULT UploadBatch::Stage(const void* data, VkDeviceSize size, Copy* copy) {
+    const HRESULT hr =
+        CreateGpuBuffer(gpu_, size, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, &copy->staging);
+    if (Failed(hr)) {
+        return hr;
+    }
+    if (data != nullptr) {
+        std::memcpy(copy->staging.mapped, data, size);
+    } else {
+        std::memset(copy->staging.mapped, 0, size);
+    }
+    return S_OK;
+}
+
+HRESULT UploadBatch::AddBuffer(const GpuBuffer& target, const void* data, VkDeviceSize size) {
+    if (size == 0) {
+        return S_OK;
+    }
+    Copy copy;
+    copy.buffer = target.buffer;
+    const HRESULT hr = Stage(data, size, &copy);
+    if (Succeeded(hr)) {
+        copies_.push_back(copy);
+    }
+    return hr;
+}
+
+HRESULT UploadBatch::AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
+                              const std::uint8_t* rgba) {
+    Copy copy;
+    copy.image = target;
+    copy.width = width;
+    copy.height = height;
+    const HRESULT hr = Stage(rgba, VkDeviceSize{width} * height * 4, &copy);
+    if (Succeeded(hr)) {
+        copies_.push_back(copy);
+    }
+    return hr;
+}
+
+HRESULT UploadBatch::Submit() {
+    if (copies_.empty()) {
+        return S_OK;
+    }
+    const HRESULT hr = RunOnce(gpu_.device, gpu_.queue, gpu_.queueFamily, [&](VkCommandBuffer cmd) {
+        for (const Copy& copy : copies_) {
+            if (copy.buffer != VK_NULL_HANDLE) {
+                const VkBufferCopy region{0, 0, copy.staging.size};
+                vkCmdCopyBuffer(cmd, copy.staging.buffer, copy.buffer, 1, &region);
+                continue;
+            }
+            TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_UNDEFINED,
+                            VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+            VkBufferImageCopy region{};
+            region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+            region.imageExtent = {copy.width, copy.height, 1};
+            vkCmdCopyBufferToImage(cmd, copy.staging.buffer, copy.image,
+                                   VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+            TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                            VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
+        }
+    });
+    ++waits_;
+    Release();
+    return hr;
+}
+
+HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void* data,
+                           VkDeviceSize size, VkBufferUsageFlags usage, GpuBuffer* out) {
+    const VkDeviceSize allocated = std::max<VkDeviceSize>(size, 16);
+    HRESULT hr =
+        CreateGpuBuffer(gpu, allocated, usage | VK_BUFFER_USAGE_TRANSFER_DST_BIT, false, out);
+    if (Succeeded(hr)) {
+        // A buffer left short of its data is zeroed in full, not left undefined.
+        hr = data != nullptr && size != 0 ? batch.AddBuffer(*out, data, size)
+                                          : batch.AddBuffer(*out, nullptr, allocated);
+    }
+    return hr;
+}
+
+HRESULT CreateTexture(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
+                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out) {
+    HRESULT hr =
+        CreateColorImage(gpu.physical, gpu.device, width, height, VK_FORMAT_R8G8B8A8_UNORM,
+                         VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, out);
+    if (Succeeded(hr)) {
+        hr = batch.AddImage(out->image, width, height, rgba);
+        if (Failed(hr)) {
+            DestroyColorImage(gpu.device, out);
+        }
+    }
+    return hr;
+}
+
+HRESULT CreateTexture(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
+                      const std::uint8_t* rgba, OwnedImage* out) {
+    UploadBatch batch(gpu);
+    HRESULT hr = CreateTexture(gpu, batch, width, height, rgba, out);
+    if (Succeeded(hr)) {
+        hr = batch.Submit();
+        if (Failed(hr)) {
+            DestroyColorImage(gpu.device, out);
+        }
+    }
+    return hr;
+}
+
+}  // namespace qv

@@ -1,0 +1,85 @@
+// Finding and decoding a model's texture files before the GPU sees them.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "formats/content_path.h"
+#include "formats/model_textures.h"
+#include "tests/support/content_path.h"
+#include "tests/support/temp_file.h"
+
+namespace qv {
+
+namespace {
+
+void WriteText(const std::filesystem::path& path, const char* text) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+TEST(ContentPathTest, WindowsPathsResolveCaseInsensitivelyPerComponent) {
+    const std::uint8_t byte = 'x';
+    TempFile anchor("face.png", {&byte, 1});
+    const std::filesystem::path folder = anchor.folder();
+    WriteText(folder / "Tex" / "Sub" / "Skin.PNG", "x");
+    const auto expected = folder / "Tex" / "Sub" / "Skin.PNG";
+    EXPECT_EQ(ResolveContentPath(folder, u"tex\\sub\\skin.png"), expected);
+    EXPECT_EQ(ResolveContentPath(folder, u"TEX/SUB\\SKIN.png"), expected);
+    EXPECT_EQ(ResolveContentPath(folder, u".\\Face.png"), folder / "face.png");
+    EXPECT_TRUE(ResolveContentPath(folder, u"tex\\sub\\none.png").empty());
+    EXPECT_TRUE(ResolveContentPath(folder, u"nothing\\skin.png").empty());
+    EXPECT_TRUE(ResolveContentPath(folder, u"tex\\sub").empty());  // a folder, not a file
+    EXPECT_TRUE(ResolveContentPath(folder, u"").empty());
+}
+
+TEST(ModelTexturesTest, GeneDecodesEveryTextureInListOrder) {
+    QV_REQUIRE_CONTENT();
+    PmxModel gene;
+    ASSERT_EQ(LoadPmxModel(gene, ContentDir() / "gene" / "Gene_light.pmx"), S_OK);
+    const ModelTextures textures = LoadModelTextures(gene);
+    EXPECT_TRUE(textures.loaded);
+    ASSERT_EQ(textures.result, S_OK) << textures.message;
+    ASSERT_EQ(textures.images.size(), gene.textures.size());
+    for (std::size_t i = 0; i < gene.textures.size(); ++i) {
+        // Each slot holds the file the model names there, not whichever
+        // finished decoding first.
+        RgbaImage alone;
+        std::string error;
+        std::vector<std::uint8_t> bytes;
+        const auto path = ResolveContentPath(gene.folder, gene.textures[i]);
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+        ASSERT_TRUE(DecodeImage(bytes, alone, error)) << error;
+        EXPECT_EQ(textures.images[i].width, alone.width);
+        EXPECT_EQ(textures.images[i].height, alone.height);
+        EXPECT_EQ(textures.images[i].pixels, alone.pixels) << path;
+    }
+}
+
+TEST(ModelTexturesTest, AMissingFileWinsOverABrokenOneAndNothingIsKept) {
+    const std::uint8_t garbage[] = {1, 2, 3, 4};
+    TempFile broken("broken.png", garbage);
+    PmxModel model;
+    model.folder = broken.folder().string() + "/";
+    model.textures = {u"broken.png"};
+    ModelTextures textures = LoadModelTextures(model);
+    EXPECT_EQ(textures.result, E_FAIL);
+    EXPECT_NE(textures.message.find("texture cannot be read"), std::string::npos);
+    EXPECT_NE(textures.message.find("broken.png"), std::string::npos);
+    EXPECT_TRUE(textures.images.empty());
+
+    model.textures = {u"broken.png", u"Missing\\gone.png"};
+    textures = LoadModelTextures(model);
+    EXPECT_EQ(textures.result, 2);
+    EXPECT_EQ(textures.message, "texture not found: Missing\\gone.png");
+    EXPECT_TRUE(textures.images.empty());
+
+    model.textures.clear();  // no textures: nothing to do, and that is success
+    textures = LoadModelTextures(model);
+    EXPECT_EQ(textures.result, S_OK);
+    EXPECT_TRUE(textures.loaded);
+}
+
+}  // namespace
+
+}  // namespace qv
