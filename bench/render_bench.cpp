@@ -4,7 +4,9 @@
 // frame figures are bound by the driver's rasterisation.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 
@@ -200,6 +202,105 @@ void BM_CreateGeneGpu(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_CreateGeneGpu)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A second Gene imported while the first plays, as a user drops one in: the
+// CPU half on the import thread (parsing and, when asked, texture decoding),
+// the GPU half inside the frame's scene update, the time from the request to
+// the first frame that shows the model, and the longest frame meanwhile next
+// to the frames before. Argument: textures decoded on the import thread (1)
+// or in the scene update (0, where they were decoded before).
+void BM_ImportGeneWhilePlaying(benchmark::State& state) {
+    EngineContext ctx;
+    PlayerGraphics graphics;
+    Scene scene;
+    UiState ui;
+    ModelSettingState modelSetting;
+    ctx.Initialize();
+    ctx.SetWidth(1280);
+    ctx.SetHeight(720);
+    if (Failed(RegisterPlayer(ctx, graphics)) ||
+        Failed(CreateGraphicsDevice(ctx, {PresentTarget::Headless, false}))) {
+        state.SkipWithError(GraphicsDeviceError().c_str());
+        return;
+    }
+    ConnectSceneRenderer(ctx, graphics, scene, "bench");
+    scene.importer.SetDecodeTextures(state.range(0) != 0);
+    using Clock = std::chrono::steady_clock;
+    auto seconds = [](Clock::time_point from) {
+        return std::chrono::duration<double>(Clock::now() - from).count();
+    };
+    // The main thread's own CPU time, apart from its waits for the device.
+    auto threadCpuSeconds = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+    };
+    double updateSeconds = 0.0;
+    double updateCpuSeconds = 0.0;
+    auto frame = [&] {
+        const auto start = Clock::now();
+        const double cpuStart = threadCpuSeconds();
+        UpdateScene(scene, ui, modelSetting, 1.0f / 60.0f);
+        updateSeconds = seconds(start);
+        updateCpuSeconds = threadCpuSeconds() - cpuStart;
+        RunFrame(ctx);
+        return seconds(start);
+    };
+    scene.importer.Request({kGene / "Gene_light.pmx", kGene / "motion" / "stand.vmd"});
+    while (scene.models.empty() && scene.importer.Busy()) {
+        frame();
+    }
+    if (scene.models.size() != 1 || scene.motions.empty()) {
+        state.SkipWithError("Gene did not load");
+        ctx.Teardown();
+        return;
+    }
+    AttachMotion(*scene.models[0], scene.motions[0]);
+    PressPlay(scene);
+    double cpuHalf = 0.0, gpuHalf = 0.0, gpuHalfCpu = 0.0, toFrame = 0.0, longest = 0.0,
+           before = 0.0;
+    for (auto _ : state) {
+        double slowestBefore = 0.0;
+        for (int i = 0; i < 5; ++i) {
+            slowestBefore = std::max(slowestBefore, frame());
+        }
+        const auto request = Clock::now();
+        scene.importer.Request({kGene / "Gene_light.pmx"});
+        double slowest = 0.0;
+        while (scene.models.size() < 2) {
+            slowest = std::max(slowest, frame());
+            if (!scene.importer.Busy() && scene.models.size() < 2) {
+                state.SkipWithError("the second Gene did not load");
+                break;
+            }
+        }
+        gpuHalf += updateSeconds;
+        gpuHalfCpu += updateCpuSeconds;
+        WaitForGpu(ctx);  // the frame that shows the model has been drawn
+        toFrame += seconds(request);
+        cpuHalf += scene.importer.LastBatchSeconds();
+        longest += slowest;
+        before += slowestBefore;
+        state.PauseTiming();
+        ui.deleteModelIndex = 1;
+        frame();
+        state.ResumeTiming();
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["cpu_half_ms"] = 1000.0 * cpuHalf / n;
+    state.counters["gpu_half_ms"] = 1000.0 * gpuHalf / n;
+    state.counters["gpu_half_main_thread_cpu_ms"] = 1000.0 * gpuHalfCpu / n;
+    state.counters["request_to_frame_ms"] = 1000.0 * toFrame / n;
+    state.counters["longest_frame_ms"] = 1000.0 * longest / n;
+    state.counters["longest_frame_before_ms"] = 1000.0 * before / n;
+    ctx.Teardown();
+}
+BENCHMARK(BM_ImportGeneWhilePlaying)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -6,6 +6,32 @@
 
 namespace qv {
 
+namespace {
+
+bool DeviceMemoryIsHostVisible(VkPhysicalDevice physical) {
+    if (physical == VK_NULL_HANDLE) {
+        return false;
+    }
+    VkPhysicalDeviceMemoryProperties memory;
+    vkGetPhysicalDeviceMemoryProperties(physical, &memory);
+    bool anyDeviceLocal = false;
+    for (std::uint32_t i = 0; i < memory.memoryTypeCount; ++i) {
+        const VkMemoryPropertyFlags flags = memory.memoryTypes[i].propertyFlags;
+        if ((flags & VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT) != 0) {
+            anyDeviceLocal = true;
+            if ((flags & VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT) == 0) {
+                return false;
+            }
+        }
+    }
+    return anyDeviceLocal;
+}
+
+}  // namespace
+
+UploadBatch::UploadBatch(const GpuContext& gpu)
+    : gpu_(gpu), writesInPlace_(DeviceMemoryIsHostVisible(gpu.physical)) {}
+
 UploadBatch::~UploadBatch() {
     Release();
 }
@@ -87,6 +113,20 @@ HRESULT UploadBatch::Submit() {
 HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void* data,
                            VkDeviceSize size, VkBufferUsageFlags usage, GpuBuffer* out) {
     const VkDeviceSize allocated = std::max<VkDeviceSize>(size, 16);
+    if (batch.WritesInPlace()) {
+        // Still a copy target: some buffers are rewritten on the GPU later.
+        const HRESULT hr =
+            CreateGpuBuffer(gpu, allocated, usage | VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, out);
+        if (Succeeded(hr)) {
+            // Each byte is written once: fresh memory costs a page fault per page.
+            const VkDeviceSize copied = data != nullptr ? size : 0;
+            if (copied != 0) {
+                std::memcpy(out->mapped, data, copied);
+            }
+            std::memset(static_cast<std::byte*>(out->mapped) + copied, 0, allocated - copied);
+        }
+        return hr;
+    }
     HRESULT hr =
         CreateGpuBuffer(gpu, allocated, usage | VK_BUFFER_USAGE_TRANSFER_DST_BIT, false, out);
     if (Succeeded(hr)) {

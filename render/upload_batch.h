@@ -19,7 +19,7 @@ namespace qv {
 // shader-read layout. One thread at a time; the targets must outlive Submit.
 class UploadBatch {
 public:
-    explicit UploadBatch(const GpuContext& gpu) : gpu_(gpu) {}
+    explicit UploadBatch(const GpuContext& gpu);
     ~UploadBatch();
     UploadBatch(const UploadBatch&) = delete;
     UploadBatch& operator=(const UploadBatch&) = delete;
@@ -34,6 +34,10 @@ public:
 
     // How many times this batch has waited for the GPU.
     std::uint32_t Waits() const { return waits_; }
+    // True where all of the device's own memory is visible to the CPU (software
+    // and integrated devices): buffers are then written in place, with no
+    // staging copy and no GPU copy.
+    bool WritesInPlace() const { return writesInPlace_; }
 
 private:
     struct Copy {
@@ -49,6 +53,7 @@ private:
     GpuContext gpu_;
     std::vector<Copy> copies_;
     std::uint32_t waits_ = 0;
+    bool writesInPlace_ = false;
 };
 
 // A device-local buffer filled through `batch` from `data` (zeros when null).

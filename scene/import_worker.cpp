@@ -1,5 +1,6 @@
 #include "scene/import_worker.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace qv {
@@ -92,6 +93,7 @@ void ImportWorker::Run() {
             std::lock_guard lock(mutex_);
             batch = importQueue_;
         }
+        const auto start = std::chrono::steady_clock::now();
         ImportResults results;
         const std::size_t n = batch.size();
         for (std::size_t i = 0; i < n && !stopping_.load(); ++i) {
@@ -104,6 +106,9 @@ void ImportWorker::Run() {
             ImportFile(batch[i], audio_.load(), results, decodeTextures_.load());
         }
         pendingImports_ = std::move(results);
+        lastBatchSeconds_.store(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+            std::memory_order_relaxed);
         // Release: the main thread reads pendingImports_ only after seeing this.
         importResultsReady_.store(true, std::memory_order_release);
     }

@@ -41,6 +41,8 @@ public:
     // running batch stays.
     void ClearStatus();
     float Progress() const { return importProgress_.load(std::memory_order_relaxed); }
+    // Wall time the thread spent on its last batch (reading, parsing, decoding).
+    double LastBatchSeconds() const { return lastBatchSeconds_.load(std::memory_order_relaxed); }
     // Set when a batch starts; the interface opens its status window and clears it.
     std::atomic<bool> showImportStatus{false};
 
@@ -68,6 +70,7 @@ private:
     std::string importStatus_;
     std::string batchNote_;
     std::atomic<float> importProgress_{0.0f};
+    std::atomic<double> lastBatchSeconds_{0.0};
     ImportResults pendingImports_;
     std::atomic<bool> importResultsReady_{false};
     std::atomic<bool> stopping_{false};
