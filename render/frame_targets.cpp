@@ -1,3 +1,4 @@
+// Makes every anti-aliasing mode's targets at once, 8x only where the device can.
 #include "render/frame_targets.h"
 #include "core/vk_struct.h"
 

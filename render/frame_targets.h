@@ -1,3 +1,4 @@
+// The window-size targets a frame draws into, kept for all modes so a switch only rebinds.
 #pragma once
 
 #include <vulkan/vulkan.h>

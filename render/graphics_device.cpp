@@ -1,3 +1,4 @@
+// Brings up the Vulkan instance, device, queues and presenter, and reports why it could not.
 #include "render/graphics_device.h"
 #include "core/vk_struct.h"
 

@@ -1,3 +1,4 @@
+// Choosing and creating the GPU device the engine runs on, window or headless.
 #pragma once
 
 #include <vulkan/vulkan.h>

@@ -1,3 +1,4 @@
+// A ring of offscreen images standing in for a swap chain, readable after each present.
 #include "render/headless_presenter.h"
 
 namespace qv {

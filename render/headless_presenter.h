@@ -1,3 +1,4 @@
+// Frames with no window or display, for tests, screenshots and rendering to video.
 #pragma once
 
 #include <array>

@@ -1,3 +1,4 @@
+// Fetches each material's pipelines from the pool, replacing them only when all are made.
 #include "render/material_pipelines.h"
 
 #include "render/model_resources.h"

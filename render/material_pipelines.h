@@ -1,3 +1,4 @@
+// Binds each material to its shader set's pipelines, per sample count, and swaps the set.
 #pragma once
 
 #include <vulkan/vulkan.h>

@@ -1,3 +1,4 @@
+// Hands a captured frame to the PNG encoder.
 #include "render/png_file.h"
 
 #include <stb_image_write.h>

@@ -1,3 +1,4 @@
+// Saves a captured frame as a picture, for screenshots and numbered frame output.
 #pragma once
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// Builds the shared pipeline layouts, the skinning pipeline and raster pipelines on demand.
 #include "render/raster_pipelines.h"
 #include "core/vk_struct.h"
 #include "render/pipeline_cache_file.h"

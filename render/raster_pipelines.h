@@ -1,3 +1,4 @@
+// Shader sets, pipeline layouts and a pool that makes each raster pipeline only once.
 #pragma once
 
 #include <vulkan/vulkan.h>

@@ -1,3 +1,4 @@
+// Changes the render size only once the back buffers have taken it.
 #include "render/renderer.h"
 
 #include "core/app_window.h"

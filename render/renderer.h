@@ -1,3 +1,4 @@
+// The render size and full screen, changed in one place so the targets follow.
 #pragma once
 
 #include <vulkan/vulkan.h>

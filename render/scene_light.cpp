@@ -1,3 +1,4 @@
+// Turns the light and camera into the constants every scene shader reads.
 #include "render/scene_light.h"
 
 #include "scene/camera.h"

@@ -1,3 +1,4 @@
+// The scene's one fixed light and the per-frame constants the shaders see.
 #pragma once
 
 #include "render/model_resources.h"

@@ -1,3 +1,4 @@
+// Records a frame: skinning, shadow map, main pass with outlines, resolve, copy to screen.
 #include "render/scene_renderer.h"
 #include "core/vk_struct.h"
 #include "render/pipeline_cache_file.h"

@@ -1,3 +1,4 @@
+// Draws the scene's models each frame, in whichever anti-aliasing mode and shader set is chosen.
 #pragma once
 
 #include <vulkan/vulkan.h>

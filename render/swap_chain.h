@@ -1,3 +1,4 @@
+// Presenting to the window, independent of how many images the driver hands out.
 #pragma once
 
 #include <array>

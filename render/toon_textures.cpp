@@ -1,3 +1,4 @@
+// Finds the toon ramps by the working directory or the program, and uploads all or none.
 #include "render/toon_textures.h"
 
 #include <cstdio>

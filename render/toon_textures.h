@@ -1,3 +1,4 @@
+// The ten shared toon ramps that materials without their own toon texture use.
 #pragma once
 
 #include <array>

@@ -1,3 +1,4 @@
+// Memory type choice, images with their memory and views, and their release.
 #include "render/vulkan_helpers.h"
 #include "core/vk_struct.h"
 

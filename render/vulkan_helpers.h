@@ -1,3 +1,4 @@
+// Small Vulkan chores the render code repeats: memory types, images and their views.
 #pragma once
 
 #include <vulkan/vulkan.h>
