@@ -1,3 +1,4 @@
+// Everything one bone carries through a frame: pose, IK links, the bodies it drives or follows.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Solves IK chains link by link in double precision, within limits and an iteration cap.
 #include "runtime/ik.h"
 
 #include <algorithm>

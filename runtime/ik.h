@@ -1,3 +1,4 @@
+// Sets up each model's IK chains and solves one chain per frame for the pose pipeline.
 #pragma once
 
 #include <cstdint>

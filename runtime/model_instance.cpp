@@ -1,3 +1,4 @@
+// Builds an instance in order (skeleton, bodies, IK, joints, morphs), leaving nothing half made.
 #include "runtime/model_instance.h"
 
 #include <cmath>

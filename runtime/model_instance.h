@@ -1,3 +1,4 @@
+// One model as it plays: pose, motion, morph weights and physics, built once and never copied.
 #pragma once
 
 #include <cstdint>

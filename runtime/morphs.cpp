@@ -1,3 +1,4 @@
+// Flattens group and flip morphs into weighted leaves, breaking cycles, and applies each frame.
 #include "runtime/morphs.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Morph weights and what they do to vertices, bones, UVs and materials in one frame.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Turns a motion's keys into per-bone tracks at attach time and samples them each frame.
 #include "runtime/motion.h"
 
 #include <algorithm>

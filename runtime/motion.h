@@ -1,3 +1,4 @@
+// Motion tracks bound to one model's bones and morphs, and their sampling by time.
 #pragma once
 
 #include <cstdint>

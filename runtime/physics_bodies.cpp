@@ -1,3 +1,4 @@
+// Places a model's bodies and joints in the world and moves bones and bodies each step.
 #include "runtime/physics_bodies.h"
 
 #include <btBulletDynamicsCommon.h>

@@ -1,3 +1,4 @@
+// A model's rigid bodies and joints: which follow their bone and which drive it.
 #pragma once
 
 #include "runtime/physics_hooks.h"

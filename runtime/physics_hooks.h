@@ -1,3 +1,4 @@
+// The two points where physics touches the pose, kept separate so the pose needs no physics.
 #pragma once
 
 namespace qv {

@@ -1,3 +1,4 @@
+// The shared world: collision filter by group and mask, the ground plane, a fixed step.
 #include "runtime/physics_world.h"
 
 #include <btBulletDynamicsCommon.h>

@@ -1,3 +1,4 @@
+// The one physics world every model shares, stepped at a fixed rate from frame time.
 #pragma once
 
 #include <memory>

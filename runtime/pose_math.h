@@ -1,3 +1,4 @@
+// Vectors, quaternions and matrices in the conventions the whole pose pipeline shares.
 #pragma once
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Links bones into trees, dropping cycles, and orders their updates for appends and IK.
 #include "runtime/skeleton.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The bone hierarchy of an instance and how a bone's world pose is brought up to date.
 #pragma once
 
 #include "runtime/pose_math.h"
