@@ -1,3 +1,4 @@
+// Derives the camera's eye, view and projection from its angles, zoom and pan.
 #include "scene/camera.h"
 
 #include <cmath>

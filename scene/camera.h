@@ -1,3 +1,4 @@
+// The orbit camera the mouse drives, kept as a few angles from which all else follows.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Mouse drags and the wheel turned into orbit, pan, zoom and model turns.
 #include "scene/camera_input.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Input events reduced to what the scene needs, so it works without any window library.
 #pragma once
 
 #include <cstdint>

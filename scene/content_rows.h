@@ -1,3 +1,4 @@
+// The rows the tool windows list for models and shader programs.
 #pragma once
 
 #include <cstdint>

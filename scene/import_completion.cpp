@@ -1,3 +1,4 @@
+// The main-thread half of importing: a finished batch becomes scene content in one frame.
 #include <cstdio>
 #include <mutex>
 

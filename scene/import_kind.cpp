@@ -1,3 +1,4 @@
+// Sorts picked files by the exact extension of their name.
 #include "scene/import_kind.h"
 
 namespace qv {

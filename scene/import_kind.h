@@ -1,3 +1,4 @@
+// Which kind of content a picked file is, decided by its name alone.
 #pragma once
 
 #include <filesystem>

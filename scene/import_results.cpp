@@ -1,3 +1,4 @@
+// Loads one file of a batch; a file that fails, even for memory, fails alone.
 #include "scene/import_results.h"
 
 #include <exception>

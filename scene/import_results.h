@@ -1,3 +1,4 @@
+// What the import thread hands the scene: each file's record or its error message.
 #pragma once
 
 #include <cstdint>

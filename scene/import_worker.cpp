@@ -1,3 +1,4 @@
+// The import thread's loop: wait for a batch, read it all, hand it over, wait again.
 #include "scene/import_worker.h"
 
 #include <chrono>

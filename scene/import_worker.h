@@ -1,3 +1,4 @@
+// Imports batches of files on a background thread, so frames never wait for a load.
 #pragma once
 
 #include <atomic>

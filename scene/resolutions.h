@@ -1,3 +1,4 @@
+// The render sizes the graphics settings offer.
 #pragma once
 
 #include <array>

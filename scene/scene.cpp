@@ -1,3 +1,4 @@
+// Runs a frame of the scene: requests, motions, physics and pose, song and camera.
 #include "scene/scene.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The scene and its per-frame update, with hooks to the engine that tests can leave out.
 #pragma once
 
 #include <array>

@@ -1,3 +1,4 @@
+// Everything loaded into the scene, in parallel lists kept in load order.
 #pragma once
 
 #include <functional>

@@ -1,3 +1,4 @@
+// What the tool windows show and ask for, handed to the scene update each frame.
 #pragma once
 
 #include <cstdint>
