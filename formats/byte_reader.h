@@ -1,3 +1,4 @@
+// A read cursor that cannot run past the file, whatever its counts and lengths claim.
 #pragma once
 
 #include <cstdint>

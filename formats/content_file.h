@@ -1,3 +1,4 @@
+// One load sequence for every content record, so a failed load still says which file.
 #pragma once
 
 #include <filesystem>

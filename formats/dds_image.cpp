@@ -1,3 +1,4 @@
+// Decodes DDS textures ourselves: the block-compressed kinds models ship and plain 32-bit.
 #include <cstring>
 
 #include "formats/rgba_image.h"

@@ -1,3 +1,4 @@
+// A model as its file holds it, every section kept, for the runtime and tools to build on.
 #pragma once
 
 #include <array>

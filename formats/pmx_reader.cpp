@@ -1,3 +1,4 @@
+// Parses a model file from memory, leniently: a cut or corrupt file yields what it holds.
 #include <algorithm>
 #include <cstring>
 #include <string>

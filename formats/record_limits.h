@@ -1,3 +1,4 @@
+// Keeps untrusted record counts from exhausting memory or inventing records past the data.
 #pragma once
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Turns any texture file a model names into plain RGBA pixels, within sane size limits.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Converts between the text encodings of content files without ever failing on bad bytes.
 #include "formats/text_decode.h"
 
 namespace qv {

@@ -1,3 +1,4 @@
+// Text from content files and command lines, brought to the UTF-16 names use and UTF-8 display.
 #pragma once
 
 #include <cstdint>

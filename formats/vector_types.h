@@ -1,3 +1,4 @@
+// Float tuples that only carry values out of content files; the runtime has its own math.
 #pragma once
 
 namespace qv {

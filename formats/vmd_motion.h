@@ -1,3 +1,4 @@
+// A motion as its file holds it: keys for bones, morphs, camera, light, shadow and IK.
 #pragma once
 
 #include <array>

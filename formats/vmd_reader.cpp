@@ -1,3 +1,4 @@
+// Parses motion files from memory, grouping keys by name quickly for motions of any length.
 #include <cstring>
 #include <string>
 #include <string_view>

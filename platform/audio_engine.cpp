@@ -1,3 +1,4 @@
+// Mixes the playing song in one fixed format on the audio thread, silently where no device.
 #include "platform/audio_engine.h"
 
 #include <SDL.h>

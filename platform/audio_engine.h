@@ -1,3 +1,4 @@
+// Plays songs for the scene: one engine, one decoded effect per song, one voice each.
 #pragma once
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// A mutex and a condition variable standing in for a one-waiter signal.
 #include "platform/auto_reset_event.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// The signal that hands each frame between the main thread and the stage threads.
 #pragma once
 
 #include <condition_variable>

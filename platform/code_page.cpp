@@ -1,3 +1,4 @@
+// Decodes Shift-JIS names through the system converter, skipping it for plain ASCII.
 #include "platform/code_page.h"
 
 #include <iconv.h>

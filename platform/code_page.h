@@ -1,3 +1,4 @@
+// Reads the Shift-JIS names that motion files carry, one conversion handle per reader.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Reads a file whole with plain system calls, refusing anything the formats could not hold.
 #include "platform/file_read.h"
 
 #include <fcntl.h>

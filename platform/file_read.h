@@ -1,3 +1,4 @@
+// The one way content reaches memory: a whole file in a single read, before any parsing.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Turns effect shader source into SPIR-V in process, resolving includes beside the file.
 #include "platform/hlsl_compiler.h"
 
 #include <glslang/Public/ResourceLimits.h>

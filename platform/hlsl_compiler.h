@@ -1,3 +1,4 @@
+// Compiles effect shaders at load time, their registers mapped onto one descriptor set.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// Hints huge pages for a large block, only where whole 2 MiB pages fit inside it.
 #include "platform/memory_advice.h"
 
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// Spares big model loads the cost of faulting in memory 4 KiB at a time.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,4 @@
+// Splits a path the way files named inside content are later resolved against it.
 #include "platform/path_parts.h"
 
 namespace qv {

@@ -1,3 +1,4 @@
+// A content file's name and folder, the folder being where the files it names are looked for.
 #pragma once
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// The tick counter frame timing is measured with.
 #pragma once
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// Prints a result code the way it is usually quoted, in hexadecimal.
 #include "platform/result_code.h"
 
 #include <cstdio>

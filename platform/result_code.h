@@ -1,3 +1,4 @@
+// One result code type for every operation, so failures read alike everywhere.
 #pragma once
 
 #include <cstdint>

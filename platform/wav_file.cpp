@@ -1,3 +1,4 @@
+// Decodes RIFF WAVE songs to float samples, refusing any chunk that does not add up.
 #include "platform/wav_file.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Songs as float samples, whatever sample format the file stored them in.
 #pragma once
 
 #include <cstdint>
