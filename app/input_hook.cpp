@@ -1,3 +1,4 @@
+// Window events pass to the tool windows first; what they leave moves the camera and model.
 #include "app/input_hook.h"
 
 #include "app/file_drop.h"

@@ -1,3 +1,4 @@
+// How window events reach the player: tool windows first, then camera, model and dropped files.
 #pragma once
 
 #include <SDL.h>

@@ -1,3 +1,4 @@
+// The `qv` program: the player window by default, `qv render` for a video.
 #include <cstdio>
 #include <cstring>
 #include <string>

@@ -1,3 +1,4 @@
+// Reads the player's command line and runs its window, or a headless run, until done.
 #include "app/player.h"
 #include "core/vk_struct.h"
 

@@ -1,3 +1,4 @@
+// The player's options and run loop, with hooks that tests use to record their own frames.
 #pragma once
 
 #include <vulkan/vulkan.h>

@@ -1,3 +1,4 @@
+// The one main window: made, sized, switched to full screen, and its events handled.
 #include "core/app_window.h"
 
 #include <SDL.h>

@@ -1,3 +1,4 @@
+// The main window as the engine sees it: its surface, its size, full screen and its events.
 #pragma once
 
 #include <vulkan/vulkan.h>

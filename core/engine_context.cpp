@@ -1,3 +1,4 @@
+// Holds the engine's shared state under one lock, made once and torn down at exit.
 #include "core/engine_context.h"
 
 #include <SDL.h>

@@ -1,3 +1,4 @@
+// The engine's shared state and callbacks, which every stage and the frame loop reach through.
 #pragma once
 
 #include <vulkan/vulkan.h>

@@ -1,3 +1,4 @@
+// Starts the stage threads and drives each frame through them to presentation.
 #include "core/frame_loop.h"
 #include "core/vk_struct.h"
 

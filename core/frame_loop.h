@@ -1,3 +1,4 @@
+// Stages that record a frame's work on their own threads, and the frame that waits for them all.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// What frames present to, a window or offscreen images, behind one interface.
 #pragma once
 
 #include <vulkan/vulkan.h>

@@ -1,3 +1,4 @@
+// Saves writing out the type tag each time a Vulkan structure is made.
 #pragma once
 
 #include <vulkan/vulkan.h>

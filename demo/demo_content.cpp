@@ -1,3 +1,4 @@
+// Hands out the demo's files from memory, or writes them to a folder for a normal import.
 #include "demo/demo_content.h"
 
 #include <unistd.h>

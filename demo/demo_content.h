@@ -1,3 +1,4 @@
+// The built-in demo the player shows with no files at all: a figure, a dance and a beat.
 #pragma once
 
 #include <cstdint>

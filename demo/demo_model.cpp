@@ -1,3 +1,4 @@
+// Builds the demo figure from lathed shapes: skeleton, leg IK, hair on physics, face morphs.
 #include <stb_image_write.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Keys the demo dance beat by beat, so it stays in time with the demo song.
 #include <algorithm>
 #include <cmath>
 #include <numbers>

@@ -1,3 +1,4 @@
+// Lays out model, motion and song files byte by byte, hostile variants included.
 #include "demo/file_writers.h"
 
 #include <iconv.h>

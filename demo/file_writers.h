@@ -1,3 +1,4 @@
+// Writes content files in memory, for the demo and for tests that need any file at all.
 #pragma once
 
 #include <array>

@@ -1,3 +1,4 @@
+// Counts, names and checks a model's or motion's records for the file report.
 #include "tools/inspect_report.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// The report the file-checking tool prints for a file, as text or JSON, with its warnings.
 #pragma once
 
 #include <nlohmann/json.hpp>
