@@ -1,3 +1,4 @@
+// Pushes the surface out along its normals, by the material's edge size, for the outline.
 #include "constants.hlsli"
 
 // The outline: the surface pushed out along its normals. Drawn with front

@@ -1,3 +1,4 @@
+// The built-in alternative look: soft half-Lambert light instead of a toon ramp.
 #include "constants.hlsli"
 #include "material_common.hlsli"
 #include "shadow_term.hlsli"

@@ -1,3 +1,4 @@
+// Covers the screen for the post passes without any vertex buffer.
 #include "post.hlsli"
 
 // One triangle that covers the screen, from the vertex index alone.

@@ -1,3 +1,4 @@
+// The built-in vertex program: skinned positions to the screen, with world values for light.
 #include "constants.hlsli"
 
 PS_INPUT main(VS_INPUT input) {

@@ -1,3 +1,4 @@
+// The default look: sphere map, then a toon ramp chosen by light and shadow.
 #include "constants.hlsli"
 #include "material_common.hlsli"
 #include "shadow_term.hlsli"
