@@ -1,3 +1,4 @@
+// Window events must reach the scene as the right positions, buttons and wheel steps.
 #include <gtest/gtest.h>
 
 #include "app/input_hook.h"

@@ -1,3 +1,4 @@
+// The shared engine state must survive bad indices and give sane frame timing.
 #include <gtest/gtest.h>
 
 #include "core/engine_context.h"

@@ -1,3 +1,4 @@
+// A frame must start and await its stages in step, and teardown must never hang.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// The demo's files must load from disk, and the writers must lay out what readers take.
 #include <gtest/gtest.h>
 
 #include <unistd.h>

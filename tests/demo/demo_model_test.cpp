@@ -1,3 +1,4 @@
+// The demo figure must read back whole and be a model the player can pose and draw.
 #include <gtest/gtest.h>
 
 #include <algorithm>

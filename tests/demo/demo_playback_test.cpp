@@ -1,3 +1,4 @@
+// The demo must actually dance: feet on their goals, mouth moving, hair hanging.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The demo beat must decode and keep time with the dance.
 #include <gtest/gtest.h>
 
 #include <algorithm>

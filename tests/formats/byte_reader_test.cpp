@@ -1,3 +1,4 @@
+// The read cursor must yield zeros, never overrun, when the bytes run out.
 #include "formats/byte_reader.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Texture decoding: every DDS kind, images found by content, corrupt files refused.
 #include <gtest/gtest.h>
 
 #include "formats/rgba_image.h"

@@ -1,3 +1,4 @@
+// Model files must round-trip in every encoding and width, and fail only when foreign.
 #include <gtest/gtest.h>
 
 #include "formats/pmx_model.h"

@@ -1,3 +1,4 @@
+// Names in any encoding must decode, with bad bytes replaced rather than fatal.
 #include "formats/text_decode.h"
 
 #include <gtest/gtest.h>

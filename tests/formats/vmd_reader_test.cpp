@@ -1,3 +1,4 @@
+// Motion files of every version and length must load, with no keys invented.
 #include <gtest/gtest.h>
 
 #include "formats/vmd_motion.h"

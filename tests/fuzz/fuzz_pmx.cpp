@@ -1,3 +1,4 @@
+// Feeds arbitrary bytes to the model reader: no crash, and no more records than bytes.
 #include <cstddef>
 #include <cstdint>
 

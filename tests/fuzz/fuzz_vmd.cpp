@@ -1,3 +1,4 @@
+// Feeds arbitrary bytes to the motion reader: no crash, and no key from too few bytes.
 #include <cstddef>
 #include <cstdint>
 

@@ -1,3 +1,4 @@
+// Songs must play, pause, stop and end the same with or without a sound device.
 #include "platform/audio_engine.h"
 
 #include <gtest/gtest.h>

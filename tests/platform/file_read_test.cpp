@@ -1,3 +1,4 @@
+// Whole-file reads must refuse what is not a readable file, and codes print as quoted.
 #include "platform/file_read.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Effect shaders must compile onto the bindings the layouts expect, errors kept verbatim.
 #include "platform/hlsl_compiler.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// A content file's folder must be one that the files it names resolve against.
 #include "platform/path_parts.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Songs of every sample format must decode alike, and malformed files be refused.
 #include "platform/wav_file.h"
 
 #include <gtest/gtest.h>

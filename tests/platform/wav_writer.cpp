@@ -1,3 +1,4 @@
+// A recognisable ramp, so tests can tell where in a song playback stands.
 #include "tests/platform/wav_writer.h"
 
 namespace qv {

@@ -1,3 +1,4 @@
+// A song whose samples tell their own position, for the audio tests.
 #pragma once
 
 #include <cstdint>

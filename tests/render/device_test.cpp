@@ -1,3 +1,4 @@
+// The headless device must fill the context, keep fences in step and refuse bad sizes.
 #include <gtest/gtest.h>
 
 #include <algorithm>

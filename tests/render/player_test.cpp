@@ -1,3 +1,4 @@
+// The player as a user runs it: options, screenshots, imports and one-line failures.
 #include <gtest/gtest.h>
 #include <stb_image.h>
 #include <sys/wait.h>

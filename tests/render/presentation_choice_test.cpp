@@ -1,3 +1,4 @@
+// Adapter and present-mode choices must prefer hardware and never tear under vsync.
 #include <gtest/gtest.h>
 
 #include <vector>

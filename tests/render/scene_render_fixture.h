@@ -1,3 +1,4 @@
+// A headless player drawing a scene, shared by the renderer tests.
 #pragma once
 // What the renderer tests share: the content folder, a temporary folder, a
 // one-triangle model and a headless player drawing a scene.

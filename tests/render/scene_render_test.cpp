@@ -1,3 +1,4 @@
+// Frames must show the model centred, skin as on the CPU and refuse broken textures.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// IK must reach its goals within limits, only where chains are whole, as motions switch.
 #include <numbers>
 
 #include "tests/runtime/test_models.h"

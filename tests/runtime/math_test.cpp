@@ -1,3 +1,4 @@
+// Quaternions and matrices must agree, and slerp must take the short arc.
 #include <numbers>
 
 #include "tests/runtime/test_models.h"

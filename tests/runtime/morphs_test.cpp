@@ -1,3 +1,4 @@
+// Every morph kind must reach what it changes, through any nesting of groups.
 #include <btBulletDynamicsCommon.h>
 
 #include <numbers>

@@ -1,3 +1,4 @@
+// Motions must ease as their curves say, hold at the ends and skip what cannot play.
 #include <numbers>
 
 #include "tests/runtime/test_models.h"

@@ -1,3 +1,4 @@
+// Bodies must hang, collide by mask, recover from blow-ups and leave nothing behind.
 #include <gtest/gtest.h>
 
 #include <btBulletDynamicsCommon.h>

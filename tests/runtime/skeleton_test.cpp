@@ -1,3 +1,4 @@
+// Bones must pose about their heads, with bad parents, cycles and deep chains survived.
 #include <numbers>
 
 #include "tests/runtime/test_models.h"

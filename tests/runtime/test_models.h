@@ -1,3 +1,4 @@
+// Small hand-made models and motions that make each runtime test easy to read.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The camera must keep its target centred and respond to each drag and the wheel alone.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// Imports must sort files by name, fail bad files alone and land while models play.
 #include <gtest/gtest.h>
 
 #include <chrono>

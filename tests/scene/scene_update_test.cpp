@@ -1,3 +1,4 @@
+// A scene frame must apply requests once, keep lists parallel and play everything in step.
 #include <btBulletDynamicsCommon.h>
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// Finds the shared content folder from the environment or beside the project.
 #include "tests/support/content_path.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// Lets tests that need real content skip cleanly where it is absent.
 #pragma once
 
 #include <filesystem>

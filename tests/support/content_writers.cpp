@@ -1,3 +1,4 @@
+// Fills a sample model with every record kind and variant the reader must handle.
 #include "tests/support/content_writers.h"
 
 namespace qv {

@@ -1,3 +1,4 @@
+// A model with every record kind, and silent songs, for tests, fuzz seeds and benchmarks.
 #pragma once
 
 #include "demo/file_writers.h"

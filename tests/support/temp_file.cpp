@@ -1,3 +1,4 @@
+// Makes a private temporary folder per file and removes it afterwards.
 #include "tests/support/temp_file.h"
 
 #include <stdlib.h>

@@ -1,3 +1,4 @@
+// A file on disk for the length of one test, so tests never share or leave files.
 #pragma once
 
 #include <cstdint>

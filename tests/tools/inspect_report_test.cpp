@@ -1,3 +1,4 @@
+// The file report must keep the fields scripts use and warn about every bad value.
 #include "tools/inspect_report.h"
 
 #include <gtest/gtest.h>
