@@ -17,9 +17,9 @@ namespace {
 
 using namespace render_test;
 
-constexpr std::uint8_t kReceiveShadow = 0x08;
-constexpr std::uint8_t kCastShadow = 0x02;
-constexpr std::uint8_t kDrawEdge = 0x10;
+constexpr std::uint8_t kReceiveShadow = kPmxMaterialReceivesShadow;
+constexpr std::uint8_t kCastShadow = kPmxMaterialCastsShadow;
+constexpr std::uint8_t kDrawEdge = kPmxMaterialEdge;
 
 Float3 Cross(const Float3& a, const Float3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
@@ -131,11 +131,15 @@ TEST_F(RenderPassesTest, ShadowsDarkenOnlyWhatLiesUnderACastingBlock) {
     }
 
     // A block without the cast-shadow flag leaves the floor lit, though the
-    // floor still receives shadows.
-    scene_.models.clear();
-    AddModel(FloorAndBlock(0, kReceiveShadow | kCastShadow));
-    const CapturedImage noCaster = Frames(kFrameCount);
-    EXPECT_EQ(Brightness(noCaster, ScreenOf(shaded)), Brightness(noCaster, ScreenOf(open)));
+    // floor still receives shadows; the ground-shadow flag alone does not
+    // put it into the self-shadow map.
+    for (std::uint8_t blockFlags : {std::uint8_t{0}, std::uint8_t{kPmxMaterialGroundShadow}}) {
+        scene_.models.clear();
+        AddModel(FloorAndBlock(blockFlags, kReceiveShadow | kCastShadow));
+        const CapturedImage noCaster = Frames(kFrameCount);
+        EXPECT_EQ(Brightness(noCaster, ScreenOf(shaded)), Brightness(noCaster, ScreenOf(open)))
+            << int{blockFlags};
+    }
 }
 
 TEST_F(RenderPassesTest, OutlinesAddOnlyPixelsOfTheEdgeColour) {
@@ -255,7 +259,7 @@ TEST_F(RenderPassesTest, FacesWoundClockwiseOnScreenAreTheFrontOnes) {
     AddModel(face);
     EXPECT_TRUE(IsWhite(RenderMode(0), 640, 360));
 
-    face.materials[0].drawFlags = 0x01;  // double-sided
+    face.materials[0].drawFlags = kPmxMaterialDoubleSided;
     scene_.models.clear();
     AddModel(face);
     EXPECT_FALSE(IsWhite(RenderMode(0), 640, 360));
