@@ -188,11 +188,10 @@ HRESULT SceneRenderer::CreateFixedPipelines() {
     HRESULT hr =
         CreateSkinningPipeline(gpu_.device, layouts_, pipelines_.Cache(), &skinningPipeline_);
     if (Succeeded(hr)) {
-        RasterPipelineKey shadow;
-        shadow.kind = RasterKind::Shadow;
-        const auto vs = BuiltInPrograms::MainVertex();
-        shadow.vertex.assign(vs.begin(), vs.end());
-        hr = pipelines_.Get(shadow, &shadowPipeline_);
+        hr = pipelines_.Get(ShadowPipelineKey(VK_CULL_MODE_BACK_BIT), &shadowPipelines_[0]);
+    }
+    if (Succeeded(hr)) {
+        hr = pipelines_.Get(ShadowPipelineKey(VK_CULL_MODE_NONE), &shadowPipelines_[1]);
     }
     for (int high = 0; high < 2 && Succeeded(hr); ++high) {
         RasterPipelineKey post;
@@ -258,7 +257,8 @@ void SceneRenderer::Release() {
     if (skinningPipeline_ != VK_NULL_HANDLE) {
         vkDestroyPipeline(gpu_.device, skinningPipeline_, nullptr);
     }
-    skinningPipeline_ = shadowPipeline_ = fxaaLowPipeline_ = fxaaHighPipeline_ = VK_NULL_HANDLE;
+    skinningPipeline_ = fxaaLowPipeline_ = fxaaHighPipeline_ = VK_NULL_HANDLE;
+    shadowPipelines_ = {};
     DestroyPipelineLayouts(gpu_.device, &layouts_);
     for (VkSampler s : samplers_) {
         if (s != VK_NULL_HANDLE) {
@@ -395,20 +395,39 @@ void SceneRenderer::RecordShadowPass(VkCommandBuffer cmd, std::uint32_t f,
     const VkRenderingAttachmentInfo depth = DepthAttachment(map.view, VK_ATTACHMENT_STORE_OP_STORE);
     BeginRendering(cmd, kShadowMapSize, kShadowMapSize, nullptr, &depth);
     SetViewport(cmd, kShadowMapSize, kShadowMapSize);
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, shadowPipeline_);
     const VkDescriptorBufferInfo constants{shadowConstants_.buffer.buffer,
                                            shadowConstants_.Offset(f), sizeof(SceneConstants)};
-    const VkWriteDescriptorSet write =
-        BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants);
-    pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 1, &write);
+    VkPipeline bound = VK_NULL_HANDLE;
     for (const ModelGpu* m : models) {
         const VkDeviceSize zero = 0;
         vkCmdBindVertexBuffers(cmd, 0, 1, &m->skinnedOutput.buffer, &zero);
         vkCmdBindIndexBuffer(cmd, m->indexBuffer.buffer, 0, VK_INDEX_TYPE_UINT32);
-        for (const MaterialDraw& draw : m->materials) {
-            if (draw.castShadow && draw.indexCount != 0) {
-                vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+        for (std::size_t i = 0; i < m->materials.size(); ++i) {
+            const MaterialDraw& draw = m->materials[i];
+            if (!draw.castShadow || draw.indexCount == 0) {
+                continue;
             }
+            const VkPipeline pipeline = shadowPipelines_[draw.doubleSided ? 1 : 0];
+            if (pipeline != bound) {
+                vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipeline);
+                bound = pipeline;
+            }
+            // The material's alpha and base texture decide which texels cast.
+            const VkDescriptorBufferInfo material{
+                m->materialBuffer.buffer.buffer,
+                m->materialBuffer.Offset(f) + i * kMaterialSlotSize, sizeof(MaterialConstants)};
+            const VkDescriptorImageInfo base{
+                VK_NULL_HANDLE,
+                draw.baseTexture >= 0 ? m->textures[static_cast<std::size_t>(draw.baseTexture)].view
+                                      : whiteTexture_.view,
+                VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
+            const VkWriteDescriptorSet writes[3] = {
+                BufferWrite(kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &material),
+                BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants),
+                ImageWrite(kBindingT0, &base),
+            };
+            pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 3, writes);
+            vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
         }
     }
     vkCmdEndRendering(cmd);

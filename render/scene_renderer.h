@@ -105,7 +105,8 @@ private:
     PipelineLayouts layouts_;
     PipelinePool pipelines_;
     VkPipeline skinningPipeline_ = VK_NULL_HANDLE;
-    VkPipeline shadowPipeline_ = VK_NULL_HANDLE;
+    // Back faces culled, and none culled for double-sided materials.
+    std::array<VkPipeline, 2> shadowPipelines_{};
     VkPipeline fxaaLowPipeline_ = VK_NULL_HANDLE;
     VkPipeline fxaaHighPipeline_ = VK_NULL_HANDLE;
     OwnedImage whiteTexture_;
