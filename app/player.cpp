@@ -210,8 +210,9 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
         return hr;
     }
     const GpuContext gpu = ctx.Locked([&](EngineState& s) {
-        return GpuContext{s.physicalDevice, device, s.directQueue, s.directQueueFamily,
-                          s.computeQueueFamily};
+        return GpuContext{s.physicalDevice,     device,
+                          s.directQueue,        s.directQueueFamily,
+                          s.computeQueueFamily, s.raytracingSupported};
     });
     g.sceneRenderer = std::make_unique<SceneRenderer>();
     std::string message;
@@ -313,6 +314,17 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
         if (graphics.sceneRenderer) {
             graphics.sceneRenderer->ReleaseModel(instance);
         }
+    };
+    scene.hooks.rebuildAccelerationStructures = [&graphics, &scene, program] {
+        if (!graphics.sceneRenderer) {
+            return false;
+        }
+        std::string message;
+        if (Failed(graphics.sceneRenderer->RebuildRayTracing(scene, &message))) {
+            std::fprintf(stderr, "%s: ray tracing is switched off: %s\n", program, message.c_str());
+            return false;
+        }
+        return true;
     };
     graphics.recordScene = [&graphics, &scene](VkCommandBuffer compute, VkCommandBuffer direct,
                                                std::uint32_t frame, const BackBuffer& target) {

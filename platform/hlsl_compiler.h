@@ -30,7 +30,8 @@ inline constexpr std::uint32_t kHlslSamplerBinding = 11;        // + s register
 inline constexpr std::uint32_t kHlslUnorderedBinding = 14;      // + u register
 
 // Compiles one entry point of a source text. name appears in messages;
-// #include "x" is resolved against includeFolder.
+// #include "x" is resolved against includeFolder. Text with a UTF-8 or UTF-16
+// byte-order mark is read as such; a source over 16 MiB fails with a message.
 HlslCompileResult CompileHlsl(std::string_view source, std::string_view name,
                               std::string_view entryPoint, HlslStage stage,
                               const std::filesystem::path& includeFolder = {});

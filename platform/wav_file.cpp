@@ -1,6 +1,8 @@
 // Decodes RIFF WAVE songs to float samples, refusing any chunk that does not add up.
 #include "platform/wav_file.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace qv {
@@ -35,7 +37,12 @@ float Sample(const std::uint8_t* p, std::uint16_t bits, bool isFloat) {
             if (isFloat) {
                 float f;
                 std::memcpy(&f, p, 4);
-                return f;
+                // Float files may hold anything: NaN would poison the mix and loud
+                // values would wrap when the mixer converts to integers.
+                if (!std::isfinite(f)) {
+                    return 0.0f;
+                }
+                return std::clamp(f, -1.0f, 1.0f);
             }
             return static_cast<float>(static_cast<std::int32_t>(U32(p)) / 2147483648.0);
     }

@@ -53,6 +53,12 @@ HRESULT CreateGpuBuffer(const GpuContext& gpu, VkDeviceSize size, VkBufferUsageF
                     : VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT;
     auto alloc = VkStruct<VkMemoryAllocateInfo>(VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO);
     alloc.allocationSize = req.size;
+    auto addressed =
+        VkStruct<VkMemoryAllocateFlagsInfo>(VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_FLAGS_INFO);
+    addressed.flags = VK_MEMORY_ALLOCATE_DEVICE_ADDRESS_BIT;
+    if ((usage & VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT) != 0) {
+        alloc.pNext = &addressed;
+    }
     if (!FindMemoryType(gpu.physical, req.memoryTypeBits, wanted, &alloc.memoryTypeIndex) ||
         vkAllocateMemory(gpu.device, &alloc, nullptr, &out->memory) != VK_SUCCESS ||
         vkBindBufferMemory(gpu.device, out->buffer, out->memory, 0) != VK_SUCCESS ||

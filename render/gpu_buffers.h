@@ -20,6 +20,9 @@ struct GpuContext {
     // Buffers written by the compute queue and read by the direct queue are
     // shared between the two families when they differ.
     std::uint32_t computeFamily = 0;
+    // Ray tracing is enabled on the device: the buffers it reads by address
+    // are made with device addresses.
+    bool rayTracing = false;
 };
 
 struct GpuBuffer {

@@ -13,6 +13,7 @@
 #include "core/frame_loop.h"
 #include "core/presenter.h"
 #include "render/headless_presenter.h"
+#include "render/raytracing_renderer.h"
 #include "render/swap_chain.h"
 
 namespace qv {
@@ -75,6 +76,39 @@ bool HasDeviceExtension(const std::vector<VkExtensionProperties>& all, const cha
     return false;
 }
 
+// Both ray-tracing extensions with what they depend on, and the features the
+// ray-traced frame uses.
+RaytracingSupport RaytracingSupportOf(VkPhysicalDevice device,
+                                      const std::vector<VkExtensionProperties>& extensions) {
+    RaytracingSupport support;
+    support.extensions =
+        HasDeviceExtension(extensions, VK_KHR_RAY_TRACING_PIPELINE_EXTENSION_NAME) &&
+        HasDeviceExtension(extensions, VK_KHR_ACCELERATION_STRUCTURE_EXTENSION_NAME) &&
+        HasDeviceExtension(extensions, VK_KHR_DEFERRED_HOST_OPERATIONS_EXTENSION_NAME);
+    if (!support.extensions) {
+        return support;
+    }
+    auto pipeline = VkStruct<VkPhysicalDeviceRayTracingPipelineFeaturesKHR>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_RAY_TRACING_PIPELINE_FEATURES_KHR);
+    auto structure = VkStruct<VkPhysicalDeviceAccelerationStructureFeaturesKHR>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_ACCELERATION_STRUCTURE_FEATURES_KHR);
+    structure.pNext = &pipeline;
+    auto f12 = VkStruct<VkPhysicalDeviceVulkan12Features>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_2_FEATURES);
+    f12.pNext = &structure;
+    auto features =
+        VkStruct<VkPhysicalDeviceFeatures2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2);
+    features.pNext = &f12;
+    vkGetPhysicalDeviceFeatures2(device, &features);
+    support.accelerationStructure = structure.accelerationStructure == VK_TRUE;
+    support.rayTracingPipeline = pipeline.rayTracingPipeline == VK_TRUE;
+    support.bufferDeviceAddress = f12.bufferDeviceAddress == VK_TRUE;
+    support.runtimeDescriptorArray = f12.runtimeDescriptorArray == VK_TRUE;
+    support.variableDescriptorCount = f12.descriptorBindingVariableDescriptorCount == VK_TRUE;
+    support.nonUniformSampledImages = f12.shaderSampledImageArrayNonUniformIndexing == VK_TRUE;
+    return support;
+}
+
 struct PhysicalInfo {
     VkPhysicalDevice device = VK_NULL_HANDLE;
     VkPhysicalDeviceProperties props{};
@@ -117,8 +151,7 @@ PhysicalInfo Inspect(VkPhysicalDevice device, VkSurfaceKHR surface) {
     if (!HasDeviceExtension(extensions, VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME)) {
         return info;
     }
-    info.raytracing = HasDeviceExtension(extensions, VK_KHR_RAY_TRACING_PIPELINE_EXTENSION_NAME) &&
-                      HasDeviceExtension(extensions, VK_KHR_ACCELERATION_STRUCTURE_EXTENSION_NAME);
+    info.raytracing = RaytracingSupportOf(device, extensions).Complete();
 
     vkGetPhysicalDeviceQueueFamilyProperties(device, &count, nullptr);
     std::vector<VkQueueFamilyProperties> families(count);
@@ -293,6 +326,24 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
     f12.timelineSemaphore = VK_TRUE;
     f12.pNext = &f13;
     std::vector<const char*> deviceExtensions{VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
+    // Ray tracing's features are switched on only where all of them exist.
+    auto rtPipeline = VkStruct<VkPhysicalDeviceRayTracingPipelineFeaturesKHR>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_RAY_TRACING_PIPELINE_FEATURES_KHR);
+    auto rtStructure = VkStruct<VkPhysicalDeviceAccelerationStructureFeaturesKHR>(
+        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_ACCELERATION_STRUCTURE_FEATURES_KHR);
+    if (pick.raytracing) {
+        rtPipeline.rayTracingPipeline = VK_TRUE;
+        rtStructure.accelerationStructure = VK_TRUE;
+        rtStructure.pNext = &rtPipeline;
+        f13.pNext = &rtStructure;
+        f12.bufferDeviceAddress = VK_TRUE;
+        f12.runtimeDescriptorArray = VK_TRUE;
+        f12.descriptorBindingVariableDescriptorCount = VK_TRUE;
+        f12.shaderSampledImageArrayNonUniformIndexing = VK_TRUE;
+        deviceExtensions.push_back(VK_KHR_RAY_TRACING_PIPELINE_EXTENSION_NAME);
+        deviceExtensions.push_back(VK_KHR_ACCELERATION_STRUCTURE_EXTENSION_NAME);
+        deviceExtensions.push_back(VK_KHR_DEFERRED_HOST_OPERATIONS_EXTENSION_NAME);
+    }
     if (windowed) {
         deviceExtensions.push_back(VK_KHR_SWAPCHAIN_EXTENSION_NAME);
     }

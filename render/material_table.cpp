@@ -39,7 +39,10 @@ void BuildMaterials(const PmxModel& model, std::vector<MaterialDraw>* draws,
         firstIndex = draw.firstIndex + draw.indexCount;
         draw.doubleSided = (m.drawFlags & kPmxMaterialDoubleSided) != 0;
         draw.cull = draw.doubleSided ? VK_CULL_MODE_NONE : VK_CULL_MODE_BACK_BIT;
-        draw.castShadow = (m.drawFlags & kPmxMaterialGroundShadow) != 0;
+        // The self-shadow map takes its casters from their own flag; the
+        // ground-shadow flag is a different effect.
+        draw.castShadow = (m.drawFlags & kPmxMaterialCastsShadow) != 0;
+        draw.groundShadow = (m.drawFlags & kPmxMaterialGroundShadow) != 0;
         draw.drawEdge = (m.drawFlags & kPmxMaterialEdge) != 0;
         draw.baseTexture = modelTexture(m.textureIndex);
         const bool hasSphere = m.sphereMode >= 1 && m.sphereMode <= 3;

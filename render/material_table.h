@@ -20,7 +20,8 @@ struct MaterialDraw {
     std::uint32_t indexCount = 0;
     std::uint32_t firstIndex = 0;
     bool drawEdge = false;
-    bool castShadow = false;
+    bool castShadow = false;    // into the self-shadow map
+    bool groundShadow = false;  // onto the ground plane
     bool doubleSided = false;
     // Indices into the model's textures, or into the shared toons for
     // sharedToon; -1 for none.

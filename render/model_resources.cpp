@@ -56,6 +56,12 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
     const SkinningConstants skinning{m.boneCount, m.vertexCount, m.vertexMorphCount, m.uvMorphCount,
                                      m.vertexCount};
     const VkBufferUsageFlags storage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
+    // The ray-tracing copies feed the acceleration structures and, with the
+    // material constants, are read by the hit program through their addresses.
+    const VkBufferUsageFlags addressed =
+        gpu.rayTracing ? VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT |
+                             VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR
+                       : 0;
     UploadBatch batch(gpu);
     auto fail = [&](HRESULT hr) {
         DestroyModelGpu(gpu.device, &m);
@@ -73,12 +79,12 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
     HRESULT hr = CreateFilledBuffer(gpu, batch, indices.data(), indices.size() * 4,
                                     VK_BUFFER_USAGE_INDEX_BUFFER_BIT, &m.indexBuffer);
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, indices.data(), indices.size() * 4, storage,
+        hr = CreateFilledBuffer(gpu, batch, indices.data(), indices.size() * 4, storage | addressed,
                                 &m.rayTracingIndices);
     }
     if (Succeeded(hr)) {
         hr = CreateFilledBuffer(gpu, batch, vertices.data(), vertices.size() * sizeof(VsInput),
-                                storage, &m.rayTracingVertices);
+                                storage | addressed, &m.rayTracingVertices);
     }
     if (Succeeded(hr)) {
         hr = CreateFilledBuffer(gpu, batch, vertices.data(), vertices.size() * sizeof(VsInput),
@@ -125,7 +131,9 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
     if (Succeeded(hr)) {
         hr =
             CreateFrameBuffer(gpu, kMaterialSlotSize * std::max<std::size_t>(1, m.materials.size()),
-                              VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &m.materialBuffer);
+                              VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT |
+                                  (addressed & VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT),
+                              &m.materialBuffer);
     }
     if (Failed(hr)) {
         return fail(hr);

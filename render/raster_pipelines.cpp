@@ -11,6 +11,7 @@
 #include "shaders/fxaa_high_ps.h"
 #include "shaders/fxaa_low_ps.h"
 #include "shaders/main_vs.h"
+#include "shaders/shadow_ps.h"
 #include "shaders/skinning_cs.h"
 #include "shaders/toon_ps.h"
 
@@ -49,7 +50,10 @@ VkPipelineShaderStageCreateInfo Stage(VkShaderStageFlagBits stage, VkShaderModul
 
 HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelineCache cache,
                              const RasterPipelineKey& key, VkPipeline* out) {
-    const bool hasPixel = key.kind != RasterKind::Shadow;
+    // The shadow pass writes depth only; its pixel program, when it has
+    // one, decides which pixels cast.
+    const bool hasColor = key.kind != RasterKind::Shadow;
+    const bool hasPixel = hasColor || !key.pixel.empty();
     const bool hasDepth = key.kind != RasterKind::Post;
     VkShaderModule vs = CreateModule(device, key.vertex);
     VkShaderModule ps = hasPixel ? CreateModule(device, key.pixel) : VK_NULL_HANDLE;
@@ -124,7 +128,7 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
                                  VK_COLOR_COMPONENT_B_BIT | VK_COLOR_COMPONENT_A_BIT;
     auto blend = VkStruct<VkPipelineColorBlendStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_COLOR_BLEND_STATE_CREATE_INFO);
-    blend.attachmentCount = hasPixel ? 1 : 0;
+    blend.attachmentCount = hasColor ? 1 : 0;
     blend.pAttachments = &blendTarget;
     const VkDynamicState dynamicStates[2] = {VK_DYNAMIC_STATE_VIEWPORT, VK_DYNAMIC_STATE_SCISSOR};
     auto dynamic = VkStruct<VkPipelineDynamicStateCreateInfo>(
@@ -133,7 +137,7 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
     dynamic.pDynamicStates = dynamicStates;
     auto rendering =
         VkStruct<VkPipelineRenderingCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_RENDERING_CREATE_INFO);
-    rendering.colorAttachmentCount = hasPixel ? 1 : 0;
+    rendering.colorAttachmentCount = hasColor ? 1 : 0;
     rendering.pColorAttachmentFormats = &kSceneColorFormat;
     rendering.depthAttachmentFormat = hasDepth ? kSceneDepthFormat : VK_FORMAT_UNDEFINED;
 
@@ -193,6 +197,9 @@ std::span<const std::uint32_t> BuiltInPrograms::EdgeVertex() {
 }
 std::span<const std::uint32_t> BuiltInPrograms::EdgePixel() {
     return Code(k_edge_ps);
+}
+std::span<const std::uint32_t> BuiltInPrograms::ShadowPixel() {
+    return Code(k_shadow_ps);
 }
 std::span<const std::uint32_t> BuiltInPrograms::ExperimentalPixel() {
     return Code(k_experimental_ps);
@@ -336,6 +343,17 @@ RasterPipelineKey MainPipelineKey(const ShaderSetCode& set, VkCullModeFlags cull
     key.vertexEntry = set.vertexEntry;
     key.pixel.assign(set.pixel.begin(), set.pixel.end());
     key.pixelEntry = set.pixelEntry;
+    return key;
+}
+
+RasterPipelineKey ShadowPipelineKey(VkCullModeFlags cull) {
+    RasterPipelineKey key;
+    key.kind = RasterKind::Shadow;
+    key.cull = cull;
+    const auto vs = BuiltInPrograms::MainVertex();
+    const auto ps = BuiltInPrograms::ShadowPixel();
+    key.vertex.assign(vs.begin(), vs.end());
+    key.pixel.assign(ps.begin(), ps.end());
     return key;
 }
 

@@ -44,6 +44,7 @@ struct BuiltInPrograms {
     static std::span<const std::uint32_t> MainVertex();
     static std::span<const std::uint32_t> EdgeVertex();
     static std::span<const std::uint32_t> EdgePixel();
+    static std::span<const std::uint32_t> ShadowPixel();
     static std::span<const std::uint32_t> ExperimentalPixel();
     static std::span<const std::uint32_t> ToonPixel();
     static std::span<const std::uint32_t> FullScreenVertex();
@@ -63,7 +64,7 @@ ShaderSetCode BuiltInShaderSet(std::int32_t index);
 enum class RasterKind : std::uint8_t {
     Main,    // blended colour with depth
     Edge,    // as Main, outlines
-    Shadow,  // depth only, no pixel program
+    Shadow,  // depth only; a pixel program may drop cut-out texels
     Post,    // full-screen triangle into a colour target, no depth
 };
 
@@ -133,5 +134,8 @@ private:
 RasterPipelineKey MainPipelineKey(const ShaderSetCode& set, VkCullModeFlags cull,
                                   VkSampleCountFlagBits samples);
 RasterPipelineKey EdgePipelineKey(VkSampleCountFlagBits samples);
+// The shadow map's pipeline for materials culled by `cull`: double-sided
+// ones cast from both sides.
+RasterPipelineKey ShadowPipelineKey(VkCullModeFlags cull);
 
 }  // namespace qv

@@ -181,18 +181,53 @@ HRESULT SceneRenderer::Initialize(const GpuContext& gpu, std::string* message) {
                               folder.empty() ? folder : folder / kPipelineCacheFileName);
         hr = CreateFixedPipelines();
     }
+    if (Succeeded(hr) && gpu_.rayTracing) {
+        // Without its pipeline the player still draws, rasterised.
+        raytracing_ = std::make_unique<RaytracingRenderer>();
+        if (Failed(raytracing_->Initialize(gpu_, samplers_[0], samplers_[1], &rayTracingError_))) {
+            raytracing_.reset();
+        }
+    }
     return hr;
+}
+
+HRESULT SceneRenderer::RebuildRayTracing(const Scene& scene, std::string* message) {
+    std::string ignored;
+    if (message == nullptr) {
+        message = &ignored;
+    }
+    if (raytracing_ == nullptr) {
+        *message = rayTracingError_.empty() ? "the device offers no ray tracing" : rayTracingError_;
+        return E_FAIL;
+    }
+    std::vector<const ModelGpu*> models;
+    for (const auto& instance : scene.models) {
+        if (const ModelGpu* m = Find(instance.get()); m != nullptr) {
+            models.push_back(m);
+        }
+    }
+    const HRESULT hr = raytracing_->Rebuild(models, whiteTexture_.view, toons_, message);
+    builtGeneration_ = Succeeded(hr) ? modelGeneration_ : ~std::uint64_t{0};
+    return hr;
+}
+
+bool SceneRenderer::RayTracingReady(const Scene& scene) const {
+    if (!scene.rayTracing || raytracing_ == nullptr || !raytracing_->Built() ||
+        builtGeneration_ != modelGeneration_) {
+        return false;
+    }
+    const std::vector<const ModelGpu*>& built = raytracing_->BuiltModels();
+    return std::equal(built.begin(), built.end(), drawn_.begin(), drawn_.end());
 }
 
 HRESULT SceneRenderer::CreateFixedPipelines() {
     HRESULT hr =
         CreateSkinningPipeline(gpu_.device, layouts_, pipelines_.Cache(), &skinningPipeline_);
     if (Succeeded(hr)) {
-        RasterPipelineKey shadow;
-        shadow.kind = RasterKind::Shadow;
-        const auto vs = BuiltInPrograms::MainVertex();
-        shadow.vertex.assign(vs.begin(), vs.end());
-        hr = pipelines_.Get(shadow, &shadowPipeline_);
+        hr = pipelines_.Get(ShadowPipelineKey(VK_CULL_MODE_BACK_BIT), &shadowPipelines_[0]);
+    }
+    if (Succeeded(hr)) {
+        hr = pipelines_.Get(ShadowPipelineKey(VK_CULL_MODE_NONE), &shadowPipelines_[1]);
     }
     for (int high = 0; high < 2 && Succeeded(hr); ++high) {
         RasterPipelineKey post;
@@ -241,6 +276,7 @@ void SceneRenderer::Release() {
         return;
     }
     vkDeviceWaitIdle(gpu_.device);
+    raytracing_.reset();
     for (auto& [instance, model] : models_) {
         DestroyModelGpu(gpu_.device, model.get());
     }
@@ -258,7 +294,8 @@ void SceneRenderer::Release() {
     if (skinningPipeline_ != VK_NULL_HANDLE) {
         vkDestroyPipeline(gpu_.device, skinningPipeline_, nullptr);
     }
-    skinningPipeline_ = shadowPipeline_ = fxaaLowPipeline_ = fxaaHighPipeline_ = VK_NULL_HANDLE;
+    skinningPipeline_ = fxaaLowPipeline_ = fxaaHighPipeline_ = VK_NULL_HANDLE;
+    shadowPipelines_ = {};
     DestroyPipelineLayouts(gpu_.device, &layouts_);
     for (VkSampler s : samplers_) {
         if (s != VK_NULL_HANDLE) {
@@ -297,6 +334,7 @@ HRESULT SceneRenderer::CreateModel(const ModelInstance& instance, const PmxModel
         retiredModels_.push_back(std::move(it->second));
     }
     models_[&instance] = std::move(gpu);
+    ++modelGeneration_;
     return S_OK;
 }
 
@@ -304,6 +342,7 @@ void SceneRenderer::ReleaseModel(const ModelInstance& instance) {
     if (auto it = models_.find(&instance); it != models_.end()) {
         DestroyModelGpu(gpu_.device, it->second.get());
         models_.erase(it);
+        ++modelGeneration_;
     }
 }
 
@@ -395,20 +434,39 @@ void SceneRenderer::RecordShadowPass(VkCommandBuffer cmd, std::uint32_t f,
     const VkRenderingAttachmentInfo depth = DepthAttachment(map.view, VK_ATTACHMENT_STORE_OP_STORE);
     BeginRendering(cmd, kShadowMapSize, kShadowMapSize, nullptr, &depth);
     SetViewport(cmd, kShadowMapSize, kShadowMapSize);
-    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, shadowPipeline_);
     const VkDescriptorBufferInfo constants{shadowConstants_.buffer.buffer,
                                            shadowConstants_.Offset(f), sizeof(SceneConstants)};
-    const VkWriteDescriptorSet write =
-        BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants);
-    pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 1, &write);
+    VkPipeline bound = VK_NULL_HANDLE;
     for (const ModelGpu* m : models) {
         const VkDeviceSize zero = 0;
         vkCmdBindVertexBuffers(cmd, 0, 1, &m->skinnedOutput.buffer, &zero);
         vkCmdBindIndexBuffer(cmd, m->indexBuffer.buffer, 0, VK_INDEX_TYPE_UINT32);
-        for (const MaterialDraw& draw : m->materials) {
-            if (draw.castShadow && draw.indexCount != 0) {
-                vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+        for (std::size_t i = 0; i < m->materials.size(); ++i) {
+            const MaterialDraw& draw = m->materials[i];
+            if (!draw.castShadow || draw.indexCount == 0) {
+                continue;
             }
+            const VkPipeline pipeline = shadowPipelines_[draw.doubleSided ? 1 : 0];
+            if (pipeline != bound) {
+                vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipeline);
+                bound = pipeline;
+            }
+            // The material's alpha and base texture decide which texels cast.
+            const VkDescriptorBufferInfo material{
+                m->materialBuffer.buffer.buffer,
+                m->materialBuffer.Offset(f) + i * kMaterialSlotSize, sizeof(MaterialConstants)};
+            const VkDescriptorImageInfo base{
+                VK_NULL_HANDLE,
+                draw.baseTexture >= 0 ? m->textures[static_cast<std::size_t>(draw.baseTexture)].view
+                                      : whiteTexture_.view,
+                VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
+            const VkWriteDescriptorSet writes[3] = {
+                BufferWrite(kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &material),
+                BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants),
+                ImageWrite(kBindingT0, &base),
+            };
+            pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 3, writes);
+            vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
         }
     }
     vkCmdEndRendering(cmd);
@@ -515,7 +573,8 @@ void SceneRenderer::RecordResolve(VkCommandBuffer cmd, const OwnedImage& source)
                     kColorRestLayout);
 }
 
-void SceneRenderer::RecordFxaa(VkCommandBuffer cmd, std::int32_t mode) {
+void SceneRenderer::RecordFxaa(VkCommandBuffer cmd, std::int32_t mode, VkImageView inputView,
+                               VkImageLayout inputLayout) {
     TransitionImage(cmd, targets_.sceneColor.image, kColorRestLayout,
                     VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL);
     // The triangle covers every pixel: nothing of the old image is kept.
@@ -525,14 +584,39 @@ void SceneRenderer::RecordFxaa(VkCommandBuffer cmd, std::int32_t mode) {
     SetViewport(cmd, targets_.width, targets_.height);
     vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS,
                       mode == kFxaaHigh ? fxaaHighPipeline_ : fxaaLowPipeline_);
-    const VkDescriptorImageInfo input{VK_NULL_HANDLE, targets_.postInput.view,
-                                      kPostInputRestLayout};
+    const VkDescriptorImageInfo input{VK_NULL_HANDLE, inputView, inputLayout};
     const VkWriteDescriptorSet write = ImageWrite(kBindingT0, &input);
     pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 1, &write);
     vkCmdDraw(cmd, 3, 1, 0, 0);
     vkCmdEndRendering(cmd);
     TransitionImage(cmd, targets_.sceneColor.image, VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL,
                     kColorRestLayout);
+}
+
+void SceneRenderer::RecordRayTracedImage(VkCommandBuffer direct, std::int32_t mode) {
+    const VkImage output = raytracing_->Output().image.image;
+    if (mode == kFxaaLow || mode == kFxaaHigh) {
+        TransitionImage(direct, output, VK_IMAGE_LAYOUT_GENERAL,
+                        VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
+        RecordFxaa(direct, mode, raytracing_->Output().image.view,
+                   VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
+        TransitionImage(direct, output, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
+                        VK_IMAGE_LAYOUT_GENERAL);
+        return;
+    }
+    // Any other mode, multisampling included, takes the image as it is.
+    TransitionImage(direct, targets_.sceneColor.image, kColorRestLayout,
+                    VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+    TransitionImage(direct, output, VK_IMAGE_LAYOUT_GENERAL, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL);
+    VkImageCopy region{};
+    region.srcSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+    region.dstSubresource = region.srcSubresource;
+    region.extent = {targets_.width, targets_.height, 1};
+    vkCmdCopyImage(direct, output, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, targets_.sceneColor.image,
+                   VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+    TransitionImage(direct, targets_.sceneColor.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                    kColorRestLayout);
+    TransitionImage(direct, output, VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL, VK_IMAGE_LAYOUT_GENERAL);
 }
 
 void SceneRenderer::CopyToBackBuffer(VkCommandBuffer cmd, const BackBuffer& target) {
@@ -605,11 +689,26 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
         RecordSkinning(compute, f, drawn);
     }
 
-    // 3. Shadow map, main pass, anti-aliasing and the copy out.
     if (targets_.fresh) {
         SetRestLayouts(direct, targets_);
     }
     const std::int32_t mode = EffectiveAntiAliasingMode(scene.antiAliasingMode, eightSamples_);
+
+    // 3. Ray traced: the image on the compute list, filtered or copied on
+    // the direct one.
+    if (RayTracingReady(scene) &&
+        Succeeded(raytracing_->EnsureOutput(targets_.width, targets_.height, recordedFrames_))) {
+        raytracing_->Record(
+            compute, f,
+            BuildRaytracingConstants(scene.camera.view, scene.camera.projection, scene.camera.eye,
+                                     light, scene.diffuseSamples, scene.shadowSamples,
+                                     scene.selectedRayTracingShader));
+        RecordRayTracedImage(direct, mode);
+        CopyToBackBuffer(direct, target);
+        return;
+    }
+
+    // 4. Rasterised: shadow map, main pass, anti-aliasing and the copy out.
     const VkImage shadowMap = shadowMaps_.maps[f].image;
     // Drawing the map costs more than the rest of a frame on a software
     // device; when no program will read it, the map is left as it is.
@@ -625,7 +724,7 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     } else if (mode == kMsaa8x) {
         RecordResolve(direct, targets_.msaa8Color);
     } else if (mode == kFxaaLow || mode == kFxaaHigh) {
-        RecordFxaa(direct, mode);
+        RecordFxaa(direct, mode, targets_.postInput.view, kPostInputRestLayout);
     }
     TransitionImage(direct, shadowMap, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, kDepthRestLayout,
                     VK_IMAGE_ASPECT_DEPTH_BIT);

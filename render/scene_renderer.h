@@ -15,6 +15,7 @@
 #include "render/frame_targets.h"
 #include "render/model_resources.h"
 #include "render/raster_pipelines.h"
+#include "render/raytracing_renderer.h"
 #include "render/scene_light.h"
 #include "render/toon_textures.h"
 #include "scene/anti_aliasing.h"
@@ -76,6 +77,16 @@ public:
     void Record(const Scene& scene, VkCommandBuffer compute, VkCommandBuffer direct,
                 std::uint32_t frame, const BackBuffer& target);
 
+    // Whether frames can be ray traced: the device offers it and the
+    // pipeline was made. Why not, where it was tried, is in the error.
+    bool RayTracingAvailable() const { return raytracing_ != nullptr; }
+    const std::string& RayTracingError() const { return rayTracingError_; }
+    // Rebuilds the ray-tracing structures and tables for the scene's models.
+    // The caller has waited for the GPU. Until the next successful rebuild
+    // after a model came or went, frames are rasterised.
+    HRESULT RebuildRayTracing(const Scene& scene, std::string* message);
+    const RaytracingRenderer* RayTracing() const { return raytracing_.get(); }
+
     const GpuContext& Gpu() const { return gpu_; }
     bool EightSamplesAvailable() const { return eightSamples_; }
     std::size_t PipelineCount() const { return pipelines_.Size(); }
@@ -93,7 +104,10 @@ private:
                         const std::vector<ModelGpu*>& models);
     void RecordDraws(VkCommandBuffer cmd, std::uint32_t frame, std::size_t samplesIndex,
                      const ModelGpu& model);
-    void RecordFxaa(VkCommandBuffer cmd, std::int32_t mode);
+    void RecordFxaa(VkCommandBuffer cmd, std::int32_t mode, VkImageView input,
+                    VkImageLayout inputLayout);
+    bool RayTracingReady(const Scene& scene) const;
+    void RecordRayTracedImage(VkCommandBuffer direct, std::int32_t mode);
     void RecordResolve(VkCommandBuffer cmd, const OwnedImage& source);
     void CopyToBackBuffer(VkCommandBuffer cmd, const BackBuffer& target);
     void SetViewport(VkCommandBuffer cmd, std::uint32_t width, std::uint32_t height);
@@ -105,7 +119,8 @@ private:
     PipelineLayouts layouts_;
     PipelinePool pipelines_;
     VkPipeline skinningPipeline_ = VK_NULL_HANDLE;
-    VkPipeline shadowPipeline_ = VK_NULL_HANDLE;
+    // Back faces culled, and none culled for double-sided materials.
+    std::array<VkPipeline, 2> shadowPipelines_{};
     VkPipeline fxaaLowPipeline_ = VK_NULL_HANDLE;
     VkPipeline fxaaHighPipeline_ = VK_NULL_HANDLE;
     OwnedImage whiteTexture_;
@@ -122,6 +137,13 @@ private:
     std::map<const ModelInstance*, std::unique_ptr<ModelGpu>> models_;
     std::vector<ModelGpu*> drawn_;  // this frame's models, in scene order
     std::vector<std::unique_ptr<ModelGpu>> retiredModels_;
+
+    std::unique_ptr<RaytracingRenderer> raytracing_;
+    std::string rayTracingError_;
+    // Counts model creations and releases; a ray-tracing build is good for
+    // the count it was made at.
+    std::uint64_t modelGeneration_ = 0;
+    std::uint64_t builtGeneration_ = ~std::uint64_t{0};
 };
 
 }  // namespace qv

@@ -66,7 +66,12 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
             if (physics != nullptr) {
                 ReleaseBodies(*instance, *physics);
             }
-            AddFailure(detail, entry.path, "\nFailed to create graphic resource for this model!");
+            // The user needs to know which file to look for.
+            std::string message = "\nFailed to create graphic resource for this model!";
+            if (entry.textures.result != S_OK && !entry.textures.message.empty()) {
+                message += "\n" + entry.textures.message;
+            }
+            AddFailure(detail, entry.path, message);
             continue;
         }
         ModelUiEntry row;

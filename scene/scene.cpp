@@ -237,7 +237,11 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
             ui.showImportStatus = true;
         }
         const bool bringsModels = !scene.importer.PendingResults().models.empty();
+        const std::size_t modelsBefore = scene.models.size();
         CompleteImports(scene, scene.importer);
+        if (scene.rayTracing && scene.models.size() != modelsBefore) {
+            scene.rebuildAccelerationStructures = true;
+        }
         if (bringsModels) {
             gpu.MarkIdle();  // the batch waited for the GPU before its first model
         }

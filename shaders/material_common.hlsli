@@ -5,14 +5,22 @@
 Texture2D baseTexture : register(t0);
 SamplerState g_samWarp : register(s0);
 
-// The base texture or colour at this pixel. Nearly transparent materials
-// and texels draw nothing.
+// Below this alpha a material or texel draws nothing, in every pass.
+static const float kAlphaCutoff = 0.01f;
+
+// The base texture or colour at this pixel, its alpha scaled by the
+// material's: a material faded by a morph fades its texture too. Nearly
+// transparent materials and texels draw nothing.
 float4 MaterialColour(float2 uv) {
-    if (baseColor.a <= 0.01f) {
+    if (baseColor.a <= kAlphaCutoff) {
         discard;
     }
-    const float4 colour = textureBind0 != 0 ? baseTexture.Sample(g_samWarp, uv) : baseColor;
-    if (colour.a <= 0.01f) {
+    float4 colour = baseColor;
+    if (textureBind0 != 0) {
+        colour = baseTexture.Sample(g_samWarp, uv);
+        colour.a *= baseColor.a;
+    }
+    if (colour.a <= kAlphaCutoff) {
         discard;
     }
     return colour;

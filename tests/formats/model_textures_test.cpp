@@ -5,6 +5,7 @@
 
 #include "formats/content_path.h"
 #include "formats/model_textures.h"
+#include "formats/text_decode.h"
 #include "tests/support/content_path.h"
 #include "tests/support/temp_file.h"
 
@@ -30,6 +31,52 @@ TEST(ContentPathTest, WindowsPathsResolveCaseInsensitivelyPerComponent) {
     EXPECT_TRUE(ResolveContentPath(folder, u"nothing\\skin.png").empty());
     EXPECT_TRUE(ResolveContentPath(folder, u"tex\\sub").empty());  // a folder, not a file
     EXPECT_TRUE(ResolveContentPath(folder, u"").empty());
+}
+
+TEST(ContentPathTest, NamesMatchAsWindowsComparesThem) {
+    EXPECT_TRUE(SameWindowsName("Tears.PNG", "tears.png"));
+    EXPECT_TRUE(SameWindowsName("tears.png ", "tears.png"));
+    EXPECT_TRUE(SameWindowsName("tears.png. .", "tears.png"));
+    // Full-width Latin, Greek and Cyrillic letters fold too; kana stay as they are.
+    EXPECT_TRUE(SameWindowsName("\xEF\xBC\xA1.png", "\xEF\xBD\x81.png"));  // Ａ, ａ
+    EXPECT_TRUE(SameWindowsName("\xCE\x91\xD0\x96", "\xCE\xB1\xD0\xB6"));  // Αж, αж
+    EXPECT_FALSE(SameWindowsName("\xE3\x82\xA2", "\xE3\x81\x82"));         // ア, あ
+    EXPECT_FALSE(SameWindowsName("tears.png", "tear.png"));
+    EXPECT_FALSE(SameWindowsName(" tears.png", "tears.png"));  // leading spaces count
+}
+
+TEST(ContentPathTest, TrailingSpacesDotsClimbsAndDrivesResolveAsOnWindows) {
+    const std::uint8_t byte = 'x';
+    TempFile anchor("anchor", {&byte, 1});
+    const std::filesystem::path above = anchor.folder();
+    const std::filesystem::path model = above / "model";
+    WriteText(model / "tears.png", "x");
+    WriteText(model / "Tex" / "Face.png", "x");
+    WriteText(above / "shared" / "Toon.bmp", "x");
+
+    EXPECT_EQ(ResolveContentPath(model, u"tears.png "), model / "tears.png");
+    EXPECT_EQ(ResolveContentPath(model, u"tex. \\face.png."), model / "Tex" / "Face.png");
+    EXPECT_EQ(ResolveContentPath(model, u"tex/./..\\TEARS.PNG"), model / "tears.png");
+    // Climbing above the model's folder is allowed...
+    EXPECT_EQ(ResolveContentPath(model, u"..\\Shared\\toon.bmp"), above / "shared" / "Toon.bmp");
+    // ...but the root is its own parent: no number of ".." gets past it.
+    std::u16string climb;
+    for (auto part = model; part.has_relative_path(); part = part.parent_path()) {
+        climb += u"..\\..\\";
+    }
+    const std::u16string back = climb + ToUtf16(model.relative_path().string()) + u"\\tears.png";
+    EXPECT_EQ(ResolveContentPath(model, back), model / "tears.png");
+
+    // A path of the author's disk is tried as its tails under the model's folder.
+    EXPECT_EQ(ResolveContentPath(model, u"C:\\Users\\me\\Model\\Tex\\face.png"),
+              model / "Tex" / "Face.png");
+    EXPECT_EQ(ResolveContentPath(model, u"d:/tears.png"), model / "tears.png");
+    EXPECT_EQ(ResolveContentPath(model, u"\\\\server\\share\\tears.png"), model / "tears.png");
+    EXPECT_EQ(ResolveContentPath(model, u"\\tex\\face.png"), model / "Tex" / "Face.png");
+    // Tails never start by climbing out of the folder.
+    EXPECT_TRUE(ResolveContentPath(model, u"C:\\..\\shared\\none.bmp").empty());
+    EXPECT_TRUE(ResolveContentPath(model, u"C:\\Users\\me\\gone.png").empty());
+    EXPECT_TRUE(ResolveContentPath(model, u"C:\\").empty());
 }
 
 TEST(ModelTexturesTest, GeneDecodesEveryTextureInListOrder) {

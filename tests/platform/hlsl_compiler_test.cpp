@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 
 #include "tests/support/temp_file.h"
@@ -89,6 +90,39 @@ TEST(HlslCompiler, ErrorsCarryTheCompilersOwnText) {
         CompileHlsl(kEffect, "effect.hlsl", "NoSuchEntry", HlslStage::Pixel);
     EXPECT_FALSE(missing.ok);
     EXPECT_FALSE(missing.messages.empty());
+}
+
+TEST(HlslCompiler, ByteOrderMarksAndHugeSources) {
+    // Saved by Windows editors: UTF-8 with a mark, UTF-16 either way round, a comment in
+    // Japanese and a character beyond the basic plane included.
+    const std::u16string text =
+        u"// \u8272\U0001F3B5\n" + std::u16string(kEffect, kEffect + std::strlen(kEffect));
+    std::string utf8 = "\xEF\xBB\xBF// \xE8\x89\xB2\xF0\x9F\x8E\xB5\n" + std::string(kEffect);
+    std::string little = "\xFF\xFE", big = "\xFE\xFF";
+    for (char16_t c : text) {
+        little += static_cast<char>(c & 0xFF), little += static_cast<char>(c >> 8);
+        big += static_cast<char>(c >> 8), big += static_cast<char>(c & 0xFF);
+    }
+    for (const std::string& source : {utf8, little, big}) {
+        const HlslCompileResult r = CompileHlsl(source, "marked.hlsl", "PS", HlslStage::Pixel);
+        EXPECT_TRUE(r.ok) << r.messages;
+    }
+
+    const std::string huge(17u << 20, ' ');
+    const HlslCompileResult r = CompileHlsl(huge, "huge.hlsl", "PS", HlslStage::Pixel);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.messages.find("more than an effect shader may be"), std::string::npos);
+}
+
+TEST(HlslCompiler, ACompilerCrashIsTheFilesErrorNotOurs) {
+    // A declaration cut off at the end of a file crashes the compiler library itself.
+    const HlslCompileResult r = CompileHlsl("float n n[", "cut.hlsl", "PS", HlslStage::Pixel);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.messages.find("cut.hlsl: the shader compiler crashed on this file"),
+              std::string::npos)
+        << r.messages;
+    // And the compiler still works afterwards.
+    EXPECT_TRUE(CompileHlsl(kEffect, "effect.hlsl", "PS", HlslStage::Pixel).ok);
 }
 
 TEST(HlslCompiler, FilesResolveIncludesBesideThemselves) {

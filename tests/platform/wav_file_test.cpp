@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "tests/platform/wav_writer.h"
@@ -71,6 +72,19 @@ TEST(WavFile, FloatStereoExtensibleAndPaddedChunks) {
     const WavAudio b = Decode(EncodeWav(ext, {0x00, 0x40, 0x00, 0xC0}));
     EXPECT_FLOAT_EQ(b.samples[0], 0.5f);
     EXPECT_FLOAT_EQ(b.samples[1], -0.5f);
+}
+
+TEST(WavFile, FloatSamplesOutsideTheRangeAreTamed) {
+    // Clipped masters and damaged files: loud values clip, NaN and infinities fall silent.
+    WavSpec spec;
+    spec.format = 3;
+    spec.bitsPerSample = 32;
+    spec.channels = 1;
+    const float values[5] = {2.5f, -7.0f, std::nanf(""), -INFINITY, 0.5f};
+    std::vector<std::uint8_t> data(sizeof values);
+    std::memcpy(data.data(), values, sizeof values);
+    const WavAudio a = Decode(EncodeWav(spec, data));
+    EXPECT_EQ(a.samples, (std::vector<float>{1.0f, -1.0f, 0.0f, 0.0f, 0.5f}));
 }
 
 TEST(WavFile, RefusesTruncatedAndMalformedFiles) {

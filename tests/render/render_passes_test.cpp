@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "platform/hlsl_compiler.h"
 #include "render/png_file.h"
@@ -17,18 +18,20 @@ namespace {
 
 using namespace render_test;
 
-constexpr std::uint8_t kReceiveShadow = 0x08;
-constexpr std::uint8_t kCastShadow = 0x02;
-constexpr std::uint8_t kDrawEdge = 0x10;
+constexpr std::uint8_t kReceiveShadow = kPmxMaterialReceivesShadow;
+constexpr std::uint8_t kCastShadow = kPmxMaterialCastsShadow;
+constexpr std::uint8_t kDrawEdge = kPmxMaterialEdge;
 
 Float3 Cross(const Float3& a, const Float3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
 
-// Appends a box (one material) with flat normals, front faces wound the way
-// content is: clockwise seen from outside.
-void AddBox(PmxModel& model, Float3 centre, Float3 half, std::uint8_t flags, Float4 colour) {
-    const Float3 normals[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+// Appends the faces of a box with the given outward normals (one material)
+// with flat normals, front faces wound the way content is: clockwise seen
+// from outside. A face's texture runs from u = 0 to 1 along +x (or +z for
+// the faces across x).
+void AddFaces(PmxModel& model, Float3 centre, Float3 half, std::span<const Float3> normals,
+              std::uint8_t flags, Float4 colour, std::int32_t texture = -1) {
     const auto firstIndex = static_cast<std::uint32_t>(model.indices.size());
     for (const Float3& n : normals) {
         const Float3 helper = std::abs(n.y) < 0.9f ? Float3{0, 1, 0} : Float3{1, 0, 0};
@@ -41,6 +44,7 @@ void AddBox(PmxModel& model, Float3 centre, Float3 half, std::uint8_t flags, Flo
                                centre.y + half.y * (n.y + su * u.y + sv * v.y),
                                centre.z + half.z * (n.z + su * u.z + sv * v.z)};
             vertex.normal = n;
+            vertex.uv = {(sv + 1) * 0.5f, (su + 1) * 0.5f};
             vertex.weight.weight = {1.0f, 0.0f, 0.0f, 0.0f};
             model.vertices.push_back(vertex);
         }
@@ -54,12 +58,18 @@ void AddBox(PmxModel& model, Float3 centre, Float3 half, std::uint8_t flags, Flo
     m.drawFlags = flags;
     m.edgeColor = {1.0f, 0.0f, 0.0f, 1.0f};
     m.edgeSize = 100.0f;  // a band of more than a unit, easy to find
-    m.textureIndex = -1;
+    m.textureIndex = texture;
     m.sphereTextureIndex = -1;
     m.sharedToon = 1;
     m.toonIndex = 0;
     m.indexCount = static_cast<std::uint32_t>(model.indices.size()) - firstIndex;
     model.materials.push_back(m);
+}
+
+void AddBox(PmxModel& model, Float3 centre, Float3 half, std::uint8_t flags, Float4 colour,
+            std::int32_t texture = -1) {
+    const Float3 normals[6] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+    AddFaces(model, centre, half, normals, flags, colour, texture);
 }
 
 PmxModel EmptyModel() {
@@ -131,11 +141,96 @@ TEST_F(RenderPassesTest, ShadowsDarkenOnlyWhatLiesUnderACastingBlock) {
     }
 
     // A block without the cast-shadow flag leaves the floor lit, though the
-    // floor still receives shadows.
-    scene_.models.clear();
-    AddModel(FloorAndBlock(0, kReceiveShadow | kCastShadow));
-    const CapturedImage noCaster = Frames(kFrameCount);
-    EXPECT_EQ(Brightness(noCaster, ScreenOf(shaded)), Brightness(noCaster, ScreenOf(open)));
+    // floor still receives shadows; the ground-shadow flag alone does not
+    // put it into the self-shadow map.
+    for (std::uint8_t blockFlags : {std::uint8_t{0}, std::uint8_t{kPmxMaterialGroundShadow}}) {
+        scene_.models.clear();
+        AddModel(FloorAndBlock(blockFlags, kReceiveShadow | kCastShadow));
+        const CapturedImage noCaster = Frames(kFrameCount);
+        EXPECT_EQ(Brightness(noCaster, ScreenOf(shaded)), Brightness(noCaster, ScreenOf(open)))
+            << int{blockFlags};
+    }
+}
+
+// An 8 x 8 texture of one colour whose left half (u < 0.5) is cut out.
+CapturedImage HalfCutOut(std::array<std::uint8_t, 3> rgb) {
+    CapturedImage image;
+    image.width = image.height = 8;
+    for (std::uint32_t y = 0; y < 8; ++y) {
+        for (std::uint32_t x = 0; x < 8; ++x) {
+            image.rgba.insert(image.rgba.end(),
+                              {rgb[0], rgb[1], rgb[2], static_cast<std::uint8_t>(x < 4 ? 0 : 255)});
+        }
+    }
+    return image;
+}
+
+// A card at height 8 over the floor, lit from (20, 40, -20): the shadow of
+// its point (x, 8, z) falls at (x - 4, 0, z + 4).
+TEST_F(RenderPassesTest, CardsCastTheShadowOfTheirCutOutFromEitherSideWhenDoubleSided) {
+    TempFolder folder;
+    ASSERT_EQ(WritePng(folder.path / "card.png", HalfCutOut({40, 40, 40})), S_OK);
+    const Float3 up[1] = {{0, 1, 0}};
+    const Float3 down[1] = {{0, -1, 0}};
+    auto scene = [&](std::span<const Float3> side, std::uint8_t cardFlags, std::int32_t texture) {
+        PmxModel model = EmptyModel();
+        model.folder = folder.path;
+        model.textures = {u"card.png"};
+        AddBox(model, {0, -0.5f, 0}, {20, 0.5f, 20}, kReceiveShadow, {0.8f, 0.8f, 0.8f, 1});
+        AddFaces(model, {0, 8, 0}, {2, 0, 2}, side, cardFlags, {1, 1, 1, 1}, texture);
+        scene_.models.clear();
+        AddModel(model, BuiltInShaderSet(0));
+        return Frames(kFrameCount);
+    };
+    const Float3 underOpaque{-3, 0, 4}, underCutOut{-5, 0, 4}, underMiddle{-4, 0, 4};
+    scene_.antiAliasingMode = 0;
+
+    const CapturedImage lit = scene(up, 0, 0);
+    const CapturedImage cutOut = scene(up, kCastShadow, 0);
+    EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/shadow_cut_out.png", cutOut), S_OK);
+    EXPECT_LT(Brightness(cutOut, ScreenOf(underOpaque)) + 20,
+              Brightness(lit, ScreenOf(underOpaque)));
+    EXPECT_EQ(Brightness(cutOut, ScreenOf(underCutOut)), Brightness(lit, ScreenOf(underCutOut)));
+
+    // A card that turns its back to the light casts only when double-sided.
+    const CapturedImage oneSided = scene(down, kCastShadow, -1);
+    EXPECT_EQ(Brightness(oneSided, ScreenOf(underMiddle)), Brightness(lit, ScreenOf(underMiddle)));
+    const CapturedImage twoSided = scene(down, kCastShadow | kPmxMaterialDoubleSided, -1);
+    EXPECT_LT(Brightness(twoSided, ScreenOf(underMiddle)) + 20,
+              Brightness(lit, ScreenOf(underMiddle)));
+}
+
+TEST_F(RenderPassesTest, MaterialAlphaScalesTheTextureAndAtZeroHidesTheEdgeToo) {
+    TempFolder folder;
+    CapturedImage opaque = HalfCutOut({30, 60, 200});
+    for (std::size_t i = 3; i < opaque.rgba.size(); i += 4) {
+        opaque.rgba[i] = 255;
+    }
+    ASSERT_EQ(WritePng(folder.path / "blue.png", opaque), S_OK);
+    auto render = [&](float alpha) {
+        PmxModel block = EmptyModel();
+        block.folder = folder.path;
+        block.textures = {u"blue.png"};
+        AddBox(block, {0, 10, 0}, {3, 3, 3}, kDrawEdge | kCastShadow, {1, 1, 1, alpha}, 0);
+        scene_.models.clear();
+        AddModel(block);
+        return Frames(kFrameCount);
+    };
+    scene_.antiAliasingMode = 0;
+    const CapturedImage full = render(1.0f);
+    const CapturedImage half = render(0.5f);
+    const int fullCentre = Brightness(full, {640, 360});
+    const int halfCentre = Brightness(half, {640, 360});
+    EXPECT_LT(fullCentre + 60, halfCentre);  // the white background shows through
+    EXPECT_LT(halfCentre, 3 * 255 - 60);
+
+    // Faded out, neither the block nor its outline leaves a pixel.
+    const CapturedImage gone = render(0.0f);
+    for (std::uint32_t y = 0; y < 720; ++y) {
+        for (std::uint32_t x = 0; x < 1280; ++x) {
+            ASSERT_TRUE(IsWhite(gone, x, y)) << x << "," << y;
+        }
+    }
 }
 
 TEST_F(RenderPassesTest, OutlinesAddOnlyPixelsOfTheEdgeColour) {
@@ -255,7 +350,7 @@ TEST_F(RenderPassesTest, FacesWoundClockwiseOnScreenAreTheFrontOnes) {
     AddModel(face);
     EXPECT_TRUE(IsWhite(RenderMode(0), 640, 360));
 
-    face.materials[0].drawFlags = 0x01;  // double-sided
+    face.materials[0].drawFlags = kPmxMaterialDoubleSided;
     scene_.models.clear();
     AddModel(face);
     EXPECT_FALSE(IsWhite(RenderMode(0), 640, 360));

@@ -37,7 +37,9 @@ TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
     model.materials[0].sphereMode = 2;
     model.materials[0].sharedToon = 1;
     model.materials[0].toonIndex = 0;  // shared toon 0 is the first ramp
-    model.materials[0].drawFlags = 0x01 | 0x08 | 0x10;
+    model.materials[0].drawFlags = kPmxMaterialDoubleSided | kPmxMaterialReceivesShadow |
+                                   kPmxMaterialEdge | kPmxMaterialGroundShadow;
+    model.materials[2].drawFlags = kPmxMaterialCastsShadow;
     model.materials[1].textureIndex = 2;  // past the texture list
     model.materials[1].sphereTextureIndex = 0;
     model.materials[1].sphereMode = 0;  // no sphere: index ignored
@@ -57,7 +59,11 @@ TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
     EXPECT_EQ(gpu.materials[0].toonTexture, 0);
     EXPECT_TRUE(gpu.materials[0].doubleSided);
     EXPECT_TRUE(gpu.materials[0].drawEdge);
+    // Ground shadow and self-shadow casting are separate flags.
     EXPECT_FALSE(gpu.materials[0].castShadow);
+    EXPECT_TRUE(gpu.materials[0].groundShadow);
+    EXPECT_TRUE(gpu.materials[2].castShadow);
+    EXPECT_FALSE(gpu.materials[2].groundShadow);
     EXPECT_EQ(c0.receiveShadow, 1u);
     EXPECT_EQ((std::array{c0.textureBind[0], c0.textureBind[1], c0.textureBind[2]}),
               (std::array{1u, 1u, 1u}));

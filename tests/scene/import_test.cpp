@@ -118,6 +118,23 @@ TEST_F(ImportTest, OneFailingModelAmongThreeFiles) {
     EXPECT_EQ(content_.motions.size(), content_.motionNames.size());
 }
 
+TEST_F(ImportTest, AMissingTextureIsNamedAfterTheResourceFailure) {
+    PmxModel model = SamplePmxModel();
+    model.textures = {u"Tex\\gone.png"};
+    const fs::path path = Write("tex.pmx", EncodePmx(model));
+    // As the renderer does: find the textures unless the import thread did.
+    content_.createModelResources = [](ModelInstance&, const PmxModel& m, ModelTextures& t) {
+        if (!t.loaded) {
+            t = LoadModelTextures(m);
+        }
+        return t.result;
+    };
+    EXPECT_EQ(Import({path}), "Loaded 0 resource(s).\nFailed: 1\nError detail:\n" + path.string() +
+                                  "\n\nFailed to create graphic resource for this model!\n"
+                                  "texture not found: Tex\\gone.png\n");
+    EXPECT_TRUE(content_.models.empty());
+}
+
 TEST_F(ImportTest, ShaderErrorsCarryBothHeadingsAndTheCompilersText) {
     const fs::path broken = WriteText("broken.hlsl",
                                       "float4 VS() : SV_POSITION { return nope; }\n"

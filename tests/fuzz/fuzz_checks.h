@@ -1,0 +1,110 @@
+// What every reader of outside bytes must hold to on any input, shared by the fuzzers and the
+// replay of their regression corpus.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "formats/pmx_model.h"
+#include "formats/rgba_image.h"
+#include "formats/vmd_motion.h"
+#include "platform/hlsl_compiler.h"
+#include "platform/wav_file.h"
+
+namespace qv {
+
+// Each check feeds the bytes to one reader the way the player calls it and returns false when
+// the outcome breaks the reader's promise (memory faults are the sanitizers' to catch).
+
+inline bool CheckPmx(std::span<const std::uint8_t> bytes) {
+    PmxModel model;
+    ParsePmxModel(model, bytes);
+    // Records never outnumber the bytes that carried them.
+    const std::size_t records =
+        model.vertices.size() + model.indices.size() + model.textures.size() +
+        model.materials.size() + model.bones.size() + model.morphs.size() +
+        model.displayFrames.size() + model.rigidBodies.size() + model.joints.size();
+    return records <= bytes.size();
+}
+
+inline bool CheckVmd(std::span<const std::uint8_t> bytes) {
+    VmdMotion motion;
+    ParseVmdMotion(motion, bytes);
+    std::size_t keys =
+        motion.cameraKeys.size() + motion.lightKeys.size() + motion.shadowKeys.size();
+    for (const auto& [name, list] : motion.boneKeys)
+        keys += list.size();
+    for (const auto& [name, list] : motion.morphKeys)
+        keys += list.size();
+    // No key is made from fewer bytes than any key holds.
+    return keys * 9 <= bytes.size();
+}
+
+inline bool CheckWav(std::span<const std::uint8_t> bytes) {
+    WavAudio audio;
+    std::string error;
+    if (!DecodeWav(bytes, audio, error)) {
+        return !error.empty() && audio.samples.empty();
+    }
+    if ((audio.channels != 1 && audio.channels != 2) || audio.sampleRate == 0 ||
+        audio.samples.size() % audio.channels != 0 || audio.samples.size() > bytes.size()) {
+        return false;
+    }
+    // The mixer relies on samples in range: a NaN or a huge value would be noise or worse.
+    for (float s : audio.samples) {
+        if (!(s >= -1.0f && s <= 1.0f)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+namespace fuzz_detail {
+
+inline bool CheckImageOutcome(bool decoded, const RgbaImage& image, const std::string& error) {
+    if (!decoded) {
+        return !error.empty() && image.pixels.empty();
+    }
+    return image.width > 0 && image.height > 0 && image.width <= kMaxImageSide &&
+           image.height <= kMaxImageSide &&
+           std::uint64_t{image.width} * image.height <= kMaxImagePixels &&
+           image.pixels.size() == std::size_t{image.width} * image.height * 4;
+}
+
+}  // namespace fuzz_detail
+
+// Every texture format through the entry point models use.
+inline bool CheckImage(std::span<const std::uint8_t> bytes) {
+    RgbaImage image;
+    std::string error;
+    const bool decoded = DecodeImage(bytes, image, error);
+    return fuzz_detail::CheckImageOutcome(decoded, image, error);
+}
+
+// DDS straight, so that inputs need not keep the signature to reach the header checks.
+inline bool CheckDds(std::span<const std::uint8_t> bytes) {
+    RgbaImage image;
+    std::string error;
+    const bool decoded = DecodeDds(bytes, image, error);
+    return fuzz_detail::CheckImageOutcome(decoded, image, error);
+}
+
+// An effect shader file as import compiles it: both entry points. A failed compile must say
+// why; a successful one must give SPIR-V.
+inline bool CheckHlsl(std::span<const std::uint8_t> bytes) {
+    const std::string_view source(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    for (const auto& [entry, stage] :
+         {std::pair{"VS", HlslStage::Vertex}, std::pair{"PS", HlslStage::Pixel}}) {
+        const HlslCompileResult result = CompileHlsl(source, "fuzz.hlsl", entry, stage);
+        if (result.ok ? result.spirv.empty() || result.spirv[0] != 0x07230203u
+                      : result.messages.empty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace qv

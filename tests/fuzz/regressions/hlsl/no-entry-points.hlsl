@@ -1,0 +1,1 @@
+float f(float x) { return x; }
