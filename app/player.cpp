@@ -4,6 +4,8 @@
 
 #include <SDL.h>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
@@ -48,6 +50,11 @@ const char* const kUsage =
     "                     model-setting (bound to the first model; model-setting:bone,\n"
     "                     :material, :morph or :motion picks the tab)\n"
     "  --hide-ui          draw no tool windows (the picture of the scene alone)\n"
+    "  --raytracing       ray trace the frames (where the device can), as the\n"
+    "                     Graphic setting window's \"Ray Tracing\" switch does\n"
+    "  --rt-quality LOW|MEDIUM|HIGH|ULTRA\n"
+    "                     samples of ray-traced diffuse light and shadow: 4, 8, 12\n"
+    "                     or 16 (default LOW)\n"
     "  --help             show this text\n"
     "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n"
     "qv render OUT [FILE...] makes a video of the files instead: see qv render --help.\n";
@@ -96,6 +103,20 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
             options->showWindows += argv[++i];
         } else if (arg == "--hide-ui") {
             options->hideInterface = true;
+        } else if (arg == "--raytracing") {
+            options->rayTracing = true;
+        } else if (arg == "--rt-quality") {
+            static constexpr const char* kLevels[] = {"LOW", "MEDIUM", "HIGH", "ULTRA"};
+            std::string level = hasValue ? argv[++i] : "";
+            for (char& c : level) {
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+            const auto* found = std::find(std::begin(kLevels), std::end(kLevels), level);
+            if (found == std::end(kLevels)) {
+                *error = "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA";
+                return E_INVALIDARG;
+            }
+            options->rayTracingQuality = static_cast<std::int32_t>(found - std::begin(kLevels));
         } else if (arg == "--play") {
             options->play = true;
         } else if (arg == "--demo") {
@@ -108,6 +129,20 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
         }
     }
     return S_OK;
+}
+
+bool SwitchOnRayTracing(Scene& scene, std::int32_t quality) {
+    if (!scene.rayTracingAvailable) {
+        return false;
+    }
+    scene.rayTracing = true;
+    scene.rebuildAccelerationStructures = true;
+    scene.diffuseQuality = scene.shadowQuality = std::clamp(quality, 0, 3);
+    scene.diffuseSamples = scene.shadowSamples = SamplesForQuality(scene.diffuseQuality);
+    if (scene.antiAliasing == kMsaa4x || scene.antiAliasing == kMsaa8x) {
+        scene.antiAliasing = scene.antiAliasingMode = kAntiAliasingNone;
+    }
+    return true;
 }
 
 void ClearToWhite(VkCommandBuffer, VkCommandBuffer direct, std::uint32_t,
@@ -563,6 +598,15 @@ int RunPlayer(const PlayerOptions& options) {
 
     if (graphics.sceneRenderer) {
         scene->msaa8xAvailable = graphics.sceneRenderer->EightSamplesAvailable();
+        scene->rayTracingAvailable = graphics.sceneRenderer->RayTracingAvailable();
+    }
+    if (options.rayTracing && !SwitchOnRayTracing(*scene, options.rayTracingQuality)) {
+        const std::string why =
+            graphics.sceneRenderer ? graphics.sceneRenderer->RayTracingError() : std::string();
+        const std::string line = "--raytracing: " + ctx->GetAdapterDescription() +
+                                 " cannot ray trace" + (why.empty() ? "" : ": " + why);
+        shutDown();
+        return Report(E_FAIL, line);
     }
     view.facts.renderDeviceName = ctx->GetAdapterDescription();
     view.facts.rayTracingSupported = scene->rayTracingAvailable;

@@ -36,7 +36,17 @@ struct PlayerOptions {
     std::string showWindows;
     // No tool windows at all: the scene alone, as in a video.
     bool hideInterface = false;
+    // Ray-traced frames from the start, at this quality (0 "Low" to 3
+    // "Ultra") for both diffuse light and shadows.
+    bool rayTracing = false;
+    std::int32_t rayTracingQuality = 0;
 };
+
+// Switches ray tracing on as the Graphic setting window would, at `quality`
+// for diffuse light and shadows; a multisampled mode becomes "None". The
+// structures are built by the next scene update. False, with nothing
+// changed, when the device offers no ray tracing.
+bool SwitchOnRayTracing(Scene& scene, std::int32_t quality);
 
 extern const char* const kUsage;
 

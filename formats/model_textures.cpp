@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -16,22 +17,43 @@ namespace qv {
 namespace {
 
 struct Decoded {
+    bool ran = false;  // false for images skipped once the model was refused
     bool ok = false;
     std::string reason = "the file cannot be read";
 };
 
 // Decoding is most of a model's import time; the images are independent, so
-// they are decoded side by side on every core.
+// they are decoded side by side on every core. Once the decoded pixels pass
+// the budget, or memory runs out, the rest is skipped: the model is refused.
 std::vector<Decoded> DecodeAll(const std::vector<std::filesystem::path>& paths,
                                std::vector<RgbaImage>& images) {
     std::vector<Decoded> out(paths.size());
     images.resize(paths.size());
     std::atomic<std::size_t> next{0};
+    std::atomic<std::uint64_t> decodedBytes{0};
+    std::atomic<bool> refused{false};
     auto work = [&] {
-        for (std::size_t i = next++; i < paths.size(); i = next++) {
-            std::vector<std::uint8_t> bytes;
-            out[i].ok = Succeeded(ReadWholeFile(paths[i], bytes)) &&
-                        DecodeImage(bytes, images[i], out[i].reason);
+        for (std::size_t i = next++; i < paths.size() && !refused.load(); i = next++) {
+            out[i].ran = true;
+            // An exception must not leave a helper thread: that would end the program.
+            try {
+                std::vector<std::uint8_t> bytes;
+                out[i].ok = Succeeded(ReadWholeFile(paths[i], bytes)) &&
+                            DecodeImage(bytes, images[i], out[i].reason);
+            } catch (const std::bad_alloc&) {
+                images[i] = {};
+                out[i].ok = false;
+                out[i].reason = "it does not fit in memory";
+            }
+            if (out[i].ok && (decodedBytes += images[i].pixels.size()) > kMaxModelTextureBytes) {
+                images[i] = {};
+                out[i].ok = false;
+                out[i].reason = "the model's textures take more than " +
+                                std::to_string(kMaxModelTextureBytes >> 20) + " MiB once decoded";
+            }
+            if (!out[i].ok) {
+                refused.store(true);
+            }
         }
     };
     const std::size_t helpers =
@@ -66,8 +88,9 @@ ModelTextures LoadModelTextures(const PmxModel& model) {
         }
     }
     const std::vector<Decoded> decoded = DecodeAll(paths, textures.images);
+    // The first failure in texture order; images skipped after a refusal never ran.
     for (std::size_t i = 0; i < decoded.size(); ++i) {
-        if (!decoded[i].ok) {
+        if (decoded[i].ran && !decoded[i].ok) {
             textures.result = E_FAIL;
             textures.message =
                 "texture cannot be read: " + paths[i].string() + " (" + decoded[i].reason + ")";

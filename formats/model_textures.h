@@ -1,6 +1,7 @@
 // A model's texture files, found and decoded on the CPU before any GPU work.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,11 @@
 #include "platform/result_code.h"
 
 namespace qv {
+
+// The most a model's decoded textures may take together: far above what
+// models ship (tens of MiB), below what would exhaust a machine's memory
+// twice over, once here and once on the GPU.
+inline constexpr std::uint64_t kMaxModelTextureBytes = std::uint64_t{2} << 30;
 
 // The decoded images of one model, in the order of its texture list.
 struct ModelTextures {
@@ -23,7 +29,9 @@ struct ModelTextures {
 // Finds every texture of the model next to it and decodes them side by side
 // on every core. Any thread may call it. Every path is checked before any
 // image is decoded, so a missing file is reported as such even when an
-// earlier one is also broken; on failure no image is kept.
+// earlier one is also broken. Textures beyond kMaxModelTextureBytes, or
+// beyond the memory there is, fail the model like a broken file. On failure
+// no image is kept.
 ModelTextures LoadModelTextures(const PmxModel& model);
 
 }  // namespace qv

@@ -79,7 +79,7 @@ struct PmxVertex {
     Float2 uv;
     std::array<Float4, 4> additionalUv{};
     PmxBoneWeight weight;
-    float edgeScale = 0.0f;
+    float edgeScale = 1.0f;  // the neutral scale, as authoring tools write it
     friend bool operator==(const PmxVertex&, const PmxVertex&) = default;
 };
 

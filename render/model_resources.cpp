@@ -43,6 +43,11 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
             g.boneWeight[k] = v.weight.weight[k];
         }
     }
+    std::vector<VertexExtra> extras(vertices.size());
+    for (std::size_t i = 0; i < extras.size(); ++i) {
+        const PmxVertex& v = model.vertices[i];
+        extras[i] = {{v.additionalUv[0].x, v.additionalUv[0].y}, v.edgeScale, 0.0f};
+    }
     // The SDEF parameters, C with a flag and the two carried points, as the
     // skinning program reads them: three float4 per vertex.
     std::vector<float> sdef(vertices.size() * 12, 0.0f);
@@ -95,6 +100,10 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
             gpu, batch, vertices.data(), vertices.size() * sizeof(VsInput),
             storage | VK_BUFFER_USAGE_VERTEX_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
             &m.skinnedOutput);
+    }
+    if (Succeeded(hr)) {
+        hr = CreateFilledBuffer(gpu, batch, extras.data(), extras.size() * sizeof(VertexExtra),
+                                VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, &m.vertexExtras);
     }
     if (Succeeded(hr)) {
         hr = CreateFilledBuffer(gpu, batch, sdef.data(), sdef.size() * sizeof(float), storage,
@@ -165,9 +174,10 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu) {
     for (GpuBuffer* b :
          {&gpu->indexBuffer, &gpu->rayTracingIndices, &gpu->rayTracingVertices, &gpu->skinningInput,
-          &gpu->sdefParams, &gpu->skinnedOutput, &gpu->skinningConstants, &gpu->vertexMorphOffsets,
-          &gpu->uvMorphOffsets, &gpu->boneMatrices.buffer, &gpu->vertexMorphWeights.buffer,
-          &gpu->uvMorphWeights.buffer, &gpu->sceneConstants.buffer, &gpu->materialBuffer.buffer}) {
+          &gpu->sdefParams, &gpu->skinnedOutput, &gpu->vertexExtras, &gpu->skinningConstants,
+          &gpu->vertexMorphOffsets, &gpu->uvMorphOffsets, &gpu->boneMatrices.buffer,
+          &gpu->vertexMorphWeights.buffer, &gpu->uvMorphWeights.buffer, &gpu->sceneConstants.buffer,
+          &gpu->materialBuffer.buffer}) {
         DestroyGpuBuffer(device, b);
     }
     for (OwnedImage& image : gpu->textures) {

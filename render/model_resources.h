@@ -32,6 +32,7 @@ struct ModelGpu {
     GpuBuffer skinningInput;
     GpuBuffer sdefParams;     // 48 bytes per vertex: SdefParams (runtime/skinning.h)
     GpuBuffer skinnedOutput;  // also the vertex buffer of every draw
+    GpuBuffer vertexExtras;   // VertexExtra per vertex: the draws' second vertex buffer
     // Copies for ray tracing: the indices once, the skinned vertices each
     // frame after skinning.
     GpuBuffer rayTracingIndices;

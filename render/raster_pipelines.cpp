@@ -70,18 +70,21 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
         Stage(VK_SHADER_STAGE_FRAGMENT_BIT, ps, key.pixelEntry),
     };
 
-    const VkVertexInputBindingDescription binding{0, sizeof(VsInput), VK_VERTEX_INPUT_RATE_VERTEX};
-    const VkVertexInputAttributeDescription attributes[5] = {
+    const VkVertexInputBindingDescription bindings[2] = {
+        {0, sizeof(VsInput), VK_VERTEX_INPUT_RATE_VERTEX},
+        {1, sizeof(VertexExtra), VK_VERTEX_INPUT_RATE_VERTEX},
+    };
+    const VkVertexInputAttributeDescription attributes[6] = {
         {0, 0, VK_FORMAT_R32G32B32_SFLOAT, 0},     {1, 0, VK_FORMAT_R32G32B32_SFLOAT, 12},
         {2, 0, VK_FORMAT_R32G32_SFLOAT, 24},       {3, 0, VK_FORMAT_R32G32B32A32_UINT, 32},
-        {4, 0, VK_FORMAT_R32G32B32A32_SFLOAT, 48},
+        {4, 0, VK_FORMAT_R32G32B32A32_SFLOAT, 48}, {5, 1, VK_FORMAT_R32G32B32A32_SFLOAT, 0},
     };
     auto vertexInput = VkStruct<VkPipelineVertexInputStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_VERTEX_INPUT_STATE_CREATE_INFO);
     if (key.kind != RasterKind::Post) {
-        vertexInput.vertexBindingDescriptionCount = 1;
-        vertexInput.pVertexBindingDescriptions = &binding;
-        vertexInput.vertexAttributeDescriptionCount = 5;
+        vertexInput.vertexBindingDescriptionCount = 2;
+        vertexInput.pVertexBindingDescriptions = bindings;
+        vertexInput.vertexAttributeDescriptionCount = 6;
         vertexInput.pVertexAttributeDescriptions = attributes;
     }
     auto assembly = VkStruct<VkPipelineInputAssemblyStateCreateInfo>(

@@ -40,6 +40,9 @@ SceneConstants BuildSceneConstants(const Matrix4& view, const Matrix4& projectio
     StoreTransposed(light.View(), c.lightView);
     StoreTransposed(light.Projection(), c.lightProjection);
     c.elapsedTime = elapsedTime;
+    c.shadowBias = 0.00005f;
+    c.viewportSize[0] = 1280.0f;
+    c.viewportSize[1] = 720.0f;
     return c;
 }
 

@@ -78,6 +78,13 @@ void BeginRendering(VkCommandBuffer cmd, std::uint32_t width, std::uint32_t heig
     vkCmdBeginRendering(cmd, &info);
 }
 
+// The skinned vertices and the extras beside them.
+void BindVertexBuffers(VkCommandBuffer cmd, const ModelGpu& m) {
+    const VkBuffer buffers[2] = {m.skinnedOutput.buffer, m.vertexExtras.buffer};
+    const VkDeviceSize offsets[2] = {0, 0};
+    vkCmdBindVertexBuffers(cmd, 0, 2, buffers, offsets);
+}
+
 // Whether any material of the model is drawn by a program that will read
 // the shadow map this frame.
 bool ReadsShadowMap(const ModelGpu& m) {
@@ -438,8 +445,7 @@ void SceneRenderer::RecordShadowPass(VkCommandBuffer cmd, std::uint32_t f,
                                            shadowConstants_.Offset(f), sizeof(SceneConstants)};
     VkPipeline bound = VK_NULL_HANDLE;
     for (const ModelGpu* m : models) {
-        const VkDeviceSize zero = 0;
-        vkCmdBindVertexBuffers(cmd, 0, 1, &m->skinnedOutput.buffer, &zero);
+        BindVertexBuffers(cmd, *m);
         vkCmdBindIndexBuffer(cmd, m->indexBuffer.buffer, 0, VK_INDEX_TYPE_UINT32);
         for (std::size_t i = 0; i < m->materials.size(); ++i) {
             const MaterialDraw& draw = m->materials[i];
@@ -474,8 +480,7 @@ void SceneRenderer::RecordShadowPass(VkCommandBuffer cmd, std::uint32_t f,
 
 void SceneRenderer::RecordDraws(VkCommandBuffer cmd, std::uint32_t f, std::size_t samplesIndex,
                                 const ModelGpu& m) {
-    const VkDeviceSize zero = 0;
-    vkCmdBindVertexBuffers(cmd, 0, 1, &m.skinnedOutput.buffer, &zero);
+    BindVertexBuffers(cmd, m);
     vkCmdBindIndexBuffer(cmd, m.indexBuffer.buffer, 0, VK_INDEX_TYPE_UINT32);
     const VkDescriptorBufferInfo scene{m.sceneConstants.buffer.buffer, m.sceneConstants.Offset(f),
                                        sizeof(SceneConstants)};
@@ -671,8 +676,10 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
         light.color = scene.motionLightColor;
         light.direction = scene.motionLightDirection;
     }
-    const SceneConstants constants = BuildSceneConstants(
-        scene.camera.view, scene.camera.projection, scene.camera.eye, light, scene.elapsedTime);
+    SceneConstants constants = BuildSceneConstants(scene.camera.view, scene.camera.projection,
+                                                   scene.camera.eye, light, scene.elapsedTime);
+    constants.viewportSize[0] = static_cast<float>(targets_.width);
+    constants.viewportSize[1] = static_cast<float>(targets_.height);
     // Kept between frames so that a played frame allocates nothing.
     std::vector<ModelGpu*>& drawn = drawn_;
     drawn.clear();

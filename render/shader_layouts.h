@@ -66,13 +66,28 @@ struct SceneConstants {
     float lightView[16];
     float lightProjection[16];
     float elapsedTime;
-    float padding[3];
+    // Depth the shadow test allows a receiver behind the stored caster: a
+    // fixed distance in units, so it follows the light's depth range.
+    float shadowBias;
+    // The target's size in pixels: outlines keep their width on screen.
+    float viewportSize[2];
 };
 static_assert(sizeof(SceneConstants) == 464);
 static_assert(offsetof(SceneConstants, mMVP) == 192);
 static_assert(offsetof(SceneConstants, cameraPos) == 256);
 static_assert(offsetof(SceneConstants, lightView) == 320);
 static_assert(offsetof(SceneConstants, elapsedTime) == 448);
+static_assert(offsetof(SceneConstants, viewportSize) == 456);
+
+// What a vertex carries beside the skinned 64 bytes, in a second vertex
+// buffer that skinning never touches: the first additional UV (sphere maps
+// used as a sub-texture) and the outline's per-vertex scale.
+struct VertexExtra {
+    float uv1[2];
+    float edgeScale;
+    float padding;
+};
+static_assert(sizeof(VertexExtra) == 16);
 
 struct SkinningConstants {
     std::uint32_t maxBoneCount;

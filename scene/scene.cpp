@@ -41,10 +41,6 @@ private:
     bool idle_ = false;
 };
 
-std::uint32_t SamplesForQuality(std::int32_t quality) {
-    return 4u * static_cast<std::uint32_t>(std::clamp(quality, 0, 3) + 1);
-}
-
 bool InRange(std::int32_t index, std::size_t size) {
     return index >= 0 && static_cast<std::size_t>(index) < size;
 }
@@ -226,6 +222,10 @@ bool ReplaceSongInstance(Scene& scene, std::int32_t index) {
 }
 
 }  // namespace
+
+std::uint32_t SamplesForQuality(std::int32_t quality) {
+    return 4u * static_cast<std::uint32_t>(std::clamp(quality, 0, 3) + 1);
+}
 
 void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, float dt) {
     GpuIdle gpu(scene);

@@ -119,6 +119,10 @@ struct Scene : SceneContent {
 // engine and then every model instance.
 void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, float dt);
 
+// Ray-traced samples per pixel for a quality level, 0 "Low" to 3 "Ultra":
+// 4, 8, 12 or 16 (levels outside are clamped).
+std::uint32_t SamplesForQuality(std::int32_t quality);
+
 // The play button: from Stopped or Paused to Playing (song and every model
 // start), from Playing to Paused (both pause).
 void PressPlay(Scene& scene);

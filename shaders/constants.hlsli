@@ -37,6 +37,8 @@ cbuffer SceneConstants : register(b1) {
     float4x4 lightView;
     float4x4 lightProjection;
     float elapsedTime;
+    float shadowBias;
+    float2 viewportSize;
 };
 
 struct VS_INPUT {
@@ -45,6 +47,8 @@ struct VS_INPUT {
     float2 uv : TEXCOORD;
     uint4 boneRef : BONEREF;
     float4 boneWeight : BONEWEIGHT;
+    // From the second vertex buffer: additional UV 1 in xy, edge scale in z.
+    float4 extra : EXTRA;
 };
 
 struct PS_INPUT {

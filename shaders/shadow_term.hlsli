@@ -8,7 +8,7 @@ float ShadowTerm(float4 worldPos) {
     float4 p = mul(mul(worldPos, lightView), lightProjection);
     p.xyz /= p.w;
     const float2 uv = float2(p.x * 0.5f + 0.5f, 1.0f - (p.y * 0.5f + 0.5f));
-    const float reference = p.z - 0.00005f;
+    const float reference = p.z - shadowBias;
     uint width, height;
     shadowMap.GetDimensions(width, height);
     const float2 size = float2(width, height);

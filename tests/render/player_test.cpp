@@ -116,7 +116,8 @@ TEST_F(PlayerTest, FailuresPrintOneLineAndReturnTheStepsCode) {
 TEST_F(PlayerTest, HelpNamesTheAutomationOptions) {
     const QvRun run = RunQv("--help");
     EXPECT_EQ(run.status, 0);
-    for (const char* option : {"--headless", "--frames", "--screenshot", "--show", "--hide-ui"}) {
+    for (const char* option : {"--headless", "--frames", "--screenshot", "--show", "--hide-ui",
+                               "--raytracing", "--rt-quality"}) {
         EXPECT_NE(run.output.find(option), std::string::npos) << option;
     }
 }
@@ -193,6 +194,35 @@ TEST_F(PlayerTest, FilesOnTheCommandLineImportAndPlay) {
     };
     EXPECT_TRUE(white(0, 0));
     EXPECT_TRUE(white(w - 1, h - 1));
+    EXPECT_FALSE(white(w / 2, h * 110 / 720));  // the face
+    stbi_image_free(pixels);
+}
+
+TEST_F(PlayerTest, RayTracingFromTheCommandLineDrawsTheModel) {
+    const char* content = std::getenv("QV_CONTENT_DIR");
+    const std::filesystem::path gene =
+        std::filesystem::path(content != nullptr ? content : QV_CONTENT) / "gene";
+    if (!std::filesystem::exists(gene / "Gene_light.pmx")) {
+        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)";
+    }
+    QvRun run = RunQv("--headless --raytracing --rt-quality extreme");
+    EXPECT_EQ(run.status, ExitCodeOf(E_INVALIDARG));
+    EXPECT_NE(run.output.find("LOW, MEDIUM, HIGH or ULTRA"), std::string::npos) << run.output;
+
+    const auto png = folder_ / "traced.png";
+    run = RunQv("--headless --hide-ui --frames 2 --raytracing --rt-quality medium --screenshot '" +
+                png.string() + "' '" + (gene / "Gene_light.pmx").string() + "'");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("switched off"), std::string::npos) << run.output;
+    int w = 0, h = 0, channels = 0;
+    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
+    ASSERT_NE(pixels, nullptr);
+    auto white = [&](int x, int y) {
+        const unsigned char* p = pixels + (static_cast<std::size_t>(y) * w + x) * 4;
+        return p[0] == 255 && p[1] == 255 && p[2] == 255;
+    };
+    EXPECT_TRUE(white(0, 0));
     EXPECT_FALSE(white(w / 2, h * 110 / 720));  // the face
     stbi_image_free(pixels);
 }

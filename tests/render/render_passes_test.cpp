@@ -10,6 +10,7 @@
 
 #include "platform/hlsl_compiler.h"
 #include "render/png_file.h"
+#include "scene/camera.h"
 #include "scene_render_fixture.h"
 
 namespace qv {
@@ -259,6 +260,69 @@ TEST_F(RenderPassesTest, OutlinesAddOnlyPixelsOfTheEdgeColour) {
     EXPECT_GT(changed, 1000u);
     // The band lies outside the block: its middle keeps the surface colour.
     EXPECT_FALSE(Pixel(outlined, 640, 360)[0] == 255 && Pixel(outlined, 640, 360)[1] == 0);
+}
+
+// An outline is so many pixels wide at any distance: edge size 4 times the
+// vertices' edge scale 2 on a 720-line frame is a band of 8 pixels. A ball,
+// since outlines follow smooth normals as real models have them.
+TEST_F(RenderPassesTest, OutlinesKeepTheirWidthOnScreenAtEveryDistance) {
+    PmxModel ball = EmptyModel();
+    AddBox(ball, {0, 10, 0}, {3, 3, 3}, kDrawEdge, {0.3f, 0.5f, 0.9f, 1});
+    ball.vertices.clear();
+    ball.indices.clear();
+    const Float3 centre{0, 10, 0};
+    constexpr int kRings = 24, kSegments = 48;
+    for (int i = 0; i <= kRings; ++i) {
+        for (int j = 0; j <= kSegments; ++j) {
+            const float theta = 3.14159265f * static_cast<float>(i) / kRings;
+            const float phi = 6.2831853f * static_cast<float>(j) / kSegments;
+            PmxVertex v;
+            v.normal = {std::sin(theta) * std::cos(phi), std::cos(theta),
+                        std::sin(theta) * std::sin(phi)};
+            v.position = {centre.x + 3 * v.normal.x, centre.y + 3 * v.normal.y,
+                          centre.z + 3 * v.normal.z};
+            v.weight.weight = {1.0f, 0.0f, 0.0f, 0.0f};
+            v.edgeScale = 2.0f;
+            ball.vertices.push_back(v);
+        }
+    }
+    auto at = [](int i, int j) { return static_cast<std::uint32_t>(i * (kSegments + 1) + j); };
+    for (int i = 0; i < kRings; ++i) {
+        for (int j = 0; j < kSegments; ++j) {
+            for (auto [a, b, c] : {std::array{at(i, j), at(i + 1, j), at(i + 1, j + 1)},
+                                   std::array{at(i, j), at(i + 1, j + 1), at(i, j + 1)}}) {
+                // Clockwise seen from outside: the cross product points out.
+                const Float3 pa = ball.vertices[a].position, pb = ball.vertices[b].position,
+                             pc = ball.vertices[c].position;
+                const Float3 n = Cross({pb.x - pa.x, pb.y - pa.y, pb.z - pa.z},
+                                       {pc.x - pa.x, pc.y - pa.y, pc.z - pa.z});
+                const bool outward =
+                    n.x * (pa.x - centre.x) + n.y * (pa.y - centre.y) + n.z * (pa.z - centre.z) >
+                    0.0f;
+                ball.indices.insert(ball.indices.end(), {a, outward ? b : c, outward ? c : b});
+            }
+        }
+    }
+    ball.materials[0].indexCount = static_cast<std::uint32_t>(ball.indices.size());
+    ball.materials[0].edgeSize = 4.0f;
+    AddModel(ball);
+    scene_.antiAliasingMode = 0;
+    // The red run right of the block along the middle row.
+    auto bandWidth = [&](float distance) {
+        scene_.camera.baseEye = {0.0f, 10.0f, -distance, 0.0f};
+        UpdateCamera(scene_.camera);
+        const CapturedImage image = Frames(kFrameCount);
+        int width = 0;
+        for (std::uint32_t x = 640; x < 1280; ++x) {
+            const std::uint8_t* p = Pixel(image, x, 360);
+            width += p[0] == 255 && p[1] == 0 && p[2] == 0 ? 1 : 0;
+        }
+        return width;
+    };
+    const int near = bandWidth(20.0f);
+    const int far = bandWidth(60.0f);
+    EXPECT_NEAR(near, 8, 1);
+    EXPECT_NEAR(far, near, 1);
 }
 
 // Anti-aliasing touches only pixels next to a contrast edge of the plain

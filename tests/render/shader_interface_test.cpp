@@ -71,6 +71,7 @@ TEST(ShaderInterfaceTest, ConstantBuffersMatchTheCpuRecords) {
         {"lightView", offsetof(SceneConstants, lightView)},
         {"lightProjection", offsetof(SceneConstants, lightProjection)},
         {"elapsedTime", offsetof(SceneConstants, elapsedTime)},
+        {"shadowBias", offsetof(SceneConstants, shadowBias)},
     };
     for (const auto* fields : {&material, &scene}) {
         for (const auto& [name, offset] : *fields) {
@@ -81,6 +82,7 @@ TEST(ShaderInterfaceTest, ConstantBuffersMatchTheCpuRecords) {
     const auto edge = MemberOffsets(BuiltInPrograms::EdgeVertex());
     EXPECT_EQ(edge.at("edgeSize"), offsetof(MaterialConstants, edgeSize));
     EXPECT_EQ(edge.at("mMVP"), offsetof(SceneConstants, mMVP));
+    EXPECT_EQ(edge.at("viewportSize"), offsetof(SceneConstants, viewportSize));
 }
 
 TEST(ShaderInterfaceTest, BuiltInSetsPairTheMainVertexProgramWithTheirPixelProgram) {

@@ -1,0 +1,167 @@
+// Hours of play in minutes: a dancing model with physics and a song, with content imported and
+// removed again and again, must hold its memory and its frame time.
+#include <gtest/gtest.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <numeric>
+#include <thread>
+
+#include "runtime/motion.h"
+#include "scene/scene.h"
+#include "tests/support/content_path.h"
+#include "tests/support/content_writers.h"
+
+namespace fs = std::filesystem;
+
+namespace qv {
+
+namespace {
+
+// Resident memory once freed blocks have gone back to the system, so that what the
+// allocator merely keeps cached does not count as growth.
+double ResidentMegabytes() {
+    malloc_trim(0);
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident = 0;
+    statm >> pages >> resident;
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
+           (1024.0 * 1024.0);
+}
+
+void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+constexpr const char* kEffect = R"(
+cbuffer SceneConstants : register(b0) { float4x4 mMVP; };
+Texture2D g_texture : register(t0);
+SamplerState g_samWarp : register(s0);
+struct VS_OUT { float4 pos : SV_POSITION; float2 uv : TEXCOORD0; };
+VS_OUT VS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
+    VS_OUT o;
+    o.pos = mul(float4(pos, 1), mMVP);
+    o.uv = uv;
+    return o;
+}
+float4 PS(VS_OUT i) : SV_TARGET { return g_texture.Sample(g_samWarp, i.uv); }
+)";
+
+}  // namespace
+
+TEST(Soak, TenThousandFramesWithImportsAndRemovals) {
+    QV_REQUIRE_CONTENT();
+    const fs::path content = ContentDir();
+    const fs::path folder = fs::temp_directory_path() / ("qv-soak-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    WriteFile(folder / "song.wav", SilentWav(48000 * 30));
+    WriteFile(folder / "visitor.wav", SilentWav(48000 * 5));
+    { std::ofstream(folder / "effect.hlsl") << kEffect; }
+
+    Scene scene(std::make_unique<AudioEngine>());
+    UiState ui;
+    ModelSettingState modelSetting;
+    std::size_t frame = 0;
+    std::vector<double> frameMs;
+    auto Frame = [&] {
+        const auto start = std::chrono::steady_clock::now();
+        UpdateScene(scene, ui, modelSetting, 1.0f / 60.0f);
+        frameMs.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+        ++frame;
+    };
+    // Frames go on while the import thread works, as in the player.
+    auto Import = [&](std::vector<fs::path> files) {
+        EXPECT_TRUE(scene.importer.Request(std::move(files)));
+        for (int i = 0; i < 20000 && scene.importer.Busy(); ++i) {
+            Frame();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        return scene.importer.Status();
+    };
+
+    // The resident cast: Gene dancing with physics and a song.
+    ASSERT_EQ(Import({content / "gene" / "Gene_light.pmx",
+                      content / "gene" / "motion" / "stand.vmd", folder / "song.wav"}),
+              "Loaded 3 resource(s).");
+    AttachMotion(*scene.models[0], scene.motions[0]);
+    SelectSong(scene, 0);
+    PressPlay(scene);
+    ASSERT_EQ(scene.playState, PlayState::Playing);
+    // The clock starts with the dance: frames spent waiting for the import do not count.
+    frame = 0;
+    frameMs.clear();
+
+    const std::size_t shadersAtStart = scene.shaderPrograms.size();
+    std::vector<std::pair<std::size_t, double>> resident;
+    int rounds = 0;
+    // Every frame counts, those of the rounds too: a round starts at each 500th.
+    std::size_t nextRound = 500;
+    while (frame < 10000) {
+        Frame();
+        if (frame < nextRound) {
+            continue;
+        }
+        resident.emplace_back(nextRound, ResidentMegabytes());
+        nextRound += 500;
+        if (nextRound > 10000) {
+            continue;
+        }
+        // A visitor of every kind comes and goes.
+        ASSERT_EQ(Import({content / "glasses" / "glasses.pmx",
+                          content / "gene" / "motion" / "02_laugh.vmd", folder / "visitor.wav",
+                          folder / "effect.hlsl"}),
+                  "Loaded 4 resource(s).")
+            << "round " << rounds;
+        ASSERT_EQ(scene.models.size(), 2u);
+        AttachMotion(*scene.models[1], scene.motions[1]);
+        for (int i = 0; i < 30; ++i) {
+            Frame();
+        }
+        ui.deleteModelIndex = 1;
+        ui.deleteMotionIndex = 1;
+        ui.deleteSongIndex = 1;
+        ui.deleteShaderIndex = static_cast<std::int32_t>(scene.shaderPrograms.size()) - 1;
+        Frame();
+        ASSERT_EQ(scene.models.size(), 1u);
+        ASSERT_EQ(scene.motions.size(), 1u);
+        ASSERT_EQ(scene.songs.size(), 1u);
+        ASSERT_EQ(scene.shaderPrograms.size(), shadersAtStart);
+        ++rounds;
+    }
+    resident.emplace_back(10000, ResidentMegabytes());
+    EXPECT_EQ(scene.playState, PlayState::Playing);
+    EXPECT_EQ(scene.selectedSong, 0);
+
+    auto at = [&](std::size_t f) {
+        for (const auto& [n, mb] : resident) {
+            if (n == f) {
+                return mb;
+            }
+        }
+        return 0.0;
+    };
+    auto meanMs = [&](std::size_t from, std::size_t count) {
+        std::vector<double> part(frameMs.begin() + static_cast<std::ptrdiff_t>(from),
+                                 frameMs.begin() + static_cast<std::ptrdiff_t>(from + count));
+        std::sort(part.begin(), part.end());
+        return part[part.size() / 2];
+    };
+    std::printf(
+        "soak: %d import rounds; resident MB at frame 500: %.1f, 1000: %.1f, 5000: %.1f, "
+        "10000: %.1f; median frame ms of the first 200: %.3f, the last 200: %.3f\n",
+        rounds, at(500), at(1000), at(5000), at(10000), meanMs(0, 200),
+        meanMs(frameMs.size() - 200, 200));
+    // After the first round every allocation has found its size.
+    EXPECT_LE(at(10000) - at(1000), 2.0);
+    fs::remove_all(folder);
+}
+
+}  // namespace qv
