@@ -106,17 +106,10 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
         } else if (arg == "--raytracing") {
             options->rayTracing = true;
         } else if (arg == "--rt-quality") {
-            static constexpr const char* kLevels[] = {"LOW", "MEDIUM", "HIGH", "ULTRA"};
-            std::string level = hasValue ? argv[++i] : "";
-            for (char& c : level) {
-                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-            }
-            const auto* found = std::find(std::begin(kLevels), std::end(kLevels), level);
-            if (found == std::end(kLevels)) {
+            if (!ParseRayTracingQuality(hasValue ? argv[++i] : "", &options->rayTracingQuality)) {
                 *error = "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA";
                 return E_INVALIDARG;
             }
-            options->rayTracingQuality = static_cast<std::int32_t>(found - std::begin(kLevels));
         } else if (arg == "--play") {
             options->play = true;
         } else if (arg == "--demo") {
@@ -131,6 +124,19 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
     return S_OK;
 }
 
+bool ParseRayTracingQuality(std::string level, std::int32_t* quality) {
+    static constexpr const char* kLevels[] = {"LOW", "MEDIUM", "HIGH", "ULTRA"};
+    for (char& c : level) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const auto* found = std::find(std::begin(kLevels), std::end(kLevels), level);
+    if (found == std::end(kLevels)) {
+        return false;
+    }
+    *quality = static_cast<std::int32_t>(found - std::begin(kLevels));
+    return true;
+}
+
 bool SwitchOnRayTracing(Scene& scene, std::int32_t quality) {
     if (!scene.rayTracingAvailable) {
         return false;
@@ -139,8 +145,11 @@ bool SwitchOnRayTracing(Scene& scene, std::int32_t quality) {
     scene.rebuildAccelerationStructures = true;
     scene.diffuseQuality = scene.shadowQuality = std::clamp(quality, 0, 3);
     scene.diffuseSamples = scene.shadowSamples = SamplesForQuality(scene.diffuseQuality);
-    if (scene.antiAliasing == kMsaa4x || scene.antiAliasing == kMsaa8x) {
-        scene.antiAliasing = scene.antiAliasingMode = kAntiAliasingNone;
+    // Multisampling and ray tracing are not combined: FXAA stays.
+    for (std::int32_t* mode : {&scene.antiAliasing, &scene.antiAliasingMode}) {
+        if (*mode == kMsaa4x || *mode == kMsaa8x) {
+            *mode = kAntiAliasingNone;
+        }
     }
     return true;
 }

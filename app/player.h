@@ -47,6 +47,9 @@ struct PlayerOptions {
 // structures are built by the next scene update. False, with nothing
 // changed, when the device offers no ray tracing.
 bool SwitchOnRayTracing(Scene& scene, std::int32_t quality);
+// "LOW", "MEDIUM", "HIGH" or "ULTRA" in any case to 0..3; false for
+// anything else.
+bool ParseRayTracingQuality(std::string level, std::int32_t* quality);
 
 extern const char* const kUsage;
 

@@ -258,6 +258,12 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
     scene.antiAliasingMode = options.antiAliasingMode;
     if (session.graphics.sceneRenderer) {
         scene.msaa8xAvailable = session.graphics.sceneRenderer->EightSamplesAvailable();
+        scene.rayTracingAvailable = session.graphics.sceneRenderer->RayTracingAvailable();
+    }
+    // The structures are built by the scene update that brings the models.
+    if (options.rayTracing && !SwitchOnRayTracing(scene, options.rayTracingQuality)) {
+        return failBeforeFrames(
+            E_FAIL, "--raytracing: " + ctx.GetAdapterDescription() + " cannot ray trace");
     }
 
     // Import as the player does, between frames on this thread.

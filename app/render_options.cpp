@@ -1,5 +1,6 @@
 // What `qv render` is asked to make: its command line, read and checked.
 #include "app/render_options.h"
+#include "app/player.h"
 
 #include <charconv>
 #include <cmath>
@@ -20,6 +21,9 @@ const char* const kRenderUsage =
     "  --fps N            frames per second (default 30)\n"
     "  --aa MODE          none, fxaa-low, fxaa-high, msaa4x (default), msaa8x\n"
     "  --shader NAME      draw every model with this shader set\n"
+    "  --raytracing       ray trace the frames (where the device can; MSAA becomes none)\n"
+    "  --rt-quality LOW|MEDIUM|HIGH|ULTRA\n"
+    "                     ray-traced diffuse and shadow samples: 4, 8, 12 or 16\n"
     "  --camera D,YAW,PITCH[,X,Y,Z]\n"
     "                     a fixed camera D units from the point X,Y,Z (default\n"
     "                     0,10,0), turned YAW and PITCH degrees\n"
@@ -145,8 +149,13 @@ HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* opt
         } else if (arg == "--demo") {
             o.demo = true;
         } else if (arg == "--raytracing") {
-            *error = "--raytracing is not available yet: ray-traced rendering has not landed";
-            return E_INVALIDARG;
+            o.rayTracing = true;
+        } else if (arg == "--rt-quality") {
+            if (!needs("LOW, MEDIUM, HIGH or ULTRA") ||
+                !ParseRayTracingQuality(value, &o.rayTracingQuality)) {
+                *error = "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA";
+                return E_INVALIDARG;
+            }
         } else if (arg == "--from" || arg == "--to") {
             double seconds = 0.0;
             if (!needs("a time in seconds")) {

@@ -37,6 +37,8 @@ struct RenderOptions {
     // An AntiAliasingMode; MSAA 4x as in the player.
     std::int32_t antiAliasingMode = 3;
     std::string shader;  // empty: each model keeps the default set
+    bool rayTracing = false;
+    std::int32_t rayTracingQuality = 0;  // 0 "Low" to 3 "Ultra"
     std::optional<FixedCameraPlacement> camera;
 };
 

@@ -43,7 +43,8 @@ struct GeneStage {
 
     // `shaderSet` 1 is the toon set, which reads no shadow map for Gene (its
     // materials have no toon ramps); 0 draws and reads the map every frame.
-    bool Start(benchmark::State& state, std::int32_t shaderSet = 1, bool withInterface = false) {
+    bool Start(benchmark::State& state, std::int32_t shaderSet = 1, bool withInterface = false,
+               std::uint32_t width = 1280, std::uint32_t height = 720) {
         VmdMotion motion;
         if (Failed(LoadPmxModel(model, kGene / "Gene_light.pmx")) ||
             Failed(LoadVmdMotion(motion, kGene / "motion" / "stand.vmd"))) {
@@ -55,8 +56,8 @@ struct GeneStage {
             return false;
         }
         ctx.Initialize();
-        ctx.SetWidth(1280);
-        ctx.SetHeight(720);
+        ctx.SetWidth(width);
+        ctx.SetHeight(height);
         if (withInterface) {
             graphics.interface = &interface;
             graphics.recordInterface = [this](VkCommandBuffer direct, std::uint32_t f,
@@ -138,6 +139,57 @@ BENCHMARK(BM_GenePlayingFrame)
     ->Args({0, 0})
     ->Args({3, 0})
     ->Iterations(200)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Gene ray traced at a size and quality (0 "Low", 3 "Ultra"), next to the
+// rasterised frame (quality -1) of the same run and size: frames per second
+// and the GPU time of rebuilding the acceleration structures each frame.
+void BM_GeneRayTracedFrame(benchmark::State& state) {
+    GeneStage stage;
+    const auto width = static_cast<std::uint32_t>(state.range(0));
+    const auto height = width * 9 / 16;
+    const auto quality = static_cast<std::int32_t>(state.range(1));
+    if (!stage.Start(state, 1, false, width, height)) {
+        return;
+    }
+    stage.scene.camera.viewportWidth = width;
+    stage.scene.camera.viewportHeight = height;
+    UpdateCamera(stage.scene.camera);
+    SceneRenderer& renderer = *stage.graphics.sceneRenderer;
+    stage.scene.antiAliasingMode = 0;
+    if (quality >= 0) {
+        std::string message;
+        if (!renderer.RayTracingAvailable() ||
+            Failed(renderer.RebuildRayTracing(stage.scene, &message)) ||
+            !renderer.RayTracing()->EnableBuildTimings()) {
+            state.SkipWithError("no ray tracing on this device");
+            return;
+        }
+        stage.scene.rayTracing = true;
+        stage.scene.diffuseSamples = stage.scene.shadowSamples = SamplesForQuality(quality);
+    }
+    const char* names[] = {"Low", "Medium", "High", "Ultra"};
+    state.SetLabel(quality < 0 ? "rasterised, no anti-aliasing" : names[quality]);
+    for (int i = 0; i < 3; ++i) {
+        stage.Frame();
+    }
+    double buildMs = 0.0;
+    for (auto _ : state) {
+        const std::uint32_t f = stage.ctx.GetFrameIndex() % kFrameCount;
+        stage.Frame();
+        if (quality >= 0) {
+            buildMs += renderer.RayTracing()->BuildMilliseconds(f);
+        }
+    }
+    WaitForGpu(stage.ctx);
+    state.counters["fps"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["as_build_ms"] = buildMs / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_GeneRayTracedFrame)
+    ->ArgsProduct({{640, 1280}, {-1, 0, 3}})
+    ->Iterations(10)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

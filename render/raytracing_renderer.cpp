@@ -265,9 +265,48 @@ HRESULT RaytracingRenderer::CreatePipeline(std::string* message) {
     return S_OK;
 }
 
+bool RaytracingRenderer::EnableBuildTimings() {
+    if (timings_ != VK_NULL_HANDLE) {
+        return true;
+    }
+    std::uint32_t count = 0;
+    vkGetPhysicalDeviceQueueFamilyProperties(gpu_.physical, &count, nullptr);
+    std::vector<VkQueueFamilyProperties> families(count);
+    vkGetPhysicalDeviceQueueFamilyProperties(gpu_.physical, &count, families.data());
+    if (gpu_.computeFamily >= count || families[gpu_.computeFamily].timestampValidBits == 0) {
+        return false;
+    }
+    VkPhysicalDeviceProperties props;
+    vkGetPhysicalDeviceProperties(gpu_.physical, &props);
+    timestampPeriod_ = props.limits.timestampPeriod;
+    auto info = VkStruct<VkQueryPoolCreateInfo>(VK_STRUCTURE_TYPE_QUERY_POOL_CREATE_INFO);
+    info.queryType = VK_QUERY_TYPE_TIMESTAMP;
+    info.queryCount = 2 * kFrameCount;
+    if (vkCreateQueryPool(gpu_.device, &info, nullptr, &timings_) != VK_SUCCESS) {
+        timings_ = VK_NULL_HANDLE;
+        return false;
+    }
+    return true;
+}
+
+double RaytracingRenderer::BuildMilliseconds(std::uint32_t frame) const {
+    std::uint64_t ticks[2] = {};
+    if (timings_ == VK_NULL_HANDLE ||
+        vkGetQueryPoolResults(gpu_.device, timings_, 2 * frame, 2, sizeof(ticks), ticks,
+                              sizeof(std::uint64_t),
+                              VK_QUERY_RESULT_64_BIT | VK_QUERY_RESULT_WAIT_BIT) != VK_SUCCESS) {
+        return -1.0;
+    }
+    return static_cast<double>(ticks[1] - ticks[0]) * timestampPeriod_ * 1e-6;
+}
+
 void RaytracingRenderer::Release() {
     if (gpu_.device == VK_NULL_HANDLE) {
         return;
+    }
+    if (timings_ != VK_NULL_HANDLE) {
+        vkDestroyQueryPool(gpu_.device, timings_, nullptr);
+        timings_ = VK_NULL_HANDLE;
     }
     ReleaseBuild();
     DestroyColorImage(gpu_.device, &output_.image);
@@ -632,6 +671,10 @@ void RaytracingRenderer::Record(VkCommandBuffer cmd, std::uint32_t f,
             VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
             VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR |
                 VK_ACCESS_2_ACCELERATION_STRUCTURE_READ_BIT_KHR | VK_ACCESS_2_SHADER_READ_BIT);
+    if (timings_ != VK_NULL_HANDLE) {
+        vkCmdResetQueryPool(cmd, timings_, 2 * f, 2);
+        vkCmdWriteTimestamp2(cmd, VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, timings_, 2 * f);
+    }
     std::vector<VkAccelerationStructureBuildGeometryInfoKHR> infos;
     std::vector<const VkAccelerationStructureBuildRangeInfoKHR*> ranges;
     for (const Structure& s : bottom_) {
@@ -651,6 +694,10 @@ void RaytracingRenderer::Record(VkCommandBuffer cmd, std::uint32_t f,
         BuildInfo(VK_ACCELERATION_STRUCTURE_TYPE_TOP_LEVEL_KHR, top_);
     const VkAccelerationStructureBuildRangeInfoKHR* topRange = top_.ranges.data();
     cmdBuild_(cmd, 1, &topInfo, &topRange);
+    if (timings_ != VK_NULL_HANDLE) {
+        vkCmdWriteTimestamp2(cmd, VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
+                             timings_, 2 * f + 1);
+    }
     Barrier(cmd, VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
             VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR,
             VK_PIPELINE_STAGE_2_RAY_TRACING_SHADER_BIT_KHR,

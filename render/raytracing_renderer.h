@@ -79,6 +79,13 @@ public:
     HRESULT EnsureOutput(std::uint32_t width, std::uint32_t height, std::uint64_t recordedFrames);
     RaytracingOutput& Output() { return output_; }
 
+    // Timestamps around each frame's structure builds, for measurements;
+    // false where the compute queue keeps no time.
+    bool EnableBuildTimings();
+    // Milliseconds the GPU spent building the structures of the frame last
+    // recorded in slot `frame`; waits for it. Negative without timings.
+    double BuildMilliseconds(std::uint32_t frame) const;
+
     // On the compute list, after the skinning: the constants into slot f,
     // the structures rebuilt from this frame's vertices, and the rays.
     void Record(VkCommandBuffer cmd, std::uint32_t frame, const RaytracingConstants& constants);
@@ -145,6 +152,9 @@ private:
     VkStridedDeviceAddressRegionKHR raygenRegion_{}, missRegion_{};
     std::array<VkStridedDeviceAddressRegionKHR, 3> hitRegions_{};
     std::size_t hitRecordCount_ = 0;
+
+    VkQueryPool timings_ = VK_NULL_HANDLE;
+    float timestampPeriod_ = 1.0f;  // nanoseconds per tick
 
     RaytracingOutput output_;
     std::vector<std::pair<std::uint64_t, RaytracingOutput>> retiredOutputs_;

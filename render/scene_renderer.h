@@ -86,6 +86,7 @@ public:
     // after a model came or went, frames are rasterised.
     HRESULT RebuildRayTracing(const Scene& scene, std::string* message);
     const RaytracingRenderer* RayTracing() const { return raytracing_.get(); }
+    RaytracingRenderer* RayTracing() { return raytracing_.get(); }
 
     const GpuContext& Gpu() const { return gpu_; }
     bool EightSamplesAvailable() const { return eightSamples_; }

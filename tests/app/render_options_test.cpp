@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "app/player.h"
 #include "app/render_options.h"
 #include "app/render_progress.h"
+#include "scene/scene.h"
 
 namespace qv {
 
@@ -34,9 +36,12 @@ TEST(RenderOptionsTest, DefaultsAndEveryOption) {
     EXPECT_FALSE(p.options.to.has_value());
     EXPECT_EQ(p.options.files.size(), 2u);
     EXPECT_FALSE(p.options.camera.has_value());
+    EXPECT_FALSE(p.options.rayTracing);
+    EXPECT_EQ(p.options.rayTracingQuality, 0);
 
     p = Parse({"--size", "320x240", "clip.mkv", "--demo", "--fps", "60", "--from", "1.5", "--to",
-               "4", "--aa", "fxaa-high", "--shader", "QV Toon shader", "--camera", "30,45,-10"});
+               "4", "--aa", "fxaa-high", "--shader", "QV Toon shader", "--camera", "30,45,-10",
+               "--raytracing", "--rt-quality", "Ultra"});
     ASSERT_EQ(p.hr, S_OK) << p.error;
     EXPECT_EQ(p.options.kind, RenderOutputKind::Mkv);
     EXPECT_EQ(p.options.width, 320u);
@@ -51,6 +56,8 @@ TEST(RenderOptionsTest, DefaultsAndEveryOption) {
     EXPECT_EQ(p.options.camera->yawDegrees, 45.0f);
     EXPECT_EQ(p.options.camera->pitchDegrees, -10.0f);
     EXPECT_EQ(p.options.camera->targetY, 10.0f);
+    EXPECT_TRUE(p.options.rayTracing);
+    EXPECT_EQ(p.options.rayTracingQuality, 3);
 
     p = Parse({"frames/f%04d.png", "m.pmx", "--size", "161x121", "--camera", "5,0,0,1,2,3"});
     ASSERT_EQ(p.hr, S_OK) << p.error;  // odd sides are fine for pictures
@@ -81,7 +88,7 @@ TEST(RenderOptionsTest, BadInputIsOneLineBeforeAnythingStarts) {
         {"out.mp4", "a.pmx", "--camera", "10,20"},
         {"out.mp4", "a.pmx", "--camera", "0,0,0"},
         {"out.mp4", "a.pmx", "--camera", "10,x,0"},
-        {"out.mp4", "a.pmx", "--raytracing"},
+        {"out.mp4", "a.pmx", "--rt-quality", "extreme"},
         {"out.mp4", "a.pmx", "--fps"},  // value missing
         {"out.mp4", "a.pmx", "--wat"},
     };
@@ -95,8 +102,7 @@ TEST(RenderOptionsTest, BadInputIsOneLineBeforeAnythingStarts) {
         EXPECT_FALSE(p.error.empty()) << shown;
         EXPECT_EQ(p.error.find('\n'), std::string::npos) << shown;
     }
-    EXPECT_NE(Parse({"out.mp4", "a.pmx", "--raytracing"}).error.find("not available"),
-              std::string::npos);
+    EXPECT_NE(Parse({"out.mp4", "a.pmx", "--rt-quality"}).error.find("ULTRA"), std::string::npos);
     EXPECT_NE(Parse({"out.mp4", "a.pmx", "--from", "3", "--to", "2"}).error.find("--to"),
               std::string::npos);
 }
@@ -138,6 +144,36 @@ TEST(RenderProgressTest, TerminalRedrawsInPlaceAndLogsGetAPeriodicLine) {
     EXPECT_EQ(log.Update(3, 100, ProgressPacer::kPlainLineSeconds + 1.0), "");
     // The last frame always gets its line.
     EXPECT_NE(log.Update(100, 100, ProgressPacer::kPlainLineSeconds + 1.5), "");
+}
+
+// What --raytracing does to the scene: as the Graphic setting window, with
+// multisampling dropped for good and FXAA kept.
+TEST(RenderOptionsTest, SwitchingRayTracingOnDropsMultisamplingAndSetsTheSamples) {
+    Scene scene;
+    EXPECT_FALSE(SwitchOnRayTracing(scene, 3));  // the device offers none
+    EXPECT_FALSE(scene.rayTracing);
+    EXPECT_EQ(scene.antiAliasing, kMsaa4x);
+
+    scene.rayTracingAvailable = true;
+    scene.antiAliasing = scene.antiAliasingMode = kMsaa8x;
+    EXPECT_TRUE(SwitchOnRayTracing(scene, 3));
+    EXPECT_TRUE(scene.rayTracing);
+    EXPECT_TRUE(scene.rebuildAccelerationStructures);
+    EXPECT_EQ(scene.antiAliasing, kAntiAliasingNone);
+    EXPECT_EQ(scene.antiAliasingMode, kAntiAliasingNone);
+    EXPECT_EQ(scene.diffuseSamples, 16u);
+    EXPECT_EQ(scene.shadowSamples, 16u);
+
+    scene.antiAliasing = scene.antiAliasingMode = kFxaaHigh;
+    EXPECT_TRUE(SwitchOnRayTracing(scene, 9));  // clamped to Ultra
+    EXPECT_EQ(scene.antiAliasingMode, kFxaaHigh);
+    EXPECT_EQ(scene.shadowQuality, 3);
+
+    std::int32_t quality = -1;
+    EXPECT_TRUE(ParseRayTracingQuality("medium", &quality));
+    EXPECT_EQ(quality, 1);
+    EXPECT_FALSE(ParseRayTracingQuality("", &quality));
+    EXPECT_EQ(quality, 1);
 }
 
 }  // namespace
