@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <thread>
@@ -65,13 +66,46 @@ ModelTextures LoadModelTextures(const PmxModel& model) {
             return textures;
         }
     }
+    const std::size_t listed = paths.size();
+    // The shared toon numbers the materials use, looked for beside the model.
+    std::array<std::int32_t, 10> toonPaths{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    for (const PmxMaterial& m : model.materials) {
+        const auto n = static_cast<std::uint32_t>(m.toonIndex);
+        if (m.sharedToon == 0 || n >= toonPaths.size() || toonPaths[n] != -1) {
+            continue;
+        }
+        char name[16];
+        std::snprintf(name, sizeof(name), "toon%02u.bmp", n + 1);
+        std::filesystem::path found = ResolveContentPath(model.folder, ToUtf16(name));
+        toonPaths[n] = -2;  // looked for
+        if (!found.empty()) {
+            toonPaths[n] = static_cast<std::int32_t>(paths.size());
+            paths.push_back(std::move(found));
+        }
+    }
     const std::vector<Decoded> decoded = DecodeAll(paths, textures.images);
-    for (std::size_t i = 0; i < decoded.size(); ++i) {
+    for (std::size_t n = 0; n < toonPaths.size(); ++n) {
+        if (toonPaths[n] < 0) {
+            continue;
+        }
+        const auto slot = static_cast<std::size_t>(toonPaths[n]);
+        if (decoded[slot].ok) {
+            textures.ownToons[n] = toonPaths[n];
+        } else {
+            // Kept as a white texel so that image slots stay in order; no
+            // material uses it.
+            textures.images[slot] = {};
+            textures.images[slot].width = textures.images[slot].height = 1;
+            textures.images[slot].pixels = {255, 255, 255, 255};
+        }
+    }
+    for (std::size_t i = 0; i < listed; ++i) {
         if (!decoded[i].ok) {
             textures.result = E_FAIL;
             textures.message =
                 "texture cannot be read: " + paths[i].string() + " (" + decoded[i].reason + ")";
             textures.images.clear();
+            textures.ownToons.fill(-1);
             return textures;
         }
     }
