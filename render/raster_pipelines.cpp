@@ -21,6 +21,8 @@ namespace qv {
 
 namespace {
 
+constexpr float kShadowSlopeBias = 1.5f;
+
 template <std::size_t N>
 std::span<const std::uint32_t> Code(const std::uint32_t (&words)[N]) {
     return {words, N};
@@ -104,6 +106,14 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
     // where front faces wind clockwise.
     raster.frontFace = VK_FRONT_FACE_CLOCKWISE;
     raster.lineWidth = 1.0f;
+    if (key.kind == RasterKind::Shadow) {
+        // Surfaces lit at a slant change depth quickly across one texel of
+        // the map; pushing them back by their slope keeps them from
+        // shadowing themselves in stripes. The fixed part of the bias is
+        // the shadow test's own.
+        raster.depthBiasEnable = VK_TRUE;
+        raster.depthBiasSlopeFactor = kShadowSlopeBias;
+    }
     auto multisample = VkStruct<VkPipelineMultisampleStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO);
     multisample.rasterizationSamples = key.samples;
