@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <new>
 #include <system_error>
@@ -24,9 +25,11 @@ struct Decoded {
 
 // Decoding is most of a model's import time; the images are independent, so
 // they are decoded side by side on every core. Once the decoded pixels pass
-// the budget, or memory runs out, the rest is skipped: the model is refused.
+// the budget, or memory runs out, or one of the first `required` images
+// fails, the rest is skipped: the model is refused. Images after those are
+// optional and fail alone.
 std::vector<Decoded> DecodeAll(const std::vector<std::filesystem::path>& paths,
-                               std::vector<RgbaImage>& images) {
+                               std::size_t required, std::vector<RgbaImage>& images) {
     std::vector<Decoded> out(paths.size());
     images.resize(paths.size());
     std::atomic<std::size_t> next{0};
@@ -51,7 +54,7 @@ std::vector<Decoded> DecodeAll(const std::vector<std::filesystem::path>& paths,
                 out[i].reason = "the model's textures take more than " +
                                 std::to_string(kMaxModelTextureBytes >> 20) + " MiB once decoded";
             }
-            if (!out[i].ok) {
+            if (!out[i].ok && i < required) {
                 refused.store(true);
             }
         }
@@ -87,14 +90,47 @@ ModelTextures LoadModelTextures(const PmxModel& model) {
             return textures;
         }
     }
-    const std::vector<Decoded> decoded = DecodeAll(paths, textures.images);
+    const std::size_t listed = paths.size();
+    // The shared toon numbers the materials use, looked for beside the model.
+    std::array<std::int32_t, 10> toonPaths{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    for (const PmxMaterial& m : model.materials) {
+        const auto n = static_cast<std::uint32_t>(m.toonIndex);
+        if (m.sharedToon == 0 || n >= toonPaths.size() || toonPaths[n] != -1) {
+            continue;
+        }
+        char name[16];
+        std::snprintf(name, sizeof(name), "toon%02u.bmp", n + 1);
+        std::filesystem::path found = ResolveContentPath(model.folder, ToUtf16(name));
+        toonPaths[n] = -2;  // looked for
+        if (!found.empty()) {
+            toonPaths[n] = static_cast<std::int32_t>(paths.size());
+            paths.push_back(std::move(found));
+        }
+    }
+    const std::vector<Decoded> decoded = DecodeAll(paths, listed, textures.images);
+    for (std::size_t n = 0; n < toonPaths.size(); ++n) {
+        if (toonPaths[n] < 0) {
+            continue;
+        }
+        const auto slot = static_cast<std::size_t>(toonPaths[n]);
+        if (decoded[slot].ok) {
+            textures.ownToons[n] = toonPaths[n];
+        } else {
+            // Kept as a white texel so that image slots stay in order; no
+            // material uses it.
+            textures.images[slot] = {};
+            textures.images[slot].width = textures.images[slot].height = 1;
+            textures.images[slot].pixels = {255, 255, 255, 255};
+        }
+    }
     // The first failure in texture order; images skipped after a refusal never ran.
-    for (std::size_t i = 0; i < decoded.size(); ++i) {
+    for (std::size_t i = 0; i < listed; ++i) {
         if (decoded[i].ran && !decoded[i].ok) {
             textures.result = E_FAIL;
             textures.message =
                 "texture cannot be read: " + paths[i].string() + " (" + decoded[i].reason + ")";
             textures.images.clear();
+            textures.ownToons.fill(-1);
             return textures;
         }
     }

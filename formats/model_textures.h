@@ -1,6 +1,7 @@
 // A model's texture files, found and decoded on the CPU before any GPU work.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ struct ModelTextures {
     HRESULT result = S_OK;
     std::string message;
     std::vector<RgbaImage> images;
+    // A model may ship its own "toon01.bmp" to "toon10.bmp" beside it; they
+    // replace the shared ramps of those numbers for this model. By shared
+    // toon number (0 to 9): the index in `images` (after the model's own
+    // texture list), or -1 where the shared ramp stays.
+    std::array<std::int32_t, 10> ownToons{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
 };
 
 // Finds every texture of the model next to it and decodes them side by side
@@ -31,7 +37,8 @@ struct ModelTextures {
 // image is decoded, so a missing file is reported as such even when an
 // earlier one is also broken. Textures beyond kMaxModelTextureBytes, or
 // beyond the memory there is, fail the model like a broken file. On failure
-// no image is kept.
+// no image is kept. A toon image beside the model is optional: one that is
+// missing or broken leaves the shared ramp in place.
 ModelTextures LoadModelTextures(const PmxModel& model);
 
 }  // namespace qv

@@ -26,7 +26,8 @@ bool SupportsEightSamples(VkPhysicalDevice physical) {
     VkPhysicalDeviceProperties properties;
     vkGetPhysicalDeviceProperties(physical, &properties);
     return (properties.limits.framebufferColorSampleCounts & VK_SAMPLE_COUNT_8_BIT) != 0 &&
-           (properties.limits.framebufferDepthSampleCounts & VK_SAMPLE_COUNT_8_BIT) != 0;
+           (properties.limits.framebufferDepthSampleCounts & VK_SAMPLE_COUNT_8_BIT) != 0 &&
+           (properties.limits.framebufferStencilSampleCounts & VK_SAMPLE_COUNT_8_BIT) != 0;
 }
 
 HRESULT CreateFrameTargets(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
@@ -39,9 +40,9 @@ HRESULT CreateFrameTargets(const GpuContext& gpu, std::uint32_t width, std::uint
                                 image, VK_IMAGE_ASPECT_COLOR_BIT, samples);
     };
     auto depth = [&](VkSampleCountFlagBits samples, OwnedImage* image) {
-        return CreateColorImage(gpu.physical, gpu.device, width, height, kSceneDepthFormat,
+        return CreateColorImage(gpu.physical, gpu.device, width, height, kSceneDepthStencilFormat,
                                 VK_IMAGE_USAGE_DEPTH_STENCIL_ATTACHMENT_BIT, image,
-                                VK_IMAGE_ASPECT_DEPTH_BIT, samples);
+                                VK_IMAGE_ASPECT_DEPTH_BIT | VK_IMAGE_ASPECT_STENCIL_BIT, samples);
     };
     HRESULT hr =
         color(kColorUsage | VK_IMAGE_USAGE_TRANSFER_DST_BIT, VK_SAMPLE_COUNT_1_BIT, &t.sceneColor);
@@ -92,8 +93,8 @@ void SetRestLayouts(VkCommandBuffer cmd, FrameTargets& t) {
     }
     for (OwnedImage* image : Depths(t)) {
         if (image->image != VK_NULL_HANDLE) {
-            TransitionImage(cmd, image->image, VK_IMAGE_LAYOUT_UNDEFINED, kDepthRestLayout,
-                            VK_IMAGE_ASPECT_DEPTH_BIT);
+            TransitionImage(cmd, image->image, VK_IMAGE_LAYOUT_UNDEFINED, kDepthStencilRestLayout,
+                            VK_IMAGE_ASPECT_DEPTH_BIT | VK_IMAGE_ASPECT_STENCIL_BIT);
         }
     }
     t.fresh = false;

@@ -33,6 +33,9 @@ struct FrameTargets {
 inline constexpr VkImageLayout kColorRestLayout = VK_IMAGE_LAYOUT_TRANSFER_SRC_OPTIMAL;
 inline constexpr VkImageLayout kPostInputRestLayout = VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL;
 inline constexpr VkImageLayout kDepthRestLayout = VK_IMAGE_LAYOUT_DEPTH_ATTACHMENT_OPTIMAL;
+// The main pass's depth targets, which carry a stencil.
+inline constexpr VkImageLayout kDepthStencilRestLayout =
+    VK_IMAGE_LAYOUT_DEPTH_STENCIL_ATTACHMENT_OPTIMAL;
 
 HRESULT CreateFrameTargets(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
                            bool msaa8, FrameTargets* out);

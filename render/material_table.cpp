@@ -79,6 +79,17 @@ void BuildMaterials(const PmxModel& model, std::vector<MaterialDraw>* draws,
     }
 }
 
+void UseModelToons(const std::array<std::int32_t, 10>& ownToons, std::vector<MaterialDraw>* draws) {
+    for (MaterialDraw& draw : *draws) {
+        if (draw.sharedToon && draw.toonTexture >= 0 &&
+            static_cast<std::size_t>(draw.toonTexture) < ownToons.size() &&
+            ownToons[static_cast<std::size_t>(draw.toonTexture)] >= 0) {
+            draw.toonTexture = ownToons[static_cast<std::size_t>(draw.toonTexture)];
+            draw.sharedToon = false;
+        }
+    }
+}
+
 MaterialConstants MorphedMaterialConstants(const MaterialConstants& base,
                                            const MaterialMorphResult& morph) {
     MaterialConstants c = base;

@@ -45,6 +45,11 @@ struct MaterialDraw {
 void BuildMaterials(const PmxModel& model, std::vector<MaterialDraw>* draws,
                     std::vector<MaterialConstants>* constants);
 
+// Materials on a shared toon ramp that the model brings its own image of
+// (ModelTextures::ownToons, indices into the model's textures) use that
+// image instead.
+void UseModelToons(const std::array<std::int32_t, 10>& ownToons, std::vector<MaterialDraw>* draws);
+
 // A material's constants as this frame's material morphs leave them: each
 // value × multiply + add.
 MaterialConstants MorphedMaterialConstants(const MaterialConstants& base,

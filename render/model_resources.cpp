@@ -27,6 +27,7 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
     m.vertexMorphCount = instance.vertexMorphCount;
     m.uvMorphCount = instance.uvMorphCount;
     BuildMaterials(model, &m.materials, &m.materialConstants);
+    UseModelToons(textures.ownToons, &m.materials);
 
     std::vector<VsInput> vertices(model.vertices.size());
     for (std::size_t i = 0; i < vertices.size(); ++i) {

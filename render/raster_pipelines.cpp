@@ -10,6 +10,8 @@
 #include "shaders/fullscreen_vs.h"
 #include "shaders/fxaa_high_ps.h"
 #include "shaders/fxaa_low_ps.h"
+#include "shaders/ground_shadow_ps.h"
+#include "shaders/ground_shadow_vs.h"
 #include "shaders/main_vs.h"
 #include "shaders/shadow_ps.h"
 #include "shaders/skinning_cs.h"
@@ -18,6 +20,8 @@
 namespace qv {
 
 namespace {
+
+constexpr float kShadowSlopeBias = 1.5f;
 
 template <std::size_t N>
 std::span<const std::uint32_t> Code(const std::uint32_t (&words)[N]) {
@@ -102,13 +106,22 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
     // where front faces wind clockwise.
     raster.frontFace = VK_FRONT_FACE_CLOCKWISE;
     raster.lineWidth = 1.0f;
+    if (key.kind == RasterKind::Shadow) {
+        // Surfaces lit at a slant change depth quickly across one texel of
+        // the map; pushing them back by their slope keeps them from
+        // shadowing themselves in stripes. The fixed part of the bias is
+        // the shadow test's own.
+        raster.depthBiasEnable = VK_TRUE;
+        raster.depthBiasSlopeFactor = kShadowSlopeBias;
+    }
     auto multisample = VkStruct<VkPipelineMultisampleStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO);
     multisample.rasterizationSamples = key.samples;
     auto depth = VkStruct<VkPipelineDepthStencilStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_DEPTH_STENCIL_STATE_CREATE_INFO);
+    const bool ground = key.kind == RasterKind::GroundShadow;
     depth.depthTestEnable = hasDepth ? VK_TRUE : VK_FALSE;
-    depth.depthWriteEnable = hasDepth ? VK_TRUE : VK_FALSE;
+    depth.depthWriteEnable = hasDepth && !ground ? VK_TRUE : VK_FALSE;
     depth.depthCompareOp = VK_COMPARE_OP_LESS_OR_EQUAL;
     depth.front = depth.back = {VK_STENCIL_OP_KEEP,
                                 VK_STENCIL_OP_KEEP,
@@ -117,6 +130,18 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
                                 0xFF,
                                 0xFF,
                                 0};
+    if (ground) {
+        // A pixel already marked with this model's number is not darkened
+        // again; the number is the dynamic stencil reference.
+        depth.stencilTestEnable = VK_TRUE;
+        depth.front = depth.back = {VK_STENCIL_OP_KEEP,
+                                    VK_STENCIL_OP_REPLACE,
+                                    VK_STENCIL_OP_KEEP,
+                                    VK_COMPARE_OP_NOT_EQUAL,
+                                    0xFF,
+                                    0xFF,
+                                    0};
+    }
     VkPipelineColorBlendAttachmentState blendTarget{};
     // Scene passes blend by the source alpha and keep it; the post pass
     // replaces the pixel.
@@ -133,16 +158,23 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
         VK_STRUCTURE_TYPE_PIPELINE_COLOR_BLEND_STATE_CREATE_INFO);
     blend.attachmentCount = hasColor ? 1 : 0;
     blend.pAttachments = &blendTarget;
-    const VkDynamicState dynamicStates[2] = {VK_DYNAMIC_STATE_VIEWPORT, VK_DYNAMIC_STATE_SCISSOR};
+    const VkDynamicState dynamicStates[3] = {VK_DYNAMIC_STATE_VIEWPORT, VK_DYNAMIC_STATE_SCISSOR,
+                                             VK_DYNAMIC_STATE_STENCIL_REFERENCE};
     auto dynamic = VkStruct<VkPipelineDynamicStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_DYNAMIC_STATE_CREATE_INFO);
-    dynamic.dynamicStateCount = 2;
+    dynamic.dynamicStateCount = ground ? 3 : 2;
     dynamic.pDynamicStates = dynamicStates;
     auto rendering =
         VkStruct<VkPipelineRenderingCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_RENDERING_CREATE_INFO);
     rendering.colorAttachmentCount = hasColor ? 1 : 0;
     rendering.pColorAttachmentFormats = &kSceneColorFormat;
-    rendering.depthAttachmentFormat = hasDepth ? kSceneDepthFormat : VK_FORMAT_UNDEFINED;
+    // The shadow map is depth alone; the main pass's depth has a stencil.
+    const VkFormat depthFormat = key.kind == RasterKind::Shadow ? kSceneDepthFormat
+                                 : hasDepth                     ? kSceneDepthStencilFormat
+                                                                : VK_FORMAT_UNDEFINED;
+    rendering.depthAttachmentFormat = depthFormat;
+    rendering.stencilAttachmentFormat =
+        depthFormat == kSceneDepthStencilFormat ? depthFormat : VK_FORMAT_UNDEFINED;
 
     auto info =
         VkStruct<VkGraphicsPipelineCreateInfo>(VK_STRUCTURE_TYPE_GRAPHICS_PIPELINE_CREATE_INFO);
@@ -203,6 +235,12 @@ std::span<const std::uint32_t> BuiltInPrograms::EdgePixel() {
 }
 std::span<const std::uint32_t> BuiltInPrograms::ShadowPixel() {
     return Code(k_shadow_ps);
+}
+std::span<const std::uint32_t> BuiltInPrograms::GroundShadowVertex() {
+    return Code(k_ground_shadow_vs);
+}
+std::span<const std::uint32_t> BuiltInPrograms::GroundShadowPixel() {
+    return Code(k_ground_shadow_ps);
 }
 std::span<const std::uint32_t> BuiltInPrograms::ExperimentalPixel() {
     return Code(k_experimental_ps);
@@ -355,6 +393,19 @@ RasterPipelineKey ShadowPipelineKey(VkCullModeFlags cull) {
     key.cull = cull;
     const auto vs = BuiltInPrograms::MainVertex();
     const auto ps = BuiltInPrograms::ShadowPixel();
+    key.vertex.assign(vs.begin(), vs.end());
+    key.pixel.assign(ps.begin(), ps.end());
+    return key;
+}
+
+RasterPipelineKey GroundShadowPipelineKey(VkSampleCountFlagBits samples) {
+    RasterPipelineKey key;
+    key.kind = RasterKind::GroundShadow;
+    // Flattening turns some faces over: both sides count.
+    key.cull = VK_CULL_MODE_NONE;
+    key.samples = samples;
+    const auto vs = BuiltInPrograms::GroundShadowVertex();
+    const auto ps = BuiltInPrograms::GroundShadowPixel();
     key.vertex.assign(vs.begin(), vs.end());
     key.pixel.assign(ps.begin(), ps.end());
     return key;

@@ -17,7 +17,10 @@
 namespace qv {
 
 inline constexpr VkFormat kSceneColorFormat = VK_FORMAT_R8G8B8A8_UNORM;
-inline constexpr VkFormat kSceneDepthFormat = VK_FORMAT_D32_SFLOAT;
+inline constexpr VkFormat kSceneDepthFormat = VK_FORMAT_D32_SFLOAT;  // the shadow maps
+// The main pass's depth, with the stencil that keeps a model's ground shadow
+// from darkening a pixel twice.
+inline constexpr VkFormat kSceneDepthStencilFormat = VK_FORMAT_D32_SFLOAT_S8_UINT;
 
 // Bindings of the register mapping shared with the shader compiler: b0, b1,
 // t0 to t8, s0 to s2, u0.
@@ -45,6 +48,8 @@ struct BuiltInPrograms {
     static std::span<const std::uint32_t> EdgeVertex();
     static std::span<const std::uint32_t> EdgePixel();
     static std::span<const std::uint32_t> ShadowPixel();
+    static std::span<const std::uint32_t> GroundShadowVertex();
+    static std::span<const std::uint32_t> GroundShadowPixel();
     static std::span<const std::uint32_t> ExperimentalPixel();
     static std::span<const std::uint32_t> ToonPixel();
     static std::span<const std::uint32_t> FullScreenVertex();
@@ -62,10 +67,11 @@ ShaderSetCode BuiltInShaderSet(std::int32_t index);
 
 // What kind of raster pipeline: the fixed-function state follows from it.
 enum class RasterKind : std::uint8_t {
-    Main,    // blended colour with depth
-    Edge,    // as Main, outlines
-    Shadow,  // depth only; a pixel program may drop cut-out texels
-    Post,    // full-screen triangle into a colour target, no depth
+    Main,          // blended colour with depth
+    Edge,          // as Main, outlines
+    Shadow,        // depth only; a pixel program may drop cut-out texels
+    Post,          // full-screen triangle into a colour target, no depth
+    GroundShadow,  // blended onto the ground, depth tested, once per pixel by stencil
 };
 
 // Everything that tells two raster pipelines apart.
@@ -137,5 +143,7 @@ RasterPipelineKey EdgePipelineKey(VkSampleCountFlagBits samples);
 // The shadow map's pipeline for materials culled by `cull`: double-sided
 // ones cast from both sides.
 RasterPipelineKey ShadowPipelineKey(VkCullModeFlags cull);
+// The ground shadow's pipeline with `samples`, the main pass's sample count.
+RasterPipelineKey GroundShadowPipelineKey(VkSampleCountFlagBits samples);
 
 }  // namespace qv

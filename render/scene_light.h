@@ -26,6 +26,12 @@ struct SceneLight {
     Matrix4 Projection() const;
 };
 
+// How much nearer than a receiver the shadow map's stored depth must be for
+// the receiver to count as shadowed, in the map's depth units: a fixed
+// distance along the light, so that the far plane's distance does not lift
+// shadows off the feet that cast them.
+float ShadowDepthBias(const SceneLight& light);
+
 // The scene constants every model shares in a frame (mModel is identity),
 // from the camera's row-vector view and projection and its eye.
 SceneConstants BuildSceneConstants(const Matrix4& view, const Matrix4& projection,

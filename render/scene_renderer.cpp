@@ -56,10 +56,11 @@ VkRenderingAttachmentInfo ColorAttachment(VkImageView view, VkAttachmentLoadOp l
     return a;
 }
 
-VkRenderingAttachmentInfo DepthAttachment(VkImageView view, VkAttachmentStoreOp store) {
+VkRenderingAttachmentInfo DepthAttachment(VkImageView view, VkAttachmentStoreOp store,
+                                          VkImageLayout layout = kDepthRestLayout) {
     auto a = VkStruct<VkRenderingAttachmentInfo>(VK_STRUCTURE_TYPE_RENDERING_ATTACHMENT_INFO);
     a.imageView = view;
-    a.imageLayout = kDepthRestLayout;
+    a.imageLayout = layout;
     a.loadOp = VK_ATTACHMENT_LOAD_OP_CLEAR;
     a.storeOp = store;
     a.clearValue.depthStencil = {1.0f, 0};
@@ -67,14 +68,15 @@ VkRenderingAttachmentInfo DepthAttachment(VkImageView view, VkAttachmentStoreOp 
 }
 
 void BeginRendering(VkCommandBuffer cmd, std::uint32_t width, std::uint32_t height,
-                    const VkRenderingAttachmentInfo* color,
-                    const VkRenderingAttachmentInfo* depth) {
+                    const VkRenderingAttachmentInfo* color, const VkRenderingAttachmentInfo* depth,
+                    const VkRenderingAttachmentInfo* stencil = nullptr) {
     auto info = VkStruct<VkRenderingInfo>(VK_STRUCTURE_TYPE_RENDERING_INFO);
     info.renderArea = {{0, 0}, {width, height}};
     info.layerCount = 1;
     info.colorAttachmentCount = color != nullptr ? 1 : 0;
     info.pColorAttachments = color;
     info.pDepthAttachment = depth;
+    info.pStencilAttachment = stencil;
     vkCmdBeginRendering(cmd, &info);
 }
 
@@ -248,6 +250,12 @@ HRESULT SceneRenderer::CreateFixedPipelines() {
     }
     // Main and edge pipelines of the default shader set and the common
     // culling modes, ahead of the first model.
+    for (std::size_t i = 0; i < kMaterialSampleCounts.size() && Succeeded(hr); ++i) {
+        if (kMaterialSampleCounts[i] != VK_SAMPLE_COUNT_8_BIT || eightSamples_) {
+            hr = pipelines_.Get(GroundShadowPipelineKey(kMaterialSampleCounts[i]),
+                                &groundShadowPipelines_[i]);
+        }
+    }
     for (VkCullModeFlags cull : {VK_CULL_MODE_BACK_BIT, VK_CULL_MODE_NONE}) {
         for (VkSampleCountFlagBits samples : kMaterialSampleCounts) {
             if (Failed(hr) || (samples == VK_SAMPLE_COUNT_8_BIT && !eightSamples_)) {
@@ -303,6 +311,7 @@ void SceneRenderer::Release() {
     }
     skinningPipeline_ = fxaaLowPipeline_ = fxaaHighPipeline_ = VK_NULL_HANDLE;
     shadowPipelines_ = {};
+    groundShadowPipelines_ = {};
     DestroyPipelineLayouts(gpu_.device, &layouts_);
     for (VkSampler s : samplers_) {
         if (s != VK_NULL_HANDLE) {
@@ -533,8 +542,49 @@ void SceneRenderer::RecordDraws(VkCommandBuffer cmd, std::uint32_t f, std::size_
     }
 }
 
+void SceneRenderer::RecordGroundShadow(VkCommandBuffer cmd, std::uint32_t f,
+                                       std::size_t samplesIndex, const ModelGpu& m,
+                                       std::uint32_t reference) {
+    const VkPipeline pipeline = groundShadowPipelines_[samplesIndex];
+    if (pipeline == VK_NULL_HANDLE) {
+        return;
+    }
+    bool bound = false;
+    const VkDescriptorBufferInfo scene{m.sceneConstants.buffer.buffer, m.sceneConstants.Offset(f),
+                                       sizeof(SceneConstants)};
+    for (std::size_t i = 0; i < m.materials.size(); ++i) {
+        const MaterialDraw& draw = m.materials[i];
+        if (!draw.groundShadow || draw.indexCount == 0) {
+            continue;
+        }
+        if (!bound) {
+            vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipeline);
+            vkCmdSetStencilReference(cmd, VK_STENCIL_FACE_FRONT_AND_BACK, reference);
+            BindVertexBuffers(cmd, m);
+            vkCmdBindIndexBuffer(cmd, m.indexBuffer.buffer, 0, VK_INDEX_TYPE_UINT32);
+            bound = true;
+        }
+        // As in the shadow map: cut-out texels and faded materials cast nothing.
+        const VkDescriptorBufferInfo material{m.materialBuffer.buffer.buffer,
+                                              m.materialBuffer.Offset(f) + i * kMaterialSlotSize,
+                                              sizeof(MaterialConstants)};
+        const VkDescriptorImageInfo base{
+            VK_NULL_HANDLE,
+            draw.baseTexture >= 0 ? m.textures[static_cast<std::size_t>(draw.baseTexture)].view
+                                  : whiteTexture_.view,
+            VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
+        const VkWriteDescriptorSet writes[3] = {
+            BufferWrite(kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &material),
+            BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &scene),
+            ImageWrite(kBindingT0, &base),
+        };
+        pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 3, writes);
+        vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+    }
+}
+
 void SceneRenderer::RecordMainPass(VkCommandBuffer cmd, std::uint32_t f, std::int32_t mode,
-                                   const std::vector<ModelGpu*>& models) {
+                                   const std::vector<ModelGpu*>& models, bool groundShadow) {
     const OwnedImage* color = &targets_.sceneColor;
     const OwnedImage* depth = &targets_.depth1;
     VkImageLayout colorFrom = kColorRestLayout;
@@ -555,11 +605,20 @@ void SceneRenderer::RecordMainPass(VkCommandBuffer cmd, std::uint32_t f, std::in
     const VkRenderingAttachmentInfo colorAttachment =
         ColorAttachment(color->view, VK_ATTACHMENT_LOAD_OP_CLEAR);
     const VkRenderingAttachmentInfo depthAttachment =
-        DepthAttachment(depth->view, VK_ATTACHMENT_STORE_OP_DONT_CARE);
-    BeginRendering(cmd, targets_.width, targets_.height, &colorAttachment, &depthAttachment);
+        DepthAttachment(depth->view, VK_ATTACHMENT_STORE_OP_DONT_CARE, kDepthStencilRestLayout);
+    BeginRendering(cmd, targets_.width, targets_.height, &colorAttachment, &depthAttachment,
+                   &depthAttachment);
     SetViewport(cmd, targets_.width, targets_.height);
     for (const ModelGpu* m : models) {
         RecordDraws(cmd, f, samplesIndex, *m);
+    }
+    // Ground shadows after everything the models draw, each model marking
+    // its own pixels in the stencil (1 to 255, then round again).
+    if (groundShadow) {
+        for (std::size_t k = 0; k < models.size(); ++k) {
+            RecordGroundShadow(cmd, f, samplesIndex, *models[k],
+                               static_cast<std::uint32_t>(k % 255) + 1);
+        }
     }
     vkCmdEndRendering(cmd);
     TransitionImage(cmd, color->image, VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL, colorFrom);
@@ -725,7 +784,7 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     }
     TransitionImage(direct, shadowMap, kDepthRestLayout, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
                     VK_IMAGE_ASPECT_DEPTH_BIT);
-    RecordMainPass(direct, f, mode, drawn);
+    RecordMainPass(direct, f, mode, drawn, scene.groundShadow);
     if (mode == kMsaa4x) {
         RecordResolve(direct, targets_.msaa4Color);
     } else if (mode == kMsaa8x) {

@@ -102,7 +102,9 @@ private:
     void RecordShadowPass(VkCommandBuffer cmd, std::uint32_t frame,
                           const std::vector<ModelGpu*>& models);
     void RecordMainPass(VkCommandBuffer cmd, std::uint32_t frame, std::int32_t mode,
-                        const std::vector<ModelGpu*>& models);
+                        const std::vector<ModelGpu*>& models, bool groundShadow);
+    void RecordGroundShadow(VkCommandBuffer cmd, std::uint32_t frame, std::size_t samplesIndex,
+                            const ModelGpu& model, std::uint32_t reference);
     void RecordDraws(VkCommandBuffer cmd, std::uint32_t frame, std::size_t samplesIndex,
                      const ModelGpu& model);
     void RecordFxaa(VkCommandBuffer cmd, std::int32_t mode, VkImageView input,
@@ -122,6 +124,7 @@ private:
     VkPipeline skinningPipeline_ = VK_NULL_HANDLE;
     // Back faces culled, and none culled for double-sided materials.
     std::array<VkPipeline, 2> shadowPipelines_{};
+    std::array<VkPipeline, 3> groundShadowPipelines_{};  // by sample count, as the main pass
     VkPipeline fxaaLowPipeline_ = VK_NULL_HANDLE;
     VkPipeline fxaaHighPipeline_ = VK_NULL_HANDLE;
     OwnedImage whiteTexture_;

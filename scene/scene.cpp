@@ -183,6 +183,7 @@ void ApplyGraphicsSettings(Scene& scene, UiState& ui, GpuIdle& gpu) {
         }
     }
     scene.showStatistics = ui.editShowStatistics;
+    scene.groundShadow = ui.editGroundShadow;
     ui.showStatistics = ui.editShowStatistics;
 }
 

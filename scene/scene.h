@@ -78,6 +78,8 @@ struct Scene : SceneContent {
     bool rebuildAccelerationStructures = false;
     bool showStatistics = true;
     bool fullscreen = false;
+    // Materials that ask for it cast a shadow onto the ground plane.
+    bool groundShadow = true;
 
     std::vector<std::string> rayTracingShaderNames = {"QV Raytracing shader(experimental)",
                                                       "QV Toon Raytracing shader"};

@@ -48,6 +48,7 @@ struct UiState {
     bool editVSync = true;
     bool editFullscreen = false;
     bool editShowStatistics = true;
+    bool editGroundShadow = true;
     Vector4 editGravity{0.0f, -9.81f, 0.0f, 0.0f};
     float editStepTime = 1.0f / 60.0f;
 };

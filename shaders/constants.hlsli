@@ -57,4 +57,5 @@ struct PS_INPUT {
     float2 uv : TEXCOORD;
     float4 worldPos : WORLDPOSITION;
     float4 worldNormal : WORLDNORMAL;
+    float4 extra : EXTRA;  // additional UV 1 in xy, edge scale in z
 };

@@ -26,5 +26,6 @@ PS_INPUT main(VS_INPUT input) {
     output.uv = input.uv;
     output.worldPos = 0;
     output.worldNormal = 0;
+    output.extra = input.extra;
     return output;
 }

@@ -9,5 +9,6 @@ PS_INPUT main(VS_INPUT input) {
     output.uv = input.uv;
     output.worldPos = mul(p, mModel);
     output.worldNormal = mul(float4(input.normal, 0.0f), mModel);
+    output.extra = input.extra;
     return output;
 }

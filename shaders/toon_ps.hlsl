@@ -20,6 +20,10 @@ float4 main(PS_INPUT input) : SV_TARGET {
             colour.rgb *= sphereTexture.Sample(g_samWarp, sphereUv).rgb;
         } else if (sphereMode == 2) {
             colour.rgb += sphereTexture.Sample(g_samWarp, sphereUv).rgb;
+        } else if (sphereMode == 3) {
+            // A sub-texture: laid on with the first additional UV, not by
+            // the normal.
+            colour.rgb *= sphereTexture.Sample(g_samWarp, input.extra.xy).rgb;
         }
     }
     colour.rgb *= saturate(lightColor.rgb * baseColor.rgb + ambientColor);

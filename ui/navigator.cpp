@@ -40,6 +40,7 @@ void OpenGraphicSetting(InterfaceView& view) {
     ui.editVSync = view.facts.vsync;
     ui.editFullscreen = scene.fullscreen;
     ui.editShowStatistics = scene.showStatistics;
+    ui.editGroundShadow = scene.groundShadow;
     ui.showGraphicSetting = true;
 }
 

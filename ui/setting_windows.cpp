@@ -84,6 +84,7 @@ void DrawGraphicSetting(InterfaceView& view) {
             QualitySlider("Raytraced shadow quality", &ui.editShadowQuality);
             ApplyRayTracingEdit(ui);
         }
+        ImGui::Checkbox("Ground shadow", &ui.editGroundShadow);
         ImGui::Checkbox("VSync", &ui.editVSync);
         ImGui::Checkbox("Fullscreen", &ui.editFullscreen);
         ImGui::Checkbox("Show frame statistics", &ui.editShowStatistics);

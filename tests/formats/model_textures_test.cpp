@@ -103,6 +103,45 @@ TEST(ModelTexturesTest, GeneDecodesEveryTextureInListOrder) {
     }
 }
 
+TEST(ModelTexturesTest, ToonImagesBesideTheModelReplaceTheSharedRampsTheyName) {
+    const std::uint8_t byte = 'x';
+    TempFile anchor("anchor", {&byte, 1});
+    const std::filesystem::path folder = anchor.folder();
+    // A 1 x 1 PNG, whatever the extension says.
+    const std::uint8_t png[] = {
+        0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
+        0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
+        0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x44, 0x41, 0x54, 0x78,
+        0x9C, 0x63, 0xF8, 0xCF, 0xC0, 0xF0, 0x1F, 0x00, 0x05, 0x00, 0x01, 0xFF, 0x89, 0x99,
+        0x3D, 0x1D, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
+    std::ofstream(folder / "TOON03.BMP", std::ios::binary)
+        .write(reinterpret_cast<const char*>(png), sizeof(png));
+    std::ofstream(folder / "Tex.png", std::ios::binary)
+        .write(reinterpret_cast<const char*>(png), sizeof(png));
+    WriteText(folder / "toon04.bmp", "broken");
+    PmxModel model;
+    model.folder = folder.string() + "/";
+    model.textures = {u"tex.png"};
+    model.materials.resize(4);
+    model.materials[0].sharedToon = 1;
+    model.materials[0].toonIndex = 2;  // toon03.bmp
+    model.materials[1].sharedToon = 1;
+    model.materials[1].toonIndex = 3;  // toon04.bmp: broken, the shared ramp stays
+    model.materials[2].sharedToon = 1;
+    model.materials[2].toonIndex = 0;  // no toon01.bmp here
+    model.materials[3].sharedToon = 0;
+    model.materials[3].toonIndex = 4;  // a texture index, not a ramp number
+    const ModelTextures textures = LoadModelTextures(model);
+    ASSERT_EQ(textures.result, S_OK) << textures.message;
+    ASSERT_EQ(textures.ownToons[2], 1);  // after the model's one texture
+    for (std::size_t n : {0u, 1u, 3u, 4u, 9u}) {
+        EXPECT_EQ(textures.ownToons[n], -1) << n;
+    }
+    ASSERT_EQ(textures.images.size(), 3u);  // the broken one as a placeholder
+    EXPECT_EQ(textures.images[1].width, 1u);
+    EXPECT_EQ(textures.images[2].width, 1u);
+}
+
 TEST(ModelTexturesTest, AMissingFileWinsOverABrokenOneAndNothingIsKept) {
     const std::uint8_t garbage[] = {1, 2, 3, 4};
     TempFile broken("broken.png", garbage);

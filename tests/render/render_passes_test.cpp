@@ -10,6 +10,7 @@
 
 #include "platform/hlsl_compiler.h"
 #include "render/png_file.h"
+#include "render/scene_light.h"
 #include "scene/camera.h"
 #include "scene_render_fixture.h"
 
@@ -143,7 +144,8 @@ TEST_F(RenderPassesTest, ShadowsDarkenOnlyWhatLiesUnderACastingBlock) {
 
     // A block without the cast-shadow flag leaves the floor lit, though the
     // floor still receives shadows; the ground-shadow flag alone does not
-    // put it into the self-shadow map.
+    // put it into the self-shadow map (the ground shadow it asks for is off).
+    scene_.groundShadow = false;
     for (std::uint8_t blockFlags : {std::uint8_t{0}, std::uint8_t{kPmxMaterialGroundShadow}}) {
         scene_.models.clear();
         AddModel(FloorAndBlock(blockFlags, kReceiveShadow | kCastShadow));
@@ -230,6 +232,116 @@ TEST_F(RenderPassesTest, MaterialAlphaScalesTheTextureAndAtZeroHidesTheEdgeToo) 
     for (std::uint32_t y = 0; y < 720; ++y) {
         for (std::uint32_t x = 0; x < 1280; ++x) {
             ASSERT_TRUE(IsWhite(gone, x, y)) << x << "," << y;
+        }
+    }
+}
+
+// Blocks at height 8 that ask only for a ground shadow: it falls on y = 0 at
+// (x - 4, 0, z + 4), darkens overlapping parts once, and the graphics
+// setting turns it off. The flag puts nothing into the self-shadow map.
+TEST_F(RenderPassesTest, GroundShadowsDarkenTheGroundOncePerModelUntilSwitchedOff) {
+    PmxModel blocks = EmptyModel();
+    AddBox(blocks, {0, 8, 0}, {1.5f, 1.5f, 1.5f}, kPmxMaterialGroundShadow, {0.3f, 0.5f, 0.9f, 1});
+    AddBox(blocks, {1, 8, 0}, {1.5f, 1.5f, 1.5f}, kPmxMaterialGroundShadow, {0.3f, 0.5f, 0.9f, 1});
+    AddModel(blocks);
+    scene_.antiAliasingMode = 0;
+    const Float3 underBoth{-3.5f, 0, 4}, underOne{-5, 0, 4}, open{6, 0, 4};
+    const CapturedImage on = Frames(kFrameCount);
+    EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/ground_shadow.png", on), S_OK);
+    EXPECT_TRUE(IsWhite(on, ScreenOf(open).first, ScreenOf(open).second));
+    const int one = Brightness(on, ScreenOf(underOne));
+    EXPECT_LT(one, 3 * 255 - 200);
+    EXPECT_EQ(Brightness(on, ScreenOf(underBoth)), one);
+
+    // A second model darkens its own shadow on top.
+    AddModel(blocks);
+    EXPECT_LT(Brightness(Frames(kFrameCount), ScreenOf(underOne)) + 40, one);
+
+    for (std::int32_t mode : {3, 0}) {
+        scene_.groundShadow = false;
+        const CapturedImage off = RenderMode(mode);
+        EXPECT_TRUE(IsWhite(off, ScreenOf(underOne).first, ScreenOf(underOne).second)) << mode;
+        scene_.groundShadow = true;
+        EXPECT_LT(Brightness(RenderMode(mode), ScreenOf(underOne)), 3 * 255 - 200) << mode;
+    }
+}
+
+// A block standing on the floor: its shadow starts at its foot. The floor a
+// quarter unit beside it lies half a unit under the block's side along the
+// light, in shadow; the open floor shows no speck of self-shadow.
+TEST_F(RenderPassesTest, ShadowsTouchTheFeetOfWhatCastsThem) {
+    PmxModel model = EmptyModel();
+    AddBox(model, {0, -0.5f, 0}, {20, 0.5f, 20}, kReceiveShadow, {0.8f, 0.8f, 0.8f, 1});
+    AddBox(model, {0, 1.5f, 0}, {1.5f, 1.5f, 1.5f}, kCastShadow, {0.3f, 0.5f, 0.9f, 1});
+    ModelInstance* instance = AddModel(model, BuiltInShaderSet(0));
+    scene_.antiAliasingMode = 0;
+    const CapturedImage shadowed = Frames(kFrameCount);
+    EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/shadow_at_the_foot.png", shadowed), S_OK);
+    graphics_.sceneRenderer->Find(instance)->materialConstants[0].receiveShadow = 0;
+    const CapturedImage plain = Frames(kFrameCount);
+    const Float3 besideTheFoot{-1.75f, 0, 0};
+    EXPECT_LT(Brightness(shadowed, ScreenOf(besideTheFoot)) + 20,
+              Brightness(plain, ScreenOf(besideTheFoot)));
+    for (const Float3& open : {Float3{5, 0, 0}, Float3{8, 0, 2}, Float3{-8, 0, 6}}) {
+        EXPECT_EQ(Brightness(shadowed, ScreenOf(open)), Brightness(plain, ScreenOf(open)));
+    }
+}
+
+TEST(ShadowBiasTest, IsAFixedDistanceWhateverTheLightsDepthRange) {
+    SceneLight light;
+    const float defaultBias = ShadowDepthBias(light) * (light.farPlane - light.nearPlane);
+    light.farPlane = 100.0f;
+    EXPECT_NEAR(ShadowDepthBias(light) * (light.farPlane - light.nearPlane), defaultBias, 1e-4f);
+    EXPECT_LT(defaultBias, 0.1f);  // a tenth of a unit lifts no shadow off a foot
+}
+
+// The block's front face in the middle of the frame, drawn by the toon set:
+// a ramp beside the model replaces the shared one of its number, and a
+// sphere texture in mode 3 is laid on by the first additional UV.
+TEST_F(RenderPassesTest, ModelToonsWinAndSubTextureSpheresFollowTheirUv) {
+    TempFolder folder;
+    CapturedImage red;
+    red.width = red.height = 1;
+    red.rgba = {255, 0, 0, 255};
+    CapturedImage sphere = HalfCutOut({0, 255, 0});  // left half: alpha 0, green
+    for (std::size_t i = 0; i < sphere.rgba.size(); i += 4) {
+        const bool right = (i / 4) % 8 >= 4;
+        sphere.rgba[i + 1] = right ? 0 : 255;
+        sphere.rgba[i + 2] = right ? 255 : 0;
+        sphere.rgba[i + 3] = 255;
+    }
+    ASSERT_EQ(WritePng(folder.path / "sphere.png", sphere), S_OK);
+    scene_.antiAliasingMode = 0;
+    auto centre = [&](PmxModel model) {
+        model.folder = folder.path;
+        scene_.models.clear();
+        AddModel(model);
+        const CapturedImage image = Frames(kFrameCount);
+        const std::uint8_t* p = Pixel(image, 640, 360);
+        return std::array<int, 3>{p[0], p[1], p[2]};
+    };
+    PmxModel block = EmptyModel();
+    AddBox(block, {0, 10, 0}, {3, 3, 3}, 0, {1, 1, 1, 1});
+    const auto shared = centre(block);
+    ASSERT_EQ(WritePng(folder.path / "Toon01.bmp", red), S_OK);
+    const auto own = centre(block);
+    EXPECT_GT(shared[1], 100);
+    EXPECT_LT(own[1], 20);
+    EXPECT_GT(own[0], 100);
+    std::filesystem::remove(folder.path / "Toon01.bmp");
+
+    block.textures = {u"sphere.png"};
+    block.materials[0].sphereTextureIndex = 0;
+    block.materials[0].sphereMode = 3;
+    for (float u : {0.2f, 0.8f}) {
+        for (PmxVertex& v : block.vertices) {
+            v.additionalUv[0] = {u, 0.5f, 0.0f, 0.0f};
+        }
+        const auto rgb = centre(block);
+        if (u < 0.5f) {
+            EXPECT_GT(rgb[1], rgb[2] + 50) << "green half";
+        } else {
+            EXPECT_GT(rgb[2], rgb[1] + 50) << "blue half";
         }
     }
 }
