@@ -80,7 +80,8 @@ struct HitArguments {
     std::uint32_t materialIndex = 0;
     std::uint32_t vertexCount = 0;
     std::uint32_t maxDepth = 0;
-    std::uint32_t reserved[3] = {};
+    std::uint32_t castShadow = 0;  // 0: shadow rays pass through, as the raster shadow map
+    std::uint32_t reserved[2] = {};
     std::uint64_t material = 0;  // address of the material's constants this frame
     std::uint64_t indices = 0;   // address of the model's ray-tracing index copy
     std::uint64_t vertices = 0;  // address of the model's ray-tracing vertex copy

@@ -596,6 +596,7 @@ HRESULT RaytracingRenderer::BuildShaderTables(const std::vector<const ModelGpu*>
                 args.materialIndex = g.material;
                 args.vertexCount = model.vertexCount;
                 args.maxDepth = recursionDepth_;
+                args.castShadow = draw.castShadow ? 1 : 0;
                 args.material = Address(model.materialBuffer.buffer.buffer) +
                                 model.materialBuffer.Offset(f) + g.material * kMaterialSlotSize;
                 args.indices = Address(model.rayTracingIndices.buffer);

@@ -37,7 +37,7 @@ layout(shaderRecordEXT, std430) buffer LocalArguments {
     uint materialIndex;
     uint vertexCount;
     uint maxDepth;  // the pipeline's recursion limit
-    uint reserved0;
+    uint castShadow;
     uint reserved1;
     uint reserved2;
     MaterialBlock l_material;
@@ -91,7 +91,10 @@ vec3 CosineDirection(vec3 n, float u1, float u2) {
 }
 
 float TraceShadow(vec3 origin, vec3 direction, float reach) {
-    shadowPayload.visible = 0.0;
+    // Surfaces that cast no shadow let the ray through, as many times as
+    // the recursion left over allows.
+    const uint levels = min(l_geometry.maxDepth, kDepthLimit);
+    shadowPayload.visible = -float(levels > payload.depth + 2 ? levels - (payload.depth + 2) : 0);
     traceRayEXT(g_scene, gl_RayFlagsTerminateOnFirstHitEXT | gl_RayFlagsCullBackFacingTrianglesEXT, 0xFF, kShadowRay, kHitStride,
                 kShadowRay, origin, 0.001, direction, reach, 1);
     return shadowPayload.visible;

@@ -125,6 +125,20 @@ protected:
         const std::uint8_t* p = Pixel(image, x, y);
         return p[0] == 255 && p[1] == 255 && p[2] == 255;
     }
+    // The sum of the channels of the pixel a world point lands on.
+    int Brightness(const CapturedImage& image, Float3 p) const {
+        const Vector4 clip =
+            TransformPoint(TransformPoint(Vector4{p.x, p.y, p.z, 1.0f}, scene_.camera.view),
+                           scene_.camera.projection);
+        const auto x = static_cast<std::uint32_t>((clip.x / clip.w * 0.5f + 0.5f) * kWidth);
+        const auto y = static_cast<std::uint32_t>((0.5f - clip.y / clip.w * 0.5f) * kHeight);
+        if (x >= image.width || y >= image.height) {
+            ADD_FAILURE() << "no pixel at " << x << "," << y;
+            return -1;
+        }
+        const std::uint8_t* px = Pixel(image, x, y);
+        return px[0] + px[1] + px[2];
+    }
     static std::size_t Coloured(const CapturedImage& image) {
         std::size_t n = 0;
         for (std::uint32_t y = 0; y < image.height; ++y) {
@@ -281,7 +295,7 @@ TEST_F(RaytracingTest, TheBlockShadowsTheFloorUnderIt) {
     PmxModel model = EmptyModel();
     AddQuad(model, {-20, 0, -20}, {-20, 0, 20}, {20, 0, 20}, {20, 0, -20}, {0, 1, 0},
             {0.8f, 0.8f, 0.8f, 1});
-    AddFacingQuad(model, 0, 8, 0, 2, {0.3f, 0.5f, 0.9f, 1}, 0x01 | 0x08);
+    AddFacingQuad(model, 0, 8, 0, 2, {0.3f, 0.5f, 0.9f, 1}, 0x01 | 0x02 | 0x08);
     AddModel(model);
     Rebuild();
     scene_.selectedRayTracingShader = 0;
@@ -289,18 +303,16 @@ TEST_F(RaytracingTest, TheBlockShadowsTheFloorUnderIt) {
     EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/rt_shadow.png", image), S_OK);
     // The light travels along (-0.41, -0.82, 0.41): the block's shadow
     // lies about 4 units towards -x and +z of the point under it.
-    auto brightness = [&](Float3 p) {
-        const Vector4 clip =
-            TransformPoint(TransformPoint(Vector4{p.x, p.y, p.z, 1.0f}, scene_.camera.view),
-                           scene_.camera.projection);
-        const auto x = static_cast<std::uint32_t>((clip.x / clip.w * 0.5f + 0.5f) * kWidth);
-        const auto y = static_cast<std::uint32_t>((0.5f - clip.y / clip.w * 0.5f) * kHeight);
-        const std::uint8_t* px = Pixel(image, x, y);
-        return px[0] + px[1] + px[2];
-    };
-    const int shadowed = brightness({-4, 0, 4});
-    const int lit = brightness({8, 0, 4});
+    const int shadowed = Brightness(image, {-4, 0, 4});
+    const int lit = Brightness(image, {8, 0, 4});
     EXPECT_LT(shadowed + 60, lit) << shadowed << " vs " << lit;
+
+    // Without its cast-shadow flag the block throws none, as in raster frames.
+    WaitForGpu(ctx_);
+    graphics_.sceneRenderer->Find(scene_.models[0].get())->materials[1].castShadow = false;
+    Rebuild();
+    const CapturedImage unshadowed = Frames(1);
+    EXPECT_NEAR(Brightness(unshadowed, {-4, 0, 4}), Brightness(unshadowed, {8, 0, 4}), 30);
 }
 
 // A mirror behind a red card that faces it: the camera sees the card's back,
