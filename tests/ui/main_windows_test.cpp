@@ -165,12 +165,17 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_EQ(ui_.editAntiAliasing, 3);
     EXPECT_TRUE(ui_.editShowStatistics);
     ui_.editAntiAliasing = 1;
+    EXPECT_TRUE(ui_.editGroundShadow);
+    ASSERT_TRUE(ClickIn("Graphic setting", {"Ground shadow"}));
+    EXPECT_FALSE(ui_.editGroundShadow);
+    EXPECT_TRUE(scene_.groundShadow);  // not before Save
     ASSERT_TRUE(ClickIn("Graphic setting", {"Save"}));
     EXPECT_FALSE(ui_.showGraphicSetting);
     EXPECT_TRUE(ui_.applyGraphicsRequested);
     SceneUpdate();
     EXPECT_FALSE(ui_.applyGraphicsRequested);
     EXPECT_EQ(scene_.antiAliasing, 1);
+    EXPECT_FALSE(scene_.groundShadow);
 }
 
 TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
