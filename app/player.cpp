@@ -366,6 +366,8 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
         std::string message;
         if (Failed(graphics.sceneRenderer->RebuildRayTracing(scene, &message))) {
             std::fprintf(stderr, "%s: ray tracing is switched off: %s\n", program, message.c_str());
+            // The user sees it in the import status window as well.
+            scene.importer.ShowMessage("Ray Tracing was switched off: " + message + ".");
             return false;
         }
         return true;
