@@ -80,8 +80,11 @@ AudioEngine::AudioEngine() {
     }
     if (device_ != 0) {
         driver_ = SDL_GetCurrentAudioDriver();
-        sampleRate_ = have.freq;
-        channels_ = have.channels;
+        {
+            std::lock_guard lock(voicesMutex_);
+            sampleRate_ = have.freq;
+            channels_ = have.channels;
+        }
         SDL_PauseAudioDevice(device_, 0);
     } else {
         driver_ = "none";
@@ -104,12 +107,15 @@ bool AudioEngine::Update() {
 void AudioEngine::MixCallback(void* engine, std::uint8_t* stream, int length) {
     auto* self = static_cast<AudioEngine*>(engine);
     std::memset(stream, 0, static_cast<std::size_t>(length));
-    self->Mix(reinterpret_cast<float*>(stream),
-              static_cast<std::size_t>(length) / sizeof(float) / self->channels_);
+    self->Mix(reinterpret_cast<float*>(stream), static_cast<std::size_t>(length) / sizeof(float));
 }
 
-void AudioEngine::Mix(float* out, std::size_t frames) {
+void AudioEngine::Mix(float* out, std::size_t samplesOut) {
+    // The format is read under the lock the constructor wrote it under: the
+    // device's own start-up ordering lives in the sound library, where the
+    // thread checker cannot see it.
     std::lock_guard lock(voicesMutex_);
+    const std::size_t frames = samplesOut / static_cast<std::size_t>(channels_);
     for (SoundEffectInstance* voice : voices_) {
         if (voice->state_.load() != SoundState::Playing) {
             continue;

@@ -49,7 +49,7 @@ private:
     friend class SoundEffect;
     friend class SoundEffectInstance;
     static void MixCallback(void* engine, std::uint8_t* stream, int length);
-    void Mix(float* out, std::size_t frames);
+    void Mix(float* out, std::size_t samplesOut);
     void Attach(SoundEffectInstance* voice);
     void Detach(SoundEffectInstance* voice);
 

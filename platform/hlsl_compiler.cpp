@@ -317,9 +317,13 @@ HlslCompileResult CompileIsolated(std::string_view source, std::string_view name
     if (timedOut) {
         result.messages = std::string(name) + ": the shader compiler gave no answer in " +
                           std::to_string(kCompileSeconds) + " seconds\n";
-    } else if (WIFSIGNALED(status)) {
-        result.messages = std::string(name) + ": the shader compiler crashed on this file (" +
-                          strsignal(WTERMSIG(status)) + "); check it for unfinished code\n";
+    } else if (WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0)) {
+        // A crash handler (a sanitizer's, say) may turn the signal into an exit code.
+        const std::string how = WIFSIGNALED(status)
+                                    ? std::string(strsignal(WTERMSIG(status)))
+                                    : "exit code " + std::to_string(WEXITSTATUS(status));
+        result.messages = std::string(name) + ": the shader compiler crashed on this file (" + how +
+                          "); check it for unfinished code\n";
     } else if (!ParseResult(bytes, result)) {
         result = {};
         result.messages = std::string(name) + ": the shader compiler ended without an answer\n";

@@ -6,6 +6,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
 
@@ -33,6 +34,8 @@ double ResidentMegabytes() {
 class LimitsTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Songs play on the silent driver: no sound device is needed.
+        setenv("SDL_AUDIODRIVER", "dummy", 0);
         folder_ = fs::temp_directory_path() /
                   ("qv-limits-" + std::to_string(getpid()) + "-" +
                    ::testing::UnitTest::GetInstance()->current_test_info()->name());

@@ -1,0 +1,104 @@
+// Every thread of a playing scene at once, the way the frame loop runs them, for the thread
+// sanitizer to watch: import, audio callback, the scene stage and the interface stage.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "runtime/motion.h"
+#include "scene/scene.h"
+#include "tests/support/content_writers.h"
+
+namespace fs = std::filesystem;
+
+namespace qv {
+
+namespace {
+
+void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+}  // namespace
+
+TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
+    const fs::path folder = fs::temp_directory_path() / ("qv-threads-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    WriteFile(folder / "model.pmx", EncodePmx(SamplePmxModel()));
+    VmdFile motion;
+    motion.bones = {{EncodeCp932(u"センター"), 0}, {EncodeCp932(u"センター"), 30, {0, 1, 0}}};
+    WriteFile(folder / "motion.vmd", EncodeVmd(motion));
+    WriteFile(folder / "song.wav", SilentWav(48000 * 2));
+    std::ofstream(folder / "effect.hlsl")
+        << "float4 VS(float4 p : POSITION) : SV_POSITION { return p; }\n"
+           "float4 PS(float4 p : SV_POSITION) : SV_TARGET { return 1; }\n";
+    const std::vector<fs::path> batch = {folder / "model.pmx", folder / "motion.vmd",
+                                         folder / "song.wav", folder / "effect.hlsl"};
+
+    Scene scene(std::make_unique<AudioEngine>());
+    UiState ui;
+    ModelSettingState modelSetting;
+    int batches = 0;
+    bool playing = false;
+    for (int frame = 0; frame < 400; ++frame) {
+        // Main thread: the scene update, while no stage runs.
+        UpdateScene(scene, ui, modelSetting, 1.0f / 60.0f);
+        // Play as soon as the first batch has landed.
+        if (!playing && !scene.models.empty() && !scene.motions.empty() && !scene.songs.empty()) {
+            playing = true;
+            AttachMotion(*scene.models[0], scene.motions[0]);
+            SelectSong(scene, 0);
+            PressPlay(scene);
+            modelSetting.modelRow = 0;
+            modelSetting.model = scene.models[0].get();
+        }
+        if (scene.models.size() > 3) {
+            ui.deleteModelIndex = 1;
+            ui.deleteMotionIndex = 1;
+            ui.deleteSongIndex = 1;
+        }
+        // The stages: one reads the poses as the renderer would, the other is the
+        // interface, reading import progress and making requests of its own.
+        std::thread sceneStage([&] {
+            float sum = 0.0f;
+            for (const auto& model : scene.models) {
+                for (const BoneState& bone : model->bones)
+                    sum += bone.worldMatrix.m[3][1];
+                sum += model->motion.time;
+            }
+            EXPECT_TRUE(sum == sum);  // a NaN would show a torn pose
+        });
+        std::thread interfaceStage([&] {
+            const std::string status = scene.importer.Status();
+            EXPECT_GE(scene.importer.Progress(), 0.0f);
+            if (!scene.importer.Busy() && batches < 12 && scene.importer.Request(batch)) {
+                ++batches;
+            }
+            if (frame % 97 == 50) {
+                StopAndReset(scene, ui);
+            } else if (frame % 97 == 60 && !scene.songs.empty()) {
+                SelectSong(scene, ui, 0);
+                PressPlay(scene);
+            }
+            if (modelSetting.model != nullptr && frame % 7 == 0) {
+                ModelEdit edit;
+                edit.kind = ModelEdit::Kind::MorphWeight;
+                edit.index = 0;
+                edit.value = static_cast<float>(frame % 10) / 10.0f;
+                modelSetting.edits.push_back(edit);
+            }
+        });
+        sceneStage.join();
+        interfaceStage.join();
+        scene.audioEngine->Update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(playing);
+    EXPECT_GE(batches, 2);
+    fs::remove_all(folder);
+}
+
+}  // namespace qv
