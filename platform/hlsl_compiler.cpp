@@ -233,8 +233,10 @@ bool ParseResult(const std::string& bytes, HlslCompileResult& result) {
     result.ok = header[0] == 1;
     result.messages.assign(bytes.data() + sizeof header, header[1]);
     result.spirv.resize(header[2]);
-    std::memcpy(result.spirv.data(), bytes.data() + sizeof header + header[1],
-                header[2] * sizeof(std::uint32_t));
+    if (header[2] != 0) {  // an empty vector's data() may be null, which memcpy may not take
+        std::memcpy(result.spirv.data(), bytes.data() + sizeof header + header[1],
+                    header[2] * sizeof(std::uint32_t));
+    }
     return true;
 }
 
@@ -266,6 +268,11 @@ HlslCompileResult CompileIsolated(std::string_view source, std::string_view name
     }
     if (child == 0) {
         ::close(fds[0]);
+        // A crash here is the answer, not the program's: the parent's crash
+        // handlers (reports, dumps) must not run for it.
+        for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
+            ::signal(sig, SIG_DFL);
+        }
         HlslCompileResult inChild;
         try {
             inChild = CompileInProcess(source, name, entryPoint, stage, includeFolder);
