@@ -233,8 +233,10 @@ bool ParseResult(const std::string& bytes, HlslCompileResult& result) {
     result.ok = header[0] == 1;
     result.messages.assign(bytes.data() + sizeof header, header[1]);
     result.spirv.resize(header[2]);
-    std::memcpy(result.spirv.data(), bytes.data() + sizeof header + header[1],
-                header[2] * sizeof(std::uint32_t));
+    if (header[2] != 0) {  // an empty vector's data() may be null, which memcpy may not take
+        std::memcpy(result.spirv.data(), bytes.data() + sizeof header + header[1],
+                    header[2] * sizeof(std::uint32_t));
+    }
     return true;
 }
 
@@ -247,10 +249,22 @@ constexpr int kCompileSeconds = 60;
 HlslCompileResult CompileIsolated(std::string_view source, std::string_view name,
                                   std::string_view entryPoint, HlslStage stage,
                                   const std::filesystem::path& includeFolder) {
-    // One fork at a time, and no compile in this process at all: a child must
+    // One fork at a time, and no other compile in this process: a child must
     // not start with the compiler's locks held by a thread it did not inherit.
     static std::mutex forkMutex;
     std::lock_guard lock(forkMutex);
+    // The compiler builds its tables of built-in functions on first use, which
+    // costs more than a compile; built once here, every child inherits them.
+    // Only this known source is compiled in this process, under the same lock.
+    static bool warm = false;
+    if (!warm) {
+        warm = true;
+        const char* known =
+            "float4 VS(float4 p : POSITION) : SV_POSITION { return p; }\n"
+            "float4 PS() : SV_TARGET { return 1; }\n";
+        CompileInProcess(known, "warm-up", "VS", HlslStage::Vertex, {});
+        CompileInProcess(known, "warm-up", "PS", HlslStage::Pixel, {});
+    }
     HlslCompileResult result;
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -266,6 +280,11 @@ HlslCompileResult CompileIsolated(std::string_view source, std::string_view name
     }
     if (child == 0) {
         ::close(fds[0]);
+        // A crash here is the answer, not the program's: the parent's crash
+        // handlers (reports, dumps) must not run for it.
+        for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
+            ::signal(sig, SIG_DFL);
+        }
         HlslCompileResult inChild;
         try {
             inChild = CompileInProcess(source, name, entryPoint, stage, includeFolder);
