@@ -25,19 +25,6 @@ VkDeviceSize AlignUp(VkDeviceSize value, VkDeviceSize alignment) {
     return alignment == 0 ? value : (value + alignment - 1) / alignment * alignment;
 }
 
-void Barrier(VkCommandBuffer cmd, VkPipelineStageFlags2 srcStage, VkAccessFlags2 srcAccess,
-             VkPipelineStageFlags2 dstStage, VkAccessFlags2 dstAccess) {
-    auto barrier = VkStruct<VkMemoryBarrier2>(VK_STRUCTURE_TYPE_MEMORY_BARRIER_2);
-    barrier.srcStageMask = srcStage;
-    barrier.srcAccessMask = srcAccess;
-    barrier.dstStageMask = dstStage;
-    barrier.dstAccessMask = dstAccess;
-    auto dep = VkStruct<VkDependencyInfo>(VK_STRUCTURE_TYPE_DEPENDENCY_INFO);
-    dep.memoryBarrierCount = 1;
-    dep.pMemoryBarriers = &barrier;
-    vkCmdPipelineBarrier2(cmd, &dep);
-}
-
 template <std::size_t N>
 VkShaderModule CreateModule(VkDevice device, const std::uint32_t (&words)[N]) {
     auto info = VkStruct<VkShaderModuleCreateInfo>(VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO);
@@ -667,11 +654,12 @@ void RaytracingRenderer::Record(VkCommandBuffer cmd, std::uint32_t f,
 
     // The previous frame's rays are done with the structures before they
     // are built again from this frame's vertices.
-    Barrier(cmd, VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT,
-            VK_ACCESS_2_MEMORY_READ_BIT | VK_ACCESS_2_MEMORY_WRITE_BIT,
-            VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
-            VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR |
-                VK_ACCESS_2_ACCELERATION_STRUCTURE_READ_BIT_KHR | VK_ACCESS_2_SHADER_READ_BIT);
+    MemoryBarrier(cmd, VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT,
+                  VK_ACCESS_2_MEMORY_READ_BIT | VK_ACCESS_2_MEMORY_WRITE_BIT,
+                  VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
+                  VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR |
+                      VK_ACCESS_2_ACCELERATION_STRUCTURE_READ_BIT_KHR |
+                      VK_ACCESS_2_SHADER_READ_BIT);
     if (timings_ != VK_NULL_HANDLE) {
         vkCmdResetQueryPool(cmd, timings_, 2 * f, 2);
         vkCmdWriteTimestamp2(cmd, VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, timings_, 2 * f);
@@ -686,10 +674,10 @@ void RaytracingRenderer::Record(VkCommandBuffer cmd, std::uint32_t f,
     }
     if (!infos.empty()) {
         cmdBuild_(cmd, static_cast<std::uint32_t>(infos.size()), infos.data(), ranges.data());
-        Barrier(cmd, VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
-                VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR,
-                VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
-                VK_ACCESS_2_ACCELERATION_STRUCTURE_READ_BIT_KHR);
+        MemoryBarrier(cmd, VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
+                      VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR,
+                      VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
+                      VK_ACCESS_2_ACCELERATION_STRUCTURE_READ_BIT_KHR);
     }
     const VkAccelerationStructureBuildGeometryInfoKHR topInfo =
         BuildInfo(VK_ACCELERATION_STRUCTURE_TYPE_TOP_LEVEL_KHR, top_);
@@ -699,10 +687,10 @@ void RaytracingRenderer::Record(VkCommandBuffer cmd, std::uint32_t f,
         vkCmdWriteTimestamp2(cmd, VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
                              timings_, 2 * f + 1);
     }
-    Barrier(cmd, VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
-            VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR,
-            VK_PIPELINE_STAGE_2_RAY_TRACING_SHADER_BIT_KHR,
-            VK_ACCESS_2_ACCELERATION_STRUCTURE_READ_BIT_KHR);
+    MemoryBarrier(cmd, VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
+                  VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR,
+                  VK_PIPELINE_STAGE_2_RAY_TRACING_SHADER_BIT_KHR,
+                  VK_ACCESS_2_ACCELERATION_STRUCTURE_READ_BIT_KHR);
 
     if (output_.fresh) {
         TransitionImage(cmd, output_.image.image, VK_IMAGE_LAYOUT_UNDEFINED,
@@ -738,8 +726,8 @@ void RaytracingRenderer::Record(VkCommandBuffer cmd, std::uint32_t f,
     const VkStridedDeviceAddressRegionKHR noCallables{};
     cmdTraceRays_(cmd, &raygenRegion_, &missRegion_, &hitRegions_[f], &noCallables, output_.width,
                   output_.height, 1);
-    Barrier(cmd, VK_PIPELINE_STAGE_2_RAY_TRACING_SHADER_BIT_KHR, VK_ACCESS_2_SHADER_WRITE_BIT,
-            VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, VK_ACCESS_2_MEMORY_READ_BIT);
+    MemoryBarrier(cmd, VK_PIPELINE_STAGE_2_RAY_TRACING_SHADER_BIT_KHR, VK_ACCESS_2_SHADER_WRITE_BIT,
+                  VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, VK_ACCESS_2_MEMORY_READ_BIT);
 }
 
 }  // namespace qv

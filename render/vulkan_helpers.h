@@ -48,6 +48,10 @@ HRESULT ReadImage(VkPhysicalDevice physical, VkDevice device, VkQueue queue,
 void ClearBackBuffer(VkCommandBuffer cmd, const BackBuffer& target,
                      const VkClearColorValue& colour);
 
+// A barrier on all memory between the given stages and accesses.
+void MemoryBarrier(VkCommandBuffer cmd, VkPipelineStageFlags2 srcStage, VkAccessFlags2 srcAccess,
+                   VkPipelineStageFlags2 dstStage, VkAccessFlags2 dstAccess);
+
 // A full-image layout change with the widest scopes: for set-up work and
 // transitions that happen once per frame at most.
 void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to,

@@ -62,43 +62,23 @@ void AddFacingQuad(PmxModel& model, float x, float y, float z, float half, Float
             {x + half, y - half, z}, {0, 0, -1}, colour, flags);
 }
 
-class RaytracingTest : public ::testing::Test {
+class RaytracingTest : public SceneRenderTest {
 protected:
+    RaytracingTest() {
+        width_ = kWidth;
+        height_ = kHeight;
+    }
     void SetUp() override {
-        messagesBefore_ = ValidationMessageCount();
-        ctx_.Initialize();
-        ctx_.SetWidth(kWidth);
-        ctx_.SetHeight(kHeight);
-        ASSERT_EQ(RegisterPlayer(ctx_, graphics_), S_OK);
-        graphics_.recordScene = [this](VkCommandBuffer compute, VkCommandBuffer direct,
-                                       std::uint32_t f, const BackBuffer& target) {
-            graphics_.sceneRenderer->Record(scene_, compute, direct, f, target);
-        };
-        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
-            << GraphicsDeviceError();
-        ASSERT_NE(graphics_.sceneRenderer, nullptr);
+        SceneRenderTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
         if (!graphics_.sceneRenderer->RayTracingAvailable()) {
             GTEST_SKIP() << "no ray tracing on this device: "
                          << graphics_.sceneRenderer->RayTracingError();
         }
         scene_.rayTracing = true;
         scene_.antiAliasingMode = 0;
-    }
-    void TearDown() override {
-        ctx_.Teardown();
-        EXPECT_EQ(ValidationMessageCount(), messagesBefore_);
-    }
-
-    ModelInstance* AddModel(const PmxModel& model) {
-        auto instance = std::make_unique<ModelInstance>();
-        EXPECT_EQ(CreateModelInstance(*instance, model), S_OK);
-        std::string message;
-        EXPECT_EQ(
-            graphics_.sceneRenderer->CreateModel(*instance, model, BuiltInShaderSet(1), &message),
-            S_OK)
-            << message;
-        scene_.models.push_back(std::move(instance));
-        return scene_.models.back().get();
     }
 
     void Rebuild() {
@@ -107,24 +87,6 @@ protected:
         ASSERT_EQ(graphics_.sceneRenderer->RebuildRayTracing(scene_, &message), S_OK) << message;
     }
 
-    CapturedImage Frames(int count) {
-        for (int i = 0; i < count; ++i) {
-            EXPECT_EQ(RunFrame(ctx_), S_OK);
-        }
-        WaitForGpu(ctx_);
-        CapturedImage image;
-        Presenter* presenter = ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
-        EXPECT_EQ(presenter->ReadBackLastPresented(&image), S_OK);
-        return image;
-    }
-
-    static const std::uint8_t* Pixel(const CapturedImage& image, std::uint32_t x, std::uint32_t y) {
-        return &image.rgba[(std::size_t{y} * image.width + x) * 4];
-    }
-    static bool IsWhite(const CapturedImage& image, std::uint32_t x, std::uint32_t y) {
-        const std::uint8_t* p = Pixel(image, x, y);
-        return p[0] == 255 && p[1] == 255 && p[2] == 255;
-    }
     // The sum of the channels of the pixel a world point lands on.
     int Brightness(const CapturedImage& image, Float3 p) const {
         const Vector4 clip =
@@ -148,11 +110,6 @@ protected:
         }
         return n;
     }
-
-    Scene scene_;
-    EngineContext ctx_;
-    PlayerGraphics graphics_;
-    std::uint32_t messagesBefore_ = 0;
 };
 
 TEST(RaytracingLayoutTest, ConstantsKeepRowVectorMatricesAndTheInverseUndoesViewProjection) {

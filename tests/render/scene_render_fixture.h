@@ -79,8 +79,8 @@ protected:
     void SetUp() override {
         messagesBefore_ = ValidationMessageCount();
         ctx_.Initialize();
-        ctx_.SetWidth(1280);
-        ctx_.SetHeight(720);
+        ctx_.SetWidth(width_);
+        ctx_.SetHeight(height_);
         ASSERT_EQ(RegisterPlayer(ctx_, graphics_), S_OK);
         graphics_.recordScene = [this](VkCommandBuffer compute, VkCommandBuffer direct,
                                        std::uint32_t f, const BackBuffer& target) {
@@ -129,6 +129,9 @@ protected:
         return p[0] == 255 && p[1] == 255 && p[2] == 255;
     }
 
+    // The back-buffer size, for fixtures that set it before SetUp.
+    std::uint32_t width_ = 1280;
+    std::uint32_t height_ = 720;
     Scene scene_;
     EngineContext ctx_;
     PlayerGraphics graphics_;
