@@ -31,7 +31,7 @@ PmxModel EmptyModel() {
 // One quad as one material: corners a, b, c, d wound as content winds its
 // front faces (clockwise seen from the front), normal n.
 void AddQuad(PmxModel& model, Float3 a, Float3 b, Float3 c, Float3 d, Float3 n, Float4 colour,
-             std::uint8_t flags = 0x08) {
+             std::uint8_t flags = kPmxMaterialReceivesShadow) {
     const auto base = static_cast<std::uint32_t>(model.vertices.size());
     for (const Float3& p : {a, b, c, d}) {
         PmxVertex v;
@@ -57,7 +57,7 @@ void AddQuad(PmxModel& model, Float3 a, Float3 b, Float3 c, Float3 d, Float3 n, 
 
 // A quad facing the default camera (which looks along +z from z = -20).
 void AddFacingQuad(PmxModel& model, float x, float y, float z, float half, Float4 colour,
-                   std::uint8_t flags = 0x08) {
+                   std::uint8_t flags = kPmxMaterialReceivesShadow) {
     AddQuad(model, {x - half, y - half, z}, {x - half, y + half, z}, {x + half, y + half, z},
             {x + half, y - half, z}, {0, 0, -1}, colour, flags);
 }
@@ -239,7 +239,7 @@ TEST_F(RaytracingTest, FacesWoundClockwiseOnScreenAreTheFrontOnesUnlessDoubleSid
     Rebuild();
     EXPECT_TRUE(IsWhite(Frames(1), kWidth / 2, kHeight / 2));
 
-    face.materials[0].drawFlags = 0x01;  // double-sided
+    face.materials[0].drawFlags = kPmxMaterialDoubleSided;
     scene_.models.clear();
     AddModel(face);
     Rebuild();
@@ -252,7 +252,8 @@ TEST_F(RaytracingTest, TheBlockShadowsTheFloorUnderIt) {
     PmxModel model = EmptyModel();
     AddQuad(model, {-20, 0, -20}, {-20, 0, 20}, {20, 0, 20}, {20, 0, -20}, {0, 1, 0},
             {0.8f, 0.8f, 0.8f, 1});
-    AddFacingQuad(model, 0, 8, 0, 2, {0.3f, 0.5f, 0.9f, 1}, 0x01 | 0x02 | 0x08);
+    AddFacingQuad(model, 0, 8, 0, 2, {0.3f, 0.5f, 0.9f, 1},
+                  kPmxMaterialDoubleSided | kPmxMaterialCastsShadow | kPmxMaterialReceivesShadow);
     AddModel(model);
     Rebuild();
     scene_.selectedRayTracingShader = 0;
@@ -348,7 +349,7 @@ TEST_F(RaytracingTest, HostileGeometryStillDrawsAndRemovalFallsBackUntilTheRebui
         PmxModel quad = EmptyModel();
         AddFacingQuad(quad, static_cast<float>(i % 6) * 2.0f - 5.0f,
                       4.0f + static_cast<float>(i / 6) * 3.0f, 0, 0.8f, {0.9f, 0.4f, 0.1f, 1},
-                      i % 2 != 0 ? 0x01 : 0x08);
+                      i % 2 != 0 ? kPmxMaterialDoubleSided : kPmxMaterialReceivesShadow);
         AddModel(quad);
     }
     ASSERT_EQ(scene_.models.size(), 20u);
