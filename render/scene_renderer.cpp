@@ -431,6 +431,26 @@ void SceneRenderer::RecordSkinning(VkCommandBuffer cmd, std::uint32_t f,
                   VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, VK_ACCESS_2_MEMORY_READ_BIT);
 }
 
+void SceneRenderer::DrawCaster(VkCommandBuffer cmd, std::uint32_t f, const ModelGpu& m,
+                               std::size_t material, const VkDescriptorBufferInfo& scene) {
+    const MaterialDraw& draw = m.materials[material];
+    const VkDescriptorBufferInfo constants{
+        m.materialBuffer.buffer.buffer, m.materialBuffer.Offset(f) + material * kMaterialSlotSize,
+        sizeof(MaterialConstants)};
+    const VkDescriptorImageInfo base{
+        VK_NULL_HANDLE,
+        draw.baseTexture >= 0 ? m.textures[static_cast<std::size_t>(draw.baseTexture)].view
+                              : whiteTexture_.view,
+        VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
+    const VkWriteDescriptorSet writes[3] = {
+        BufferWrite(kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants),
+        BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &scene),
+        ImageWrite(kBindingT0, &base),
+    };
+    pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 3, writes);
+    vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+}
+
 void SceneRenderer::RecordShadowPass(VkCommandBuffer cmd, std::uint32_t f,
                                      const std::vector<ModelGpu*>& models) {
     const OwnedImage& map = shadowMaps_.maps[f];
@@ -454,21 +474,7 @@ void SceneRenderer::RecordShadowPass(VkCommandBuffer cmd, std::uint32_t f,
                 bound = pipeline;
             }
             // The material's alpha and base texture decide which texels cast.
-            const VkDescriptorBufferInfo material{
-                m->materialBuffer.buffer.buffer,
-                m->materialBuffer.Offset(f) + i * kMaterialSlotSize, sizeof(MaterialConstants)};
-            const VkDescriptorImageInfo base{
-                VK_NULL_HANDLE,
-                draw.baseTexture >= 0 ? m->textures[static_cast<std::size_t>(draw.baseTexture)].view
-                                      : whiteTexture_.view,
-                VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
-            const VkWriteDescriptorSet writes[3] = {
-                BufferWrite(kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &material),
-                BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &constants),
-                ImageWrite(kBindingT0, &base),
-            };
-            pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 3, writes);
-            vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+            DrawCaster(cmd, f, *m, i, constants);
         }
     }
     vkCmdEndRendering(cmd);
@@ -552,21 +558,7 @@ void SceneRenderer::RecordGroundShadow(VkCommandBuffer cmd, std::uint32_t f,
             bound = true;
         }
         // As in the shadow map: cut-out texels and faded materials cast nothing.
-        const VkDescriptorBufferInfo material{m.materialBuffer.buffer.buffer,
-                                              m.materialBuffer.Offset(f) + i * kMaterialSlotSize,
-                                              sizeof(MaterialConstants)};
-        const VkDescriptorImageInfo base{
-            VK_NULL_HANDLE,
-            draw.baseTexture >= 0 ? m.textures[static_cast<std::size_t>(draw.baseTexture)].view
-                                  : whiteTexture_.view,
-            VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL};
-        const VkWriteDescriptorSet writes[3] = {
-            BufferWrite(kBindingB0, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &material),
-            BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &scene),
-            ImageWrite(kBindingT0, &base),
-        };
-        pushDescriptors_(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, layouts_.raster, 0, 3, writes);
-        vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+        DrawCaster(cmd, f, m, i, scene);
     }
 }
 

@@ -99,6 +99,10 @@ private:
     HRESULT EnsureTargets(std::uint32_t width, std::uint32_t height);
     void RecordSkinning(VkCommandBuffer cmd, std::uint32_t frame,
                         const std::vector<ModelGpu*>& models);
+    // Draws one material with its alpha and base texture bound, so that
+    // cut-out texels and faded materials cast nothing.
+    void DrawCaster(VkCommandBuffer cmd, std::uint32_t frame, const ModelGpu& model,
+                    std::size_t material, const VkDescriptorBufferInfo& scene);
     void RecordShadowPass(VkCommandBuffer cmd, std::uint32_t frame,
                           const std::vector<ModelGpu*>& models);
     void RecordMainPass(VkCommandBuffer cmd, std::uint32_t frame, std::int32_t mode,

@@ -1,7 +1,6 @@
 // The largest content a user can meet: each case loads, or is refused with a clear message and
 // gives back what it took.
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -15,21 +14,13 @@
 #include "scene/scene_content.h"
 #include "tests/support/content_path.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/resident_memory.h"
 
 namespace fs = std::filesystem;
 
 namespace qv {
 
 namespace {
-
-double ResidentMegabytes() {
-    malloc_trim(0);
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
-           (1024.0 * 1024.0);
-}
 
 class LimitsTest : public ::testing::Test {
 protected:

@@ -1,7 +1,6 @@
 // Hours of play in minutes: a dancing model with physics and a song, with content imported and
 // removed again and again, must hold its memory and its frame time.
 #include <gtest/gtest.h>
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,23 +15,13 @@
 #include "scene/scene.h"
 #include "tests/support/content_path.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/resident_memory.h"
 
 namespace fs = std::filesystem;
 
 namespace qv {
 
 namespace {
-
-// Resident memory once freed blocks have gone back to the system, so that what the
-// allocator merely keeps cached does not count as growth.
-double ResidentMegabytes() {
-    malloc_trim(0);
-    std::ifstream statm("/proc/self/statm");
-    long pages = 0, resident = 0;
-    statm >> pages >> resident;
-    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) /
-           (1024.0 * 1024.0);
-}
 
 void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
