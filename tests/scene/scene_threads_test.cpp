@@ -35,8 +35,14 @@ TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
     std::ofstream(folder / "effect.hlsl")
         << "float4 VS(float4 p : POSITION) : SV_POSITION { return p; }\n"
            "float4 PS(float4 p : SV_POSITION) : SV_TARGET { return 1; }\n";
-    const std::vector<fs::path> batch = {folder / "model.pmx", folder / "motion.vmd",
-                                         folder / "song.wav", folder / "effect.hlsl"};
+    std::vector<fs::path> batch = {folder / "model.pmx", folder / "motion.vmd",
+                                   folder / "song.wav"};
+#if !defined(__SANITIZE_ADDRESS__)
+    // Effects compile in a forked child. AddressSanitizer's allocator is not
+    // fork-safe while other threads allocate, so there the child can hang
+    // until its time limit and the batch would not land within the test.
+    batch.push_back(folder / "effect.hlsl");
+#endif
 
     Scene scene(std::make_unique<AudioEngine>());
     UiState ui;
