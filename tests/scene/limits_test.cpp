@@ -15,6 +15,7 @@
 #include "tests/support/content_path.h"
 #include "tests/support/content_writers.h"
 #include "tests/support/resident_memory.h"
+#include "tests/support/temp_file.h"
 
 namespace fs = std::filesystem;
 
@@ -40,9 +41,7 @@ protected:
 
     fs::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
         const fs::path path = folder_ / name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
+        WriteBytes(path, bytes);
         return path;
     }
 

@@ -9,29 +9,20 @@
 #include "runtime/motion.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/temp_file.h"
 
 namespace fs = std::filesystem;
 
 namespace qv {
 
-namespace {
-
-void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
-
-}  // namespace
-
 TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
     const fs::path folder = fs::temp_directory_path() / ("qv-threads-" + std::to_string(getpid()));
     fs::create_directories(folder);
-    WriteFile(folder / "model.pmx", EncodePmx(SamplePmxModel()));
+    WriteBytes(folder / "model.pmx", EncodePmx(SamplePmxModel()));
     VmdFile motion;
     motion.bones = {{EncodeCp932(u"センター"), 0}, {EncodeCp932(u"センター"), 30, {0, 1, 0}}};
-    WriteFile(folder / "motion.vmd", EncodeVmd(motion));
-    WriteFile(folder / "song.wav", SilentWav(48000 * 2));
+    WriteBytes(folder / "motion.vmd", EncodeVmd(motion));
+    WriteBytes(folder / "song.wav", SilentWav(48000 * 2));
     std::ofstream(folder / "effect.hlsl")
         << "float4 VS(float4 p : POSITION) : SV_POSITION { return p; }\n"
            "float4 PS(float4 p : SV_POSITION) : SV_TARGET { return 1; }\n";

@@ -16,18 +16,13 @@
 #include "tests/support/content_path.h"
 #include "tests/support/content_writers.h"
 #include "tests/support/resident_memory.h"
+#include "tests/support/temp_file.h"
 
 namespace fs = std::filesystem;
 
 namespace qv {
 
 namespace {
-
-void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-}
 
 constexpr const char* kEffect = R"(
 cbuffer SceneConstants : register(b0) { float4x4 mMVP; };
@@ -52,8 +47,8 @@ TEST(Soak, TenThousandFramesWithImportsAndRemovals) {
     const fs::path content = ContentDir();
     const fs::path folder = fs::temp_directory_path() / ("qv-soak-" + std::to_string(getpid()));
     fs::create_directories(folder);
-    WriteFile(folder / "song.wav", SilentWav(48000 * 30));
-    WriteFile(folder / "visitor.wav", SilentWav(48000 * 5));
+    WriteBytes(folder / "song.wav", SilentWav(48000 * 30));
+    WriteBytes(folder / "visitor.wav", SilentWav(48000 * 5));
     { std::ofstream(folder / "effect.hlsl") << kEffect; }
 
     Scene scene(std::make_unique<AudioEngine>());

@@ -9,6 +9,12 @@
 
 namespace qv {
 
+void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
 TempFile::TempFile(std::string_view name, std::span<const std::uint8_t> bytes) {
     std::string pattern = (std::filesystem::temp_directory_path() / "qv-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -16,9 +22,7 @@ TempFile::TempFile(std::string_view name, std::span<const std::uint8_t> bytes) {
     }
     folder_ = pattern;
     path_ = folder_ / name;
-    std::ofstream out(path_, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    WriteBytes(path_, bytes);
 }
 
 TempFile::~TempFile() {

@@ -8,6 +8,9 @@
 
 namespace qv {
 
+// Writes bytes to path, replacing what was there.
+void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
 // A file in a fresh temporary folder, removed with the object.
 class TempFile {
 public:
