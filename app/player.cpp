@@ -630,8 +630,11 @@ int RunPlayer(const PlayerOptions& options) {
         presenter->SetCapture(true);
     }
     for (std::uint64_t done = 0; frames == 0 || done < frames;) {
-        if (!options.headless && !PumpWindowEvents(*ctx)) {
-            break;
+        if (!options.headless) {
+            PaceHiddenFrames(*ctx);
+            if (!PumpWindowEvents(*ctx)) {
+                break;
+            }
         }
         if (wantShot && frames != 0 && done + 1 == frames) {
             presenter->SetCapture(true);

@@ -167,4 +167,17 @@ bool PumpWindowEvents(EngineContext& ctx) {
     return open;
 }
 
+bool WindowIsHidden(EngineContext& ctx) {
+    SDL_Window* window = ctx.GetWindow();
+    return window != nullptr &&
+           (SDL_GetWindowFlags(window) & (SDL_WINDOW_MINIMIZED | SDL_WINDOW_HIDDEN)) != 0;
+}
+
+void WaitForWindowEvent(EngineContext& ctx, std::uint32_t milliseconds) {
+    if (ctx.GetWindow() != nullptr) {
+        // A null event leaves the event queued for PumpWindowEvents.
+        SDL_WaitEventTimeout(nullptr, static_cast<int>(milliseconds));
+    }
+}
+
 }  // namespace qv

@@ -42,4 +42,10 @@ void ResizeAppWindow(EngineContext& ctx, std::uint32_t w, std::uint32_t h);
 // Handles the waiting window events; false once the window was closed.
 bool PumpWindowEvents(EngineContext& ctx);
 
+// True while the window is minimised or hidden: nothing drawn would be seen.
+bool WindowIsHidden(EngineContext& ctx);
+// Sleeps until a window event arrives or the given time has passed, so a
+// loop with nothing to draw waits instead of spinning.
+void WaitForWindowEvent(EngineContext& ctx, std::uint32_t milliseconds);
+
 }  // namespace qv

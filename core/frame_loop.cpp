@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/app_window.h"
 #include "core/presenter.h"
 
 namespace qv {
@@ -153,7 +154,32 @@ std::vector<VkCommandBufferSubmitInfo> ListsToSubmit(const std::vector<VkCommand
     return infos;
 }
 
+// A slot whose image could not be had while the window was visible (a
+// zero-sized surface) asks again, so the first frame after it comes back
+// draws. A hidden window is never asked: its images are not handed out.
+void AskAgainForBackBuffer(EngineContext& ctx, Presenter* presenter) {
+    if (WindowIsHidden(ctx) || ctx.GetCurrentBackBuffer().image != VK_NULL_HANDLE) {
+        return;
+    }
+    BackBuffer backBuffer;
+    if (Succeeded(presenter->BeginFrame(&backBuffer))) {
+        ctx.SetBackBuffer(ctx.GetFrameIndex() % kFrameCount, backBuffer);
+    }
+}
+
 }  // namespace
+
+bool FrameIsHidden(EngineContext& ctx) {
+    const bool presenting = ctx.Locked([](EngineState& s) { return s.presenter != nullptr; });
+    return presenting &&
+           (WindowIsHidden(ctx) || ctx.GetCurrentBackBuffer().image == VK_NULL_HANDLE);
+}
+
+void PaceHiddenFrames(EngineContext& ctx) {
+    if (FrameIsHidden(ctx)) {
+        WaitForWindowEvent(ctx, kHiddenFrameMilliseconds);
+    }
+}
 
 HRESULT RunFrame(EngineContext& ctx) {
     ctx.UpdateFrameTiming();
@@ -199,6 +225,13 @@ HRESULT RunFrame(EngineContext& ctx) {
             }
         }
     });
+
+    // The scene has moved on above, so motion stays with the song; the slot,
+    // its image and its fences wait untouched for the window to come back.
+    if (f.presenter != nullptr && FrameIsHidden(ctx)) {
+        AskAgainForBackBuffer(ctx, f.presenter);
+        return S_OK;
+    }
 
     // A stage whose thread never started has no events; it is neither
     // started nor waited for, so it cannot hold the frame up.
@@ -353,8 +386,8 @@ void MoveToNextFrame(EngineContext& ctx) {
 
     // Only now, with the slot's last frame off the GPU, may its image be
     // handed out again.
-    // A slot whose image could not be had (a minimised window) stays empty:
-    // its stages record nothing into it and the next frame tries again.
+    // A slot whose image could not be had (a zero-sized surface) stays
+    // empty: the frames after it are hidden frames until one is had.
     BackBuffer backBuffer;
     ctx.SetBackBuffer(n, Succeeded(presenter->BeginFrame(&backBuffer)) ? backBuffer : BackBuffer{});
 }

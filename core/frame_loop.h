@@ -31,8 +31,21 @@ bool WaitForStageStart(EngineContext& ctx, AutoResetEvent* start);
 // The stage with nothing to do: answers every start with a done.
 void IdleStage(EngineContext& ctx, std::uint64_t index, StageKind kind);
 
+// How long a player with a hidden window waits between frames: the scene
+// keeps moving in step with the song, at a pace that costs next to nothing.
+inline constexpr std::uint32_t kHiddenFrameMilliseconds = 33;
+
+// True while a frame could not be seen: the window is minimised or hidden,
+// or the presenter has no image to give (a zero-sized surface).
+bool FrameIsHidden(EngineContext& ctx);
+// While frames are hidden, waits for a window event or kHiddenFrameMilliseconds,
+// so a minimised player sleeps instead of spinning; returns at once otherwise.
+void PaceHiddenFrames(EngineContext& ctx);
+
 // One frame, on the main thread. Returns E_FAIL only when the device was lost;
-// other submission and presentation results are not checked.
+// other submission and presentation results are not checked. A hidden frame
+// runs the frame update only: no stage records, nothing is submitted or
+// presented, and the presenter is asked again for an image.
 HRESULT RunFrame(EngineContext& ctx);
 void WaitForGpu(EngineContext& ctx);
 void MoveToNextFrame(EngineContext& ctx);

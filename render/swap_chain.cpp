@@ -36,6 +36,7 @@ SwapChainPresenter::SwapChainPresenter(VkPhysicalDevice physical, VkDevice devic
       tearingSupported_(tearingSupported) {}
 
 SwapChainPresenter::~SwapChainPresenter() {
+    ReleaseAcquire();
     vkDeviceWaitIdle(device_);
     DestroySync();
     for (VkImageView view : views_) {
@@ -66,7 +67,25 @@ HRESULT SwapChainPresenter::Create(std::uint32_t width, std::uint32_t height, bo
     return Recreate();
 }
 
+void SwapChainPresenter::ReleaseAcquire() {
+    if (!acquired_) {
+        return;
+    }
+    // An image acquired but never presented leaves its semaphore with a
+    // signal pending; an empty submission waits on it, so the semaphore is
+    // idle before it is destroyed with the old chain.
+    auto wait = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
+    wait.semaphore = acquiredSemaphores_[slot_];
+    wait.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
+    auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
+    submit.waitSemaphoreInfoCount = 1;
+    submit.pWaitSemaphoreInfos = &wait;
+    vkQueueSubmit2(queue_, 1, &submit, VK_NULL_HANDLE);
+    acquired_ = false;
+}
+
 HRESULT SwapChainPresenter::Recreate() {
+    ReleaseAcquire();
     vkDeviceWaitIdle(device_);
     VkSurfaceCapabilitiesKHR caps;
     if (vkGetPhysicalDeviceSurfaceCapabilitiesKHR(physical_, surface_, &caps) != VK_SUCCESS) {

@@ -42,6 +42,7 @@ public:
 
 private:
     HRESULT Recreate();
+    void ReleaseAcquire();
     void DestroySync();
 
     VkPhysicalDevice physical_;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/frame_loop.h"
+#include "core/presenter.h"
 
 namespace qv {
 
@@ -171,6 +172,74 @@ TEST(RunFrameTest, AStageAddedAfterTheThreadsStartedCannotHoldTheFrame) {
     ASSERT_EQ(StartStageThreads(ctx), S_OK);
     ASSERT_EQ(AddStage(ctx, IdleStage, StageKind::Overlay), S_OK);
     EXPECT_TRUE(FinishesWithin([&] { RunFrame(ctx); }, std::chrono::seconds(10)));
+    StopStageThreads(ctx);
+}
+
+// A surface with no size to give (a minimised window on some systems): no
+// image until `hiddenFor` asks have been made.
+class ZeroSizePresenter final : public Presenter {
+public:
+    explicit ZeroSizePresenter(int hiddenFor) : hiddenFor_(hiddenFor) {}
+    int asks = 0;
+    std::uint32_t CurrentBackBufferIndex() const override { return 0; }
+    HRESULT BeginFrame(BackBuffer* backBuffer) override {
+        if (++asks <= hiddenFor_) {
+            return E_FAIL;
+        }
+        backBuffer->image = reinterpret_cast<VkImage>(std::uintptr_t{1});
+        backBuffer->width = backBuffer->height = 64;
+        return S_OK;
+    }
+    VkSemaphore AcquiredSemaphore() const override { return VK_NULL_HANDLE; }
+    VkSemaphore RenderedSemaphore() const override { return VK_NULL_HANDLE; }
+    HRESULT Present(bool, bool) override { return S_OK; }
+    HRESULT Resize(std::uint32_t, std::uint32_t) override { return S_OK; }
+    void MaxSize(std::uint32_t* w, std::uint32_t* h) const override { *w = *h = 64; }
+    void SetCapture(bool) override {}
+    HRESULT ReadBackLastPresented(CapturedImage*) override { return E_FAIL; }
+
+private:
+    int hiddenFor_;
+};
+
+TEST(RunFrameTest, AFrameWithNoImageMovesTheSceneOnButRecordsNothing) {
+    EngineContext ctx;
+    ctx.Initialize();
+    std::atomic<int> records{0};
+    int updates = 0;
+    ASSERT_EQ(AddStage(
+                  ctx,
+                  [&records](EngineContext& c, std::uint64_t i, StageKind k) {
+                      AutoResetEvent* start = c.GetStartEvent(k, i);
+                      AutoResetEvent* done = c.GetDoneEvent(k, i);
+                      while (WaitForStageStart(c, start)) {
+                          ++records;
+                          done->Set();
+                      }
+                  },
+                  StageKind::CommandList),
+              S_OK);
+    auto presenter = std::make_unique<ZeroSizePresenter>(3);
+    ZeroSizePresenter* zeroSize = presenter.get();
+    ctx.Locked([&](EngineState& s) {
+        s.presenter = std::move(presenter);
+        s.onFrameUpdate = [&updates](EngineContext&) { ++updates; };
+    });
+    ASSERT_EQ(StartStageThreads(ctx), S_OK);
+    ASSERT_TRUE(FrameIsHidden(ctx));
+    ASSERT_TRUE(FinishesWithin(
+        [&] {
+            for (int i = 0; i < 6; ++i) {
+                ASSERT_EQ(RunFrame(ctx), S_OK);
+            }
+        },
+        std::chrono::seconds(10)));
+    // The first four frames recorded nothing and each asked for an image;
+    // the fourth ask got one, so the two frames after it recorded.
+    EXPECT_EQ(updates, 6);
+    EXPECT_EQ(zeroSize->asks, 4);
+    EXPECT_EQ(records.load(), 2);
+    EXPECT_FALSE(FrameIsHidden(ctx));
     StopStageThreads(ctx);
 }
 

@@ -4,6 +4,9 @@
 
 #include <SDL.h>
 
+#include <chrono>
+#include <ctime>
+
 #include "app/player.h"
 #include "core/app_window.h"
 #include "core/frame_loop.h"
@@ -78,6 +81,82 @@ TEST_F(WindowTest, ResizeKeepsTheFramesGoing) {
     EXPECT_EQ(ctx_.GetDirectFenceValue(1), ctx_.GetDirectFenceValue(2));
     EXPECT_EQ(ctx_.GetWidth(), 1366u);
     Frames(10);
+}
+
+TEST_F(WindowTest, RapidResizesNeverLoseTheSwapChain) {
+    // The Graphic setting's sizes one after another, some without a frame in
+    // between, and the window resized behind the renderer's back as a window
+    // manager would.
+    const Resolution sizes[] = {{1366, 768}, {1920, 1080}, {1280, 720}, {1600, 900}};
+    Frames(2);
+    for (int i = 0; i < 24; ++i) {
+        const Resolution r = sizes[i % 4];
+        if (i % 3 == 2) {
+            SDL_SetWindowSize(ctx_.GetWindow(), static_cast<int>(r.width) - 100,
+                              static_cast<int>(r.height) - 60);
+        } else {
+            WaitForGpu(ctx_);
+            ASSERT_EQ(SetRenderResolution(ctx_, graphics_.renderer, r.width, r.height), S_OK) << i;
+        }
+        Frames(i % 3);
+    }
+    Frames(3);
+    int w = 0, h = 0;
+    SDL_GetWindowSize(ctx_.GetWindow(), &w, &h);
+    presenter()->SetCapture(true);
+    Frames(2);
+    WaitForGpu(ctx_);
+    CapturedImage image;
+    ASSERT_EQ(presenter()->ReadBackLastPresented(&image), S_OK);
+    EXPECT_EQ(image.width, static_cast<std::uint32_t>(w));
+    EXPECT_EQ(image.height, static_cast<std::uint32_t>(h));
+}
+
+double ThreadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+TEST_F(WindowTest, AHiddenWindowSleepsWhileTheSceneMovesOn) {
+    int updates = 0;
+    ctx_.Locked(
+        [&](EngineState& s) { s.onFrameUpdate = [&updates](EngineContext&) { ++updates; }; });
+    Frames(3);
+    EXPECT_FALSE(FrameIsHidden(ctx_));
+    SDL_HideWindow(ctx_.GetWindow());
+    ASSERT_TRUE(FrameIsHidden(ctx_));
+    const std::uint32_t slot = presenter()->CurrentBackBufferIndex();
+    const std::uint64_t fence = ctx_.GetDirectFenceValue(slot);
+    updates = 0;
+
+    constexpr int kHiddenFrames = 15;
+    const auto wallStart = std::chrono::steady_clock::now();
+    const double cpuStart = ThreadSeconds();
+    for (int i = 0; i < kHiddenFrames; ++i) {
+        PaceHiddenFrames(ctx_);
+        ASSERT_TRUE(PumpWindowEvents(ctx_));
+        ASSERT_EQ(RunFrame(ctx_), S_OK);
+    }
+    const double cpu = ThreadSeconds() - cpuStart;
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    // Every frame moved the scene on; none drew or presented, and the loop
+    // slept between them instead of spinning.
+    EXPECT_EQ(updates, kHiddenFrames);
+    EXPECT_EQ(presenter()->CurrentBackBufferIndex(), slot);
+    EXPECT_EQ(ctx_.GetDirectFenceValue(slot), fence);
+    EXPECT_GE(wall, (kHiddenFrames - 2) * kHiddenFrameMilliseconds * 1e-3);
+    EXPECT_LT(cpu, wall / 4);
+
+    SDL_ShowWindow(ctx_.GetWindow());
+    EXPECT_FALSE(FrameIsHidden(ctx_));
+    presenter()->SetCapture(true);
+    Frames(4);
+    EXPECT_NE(ctx_.GetDirectFenceValue(slot), fence);
+    WaitForGpu(ctx_);
+    CapturedImage image;
+    EXPECT_EQ(presenter()->ReadBackLastPresented(&image), S_OK);
 }
 
 TEST_F(WindowTest, FullScreenGoesBothWaysAndVsyncCanBeSwitched) {
