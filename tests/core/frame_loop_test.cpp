@@ -137,22 +137,23 @@ TEST(RunFrameTest, StagesRunOnlyBetweenTheirStartAndDoneOfTheSameFrame) {
     ASSERT_TRUE(FinishesWithin([&] { StopStageThreads(ctx); }, std::chrono::seconds(10)));
 }
 
+// A stage that only counts the frames that started it.
+StageFunction CountingStage(std::atomic<int>& runs) {
+    return [&runs](EngineContext& c, std::uint64_t i, StageKind k) {
+        AutoResetEvent* start = c.GetStartEvent(k, i);
+        AutoResetEvent* done = c.GetDoneEvent(k, i);
+        while (WaitForStageStart(c, start)) {
+            ++runs;
+            done->Set();
+        }
+    };
+}
+
 TEST(RunFrameTest, AKindWithoutStagesIsNeitherStartedNorAwaited) {
     EngineContext ctx;
     ctx.Initialize();
     std::atomic<int> runs{0};
-    ASSERT_EQ(AddStage(
-                  ctx,
-                  [&runs](EngineContext& c, std::uint64_t i, StageKind k) {
-                      AutoResetEvent* start = c.GetStartEvent(k, i);
-                      AutoResetEvent* done = c.GetDoneEvent(k, i);
-                      while (WaitForStageStart(c, start)) {
-                          ++runs;
-                          done->Set();
-                      }
-                  },
-                  StageKind::CommandList),
-              S_OK);
+    ASSERT_EQ(AddStage(ctx, CountingStage(runs), StageKind::CommandList), S_OK);
     ASSERT_EQ(StartStageThreads(ctx), S_OK);
     EXPECT_TRUE(FinishesWithin(
         [&] {
@@ -207,18 +208,7 @@ TEST(RunFrameTest, AFrameWithNoImageMovesTheSceneOnButRecordsNothing) {
     ctx.Initialize();
     std::atomic<int> records{0};
     int updates = 0;
-    ASSERT_EQ(AddStage(
-                  ctx,
-                  [&records](EngineContext& c, std::uint64_t i, StageKind k) {
-                      AutoResetEvent* start = c.GetStartEvent(k, i);
-                      AutoResetEvent* done = c.GetDoneEvent(k, i);
-                      while (WaitForStageStart(c, start)) {
-                          ++records;
-                          done->Set();
-                      }
-                  },
-                  StageKind::CommandList),
-              S_OK);
+    ASSERT_EQ(AddStage(ctx, CountingStage(records), StageKind::CommandList), S_OK);
     auto presenter = std::make_unique<ZeroSizePresenter>(3);
     ZeroSizePresenter* zeroSize = presenter.get();
     ctx.Locked([&](EngineState& s) {
