@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/result_code.h"
 
@@ -47,6 +48,40 @@ int ExitCodeOf(HRESULT hr) {
     return static_cast<int>(static_cast<unsigned>(hr) & 0xFF);
 }
 
+// A PNG the player wrote, as R, G, B, A bytes; empty when it cannot be read.
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgba;
+
+    explicit Picture(const std::filesystem::path& png) {
+        int channels = 0;
+        unsigned char* pixels = stbi_load(png.string().c_str(), &width, &height, &channels, 4);
+        if (pixels != nullptr) {
+            rgba.assign(pixels, pixels + static_cast<std::size_t>(width) * height * 4);
+            stbi_image_free(pixels);
+        }
+    }
+    bool Loaded() const { return !rgba.empty(); }
+    const unsigned char* At(int x, int y) const {
+        return &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
+    }
+    bool IsWhite(int x, int y) const {
+        const unsigned char* p = At(x, y);
+        return p[0] == 255 && p[1] == 255 && p[2] == 255;
+    }
+};
+
+std::filesystem::path GeneFolder() {
+    const char* content = std::getenv("QV_CONTENT_DIR");
+    return std::filesystem::path(content != nullptr ? content : QV_CONTENT) / "gene";
+}
+
+#define REQUIRE_GENE()                                                          \
+    if (!std::filesystem::exists(GeneFolder() / "Gene_light.pmx")) {            \
+        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)"; \
+    }
+
 class PlayerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -64,17 +99,11 @@ TEST_F(PlayerTest, HeadlessScreenshotWithoutToolWindowsIsAWhite1280x720Frame) {
     const QvRun run = RunQv("--headless --hide-ui --frames 10 --screenshot '" + png.string() + "'");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
-    int w = 0, h = 0, channels = 0;
-    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
-    EXPECT_EQ(w, 1280);
-    EXPECT_EQ(h, 720);
-    std::size_t notWhite = 0;
-    for (std::size_t i = 0; i < std::size_t{1280} * 720 * 4; ++i) {
-        notWhite += pixels[i] != 255;
-    }
-    stbi_image_free(pixels);
-    EXPECT_EQ(notWhite, 0u);
+    const Picture picture(png);
+    ASSERT_TRUE(picture.Loaded());
+    EXPECT_EQ(picture.width, 1280);
+    EXPECT_EQ(picture.height, 720);
+    EXPECT_EQ(std::count(picture.rgba.begin(), picture.rgba.end(), 255), 1280 * 720 * 4);
 }
 
 TEST_F(PlayerTest, FailuresPrintOneLineAndReturnTheStepsCode) {
@@ -128,17 +157,15 @@ TEST_F(PlayerTest, ScreenshotsShowTheToolWindowsThatShowOpens) {
         RunQv("--headless --frames 4 --show resources,about --screenshot '" + png.string() + "'");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
-    int w = 0, h = 0, channels = 0;
-    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
+    const Picture picture(png);
+    ASSERT_TRUE(picture.Loaded());
     auto dark = [&](int x, int y) {
-        const unsigned char* p = pixels + (static_cast<std::size_t>(y) * w + x) * 4;
+        const unsigned char* p = picture.At(x, y);
         return p[0] < 80 && p[1] < 80 && p[2] < 80;
     };
     EXPECT_TRUE(dark(14, 250));    // the navigator, open at start, beside its buttons
     EXPECT_TRUE(dark(1200, 290));  // the resource manager
     EXPECT_TRUE(dark(640, 360));   // About, in the middle
-    stbi_image_free(pixels);
 
     run = RunQv("--headless --show navigator,nothing");
     EXPECT_EQ(run.status, ExitCodeOf(E_INVALIDARG));
@@ -155,25 +182,19 @@ TEST_F(PlayerTest, WindowUnderXvfbPresentsAndExits) {
     const QvRun run = RunQv("--frames 120 --screenshot '" + png.string() + "'", "xvfb-run -a");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
-    int w = 0, h = 0, channels = 0;
-    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
-    EXPECT_EQ(w, 1280);
-    EXPECT_EQ(h, 720);
-    EXPECT_EQ(pixels[0], 255);
-    EXPECT_EQ(pixels[(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) - 1) * 4 + 2], 255);
-    stbi_image_free(pixels);
+    const Picture picture(png);
+    ASSERT_TRUE(picture.Loaded());
+    EXPECT_EQ(picture.width, 1280);
+    EXPECT_EQ(picture.height, 720);
+    EXPECT_EQ(picture.At(0, 0)[0], 255);
+    EXPECT_EQ(picture.At(1279, 719)[2], 255);
 }
 
 }  // namespace
 
 TEST_F(PlayerTest, FilesOnTheCommandLineImportAndPlay) {
-    const char* content = std::getenv("QV_CONTENT_DIR");
-    const std::filesystem::path gene =
-        std::filesystem::path(content != nullptr ? content : QV_CONTENT) / "gene";
-    if (!std::filesystem::exists(gene / "Gene_light.pmx")) {
-        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)";
-    }
+    REQUIRE_GENE();
+    const std::filesystem::path gene = GeneFolder();
     const auto png = folder_ / "gene.png";
     const QvRun run = RunQv("--headless --frames 5 --screenshot '" + png.string() + "' --play '" +
                             (gene / "Gene_light.pmx").string() + "' '" +
@@ -185,26 +206,17 @@ TEST_F(PlayerTest, FilesOnTheCommandLineImportAndPlay) {
               std::string::npos)
         << run.output;
     // The model stands in the middle of a white frame.
-    int w = 0, h = 0, channels = 0;
-    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
-    auto white = [&](int x, int y) {
-        const unsigned char* p = pixels + (static_cast<std::size_t>(y) * w + x) * 4;
-        return p[0] == 255 && p[1] == 255 && p[2] == 255;
-    };
-    EXPECT_TRUE(white(0, 0));
-    EXPECT_TRUE(white(w - 1, h - 1));
-    EXPECT_FALSE(white(w / 2, h * 110 / 720));  // the face
-    stbi_image_free(pixels);
+    const Picture picture(png);
+    ASSERT_TRUE(picture.Loaded());
+    const int w = picture.width, h = picture.height;
+    EXPECT_TRUE(picture.IsWhite(0, 0));
+    EXPECT_TRUE(picture.IsWhite(w - 1, h - 1));
+    EXPECT_FALSE(picture.IsWhite(w / 2, h * 110 / 720));  // the face
 }
 
 TEST_F(PlayerTest, RayTracingFromTheCommandLineDrawsTheModel) {
-    const char* content = std::getenv("QV_CONTENT_DIR");
-    const std::filesystem::path gene =
-        std::filesystem::path(content != nullptr ? content : QV_CONTENT) / "gene";
-    if (!std::filesystem::exists(gene / "Gene_light.pmx")) {
-        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)";
-    }
+    REQUIRE_GENE();
+    const std::filesystem::path gene = GeneFolder();
     QvRun run = RunQv("--headless --raytracing --rt-quality extreme");
     EXPECT_EQ(run.status, ExitCodeOf(E_INVALIDARG));
     EXPECT_NE(run.output.find("LOW, MEDIUM, HIGH or ULTRA"), std::string::npos) << run.output;
@@ -215,25 +227,16 @@ TEST_F(PlayerTest, RayTracingFromTheCommandLineDrawsTheModel) {
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("switched off"), std::string::npos) << run.output;
-    int w = 0, h = 0, channels = 0;
-    unsigned char* pixels = stbi_load(png.string().c_str(), &w, &h, &channels, 4);
-    ASSERT_NE(pixels, nullptr);
-    auto white = [&](int x, int y) {
-        const unsigned char* p = pixels + (static_cast<std::size_t>(y) * w + x) * 4;
-        return p[0] == 255 && p[1] == 255 && p[2] == 255;
-    };
-    EXPECT_TRUE(white(0, 0));
-    EXPECT_FALSE(white(w / 2, h * 110 / 720));  // the face
-    stbi_image_free(pixels);
+    const Picture picture(png);
+    ASSERT_TRUE(picture.Loaded());
+    const int w = picture.width, h = picture.height;
+    EXPECT_TRUE(picture.IsWhite(0, 0));
+    EXPECT_FALSE(picture.IsWhite(w / 2, h * 110 / 720));  // the face
 }
 
 TEST_F(PlayerTest, AModelWhoseTexturesAreMissingIsReportedAsFailed) {
-    const char* content = std::getenv("QV_CONTENT_DIR");
-    const std::filesystem::path gene =
-        std::filesystem::path(content != nullptr ? content : QV_CONTENT) / "gene";
-    if (!std::filesystem::exists(gene / "Gene_light.pmx")) {
-        GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)";
-    }
+    REQUIRE_GENE();
+    const std::filesystem::path gene = GeneFolder();
     // The model without its texture folder beside it.
     std::filesystem::copy_file(gene / "Gene_light.pmx", folder_ / "Gene_light.pmx");
     const QvRun run =
