@@ -43,16 +43,7 @@ void AddQuad(PmxModel& model, Float3 a, Float3 b, Float3 c, Float3 d, Float3 n, 
     for (std::uint32_t i : {0u, 1u, 2u, 0u, 2u, 3u}) {
         model.indices.push_back(base + i);
     }
-    PmxMaterial m;
-    m.diffuse = {colour.x, colour.y, colour.z, colour.w};
-    m.ambient = {0.3f, 0.3f, 0.3f, 1.0f};
-    m.drawFlags = flags;
-    m.textureIndex = -1;
-    m.sphereTextureIndex = -1;
-    m.sharedToon = 1;
-    m.toonIndex = 0;
-    m.indexCount = 6;
-    model.materials.push_back(m);
+    model.materials.push_back(FlatMaterial(colour, 0.3f, flags, 6));
 }
 
 // A quad facing the default camera (which looks along +z from z = -20).

@@ -54,17 +54,11 @@ void AddFaces(PmxModel& model, Float3 centre, Float3 half, std::span<const Float
             model.indices.push_back(base + i);
         }
     }
-    PmxMaterial m;
-    m.diffuse = {colour.x, colour.y, colour.z, colour.w};
-    m.ambient = {0.4f, 0.4f, 0.4f, 1.0f};
-    m.drawFlags = flags;
+    PmxMaterial m = FlatMaterial(colour, 0.4f, flags,
+                                 static_cast<std::uint32_t>(model.indices.size()) - firstIndex);
     m.edgeColor = {1.0f, 0.0f, 0.0f, 1.0f};
     m.edgeSize = 100.0f;  // a band of more than a unit, easy to find
     m.textureIndex = texture;
-    m.sphereTextureIndex = -1;
-    m.sharedToon = 1;
-    m.toonIndex = 0;
-    m.indexCount = static_cast<std::uint32_t>(model.indices.size()) - firstIndex;
     model.materials.push_back(m);
 }
 

@@ -72,6 +72,22 @@ inline PmxModel TriangleModel() {
     return model;
 }
 
+// An untextured material of `indexCount` indices, shaded with the first
+// shared toon ramp.
+inline PmxMaterial FlatMaterial(Float4 colour, float ambient, std::uint8_t flags,
+                                std::uint32_t indexCount) {
+    PmxMaterial m;
+    m.diffuse = colour;
+    m.ambient = {ambient, ambient, ambient, 1.0f};
+    m.drawFlags = flags;
+    m.textureIndex = -1;
+    m.sphereTextureIndex = -1;
+    m.sharedToon = 1;
+    m.toonIndex = 0;
+    m.indexCount = indexCount;
+    return m;
+}
+
 // A headless player on the software device with the validation layer on; the
 // scene renderer draws `scene_`.
 class SceneRenderTest : public ::testing::Test {
