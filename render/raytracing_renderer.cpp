@@ -44,43 +44,11 @@ T Load(VkDevice device, const char* name) {
 // direct queue that reads it.
 HRESULT CreateOutputImage(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
                           OwnedImage* out) {
-    auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
-    info.imageType = VK_IMAGE_TYPE_2D;
-    info.format = VK_FORMAT_R8G8B8A8_UNORM;
-    info.extent = {width, height, 1};
-    info.mipLevels = 1;
-    info.arrayLayers = 1;
-    info.samples = VK_SAMPLE_COUNT_1_BIT;
-    info.tiling = VK_IMAGE_TILING_OPTIMAL;
-    info.usage =
-        VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT;
     const std::uint32_t families[] = {gpu.queueFamily, gpu.computeFamily};
-    if (gpu.queueFamily != gpu.computeFamily) {
-        info.sharingMode = VK_SHARING_MODE_CONCURRENT;
-        info.queueFamilyIndexCount = 2;
-        info.pQueueFamilyIndices = families;
-    }
-    info.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
-    if (vkCreateImage(gpu.device, &info, nullptr, &out->image) != VK_SUCCESS) {
-        return E_OUTOFMEMORY;
-    }
-    VkMemoryRequirements req;
-    vkGetImageMemoryRequirements(gpu.device, out->image, &req);
-    auto alloc = VkStruct<VkMemoryAllocateInfo>(VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO);
-    alloc.allocationSize = req.size;
-    if ((!FindMemoryType(gpu.physical, req.memoryTypeBits, VK_MEMORY_PROPERTY_DEVICE_LOCAL_BIT,
-                         &alloc.memoryTypeIndex) &&
-         !FindMemoryType(gpu.physical, req.memoryTypeBits, 0, &alloc.memoryTypeIndex)) ||
-        vkAllocateMemory(gpu.device, &alloc, nullptr, &out->memory) != VK_SUCCESS ||
-        vkBindImageMemory(gpu.device, out->image, out->memory, 0) != VK_SUCCESS) {
-        DestroyColorImage(gpu.device, out);
-        return E_OUTOFMEMORY;
-    }
-    const HRESULT hr = CreateColorView(gpu.device, out->image, info.format, &out->view);
-    if (Failed(hr)) {
-        DestroyColorImage(gpu.device, out);
-    }
-    return hr;
+    return CreateColorImage(
+        gpu.physical, gpu.device, width, height, VK_FORMAT_R8G8B8A8_UNORM,
+        VK_IMAGE_USAGE_STORAGE_BIT | VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT,
+        out, VK_IMAGE_ASPECT_COLOR_BIT, VK_SAMPLE_COUNT_1_BIT, families);
 }
 
 }  // namespace

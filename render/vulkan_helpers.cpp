@@ -31,8 +31,8 @@ HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImage
 
 HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
                          std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                         OwnedImage* out, VkImageAspectFlags aspect,
-                         VkSampleCountFlagBits samples) {
+                         OwnedImage* out, VkImageAspectFlags aspect, VkSampleCountFlagBits samples,
+                         std::span<const std::uint32_t> sharedBy) {
     auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
     info.imageType = VK_IMAGE_TYPE_2D;
     info.format = format;
@@ -43,6 +43,11 @@ HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32
     info.tiling = VK_IMAGE_TILING_OPTIMAL;
     info.usage = usage;
     info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+    if (sharedBy.size() == 2 && sharedBy[0] != sharedBy[1]) {
+        info.sharingMode = VK_SHARING_MODE_CONCURRENT;
+        info.queueFamilyIndexCount = 2;
+        info.pQueueFamilyIndices = sharedBy.data();
+    }
     info.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
     if (vkCreateImage(device, &info, nullptr, &out->image) != VK_SUCCESS) {
         return E_OUTOFMEMORY;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 
 #include "core/presenter.h"
 #include "platform/result_code.h"
@@ -24,11 +25,14 @@ bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryP
 
 // A device-local 2-D image with its memory and a view of the given aspect
 // (colour unless said otherwise: depth targets take the same path), with
-// one sample per pixel unless said otherwise.
+// one sample per pixel unless said otherwise. An image that queues of two
+// different families use in turn without hand-over names both in
+// `sharedBy`; it is then shared concurrently.
 HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
                          std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
                          OwnedImage* out, VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT,
-                         VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT);
+                         VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT,
+                         std::span<const std::uint32_t> sharedBy = {});
 void DestroyColorImage(VkDevice device, OwnedImage* image);
 HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view,
                         VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
