@@ -1,88 +1,29 @@
-// Turns effect shader source into SPIR-V in process, resolving includes beside the file.
+// Compiles effect shaders through the helper program, one run per compile, with a time limit.
 #include "platform/hlsl_compiler.h"
-
-#include <glslang/Public/ResourceLimits.h>
-#include <glslang/Public/ShaderLang.h>
-#include <glslang/SPIRV/GlslangToSpv.h>
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <mutex>
-#include <sstream>
+#include <thread>
 
+#include "platform/effect_compile_frames.h"
 #include "platform/file_read.h"
+
+extern char** environ;
 
 namespace qv {
 
 namespace {
 
-void InitializeOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { glslang::InitializeProcess(); });
-}
-
-EShLanguage ToLanguage(HlslStage stage) {
-    switch (stage) {
-        case HlslStage::Vertex:
-            return EShLangVertex;
-        case HlslStage::Pixel:
-            return EShLangFragment;
-        case HlslStage::Compute:
-        default:
-            return EShLangCompute;
-    }
-}
-
-// Resolves #include "name" against the including file's folder, then the
-// shader's own folder, as a file-based compiler would.
-class FolderIncluder : public glslang::TShader::Includer {
-public:
-    explicit FolderIncluder(std::filesystem::path root) : root_(std::move(root)) {}
-
-    IncludeResult* includeLocal(const char* headerName, const char* includerName,
-                                std::size_t depth) override {
-        if (depth > 32) {
-            return nullptr;  // an include cycle
-        }
-        std::vector<std::filesystem::path> candidates;
-        if (includerName != nullptr && *includerName != '\0') {
-            candidates.push_back(std::filesystem::path(includerName).parent_path() / headerName);
-        }
-        candidates.push_back(root_ / headerName);
-        for (const auto& path : candidates) {
-            std::vector<std::uint8_t> bytes;
-            if (Succeeded(ReadWholeFile(path, bytes))) {
-                auto* text = new std::string(bytes.begin(), bytes.end());
-                return new IncludeResult(path.string(), text->data(), text->size(), text);
-            }
-        }
-        return nullptr;
-    }
-
-    IncludeResult* includeSystem(const char* headerName, const char* includerName,
-                                 std::size_t depth) override {
-        return includeLocal(headerName, includerName, depth);
-    }
-
-    void releaseInclude(IncludeResult* result) override {
-        if (result != nullptr) {
-            delete static_cast<std::string*>(result->userData);
-            delete result;
-        }
-    }
-
-private:
-    std::filesystem::path root_;
-};
+using Clock = std::chrono::steady_clock;
 
 // Effect files are kilobytes; the compiler takes a source's length as an int.
 constexpr std::size_t kMaxSourceBytes = std::size_t{16} << 20;
@@ -132,230 +73,260 @@ std::string SourceAsUtf8(std::string_view source) {
     return out;
 }
 
-HlslCompileResult CompileInProcess(std::string_view source, std::string_view name,
-                                   std::string_view entryPoint, HlslStage stage,
-                                   const std::filesystem::path& includeFolder) {
-    InitializeOnce();
-    HlslCompileResult result;
-    if (source.size() > kMaxSourceBytes) {
-        result.messages = std::string(name) + ": the source is " + std::to_string(source.size()) +
-                          " bytes, more than an effect shader may be (" +
-                          std::to_string(kMaxSourceBytes) + ")\n";
-        return result;
-    }
-    const std::string utf8 = SourceAsUtf8(source);
-    const EShLanguage language = ToLanguage(stage);
-    glslang::TShader shader(language);
-    const char* text = utf8.data();
-    const int length = static_cast<int>(utf8.size());
-    const std::string fileName(name);
-    const char* names = fileName.c_str();
-    shader.setStringsWithLengthsAndNames(&text, &length, &names, 1);
-    const std::string entry(entryPoint);
-    shader.setEntryPoint(entry.c_str());
-    shader.setSourceEntryPoint(entry.c_str());
-    shader.setEnvInput(glslang::EShSourceHlsl, language, glslang::EShClientVulkan, 100);
-    shader.setEnvClient(glslang::EShClientVulkan, glslang::EShTargetVulkan_1_3);
-    shader.setEnvTarget(glslang::EShTargetSpv, glslang::EShTargetSpv_1_6);
-    shader.setHlslIoMapping(true);
-    shader.setAutoMapBindings(true);
-    shader.setShiftBinding(glslang::EResUbo, kHlslConstantBufferBinding);
-    shader.setShiftBinding(glslang::EResTexture, kHlslTextureBinding);
-    shader.setShiftBinding(glslang::EResSampler, kHlslSamplerBinding);
-    shader.setShiftBinding(glslang::EResUav, kHlslUnorderedBinding);
-    shader.setShiftBinding(glslang::EResImage, kHlslUnorderedBinding);
-    shader.setShiftBinding(glslang::EResSsbo, kHlslTextureBinding);
+// A running helper and our ends of its standard input and output.
+struct Helper {
+    pid_t pid = -1;
+    int input = -1;
+    int output = -1;
+};
 
-    FolderIncluder includer(includeFolder.empty() ? std::filesystem::path(".") : includeFolder);
-    const auto messages = static_cast<EShMessages>(EShMsgSpvRules | EShMsgVulkanRules |
-                                                   EShMsgReadHlsl | EShMsgHlslOffsets);
-    const bool parsed = shader.parse(GetDefaultResources(), 100, false, messages, includer);
-    result.messages = shader.getInfoLog();
-    if (!parsed) {
-        return result;
+void CloseIfOpen(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
     }
-    glslang::TProgram program;
-    program.addShader(&shader);
-    if (!program.link(messages) || !program.mapIO()) {
-        result.messages += program.getInfoLog();
-        return result;
-    }
-    glslang::SpvOptions options;
-    // The optimizer legalises HLSL (resources passed to functions, and so on).
-    options.disableOptimizer = false;
-    options.validate = true;
-    spv::SpvBuildLogger logger;
-    glslang::GlslangToSpv(*program.getIntermediate(language), result.spirv, &logger, &options);
-    const std::string log = logger.getAllMessages();
-    if (result.spirv.empty()) {
-        result.messages += log.empty() ? std::string("SPIR-V generation failed\n") : log;
-        return result;
-    }
-    result.messages += log;
-    result.ok = true;
-    return result;
 }
 
-// The child's answer on the pipe: ok, the message text, the SPIR-V words.
-void WriteAll(int fd, const void* data, std::size_t size) {
-    const auto* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0 && errno == EINTR) {
+// Starts the program with fresh descriptors as its stdin and stdout; returns
+// 0 or an errno value. Every descriptor is close-on-exec, so no other child
+// started meanwhile inherits one. The input is a socket so that writing to a
+// helper that stopped reading fails with EPIPE instead of raising SIGPIPE.
+int StartHelper(const std::filesystem::path& program, Helper& helper) {
+    int input[2], output[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, input) != 0) {
+        return errno;
+    }
+    if (::pipe2(output, O_CLOEXEC) != 0) {
+        const int error = errno;
+        ::close(input[0]);
+        ::close(input[1]);
+        return error;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
+    // The helper starts with no blocked signals and a default SIGPIPE,
+    // whatever this process set for itself.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none, pipe;
+    sigemptyset(&none);
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setsigdefault(&attributes, &pipe);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    const std::string path = program.string();
+    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+    const int error =
+        ::posix_spawn(&helper.pid, path.c_str(), &actions, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(input[0]);
+    ::close(output[1]);
+    helper.input = input[1];
+    helper.output = output[0];
+    if (error != 0) {
+        CloseIfOpen(helper.input);
+        CloseIfOpen(helper.output);
+        helper.pid = -1;
+    }
+    return error;
+}
+
+enum class Exchange { Answered, TimedOut, Overflowed, Broken };
+
+// Writes the request while reading the answer, so that neither side waits on a
+// full pipe, until the helper closes its output or the deadline passes.
+Exchange Converse(Helper& helper, std::string_view request, std::string& answer,
+                  Clock::time_point deadline) {
+    std::size_t sent = 0;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return Exchange::TimedOut;
+        }
+        pollfd waits[2] = {{helper.output, POLLIN, 0}, {helper.input, POLLOUT, 0}};
+        const int ready = ::poll(waits, helper.input >= 0 ? 2 : 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR) {
+            return Exchange::Broken;
+        }
+        if (ready <= 0) {
             continue;
         }
-        if (n <= 0) {
-            return;
+        if (helper.input >= 0 && waits[1].revents != 0) {
+            const ssize_t n = ::send(helper.input, request.data() + sent, request.size() - sent,
+                                     MSG_NOSIGNAL | MSG_DONTWAIT);
+            sent += n > 0 ? static_cast<std::size_t>(n) : 0;
+            // Done, or the helper stopped reading: its answer or its exit says why.
+            if (sent == request.size() ||
+                (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+                CloseIfOpen(helper.input);
+            }
         }
-        p += n;
-        size -= static_cast<std::size_t>(n);
+        if (waits[0].revents != 0) {
+            char chunk[65536];
+            const ssize_t n = ::read(helper.output, chunk, sizeof chunk);
+            if (n == 0) {
+                return Exchange::Answered;
+            }
+            if (n < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return Exchange::Broken;
+            }
+            answer.append(chunk, static_cast<std::size_t>(n));
+            if (answer.size() > kMaxEffectFrameBytes) {
+                return Exchange::Overflowed;
+            }
+        }
     }
 }
 
-void SendResult(int fd, const HlslCompileResult& result) {
-    const std::uint64_t header[3] = {result.ok ? 1u : 0u, result.messages.size(),
-                                     result.spirv.size()};
-    WriteAll(fd, header, sizeof header);
-    WriteAll(fd, result.messages.data(), result.messages.size());
-    WriteAll(fd, result.spirv.data(), result.spirv.size() * sizeof(std::uint32_t));
-}
-
-bool ParseResult(const std::string& bytes, HlslCompileResult& result) {
-    std::uint64_t header[3];
-    if (bytes.size() < sizeof header) {
-        return false;
+// Reaps the helper, killing it first when told to or when it outlives the
+// deadline. Returns whether its wait status is known: a process that ignores
+// SIGCHLD has its children reaped for it.
+bool Reap(pid_t pid, Clock::time_point deadline, bool killNow, bool& killed, int& status) {
+    auto pause = std::chrono::milliseconds(1);
+    while (!killNow && Clock::now() < deadline) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            return true;
+        }
+        if (done < 0 && errno != EINTR) {
+            return false;
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::milliseconds(20));
     }
-    std::memcpy(header, bytes.data(), sizeof header);
-    if (header[1] > bytes.size() || header[2] > bytes.size() / sizeof(std::uint32_t) ||
-        bytes.size() != sizeof header + header[1] + header[2] * sizeof(std::uint32_t)) {
-        return false;
-    }
-    result.ok = header[0] == 1;
-    result.messages.assign(bytes.data() + sizeof header, header[1]);
-    result.spirv.resize(header[2]);
-    if (header[2] != 0) {  // an empty vector's data() may be null, which memcpy may not take
-        std::memcpy(result.spirv.data(), bytes.data() + sizeof header + header[1],
-                    header[2] * sizeof(std::uint32_t));
+    killed = true;
+    ::kill(pid, SIGKILL);
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
     }
     return true;
 }
 
-// The compiler is a large parser fed files from anywhere, and some malformed
-// sources crash it (a declaration cut off at the end of the file is enough).
-// Each compile therefore runs in a forked child: a crash or a hang there
-// becomes this file's compile error instead of the player's end.
-constexpr int kCompileSeconds = 60;
+std::string LimitText(std::chrono::milliseconds limit) {
+    return limit.count() % 1000 == 0 ? std::to_string(limit.count() / 1000) + " seconds"
+                                     : std::to_string(limit.count()) + " milliseconds";
+}
 
-HlslCompileResult CompileIsolated(std::string_view source, std::string_view name,
-                                  std::string_view entryPoint, HlslStage stage,
-                                  const std::filesystem::path& includeFolder) {
-    // One fork at a time, and no other compile in this process: a child must
-    // not start with the compiler's locks held by a thread it did not inherit.
-    static std::mutex forkMutex;
-    std::lock_guard lock(forkMutex);
-    // The compiler builds its tables of built-in functions on first use, which
-    // costs more than a compile; built once here, every child inherits them.
-    // Only this known source is compiled in this process, under the same lock.
-    static bool warm = false;
-    if (!warm) {
-        warm = true;
-        const char* known =
-            "float4 VS(float4 p : POSITION) : SV_POSITION { return p; }\n"
-            "float4 PS() : SV_TARGET { return 1; }\n";
-        CompileInProcess(known, "warm-up", "VS", HlslStage::Vertex, {});
-        CompileInProcess(known, "warm-up", "PS", HlslStage::Pixel, {});
+// The file's compile error for a helper that did not answer as it should.
+std::string Failure(std::string_view name, Exchange exchange, bool statusKnown, int status,
+                    const HlslCompilerProcess& process, std::size_t answerBytes) {
+    const std::string file(name);
+    if (exchange == Exchange::TimedOut) {
+        return file + ": the shader compiler gave no answer in " + LimitText(process.timeLimit) +
+               "\n";
     }
-    HlslCompileResult result;
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        result.messages = std::string(name) + ": cannot start the shader compiler\n";
-        return result;
+    if (exchange == Exchange::Overflowed) {
+        return file + ": the shader compiler's answer is larger than " +
+               std::to_string(kMaxEffectFrameBytes) + " bytes\n";
     }
-    const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        result.messages = std::string(name) + ": cannot start the shader compiler\n";
-        return result;
-    }
-    if (child == 0) {
-        ::close(fds[0]);
-        // A crash here is the answer, not the program's: the parent's crash
-        // handlers (reports, dumps) must not run for it.
-        for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
-            ::signal(sig, SIG_DFL);
-        }
-        HlslCompileResult inChild;
-        try {
-            inChild = CompileInProcess(source, name, entryPoint, stage, includeFolder);
-        } catch (const std::exception& e) {
-            inChild = {};
-            inChild.messages =
-                std::string(name) + ": the shader compiler failed (" + e.what() + ")\n";
-        }
-        SendResult(fds[1], inChild);
-        ::_exit(0);
-    }
-    ::close(fds[1]);
-    std::string bytes;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kCompileSeconds);
-    bool timedOut = false;
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd wait{fds[0], POLLIN, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) {
-            continue;
-        }
-        if (ready <= 0) {
-            timedOut = ready == 0;
-            break;
-        }
-        char chunk[65536];
-        const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        bytes.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(fds[0]);
-    if (timedOut) {
-        ::kill(child, SIGKILL);
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (timedOut) {
-        result.messages = std::string(name) + ": the shader compiler gave no answer in " +
-                          std::to_string(kCompileSeconds) + " seconds\n";
-    } else if (WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) != 0)) {
+    if (statusKnown && (WIFSIGNALED(status) || WEXITSTATUS(status) != 0)) {
         // A crash handler (a sanitizer's, say) may turn the signal into an exit code.
         const std::string how = WIFSIGNALED(status)
                                     ? std::string(strsignal(WTERMSIG(status)))
                                     : "exit code " + std::to_string(WEXITSTATUS(status));
-        result.messages = std::string(name) + ": the shader compiler crashed on this file (" + how +
-                          "); check it for unfinished code\n";
-    } else if (!ParseResult(bytes, result)) {
-        result = {};
-        result.messages = std::string(name) + ": the shader compiler ended without an answer\n";
+        return file + ": the shader compiler crashed on this file (" + how +
+               "); check it for unfinished code\n";
     }
+    if (answerBytes == 0 || exchange == Exchange::Broken) {
+        return file + ": the shader compiler ended without an answer\n";
+    }
+    return file + ": the shader compiler's answer cannot be read (" + std::to_string(answerBytes) +
+           " bytes)\n";
+}
+
+HlslCompileResult CompileInHelper(const EffectCompileRequest& request,
+                                  const HlslCompilerProcess& process) {
+    HlslCompileResult result;
+    std::string looked;
+    const std::filesystem::path program =
+        process.program.empty() ? FindEffectCompiler(&looked) : process.program;
+    if (program.empty()) {
+        result.messages = request.name + ": the effect compiler program " + kEffectCompilerProgram +
+                          " was not found (looked for " + looked + ")\n";
+        return result;
+    }
+    Helper helper;
+    if (const int error = StartHelper(program, helper); error != 0) {
+        result.messages = request.name + ": cannot start the shader compiler " + program.string() +
+                          " (" + std::strerror(error) + ")\n";
+        return result;
+    }
+    const auto deadline = Clock::now() + process.timeLimit;
+    std::string answer;
+    Exchange exchange = Converse(helper, EncodeEffectRequest(request), answer, deadline);
+    CloseIfOpen(helper.input);
+    CloseIfOpen(helper.output);
+    bool killed = false;
+    int status = 0;
+    const bool statusKnown =
+        Reap(helper.pid, deadline, exchange != Exchange::Answered, killed, status);
+    if (killed && exchange == Exchange::Answered) {
+        exchange = Exchange::TimedOut;  // answered, then hung instead of ending
+    }
+    const bool exitedWell = !statusKnown || (WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    if (exchange == Exchange::Answered && exitedWell && DecodeEffectAnswer(answer, result)) {
+        return result;
+    }
+    result = {};
+    result.messages = Failure(request.name, exchange, statusKnown, status, process, answer.size());
     return result;
 }
 
 }  // namespace
 
+std::filesystem::path FindEffectCompiler(std::string* looked) {
+    if (const char* chosen = std::getenv(kEffectCompilerVariable); chosen && *chosen != '\0') {
+        return chosen;
+    }
+    std::vector<std::filesystem::path> places;
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (!error) {
+        places.push_back(self.parent_path() / kEffectCompilerProgram);
+    }
+#ifdef QV_EFFECT_COMPILER_BUILT
+    // Programs run from the build tree, tests among them, find the one built beside them.
+    places.emplace_back(QV_EFFECT_COMPILER_BUILT);
+#endif
+    for (const auto& place : places) {
+        if (::access(place.c_str(), X_OK) == 0) {
+            return place;
+        }
+        if (looked != nullptr) {
+            *looked += (looked->empty() ? "" : ", ") + place.string();
+        }
+    }
+    return {};
+}
+
 HlslCompileResult CompileHlsl(std::string_view source, std::string_view name,
                               std::string_view entryPoint, HlslStage stage,
-                              const std::filesystem::path& includeFolder) {
-    return CompileIsolated(source, name, entryPoint, stage, includeFolder);
+                              const std::filesystem::path& includeFolder,
+                              const HlslCompilerProcess& process) {
+    if (source.size() > kMaxSourceBytes) {
+        HlslCompileResult result;
+        result.messages = std::string(name) + ": the source is " + std::to_string(source.size()) +
+                          " bytes, more than an effect shader may be (" +
+                          std::to_string(kMaxSourceBytes) + ")\n";
+        return result;
+    }
+    EffectCompileRequest request;
+    request.stage = stage;
+    request.entryPoint = entryPoint;
+    request.name = name;
+    request.includeFolder = includeFolder.string();
+    request.source = SourceAsUtf8(source);
+    return CompileInHelper(request, process);
 }
 
 HlslCompileResult CompileHlslFile(const std::filesystem::path& path, std::string_view entryPoint,
