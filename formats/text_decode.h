@@ -6,6 +6,9 @@
 #include <string>
 #include <string_view>
 
+// ToUtf8, for display, lives below the readers so that platform code shares it.
+#include "platform/utf16_text.h"
+
 namespace qv {
 
 // UTF-16LE code units from raw bytes; an odd last byte is dropped and the
@@ -16,9 +19,6 @@ std::u16string DecodeUtf16Le(std::span<const std::uint8_t> bytes);
 // overlong form, surrogate, value above U+10FFFF, cut at the end) becomes one
 // U+FFFD. The text ends at its first NUL.
 std::u16string DecodeUtf8(std::span<const std::uint8_t> bytes);
-
-// UTF-16 to UTF-8 for display; an unpaired surrogate becomes U+FFFD.
-std::string ToUtf8(std::u16string_view text);
 
 // UTF-8 to UTF-16 for names typed or passed on a command line.
 std::u16string ToUtf16(std::string_view text);

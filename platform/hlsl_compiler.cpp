@@ -16,6 +16,7 @@
 
 #include "platform/effect_compile_frames.h"
 #include "platform/file_read.h"
+#include "platform/utf16_text.h"
 
 extern char** environ;
 
@@ -40,37 +41,13 @@ std::string SourceAsUtf8(std::string_view source) {
     if (!little && !big) {
         return std::string(source);
     }
-    auto unit = [&](std::size_t i) -> std::uint32_t {
-        return little ? byte(i) | byte(i + 1) << 8 : byte(i) << 8 | byte(i + 1);
-    };
-    std::string out;
-    out.reserve(source.size());
+    std::u16string text;
+    text.reserve(source.size() / 2);
     for (std::size_t i = 2; i + 1 < source.size(); i += 2) {
-        std::uint32_t c = unit(i);
-        if (c >= 0xD800 && c < 0xDC00 && i + 3 < source.size() && unit(i + 2) >= 0xDC00 &&
-            unit(i + 2) < 0xE000) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
-            i += 2;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            c = 0xFFFD;  // a lone surrogate
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        text +=
+            static_cast<char16_t>(little ? byte(i) | byte(i + 1) << 8 : byte(i) << 8 | byte(i + 1));
     }
-    return out;
+    return ToUtf8(text);
 }
 
 // A running helper and our ends of its standard input and output.

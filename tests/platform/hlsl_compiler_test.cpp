@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <fstream>
+#include <string>
 
+#include "tests/support/effect_shader.h"
 #include "tests/support/temp_file.h"
 
 namespace qv {
@@ -31,22 +32,14 @@ std::vector<std::uint32_t> Bindings(const std::vector<std::uint32_t>& spirv) {
     return bindings;
 }
 
-const char* kEffect = R"(
-cbuffer SceneConstants : register(b0) { float4x4 mMVP; };
+// The textured effect with a pixel entry that reads one resource of each kind,
+// including registers the built-in passes leave unbound.
+const std::string kEffect = std::string(kTexturedEffect) + R"(
 cbuffer MaterialConstants : register(b1) { float4 baseColor; };
-Texture2D g_texture : register(t0);
 Texture2D g_toon : register(t8);
 StructuredBuffer<float4> g_extra : register(t3);
-SamplerState g_samWarp : register(s0);
 SamplerState g_samClamp : register(s2);
-struct VS_OUT { float4 pos : SV_POSITION; float2 uv : TEXCOORD0; };
-VS_OUT VS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
-    VS_OUT o;
-    o.pos = mul(float4(pos, 1), mMVP);
-    o.uv = uv;
-    return o;
-}
-float4 PS(VS_OUT i) : SV_TARGET {
+float4 PSAll(VS_OUT i) : SV_TARGET {
     return g_texture.Sample(g_samWarp, i.uv) * baseColor * g_extra[0]
          + g_toon.Sample(g_samClamp, i.uv);
 }
@@ -60,7 +53,7 @@ TEST(HlslCompiler, MapsContractRegistersToBindings) {
     EXPECT_EQ(vs.spirv.at(0), 0x07230203u);  // SPIR-V magic
     EXPECT_EQ(Bindings(vs.spirv), (std::vector<std::uint32_t>{0}));
 
-    const HlslCompileResult ps = CompileHlsl(kEffect, "effect.hlsl", "PS", HlslStage::Pixel);
+    const HlslCompileResult ps = CompileHlsl(kEffect, "effect.hlsl", "PSAll", HlslStage::Pixel);
     ASSERT_TRUE(ps.ok) << ps.messages;
     // b1 -> 1, t0 -> 2, t3 -> 5, t8 -> 10, s0 -> 11, s2 -> 13
     EXPECT_EQ(Bindings(ps.spirv), (std::vector<std::uint32_t>{1, 2, 5, 10, 11, 13}));
@@ -96,8 +89,8 @@ TEST(HlslCompiler, ByteOrderMarksAndHugeSources) {
     // Saved by Windows editors: UTF-8 with a mark, UTF-16 either way round, a comment in
     // Japanese and a character beyond the basic plane included.
     const std::u16string text =
-        u"// \u8272\U0001F3B5\n" + std::u16string(kEffect, kEffect + std::strlen(kEffect));
-    std::string utf8 = "\xEF\xBB\xBF// \xE8\x89\xB2\xF0\x9F\x8E\xB5\n" + std::string(kEffect);
+        u"// \u8272\U0001F3B5\n" + std::u16string(kEffect.begin(), kEffect.end());
+    std::string utf8 = "\xEF\xBB\xBF// \xE8\x89\xB2\xF0\x9F\x8E\xB5\n" + kEffect;
     std::string little = "\xFF\xFE", big = "\xFE\xFF";
     for (char16_t c : text) {
         little += static_cast<char>(c & 0xFF), little += static_cast<char>(c >> 8);

@@ -15,6 +15,7 @@
 #include "scene_render_fixture.h"
 #include "tests/support/content_path.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/effect_shader.h"
 #include "tests/support/resident_memory.h"
 #include "tests/support/temp_file.h"
 
@@ -23,20 +24,6 @@ namespace fs = std::filesystem;
 namespace qv {
 
 namespace {
-
-constexpr const char* kEffect = R"(
-cbuffer SceneConstants : register(b0) { float4x4 mMVP; };
-Texture2D g_texture : register(t0);
-SamplerState g_samWarp : register(s0);
-struct VS_OUT { float4 pos : SV_POSITION; float2 uv : TEXCOORD0; };
-VS_OUT VS(float3 pos : POSITION, float2 uv : TEXCOORD0) {
-    VS_OUT o;
-    o.pos = mul(float4(pos, 1), mMVP);
-    o.uv = uv;
-    return o;
-}
-float4 PS(VS_OUT i) : SV_TARGET { return g_texture.Sample(g_samWarp, i.uv); }
-)";
 
 // Small frames: what is measured is what stays behind, not the drawing.
 class SoakTest : public render_test::SceneRenderTest {
@@ -61,7 +48,7 @@ TEST_F(SoakTest, TenThousandFramesWithImportsAndRemovals) {
     fs::create_directories(folder);
     WriteBytes(folder / "song.wav", SilentWav(48000 * 30));
     WriteBytes(folder / "visitor.wav", SilentWav(48000 * 5));
-    { std::ofstream(folder / "effect.hlsl") << kEffect; }
+    { std::ofstream(folder / "effect.hlsl") << kTexturedEffect; }
 
     scene_ = std::make_unique<Scene>(std::make_unique<AudioEngine>());
     Scene& scene = *scene_;
