@@ -87,12 +87,12 @@ int StartHelper(const std::filesystem::path& program, Helper& helper) {
     // whatever this process set for itself.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    sigset_t none, pipe;
+    sigset_t none, reset;
     sigemptyset(&none);
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
+    sigemptyset(&reset);
+    sigaddset(&reset, SIGPIPE);
     posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &pipe);
+    posix_spawnattr_setsigdefault(&attributes, &reset);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     const std::string path = program.string();
     char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
@@ -229,7 +229,7 @@ HlslCompileResult CompileInHelper(const EffectCompileRequest& request,
         process.program.empty() ? FindEffectCompiler(&looked) : process.program;
     if (program.empty()) {
         result.messages = request.name + ": the effect compiler program " + kEffectCompilerProgram +
-                          " was not found (looked for " + looked + ")\n";
+                          " was not found (looked at " + looked + ")\n";
         return result;
     }
     Helper helper;
