@@ -23,6 +23,7 @@
 #include "runtime/motion.h"
 #include "scene/fixed_clock.h"
 #include "scene/import_kind.h"
+#include "scene/play_everything.h"
 #include "scene/scene.h"
 
 namespace qv {
@@ -50,20 +51,6 @@ int Fail(HRESULT hr, const std::string& line) {
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Every motion on every model, as --play does, and the models playing.
-void PlayEverything(Scene& scene) {
-    for (std::size_t m = 0; m < scene.models.size(); ++m) {
-        for (std::size_t k = 0; k < scene.motions.size(); ++k) {
-            AttachMotion(*scene.models[m], scene.motions[k]);
-            scene.modelEntries[m].addedMotions.push_back(scene.motionNames[k]);
-        }
-        RewindMotion(*scene.models[m]);
-    }
-    // As --play: the first motion with camera keys films the dance.
-    scene.cameraMotion = PickCameraMotion(scene);
-    PressPlay(scene);
 }
 
 void PlaceFixedCamera(Camera& camera, const FixedCameraPlacement& p) {
