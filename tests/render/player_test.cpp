@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/result_code.h"
+#include "tests/support/temp_file.h"
 
 namespace qv {
 
@@ -84,14 +85,8 @@ std::filesystem::path GeneFolder() {
 
 class PlayerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("qv-player-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::filesystem::path folder_;
+    const TempFolder temp_;
+    const std::filesystem::path& folder_ = temp_.path();
 };
 
 TEST_F(PlayerTest, HeadlessScreenshotWithoutToolWindowsIsAWhite1280x720Frame) {

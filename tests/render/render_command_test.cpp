@@ -19,6 +19,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/temp_file.h"
+
 extern char** environ;
 
 namespace qv {
@@ -73,14 +75,8 @@ std::string Bytes(const std::filesystem::path& path) {
 
 class RenderCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("qv-render-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::filesystem::path folder_;
+    const TempFolder temp_;
+    const std::filesystem::path& folder_ = temp_.path();
 };
 
 TEST_F(RenderCommandTest, TwoSecondsOfTheDemoProbeAsH264FramesAndTwoSecondsOfSound) {

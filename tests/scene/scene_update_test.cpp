@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "formats/vmd_names.h"
@@ -11,6 +10,7 @@
 #include "scene/play_everything.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/temp_file.h"
 
 namespace qv {
 
@@ -219,15 +219,8 @@ TEST_F(SceneUpdateTest, FramesPlayEveryModelAndStepPhysicsOnce) {
 }
 
 TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
-    const auto folder = std::filesystem::temp_directory_path() / "qv-scene-update-import";
-    std::filesystem::create_directories(folder);
-    const auto path = folder / "another.pmx";
-    {
-        const std::vector<std::uint8_t> bytes = EncodePmx(SamplePmxModel());
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    }
+    const TempFolder folder;
+    const auto path = folder.Write("another.pmx", EncodePmx(SamplePmxModel()));
     // Ray traced: the new model reaches the structures in the same frame.
     int rebuilds = 0;
     scene_.hooks.rebuildAccelerationStructures = [&] { return ++rebuilds, true; };
@@ -242,7 +235,6 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     EXPECT_EQ(scene_.importer.Status(), "Loaded 1 resource(s).");
     EXPECT_EQ(rebuilds, 1);
     EXPECT_TRUE(scene_.rayTracing);
-    std::filesystem::remove_all(folder);
 }
 
 TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
