@@ -308,27 +308,28 @@ std::array<std::uint8_t, 64> VmdBoneInterpolation(std::uint8_t x1, std::uint8_t 
     return bytes;
 }
 
-std::vector<std::uint8_t> EncodeWav(const WavSpec& spec, const std::vector<std::uint8_t>& data) {
+std::vector<std::uint8_t> EncodeWav(const WavHeader& header,
+                                    const std::vector<std::uint8_t>& data) {
     ByteWriter body;
     body.Raw("WAVE");
     body.Raw("fmt ");
-    const bool extensible = spec.format == 0xFFFE;
+    const bool extensible = header.format == 0xFFFE;
     body.U32(extensible ? 40 : 16);
-    body.U16(spec.format);
-    body.U16(spec.channels);
-    body.U32(spec.sampleRate);
-    const std::uint32_t blockAlign = spec.channels * spec.bitsPerSample / 8u;
-    body.U32(spec.sampleRate * blockAlign);
+    body.U16(header.format);
+    body.U16(header.channels);
+    body.U32(header.sampleRate);
+    const std::uint32_t blockAlign = header.channels * header.bitsPerSample / 8u;
+    body.U32(header.sampleRate * blockAlign);
     body.U16(blockAlign);
-    body.U16(spec.bitsPerSample);
+    body.U16(header.bitsPerSample);
     if (extensible) {
-        body.U16(22);                  // extension size
-        body.U16(spec.bitsPerSample);  // valid bits
-        body.U32(3);                   // channel mask
-        body.U16(1);                   // sub-format GUID: PCM
+        body.U16(22);                    // extension size
+        body.U16(header.bitsPerSample);  // valid bits
+        body.U32(3);                     // channel mask
+        body.U16(1);                     // sub-format GUID: PCM
         body.Raw(std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14));
     }
-    if (spec.extraChunkBeforeData) {
+    if (header.extraChunkBeforeData) {
         body.Raw("LIST");
         body.U32(3);
         body.Raw("abc");

@@ -142,7 +142,7 @@ TEST_F(LimitsTest, FortyModelsAtOnce) {
 
 TEST_F(LimitsTest, TenMinuteSongLoadsWhole) {
     // CD rate, so it is resampled to the output rate on load as well.
-    WavSpec spec;
+    WavHeader spec;
     spec.sampleRate = 44100;
     const std::uint32_t frames = 44100 * 600;
     const fs::path path =
