@@ -251,16 +251,8 @@ PmxModel SamplePmxModel() {
 }
 
 std::vector<std::uint8_t> SilentWav(std::uint32_t frames) {
-    ByteWriter w;
-    w.Raw("RIFF");
-    w.U32(36 + frames * 4);
-    w.Raw("WAVEfmt ");
-    w.U32(16), w.U16(1), w.U16(2), w.U32(48000), w.U32(48000 * 4), w.U16(4), w.U16(16);
-    w.Raw("data");
-    w.U32(frames * 4);
-    for (std::uint32_t i = 0; i < frames; ++i)
-        w.U32(0);
-    return w.bytes;
+    // The header's defaults are 48 kHz stereo 16-bit PCM: four bytes a frame.
+    return EncodeWav(WavHeader{}, std::vector<std::uint8_t>(std::size_t{frames} * 4));
 }
 
 }  // namespace qv
