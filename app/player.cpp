@@ -23,7 +23,7 @@
 #include "render/material_values.h"
 #include "render/png_file.h"
 #include "render/vulkan_helpers.h"
-#include "runtime/motion.h"
+#include "scene/play_everything.h"
 #include "scene/scene.h"
 #include "ui/file_browser.h"
 #include "ui/model_setting.h"
@@ -393,21 +393,6 @@ int Report(HRESULT hr, const std::string& line) {
 
 namespace {
 
-// --play: what a user would do by hand once the files are in.
-void StartPlaying(Scene& scene) {
-    for (std::size_t m = 0; m < scene.models.size(); ++m) {
-        for (std::size_t k = 0; k < scene.motions.size(); ++k) {
-            AttachMotion(*scene.models[m], scene.motions[k]);
-            scene.modelEntries[m].addedMotions.push_back(scene.motionNames[k]);
-        }
-    }
-    if (!scene.songs.empty()) {
-        SelectSong(scene, 0);
-    }
-    scene.cameraMotion = PickCameraMotion(scene);
-    PressPlay(scene);
-}
-
 // The engine's facts that change from frame to frame, read under its lock.
 void RefreshFacts(EngineContext& ctx, InterfaceFacts& facts) {
     facts.framesPerSecond = ctx.GetFramesPerSecond();
@@ -486,7 +471,7 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
             drop.HandOver(scene.importer);
             if (autoPlay && !scene.importer.Busy()) {
                 autoPlay = false;
-                StartPlaying(scene);
+                PlayEverything(scene);
             }
             // `--show model-setting`: bound once the start-up files are in.
             if (bindFirstModel && !scene.importer.Busy()) {

@@ -23,6 +23,7 @@
 #include "runtime/motion.h"
 #include "scene/fixed_clock.h"
 #include "scene/import_kind.h"
+#include "scene/play_everything.h"
 #include "scene/scene.h"
 
 namespace qv {
@@ -50,20 +51,6 @@ int Fail(HRESULT hr, const std::string& line) {
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// Every motion on every model, as --play does, and the models playing.
-void PlayEverything(Scene& scene) {
-    for (std::size_t m = 0; m < scene.models.size(); ++m) {
-        for (std::size_t k = 0; k < scene.motions.size(); ++k) {
-            AttachMotion(*scene.models[m], scene.motions[k]);
-            scene.modelEntries[m].addedMotions.push_back(scene.motionNames[k]);
-        }
-        RewindMotion(*scene.models[m]);
-    }
-    // As --play: the first motion with camera keys films the dance.
-    scene.cameraMotion = PickCameraMotion(scene);
-    PressPlay(scene);
 }
 
 void PlaceFixedCamera(Camera& camera, const FixedCameraPlacement& p) {
@@ -154,6 +141,7 @@ private:
 struct RenderSession {
     DemoFolder demo;
     EngineContext* ctx = nullptr;
+    Presenter* presenter = nullptr;
     PlayerGraphics graphics;
     std::unique_ptr<Scene> scene;
 
@@ -164,93 +152,104 @@ struct RenderSession {
     }
 };
 
-}  // namespace
+// The files of a render: the song apart, everything else for the importer.
+struct RenderInputs {
+    std::vector<std::filesystem::path> imports;
+    std::unique_ptr<WavAudio> song;
+};
 
-int RunRender(const RenderOptions& options, RenderTimings* timings) {
-    RenderSession session;
+// The song is read here, not by the importer: it goes into the file, not to
+// a sound device. A song that fails stops the render before it starts.
+HRESULT ReadSong(const std::filesystem::path& file, RenderInputs* inputs, std::string* error) {
+    if (inputs->song) {
+        *error = "one song at most: " + file.string() + " is a second one";
+        return E_INVALIDARG;
+    }
+    std::vector<std::uint8_t> bytes;
+    std::string reason;
+    inputs->song = std::make_unique<WavAudio>();
+    if (Failed(ReadWholeFile(file, bytes))) {
+        *error = "cannot read the song " + file.string();
+        return E_FAIL;
+    }
+    if (!DecodeWav(bytes, *inputs->song, reason)) {
+        *error = "the song " + file.string() + " cannot be loaded: " + reason;
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+// The options' files and the demo's, sorted into imports and the song.
+HRESULT GatherInputs(const RenderOptions& options, DemoFolder& demo, RenderInputs* inputs,
+                     std::string* error) {
     std::vector<std::filesystem::path> files = options.files;
     if (options.demo) {
-        std::string error;
-        if (const HRESULT hr = session.demo.Create(&error); Failed(hr)) {
-            return Fail(hr, "the demo cannot be written: " + error);
+        if (const HRESULT hr = demo.Create(error); Failed(hr)) {
+            *error = "the demo cannot be written: " + *error;
+            return hr;
         }
-        files.insert(files.end(), session.demo.Imports().begin(), session.demo.Imports().end());
+        files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
     }
-    // The song is read here, not by the importer: it goes into the file, not
-    // to a sound device. A song that fails stops the render before it starts.
-    std::unique_ptr<WavAudio> song;
-    std::vector<std::filesystem::path> imports;
     for (const auto& file : files) {
         if (ImportKindOf(file) != ImportKind::Song) {
-            imports.push_back(file);
-            continue;
-        }
-        if (song) {
-            return Fail(E_INVALIDARG, "one song at most: " + file.string() + " is a second one");
-        }
-        std::vector<std::uint8_t> bytes;
-        std::string reason;
-        song = std::make_unique<WavAudio>();
-        if (Failed(ReadWholeFile(file, bytes))) {
-            return Fail(E_FAIL, "cannot read the song " + file.string());
-        }
-        if (!DecodeWav(bytes, *song, reason)) {
-            return Fail(E_FAIL, "the song " + file.string() + " cannot be loaded: " + reason);
+            inputs->imports.push_back(file);
+        } else if (const HRESULT hr = ReadSong(file, inputs, error); Failed(hr)) {
+            return hr;
         }
     }
-    if (std::none_of(imports.begin(), imports.end(),
+    if (std::none_of(inputs->imports.begin(), inputs->imports.end(),
                      [](const auto& f) { return ImportKindOf(f) == ImportKind::Model; })) {
-        return Fail(E_INVALIDARG, "nothing to render: give a model (.pmx)");
+        *error = "nothing to render: give a model (.pmx)";
+        return E_INVALIDARG;
     }
+    return S_OK;
+}
 
+// The engine, a scene without a sound device (the song is encoded, never
+// played) and a headless device that can draw the requested size.
+HRESULT StartDevice(RenderSession& session, const RenderOptions& options, std::string* error) {
     session.ctx = EngineContext::Instance();
     if (session.ctx == nullptr) {
-        return Fail(E_FAIL, "the engine has already been shut down");
+        *error = "the engine has already been shut down";
+        return E_FAIL;
     }
     EngineContext& ctx = *session.ctx;
-    // No sound device: the song is encoded, never played.
     session.scene = std::make_unique<Scene>(nullptr);
-    Scene& scene = *session.scene;
     if (const HRESULT hr = RegisterPlayer(ctx, session.graphics); Failed(hr)) {
-        return Fail(hr, "the frame stages cannot be registered");
+        *error = "the frame stages cannot be registered";
+        return hr;
     }
-    ConnectSceneRenderer(ctx, session.graphics, scene, "qv render");
+    ConnectSceneRenderer(ctx, session.graphics, *session.scene, "qv render");
     ctx.SetWidth(kProbeSide);
     ctx.SetHeight(kProbeSide);
     const GraphicsDeviceOptions deviceOptions{PresentTarget::Headless,
                                               ValidationRequestedByEnvironment()};
     if (const HRESULT hr = CreateGraphicsDevice(ctx, deviceOptions); Failed(hr)) {
-        return Fail(hr, GraphicsDeviceError());
+        *error = GraphicsDeviceError();
+        return hr;
     }
-    Presenter* presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
+    session.presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
     std::uint32_t maxWidth = 0, maxHeight = 0;
-    presenter->MaxSize(&maxWidth, &maxHeight);
+    session.presenter->MaxSize(&maxWidth, &maxHeight);
     if (options.width > maxWidth || options.height > maxHeight) {
-        return Fail(E_INVALIDARG, "--size " + std::to_string(options.width) + "x" +
-                                      std::to_string(options.height) + " is above the device's " +
-                                      std::to_string(maxWidth) + "x" + std::to_string(maxHeight));
+        *error = "--size " + std::to_string(options.width) + "x" + std::to_string(options.height) +
+                 " is above the device's " + std::to_string(maxWidth) + "x" +
+                 std::to_string(maxHeight);
+        return E_INVALIDARG;
     }
-    // The device can draw the size: now the output, so that a path that
-    // cannot be written stops the render before any import or frame.
-    std::unique_ptr<FrameOutput> output = MakeFrameOutput(options, song.get());
-    std::string error;
-    if (!output->Open(&error)) {
-        output->Discard();
-        return Fail(E_FAIL, error);
-    }
-    // From here every early return discards the output it made, and Ctrl-C
-    // ends the render with the frames done so far in a finished file.
-    auto failBeforeFrames = [&](HRESULT hr, const std::string& line) {
-        output->Discard();
-        return Fail(hr, line);
-    };
-    InterruptGuard interruptGuard;
+    return S_OK;
+}
 
-    if (const HRESULT hr =
-            SetRenderResolution(ctx, session.graphics.renderer, options.width, options.height);
+// The drawing size, anti-aliasing and ray tracing the options ask for.
+HRESULT ApplyDisplayOptions(RenderSession& session, const RenderOptions& options,
+                            std::string* error) {
+    Scene& scene = *session.scene;
+    if (const HRESULT hr = SetRenderResolution(*session.ctx, session.graphics.renderer,
+                                               options.width, options.height);
         Failed(hr)) {
-        return failBeforeFrames(hr, "the device cannot draw at " + std::to_string(options.width) +
-                                        "x" + std::to_string(options.height));
+        *error = "the device cannot draw at " + std::to_string(options.width) + "x" +
+                 std::to_string(options.height);
+        return hr;
     }
     scene.renderWidth = options.width;
     scene.renderHeight = options.height;
@@ -262,11 +261,17 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
     }
     // The structures are built by the scene update that brings the models.
     if (options.rayTracing && !SwitchOnRayTracing(scene, options.rayTracingQuality)) {
-        return failBeforeFrames(
-            E_FAIL, "--raytracing: " + ctx.GetAdapterDescription() + " cannot ray trace");
+        *error = "--raytracing: " + session.ctx->GetAdapterDescription() + " cannot ray trace";
+        return E_FAIL;
     }
+    return S_OK;
+}
 
-    // Import as the player does, between frames on this thread.
+// Imports as the player does, between frames on this thread, then starts
+// everything playing.
+HRESULT LoadContent(RenderSession& session, const RenderOptions& options,
+                    const std::vector<std::filesystem::path>& imports, std::string* error) {
+    Scene& scene = *session.scene;
     UiState ui;
     ModelSettingState modelSetting;
     scene.importer.Request(imports);
@@ -276,63 +281,64 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
     }
     UpdateScene(scene, ui, modelSetting, 0.0f);
     if (scene.models.empty()) {
-        return failBeforeFrames(E_FAIL, "no model could be loaded: " + scene.importer.Status());
+        *error = "no model could be loaded: " + scene.importer.Status();
+        return E_FAIL;
     }
     if (!options.shader.empty() &&
-        !ApplyShaderByName(scene, session.graphics, options.shader, &error)) {
-        return failBeforeFrames(E_INVALIDARG, error);
+        !ApplyShaderByName(scene, session.graphics, options.shader, error)) {
+        return E_INVALIDARG;
     }
     PlayEverything(scene);
+    return S_OK;
+}
 
-    const double end = options.to.value_or(ContentEnd(scene, song.get()));
+// The number of frames from --from to --to, or to the content's end.
+HRESULT CountFrames(const Scene& scene, const RenderOptions& options, const WavAudio* song,
+                    std::uint64_t* total, std::string* error) {
+    const double end = options.to.value_or(ContentEnd(scene, song));
     if (end <= options.from) {
-        return failBeforeFrames(E_INVALIDARG, options.to
-                                                  ? "--to must come after --from"
-                                                  : "nothing to render: the content ends at " +
-                                                        FormatLength(end) + ", give --to");
+        *error = options.to ? "--to must come after --from"
+                            : "nothing to render: the content ends at " + FormatLength(end) +
+                                  ", give --to";
+        return E_INVALIDARG;
     }
-    const auto total =
-        static_cast<std::uint64_t>(std::ceil((end - options.from) * options.fps - 1e-6));
+    *total = static_cast<std::uint64_t>(std::ceil((end - options.from) * options.fps - 1e-6));
+    return S_OK;
+}
 
-    FixedClock clock;
-    clock.start = options.from;
-    clock.fps = options.fps;
-    SettleAtStart(scene, clock);
-    std::uint64_t frame = 0;
-    ctx.Locked([&](EngineState& s) {
-        s.onFrameUpdate = [&](EngineContext&) {
-            AdvanceToFrame(scene, clock, frame);
-            DriveCamera(scene, options, options.from + FrameTime(clock, frame));
-        };
-    });
+// How the frame loop ended: S_OK after the last frame or Ctrl-C.
+struct FramesEnd {
+    HRESULT code = S_OK;
+    std::string failure;
+};
 
-    RenderTimings t;
+// Draws, reads back and writes frames from `frame` on until `total` or
+// Ctrl-C; `frame` ends as the count written, which the frame update reads.
+FramesEnd RenderFrames(RenderSession& session, FrameOutput& output, std::uint64_t total,
+                       std::uint64_t& frame, RenderTimings& t) {
+    FramesEnd end;
     ProgressPacer pacer(isatty(STDERR_FILENO) == 1);
     const auto started = std::chrono::steady_clock::now();
-    std::string failure;
-    HRESULT failureCode = S_OK;
     CapturedImage image;
     for (; frame < total && !gInterrupted.load(); ++frame) {
         auto mark = std::chrono::steady_clock::now();
-        if (const HRESULT hr = RunFrame(ctx); Failed(hr)) {
-            failure = "the graphics device was lost";
-            failureCode = hr;
+        if (const HRESULT hr = RunFrame(*session.ctx); Failed(hr)) {
+            end = {hr, "the graphics device was lost"};
             break;
         }
         t.sceneSeconds += SecondsSince(mark);
         mark = std::chrono::steady_clock::now();
-        WaitForGpu(ctx);
+        WaitForGpu(*session.ctx);
         t.gpuWaitSeconds += SecondsSince(mark);
         mark = std::chrono::steady_clock::now();
-        if (const HRESULT hr = presenter->ReadBackLastPresented(&image); Failed(hr)) {
-            failure = "a frame cannot be read back (" + FormatResult(hr) + ")";
-            failureCode = hr;
+        if (const HRESULT hr = session.presenter->ReadBackLastPresented(&image); Failed(hr)) {
+            end = {hr, "a frame cannot be read back (" + FormatResult(hr) + ")"};
             break;
         }
         t.readBackSeconds += SecondsSince(mark);
         mark = std::chrono::steady_clock::now();
-        if (!output->Write(image, frame, &failure)) {
-            failureCode = E_FAIL;
+        if (!output.Write(image, frame, &end.failure)) {
+            end.code = E_FAIL;
             break;
         }
         t.encodeSeconds += SecondsSince(mark);
@@ -344,24 +350,27 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
     if (isatty(STDERR_FILENO) == 1) {
         std::fputs("\n", stderr);
     }
+    return end;
+}
 
+// Closes the output and says how the render went; returns the exit code.
+int FinishRender(const RenderOptions& options, FrameOutput& output, const FramesEnd& end,
+                 const RenderTimings& t) {
+    const std::uint64_t frame = t.frames;
     std::string finishError;
-    const bool finished = output->Finish(frame, &finishError);
-    if (timings != nullptr) {
-        *timings = t;
-    }
+    const bool finished = output.Finish(frame, &finishError);
     const double length = static_cast<double>(frame) / options.fps;
     const std::string what = options.output.string() + ": " + std::to_string(frame) + " frames, " +
                              FormatLength(length) + " at " + std::to_string(options.fps) +
                              " fps, " + std::to_string(options.width) + "x" +
                              std::to_string(options.height) + ", " +
-                             FormatSize(output->BytesWritten());
-    if (failureCode != S_OK || !finished) {
-        const std::string reason = failureCode != S_OK ? failure : finishError;
+                             FormatSize(output.BytesWritten());
+    if (end.code != S_OK || !finished) {
+        const std::string reason = end.code != S_OK ? end.failure : finishError;
         std::fprintf(stderr, "qv render: %s; the output was closed after %llu frames (%s)\n",
                      reason.c_str(), static_cast<unsigned long long>(frame),
                      FormatLength(length).c_str());
-        return static_cast<int>(failureCode != S_OK ? failureCode : E_FAIL);
+        return static_cast<int>(end.code != S_OK ? end.code : E_FAIL);
     }
     if (gInterrupted.load()) {
         std::printf("Stopped by Ctrl-C; wrote the frames done to %s\n", what.c_str());
@@ -377,6 +386,61 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
             1e3 * t.readBackSeconds / n, 1e3 * t.encodeSeconds / n);
     }
     return 0;
+}
+
+}  // namespace
+
+int RunRender(const RenderOptions& options, RenderTimings* timings) {
+    RenderSession session;
+    RenderInputs inputs;
+    std::string error;
+    if (const HRESULT hr = GatherInputs(options, session.demo, &inputs, &error); Failed(hr)) {
+        return Fail(hr, error);
+    }
+    if (const HRESULT hr = StartDevice(session, options, &error); Failed(hr)) {
+        return Fail(hr, error);
+    }
+    // The device can draw the size: now the output, so that a path that
+    // cannot be written stops the render before any import or frame.
+    std::unique_ptr<FrameOutput> output = MakeFrameOutput(options, inputs.song.get());
+    if (!output->Open(&error)) {
+        output->Discard();
+        return Fail(E_FAIL, error);
+    }
+    // From here every early return discards the output it made, and Ctrl-C
+    // ends the render with the frames done so far in a finished file.
+    InterruptGuard interruptGuard;
+    std::uint64_t total = 0;
+    HRESULT hr = ApplyDisplayOptions(session, options, &error);
+    if (Succeeded(hr)) {
+        hr = LoadContent(session, options, inputs.imports, &error);
+    }
+    if (Succeeded(hr)) {
+        hr = CountFrames(*session.scene, options, inputs.song.get(), &total, &error);
+    }
+    if (Failed(hr)) {
+        output->Discard();
+        return Fail(hr, error);
+    }
+
+    Scene& scene = *session.scene;
+    FixedClock clock;
+    clock.start = options.from;
+    clock.fps = options.fps;
+    SettleAtStart(scene, clock);
+    std::uint64_t frame = 0;
+    session.ctx->Locked([&](EngineState& s) {
+        s.onFrameUpdate = [&](EngineContext&) {
+            AdvanceToFrame(scene, clock, frame);
+            DriveCamera(scene, options, options.from + FrameTime(clock, frame));
+        };
+    });
+    RenderTimings t;
+    const FramesEnd end = RenderFrames(session, *output, total, frame, t);
+    if (timings != nullptr) {
+        *timings = t;
+    }
+    return FinishRender(options, *output, end, t);
 }
 
 int RunRenderCommand(int argc, const char* const* argv) {

@@ -98,6 +98,129 @@ bool SetOutput(const std::string& name, RenderOptions* o, std::string* error) {
     return true;
 }
 
+bool ReadRayTracingQuality(const std::string&, const char* value, RenderOptions* o,
+                           std::string* error) {
+    return ParseRayTracingQuality(value, &o->rayTracingQuality) ||
+           Fail(error, "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA");
+}
+
+bool ReadTime(const std::string& arg, const char* value, RenderOptions* o, std::string* error) {
+    double seconds = 0.0;
+    if (!ParseDouble(value, &seconds) || seconds < 0.0) {
+        return Fail(error, arg + " needs a time in seconds, 0 or more");
+    }
+    (arg == "--from" ? o->from : o->to.emplace()) = seconds;
+    return true;
+}
+
+bool ReadSize(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+    const std::string_view text(value);
+    const std::size_t x = text.find('x');
+    if (x == std::string_view::npos || !ParseUnsigned(text.substr(0, x), &o->width) ||
+        !ParseUnsigned(text.substr(x + 1), &o->height) || o->width == 0 || o->height == 0) {
+        return Fail(error, "--size needs a size such as 1280x720");
+    }
+    if (o->width > kMaxRenderSide || o->height > kMaxRenderSide) {
+        return Fail(error, "--size " + std::string(value) + " is larger than any device draws");
+    }
+    return true;
+}
+
+std::string FpsNeeds() {
+    return "a whole number from 1 to " + std::to_string(kMaxRenderFps);
+}
+
+bool ReadFps(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+    if (!ParseUnsigned(value, &o->fps) || o->fps == 0 || o->fps > kMaxRenderFps) {
+        return Fail(error, "--fps needs " + FpsNeeds());
+    }
+    return true;
+}
+
+bool ReadAntiAliasing(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+    for (const AntiAliasingName& entry : kAntiAliasingNames) {
+        if (std::strcmp(entry.name, value) == 0) {
+            o->antiAliasingMode = entry.mode;
+            return true;
+        }
+    }
+    return Fail(error, std::string("--aa knows no mode \"") + value +
+                           "\" (none, fxaa-low, fxaa-high, msaa4x, msaa8x)");
+}
+
+bool ReadShader(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+    if (value[0] == '\0') {
+        return Fail(error, "--shader needs a shader name");
+    }
+    o->shader = value;
+    return true;
+}
+
+constexpr const char* kCameraNeeds = "distance,yaw,pitch[,x,y,z] with a distance above 0";
+
+bool ReadCamera(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+    std::vector<float> v;
+    if (!ParseFloats(value, &v) || (v.size() != 3 && v.size() != 6) || v[0] <= 0.0f) {
+        return Fail(error, std::string("--camera needs ") + kCameraNeeds);
+    }
+    FixedCameraPlacement c;
+    c.distance = v[0];
+    c.yawDegrees = v[1];
+    c.pitchDegrees = v[2];
+    if (v.size() == 6) {
+        c.targetX = v[3];
+        c.targetY = v[4];
+        c.targetZ = v[5];
+    }
+    o->camera = c;
+    return true;
+}
+
+// An option that takes the next argument as its value: what that value is,
+// for the message when it is missing, and how it is read.
+struct ValueOption {
+    const char* name;
+    std::string needs;
+    bool (*read)(const std::string& arg, const char* value, RenderOptions* o, std::string* error);
+};
+
+const ValueOption* FindValueOption(const std::string& arg) {
+    static const ValueOption kOptions[] = {
+        {"--rt-quality", "LOW, MEDIUM, HIGH or ULTRA", ReadRayTracingQuality},
+        {"--from", "a time in seconds", ReadTime},
+        {"--to", "a time in seconds", ReadTime},
+        {"--size", "a size such as 1280x720", ReadSize},
+        {"--fps", FpsNeeds(), ReadFps},
+        {"--aa", "a mode: none, fxaa-low, fxaa-high, msaa4x or msaa8x", ReadAntiAliasing},
+        {"--shader", "a shader name", ReadShader},
+        {"--camera", kCameraNeeds, ReadCamera},
+    };
+    for (const ValueOption& option : kOptions) {
+        if (arg == option.name) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+// What no single option can check: the options together.
+HRESULT CheckTogether(const RenderOptions& o, std::string* error) {
+    if (o.to && *o.to <= o.from) {
+        *error = "--to must come after --from";
+        return E_INVALIDARG;
+    }
+    if (o.kind != RenderOutputKind::PngSequence && (o.width % 2 != 0 || o.height % 2 != 0)) {
+        *error = "video needs even sides (yuv420p): " + std::to_string(o.width) + "x" +
+                 std::to_string(o.height);
+        return E_INVALIDARG;
+    }
+    if (o.files.empty() && !o.demo) {
+        *error = "nothing to render: give a model (.pmx) or --demo";
+        return E_INVALIDARG;
+    }
+    return S_OK;
+}
+
 }  // namespace
 
 std::optional<std::string> FrameFileName(const std::string& pattern, std::uint64_t index) {
@@ -131,18 +254,8 @@ HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* opt
     *options = {};
     RenderOptions& o = *options;
     bool haveOutput = false;
-    std::optional<double> from;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
-        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        auto needs = [&](const char* what) {
-            if (value == nullptr) {
-                *error = arg + " needs " + what;
-                return false;
-            }
-            ++i;
-            return true;
-        };
         if (arg == "--help" || arg == "-h") {
             o.help = true;
             return S_OK;
@@ -150,82 +263,14 @@ HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* opt
             o.demo = true;
         } else if (arg == "--raytracing") {
             o.rayTracing = true;
-        } else if (arg == "--rt-quality") {
-            if (!needs("LOW, MEDIUM, HIGH or ULTRA") ||
-                !ParseRayTracingQuality(value, &o.rayTracingQuality)) {
-                *error = "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA";
+        } else if (const ValueOption* option = FindValueOption(arg)) {
+            if (i + 1 == argc) {
+                *error = arg + " needs " + option->needs;
                 return E_INVALIDARG;
             }
-        } else if (arg == "--from" || arg == "--to") {
-            double seconds = 0.0;
-            if (!needs("a time in seconds")) {
+            if (!option->read(arg, argv[++i], &o, error)) {
                 return E_INVALIDARG;
             }
-            if (!ParseDouble(value, &seconds) || seconds < 0.0) {
-                *error = arg + " needs a time in seconds, 0 or more";
-                return E_INVALIDARG;
-            }
-            (arg == "--from" ? from : o.to) = seconds;
-        } else if (arg == "--size") {
-            if (!needs("a size such as 1280x720")) {
-                return E_INVALIDARG;
-            }
-            const std::string_view text(value);
-            const std::size_t x = text.find('x');
-            if (x == std::string_view::npos || !ParseUnsigned(text.substr(0, x), &o.width) ||
-                !ParseUnsigned(text.substr(x + 1), &o.height) || o.width == 0 || o.height == 0) {
-                *error = "--size needs a size such as 1280x720";
-                return E_INVALIDARG;
-            }
-            if (o.width > kMaxRenderSide || o.height > kMaxRenderSide) {
-                *error = "--size " + std::string(value) + " is larger than any device draws";
-                return E_INVALIDARG;
-            }
-        } else if (arg == "--fps") {
-            if (!needs("a whole number of frames per second") || !ParseUnsigned(value, &o.fps) ||
-                o.fps == 0 || o.fps > kMaxRenderFps) {
-                *error = "--fps needs a whole number from 1 to " + std::to_string(kMaxRenderFps);
-                return E_INVALIDARG;
-            }
-        } else if (arg == "--aa") {
-            if (!needs("a mode: none, fxaa-low, fxaa-high, msaa4x or msaa8x")) {
-                return E_INVALIDARG;
-            }
-            bool known = false;
-            for (const AntiAliasingName& entry : kAntiAliasingNames) {
-                if (std::strcmp(entry.name, value) == 0) {
-                    o.antiAliasingMode = entry.mode;
-                    known = true;
-                }
-            }
-            if (!known) {
-                *error = std::string("--aa knows no mode \"") + value +
-                         "\" (none, fxaa-low, fxaa-high, msaa4x, msaa8x)";
-                return E_INVALIDARG;
-            }
-        } else if (arg == "--shader") {
-            if (!needs("a shader name") || value[0] == '\0') {
-                *error = "--shader needs a shader name";
-                return E_INVALIDARG;
-            }
-            o.shader = value;
-        } else if (arg == "--camera") {
-            std::vector<float> v;
-            if (!needs("distance,yaw,pitch") || !ParseFloats(value, &v) ||
-                (v.size() != 3 && v.size() != 6) || v[0] <= 0.0f) {
-                *error = "--camera needs distance,yaw,pitch[,x,y,z] with a distance above 0";
-                return E_INVALIDARG;
-            }
-            FixedCameraPlacement c;
-            c.distance = v[0];
-            c.yawDegrees = v[1];
-            c.pitchDegrees = v[2];
-            if (v.size() == 6) {
-                c.targetX = v[3];
-                c.targetY = v[4];
-                c.targetZ = v[5];
-            }
-            o.camera = c;
         } else if (arg.starts_with("--")) {
             *error = "unknown option " + arg + " (see qv render --help)";
             return E_INVALIDARG;
@@ -244,21 +289,7 @@ HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* opt
         *error = "the output file comes first (see qv render --help)";
         return E_INVALIDARG;
     }
-    o.from = from.value_or(0.0);
-    if (o.to && *o.to <= o.from) {
-        *error = "--to must come after --from";
-        return E_INVALIDARG;
-    }
-    if (o.kind != RenderOutputKind::PngSequence && (o.width % 2 != 0 || o.height % 2 != 0)) {
-        *error = "video needs even sides (yuv420p): " + std::to_string(o.width) + "x" +
-                 std::to_string(o.height);
-        return E_INVALIDARG;
-    }
-    if (o.files.empty() && !o.demo) {
-        *error = "nothing to render: give a model (.pmx) or --demo";
-        return E_INVALIDARG;
-    }
-    return S_OK;
+    return CheckTogether(o, error);
 }
 
 }  // namespace qv

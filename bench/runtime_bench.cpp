@@ -98,14 +98,34 @@ void PlayFrames(benchmark::State& state, ModelInstance& instance) {
     benchmark::DoNotOptimize(instance.bones.back().worldMatrix);
 }
 
-// Gene with stand.vmd attached; false (and the benchmark skipped) without content.
-bool StandInstance(benchmark::State& state, ModelInstance& instance) {
-    VmdMotion motion;
-    if (Gene() == nullptr || Failed(LoadVmdMotion(motion, kGene / "motion" / "stand.vmd"))) {
+// Whether the shared model is there; without it the benchmark is skipped.
+bool HaveGene(benchmark::State& state) {
+    if (Gene() == nullptr) {
         state.SkipWithError("shared content not found");
         return false;
     }
+    return true;
+}
+
+// Gene as an instance; false (and the benchmark skipped) without content.
+bool GeneInstance(benchmark::State& state, ModelInstance& instance) {
+    if (!HaveGene(state)) {
+        return false;
+    }
     CreateModelInstance(instance, *Gene());
+    return true;
+}
+
+// Gene with stand.vmd attached; false (and the benchmark skipped) without content.
+bool StandInstance(benchmark::State& state, ModelInstance& instance) {
+    VmdMotion motion;
+    if (Failed(LoadVmdMotion(motion, kGene / "motion" / "stand.vmd"))) {
+        state.SkipWithError("shared content not found");
+        return false;
+    }
+    if (!GeneInstance(state, instance)) {
+        return false;
+    }
     AttachMotion(instance, motion);
     return true;
 }
@@ -193,12 +213,10 @@ void BM_UpdateModel_200KeyedMorphs(benchmark::State& state) {
 BENCHMARK(BM_UpdateModel_200KeyedMorphs)->Unit(benchmark::kMicrosecond);
 
 void BM_UpdateSkeleton_Gene(benchmark::State& state) {
-    if (Gene() == nullptr) {
-        state.SkipWithError("shared content not found");
+    ModelInstance instance;
+    if (!GeneInstance(state, instance)) {
         return;
     }
-    ModelInstance instance;
-    CreateModelInstance(instance, *Gene());
     for (auto _ : state) {
         UpdateSkeleton(instance);
     }
@@ -207,20 +225,17 @@ void BM_UpdateSkeleton_Gene(benchmark::State& state) {
 BENCHMARK(BM_UpdateSkeleton_Gene)->Unit(benchmark::kMicrosecond);
 
 void BM_UpdateModel_EveryBone300Frames(benchmark::State& state) {
-    if (Gene() == nullptr) {
-        state.SkipWithError("shared content not found");
+    ModelInstance instance;
+    if (!GeneInstance(state, instance)) {
         return;
     }
-    ModelInstance instance;
-    CreateModelInstance(instance, *Gene());
     AttachMotion(instance, EveryBoneMotion(*Gene(), 300, 5));
     PlayFrames(state, instance);
 }
 BENCHMARK(BM_UpdateModel_EveryBone300Frames)->Unit(benchmark::kMicrosecond);
 
 void BM_AttachMotion_100kBoneKeys(benchmark::State& state) {
-    if (Gene() == nullptr) {
-        state.SkipWithError("shared content not found");
+    if (!HaveGene(state)) {
         return;
     }
     // 100,000 keys spread over all bones, three frames apart, all curved.

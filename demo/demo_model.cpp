@@ -6,205 +6,15 @@
 #include <numbers>
 
 #include "demo/demo_content.h"
+#include "demo/lathe_mesh.h"
 
 namespace qv {
 
 namespace {
 
+using namespace lathe;
+
 constexpr float kPi = std::numbers::pi_v<float>;
-
-Float3 operator+(Float3 a, Float3 b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z};
-}
-Float3 operator-(Float3 a, Float3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-Float3 operator*(Float3 a, float s) {
-    return {a.x * s, a.y * s, a.z * s};
-}
-float Dot(Float3 a, Float3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-Float3 Cross(Float3 a, Float3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-Float3 Normalize(Float3 v) {
-    const float length = std::sqrt(Dot(v, v));
-    return length > 0.0f ? v * (1.0f / length) : v;
-}
-Float3 MirrorX(Float3 v) {
-    return {-v.x, v.y, v.z};
-}
-
-// A surface of revolution around the segment start..end: a cylinder whose
-// radius runs from r0 to r1, closed by a dome at each end that reaches cap0
-// before start and cap1 beyond end. Domes as deep as the radius make a
-// capsule, shallow ones a rounded drum, a zero-length segment an ellipsoid.
-// The cross-section is scaled by scaleU along u, the front (-z) or, for
-// segments along z, x, and by scaleV along v = axis × u.
-struct Lathe {
-    Float3 start;
-    Float3 end;
-    Float3 axis{0, 1, 0};  // used only when start == end
-    float r0 = 1.0f, r1 = 1.0f;
-    float cap0 = 1.0f, cap1 = 1.0f;
-    float scaleU = 1.0f, scaleV = 1.0f;
-    std::int32_t bone = 0;
-    std::uint32_t segments = 24;
-};
-
-// Rounded ends centred on the joints, so that limbs turning about them stay
-// closed.
-Lathe Capsule(Float3 from, Float3 to, float r0, float r1, std::int32_t bone,
-              std::uint32_t segments = 16) {
-    return {.start = from,
-            .end = to,
-            .r0 = r0,
-            .r1 = r1,
-            .cap0 = r0,
-            .cap1 = r1,
-            .bone = bone,
-            .segments = segments};
-}
-
-Lathe Ellipsoid(Float3 center, float radius, std::int32_t bone, std::uint32_t segments = 16) {
-    return Capsule(center, center, radius, radius, bone, segments);
-}
-
-// Vertices first to end - 1 of a shape.
-struct Shape {
-    std::uint32_t first = 0;
-    std::uint32_t end = 0;
-};
-
-// Builds the figure's vertices, faces (front faces clockwise seen from
-// outside, with the usual cross product of the first two edges pointing out)
-// and materials.
-class MeshBuilder {
-public:
-    explicit MeshBuilder(PmxModel& model) : m_(model) {}
-
-    void BeginMaterial() { materialStart_ = m_.indices.size(); }
-    void EndMaterial(PmxMaterial material) {
-        material.indexCount = static_cast<std::uint32_t>(m_.indices.size() - materialStart_);
-        m_.materials.push_back(std::move(material));
-    }
-
-    // Returns the shape's vertices.
-    Shape AddLathe(const Lathe& s) {
-        const std::uint32_t first = Count();
-        const Float3 span = s.end - s.start;
-        const float length = std::sqrt(Dot(span, span));
-        const Float3 t = length > 0.0f ? span * (1.0f / length) : Normalize(s.axis);
-        Float3 reference{0, 0, -1};
-        if (std::abs(Dot(reference, t)) > 0.7f) {
-            reference = {1, 0, 0};
-        }
-        const Float3 u = Normalize(reference - t * Dot(reference, t));
-        const Float3 v = Cross(t, u);  // u × v = t
-
-        // Rings along the axis: offset h, radius r and the derivatives that
-        // give the normal.
-        struct Ring {
-            float h, r, dh, dr;
-        };
-        std::vector<Ring> rings;
-        constexpr int kCapSteps = 6;
-        for (int i = 0; i <= kCapSteps; ++i) {
-            const float a = 0.5f * kPi * static_cast<float>(i) / kCapSteps;
-            rings.push_back({-s.cap0 * std::cos(a), s.r0 * std::sin(a), s.cap0 * std::sin(a),
-                             s.r0 * std::cos(a)});
-        }
-        const int bodySteps = std::max(1, static_cast<int>(std::ceil(length / 0.8f)));
-        if (length > 0.0f) {
-            for (int i = 1; i <= bodySteps; ++i) {
-                const float f = static_cast<float>(i) / static_cast<float>(bodySteps);
-                rings.push_back({length * f, s.r0 + (s.r1 - s.r0) * f, length, s.r1 - s.r0});
-            }
-        }
-        for (int i = 1; i <= kCapSteps; ++i) {
-            const float a = 0.5f * kPi * (1.0f + static_cast<float>(i) / kCapSteps);
-            rings.push_back({length - s.cap1 * std::cos(a), s.r1 * std::sin(a),
-                             s.cap1 * std::sin(a), s.r1 * std::cos(a)});
-        }
-
-        const std::uint32_t columns = s.segments + 1;  // the seam is doubled for the UVs
-        for (std::size_t i = 0; i < rings.size(); ++i) {
-            const Ring& ring = rings[i];
-            for (std::uint32_t j = 0; j < columns; ++j) {
-                const float phi = 2.0f * kPi * static_cast<float>(j) / s.segments;
-                const float c = std::cos(phi), sn = std::sin(phi);
-                const Float3 radial = u * (c * s.scaleU) + v * (sn * s.scaleV);
-                const Float3 position = s.start + t * ring.h + radial * ring.r;
-                const Float3 alongPhi = u * (-sn * s.scaleU) + v * (c * s.scaleV);
-                const Float3 alongAxis = t * ring.dh + radial * ring.dr;
-                const Float3 normal = Normalize(Cross(alongPhi, alongAxis));
-                const Float2 uv{static_cast<float>(j) / s.segments,
-                                static_cast<float>(i) / static_cast<float>(rings.size() - 1)};
-                AddVertex(position, normal, uv, s.bone);
-            }
-        }
-        // A pole ring has all its vertices in one point: only one triangle
-        // of each quad next to it has an area.
-        for (std::uint32_t i = 0; i + 1 < rings.size(); ++i) {
-            for (std::uint32_t j = 0; j < s.segments; ++j) {
-                const std::uint32_t a = first + i * columns + j, b = a + 1;
-                const std::uint32_t c = a + columns, d = c + 1;
-                if (rings[i].r > 0.0f) {
-                    Triangle(a, b, c);
-                }
-                if (rings[i + 1].r > 0.0f) {
-                    Triangle(b, d, c);
-                }
-            }
-        }
-        return {first, Count()};
-    }
-
-    // An axis-aligned box with a flat normal per face.
-    void AddBox(Float3 center, Float3 half, std::int32_t bone) {
-        // Each face: its normal n and two in-plane axes with a × b = n.
-        const Float3 x{1, 0, 0}, y{0, 1, 0}, z{0, 0, 1};
-        const Float3 faces[6][3] = {{x, y, z},      {x * -1, z, y}, {y, z, x},
-                                    {y * -1, x, z}, {z, x, y},      {z * -1, y, x}};
-        auto extent = [&](Float3 axis) {
-            return axis * (std::abs(axis.x) * half.x + std::abs(axis.y) * half.y +
-                           std::abs(axis.z) * half.z);
-        };
-        for (const auto& face : faces) {
-            const Float3 n = face[0], a = extent(face[1]), b = extent(face[2]);
-            const Float3 middle = center + extent(n);
-            const std::uint32_t base = Count();
-            AddVertex(middle - a - b, n, {0, 1}, bone);
-            AddVertex(middle + a - b, n, {1, 1}, bone);
-            AddVertex(middle - a + b, n, {0, 0}, bone);
-            AddVertex(middle + a + b, n, {1, 0}, bone);
-            Triangle(base, base + 1, base + 2);
-            Triangle(base + 1, base + 3, base + 2);
-        }
-    }
-
-    std::uint32_t Count() const { return static_cast<std::uint32_t>(m_.vertices.size()); }
-
-private:
-    void AddVertex(Float3 position, Float3 normal, Float2 uv, std::int32_t bone) {
-        PmxVertex vertex;
-        vertex.position = position;
-        vertex.normal = normal;
-        vertex.uv = uv;
-        vertex.weight.deformType = kPmxDeformBdef1;
-        vertex.weight.boneIndex = {bone, 0, 0, 0};
-        vertex.weight.weight = {1.0f, 0.0f, 0.0f, 0.0f};
-        vertex.edgeScale = 1.0f;
-        m_.vertices.push_back(vertex);
-    }
-    void Triangle(std::uint32_t a, std::uint32_t b, std::uint32_t c) {
-        m_.indices.insert(m_.indices.end(), {a, b, c});
-    }
-
-    PmxModel& m_;
-    std::size_t materialStart_ = 0;
-};
 
 // Bone indices, in file order: parents come before their children.
 enum Bone : std::int32_t {
@@ -429,28 +239,15 @@ PmxRigidBody MakeBody(std::u16string name, std::int32_t bone, std::uint32_t shap
     return body;
 }
 
-}  // namespace
+// Runs shape(at, arm, leg) for the left side, then mirrored for the right:
+// at mirrors a point, arm and leg shift a left bone to its side.
+template <typename ShapeMaker>
+void BothSides(ShapeMaker shape) {
+    shape([](Float3 p) { return p; }, 0, 0);
+    shape(MirrorX, kShoulderR - kShoulderL, kLegR - kLegL);
+}
 
-PmxModel DemoModel() {
-    PmxModel m;
-    m.signature = u"PMX ";
-    m.version = 2.0f;
-    m.textEncoding = 0;
-    m.name = u"QVデモ";
-    m.nameEnglish = u"QV demo figure";
-    m.comment = u"QVの組み込みデモ用モデル";
-    m.commentEnglish = u"The built-in demo figure of QV.";
-    m.bones = Skeleton();
-    m.textures = {std::u16string(
-        kDemoTextureFile, kDemoTextureFile + std::char_traits<char>::length(kDemoTextureFile))};
-
-    MeshBuilder mesh(m);
-    // Runs shape(at, arm, leg) for the left side, then mirrored for the
-    // right: at mirrors a point, arm and leg shift a left bone to its side.
-    auto bothSides = [](auto shape) {
-        shape([](Float3 p) { return p; }, 0, 0);
-        shape(MirrorX, kShoulderR - kShoulderL, kLegR - kLegL);
-    };
+void AddSkin(MeshBuilder& mesh) {
     mesh.BeginMaterial();
     mesh.AddLathe(Ellipsoid(kHeadMiddle, kHeadRadius, kHead, 32));
     mesh.AddLathe({.start = kNeckAt + Float3{0, -0.6f, 0},
@@ -460,7 +257,7 @@ PmxModel DemoModel() {
                    .cap0 = 0.3f,
                    .cap1 = 0.3f,
                    .bone = kNeck});
-    bothSides([&](auto at, std::int32_t arm, std::int32_t) {
+    BothSides([&](auto at, std::int32_t arm, std::int32_t) {
         mesh.AddLathe(Capsule(at(ElbowAt()), at(WristAt()), 0.48f, 0.4f, kElbowL + arm));
         Lathe hand = Ellipsoid(at(WristAt() + kArmDirection * 0.6f), 0.5f, kWristL + arm);
         hand.axis = at(kArmDirection);
@@ -469,7 +266,10 @@ PmxModel DemoModel() {
         mesh.AddLathe(hand);
     });
     mesh.EndMaterial(MakeMaterial(u"肌", u"skin", {1.0f, 0.86f, 0.78f, 1.0f}, 1, true));
+}
 
+// Shirt, trousers and shoes, one material each; the shirt wears the texture.
+void AddClothes(MeshBuilder& mesh) {
     mesh.BeginMaterial();
     mesh.AddLathe({.start = kHipsAt + Float3{0, 0.5f, 0},
                    .end = kNeckAt + Float3{0, -0.3f, 0},
@@ -480,7 +280,7 @@ PmxModel DemoModel() {
                    .scaleU = 0.62f,
                    .bone = kUpperBody,
                    .segments = 32});
-    bothSides([&](auto at, std::int32_t arm, std::int32_t) {
+    BothSides([&](auto at, std::int32_t arm, std::int32_t) {
         mesh.AddLathe(Capsule(at(kArmAt), at(ElbowAt()), 0.62f, 0.52f, kArmL + arm));
     });
     PmxMaterial shirt = MakeMaterial(u"服", u"shirt", {1, 1, 1, 1}, 0, true);
@@ -497,18 +297,20 @@ PmxModel DemoModel() {
                    .scaleU = 0.66f,
                    .bone = kLowerBody,
                    .segments = 32});
-    bothSides([&](auto at, std::int32_t, std::int32_t leg) {
+    BothSides([&](auto at, std::int32_t, std::int32_t leg) {
         mesh.AddLathe(Capsule(at(kLegAt), at(kKneeAt), 0.95f, 0.75f, kLegL + leg, 20));
     });
     mesh.EndMaterial(MakeMaterial(u"ズボン", u"trousers", {0.2f, 0.24f, 0.42f, 1.0f}, 2, true));
 
     mesh.BeginMaterial();
-    bothSides([&](auto at, std::int32_t, std::int32_t leg) {
+    BothSides([&](auto at, std::int32_t, std::int32_t leg) {
         mesh.AddLathe(Capsule(at(kKneeAt), at(kAnkleAt), 0.72f, 0.55f, kKneeL + leg, 20));
         mesh.AddBox(at({kAnkleAt.x, 0.45f, -0.55f}), {0.62f, 0.45f, 1.45f}, kAnkleL + leg);
     });
     mesh.EndMaterial(MakeMaterial(u"靴", u"shoes", {0.62f, 0.2f, 0.18f, 1.0f}, 3, true));
+}
 
+void AddHair(MeshBuilder& mesh) {
     mesh.BeginMaterial();
     mesh.AddLathe(Ellipsoid(kHeadMiddle + Float3{0, 0.3f, 0.3f}, 2.12f, kHead, 32));
     for (int i = 0; i < 3; ++i) {
@@ -516,9 +318,11 @@ PmxModel DemoModel() {
         mesh.AddLathe(Capsule(HairAt(i), HairAt(i + 1), r0, r0 - 0.14f, kHair1 + i));
     }
     mesh.EndMaterial(MakeMaterial(u"髪", u"hair", {0.36f, 0.22f, 0.16f, 1.0f}, 4, true));
+}
 
-    // Eyes and mouth: flat ellipsoids standing out of the face, their axis
-    // along the face's normal. Their vertices are what the face morphs move.
+// Eyes and mouth: flat ellipsoids standing out of the face, their axis along
+// the face's normal. Their vertices are what the face morphs move.
+void AddFace(PmxModel& m, MeshBuilder& mesh) {
     auto faceShape = [&](float x, float y, float rx, float ry) {
         const float dx = x - kHeadMiddle.x, dy = y - kHeadMiddle.y;
         const Float3 onFace{
@@ -546,17 +350,21 @@ PmxModel DemoModel() {
         VerticalMorph(m, u"まばたき", u"blink", 2, {eyeL, eyeR}, -0.85f),
         VerticalMorph(m, u"あ", u"a", 3, {mouth}, 3.0f),
     };
+}
 
+std::vector<PmxDisplayFrame> DisplayFrames() {
     PmxDisplayFrame root{u"Root", u"Root", 1, {{0, kRoot}}};
     PmxDisplayFrame face{u"表情", u"Exp", 1, {{1, 0}, {1, 1}}};
     PmxDisplayFrame body{u"体", u"Body", 0, {}};
     for (std::int32_t b = kCenter; b < kBoneCount; ++b) {
         body.elements.push_back({0, b});
     }
-    m.displayFrames = {root, face, body};
+    return {root, face, body};
+}
 
-    // The hair hangs from a body that follows the head; a box on the upper
-    // body keeps it off the back. Hair collides with that box only.
+// The hair hangs from a body that follows the head; a box on the upper body
+// keeps it off the back. Hair collides with that box only.
+void AddHairPhysics(PmxModel& m) {
     constexpr std::uint8_t kHeadGroup = 0, kHairGroup = 1, kTorsoGroup = 2;
     m.rigidBodies = {
         MakeBody(u"頭", kHead, 0, {1.9f, 0, 0}, kHeadMiddle, 0, kHeadGroup, 0),
@@ -581,6 +389,30 @@ PmxModel DemoModel() {
         joint.springRotation = {8.0f, 8.0f, 8.0f};
         m.joints.push_back(joint);
     }
+}
+
+}  // namespace
+
+PmxModel DemoModel() {
+    PmxModel m;
+    m.signature = u"PMX ";
+    m.version = 2.0f;
+    m.textEncoding = 0;
+    m.name = u"QVデモ";
+    m.nameEnglish = u"QV demo figure";
+    m.comment = u"QVの組み込みデモ用モデル";
+    m.commentEnglish = u"The built-in demo figure of QV.";
+    m.bones = Skeleton();
+    m.textures = {std::u16string(
+        kDemoTextureFile, kDemoTextureFile + std::char_traits<char>::length(kDemoTextureFile))};
+
+    MeshBuilder mesh(m);
+    AddSkin(mesh);
+    AddClothes(mesh);
+    AddHair(mesh);
+    AddFace(m, mesh);
+    m.displayFrames = DisplayFrames();
+    AddHairPhysics(m);
 
     m.additionalUvCount = 0;
     m.vertexIndexSize = m.vertices.size() < 65536 ? 2 : 4;

@@ -173,11 +173,11 @@ std::vector<std::uint8_t> DemoSong() {
         const float clipped = std::clamp(s, -1.0f, 1.0f) * 0.8f;
         samples.U16(static_cast<std::uint16_t>(static_cast<std::int16_t>(clipped * 32767.0f)));
     }
-    WavSpec spec;
-    spec.channels = 1;
-    spec.sampleRate = kRate;
-    spec.bitsPerSample = 16;
-    return EncodeWav(spec, samples.bytes);
+    WavHeader header;
+    header.channels = 1;
+    header.sampleRate = kRate;
+    header.bitsPerSample = 16;
+    return EncodeWav(header, samples.bytes);
 }
 
 }  // namespace qv

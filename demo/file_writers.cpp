@@ -49,10 +49,33 @@ void ByteWriter::Index(std::int32_t v, std::uint32_t width) {
 
 namespace {
 
+// Writes a model record by record, in the file's order; each index field is
+// as wide as the model's header says.
 class PmxEncoder {
 public:
     PmxEncoder(const PmxModel& m) : m_(m) {}
 
+    std::vector<std::uint8_t> Encode(const PmxWriteOptions& options) {
+        Header(options);
+        Vertices();
+        w.U32(static_cast<std::uint32_t>(m_.indices.size()));
+        for (std::uint32_t i : m_.indices)
+            w.Index(static_cast<std::int32_t>(i), m_.vertexIndexSize);
+        w.U32(static_cast<std::uint32_t>(m_.textures.size()));
+        for (const auto& t : m_.textures)
+            Text(t);
+        Materials();
+        Bones();
+        w.U32(static_cast<std::uint32_t>(m_.morphs.size()));
+        for (const PmxMorph& mo : m_.morphs)
+            Morph(mo);
+        DisplayFrames();
+        RigidBodies();
+        Joints();
+        return std::move(w.bytes);
+    }
+
+private:
     void Text(const std::u16string& t) {
         if (m_.textEncoding == 1) {
             std::string utf8 = ToUtf8(t);
@@ -66,57 +89,58 @@ public:
     }
     void Color3(const Float4& c) { w.F3({c.x, c.y, c.z}); }
 
-    std::vector<std::uint8_t> Encode(const PmxWriteOptions& options) {
-        const std::uint32_t vw = m_.vertexIndexSize, tw = m_.textureIndexSize,
-                            mw = m_.materialIndexSize, bw = m_.boneIndexSize,
-                            morphW = m_.morphIndexSize, rw = m_.rigidBodyIndexSize;
+    void Header(const PmxWriteOptions& options) {
         w.Raw("PMX ");
         w.F32(m_.version);
         w.U8(options.globalCount);
         w.U8(m_.textEncoding);
         w.U8(m_.additionalUvCount);
-        w.U8(vw), w.U8(tw), w.U8(mw), w.U8(bw), w.U8(morphW), w.U8(rw);
+        w.U8(m_.vertexIndexSize), w.U8(m_.textureIndexSize), w.U8(m_.materialIndexSize);
+        w.U8(m_.boneIndexSize), w.U8(m_.morphIndexSize), w.U8(m_.rigidBodyIndexSize);
         for (std::uint32_t i = 8; i < options.globalCount; ++i)
             w.U8(0);
         Text(m_.name), Text(m_.nameEnglish), Text(m_.comment), Text(m_.commentEnglish);
+    }
 
+    void Weight(const PmxBoneWeight& bw4) {
+        const std::uint32_t bw = m_.boneIndexSize;
+        w.U8(bw4.deformType);
+        switch (bw4.deformType) {
+            case 0:
+                w.Index(bw4.boneIndex[0], bw);
+                break;
+            case 1:
+            case 3:
+                w.Index(bw4.boneIndex[0], bw), w.Index(bw4.boneIndex[1], bw);
+                w.F32(bw4.weight[0]);
+                if (bw4.deformType == 3)
+                    w.F3(bw4.sdefC), w.F3(bw4.sdefR0), w.F3(bw4.sdefR1);
+                break;
+            case 2:
+            case 4:
+                for (int k = 0; k < 4; ++k)
+                    w.Index(bw4.boneIndex[k], bw);
+                for (int k = 0; k < 4; ++k)
+                    w.F32(bw4.weight[k]);
+                break;
+            default:
+                break;
+        }
+    }
+
+    void Vertices() {
         w.U32(static_cast<std::uint32_t>(m_.vertices.size()));
         for (const PmxVertex& v : m_.vertices) {
             w.F3(v.position), w.F3(v.normal), w.F32(v.uv.x), w.F32(v.uv.y);
             for (std::uint32_t k = 0; k < m_.additionalUvCount; ++k)
                 w.F4(v.additionalUv[k]);
-            const PmxBoneWeight& bw4 = v.weight;
-            w.U8(bw4.deformType);
-            switch (bw4.deformType) {
-                case 0:
-                    w.Index(bw4.boneIndex[0], bw);
-                    break;
-                case 1:
-                case 3:
-                    w.Index(bw4.boneIndex[0], bw), w.Index(bw4.boneIndex[1], bw);
-                    w.F32(bw4.weight[0]);
-                    if (bw4.deformType == 3)
-                        w.F3(bw4.sdefC), w.F3(bw4.sdefR0), w.F3(bw4.sdefR1);
-                    break;
-                case 2:
-                case 4:
-                    for (int k = 0; k < 4; ++k)
-                        w.Index(bw4.boneIndex[k], bw);
-                    for (int k = 0; k < 4; ++k)
-                        w.F32(bw4.weight[k]);
-                    break;
-                default:
-                    break;
-            }
+            Weight(v.weight);
             w.F32(v.edgeScale);
         }
-        w.U32(static_cast<std::uint32_t>(m_.indices.size()));
-        for (std::uint32_t i : m_.indices)
-            w.Index(static_cast<std::int32_t>(i), vw);
-        w.U32(static_cast<std::uint32_t>(m_.textures.size()));
-        for (const auto& t : m_.textures)
-            Text(t);
+    }
 
+    void Materials() {
+        const std::uint32_t tw = m_.textureIndexSize;
         w.U32(static_cast<std::uint32_t>(m_.materials.size()));
         for (const PmxMaterial& mat : m_.materials) {
             Text(mat.name), Text(mat.nameEnglish);
@@ -128,7 +152,10 @@ public:
             Text(mat.memo);
             w.U32(mat.indexCount);
         }
+    }
 
+    void Bones() {
+        const std::uint32_t bw = m_.boneIndexSize;
         w.U32(static_cast<std::uint32_t>(m_.bones.size()));
         for (const PmxBone& b : m_.bones) {
             Text(b.name), Text(b.nameEnglish), w.F3(b.position);
@@ -156,76 +183,86 @@ public:
                 }
             }
         }
+    }
 
-        w.U32(static_cast<std::uint32_t>(m_.morphs.size()));
-        for (const PmxMorph& mo : m_.morphs) {
-            Text(mo.name), Text(mo.nameEnglish), w.U8(mo.panel), w.U8(mo.type);
-            switch (mo.type) {
-                case 0:
-                case 9:
-                    w.U32(static_cast<std::uint32_t>(mo.groupOffsets.size()));
-                    for (const auto& o : mo.groupOffsets)
-                        w.Index(o.morphIndex, morphW), w.F32(o.weight);
-                    break;
-                case 1:
-                    w.U32(static_cast<std::uint32_t>(mo.vertexOffsets.size()));
-                    for (const auto& o : mo.vertexOffsets)
-                        w.Index(o.vertexIndex, vw), w.F3(o.offset);
-                    break;
-                case 2:
-                    w.U32(static_cast<std::uint32_t>(mo.boneOffsets.size()));
-                    for (const auto& o : mo.boneOffsets) {
-                        w.Index(o.boneIndex, bw), w.F3(o.translation), w.F4(o.rotation);
-                    }
-                    break;
-                case 3:
-                case 4:
-                case 5:
-                case 6:
-                case 7:
-                    w.U32(static_cast<std::uint32_t>(mo.uvOffsets.size()));
-                    for (const auto& o : mo.uvOffsets)
-                        w.Index(o.vertexIndex, vw), w.F4(o.offset);
-                    break;
-                case 8:
-                    w.U32(static_cast<std::uint32_t>(mo.materialOffsets.size()));
-                    for (const auto& o : mo.materialOffsets) {
-                        w.Index(o.materialIndex, mw), w.U8(o.operation), w.F4(o.diffuse);
-                        Color3(o.specular), w.F32(o.specularPower), Color3(o.ambient);
-                        w.F4(o.edgeColor), w.F32(o.edgeSize);
-                        w.F4(o.textureTint), w.F4(o.sphereTint), w.F4(o.toonTint);
-                    }
-                    break;
-                case 10:
-                    w.U32(static_cast<std::uint32_t>(mo.impulseOffsets.size()));
-                    for (const auto& o : mo.impulseOffsets) {
-                        w.Index(o.rigidBodyIndex, rw), w.U8(o.local), w.F3(o.velocity),
-                            w.F3(o.torque);
-                    }
-                    break;
-                default:
-                    w.U32(0);
-                    break;
-            }
+    void Morph(const PmxMorph& mo) {
+        const std::uint32_t vw = m_.vertexIndexSize;
+        Text(mo.name), Text(mo.nameEnglish), w.U8(mo.panel), w.U8(mo.type);
+        switch (mo.type) {
+            case 0:
+            case 9:
+                w.U32(static_cast<std::uint32_t>(mo.groupOffsets.size()));
+                for (const auto& o : mo.groupOffsets)
+                    w.Index(o.morphIndex, m_.morphIndexSize), w.F32(o.weight);
+                break;
+            case 1:
+                w.U32(static_cast<std::uint32_t>(mo.vertexOffsets.size()));
+                for (const auto& o : mo.vertexOffsets)
+                    w.Index(o.vertexIndex, vw), w.F3(o.offset);
+                break;
+            case 2:
+                w.U32(static_cast<std::uint32_t>(mo.boneOffsets.size()));
+                for (const auto& o : mo.boneOffsets) {
+                    w.Index(o.boneIndex, m_.boneIndexSize), w.F3(o.translation), w.F4(o.rotation);
+                }
+                break;
+            case 3:
+            case 4:
+            case 5:
+            case 6:
+            case 7:
+                w.U32(static_cast<std::uint32_t>(mo.uvOffsets.size()));
+                for (const auto& o : mo.uvOffsets)
+                    w.Index(o.vertexIndex, vw), w.F4(o.offset);
+                break;
+            case 8:
+                w.U32(static_cast<std::uint32_t>(mo.materialOffsets.size()));
+                for (const auto& o : mo.materialOffsets)
+                    MaterialOffset(o);
+                break;
+            case 10:
+                w.U32(static_cast<std::uint32_t>(mo.impulseOffsets.size()));
+                for (const auto& o : mo.impulseOffsets) {
+                    w.Index(o.rigidBodyIndex, m_.rigidBodyIndexSize), w.U8(o.local),
+                        w.F3(o.velocity), w.F3(o.torque);
+                }
+                break;
+            default:
+                w.U32(0);
+                break;
         }
+    }
 
+    void MaterialOffset(const PmxMaterialMorphOffset& o) {
+        w.Index(o.materialIndex, m_.materialIndexSize), w.U8(o.operation), w.F4(o.diffuse);
+        Color3(o.specular), w.F32(o.specularPower), Color3(o.ambient);
+        w.F4(o.edgeColor), w.F32(o.edgeSize);
+        w.F4(o.textureTint), w.F4(o.sphereTint), w.F4(o.toonTint);
+    }
+
+    void DisplayFrames() {
         w.U32(static_cast<std::uint32_t>(m_.displayFrames.size()));
         for (const PmxDisplayFrame& f : m_.displayFrames) {
             Text(f.name), Text(f.nameEnglish), w.U8(f.special);
             w.U32(static_cast<std::uint32_t>(f.elements.size()));
             for (const auto& e : f.elements)
-                w.U8(e.kind), w.Index(e.index, e.kind == 0 ? bw : morphW);
+                w.U8(e.kind), w.Index(e.index, e.kind == 0 ? m_.boneIndexSize : m_.morphIndexSize);
         }
+    }
 
+    void RigidBodies() {
         w.U32(static_cast<std::uint32_t>(m_.rigidBodies.size()));
         for (const PmxRigidBody& b : m_.rigidBodies) {
-            Text(b.name), Text(b.nameEnglish), w.Index(b.boneIndex, bw);
+            Text(b.name), Text(b.nameEnglish), w.Index(b.boneIndex, m_.boneIndexSize);
             w.U8(b.group), w.U16(b.noCollisionMask), w.U8(b.shape);
             w.F3(b.size), w.F3(b.position), w.F3(b.rotation);
             w.F32(b.mass), w.F32(b.linearDamping), w.F32(b.angularDamping);
             w.F32(b.restitution), w.F32(b.friction), w.U8(b.physicsMode);
         }
+    }
 
+    void Joints() {
+        const std::uint32_t rw = m_.rigidBodyIndexSize;
         w.U32(static_cast<std::uint32_t>(m_.joints.size()));
         for (const PmxJoint& j : m_.joints) {
             Text(j.name), Text(j.nameEnglish), w.U8(j.type);
@@ -236,10 +273,8 @@ public:
                 w.F3(j.springTranslation), w.F3(j.springRotation);
             }
         }
-        return std::move(w.bytes);
     }
 
-private:
     const PmxModel& m_;
     ByteWriter w;
 };
@@ -308,27 +343,28 @@ std::array<std::uint8_t, 64> VmdBoneInterpolation(std::uint8_t x1, std::uint8_t 
     return bytes;
 }
 
-std::vector<std::uint8_t> EncodeWav(const WavSpec& spec, const std::vector<std::uint8_t>& data) {
+std::vector<std::uint8_t> EncodeWav(const WavHeader& header,
+                                    const std::vector<std::uint8_t>& data) {
     ByteWriter body;
     body.Raw("WAVE");
     body.Raw("fmt ");
-    const bool extensible = spec.format == 0xFFFE;
+    const bool extensible = header.format == 0xFFFE;
     body.U32(extensible ? 40 : 16);
-    body.U16(spec.format);
-    body.U16(spec.channels);
-    body.U32(spec.sampleRate);
-    const std::uint32_t blockAlign = spec.channels * spec.bitsPerSample / 8u;
-    body.U32(spec.sampleRate * blockAlign);
+    body.U16(header.format);
+    body.U16(header.channels);
+    body.U32(header.sampleRate);
+    const std::uint32_t blockAlign = header.channels * header.bitsPerSample / 8u;
+    body.U32(header.sampleRate * blockAlign);
     body.U16(blockAlign);
-    body.U16(spec.bitsPerSample);
+    body.U16(header.bitsPerSample);
     if (extensible) {
-        body.U16(22);                  // extension size
-        body.U16(spec.bitsPerSample);  // valid bits
-        body.U32(3);                   // channel mask
-        body.U16(1);                   // sub-format GUID: PCM
+        body.U16(22);                    // extension size
+        body.U16(header.bitsPerSample);  // valid bits
+        body.U32(3);                     // channel mask
+        body.U16(1);                     // sub-format GUID: PCM
         body.Raw(std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14));
     }
-    if (spec.extraChunkBeforeData) {
+    if (header.extraChunkBeforeData) {
         body.Raw("LIST");
         body.U32(3);
         body.Raw("abc");

@@ -81,8 +81,10 @@ struct VmdFile {
 
 std::vector<std::uint8_t> EncodeVmd(const VmdFile& file);
 
-// A RIFF WAVE file around the given sample bytes.
-struct WavSpec {
+// The header fields EncodeWav writes before the sample bytes: the format
+// chunk's values, which the bytes must match, and whether another chunk comes
+// before the data.
+struct WavHeader {
     std::uint16_t format = 1;  // 1 PCM, 3 float, 0xFFFE extensible (PCM sub-format)
     std::uint16_t channels = 2;
     std::uint32_t sampleRate = 48000;
@@ -90,7 +92,8 @@ struct WavSpec {
     bool extraChunkBeforeData = false;  // a LIST chunk of odd size, padded
 };
 
-std::vector<std::uint8_t> EncodeWav(const WavSpec& spec, const std::vector<std::uint8_t>& data);
+// A RIFF WAVE file: the header, then the sample bytes as they are given.
+std::vector<std::uint8_t> EncodeWav(const WavHeader& header, const std::vector<std::uint8_t>& data);
 
 // Text as Shift-JIS (code page 932) bytes, the way VMD files store names.
 // Characters the code page lacks become '?'.

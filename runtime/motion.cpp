@@ -92,7 +92,7 @@ void AppendWithSamples(std::vector<Key>& curve, const Key& key, float fps, float
     curve.push_back(key);
 }
 
-BoneTrack ConvertBoneKeys(const std::vector<VmdBoneKey>& source, float fps) {
+BoneTrack ConvertKeys(const std::vector<VmdBoneKey>& source, float fps) {
     std::vector<const VmdBoneKey*> sorted;
     sorted.reserve(source.size());
     for (const VmdBoneKey& key : source) {
@@ -123,7 +123,7 @@ BoneTrack ConvertBoneKeys(const std::vector<VmdBoneKey>& source, float fps) {
     return track;
 }
 
-MorphTrack ConvertMorphKeys(const std::vector<VmdMorphKey>& source, float fps) {
+MorphTrack ConvertKeys(const std::vector<VmdMorphKey>& source, float fps) {
     std::vector<const VmdMorphKey*> sorted;
     sorted.reserve(source.size());
     for (const VmdMorphKey& key : source) {
@@ -143,20 +143,57 @@ MorphTrack ConvertMorphKeys(const std::vector<VmdMorphKey>& source, float fps) {
     return track;
 }
 
-float LatestTime(const std::vector<CurveKey>& keys) {
+template <typename Key>
+float LatestTime(const std::vector<Key>& keys) {
     float latest = 0.0f;
-    for (const CurveKey& key : keys) {
+    for (const Key& key : keys) {
         latest = std::max(latest, key.time);
     }
     return latest;
 }
 
-float LatestTime(const std::vector<RotationKey>& keys) {
-    float latest = 0.0f;
-    for (const RotationKey& key : keys) {
-        latest = std::max(latest, key.time);
+// Whether a track changes its target over time; a single key only holds a pose.
+bool Moves(const BoneTrack& track) {
+    return track.xKeys.size() >= 2 || track.yKeys.size() >= 2 || track.zKeys.size() >= 2 ||
+           track.rotationKeys.size() >= 2;
+}
+bool Moves(const MorphTrack& track) {
+    return track.keys.size() >= 2;
+}
+
+void Bind(BoneTrack& track, const std::vector<BoneState*>& bones) {
+    track.bone = bones.front();
+    track.sameNamed.assign(bones.begin() + 1, bones.end());
+}
+void Bind(MorphTrack& track, const std::vector<float*>& weights) {
+    track.weight = weights.front();
+    track.sameNamed.assign(weights.begin() + 1, weights.end());
+}
+
+// Adds a motion's keys to the tracks of the targets the model has. A name
+// another motion already drives changes hands only to a track that moves, so
+// a later single key cannot freeze a moving track.
+template <typename Key, typename Target, typename Track>
+void MergeTracks(const std::map<std::u16string, std::vector<Key>>& keysByName,
+                 const std::unordered_map<std::u16string, std::vector<Target>>& targetsByName,
+                 float fps, std::map<std::u16string, Track>& tracks) {
+    for (const auto& [name, keys] : keysByName) {
+        if (keys.empty()) {
+            continue;
+        }
+        const auto targets = targetsByName.find(name);
+        if (targets == targetsByName.end()) {
+            continue;
+        }
+        Track track = ConvertKeys(keys, fps);
+        Bind(track, targets->second);
+        auto existing = tracks.find(name);
+        if (existing == tracks.end()) {
+            tracks.emplace(name, std::move(track));
+        } else if (Moves(track)) {
+            existing->second = std::move(track);
+        }
     }
-    return latest;
 }
 
 // The eased fraction of time between two keys, for a time before the later
@@ -301,44 +338,8 @@ void AttachMotion(ModelInstance& instance, const VmdMotion& motion) {
         weightByName[codec.ModelNameKey(name, kVmdKeyNameBytes)].push_back(weight);
     }
 
-    for (const auto& [name, keys] : motion.boneKeys) {
-        if (keys.empty()) {
-            continue;
-        }
-        const auto bone = boneByName.find(name);
-        if (bone == boneByName.end()) {
-            continue;
-        }
-        BoneTrack track = ConvertBoneKeys(keys, fps);
-        track.bone = bone->second.front();
-        track.sameNamed.assign(bone->second.begin() + 1, bone->second.end());
-        auto existing = state.boneTracks.find(name);
-        if (existing == state.boneTracks.end()) {
-            state.boneTracks.emplace(name, std::move(track));
-        } else if (track.xKeys.size() >= 2 || track.yKeys.size() >= 2 || track.zKeys.size() >= 2 ||
-                   track.rotationKeys.size() >= 2) {
-            existing->second = std::move(track);
-        }
-    }
-
-    for (const auto& [name, keys] : motion.morphKeys) {
-        if (keys.empty()) {
-            continue;
-        }
-        const auto weight = weightByName.find(name);
-        if (weight == weightByName.end()) {
-            continue;
-        }
-        MorphTrack track = ConvertMorphKeys(keys, fps);
-        track.weight = weight->second.front();
-        track.sameNamed.assign(weight->second.begin() + 1, weight->second.end());
-        auto existing = state.morphTracks.find(name);
-        if (existing == state.morphTracks.end()) {
-            state.morphTracks.emplace(name, std::move(track));
-        } else if (track.keys.size() >= 2) {
-            existing->second = std::move(track);
-        }
-    }
+    MergeTracks(motion.boneKeys, boneByName, fps, state.boneTracks);
+    MergeTracks(motion.morphKeys, weightByName, fps, state.morphTracks);
 
     // IK switches: the 20-byte names of IK bones. A motion that switches a
     // chain replaces the switches another motion gave it.

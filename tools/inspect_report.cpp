@@ -59,86 +59,117 @@ std::vector<std::string> NonFiniteWarnings(const NonFiniteFields& nonFinite) {
     return warnings;
 }
 
-std::vector<std::string> PmxIndexWarnings(const PmxModel& model) {
-    std::vector<std::string> warnings;
-    // Long lists of the same fault would drown the summary; count the rest.
-    std::size_t suppressed = 0;
-    auto warn = [&](std::string text) {
-        if (warnings.size() < 20) {
-            warnings.push_back(std::move(text));
+namespace {
+
+// Long lists of the same fault would drown the summary: the first ones are
+// kept, the rest counted.
+class Warnings {
+public:
+    void Add(std::string text) {
+        if (lines_.size() < 20) {
+            lines_.push_back(std::move(text));
         } else {
-            ++suppressed;
+            ++suppressed_;
         }
-    };
-    const std::size_t nv = model.vertices.size(), nt = model.textures.size(),
-                      nm = model.materials.size(), nb = model.bones.size(),
-                      nmo = model.morphs.size(), nr = model.rigidBodies.size();
+    }
+    std::vector<std::string> Finish() {
+        if (suppressed_) {
+            lines_.push_back("... and " + std::to_string(suppressed_) + " more");
+        }
+        return std::move(lines_);
+    }
+
+private:
+    std::vector<std::string> lines_;
+    std::size_t suppressed_ = 0;
+};
+
+void CheckFaces(const PmxModel& model, Warnings& warn) {
+    const std::size_t nv = model.vertices.size();
     std::size_t badFaces = 0;
     for (std::uint32_t index : model.indices) {
         badFaces += index >= nv;
     }
     if (badFaces) {
-        warn(std::to_string(badFaces) + " face indices point outside the " + std::to_string(nv) +
-             " vertices");
+        warn.Add(std::to_string(badFaces) + " face indices point outside the " +
+                 std::to_string(nv) + " vertices");
     }
     std::uint64_t drawn = 0;
     for (const PmxMaterial& mat : model.materials) {
         drawn += mat.indexCount;
     }
     if (drawn > model.indices.size()) {
-        warn("materials draw " + std::to_string(drawn) + " indices but the model has " +
-             std::to_string(model.indices.size()));
+        warn.Add("materials draw " + std::to_string(drawn) + " indices but the model has " +
+                 std::to_string(model.indices.size()));
     }
-    for (std::size_t i = 0; i < nv; ++i) {
+}
+
+void CheckVertices(const PmxModel& model, Warnings& warn) {
+    for (std::size_t i = 0; i < model.vertices.size(); ++i) {
         const PmxBoneWeight& w = model.vertices[i].weight;
         for (int k = 0; k < 4; ++k) {
-            if (OutOfRange(w.boneIndex[k], nb)) {
-                warn("vertex " + std::to_string(i) + ": bone " + std::to_string(w.boneIndex[k]) +
-                     " does not exist");
+            if (OutOfRange(w.boneIndex[k], model.bones.size())) {
+                warn.Add("vertex " + std::to_string(i) + ": bone " +
+                         std::to_string(w.boneIndex[k]) + " does not exist");
                 break;
             }
         }
     }
-    for (std::size_t i = 0; i < nm; ++i) {
+}
+
+void CheckMaterials(const PmxModel& model, Warnings& warn) {
+    const std::size_t nt = model.textures.size();
+    for (std::size_t i = 0; i < model.materials.size(); ++i) {
         const PmxMaterial& mat = model.materials[i];
         const std::string where = "material " + std::to_string(i) + " (" + ToUtf8(mat.name) + ")";
         if (OutOfRange(mat.textureIndex, nt)) {
-            warn(where + ": texture " + std::to_string(mat.textureIndex) + " does not exist");
+            warn.Add(where + ": texture " + std::to_string(mat.textureIndex) + " does not exist");
         }
         if (OutOfRange(mat.sphereTextureIndex, nt)) {
-            warn(where + ": sphere texture " + std::to_string(mat.sphereTextureIndex) +
-                 " does not exist");
+            warn.Add(where + ": sphere texture " + std::to_string(mat.sphereTextureIndex) +
+                     " does not exist");
         }
         if (mat.sharedToon == 0 && OutOfRange(mat.toonIndex, nt)) {
-            warn(where + ": toon texture " + std::to_string(mat.toonIndex) + " does not exist");
+            warn.Add(where + ": toon texture " + std::to_string(mat.toonIndex) + " does not exist");
         }
     }
+}
+
+void CheckBones(const PmxModel& model, Warnings& warn) {
+    const std::size_t nb = model.bones.size();
     for (std::size_t i = 0; i < nb; ++i) {
         const PmxBone& bone = model.bones[i];
         const std::string where = "bone " + std::to_string(i) + " (" + ToUtf8(bone.name) + ")";
         if (OutOfRange(bone.parentIndex, nb)) {
-            warn(where + ": parent " + std::to_string(bone.parentIndex) + " does not exist");
+            warn.Add(where + ": parent " + std::to_string(bone.parentIndex) + " does not exist");
         }
         if ((bone.flags & kPmxBoneTailIsBone) && OutOfRange(bone.tailIndex, nb)) {
-            warn(where + ": tail bone " + std::to_string(bone.tailIndex) + " does not exist");
+            warn.Add(where + ": tail bone " + std::to_string(bone.tailIndex) + " does not exist");
         }
         if ((bone.flags & (kPmxBoneAppendRotation | kPmxBoneAppendTranslation)) &&
             OutOfRange(bone.appendParentIndex, nb)) {
-            warn(where + ": append parent " + std::to_string(bone.appendParentIndex) +
-                 " does not exist");
+            warn.Add(where + ": append parent " + std::to_string(bone.appendParentIndex) +
+                     " does not exist");
         }
         if (bone.flags & kPmxBoneIk) {
             if (OutOfRange(bone.ikTargetIndex, nb)) {
-                warn(where + ": IK target " + std::to_string(bone.ikTargetIndex) +
-                     " does not exist");
+                warn.Add(where + ": IK target " + std::to_string(bone.ikTargetIndex) +
+                         " does not exist");
             }
             for (const PmxIkLink& link : bone.ikLinks) {
                 if (OutOfRange(link.boneIndex, nb)) {
-                    warn(where + ": IK link " + std::to_string(link.boneIndex) + " does not exist");
+                    warn.Add(where + ": IK link " + std::to_string(link.boneIndex) +
+                             " does not exist");
                 }
             }
         }
     }
+}
+
+// Morph offsets and display frame entries, which point into the other lists.
+void CheckMorphsAndFrames(const PmxModel& model, Warnings& warn) {
+    const std::size_t nv = model.vertices.size(), nb = model.bones.size(),
+                      nmo = model.morphs.size();
     for (std::size_t i = 0; i < nmo; ++i) {
         const PmxMorph& morph = model.morphs[i];
         std::size_t bad = 0;
@@ -151,42 +182,55 @@ std::vector<std::string> PmxIndexWarnings(const PmxModel& model) {
         for (const auto& o : morph.uvOffsets)
             bad += OutOfRange(o.vertexIndex, nv);
         for (const auto& o : morph.materialOffsets)
-            bad += OutOfRange(o.materialIndex, nm);
+            bad += OutOfRange(o.materialIndex, model.materials.size());
         for (const auto& o : morph.impulseOffsets)
-            bad += OutOfRange(o.rigidBodyIndex, nr);
+            bad += OutOfRange(o.rigidBodyIndex, model.rigidBodies.size());
         if (bad) {
-            warn("morph " + std::to_string(i) + " (" + ToUtf8(morph.name) +
-                 "): " + std::to_string(bad) + " offsets point outside their lists");
+            warn.Add("morph " + std::to_string(i) + " (" + ToUtf8(morph.name) +
+                     "): " + std::to_string(bad) + " offsets point outside their lists");
         }
     }
     for (std::size_t i = 0; i < model.displayFrames.size(); ++i) {
         for (const PmxDisplayFrameElement& e : model.displayFrames[i].elements) {
             if (OutOfRange(e.index, e.kind == 0 ? nb : nmo)) {
-                warn("display frame " + std::to_string(i) + ": " +
-                     (e.kind == 0 ? "bone " : "morph ") + std::to_string(e.index) +
-                     " does not exist");
+                warn.Add("display frame " + std::to_string(i) + ": " +
+                         (e.kind == 0 ? "bone " : "morph ") + std::to_string(e.index) +
+                         " does not exist");
             }
         }
     }
+}
+
+void CheckPhysics(const PmxModel& model, Warnings& warn) {
+    const std::size_t nr = model.rigidBodies.size();
     for (std::size_t i = 0; i < nr; ++i) {
         const PmxRigidBody& body = model.rigidBodies[i];
-        if (OutOfRange(body.boneIndex, nb)) {
-            warn("rigid body " + std::to_string(i) + " (" + ToUtf8(body.name) + "): bone " +
-                 std::to_string(body.boneIndex) + " does not exist");
+        if (OutOfRange(body.boneIndex, model.bones.size())) {
+            warn.Add("rigid body " + std::to_string(i) + " (" + ToUtf8(body.name) + "): bone " +
+                     std::to_string(body.boneIndex) + " does not exist");
         }
     }
     for (std::size_t i = 0; i < model.joints.size(); ++i) {
         const PmxJoint& joint = model.joints[i];
         if (OutOfRange(joint.rigidBodyA, nr) || OutOfRange(joint.rigidBodyB, nr)) {
-            warn("joint " + std::to_string(i) + " (" + ToUtf8(joint.name) + "): rigid body " +
-                 std::to_string(joint.rigidBodyA) + " or " + std::to_string(joint.rigidBodyB) +
-                 " does not exist");
+            warn.Add("joint " + std::to_string(i) + " (" + ToUtf8(joint.name) + "): rigid body " +
+                     std::to_string(joint.rigidBodyA) + " or " + std::to_string(joint.rigidBodyB) +
+                     " does not exist");
         }
     }
-    if (suppressed) {
-        warnings.push_back("... and " + std::to_string(suppressed) + " more");
-    }
-    return warnings;
+}
+
+}  // namespace
+
+std::vector<std::string> PmxIndexWarnings(const PmxModel& model) {
+    Warnings warnings;
+    CheckFaces(model, warnings);
+    CheckVertices(model, warnings);
+    CheckMaterials(model, warnings);
+    CheckBones(model, warnings);
+    CheckMorphsAndFrames(model, warnings);
+    CheckPhysics(model, warnings);
+    return warnings.Finish();
 }
 
 nlohmann::ordered_json PmxReportJson(const std::string& file, const PmxModel& model) {

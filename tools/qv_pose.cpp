@@ -63,102 +63,99 @@ Json Numbers(std::initializer_list<float> values) {
     return array;
 }
 
-}  // namespace
-
-}  // namespace qv
-
-using namespace qv;
-
-int main(int argc, char** argv) {
-    std::vector<std::filesystem::path> files;
+struct PoseOptions {
+    std::vector<std::filesystem::path> files;  // the model, then its motions
     double seconds = 0.0;
-    bool timeGiven = false;
     bool json = false;
     bool physics = false;
     double settle = 0.0;
+};
+
+// False for anything the usage line does not allow.
+bool ParseOptions(int argc, char** argv, PoseOptions* o) {
+    bool timeGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--json") {
-            json = true;
+            o->json = true;
         } else if (arg == "--physics") {
-            physics = true;
+            o->physics = true;
         } else if (arg == "--settle") {
-            if (i + 1 >= argc || !ParseNumber(argv[i + 1], settle)) {
-                return Usage();
+            if (i + 1 >= argc || !ParseNumber(argv[i + 1], o->settle)) {
+                return false;
             }
             ++i;
         } else if (arg == "--time" || arg == "--frame") {
             double value = 0.0;
             if (timeGiven || i + 1 >= argc || !ParseNumber(argv[i + 1], value)) {
-                return Usage();
+                return false;
             }
-            seconds = arg == "--time" ? value : value / 30.0;
+            o->seconds = arg == "--time" ? value : value / 30.0;
             timeGiven = true;
             ++i;
         } else if (arg.starts_with("--")) {
-            return Usage();
+            return false;
         } else {
-            files.emplace_back(arg);
+            o->files.emplace_back(arg);
         }
     }
-    if (files.empty()) {
-        return Usage();
-    }
+    return !o->files.empty();
+}
 
+// With physics the bodies are simulated every frame, as in the player.
+bool BuildInstance(const PoseOptions& o, PhysicsWorld& world, ModelInstance& instance) {
     PmxModel model;
-    if (const HRESULT hr = LoadPmxModel(model, files[0]); Failed(hr)) {
-        std::fprintf(stderr, "qv-pose: cannot read model %s (%s)\n", files[0].c_str(),
+    if (const HRESULT hr = LoadPmxModel(model, o.files[0]); Failed(hr)) {
+        std::fprintf(stderr, "qv-pose: cannot read model %s (%s)\n", o.files[0].c_str(),
                      FormatResult(hr).c_str());
-        return 1;
+        return false;
     }
-    // With --physics the bodies are simulated every frame, as in the player.
-    PhysicsWorld world;
-    ModelInstance instance;
-    if (const HRESULT hr = CreateModelInstance(instance, model, physics ? &world : nullptr);
+    if (const HRESULT hr = CreateModelInstance(instance, model, o.physics ? &world : nullptr);
         Failed(hr)) {
-        std::fprintf(stderr, "qv-pose: cannot build model %s (%s)\n", files[0].c_str(),
+        std::fprintf(stderr, "qv-pose: cannot build model %s (%s)\n", o.files[0].c_str(),
                      FormatResult(hr).c_str());
-        return 1;
+        return false;
     }
-    // The bodies go back to the world before either is destroyed.
-    struct ReleaseAtExit {
-        ModelInstance& instance;
-        PhysicsWorld& world;
-        ~ReleaseAtExit() { ReleaseBodies(instance, world); }
-    } releaseAtExit{instance, world};
-    for (std::size_t i = 1; i < files.size(); ++i) {
+    return true;
+}
+
+bool AttachMotions(const PoseOptions& o, ModelInstance& instance) {
+    for (std::size_t i = 1; i < o.files.size(); ++i) {
         VmdMotion motion;
-        if (const HRESULT hr = LoadVmdMotion(motion, files[i]); Failed(hr)) {
-            std::fprintf(stderr, "qv-pose: cannot read motion %s (%s)\n", files[i].c_str(),
+        if (const HRESULT hr = LoadVmdMotion(motion, o.files[i]); Failed(hr)) {
+            std::fprintf(stderr, "qv-pose: cannot read motion %s (%s)\n", o.files[i].c_str(),
                          FormatResult(hr).c_str());
-            return 1;
+            return false;
         }
         AttachMotion(instance, motion);
     }
+    return true;
+}
 
-    // Play from 0 the way a running scene does, one display frame at a time.
+// Plays from 0 the way a running scene does, one display frame at a time.
+void PlayTo(const PoseOptions& o, PhysicsWorld& world, ModelInstance& instance) {
     RewindMotion(instance);
     instance.playing = 1;
     // --settle: physics first runs that long with the model held at time 0,
     // as a video render does before its first frame.
-    if (physics && settle > 0.0) {
+    if (o.physics && o.settle > 0.0) {
         UpdateModel(instance, 0.0f);
-        const auto settleSteps = static_cast<long long>(std::floor(settle / kStepSeconds + 1e-3));
+        const auto settleSteps = static_cast<long long>(std::floor(o.settle / kStepSeconds + 1e-3));
         for (long long step = 0; step < settleSteps; ++step) {
             StepPhysics(world, kStepSeconds);
             UpdateModel(instance, 0.0f);
         }
     }
-    const auto target = static_cast<float>(seconds);
+    const auto target = static_cast<float>(o.seconds);
     // A time on a frame but for float rounding (the step is a float) counts
     // as that frame: 3 s is 180 frames, each with its physics step.
-    const auto whole = static_cast<long long>(std::floor(seconds / kStepSeconds + 1e-3));
+    const auto whole = static_cast<long long>(std::floor(o.seconds / kStepSeconds + 1e-3));
     // Past the end only IK still moves, and it settles within a few frames;
     // a far-off time need not be played out frame by frame.
     constexpr int kFramesAtEnd = 600;
     int framesAtEnd = 0;
     for (long long step = 0; step < whole && framesAtEnd < kFramesAtEnd; ++step) {
-        if (physics) {
+        if (o.physics) {
             StepPhysics(world, kStepSeconds);
         }
         UpdateModel(instance, kStepSeconds);
@@ -169,34 +166,35 @@ int main(int argc, char** argv) {
     if (rest > 0.0f && framesAtEnd < kFramesAtEnd) {
         UpdateModel(instance, rest);
     }
+}
 
-    if (json) {
-        Json out = Json::object();
-        out["time"] = Shortest(instance.motion.time);
-        Json bones = Json::array();
-        for (const BoneState& bone : instance.bones) {
-            const Vector4& j = bone.jointPosition;
-            const Vector4& f = bone.framePosition;
-            const Quaternion& q = bone.worldRotation;
-            Json entry = Json::object();
-            entry["name"] = ToUtf8(bone.name);
-            entry["joint"] = Numbers({j.x, j.y, j.z});
-            entry["frame"] = Numbers({f.x, f.y, f.z});
-            entry["rotation"] = Numbers({q.x, q.y, q.z, q.w});
-            bones.push_back(std::move(entry));
-        }
-        out["bones"] = std::move(bones);
-        Json morphs = Json::object();
-        for (const auto& [name, weight] : instance.morphWeightByName) {
-            if (*weight != 0.0f) {
-                morphs[ToUtf8(name)] = Shortest(*weight);
-            }
-        }
-        out["morphs"] = std::move(morphs);
-        std::cout << out.dump(2) << '\n';
-        return 0;
+void PrintJson(const ModelInstance& instance) {
+    Json out = Json::object();
+    out["time"] = Shortest(instance.motion.time);
+    Json bones = Json::array();
+    for (const BoneState& bone : instance.bones) {
+        const Vector4& j = bone.jointPosition;
+        const Vector4& f = bone.framePosition;
+        const Quaternion& q = bone.worldRotation;
+        Json entry = Json::object();
+        entry["name"] = ToUtf8(bone.name);
+        entry["joint"] = Numbers({j.x, j.y, j.z});
+        entry["frame"] = Numbers({f.x, f.y, f.z});
+        entry["rotation"] = Numbers({q.x, q.y, q.z, q.w});
+        bones.push_back(std::move(entry));
     }
+    out["bones"] = std::move(bones);
+    Json morphs = Json::object();
+    for (const auto& [name, weight] : instance.morphWeightByName) {
+        if (*weight != 0.0f) {
+            morphs[ToUtf8(name)] = Shortest(*weight);
+        }
+    }
+    out["morphs"] = std::move(morphs);
+    std::cout << out.dump(2) << '\n';
+}
 
+void PrintText(const ModelInstance& instance) {
     std::printf("time %.6f\n", instance.motion.time);
     for (const BoneState& bone : instance.bones) {
         const Vector4& j = bone.jointPosition;
@@ -211,6 +209,39 @@ int main(int argc, char** argv) {
         if (*weight != 0.0f) {
             std::printf("morph %s %.6f\n", ToUtf8(name).c_str(), *weight);
         }
+    }
+}
+
+}  // namespace
+
+}  // namespace qv
+
+using namespace qv;
+
+int main(int argc, char** argv) {
+    PoseOptions options;
+    if (!ParseOptions(argc, argv, &options)) {
+        return Usage();
+    }
+    PhysicsWorld world;
+    ModelInstance instance;
+    if (!BuildInstance(options, world, instance)) {
+        return 1;
+    }
+    // The bodies go back to the world before either is destroyed.
+    struct ReleaseAtExit {
+        ModelInstance& instance;
+        PhysicsWorld& world;
+        ~ReleaseAtExit() { ReleaseBodies(instance, world); }
+    } releaseAtExit{instance, world};
+    if (!AttachMotions(options, instance)) {
+        return 1;
+    }
+    PlayTo(options, world, instance);
+    if (options.json) {
+        PrintJson(instance);
+    } else {
+        PrintText(instance);
     }
     return 0;
 }

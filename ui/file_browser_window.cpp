@@ -11,31 +11,18 @@ namespace fs = std::filesystem;
 
 namespace qv {
 
-void FileBrowser::Draw() {
-    if (openRequested) {
-        ImGui::OpenPopup(popupLabel.c_str());
-    }
-    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(width), static_cast<float>(height)),
-                             ImGuiCond_FirstUseEver);
-    if (!ImGui::BeginPopupModal(popupLabel.c_str(), nullptr, 0)) {
-        openRequested = false;
-        return;
-    }
-    const float fontSize = ImGui::GetFontSize();
-    const ImGuiStyle& style = ImGui::GetStyle();
-    ImGuiIO& io = ImGui::GetIO();
-    // Folder changes wait until everything of this frame has been drawn
-    // from the listing they would replace.
-    std::optional<fs::path> target;
+namespace {
 
-    // Drives: the combo is four font sizes wide, or as wide as the name of
-    // the current one, which on this system is a folder path.
-    const std::size_t current = drives.empty() ? 0 : CurrentDrive();
+// Drives: the combo is four font sizes wide, or as wide as the name of the
+// current one, which on this system is a folder path. A pick goes to target.
+void DrawDriveCombo(const FileBrowser& browser, std::optional<fs::path>& target) {
+    const auto& drives = browser.drives;
+    const std::size_t current = drives.empty() ? 0 : browser.CurrentDrive();
     const std::string preview =
         drives.empty() ? std::string() : DisplayName(drives[current].string());
     const float previewWidth = ImGui::CalcTextSize(preview.c_str()).x + ImGui::GetFrameHeight() +
-                               style.FramePadding.x * 2.0f;
-    ImGui::SetNextItemWidth(std::max(4.0f * fontSize, previewWidth));
+                               ImGui::GetStyle().FramePadding.x * 2.0f;
+    ImGui::SetNextItemWidth(std::max(4.0f * ImGui::GetFontSize(), previewWidth));
     if (ImGui::BeginCombo("##select_drive", preview.c_str())) {
         for (std::size_t i = 0; i < drives.size(); ++i) {
             ImGui::PushID(static_cast<int>(i));
@@ -49,9 +36,12 @@ void FileBrowser::Draw() {
         }
         ImGui::EndCombo();
     }
+}
 
-    // One small button per component of the current folder, "/" first.
-    const auto buttons = PathButtons();
+// One small button per component of the current folder, "/" first; a click
+// goes to target.
+void DrawPathButtons(const FileBrowser& browser, std::optional<fs::path>& target) {
+    const auto buttons = browser.PathButtons();
     for (std::size_t k = 0; k < buttons.size(); ++k) {
         ImGui::SameLine();
         ImGui::PushID(static_cast<int>(k));
@@ -60,28 +50,30 @@ void FileBrowser::Draw() {
         }
         ImGui::PopID();
     }
-    ImGui::SameLine();
-    bool reload = ImGui::SmallButton("*");
+}
 
-    // The listing, clipped: only the rows in view cost anything, so a folder
-    // of a hundred thousand files scrolls like a small one.
+// The listing, clipped: only the rows in view cost anything, so a folder of
+// a hundred thousand files scrolls like a small one. Clicks select at once;
+// the double-clicked entry, if any, is returned for after the listing.
+std::optional<std::uint32_t> DrawListing(FileBrowser& browser) {
+    const ImGuiIO& io = ImGui::GetIO();
     std::optional<std::uint32_t> entered;
     const ImGuiSelectableFlags rowFlags =
         ImGuiSelectableFlags_DontClosePopups | ImGuiSelectableFlags_AllowDoubleClick;
     if (ImGui::BeginChild("##list", ImVec2(0.0f, -ImGui::GetFrameHeightWithSpacing()))) {
         ImGuiListClipper clipper;
-        clipper.Begin(static_cast<int>(visible.size()));
+        clipper.Begin(static_cast<int>(browser.visible.size()));
         while (clipper.Step()) {
             for (int row = clipper.DisplayStart; row < clipper.DisplayEnd; ++row) {
-                const std::uint32_t index = visible[static_cast<std::size_t>(row)];
-                const FileEntry& entry = entries[index];
+                const std::uint32_t index = browser.visible[static_cast<std::size_t>(row)];
+                const FileEntry& entry = browser.entries[index];
                 ImGui::PushID(static_cast<int>(index));
                 // The label is drawn as plain text: a name may hold "##",
                 // which a widget label would take for an id.
                 const ImVec2 at = ImGui::GetCursorScreenPos();
-                const bool selected = selectedNames.contains(entry.name);
+                const bool selected = browser.selectedNames.contains(entry.name);
                 if (ImGui::Selectable("##entry", selected, rowFlags)) {
-                    Click(index, io.KeyCtrl, io.KeyShift);
+                    browser.Click(index, io.KeyCtrl, io.KeyShift);
                 }
                 if (ImGui::IsItemHovered() && ImGui::IsMouseDoubleClicked(ImGuiMouseButton_Left)) {
                     entered = index;
@@ -94,6 +86,63 @@ void FileBrowser::Draw() {
         }
     }
     ImGui::EndChild();
+    return entered;
+}
+
+// " ok ", "cancel", the status text and the filter combo, on one line.
+void DrawBottomRow(FileBrowser& browser) {
+    if (ImGui::Button(" ok ") && browser.Confirm()) {
+        ImGui::CloseCurrentPopup();
+    }
+    ImGui::SameLine();
+    if (ImGui::Button("cancel")) {
+        browser.confirmed = false;
+        ImGui::CloseCurrentPopup();
+    }
+    if (!browser.statusText.empty()) {
+        ImGui::SameLine();
+        ImGui::TextUnformatted(browser.statusText.c_str());
+    }
+    const auto& filters = browser.filters;
+    if (!filters.empty()) {
+        ImGui::SameLine();
+        ImGui::SetNextItemWidth(8.0f * ImGui::GetFontSize());
+        const char* shown =
+            browser.filterIndex < filters.size() ? filters[browser.filterIndex].c_str() : "";
+        if (ImGui::BeginCombo("##type_filters", shown)) {
+            for (std::uint32_t i = 0; i < filters.size(); ++i) {
+                ImGui::PushID(static_cast<int>(i));
+                if (ImGui::Selectable(filters[i].c_str(), i == browser.filterIndex)) {
+                    browser.SetFilterIndex(i);
+                }
+                ImGui::PopID();
+            }
+            ImGui::EndCombo();
+        }
+    }
+}
+
+}  // namespace
+
+void FileBrowser::Draw() {
+    if (openRequested) {
+        ImGui::OpenPopup(popupLabel.c_str());
+    }
+    ImGui::SetNextWindowSize(ImVec2(static_cast<float>(width), static_cast<float>(height)),
+                             ImGuiCond_FirstUseEver);
+    if (!ImGui::BeginPopupModal(popupLabel.c_str(), nullptr, 0)) {
+        openRequested = false;
+        return;
+    }
+    // Folder changes wait until everything of this frame has been drawn
+    // from the listing they would replace.
+    std::optional<fs::path> target;
+    DrawDriveCombo(*this, target);
+    DrawPathButtons(*this, target);
+    ImGui::SameLine();
+    const bool reload = ImGui::SmallButton("*");
+
+    const std::optional<std::uint32_t> entered = DrawListing(*this);
     if (entered && *entered < entries.size()) {
         if (entries[*entered].isDirectory) {
             DoubleClick(*entered);
@@ -101,38 +150,10 @@ void FileBrowser::Draw() {
             ImGui::CloseCurrentPopup();
         }
     }
-
-    if (io.KeyCtrl && ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_A))) {
+    if (ImGui::GetIO().KeyCtrl && ImGui::IsKeyPressed(ImGui::GetKeyIndex(ImGuiKey_A))) {
         SelectAll();
     }
-
-    if (ImGui::Button(" ok ") && Confirm()) {
-        ImGui::CloseCurrentPopup();
-    }
-    ImGui::SameLine();
-    if (ImGui::Button("cancel")) {
-        confirmed = false;
-        ImGui::CloseCurrentPopup();
-    }
-    if (!statusText.empty()) {
-        ImGui::SameLine();
-        ImGui::TextUnformatted(statusText.c_str());
-    }
-    if (!filters.empty()) {
-        ImGui::SameLine();
-        ImGui::SetNextItemWidth(8.0f * fontSize);
-        const char* shown = filterIndex < filters.size() ? filters[filterIndex].c_str() : "";
-        if (ImGui::BeginCombo("##type_filters", shown)) {
-            for (std::uint32_t i = 0; i < filters.size(); ++i) {
-                ImGui::PushID(static_cast<int>(i));
-                if (ImGui::Selectable(filters[i].c_str(), i == filterIndex)) {
-                    SetFilterIndex(i);
-                }
-                ImGui::PopID();
-            }
-            ImGui::EndCombo();
-        }
-    }
+    DrawBottomRow(*this);
     ImGui::EndPopup();
     openRequested = false;
 

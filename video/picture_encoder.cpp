@@ -9,6 +9,7 @@ extern "C" {
 
 #include "core/presenter.h"
 #include "video/av_error.h"
+#include "video/encoder_packets.h"
 
 namespace qv {
 
@@ -108,7 +109,7 @@ bool PictureEncoder::Encode(const CapturedImage& image, std::int64_t index, cons
         *error = "the H.264 encoder refused a frame: " + AvErrorText(rc);
         return false;
     }
-    return Drain(sink, error);
+    return DrainPackets(codec_, packet_, sink, "H.264", error);
 }
 
 bool PictureEncoder::Flush(const PacketSink& sink, std::string* error) {
@@ -116,25 +117,7 @@ bool PictureEncoder::Flush(const PacketSink& sink, std::string* error) {
         *error = "the H.264 encoder cannot finish: " + AvErrorText(rc);
         return false;
     }
-    return Drain(sink, error);
-}
-
-bool PictureEncoder::Drain(const PacketSink& sink, std::string* error) {
-    for (;;) {
-        const int rc = avcodec_receive_packet(codec_, packet_);
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
-            return true;
-        }
-        if (rc < 0) {
-            *error = "the H.264 encoder failed: " + AvErrorText(rc);
-            return false;
-        }
-        const bool ok = sink(packet_, error);
-        av_packet_unref(packet_);
-        if (!ok) {
-            return false;
-        }
-    }
+    return DrainPackets(codec_, packet_, sink, "H.264", error);
 }
 
 }  // namespace qv

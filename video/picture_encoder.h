@@ -2,8 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
+
+#include "video/encoder_packets.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -13,9 +14,6 @@ struct SwsContext;
 namespace qv {
 
 struct CapturedImage;
-
-// Called for every packet an encoder gives; false stops the encoding.
-using PacketSink = std::function<bool(AVPacket* packet, std::string* error)>;
 
 // Protocol: Open, Encode once per frame in order, Flush once at the end.
 // One thread uses it.
@@ -37,8 +35,6 @@ public:
     bool Flush(const PacketSink& sink, std::string* error);
 
 private:
-    bool Drain(const PacketSink& sink, std::string* error);
-
     AVCodecContext* codec_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;

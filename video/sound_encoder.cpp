@@ -14,6 +14,7 @@ extern "C" {
 
 #include "platform/wav_file.h"
 #include "video/av_error.h"
+#include "video/encoder_packets.h"
 
 namespace qv {
 
@@ -171,21 +172,7 @@ bool SoundEncoder::Send(AVFrame* frame, const PacketSink& sink, std::string* err
         *error = "the AAC encoder refused the sound: " + AvErrorText(rc);
         return false;
     }
-    for (;;) {
-        const int rc = avcodec_receive_packet(codec_, packet_);
-        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) {
-            return true;
-        }
-        if (rc < 0) {
-            *error = "the AAC encoder failed: " + AvErrorText(rc);
-            return false;
-        }
-        const bool ok = sink(packet_, error);
-        av_packet_unref(packet_);
-        if (!ok) {
-            return false;
-        }
-    }
+    return DrainPackets(codec_, packet_, sink, "AAC", error);
 }
 
 }  // namespace qv

@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <string>
 
-#include "video/picture_encoder.h"
+#include "video/encoder_packets.h"
 
 struct AVAudioFifo;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
 struct SwrContext;
 
 namespace qv {

@@ -1,13 +1,13 @@
 // Files dropped on the window: one drop, one batch; refusals named; a drop during an import waits.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <thread>
 
 #include "app/file_drop.h"
 #include "app/input_hook.h"
 #include "scene/import_worker.h"
 #include "scene/scene_content.h"
+#include "tests/support/temp_file.h"
 
 namespace qv {
 
@@ -16,15 +16,11 @@ namespace {
 class FileDropTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("qv-drop-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(folder_ / "models");
         for (const char* name : {"a.pmx", "b.vmd", "notes.txt", "song.WAV"}) {
-            std::ofstream(folder_ / name) << "x";
+            temp_.Write(name, "x");
         }
     }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
 
     void WaitAndComplete(ImportWorker& worker) {
         SceneContent content;
@@ -34,7 +30,8 @@ protected:
         CompleteImports(content, worker);
     }
 
-    std::filesystem::path folder_;
+    const TempFolder temp_;
+    const std::filesystem::path& folder_ = temp_.path();
 };
 
 SDL_Event DropEvent(std::uint32_t type, char* file = nullptr) {

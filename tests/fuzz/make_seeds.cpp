@@ -53,16 +53,16 @@ void WriteWavSeeds(const fs::path& out) {
                                             0x9A, 0xBC, 0xDE, 0xF0, 0x11, 0x22, 0x33, 0x44};
     Write(out / "silent.wav", SilentWav(16));
     for (std::uint16_t bits : {8, 16, 24, 32}) {
-        WavSpec spec;
+        WavHeader spec;
         spec.bitsPerSample = bits;
         spec.channels = bits == 8 ? 1 : 2;
         Write(out / ("pcm" + std::to_string(bits) + ".wav"), EncodeWav(spec, data));
     }
-    WavSpec floats;
+    WavHeader floats;
     floats.format = 3;
     floats.bitsPerSample = 32;
     Write(out / "float.wav", EncodeWav(floats, data));
-    WavSpec extensible;
+    WavHeader extensible;
     extensible.format = 0xFFFE;
     extensible.extraChunkBeforeData = true;
     Write(out / "extensible.wav", EncodeWav(extensible, data));

@@ -41,7 +41,7 @@ TEST(WavFile, DecodesEveryIntegerWidthToTheSameScale) {
         {32, {0x00, 0x00, 0x00, 0xC0, 0x00, 0x00, 0x00, 0x00}},
     };
     for (const Case& c : cases) {
-        WavSpec spec;
+        WavHeader spec;
         spec.channels = 1;
         spec.bitsPerSample = c.bits;
         const WavAudio a = Decode(EncodeWav(spec, c.data));
@@ -53,7 +53,7 @@ TEST(WavFile, DecodesEveryIntegerWidthToTheSameScale) {
 }
 
 TEST(WavFile, FloatStereoExtensibleAndPaddedChunks) {
-    WavSpec spec;
+    WavHeader spec;
     spec.format = 3;
     spec.bitsPerSample = 32;
     spec.sampleRate = 22050;
@@ -67,7 +67,7 @@ TEST(WavFile, FloatStereoExtensibleAndPaddedChunks) {
     EXPECT_EQ(a.frameCount(), 2u);
     EXPECT_EQ(a.samples[1], -1.0f);
 
-    WavSpec ext;
+    WavHeader ext;
     ext.format = 0xFFFE;
     const WavAudio b = Decode(EncodeWav(ext, {0x00, 0x40, 0x00, 0xC0}));
     EXPECT_FLOAT_EQ(b.samples[0], 0.5f);
@@ -76,7 +76,7 @@ TEST(WavFile, FloatStereoExtensibleAndPaddedChunks) {
 
 TEST(WavFile, FloatSamplesOutsideTheRangeAreTamed) {
     // Clipped masters and damaged files: loud values clip, NaN and infinities fall silent.
-    WavSpec spec;
+    WavHeader spec;
     spec.format = 3;
     spec.bitsPerSample = 32;
     spec.channels = 1;
@@ -96,19 +96,19 @@ TEST(WavFile, RefusesTruncatedAndMalformedFiles) {
     // Cut inside the header.
     Refusal({good.begin(), good.begin() + 30});
     // A sample frame split by the end of the data.
-    WavSpec spec;
+    WavHeader spec;
     EXPECT_NE(Refusal(EncodeWav(spec, {1, 2, 3})).find("inside a sample frame"), std::string::npos);
-    WavSpec adpcm;
+    WavHeader adpcm;
     adpcm.format = 2;
     EXPECT_NE(Refusal(EncodeWav(adpcm, {0, 0, 0, 0})).find("format 2"), std::string::npos);
-    WavSpec surround;
+    WavHeader surround;
     surround.channels = 6;
     EXPECT_NE(Refusal(EncodeWav(surround, std::vector<std::uint8_t>(12))).find("6 channels"),
               std::string::npos);
-    WavSpec twelveBit;
+    WavHeader twelveBit;
     twelveBit.bitsPerSample = 12;
     Refusal(EncodeWav(twelveBit, {0, 0, 0}));
-    WavSpec noRate;
+    WavHeader noRate;
     noRate.sampleRate = 0;
     Refusal(EncodeWav(noRate, {0, 0, 0, 0}));
     // A chunk size of 4 GiB must not be trusted.

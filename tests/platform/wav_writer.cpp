@@ -10,7 +10,7 @@ std::vector<std::uint8_t> MakeRampWav(std::uint32_t frames, std::uint32_t sample
         data.U16(static_cast<std::uint16_t>(v));
         data.U16(static_cast<std::uint16_t>(-v));
     }
-    WavSpec spec;
+    WavHeader spec;
     spec.sampleRate = sampleRate;
     return EncodeWav(spec, data.bytes);
 }

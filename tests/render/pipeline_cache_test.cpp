@@ -81,9 +81,9 @@ TEST(PipelineCacheFileTest, TheFolderFollowsTheUsersCacheFolder) {
 // Two starts of the renderer on the software device, as two runs of the
 // player would: the second finds the first one's pipelines.
 TEST(PipelineCacheFileTest, ASecondStartReadsTheCacheAndACorruptFileIsReplaced) {
-    render_test::TempFolder folder;
-    ScopedVariable cacheHome("XDG_CACHE_HOME", folder.path.string());
-    const auto file = folder.path / "qv" / kPipelineCacheFileName;
+    TempFolder folder;
+    ScopedVariable cacheHome("XDG_CACHE_HOME", folder.path().string());
+    const auto file = folder.path() / "qv" / kPipelineCacheFileName;
     auto start = [] {
         EngineContext ctx;
         ctx.Initialize();

@@ -1,7 +1,6 @@
 // The player as a user runs it: options, screenshots, imports and one-line failures.
 #include <gtest/gtest.h>
 #include <stb_image.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -12,36 +11,22 @@
 #include <vector>
 
 #include "platform/result_code.h"
+#include "tests/support/command_output.h"
+#include "tests/support/temp_file.h"
 
 namespace qv {
 
 namespace {
 
-struct QvRun {
-    int status = -1;
-    std::string output;
-};
-
 // Runs the player with the validation layer on and collects what it printed.
 // SDL wants a private runtime folder of its own.
-QvRun RunQv(const std::string& arguments, const std::string& prefix = "") {
+CommandRun RunQv(const std::string& arguments, const std::string& prefix = "") {
     const std::string runtime = std::filesystem::temp_directory_path() / "qv-player-runtime";
     std::filesystem::create_directories(runtime);
     std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
     const std::string command = prefix + " env QV_VALIDATION=1 XDG_RUNTIME_DIR='" + runtime +
                                 "' '" QV_BINARY "' " + arguments + " 2>&1";
-    QvRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        run.output += buffer;
-    }
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+    return RunCommand(command);
 }
 
 int ExitCodeOf(HRESULT hr) {
@@ -84,19 +69,14 @@ std::filesystem::path GeneFolder() {
 
 class PlayerTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("qv-player-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::filesystem::path folder_;
+    const TempFolder temp_;
+    const std::filesystem::path& folder_ = temp_.path();
 };
 
 TEST_F(PlayerTest, HeadlessScreenshotWithoutToolWindowsIsAWhite1280x720Frame) {
     const auto png = folder_ / "out.png";
-    const QvRun run = RunQv("--headless --hide-ui --frames 10 --screenshot '" + png.string() + "'");
+    const CommandRun run =
+        RunQv("--headless --hide-ui --frames 10 --screenshot '" + png.string() + "'");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
     const Picture picture(png);
@@ -108,7 +88,7 @@ TEST_F(PlayerTest, HeadlessScreenshotWithoutToolWindowsIsAWhite1280x720Frame) {
 
 TEST_F(PlayerTest, FailuresPrintOneLineAndReturnTheStepsCode) {
     const auto unwritable = folder_ / "missing-folder" / "out.png";
-    QvRun run = RunQv("--headless --frames 2 --screenshot '" + unwritable.string() + "'");
+    CommandRun run = RunQv("--headless --frames 2 --screenshot '" + unwritable.string() + "'");
     EXPECT_EQ(run.status, ExitCodeOf(E_FAIL));
     EXPECT_NE(run.output.find("cannot write the screenshot"), std::string::npos) << run.output;
     EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
@@ -143,7 +123,7 @@ TEST_F(PlayerTest, FailuresPrintOneLineAndReturnTheStepsCode) {
 }
 
 TEST_F(PlayerTest, HelpNamesTheAutomationOptions) {
-    const QvRun run = RunQv("--help");
+    const CommandRun run = RunQv("--help");
     EXPECT_EQ(run.status, 0);
     for (const char* option : {"--headless", "--frames", "--screenshot", "--show", "--hide-ui",
                                "--raytracing", "--rt-quality"}) {
@@ -153,7 +133,7 @@ TEST_F(PlayerTest, HelpNamesTheAutomationOptions) {
 
 TEST_F(PlayerTest, ScreenshotsShowTheToolWindowsThatShowOpens) {
     const auto png = folder_ / "windows.png";
-    QvRun run =
+    CommandRun run =
         RunQv("--headless --frames 4 --show resources,about --screenshot '" + png.string() + "'");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
@@ -179,7 +159,7 @@ TEST_F(PlayerTest, WindowUnderXvfbPresentsAndExits) {
         GTEST_SKIP() << "xvfb-run is not installed";
     }
     const auto png = folder_ / "window.png";
-    const QvRun run = RunQv("--frames 120 --screenshot '" + png.string() + "'", "xvfb-run -a");
+    const CommandRun run = RunQv("--frames 120 --screenshot '" + png.string() + "'", "xvfb-run -a");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
     const Picture picture(png);
@@ -196,9 +176,9 @@ TEST_F(PlayerTest, FilesOnTheCommandLineImportAndPlay) {
     REQUIRE_GENE();
     const std::filesystem::path gene = GeneFolder();
     const auto png = folder_ / "gene.png";
-    const QvRun run = RunQv("--headless --frames 5 --screenshot '" + png.string() + "' --play '" +
-                            (gene / "Gene_light.pmx").string() + "' '" +
-                            (gene / "motion" / "stand.vmd").string() + "' missing.pmx");
+    const CommandRun run = RunQv("--headless --frames 5 --screenshot '" + png.string() +
+                                 "' --play '" + (gene / "Gene_light.pmx").string() + "' '" +
+                                 (gene / "motion" / "stand.vmd").string() + "' missing.pmx");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("Loaded 2 resource(s).\nFailed: 1\nError detail:\nmissing.pmx\n"
@@ -217,7 +197,7 @@ TEST_F(PlayerTest, FilesOnTheCommandLineImportAndPlay) {
 TEST_F(PlayerTest, RayTracingFromTheCommandLineDrawsTheModel) {
     REQUIRE_GENE();
     const std::filesystem::path gene = GeneFolder();
-    QvRun run = RunQv("--headless --raytracing --rt-quality extreme");
+    CommandRun run = RunQv("--headless --raytracing --rt-quality extreme");
     EXPECT_EQ(run.status, ExitCodeOf(E_INVALIDARG));
     EXPECT_NE(run.output.find("LOW, MEDIUM, HIGH or ULTRA"), std::string::npos) << run.output;
 
@@ -239,7 +219,7 @@ TEST_F(PlayerTest, AModelWhoseTexturesAreMissingIsReportedAsFailed) {
     const std::filesystem::path gene = GeneFolder();
     // The model without its texture folder beside it.
     std::filesystem::copy_file(gene / "Gene_light.pmx", folder_ / "Gene_light.pmx");
-    const QvRun run =
+    const CommandRun run =
         RunQv("--headless --frames 2 '" + (folder_ / "Gene_light.pmx").string() + "'");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("Failed to create graphic resource for this model!"),

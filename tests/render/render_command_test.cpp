@@ -19,35 +19,18 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/command_output.h"
+#include "tests/support/temp_file.h"
+
 extern char** environ;
 
 namespace qv {
 
 namespace {
 
-struct QvRun {
-    int status = -1;
-    std::string output;
-};
-
-QvRun Capture(const std::string& command) {
-    QvRun run;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        run.output += buffer;
-    }
-    const int raw = pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
-}
-
 // With the validation layer on: any message from it fails the test.
-QvRun Render(const std::string& arguments) {
-    return Capture("env QV_VALIDATION=1 '" QV_BINARY "' render " + arguments);
+CommandRun Render(const std::string& arguments) {
+    return RunCommand("env QV_VALIDATION=1 '" QV_BINARY "' render " + arguments + " 2>&1");
 }
 
 std::string Quote(const std::filesystem::path& path) {
@@ -55,11 +38,11 @@ std::string Quote(const std::filesystem::path& path) {
 }
 
 nlohmann::json Probe(const std::filesystem::path& file) {
-    const QvRun run = Capture(
+    const CommandRun run = RunCommand(
         "ffprobe -v error -count_frames -show_entries "
         "stream=codec_type,codec_name,width,height,pix_fmt,nb_read_frames,"
         "duration -of json " +
-        Quote(file));
+        Quote(file) + " 2>&1");
     if (run.status != 0) {
         return {};
     }
@@ -73,19 +56,13 @@ std::string Bytes(const std::filesystem::path& path) {
 
 class RenderCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("qv-render-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { std::filesystem::remove_all(folder_); }
-    std::filesystem::path folder_;
+    const TempFolder temp_;
+    const std::filesystem::path& folder_ = temp_.path();
 };
 
 TEST_F(RenderCommandTest, TwoSecondsOfTheDemoProbeAsH264FramesAndTwoSecondsOfSound) {
     const auto video = folder_ / "demo.mp4";
-    const QvRun run = Render(Quote(video) + " --demo --to 2 --size 160x120");
+    const CommandRun run = Render(Quote(video) + " --demo --to 2 --size 160x120");
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("alidation"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("Wrote " + video.string() + ": 60 frames, 0:02.00"),
@@ -122,10 +99,10 @@ TEST_F(RenderCommandTest, GeneWithPhysicsRendersTheSameFramesEveryTimeAndAtAnyRa
         Quote(model) + " " + Quote(content / "gene" / "motion" / "10_impressed.vmd");
     const std::string common = files + " --size 160x120 --from 1 --to 1.2";
     for (const char* run : {"a", "b"}) {
-        const QvRun r = Render(Quote(folder_ / run) + "%03d.png " + common);
+        const CommandRun r = Render(Quote(folder_ / run) + "%03d.png " + common);
         ASSERT_EQ(r.status, 0) << r.output;
     }
-    const QvRun fast = Render(Quote(folder_ / "fast") + "%03d.png " + common + " --fps 60");
+    const CommandRun fast = Render(Quote(folder_ / "fast") + "%03d.png " + common + " --fps 60");
     ASSERT_EQ(fast.status, 0) << fast.output;
     EXPECT_EQ(fast.output.find("alidation"), std::string::npos) << fast.output;
     for (int f = 0; f < 6; ++f) {
@@ -176,7 +153,7 @@ TEST_F(RenderCommandTest, BadInputGivesOneLineAndNoFile) {
     };
     for (const Case& c : cases) {
         const bool sized = c.arguments.find("--size") != std::string::npos;
-        const QvRun run = Render(c.arguments + (sized ? "" : " --size 160x120"));
+        const CommandRun run = Render(c.arguments + (sized ? "" : " --size 160x120"));
         EXPECT_NE(run.status, 0) << c.arguments;
         EXPECT_NE(run.output.find("qv render: "), std::string::npos) << run.output;
         EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
@@ -241,7 +218,7 @@ TEST_F(RenderCommandTest, ADiskThatFillsUpMidwayStopsWithAClearLine) {
     // /dev/full the first writes land in the buffer and a later one fails.
     const auto full = folder_ / "full.mkv";
     std::filesystem::create_symlink("/dev/full", full);
-    const QvRun run = Render(Quote(full) + " --demo --to 6 --size 320x240");
+    const CommandRun run = Render(Quote(full) + " --demo --to 6 --size 320x240");
     EXPECT_NE(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("the disk is full; the output was closed after "), std::string::npos)
         << run.output;

@@ -166,12 +166,12 @@ CapturedImage HalfCutOut(std::array<std::uint8_t, 3> rgb) {
 // its point (x, 8, z) falls at (x - 4, 0, z + 4).
 TEST_F(RenderPassesTest, CardsCastTheShadowOfTheirCutOutFromEitherSideWhenDoubleSided) {
     TempFolder folder;
-    ASSERT_EQ(WritePng(folder.path / "card.png", HalfCutOut({40, 40, 40})), S_OK);
+    ASSERT_EQ(WritePng(folder.path() / "card.png", HalfCutOut({40, 40, 40})), S_OK);
     const Float3 up[1] = {{0, 1, 0}};
     const Float3 down[1] = {{0, -1, 0}};
     auto scene = [&](std::span<const Float3> side, std::uint8_t cardFlags, std::int32_t texture) {
         PmxModel model = EmptyModel();
-        model.folder = folder.path;
+        model.folder = folder.path();
         model.textures = {u"card.png"};
         AddBox(model, {0, -0.5f, 0}, {20, 0.5f, 20}, kReceiveShadow, {0.8f, 0.8f, 0.8f, 1});
         AddFaces(model, {0, 8, 0}, {2, 0, 2}, side, cardFlags, {1, 1, 1, 1}, texture);
@@ -203,10 +203,10 @@ TEST_F(RenderPassesTest, MaterialAlphaScalesTheTextureAndAtZeroHidesTheEdgeToo) 
     for (std::size_t i = 3; i < opaque.rgba.size(); i += 4) {
         opaque.rgba[i] = 255;
     }
-    ASSERT_EQ(WritePng(folder.path / "blue.png", opaque), S_OK);
+    ASSERT_EQ(WritePng(folder.path() / "blue.png", opaque), S_OK);
     auto render = [&](float alpha) {
         PmxModel block = EmptyModel();
-        block.folder = folder.path;
+        block.folder = folder.path();
         block.textures = {u"blue.png"};
         AddBox(block, {0, 10, 0}, {3, 3, 3}, kDrawEdge | kCastShadow, {1, 1, 1, alpha}, 0);
         scene_.models.clear();
@@ -304,10 +304,10 @@ TEST_F(RenderPassesTest, ModelToonsWinAndSubTextureSpheresFollowTheirUv) {
         sphere.rgba[i + 2] = right ? 255 : 0;
         sphere.rgba[i + 3] = 255;
     }
-    ASSERT_EQ(WritePng(folder.path / "sphere.png", sphere), S_OK);
+    ASSERT_EQ(WritePng(folder.path() / "sphere.png", sphere), S_OK);
     scene_.antiAliasingMode = 0;
     auto centre = [&](PmxModel model) {
-        model.folder = folder.path;
+        model.folder = folder.path();
         scene_.models.clear();
         AddModel(model);
         const CapturedImage image = Frames(kFrameCount);
@@ -317,12 +317,12 @@ TEST_F(RenderPassesTest, ModelToonsWinAndSubTextureSpheresFollowTheirUv) {
     PmxModel block = EmptyModel();
     AddBox(block, {0, 10, 0}, {3, 3, 3}, 0, {1, 1, 1, 1});
     const auto shared = centre(block);
-    ASSERT_EQ(WritePng(folder.path / "Toon01.bmp", red), S_OK);
+    ASSERT_EQ(WritePng(folder.path() / "Toon01.bmp", red), S_OK);
     const auto own = centre(block);
     EXPECT_GT(shared[1], 100);
     EXPECT_LT(own[1], 20);
     EXPECT_GT(own[0], 100);
-    std::filesystem::remove(folder.path / "Toon01.bmp");
+    std::filesystem::remove(folder.path() / "Toon01.bmp");
 
     block.textures = {u"sphere.png"};
     block.materials[0].sphereTextureIndex = 0;

@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -17,6 +16,7 @@
 #include "render/scene_renderer.h"
 #include "runtime/model_instance.h"
 #include "scene/scene.h"
+#include "tests/support/temp_file.h"
 
 namespace qv {
 
@@ -32,23 +32,6 @@ inline std::filesystem::path Gene() {
     if (!std::filesystem::exists(Gene() / "Gene_light.pmx")) {                  \
         GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)"; \
     }
-
-// A fresh folder under the system's temporary one, removed with the object.
-struct TempFolder {
-    std::filesystem::path path;
-    TempFolder() {
-        path = std::filesystem::temp_directory_path() /
-               ("qv-render-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempFolder() { std::filesystem::remove_all(path); }
-    void Write(const std::filesystem::path& relative, const std::string& bytes) const {
-        std::filesystem::create_directories((path / relative).parent_path());
-        std::ofstream(path / relative, std::ios::binary) << bytes;
-    }
-};
 
 inline PmxModel TriangleModel() {
     PmxModel model;

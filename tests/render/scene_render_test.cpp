@@ -362,7 +362,7 @@ TEST_F(SceneRenderTest, MissingAndCorruptTexturesFailModelCreation) {
     TempFolder folder;
     folder.Write("Tex/Broken.png", "not an image");
     PmxModel model = TriangleModel();
-    model.folder = folder.path;
+    model.folder = folder.path();
     model.textures = {u"tex\\missing.png"};
     const ModelInstance* missing = AddModel(model, 2);
     model.textures = {u"TEX\\broken.PNG"};

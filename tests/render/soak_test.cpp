@@ -2,7 +2,6 @@
 // layer on while content is imported and removed again and again, must hold its memory and its
 // frame time.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -44,8 +43,8 @@ TEST_F(SoakTest, TenThousandFramesWithImportsAndRemovals) {
     // Songs play on the silent driver: no sound device is needed.
     setenv("SDL_AUDIODRIVER", "dummy", 0);
     const fs::path content = ContentDir();
-    const fs::path folder = fs::temp_directory_path() / ("qv-soak-" + std::to_string(getpid()));
-    fs::create_directories(folder);
+    const TempFolder temp;
+    const fs::path& folder = temp.path();
     WriteBytes(folder / "song.wav", SilentWav(48000 * 30));
     WriteBytes(folder / "visitor.wav", SilentWav(48000 * 5));
     { std::ofstream(folder / "effect.hlsl") << kTexturedEffect; }
@@ -153,7 +152,6 @@ TEST_F(SoakTest, TenThousandFramesWithImportsAndRemovals) {
         medianMs(updateMs, true), medianMs(frameMs, false), medianMs(frameMs, true));
     // After the first round every allocation has found its size.
     EXPECT_LE(at(10000) - at(1000), 2.0);
-    fs::remove_all(folder);
 }
 
 }  // namespace qv

@@ -149,6 +149,7 @@ TEST_F(AttachMotionTest, ReplacesTracksOnlyWithLongerOnes) {
         AddBoneKey(first, u"a", frame, {1, 0, 0});
         AddMorphKey(first, u"smile", frame, 0.1f);
         AddBoneKey(longer, u"a", frame / 2, {7, 0, 0});
+        AddMorphKey(longer, u"smile", frame / 2, 0.7f);
     }
     AddBoneKey(single, u"a", 90, {5, 0, 0});
     AddBoneKey(single, u"b", 90, {5, 0, 0});
@@ -161,6 +162,7 @@ TEST_F(AttachMotionTest, ReplacesTracksOnlyWithLongerOnes) {
     EXPECT_FLOAT_EQ(instance.motion.end, 3.0f);
     AttachMotion(instance, longer);
     EXPECT_EQ(instance.motion.boneTracks.at(u"a").xKeys.back().value, 7.0f);
+    EXPECT_EQ(instance.motion.morphTracks.at(u"smile").keys.back().value, 0.7f);
     EXPECT_FLOAT_EQ(instance.motion.end, 3.0f);  // end never shrinks
 }
 

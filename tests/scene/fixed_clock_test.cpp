@@ -1,10 +1,8 @@
 // The render clock: whole physics steps for every frame's time, none dropped,
 // and Gene's hair where a scene played at the step rate puts it.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -16,6 +14,7 @@
 #include "runtime/physics_bodies.h"
 #include "scene/fixed_clock.h"
 #include "scene/scene_content.h"
+#include "tests/support/command_output.h"
 
 namespace qv {
 
@@ -68,21 +67,11 @@ TEST(FixedClockTest, SettlingTakesASecondOfStepsAndLeavesTheClockAtTheStart) {
 // whatever its frame rate, after the same second of settling.
 nlohmann::json PoseFromTool(const std::string& arguments) {
     const std::string command = "'" QV_POSE "' " + arguments + " --json";
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
+    const CommandRun run = RunCommand(command);
+    if (run.status != 0) {
         return {};
     }
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        out.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return {};
-    }
-    return nlohmann::json::parse(out);
+    return nlohmann::json::parse(run.output);
 }
 
 TEST(FixedClockTest, GenesHairAtThreeSecondsMatchesTheStepByStepPlayAtAnyFrameRate) {

@@ -2,12 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "scene/import_kind.h"
 #include "scene/scene_content.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/temp_file.h"
 
 namespace fs = std::filesystem;
 
@@ -17,28 +17,13 @@ namespace {
 
 class ImportTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ =
-            fs::temp_directory_path() /
-            ("qv-import-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(folder_);
-        content_.physics = std::make_unique<PhysicsWorld>();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
-    }
+    void SetUp() override { content_.physics = std::make_unique<PhysicsWorld>(); }
 
     fs::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        const fs::path path = folder_ / name;
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        return path;
+        return folder_.Write(name, bytes);
     }
     fs::path WriteText(const std::string& name, const std::string& text) {
-        return Write(name, {text.begin(), text.end()});
+        return folder_.Write(name, text);
     }
 
     // Runs one batch to its end, as the frame loop would.
@@ -56,7 +41,7 @@ protected:
         return worker_.ResultsReady();
     }
 
-    fs::path folder_;
+    TempFolder folder_;
     AudioEngine audio_;
     SceneContent content_;
     ImportWorker worker_{&audio_};
@@ -168,13 +153,13 @@ TEST_F(ImportTest, HostileFilesFailAloneAndTheNextBatchStillWorks) {
         huge[33 + i] = 0xFF;
     std::vector<std::uint8_t> cut = EncodePmx(sample);
     cut.resize(cut.size() / 2);
-    fs::create_directory(folder_ / "folder.pmx");
+    fs::create_directory(folder_.path() / "folder.pmx");
     std::vector<std::uint8_t> wav = Wav();
     wav.resize(wav.size() - 4);  // cut inside its samples
-    const std::vector<fs::path> files = {Write("empty.pmx", {}),   Write("cut.pmx", cut),
-                                         Write("huge.pmx", huge),  folder_ / "folder.pmx",
-                                         folder_ / "missing.vmd",  Write("cut.wav", wav),
-                                         Write("notes.txt", {'x'})};
+    const std::vector<fs::path> files = {
+        Write("empty.pmx", {}),        Write("cut.pmx", cut),          Write("huge.pmx", huge),
+        folder_.path() / "folder.pmx", folder_.path() / "missing.vmd", Write("cut.wav", wav),
+        Write("notes.txt", {'x'})};
     const std::string status = Import(files);
     // The cut and huge models still load what they hold; the rest fail.
     EXPECT_EQ(status.rfind("Loaded 2 resource(s).\nFailed: 5\nError detail:\n", 0), 0u) << status;

@@ -1,7 +1,6 @@
 // The largest content a user can meet: each case loads, or is refused with a clear message and
 // gives back what it took.
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <chrono>
@@ -28,21 +27,11 @@ protected:
     void SetUp() override {
         // Songs play on the silent driver: no sound device is needed.
         setenv("SDL_AUDIODRIVER", "dummy", 0);
-        folder_ = fs::temp_directory_path() /
-                  ("qv-limits-" + std::to_string(getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(folder_);
         content_.physics = std::make_unique<PhysicsWorld>();
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(folder_, ec);
     }
 
     fs::path Write(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-        const fs::path path = folder_ / name;
-        WriteBytes(path, bytes);
-        return path;
+        return folder_.Write(name, bytes);
     }
 
     std::string Import(std::vector<fs::path> files) {
@@ -55,7 +44,7 @@ protected:
         return worker_.Status();
     }
 
-    fs::path folder_;
+    TempFolder folder_;
     AudioEngine audio_;
     SceneContent content_;
     ImportWorker worker_{&audio_};
@@ -115,7 +104,7 @@ TEST_F(LimitsTest, FourGibibytesOfTexturesAreRefusedAndFreed) {
     // Sixteen 8192 x 8192 textures: 4 GiB once decoded, twice the budget.
     const std::vector<std::uint8_t> png = BlankPng(8192, 8192);
     PmxModel model = SamplePmxModel();
-    model.folder = folder_.string() + "/";
+    model.folder = folder_.path().string() + "/";
     model.textures.clear();
     for (int i = 0; i < 16; ++i) {
         const std::string name = "huge" + std::to_string(i) + ".png";
@@ -153,7 +142,7 @@ TEST_F(LimitsTest, FortyModelsAtOnce) {
 
 TEST_F(LimitsTest, TenMinuteSongLoadsWhole) {
     // CD rate, so it is resampled to the output rate on load as well.
-    WavSpec spec;
+    WavHeader spec;
     spec.sampleRate = 44100;
     const std::uint32_t frames = 44100 * 600;
     const fs::path path =

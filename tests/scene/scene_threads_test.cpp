@@ -1,7 +1,6 @@
 // Every thread of a playing scene at once, the way the frame loop runs them, for the thread
 // sanitizer to watch: import, audio callback, the scene stage and the interface stage.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <thread>
@@ -16,8 +15,8 @@ namespace fs = std::filesystem;
 namespace qv {
 
 TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
-    const fs::path folder = fs::temp_directory_path() / ("qv-threads-" + std::to_string(getpid()));
-    fs::create_directories(folder);
+    const TempFolder temp;
+    const fs::path& folder = temp.path();
     WriteBytes(folder / "model.pmx", EncodePmx(SamplePmxModel()));
     VmdFile motion;
     motion.bones = {{EncodeCp932(u"センター"), 0}, {EncodeCp932(u"センター"), 30, {0, 1, 0}}};
@@ -90,7 +89,6 @@ TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
     }
     EXPECT_TRUE(playing);
     EXPECT_GE(batches, 2);
-    fs::remove_all(folder);
 }
 
 }  // namespace qv

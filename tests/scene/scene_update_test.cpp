@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 
+#include "formats/vmd_names.h"
 #include "runtime/physics_bodies.h"
+#include "scene/play_everything.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/temp_file.h"
 
 namespace qv {
 
@@ -217,15 +219,8 @@ TEST_F(SceneUpdateTest, FramesPlayEveryModelAndStepPhysicsOnce) {
 }
 
 TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
-    const auto folder = std::filesystem::temp_directory_path() / "qv-scene-update-import";
-    std::filesystem::create_directories(folder);
-    const auto path = folder / "another.pmx";
-    {
-        const std::vector<std::uint8_t> bytes = EncodePmx(SamplePmxModel());
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-    }
+    const TempFolder folder;
+    const auto path = folder.Write("another.pmx", EncodePmx(SamplePmxModel()));
     // Ray traced: the new model reaches the structures in the same frame.
     int rebuilds = 0;
     scene_.hooks.rebuildAccelerationStructures = [&] { return ++rebuilds, true; };
@@ -240,7 +235,45 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     EXPECT_EQ(scene_.importer.Status(), "Loaded 1 resource(s).");
     EXPECT_EQ(rebuilds, 1);
     EXPECT_TRUE(scene_.rayTracing);
-    std::filesystem::remove_all(folder);
+}
+
+TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
+    VmdNameCodec codec;
+    const std::u16string center = codec.ModelNameKey(u"センター", kVmdKeyNameBytes);
+    for (std::uint32_t frame : {0u, 30u}) {
+        scene_.motions[0].boneKeys[center].push_back({center, frame, {1, 0, 0}, {0, 0, 0, 1}});
+    }
+    scene_.motions[1].cameraKeys.push_back({});
+    scene_.motions[2].cameraKeys.push_back({});
+    const std::vector<std::string> allMotions = {"motion0", "motion1", "motion2"};
+
+    // Play pressed while the files were still loading: the content still starts.
+    auto songs = std::move(scene_.songs);
+    scene_.songs.clear();
+    PressPlay(scene_);
+    PlayEverything(scene_);
+    EXPECT_EQ(scene_.playState, PlayState::Playing);
+    EXPECT_EQ(scene_.selectedSong, -1);
+
+    scene_.songs = std::move(songs);
+    for (auto& row : scene_.modelEntries) {
+        row.addedMotions.clear();
+    }
+    PlayEverything(scene_);
+    EXPECT_EQ(scene_.playState, PlayState::Playing);
+    EXPECT_EQ(scene_.selectedSong, 0);
+    EXPECT_EQ(scene_.songInstance->GetState(), SoundState::Playing);
+    EXPECT_EQ(scene_.cameraMotion, 1);
+    for (std::size_t m = 0; m < scene_.models.size(); ++m) {
+        const ModelInstance& model = *scene_.models[m];
+        EXPECT_EQ(model.playing, 1);
+        EXPECT_EQ(model.motion.time, 0.0f);
+        EXPECT_FLOAT_EQ(model.motion.end, 1.0f);
+        EXPECT_EQ(model.motion.boneTracks.count(center), 1u);
+        EXPECT_EQ(scene_.modelEntries[m].addedMotions, allMotions);
+    }
+    Frame();
+    EXPECT_FLOAT_EQ(scene_.models[2]->motion.time, 1.0f / 60.0f);
 }
 
 }  // namespace qv

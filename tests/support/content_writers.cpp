@@ -3,23 +3,11 @@
 
 namespace qv {
 
-PmxModel SamplePmxModel() {
-    PmxModel m;
-    m.signature = u"PMX ";
-    m.version = 2.0f;
-    m.textEncoding = 0;
-    m.additionalUvCount = 2;
-    m.vertexIndexSize = 2;
-    m.textureIndexSize = 1;
-    m.materialIndexSize = 1;
-    m.boneIndexSize = 2;
-    m.morphIndexSize = 2;
-    m.rigidBodyIndexSize = 1;
-    m.name = u"テストモデル";
-    m.nameEnglish = u"Test model";
-    m.comment = u"コメント\r\n2 lines";
-    m.commentEnglish = u"";
+namespace {
 
+// One vertex per deform kind, 0 to 4.
+std::vector<PmxVertex> SampleVertices() {
+    std::vector<PmxVertex> vertices;
     for (std::uint32_t d = 0; d < 5; ++d) {
         PmxVertex v;
         v.position = {float(d), 1.5f, -2.0f};
@@ -49,11 +37,13 @@ PmxModel SamplePmxModel() {
                 break;
         }
         v.edgeScale = 1.0f;
-        m.vertices.push_back(v);
+        vertices.push_back(v);
     }
-    m.indices = {0, 1, 2, 2, 3, 4};
-    m.textures = {u"tex\\body.png", u"toon.bmp", u"sphere.sph"};
+    return vertices;
+}
 
+// One material with its own toon and a sphere, one with a shared toon.
+std::vector<PmxMaterial> SampleMaterials() {
     PmxMaterial a;
     a.name = u"体";
     a.nameEnglish = u"body";
@@ -79,8 +69,12 @@ PmxModel SamplePmxModel() {
     b.sharedToon = 1;
     b.toonIndex = 3;
     b.indexCount = 3;
-    m.materials = {a, b};
 
+    return {a, b};
+}
+
+// A root, a child with every optional field, and an IK bone with a limited link.
+std::vector<PmxBone> SampleBones() {
     PmxBone root;
     root.name = u"センター";
     root.nameEnglish = u"center";
@@ -118,8 +112,13 @@ PmxModel SamplePmxModel() {
     PmxIkLink free;
     free.boneIndex = 0;
     ik.ikLinks = {limited, free};
-    m.bones = {root, child, ik};
 
+    return {root, child, ik};
+}
+
+// One morph of each type, 0 to 10.
+std::vector<PmxMorph> SampleMorphs() {
+    std::vector<PmxMorph> morphs;
     auto morph = [](std::u16string name, std::uint32_t type) {
         PmxMorph mo;
         mo.name = std::move(name);
@@ -163,9 +162,13 @@ PmxModel SamplePmxModel() {
                 mo.uvOffsets = {{3, {0.1f, 0.2f, 0, 0}}};
                 break;
         }
-        m.morphs.push_back(mo);
+        morphs.push_back(mo);
     }
 
+    return morphs;
+}
+
+std::vector<PmxDisplayFrame> SampleDisplayFrames() {
     PmxDisplayFrame root_frame;
     root_frame.name = u"Root";
     root_frame.special = 1;
@@ -173,8 +176,12 @@ PmxModel SamplePmxModel() {
     PmxDisplayFrame faces;
     faces.name = u"表情";
     faces.elements = {{1, 3}, {1, 10}, {0, 2}};
-    m.displayFrames = {root_frame, faces};
 
+    return {root_frame, faces};
+}
+
+// A body on a bone and one on none, joined.
+void AddSamplePhysics(PmxModel& m) {
     PmxRigidBody body;
     body.name = u"頭";
     body.boneIndex = 1;
@@ -211,20 +218,41 @@ PmxModel SamplePmxModel() {
     joint.springTranslation = {10, 0, 0};
     joint.springRotation = {0, 20, 0};
     m.joints = {joint};
+}
+
+}  // namespace
+
+PmxModel SamplePmxModel() {
+    PmxModel m;
+    m.signature = u"PMX ";
+    m.version = 2.0f;
+    m.textEncoding = 0;
+    m.additionalUvCount = 2;
+    m.vertexIndexSize = 2;
+    m.textureIndexSize = 1;
+    m.materialIndexSize = 1;
+    m.boneIndexSize = 2;
+    m.morphIndexSize = 2;
+    m.rigidBodyIndexSize = 1;
+    m.name = u"テストモデル";
+    m.nameEnglish = u"Test model";
+    m.comment = u"コメント\r\n2 lines";
+    m.commentEnglish = u"";
+
+    m.vertices = SampleVertices();
+    m.indices = {0, 1, 2, 2, 3, 4};
+    m.textures = {u"tex\\body.png", u"toon.bmp", u"sphere.sph"};
+    m.materials = SampleMaterials();
+    m.bones = SampleBones();
+    m.morphs = SampleMorphs();
+    m.displayFrames = SampleDisplayFrames();
+    AddSamplePhysics(m);
     return m;
 }
 
 std::vector<std::uint8_t> SilentWav(std::uint32_t frames) {
-    ByteWriter w;
-    w.Raw("RIFF");
-    w.U32(36 + frames * 4);
-    w.Raw("WAVEfmt ");
-    w.U32(16), w.U16(1), w.U16(2), w.U32(48000), w.U32(48000 * 4), w.U16(4), w.U16(16);
-    w.Raw("data");
-    w.U32(frames * 4);
-    for (std::uint32_t i = 0; i < frames; ++i)
-        w.U32(0);
-    return w.bytes;
+    // The header's defaults are 48 kHz stereo 16-bit PCM: four bytes a frame.
+    return EncodeWav(WavHeader{}, std::vector<std::uint8_t>(std::size_t{frames} * 4));
 }
 
 }  // namespace qv

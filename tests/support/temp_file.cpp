@@ -1,4 +1,4 @@
-// Makes a private temporary folder per file and removes it afterwards.
+// Makes private temporary folders and removes them afterwards.
 #include "tests/support/temp_file.h"
 
 #include <stdlib.h>
@@ -15,19 +15,36 @@ void WriteBytes(const std::filesystem::path& path, std::span<const std::uint8_t>
               static_cast<std::streamsize>(bytes.size()));
 }
 
-TempFile::TempFile(std::string_view name, std::span<const std::uint8_t> bytes) {
+TempFolder::TempFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "qv-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a temporary folder");
     }
-    folder_ = pattern;
-    path_ = folder_ / name;
-    WriteBytes(path_, bytes);
+    path_ = pattern;
 }
 
-TempFile::~TempFile() {
+TempFolder::~TempFolder() {
     std::error_code ec;
-    std::filesystem::remove_all(folder_, ec);
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::filesystem::path TempFolder::Write(const std::filesystem::path& relative,
+                                        std::span<const std::uint8_t> bytes) const {
+    const std::filesystem::path file = path_ / relative;
+    std::filesystem::create_directories(file.parent_path());
+    WriteBytes(file, bytes);
+    return file;
+}
+
+std::filesystem::path TempFolder::Write(const std::filesystem::path& relative,
+                                        std::string_view text) const {
+    return Write(relative,
+                 std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+TempFile::TempFile(std::string_view name, std::span<const std::uint8_t> bytes)
+    : path_(folder_.path() / name) {
+    WriteBytes(path_, bytes);
 }
 
 }  // namespace qv

@@ -1,13 +1,12 @@
 // The file browser's listing and selection rules on real temporary folders, and one pick driven
 // through Dear ImGui.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <fstream>
 #include <thread>
 
 #include "platform/mount_points.h"
 #include "scene/scene.h"
+#include "tests/support/temp_file.h"
 #include "tests/ui/interface_driver.h"
 #include "ui/file_browser.h"
 #include "ui/main_windows.h"
@@ -21,29 +20,15 @@ namespace {
 // A fresh folder tree, removed with the object.
 class TempTree {
 public:
-    TempTree() {
-        std::string pattern = (fs::temp_directory_path() / "qv-browser-XXXXXX").string();
-        EXPECT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-    }
-    ~TempTree() {
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-    const fs::path& root() const { return root_; }
-    fs::path File(const std::string& relative) const {
-        const fs::path path = root_ / relative;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << "x";
-        return path;
-    }
+    const fs::path& root() const { return folder_.path(); }
+    fs::path File(const std::string& relative) const { return folder_.Write(relative, "x"); }
     fs::path Folder(const std::string& relative) const {
-        fs::create_directories(root_ / relative);
-        return root_ / relative;
+        fs::create_directories(root() / relative);
+        return root() / relative;
     }
 
 private:
-    fs::path root_;
+    TempFolder folder_;
 };
 
 std::vector<std::string> ShownLabels(const FileBrowser& browser) {
