@@ -1,13 +1,13 @@
 // Records a frame: skinning, shadow map, main pass with outlines, resolve, copy to screen.
 #include "render/scene_renderer.h"
 #include "core/vk_struct.h"
-#include "render/pipeline_cache_file.h"
+#include "render/vk/pipeline_cache_file.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "render/material_pipelines.h"
+#include "render/raster/material_pipelines.h"
 #include "scene/scene.h"
 
 namespace qv {

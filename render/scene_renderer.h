@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "core/engine_context.h"
-#include "render/frame_targets.h"
-#include "render/model_resources.h"
-#include "render/raster_pipelines.h"
-#include "render/raytracing_renderer.h"
-#include "render/scene_light.h"
-#include "render/toon_textures.h"
+#include "render/raster/frame_targets.h"
+#include "render/model/model_resources.h"
+#include "render/raster/raster_pipelines.h"
+#include "render/raytracing/raytracing_renderer.h"
+#include "render/model/scene_light.h"
+#include "render/model/toon_textures.h"
 #include "scene/anti_aliasing.h"
 
 namespace qv {
