@@ -156,8 +156,8 @@ HRESULT SceneRenderer::Initialize(const GpuContext& gpu, std::string* message) {
         hr = CreateTexture(gpu_, 1, 1, white, &whiteTexture_);
     }
     if (Succeeded(hr)) {
-        hr = CreateFrameBuffer(gpu_, kSceneSlotSize, VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT,
-                               &shadowConstants_);
+        hr = CreatePerFrameBuffer(gpu_, kSceneSlotSize, VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT,
+                                  &shadowConstants_);
     }
     if (Succeeded(hr)) {
         // The light never moves: its constants are written once for every

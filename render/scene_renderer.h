@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "core/engine_context.h"
-#include "render/raster/frame_targets.h"
 #include "render/model/model_resources.h"
-#include "render/raster/raster_pipelines.h"
-#include "render/raytracing/raytracing_renderer.h"
 #include "render/model/scene_light.h"
 #include "render/model/toon_textures.h"
+#include "render/raster/frame_targets.h"
+#include "render/raster/raster_pipelines.h"
+#include "render/raytracing/raytracing_renderer.h"
 #include "scene/anti_aliasing.h"
 
 namespace qv {
@@ -134,7 +134,7 @@ private:
     OwnedImage whiteTexture_;
     std::array<OwnedImage, kToonCount> toons_{};
     ShadowMaps shadowMaps_;
-    FrameBuffer shadowConstants_;
+    PerFrameBuffer shadowConstants_;
     SceneLight light_;
 
     FrameTargets targets_;

@@ -125,25 +125,26 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
                                 &m.uvMorphOffsets);
     }
     if (Succeeded(hr)) {
-        hr = CreateFrameBuffer(gpu, VkDeviceSize{m.boneCount} * 64, storage, &m.boneMatrices);
+        hr = CreatePerFrameBuffer(gpu, VkDeviceSize{m.boneCount} * 64, storage, &m.boneMatrices);
     }
     if (Succeeded(hr)) {
-        hr = CreateFrameBuffer(gpu, VkDeviceSize{m.vertexMorphCount} * 4, storage,
-                               &m.vertexMorphWeights);
-    }
-    if (Succeeded(hr)) {
-        hr = CreateFrameBuffer(gpu, VkDeviceSize{m.uvMorphCount} * 4, storage, &m.uvMorphWeights);
-    }
-    if (Succeeded(hr)) {
-        hr = CreateFrameBuffer(gpu, kSceneSlotSize, VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT,
-                               &m.sceneConstants);
+        hr = CreatePerFrameBuffer(gpu, VkDeviceSize{m.vertexMorphCount} * 4, storage,
+                                  &m.vertexMorphWeights);
     }
     if (Succeeded(hr)) {
         hr =
-            CreateFrameBuffer(gpu, kMaterialSlotSize * std::max<std::size_t>(1, m.materials.size()),
-                              VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT |
-                                  (addressed & VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT),
-                              &m.materialBuffer);
+            CreatePerFrameBuffer(gpu, VkDeviceSize{m.uvMorphCount} * 4, storage, &m.uvMorphWeights);
+    }
+    if (Succeeded(hr)) {
+        hr = CreatePerFrameBuffer(gpu, kSceneSlotSize, VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT,
+                                  &m.sceneConstants);
+    }
+    if (Succeeded(hr)) {
+        hr = CreatePerFrameBuffer(gpu,
+                                  kMaterialSlotSize * std::max<std::size_t>(1, m.materials.size()),
+                                  VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT |
+                                      (addressed & VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT),
+                                  &m.materialBuffer);
     }
     if (Failed(hr)) {
         return fail(hr);

@@ -9,9 +9,9 @@
 
 #include "formats/model_textures.h"
 #include "platform/result_code.h"
-#include "render/vk/gpu_buffers.h"
 #include "render/model/material_table.h"
 #include "render/model/shader_layouts.h"
+#include "render/vk/gpu_buffers.h"
 #include "render/vk/upload_batch.h"
 #include "render/vk/vulkan_helpers.h"
 
@@ -41,11 +41,11 @@ struct ModelGpu {
     GpuBuffer vertexMorphOffsets;  // empty without vertex morphs
     GpuBuffer uvMorphOffsets;      // empty without UV morphs
 
-    FrameBuffer boneMatrices;
-    FrameBuffer vertexMorphWeights;
-    FrameBuffer uvMorphWeights;
-    FrameBuffer sceneConstants;
-    FrameBuffer materialBuffer;  // one 256-byte block per material in each slot
+    PerFrameBuffer boneMatrices;
+    PerFrameBuffer vertexMorphWeights;
+    PerFrameBuffer uvMorphWeights;
+    PerFrameBuffer sceneConstants;
+    PerFrameBuffer materialBuffer;  // one 256-byte block per material in each slot
 
     std::vector<OwnedImage> textures;
     std::vector<MaterialDraw> materials;  // in file order

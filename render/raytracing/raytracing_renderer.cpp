@@ -107,8 +107,8 @@ HRESULT RaytracingRenderer::Initialize(const GpuContext& gpu, VkSampler warp, Vk
         std::min({kMaxTextureSlots, limits.maxPerStageDescriptorSampledImages,
                   limits.maxPerStageDescriptorSamplers, limits.maxDescriptorSetSampledImages,
                   limits.maxDescriptorSetSamplers});
-    HRESULT hr = CreateFrameBuffer(gpu_, sizeof(RaytracingConstants),
-                                   VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &constants_);
+    HRESULT hr = CreatePerFrameBuffer(gpu_, sizeof(RaytracingConstants),
+                                      VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &constants_);
     if (Succeeded(hr)) {
         hr = CreatePipeline(message);
     }

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "platform/result_code.h"
-#include "render/vk/gpu_buffers.h"
-#include "render/raytracing/raytracing_layout.h"
 #include "render/model/toon_textures.h"
+#include "render/raytracing/raytracing_layout.h"
+#include "render/vk/gpu_buffers.h"
 #include "render/vk/vulkan_helpers.h"
 
 namespace qv {
@@ -136,7 +136,7 @@ private:
     VkPipelineLayout layout_ = VK_NULL_HANDLE;
     VkPipeline pipeline_ = VK_NULL_HANDLE;
     std::vector<std::byte> handles_;  // the five group identifiers
-    FrameBuffer constants_;
+    PerFrameBuffer constants_;
 
     // Of the current build.
     bool built_ = false;

@@ -21,8 +21,8 @@ VkDeviceSize AlignSlot(VkDeviceSize size) {
 
 }  // namespace
 
-HRESULT CreateFrameBuffer(const GpuContext& gpu, VkDeviceSize slotSize, VkBufferUsageFlags usage,
-                          FrameBuffer* out) {
+HRESULT CreatePerFrameBuffer(const GpuContext& gpu, VkDeviceSize slotSize, VkBufferUsageFlags usage,
+                             PerFrameBuffer* out) {
     out->slotSize = AlignSlot(slotSize);
     const HRESULT hr = CreateGpuBuffer(gpu, out->slotSize * kFrameCount, usage, true, &out->buffer);
     if (Succeeded(hr)) {

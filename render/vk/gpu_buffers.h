@@ -34,7 +34,7 @@ struct GpuBuffer {
 
 // A buffer of kFrameCount equal slots, one per frame in flight, written by the
 // CPU while the GPU reads the other slots.
-struct FrameBuffer {
+struct PerFrameBuffer {
     GpuBuffer buffer;
     VkDeviceSize slotSize = 0;
     VkDeviceSize Offset(std::uint32_t frame) const { return slotSize * frame; }
@@ -48,7 +48,7 @@ HRESULT CreateGpuBuffer(const GpuContext& gpu, VkDeviceSize size, VkBufferUsageF
 void DestroyGpuBuffer(VkDevice device, GpuBuffer* buffer);
 // A mapped buffer of kFrameCount zeroed slots of at least `slotSize` bytes,
 // each slot aligned for storage and uniform offsets.
-HRESULT CreateFrameBuffer(const GpuContext& gpu, VkDeviceSize slotSize, VkBufferUsageFlags usage,
-                          FrameBuffer* out);
+HRESULT CreatePerFrameBuffer(const GpuContext& gpu, VkDeviceSize slotSize, VkBufferUsageFlags usage,
+                             PerFrameBuffer* out);
 
 }  // namespace qv
