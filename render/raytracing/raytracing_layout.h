@@ -74,6 +74,11 @@ inline constexpr std::uint32_t kMissRecordStride = 32;
 inline constexpr std::uint32_t kHitRecordStride = 160;
 inline constexpr std::uint32_t kRecursionLimit = 16;
 
+// `value` rounded up to a multiple of `alignment`; 0 leaves it as it is.
+inline std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
+    return alignment == 0 ? value : (value + alignment - 1) / alignment * alignment;
+}
+
 struct HitArguments {
     std::uint32_t cullMode = 0;  // 0 single-sided, 1 double-sided
     std::uint32_t firstIndex = 0;

@@ -91,11 +91,28 @@ public:
     void Record(VkCommandBuffer cmd, std::uint32_t frame, const RaytracingConstants& constants);
 
 private:
+    // The first slot of each model's textures in the texture array, and how
+    // many slots the array has.
+    struct TextureSlots {
+        std::vector<std::uint32_t> firstOfModel;
+        std::uint32_t count = 0;
+    };
+
+    HRESULT CreateLayouts(std::string* message);
     HRESULT CreatePipeline(std::string* message);
     HRESULT BuildAccelerationStructures(const std::vector<const ModelGpu*>& models,
                                         const GeometryPlan& plan);
     HRESULT BuildShaderTables(const std::vector<const ModelGpu*>& models, const GeometryPlan& plan,
                               VkImageView white, const std::array<OwnedImage, kToonCount>& toons);
+    HRESULT BuildTextureSet(const std::vector<const ModelGpu*>& models, VkImageView white,
+                            const std::array<OwnedImage, kToonCount>& toons, TextureSlots* slots);
+    // A mapped table of `size` bytes from an address the device accepts as a
+    // table start: `start` on the CPU, `address` on the GPU.
+    HRESULT CreateTable(VkDeviceSize size, GpuBuffer* buffer, std::byte** start,
+                        VkDeviceAddress* address);
+    // What geometry `g` of `model` hands its hit programs in frame slot f.
+    HitArguments HitArgumentsOf(const ModelGpu& model, const RaytracingGeometry& g, std::uint32_t f,
+                                const TextureSlots& slots) const;
     void ReleaseBuild();
     HRESULT CreateAddressedBuffer(VkDeviceSize size, VkBufferUsageFlags usage, bool hostVisible,
                                   GpuBuffer* out);
