@@ -11,28 +11,26 @@
 
 namespace qv {
 
-HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
-                       ModelTextures& textures, ModelGpu* out, std::string* message) {
-    if (!textures.loaded) {
-        textures = LoadModelTextures(model);
-    }
-    if (textures.result != S_OK) {
-        *message = textures.message;
-        return textures.result;
-    }
-    ModelGpu m;
-    m.vertexCount = static_cast<std::uint32_t>(model.vertices.size());
-    m.indexCount = static_cast<std::uint32_t>(model.indices.size());
-    m.boneCount = static_cast<std::uint32_t>(instance.bones.size());
-    m.vertexMorphCount = instance.vertexMorphCount;
-    m.uvMorphCount = instance.uvMorphCount;
-    BuildMaterials(model, &m.materials, &m.materialConstants);
-    UseModelToons(textures.ownToons, &m.materials);
+namespace {
 
-    std::vector<VsInput> vertices(model.vertices.size());
-    for (std::size_t i = 0; i < vertices.size(); ++i) {
+// What a model's vertices and faces become on the GPU.
+struct VertexStreams {
+    std::vector<VsInput> vertices;
+    std::vector<VertexExtra> extras;
+    // The SDEF parameters, C with a flag and the two carried points, as the
+    // skinning program reads them: three float4 per vertex.
+    std::vector<float> sdef;
+    std::vector<std::uint32_t> indices;
+};
+
+VertexStreams BuildVertexStreams(const PmxModel& model) {
+    VertexStreams s;
+    s.vertices.resize(model.vertices.size());
+    s.extras.resize(model.vertices.size());
+    s.sdef.assign(model.vertices.size() * 12, 0.0f);
+    for (std::size_t i = 0; i < model.vertices.size(); ++i) {
         const PmxVertex& v = model.vertices[i];
-        VsInput& g = vertices[i];
+        VsInput& g = s.vertices[i];
         g = {{v.position.x, v.position.y, v.position.z},
              {v.normal.x, v.normal.y, v.normal.z},
              {v.uv.x, v.uv.y},
@@ -43,71 +41,59 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
             g.boneRef[k] = static_cast<std::uint32_t>(v.weight.boneIndex[k]);
             g.boneWeight[k] = v.weight.weight[k];
         }
-    }
-    std::vector<VertexExtra> extras(vertices.size());
-    for (std::size_t i = 0; i < extras.size(); ++i) {
-        const PmxVertex& v = model.vertices[i];
-        extras[i] = {{v.additionalUv[0].x, v.additionalUv[0].y}, v.edgeScale, 0.0f};
-    }
-    // The SDEF parameters, C with a flag and the two carried points, as the
-    // skinning program reads them: three float4 per vertex.
-    std::vector<float> sdef(vertices.size() * 12, 0.0f);
-    for (std::size_t i = 0; i < vertices.size(); ++i) {
-        const SdefParams p = PrepareSdef(model.vertices[i].weight);
-        float* out = sdef.data() + i * 12;
+        s.extras[i] = {{v.additionalUv[0].x, v.additionalUv[0].y}, v.edgeScale, 0.0f};
+        const SdefParams p = PrepareSdef(v.weight);
         const float values[12] = {p.c.x,   p.c.y, p.c.z,   p.sdef,  p.cr0.x, p.cr0.y,
                                   p.cr0.z, 0.0f,  p.cr1.x, p.cr1.y, p.cr1.z, 0.0f};
-        std::copy(std::begin(values), std::end(values), out);
+        std::copy(std::begin(values), std::end(values), s.sdef.data() + i * 12);
     }
-    const SkinningConstants skinning{m.boneCount, m.vertexCount, m.vertexMorphCount, m.uvMorphCount,
-                                     m.vertexCount};
-    const VkBufferUsageFlags storage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
-    // The ray-tracing copies feed the acceleration structures and, with the
-    // material constants, are read by the hit program through their addresses.
-    const VkBufferUsageFlags addressed =
-        gpu.rayTracing ? VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT |
-                             VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR
-                       : 0;
-    UploadBatch batch(gpu);
-    auto fail = [&](HRESULT hr) {
-        DestroyModelGpu(gpu.device, &m);
-        return hr;
-    };
-
     // A face index past the last vertex would make the GPU read outside the
     // vertex buffer; such corners are pinned to vertex 0.
-    std::vector<std::uint32_t> indices = model.indices;
-    for (std::uint32_t& index : indices) {
-        if (index >= m.vertexCount) {
+    s.indices = model.indices;
+    for (std::uint32_t& index : s.indices) {
+        if (index >= model.vertices.size()) {
             index = 0;
         }
     }
-    HRESULT hr = CreateFilledBuffer(gpu, batch, indices.data(), indices.size() * 4,
+    return s;
+}
+
+// The buffers filled once: faces, vertices in their three copies, the
+// extras, SDEF parameters, skinning constants and morph offsets.
+HRESULT CreateFilledBuffers(const GpuContext& gpu, UploadBatch& batch, const VertexStreams& s,
+                            const ModelInstance& instance, VkBufferUsageFlags addressed,
+                            ModelGpu& m) {
+    const VkBufferUsageFlags storage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
+    const SkinningConstants skinning{m.boneCount, m.vertexCount, m.vertexMorphCount, m.uvMorphCount,
+                                     m.vertexCount};
+    const VkDeviceSize indexBytes = s.indices.size() * 4;
+    const VkDeviceSize vertexBytes = s.vertices.size() * sizeof(VsInput);
+    HRESULT hr = CreateFilledBuffer(gpu, batch, s.indices.data(), indexBytes,
                                     VK_BUFFER_USAGE_INDEX_BUFFER_BIT, &m.indexBuffer);
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, indices.data(), indices.size() * 4, storage | addressed,
+        hr = CreateFilledBuffer(gpu, batch, s.indices.data(), indexBytes, storage | addressed,
                                 &m.rayTracingIndices);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, vertices.data(), vertices.size() * sizeof(VsInput),
-                                storage | addressed, &m.rayTracingVertices);
+        hr = CreateFilledBuffer(gpu, batch, s.vertices.data(), vertexBytes, storage | addressed,
+                                &m.rayTracingVertices);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, vertices.data(), vertices.size() * sizeof(VsInput),
-                                storage, &m.skinningInput);
+        hr = CreateFilledBuffer(gpu, batch, s.vertices.data(), vertexBytes, storage,
+                                &m.skinningInput);
     }
     if (Succeeded(hr)) {
         hr = CreateFilledBuffer(
-            gpu, batch, vertices.data(), vertices.size() * sizeof(VsInput),
+            gpu, batch, s.vertices.data(), vertexBytes,
             storage | VK_BUFFER_USAGE_VERTEX_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
             &m.skinnedOutput);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, extras.data(), extras.size() * sizeof(VertexExtra),
+        hr = CreateFilledBuffer(gpu, batch, s.extras.data(), s.extras.size() * sizeof(VertexExtra),
                                 VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, &m.vertexExtras);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, sdef.data(), sdef.size() * sizeof(float), storage,
+        hr = CreateFilledBuffer(gpu, batch, s.sdef.data(), s.sdef.size() * sizeof(float), storage,
                                 &m.sdefParams);
     }
     if (Succeeded(hr)) {
@@ -124,9 +110,14 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
                                 instance.uvMorphOffsets.size() * sizeof(Float2), storage,
                                 &m.uvMorphOffsets);
     }
-    if (Succeeded(hr)) {
-        hr = CreatePerFrameBuffer(gpu, VkDeviceSize{m.boneCount} * 64, storage, &m.boneMatrices);
-    }
+    return hr;
+}
+
+// The buffers written every frame, one slot per frame in flight.
+HRESULT CreateFrameSlots(const GpuContext& gpu, VkBufferUsageFlags addressed, ModelGpu& m) {
+    const VkBufferUsageFlags storage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
+    HRESULT hr =
+        CreatePerFrameBuffer(gpu, VkDeviceSize{m.boneCount} * 64, storage, &m.boneMatrices);
     if (Succeeded(hr)) {
         hr = CreatePerFrameBuffer(gpu, VkDeviceSize{m.vertexMorphCount} * 4, storage,
                                   &m.vertexMorphWeights);
@@ -146,22 +137,64 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
                                       (addressed & VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT),
                                   &m.materialBuffer);
     }
-    if (Failed(hr)) {
-        return fail(hr);
-    }
+    return hr;
+}
 
+HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures& textures,
+                       ModelGpu& m) {
     for (RgbaImage& image : textures.images) {
         OwnedImage texture;
-        hr = CreateTexture(gpu, batch, image.width, image.height, image.pixels.data(), &texture);
+        const HRESULT hr =
+            CreateTexture(gpu, batch, image.width, image.height, image.pixels.data(), &texture);
         if (Failed(hr)) {
-            return fail(hr);
+            return hr;
         }
         m.textures.push_back(texture);
         image = {};  // a model's images can be large: free each once staged
     }
-    hr = batch.Submit();
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
+                       ModelTextures& textures, ModelGpu* out, std::string* message) {
+    if (!textures.loaded) {
+        textures = LoadModelTextures(model);
+    }
+    if (textures.result != S_OK) {
+        *message = textures.message;
+        return textures.result;
+    }
+    ModelGpu m;
+    m.vertexCount = static_cast<std::uint32_t>(model.vertices.size());
+    m.indexCount = static_cast<std::uint32_t>(model.indices.size());
+    m.boneCount = static_cast<std::uint32_t>(instance.bones.size());
+    m.vertexMorphCount = instance.vertexMorphCount;
+    m.uvMorphCount = instance.uvMorphCount;
+    BuildMaterials(model, &m.materials, &m.materialConstants);
+    UseModelToons(textures.ownToons, &m.materials);
+
+    // The ray-tracing copies feed the acceleration structures and, with the
+    // material constants, are read by the hit program through their addresses.
+    const VkBufferUsageFlags addressed =
+        gpu.rayTracing ? VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT |
+                             VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR
+                       : 0;
+    UploadBatch batch(gpu);
+    HRESULT hr = CreateFilledBuffers(gpu, batch, BuildVertexStreams(model), instance, addressed, m);
+    if (Succeeded(hr)) {
+        hr = CreateFrameSlots(gpu, addressed, m);
+    }
+    if (Succeeded(hr)) {
+        hr = CreateTextures(gpu, batch, textures, m);
+    }
+    if (Succeeded(hr)) {
+        hr = batch.Submit();
+    }
     if (Failed(hr)) {
-        return fail(hr);
+        DestroyModelGpu(gpu.device, &m);
+        return hr;
     }
     for (std::uint32_t f = 0; f < kFrameCount; ++f) {
         for (std::size_t i = 0; i < m.materialConstants.size(); ++i) {

@@ -52,52 +52,39 @@ VkPipelineShaderStageCreateInfo Stage(VkShaderStageFlagBits stage, VkShaderModul
     return info;
 }
 
-HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelineCache cache,
-                             const RasterPipelineKey& key, VkPipeline* out) {
-    // The shadow pass writes depth only; its pixel program, when it has
-    // one, decides which pixels cast.
-    const bool hasColor = key.kind != RasterKind::Shadow;
-    const bool hasPixel = hasColor || !key.pixel.empty();
-    const bool hasDepth = key.kind != RasterKind::Post;
-    VkShaderModule vs = CreateModule(device, key.vertex);
-    VkShaderModule ps = hasPixel ? CreateModule(device, key.pixel) : VK_NULL_HANDLE;
-    if (vs == VK_NULL_HANDLE || (hasPixel && ps == VK_NULL_HANDLE)) {
-        for (VkShaderModule m : {vs, ps}) {
-            if (m != VK_NULL_HANDLE) {
-                vkDestroyShaderModule(device, m, nullptr);
-            }
-        }
-        return E_FAIL;
-    }
-    const VkPipelineShaderStageCreateInfo stages[2] = {
-        Stage(VK_SHADER_STAGE_VERTEX_BIT, vs, key.vertexEntry),
-        Stage(VK_SHADER_STAGE_FRAGMENT_BIT, ps, key.pixelEntry),
-    };
+// The skinned vertex and its extras, in two streams; the full-screen pass
+// makes its triangle from the vertex index alone.
+const VkVertexInputBindingDescription kVertexBindings[2] = {
+    {0, sizeof(VsInput), VK_VERTEX_INPUT_RATE_VERTEX},
+    {1, sizeof(VertexExtra), VK_VERTEX_INPUT_RATE_VERTEX},
+};
+const VkVertexInputAttributeDescription kVertexAttributes[6] = {
+    {0, 0, VK_FORMAT_R32G32B32_SFLOAT, 0},     {1, 0, VK_FORMAT_R32G32B32_SFLOAT, 12},
+    {2, 0, VK_FORMAT_R32G32_SFLOAT, 24},       {3, 0, VK_FORMAT_R32G32B32A32_UINT, 32},
+    {4, 0, VK_FORMAT_R32G32B32A32_SFLOAT, 48}, {5, 1, VK_FORMAT_R32G32B32A32_SFLOAT, 0},
+};
 
-    const VkVertexInputBindingDescription bindings[2] = {
-        {0, sizeof(VsInput), VK_VERTEX_INPUT_RATE_VERTEX},
-        {1, sizeof(VertexExtra), VK_VERTEX_INPUT_RATE_VERTEX},
-    };
-    const VkVertexInputAttributeDescription attributes[6] = {
-        {0, 0, VK_FORMAT_R32G32B32_SFLOAT, 0},     {1, 0, VK_FORMAT_R32G32B32_SFLOAT, 12},
-        {2, 0, VK_FORMAT_R32G32_SFLOAT, 24},       {3, 0, VK_FORMAT_R32G32B32A32_UINT, 32},
-        {4, 0, VK_FORMAT_R32G32B32A32_SFLOAT, 48}, {5, 1, VK_FORMAT_R32G32B32A32_SFLOAT, 0},
-    };
+VkPipelineVertexInputStateCreateInfo VertexInputState(const RasterPipelineKey& key) {
     auto vertexInput = VkStruct<VkPipelineVertexInputStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_VERTEX_INPUT_STATE_CREATE_INFO);
     if (key.kind != RasterKind::Post) {
         vertexInput.vertexBindingDescriptionCount = 2;
-        vertexInput.pVertexBindingDescriptions = bindings;
+        vertexInput.pVertexBindingDescriptions = kVertexBindings;
         vertexInput.vertexAttributeDescriptionCount = 6;
-        vertexInput.pVertexAttributeDescriptions = attributes;
+        vertexInput.pVertexAttributeDescriptions = kVertexAttributes;
     }
-    auto assembly = VkStruct<VkPipelineInputAssemblyStateCreateInfo>(
-        VK_STRUCTURE_TYPE_PIPELINE_INPUT_ASSEMBLY_STATE_CREATE_INFO);
-    assembly.topology = VK_PRIMITIVE_TOPOLOGY_TRIANGLE_LIST;
-    auto viewport = VkStruct<VkPipelineViewportStateCreateInfo>(
-        VK_STRUCTURE_TYPE_PIPELINE_VIEWPORT_STATE_CREATE_INFO);
-    viewport.viewportCount = 1;
-    viewport.scissorCount = 1;
+    return vertexInput;
+}
+
+void DestroyModules(VkDevice device, VkShaderModule vs, VkShaderModule ps) {
+    for (VkShaderModule m : {vs, ps}) {
+        if (m != VK_NULL_HANDLE) {
+            vkDestroyShaderModule(device, m, nullptr);
+        }
+    }
+}
+
+VkPipelineRasterizationStateCreateInfo RasterizationState(const RasterPipelineKey& key) {
     auto raster = VkStruct<VkPipelineRasterizationStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_RASTERIZATION_STATE_CREATE_INFO);
     raster.polygonMode = VK_POLYGON_MODE_FILL;
@@ -114,9 +101,11 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
         raster.depthBiasEnable = VK_TRUE;
         raster.depthBiasSlopeFactor = kShadowSlopeBias;
     }
-    auto multisample = VkStruct<VkPipelineMultisampleStateCreateInfo>(
-        VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO);
-    multisample.rasterizationSamples = key.samples;
+    return raster;
+}
+
+VkPipelineDepthStencilStateCreateInfo DepthStencilState(const RasterPipelineKey& key,
+                                                        bool hasDepth) {
     auto depth = VkStruct<VkPipelineDepthStencilStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_DEPTH_STENCIL_STATE_CREATE_INFO);
     const bool ground = key.kind == RasterKind::GroundShadow;
@@ -142,6 +131,10 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
                                     0xFF,
                                     0};
     }
+    return depth;
+}
+
+VkPipelineColorBlendAttachmentState BlendAttachment(const RasterPipelineKey& key) {
     VkPipelineColorBlendAttachmentState blendTarget{};
     // Scene passes blend by the source alpha and keep it; the post pass
     // replaces the pixel.
@@ -154,6 +147,41 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
     blendTarget.alphaBlendOp = VK_BLEND_OP_ADD;
     blendTarget.colorWriteMask = VK_COLOR_COMPONENT_R_BIT | VK_COLOR_COMPONENT_G_BIT |
                                  VK_COLOR_COMPONENT_B_BIT | VK_COLOR_COMPONENT_A_BIT;
+    return blendTarget;
+}
+
+HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelineCache cache,
+                             const RasterPipelineKey& key, VkPipeline* out) {
+    // The shadow pass writes depth only; its pixel program, when it has
+    // one, decides which pixels cast.
+    const bool hasColor = key.kind != RasterKind::Shadow;
+    const bool hasPixel = hasColor || !key.pixel.empty();
+    const bool hasDepth = key.kind != RasterKind::Post;
+    VkShaderModule vs = CreateModule(device, key.vertex);
+    VkShaderModule ps = hasPixel ? CreateModule(device, key.pixel) : VK_NULL_HANDLE;
+    if (vs == VK_NULL_HANDLE || (hasPixel && ps == VK_NULL_HANDLE)) {
+        DestroyModules(device, vs, ps);
+        return E_FAIL;
+    }
+    const VkPipelineShaderStageCreateInfo stages[2] = {
+        Stage(VK_SHADER_STAGE_VERTEX_BIT, vs, key.vertexEntry),
+        Stage(VK_SHADER_STAGE_FRAGMENT_BIT, ps, key.pixelEntry),
+    };
+
+    const VkPipelineVertexInputStateCreateInfo vertexInput = VertexInputState(key);
+    auto assembly = VkStruct<VkPipelineInputAssemblyStateCreateInfo>(
+        VK_STRUCTURE_TYPE_PIPELINE_INPUT_ASSEMBLY_STATE_CREATE_INFO);
+    assembly.topology = VK_PRIMITIVE_TOPOLOGY_TRIANGLE_LIST;
+    auto viewport = VkStruct<VkPipelineViewportStateCreateInfo>(
+        VK_STRUCTURE_TYPE_PIPELINE_VIEWPORT_STATE_CREATE_INFO);
+    viewport.viewportCount = 1;
+    viewport.scissorCount = 1;
+    const VkPipelineRasterizationStateCreateInfo raster = RasterizationState(key);
+    auto multisample = VkStruct<VkPipelineMultisampleStateCreateInfo>(
+        VK_STRUCTURE_TYPE_PIPELINE_MULTISAMPLE_STATE_CREATE_INFO);
+    multisample.rasterizationSamples = key.samples;
+    const VkPipelineDepthStencilStateCreateInfo depth = DepthStencilState(key, hasDepth);
+    const VkPipelineColorBlendAttachmentState blendTarget = BlendAttachment(key);
     auto blend = VkStruct<VkPipelineColorBlendStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_COLOR_BLEND_STATE_CREATE_INFO);
     blend.attachmentCount = hasColor ? 1 : 0;
@@ -162,7 +190,7 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
                                              VK_DYNAMIC_STATE_STENCIL_REFERENCE};
     auto dynamic = VkStruct<VkPipelineDynamicStateCreateInfo>(
         VK_STRUCTURE_TYPE_PIPELINE_DYNAMIC_STATE_CREATE_INFO);
-    dynamic.dynamicStateCount = ground ? 3 : 2;
+    dynamic.dynamicStateCount = key.kind == RasterKind::GroundShadow ? 3 : 2;
     dynamic.pDynamicStates = dynamicStates;
     auto rendering =
         VkStruct<VkPipelineRenderingCreateInfo>(VK_STRUCTURE_TYPE_PIPELINE_RENDERING_CREATE_INFO);
@@ -191,11 +219,7 @@ HRESULT CreateRasterPipeline(VkDevice device, VkPipelineLayout layout, VkPipelin
     info.pDynamicState = &dynamic;
     info.layout = layout;
     const VkResult result = vkCreateGraphicsPipelines(device, cache, 1, &info, nullptr, out);
-    for (VkShaderModule m : {vs, ps}) {
-        if (m != VK_NULL_HANDLE) {
-            vkDestroyShaderModule(device, m, nullptr);
-        }
-    }
+    DestroyModules(device, vs, ps);
     if (result != VK_SUCCESS) {
         *out = VK_NULL_HANDLE;
         return result == VK_ERROR_OUT_OF_HOST_MEMORY || result == VK_ERROR_OUT_OF_DEVICE_MEMORY

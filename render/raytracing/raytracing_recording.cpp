@@ -7,10 +7,7 @@
 
 namespace qv {
 
-void RaytracingRenderer::Record(VkCommandBuffer cmd, std::uint32_t f,
-                                const RaytracingConstants& constants) {
-    std::memcpy(constants_.Slot(f), &constants, sizeof(constants));
-
+void RaytracingRenderer::RecordStructureBuilds(VkCommandBuffer cmd, std::uint32_t f) {
     // The previous frame's rays are done with the structures before they
     // are built again from this frame's vertices.
     MemoryBarrier(cmd, VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT,
@@ -50,6 +47,13 @@ void RaytracingRenderer::Record(VkCommandBuffer cmd, std::uint32_t f,
                   VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR,
                   VK_PIPELINE_STAGE_2_RAY_TRACING_SHADER_BIT_KHR,
                   VK_ACCESS_2_ACCELERATION_STRUCTURE_READ_BIT_KHR);
+}
+
+void RaytracingRenderer::Record(VkCommandBuffer cmd, std::uint32_t f,
+                                const RaytracingConstants& constants) {
+    std::memcpy(constants_.Slot(f), &constants, sizeof(constants));
+
+    RecordStructureBuilds(cmd, f);
 
     if (output_.fresh) {
         TransitionImage(cmd, output_.image.image, VK_IMAGE_LAYOUT_UNDEFINED,

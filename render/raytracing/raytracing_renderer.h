@@ -114,6 +114,9 @@ private:
     HitArguments HitArgumentsOf(const ModelGpu& model, const RaytracingGeometry& g, std::uint32_t f,
                                 const TextureSlots& slots) const;
     void ReleaseBuild();
+    // The structures rebuilt from this frame's skinned vertices, between
+    // the build timestamps of slot f.
+    void RecordStructureBuilds(VkCommandBuffer cmd, std::uint32_t frame);
     HRESULT CreateAddressedBuffer(VkDeviceSize size, VkBufferUsageFlags usage, bool hostVisible,
                                   GpuBuffer* out);
     VkDeviceAddress Address(VkBuffer buffer) const;
