@@ -10,9 +10,50 @@ namespace qv {
 
 namespace {
 
+// Copies one value between a material record and the edited values, in
+// either direction: the shadow flag is a number in the constants and a bool
+// in the values.
 template <std::size_t N>
-void CopyFloats(const float (&from)[N], float (&to)[N]) {
+void Assign(float (&to)[N], const float (&from)[N]) {
     std::copy(std::begin(from), std::end(from), std::begin(to));
+}
+void Assign(bool& to, std::uint32_t from) {
+    to = from != 0;
+}
+void Assign(std::uint32_t& to, bool from) {
+    to = from ? 1 : 0;
+}
+template <class T>
+void Assign(T& to, const T& from) {
+    to = from;
+}
+
+// Every value the window edits with the record field that holds it, so that
+// reading and writing cannot drift apart. With kToValues the record is read
+// into `v`, otherwise `v` is stored into the record.
+template <bool kToValues, class Draw, class Constants, class Values>
+void Exchange(Draw& draw, Constants& c, Values& v) {
+    auto pair = [](auto& stored, auto& value) {
+        if constexpr (kToValues) {
+            Assign(value, stored);
+        } else {
+            Assign(stored, value);
+        }
+    };
+    pair(c.baseColor, v.baseColor);
+    pair(c.specularColor, v.specularColor);
+    pair(c.specularStrength, v.specularStrength);
+    pair(c.ambientColor, v.ambientColor);
+    pair(draw.drawEdge, v.drawEdge);
+    pair(c.edgeSize, v.edgeSize);
+    pair(c.edgeColor, v.edgeColor);
+    pair(c.emissionColor, v.emissionColor);
+    pair(c.emissionStrength, v.emissionStrength);
+    pair(c.metallic, v.metallic);
+    pair(c.roughness, v.roughness);
+    pair(c.reflective, v.reflective);
+    pair(draw.castShadow, v.castShadow);
+    pair(c.receiveShadow, v.receiveShadow);
 }
 
 bool InRange(const ModelGpu& model, std::int32_t material) {
@@ -37,22 +78,8 @@ bool ReadMaterialValues(const ModelGpu& model, std::int32_t material, MaterialVa
     }
     const MaterialDraw& draw = model.materials[static_cast<std::size_t>(material)];
     const MaterialConstants& c = model.materialConstants[static_cast<std::size_t>(material)];
-    MaterialValues& v = *out;
-    CopyFloats(c.baseColor, v.baseColor);
-    CopyFloats(c.specularColor, v.specularColor);
-    v.specularStrength = c.specularStrength;
-    CopyFloats(c.ambientColor, v.ambientColor);
-    v.drawEdge = draw.drawEdge;
-    v.edgeSize = c.edgeSize;
-    CopyFloats(c.edgeColor, v.edgeColor);
-    CopyFloats(c.emissionColor, v.emissionColor);
-    v.emissionStrength = c.emissionStrength;
-    v.metallic = c.metallic;
-    v.roughness = c.roughness;
-    v.reflective = c.reflective;
-    v.castShadow = draw.castShadow;
-    v.receiveShadow = c.receiveShadow != 0;
-    v.shaderName = draw.shaderSetName;
+    Exchange<true>(draw, c, *out);
+    out->shaderName = draw.shaderSetName;
     return true;
 }
 
@@ -65,20 +92,7 @@ void WriteMaterialValues(ModelGpu& model, std::int32_t material, const MaterialV
     SanitizeMaterialValues(v, current);
     MaterialDraw& draw = model.materials[static_cast<std::size_t>(material)];
     MaterialConstants& c = model.materialConstants[static_cast<std::size_t>(material)];
-    CopyFloats(v.baseColor, c.baseColor);
-    CopyFloats(v.specularColor, c.specularColor);
-    c.specularStrength = v.specularStrength;
-    CopyFloats(v.ambientColor, c.ambientColor);
-    draw.drawEdge = v.drawEdge;
-    c.edgeSize = v.edgeSize;
-    CopyFloats(v.edgeColor, c.edgeColor);
-    CopyFloats(v.emissionColor, c.emissionColor);
-    c.emissionStrength = v.emissionStrength;
-    c.metallic = v.metallic;
-    c.roughness = v.roughness;
-    c.reflective = v.reflective;
-    draw.castShadow = v.castShadow;
-    c.receiveShadow = v.receiveShadow ? 1 : 0;
+    Exchange<false>(draw, c, v);
 }
 
 }  // namespace qv
