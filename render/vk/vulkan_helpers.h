@@ -56,6 +56,13 @@ void ClearBackBuffer(VkCommandBuffer cmd, const BackBuffer& target,
 void MemoryBarrier(VkCommandBuffer cmd, VkPipelineStageFlags2 srcStage, VkAccessFlags2 srcAccess,
                    VkPipelineStageFlags2 dstStage, VkAccessFlags2 dstAccess);
 
+// A layout change of a whole single-level image between the given stages
+// and accesses.
+void ImageBarrier(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to,
+                  VkPipelineStageFlags2 srcStage, VkAccessFlags2 srcAccess,
+                  VkPipelineStageFlags2 dstStage, VkAccessFlags2 dstAccess,
+                  VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
+
 // A full-image layout change with the widest scopes: for set-up work and
 // transitions that happen once per frame at most.
 void TransitionImage(VkCommandBuffer cmd, VkImage image, VkImageLayout from, VkImageLayout to,
