@@ -5,8 +5,8 @@
 #include <system_error>
 
 #include "core/presenter.h"
+#include "formats/png_file.h"
 #include "platform/wav_file.h"
-#include "render/png_file.h"
 #include "video/picture_encoder.h"
 #include "video/sound_encoder.h"
 #include "video/video_muxer.h"

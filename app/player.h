@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/engine_context.h"
-#include "render/interface_renderer.h"
+#include "render/interface/interface_renderer.h"
 #include "render/renderer.h"
 #include "render/scene_renderer.h"
 

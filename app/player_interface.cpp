@@ -8,7 +8,7 @@
 
 #include <chrono>
 
-#include "render/interface_renderer.h"
+#include "render/interface/interface_renderer.h"
 #include "ui/main_windows.h"
 
 namespace qv {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "formats/captured_image.h"
 #include "platform/result_code.h"
 
 namespace qv {
@@ -14,13 +15,6 @@ namespace qv {
 // A lost device or presentation surface: the one presentation failure the
 // frame loop does not ignore.
 inline constexpr HRESULT kDeviceLost = static_cast<HRESULT>(0x887A0005u);
-
-// Pixels read back from a presented image, always in R, G, B, A byte order.
-struct CapturedImage {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::vector<std::uint8_t> rgba;
-};
 
 // What the frame loop presents to: a window's swap chain or a set of offscreen
 // images. Both hand out back buffers in a fixed ring of kFrameCount slots.

@@ -13,7 +13,7 @@
 #include "core/frame_loop.h"
 #include "core/presenter.h"
 #include "render/headless_presenter.h"
-#include "render/raytracing_renderer.h"
+#include "render/raytracing/raytracing_renderer.h"
 #include "render/swap_chain.h"
 
 namespace qv {

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "core/presenter.h"
-#include "render/vulkan_helpers.h"
+#include "render/vk/vulkan_helpers.h"
 
 namespace qv {
 

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "core/engine_context.h"
-#include "render/frame_targets.h"
-#include "render/model_resources.h"
-#include "render/raster_pipelines.h"
-#include "render/raytracing_renderer.h"
-#include "render/scene_light.h"
-#include "render/toon_textures.h"
+#include "render/model/model_resources.h"
+#include "render/model/scene_light.h"
+#include "render/raster/frame_targets.h"
+#include "render/raster/raster_pipelines.h"
+#include "render/raster/raster_resources.h"
+#include "render/raytracing/scene_raytracing.h"
 #include "scene/anti_aliasing.h"
 
 namespace qv {
@@ -79,14 +79,14 @@ public:
 
     // Whether frames can be ray traced: the device offers it and the
     // pipeline was made. Why not, where it was tried, is in the error.
-    bool RayTracingAvailable() const { return raytracing_ != nullptr; }
-    const std::string& RayTracingError() const { return rayTracingError_; }
+    bool RayTracingAvailable() const { return rayTracing_.Available(); }
+    const std::string& RayTracingError() const { return rayTracing_.Error(); }
     // Rebuilds the ray-tracing structures and tables for the scene's models.
     // The caller has waited for the GPU. Until the next successful rebuild
     // after a model came or went, frames are rasterised.
     HRESULT RebuildRayTracing(const Scene& scene, std::string* message);
-    const RaytracingRenderer* RayTracing() const { return raytracing_.get(); }
-    RaytracingRenderer* RayTracing() { return raytracing_.get(); }
+    const RaytracingRenderer* RayTracing() const { return rayTracing_.Renderer(); }
+    RaytracingRenderer* RayTracing() { return rayTracing_.Renderer(); }
 
     const GpuContext& Gpu() const { return gpu_; }
     bool EightSamplesAvailable() const { return eightSamples_; }
@@ -95,46 +95,17 @@ public:
     bool PipelineCacheLoaded() const { return pipelines_.CacheLoadedFromDisk(); }
 
 private:
-    HRESULT CreateFixedPipelines();
     HRESULT EnsureTargets(std::uint32_t width, std::uint32_t height);
-    void RecordSkinning(VkCommandBuffer cmd, std::uint32_t frame,
-                        const std::vector<ModelGpu*>& models);
-    // Draws one material with its alpha and base texture bound, so that
-    // cut-out texels and faded materials cast nothing.
-    void DrawCaster(VkCommandBuffer cmd, std::uint32_t frame, const ModelGpu& model,
-                    std::size_t material, const VkDescriptorBufferInfo& scene);
-    void RecordShadowPass(VkCommandBuffer cmd, std::uint32_t frame,
-                          const std::vector<ModelGpu*>& models);
-    void RecordMainPass(VkCommandBuffer cmd, std::uint32_t frame, std::int32_t mode,
-                        const std::vector<ModelGpu*>& models, bool groundShadow);
-    void RecordGroundShadow(VkCommandBuffer cmd, std::uint32_t frame, std::size_t samplesIndex,
-                            const ModelGpu& model, std::uint32_t reference);
-    void RecordDraws(VkCommandBuffer cmd, std::uint32_t frame, std::size_t samplesIndex,
-                     const ModelGpu& model);
-    void RecordFxaa(VkCommandBuffer cmd, std::int32_t mode, VkImageView input,
-                    VkImageLayout inputLayout);
-    bool RayTracingReady(const Scene& scene) const;
-    void RecordRayTracedImage(VkCommandBuffer direct, std::int32_t mode);
-    void RecordResolve(VkCommandBuffer cmd, const OwnedImage& source);
-    void CopyToBackBuffer(VkCommandBuffer cmd, const BackBuffer& target);
-    void SetViewport(VkCommandBuffer cmd, std::uint32_t width, std::uint32_t height);
+    // Frees the targets that no frame still on the GPU can use.
+    void ReleaseRetiredTargets();
+    // This frame's slot of every drawn model's per-frame buffers; the models
+    // drawn, in scene order, into drawn_.
+    void UploadFrame(const Scene& scene, std::uint32_t frame, const SceneLight& light);
 
     GpuContext gpu_;
-    PFN_vkCmdPushDescriptorSetKHR pushDescriptors_ = nullptr;
     bool eightSamples_ = false;
-    std::array<VkSampler, 3> samplers_{};
-    PipelineLayouts layouts_;
+    RasterResources raster_;
     PipelinePool pipelines_;
-    VkPipeline skinningPipeline_ = VK_NULL_HANDLE;
-    // Back faces culled, and none culled for double-sided materials.
-    std::array<VkPipeline, 2> shadowPipelines_{};
-    std::array<VkPipeline, 3> groundShadowPipelines_{};  // by sample count, as the main pass
-    VkPipeline fxaaLowPipeline_ = VK_NULL_HANDLE;
-    VkPipeline fxaaHighPipeline_ = VK_NULL_HANDLE;
-    OwnedImage whiteTexture_;
-    std::array<OwnedImage, kToonCount> toons_{};
-    ShadowMaps shadowMaps_;
-    FrameBuffer shadowConstants_;
     SceneLight light_;
 
     FrameTargets targets_;
@@ -146,12 +117,7 @@ private:
     std::vector<ModelGpu*> drawn_;  // this frame's models, in scene order
     std::vector<std::unique_ptr<ModelGpu>> retiredModels_;
 
-    std::unique_ptr<RaytracingRenderer> raytracing_;
-    std::string rayTracingError_;
-    // Counts model creations and releases; a ray-tracing build is good for
-    // the count it was made at.
-    std::uint64_t modelGeneration_ = 0;
-    std::uint64_t builtGeneration_ = ~std::uint64_t{0};
+    SceneRayTracing rayTracing_;
 };
 
 }  // namespace qv

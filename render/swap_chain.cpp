@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "render/vulkan_helpers.h"
+#include "render/vk/vulkan_helpers.h"
 
 namespace qv {
 

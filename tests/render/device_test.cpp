@@ -11,7 +11,7 @@
 #include "render/graphics_device.h"
 #include "render/headless_presenter.h"
 #include "render/renderer.h"
-#include "render/vulkan_helpers.h"
+#include "render/vk/vulkan_helpers.h"
 
 namespace qv {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "render/upload_batch.h"
+#include "render/vk/upload_batch.h"
 #include "runtime/motion.h"
 #include "scene_render_fixture.h"
 

@@ -1,6 +1,6 @@
 // The tool windows drawn over the scene on the software device, with the validation layer on.
 #include "app/player_interface.h"
-#include "render/png_file.h"
+#include "formats/png_file.h"
 #include "tests/render/scene_render_fixture.h"
 #include "ui/interface_view.h"
 

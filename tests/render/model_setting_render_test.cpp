@@ -2,8 +2,8 @@
 // and a material's new shader, each from the frame after the edit.
 #include <cstring>
 
-#include "render/material_values.h"
-#include "render/vulkan_helpers.h"
+#include "render/model/material_values.h"
+#include "render/vk/vulkan_helpers.h"
 #include "tests/render/scene_render_fixture.h"
 #include "ui/interface_view.h"
 #include "ui/model_setting.h"

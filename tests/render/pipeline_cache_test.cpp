@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "render/pipeline_cache_file.h"
+#include "render/vk/pipeline_cache_file.h"
 #include "tests/render/scene_render_fixture.h"
 
 namespace qv {

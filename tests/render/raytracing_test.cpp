@@ -6,8 +6,8 @@
 #include <cstring>
 #include <limits>
 
-#include "render/png_file.h"
-#include "render/raytracing_layout.h"
+#include "formats/png_file.h"
+#include "render/raytracing/raytracing_layout.h"
 #include "scene_render_fixture.h"
 
 namespace qv {

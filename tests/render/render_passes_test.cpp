@@ -8,9 +8,9 @@
 #include <cstring>
 #include <span>
 
+#include "formats/png_file.h"
 #include "platform/hlsl_compiler.h"
-#include "render/png_file.h"
-#include "render/scene_light.h"
+#include "render/model/scene_light.h"
 #include "scene/camera.h"
 #include "scene_render_fixture.h"
 

@@ -8,8 +8,8 @@
 #include <span>
 #include <string>
 
-#include "render/model_resources.h"
-#include "render/raster_pipelines.h"
+#include "render/model/model_resources.h"
+#include "render/raster/raster_pipelines.h"
 
 namespace qv {
 

@@ -1,0 +1,72 @@
+// The GPU half of a model: its buffers, textures and materials, and each frame's upload.
+#pragma once
+
+#include <vulkan/vulkan.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "formats/model_textures.h"
+#include "platform/result_code.h"
+#include "render/model/material_table.h"
+#include "render/model/shader_layouts.h"
+#include "render/vk/gpu_buffers.h"
+#include "render/vk/upload_batch.h"
+#include "render/vk/vulkan_helpers.h"
+
+namespace qv {
+
+struct PmxModel;
+struct ModelInstance;
+
+// The GPU half of one model.
+struct ModelGpu {
+    std::uint32_t vertexCount = 0;
+    std::uint32_t indexCount = 0;
+    std::uint32_t boneCount = 0;
+    std::uint32_t vertexMorphCount = 0;
+    std::uint32_t uvMorphCount = 0;
+
+    GpuBuffer indexBuffer;
+    GpuBuffer skinningInput;
+    GpuBuffer sdefParams;     // 48 bytes per vertex: SdefParams (runtime/skinning.h)
+    GpuBuffer skinnedOutput;  // also the vertex buffer of every draw
+    GpuBuffer vertexExtras;   // VertexExtra per vertex: the draws' second vertex buffer
+    // Copies for ray tracing: the indices once, the skinned vertices each
+    // frame after skinning.
+    GpuBuffer rayTracingIndices;
+    GpuBuffer rayTracingVertices;
+    GpuBuffer skinningConstants;
+    GpuBuffer vertexMorphOffsets;  // empty without vertex morphs
+    GpuBuffer uvMorphOffsets;      // empty without UV morphs
+
+    PerFrameBuffer boneMatrices;
+    PerFrameBuffer vertexMorphWeights;
+    PerFrameBuffer uvMorphWeights;
+    PerFrameBuffer sceneConstants;
+    PerFrameBuffer materialBuffer;  // one 256-byte block per material in each slot
+
+    std::vector<OwnedImage> textures;
+    std::vector<MaterialDraw> materials;  // in file order
+    std::vector<MaterialConstants> materialConstants;
+};
+
+// Builds every GPU object of a model and uploads it with one wait for the
+// GPU. `textures` are the model's decoded images (LoadModelTextures, done by
+// the import thread); when they were not loaded they are loaded here. Their
+// pixels are freed as they go up. 0 on success; 2 when a texture file does
+// not exist; E_FAIL for a texture that cannot be decoded (message set in both
+// cases); otherwise the failing creation's code. On failure nothing is left
+// behind.
+HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
+                       ModelTextures& textures, ModelGpu* out, std::string* message);
+// The caller has waited for the GPU.
+void DestroyModelGpu(VkDevice device, ModelGpu* gpu);
+
+// Writes slot `frame` of the model's per-frame buffers: bone matrices, morph
+// weights, scene constants and material constants.
+void UploadModelFrame(ModelGpu& gpu, const ModelInstance& instance, std::uint32_t frame,
+                      const SceneConstants& scene);
+
+}  // namespace qv

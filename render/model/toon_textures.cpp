@@ -1,0 +1,68 @@
+// Finds the toon ramps by the working directory or the program, and uploads all or none.
+#include "render/model/toon_textures.h"
+
+#include <cstdio>
+#include <system_error>
+#include <vector>
+
+#include "formats/rgba_image.h"
+#include "platform/file_read.h"
+#include "render/model/model_resources.h"
+
+namespace qv {
+
+namespace {
+
+const std::filesystem::path kToonFolder = std::filesystem::path("Assets") / "Images" / "toon";
+
+bool HoldsToons(const std::filesystem::path& folder) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(folder / "toon01.bmp", ec);
+}
+
+}  // namespace
+
+std::filesystem::path FindToonFolder() {
+    if (HoldsToons(kToonFolder)) {
+        return kToonFolder;
+    }
+    std::error_code ec;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec && HoldsToons(program.parent_path() / kToonFolder)) {
+        return program.parent_path() / kToonFolder;
+    }
+    return {};
+}
+
+HRESULT LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCount>* out,
+                         std::string* message) {
+    const std::filesystem::path folder = FindToonFolder();
+    if (folder.empty()) {
+        *message = "the toon textures (" + kToonFolder.string() +
+                   "/toon01.bmp ...) are neither in the working directory nor beside the program";
+        return E_FAIL;
+    }
+    HRESULT hr = S_OK;
+    for (std::uint32_t n = 0; n < kToonCount && Succeeded(hr); ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "toon%02u.bmp", n + 1);
+        const std::filesystem::path path = folder / name;
+        std::vector<std::uint8_t> bytes;
+        RgbaImage image;
+        std::string reason = "the file cannot be read";
+        if (Failed(ReadWholeFile(path, bytes)) || !DecodeImage(bytes, image, reason)) {
+            *message = "toon texture " + path.string() + " cannot be loaded (" + reason + ")";
+            hr = E_FAIL;
+            break;
+        }
+        hr = CreateTexture(gpu, image.width, image.height, image.pixels.data(), &(*out)[n]);
+    }
+    if (Failed(hr)) {
+        for (OwnedImage& toon : *out) {
+            DestroyColorImage(gpu.device, &toon);
+        }
+    }
+    return hr;
+}
+
+}  // namespace qv

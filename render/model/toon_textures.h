@@ -1,0 +1,27 @@
+// The ten shared toon ramps that materials without their own toon texture use.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <string>
+
+#include "platform/result_code.h"
+#include "render/vk/vulkan_helpers.h"
+
+namespace qv {
+
+struct GpuContext;
+
+inline constexpr std::uint32_t kToonCount = 10;
+
+// The folder of the shared toon ramps: "Assets/Images/toon" under the working
+// directory when it holds them, else beside the program. Empty when neither
+// does.
+std::filesystem::path FindToonFolder();
+
+// Loads toon01.bmp to toon10.bmp. On failure nothing is left loaded and
+// `message` names the file and the reason.
+HRESULT LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCount>* out,
+                         std::string* message);
+
+}  // namespace qv

@@ -1,0 +1,61 @@
+// A model's GPU half made and freed with the scene's models, and its materials' pipelines.
+#include "render/raster/material_pipelines.h"
+#include "render/scene_renderer.h"
+
+namespace qv {
+
+HRESULT SceneRenderer::CreateModel(const ModelInstance& instance, const PmxModel& model,
+                                   const ShaderSetCode& set, std::string* message,
+                                   ModelTextures* textures) {
+    auto gpu = std::make_unique<ModelGpu>();
+    ModelTextures decodedHere;
+    HRESULT hr = CreateModelGpu(gpu_, model, instance,
+                                textures != nullptr ? *textures : decodedHere, gpu.get(), message);
+    if (hr != S_OK) {
+        return hr;
+    }
+    hr = BuildMaterialPipelines(pipelines_, set, eightSamples_, gpu.get());
+    if (Failed(hr)) {
+        *message = "the shader \"" + set.name + "\" cannot draw this model's materials";
+        DestroyModelGpu(gpu_.device, gpu.get());
+        return hr;
+    }
+    // An address can come back for a new instance once an old one is gone;
+    // the old GPU half may still be in flight, so it waits for release.
+    if (auto it = models_.find(&instance); it != models_.end()) {
+        retiredModels_.push_back(std::move(it->second));
+    }
+    models_[&instance] = std::move(gpu);
+    rayTracing_.ModelsChanged();
+    return S_OK;
+}
+
+void SceneRenderer::ReleaseModel(const ModelInstance& instance) {
+    if (auto it = models_.find(&instance); it != models_.end()) {
+        DestroyModelGpu(gpu_.device, it->second.get());
+        models_.erase(it);
+        rayTracing_.ModelsChanged();
+    }
+}
+
+HRESULT SceneRenderer::ApplyShader(const ModelInstance& instance, std::int32_t material,
+                                   const ShaderSetCode& set) {
+    if (gpu_.device == VK_NULL_HANDLE) {
+        return E_FAIL;
+    }
+    auto it = models_.find(&instance);
+    return ApplyMaterialShader(it != models_.end() ? it->second.get() : nullptr, &pipelines_,
+                               eightSamples_, material, set);
+}
+
+const ModelGpu* SceneRenderer::Find(const ModelInstance* instance) const {
+    auto it = models_.find(instance);
+    return it != models_.end() ? it->second.get() : nullptr;
+}
+
+ModelGpu* SceneRenderer::Find(const ModelInstance* instance) {
+    auto it = models_.find(instance);
+    return it != models_.end() ? it->second.get() : nullptr;
+}
+
+}  // namespace qv

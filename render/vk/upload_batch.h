@@ -1,0 +1,70 @@
+// Uploads of buffers and textures gathered into one submission with one wait.
+#pragma once
+
+#include <vulkan/vulkan.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/result_code.h"
+#include "render/vk/gpu_buffers.h"
+#include "render/vk/vulkan_helpers.h"
+
+namespace qv {
+
+// Protocol: Add* copies the data into staging memory at once (the caller may
+// free its own copy afterwards) and notes where it goes; Submit records every
+// copy into one command buffer, submits it on the direct queue and waits for
+// that queue once; the destructor frees the staging memory. Images end in the
+// shader-read layout. One thread at a time; the targets must outlive Submit.
+class UploadBatch {
+public:
+    explicit UploadBatch(const GpuContext& gpu);
+    ~UploadBatch();
+    UploadBatch(const UploadBatch&) = delete;
+    UploadBatch& operator=(const UploadBatch&) = delete;
+
+    // `size` bytes of `data` to the start of `target`; zeros when data is null.
+    HRESULT AddBuffer(const GpuBuffer& target, const void* data, VkDeviceSize size);
+    // A whole RGBA8 image, width x height x 4 bytes, to a single-level image.
+    HRESULT AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
+                     const std::uint8_t* rgba);
+    // Runs the copies gathered since the last Submit; S_OK with none.
+    HRESULT Submit();
+
+    // How many times this batch has waited for the GPU.
+    std::uint32_t Waits() const { return waits_; }
+    // True where all of the device's own memory is visible to the CPU (software
+    // and integrated devices): buffers are then written in place, with no
+    // staging copy and no GPU copy.
+    bool WritesInPlace() const { return writesInPlace_; }
+
+private:
+    struct Copy {
+        GpuBuffer staging;
+        VkBuffer buffer = VK_NULL_HANDLE;
+        VkImage image = VK_NULL_HANDLE;
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+    };
+    HRESULT Stage(const void* data, VkDeviceSize size, Copy* copy);
+    void Release();
+
+    GpuContext gpu_;
+    std::vector<Copy> copies_;
+    std::uint32_t waits_ = 0;
+    bool writesInPlace_ = false;
+};
+
+// A device-local buffer filled through `batch` from `data` (zeros when null).
+// Tiny sizes are raised to 16 bytes so that empty lists still bind.
+HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void* data,
+                           VkDeviceSize size, VkBufferUsageFlags usage, GpuBuffer* out);
+// A sampled RGBA8 texture whose pixels go up with `batch`.
+HRESULT CreateTexture(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
+                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out);
+// The same, uploaded on its own and waited for.
+HRESULT CreateTexture(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
+                      const std::uint8_t* rgba, OwnedImage* out);
+
+}  // namespace qv
