@@ -250,9 +250,6 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
     }
     // The slots start empty: a list is submitted only after its stage has
     // recorded it for the frame.
-    if (hr = InitializeRenderer(ctx, g.renderer, device); Failed(hr)) {
-        return hr;
-    }
     const GpuContext gpu = ctx.Locked([&](EngineState& s) {
         return GpuContext{s.physicalDevice,     device,
                           s.directQueue,        s.directQueueFamily,
@@ -315,6 +312,8 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& g) {
             (void)c.GetFrameSeconds();
         };
     });
+    // Overlay stages would only wake every frame: nothing here draws an
+    // overlay, so the player registers none.
     const StageFunction stages[] = {
         [graphics](EngineContext& c, std::uint64_t i, StageKind k) {
             SceneStage(c, *graphics, i, k);
@@ -322,13 +321,9 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& g) {
         [graphics](EngineContext& c, std::uint64_t i, StageKind k) {
             InterfaceStage(c, *graphics, i, k);
         },
-        IdleStage,
-        IdleStage,
     };
-    const StageKind kinds[] = {StageKind::CommandList, StageKind::CommandList, StageKind::Overlay,
-                               StageKind::Overlay};
-    for (int i = 0; i < 4; ++i) {
-        if (const HRESULT hr = AddStage(ctx, stages[i], kinds[i]); Failed(hr)) {
+    for (const StageFunction& stage : stages) {
+        if (const HRESULT hr = AddStage(ctx, stage, StageKind::CommandList); Failed(hr)) {
             return hr;
         }
     }

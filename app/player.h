@@ -13,7 +13,7 @@
 
 #include "core/engine_context.h"
 #include "render/interface_renderer.h"
-#include "render/renderer.h"
+#include "render/render_size.h"
 #include "render/scene_renderer.h"
 
 namespace qv {
@@ -77,7 +77,7 @@ struct PlayerGraphics {
     std::array<VkCommandBuffer, kFrameCount> sceneComputeLists{};
     std::array<VkCommandBuffer, kFrameCount> sceneDirectLists{};
     std::array<VkCommandBuffer, kFrameCount> interfaceLists{};
-    RendererState renderer;
+    RenderSize renderer;
     // Models, their skinning and the main pass; made with the device.
     std::unique_ptr<SceneRenderer> sceneRenderer;
     SceneRecorder recordScene = ClearToWhite;
@@ -88,8 +88,8 @@ struct PlayerGraphics {
     InterfaceRecorder recordInterface;
 };
 
-// Registers the callbacks and the four stages of the player (scene,
-// interface, two idle overlays) on a context that has no device yet.
+// Registers the callbacks and the two recording stages of the player (scene,
+// then interface) on a context that has no device yet.
 HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& graphics);
 // The device-created callback body: stage lists, then the renderer.
 HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& graphics, VkDevice device);

@@ -60,8 +60,6 @@ void EngineContext::Initialize() {
     Locked([](EngineState& s) {
         s.window = nullptr;
         s.title = kAppTitle;
-        s.windowClassName = kWindowClassName;
-        s.attribution = kAttribution;
         s.dpiX = s.dpiY = 96.0f;
         s.width = s.height = 0;
         s.windowRect = {};

@@ -29,8 +29,6 @@ inline constexpr std::size_t kMaxStagesPerKind = 64;
 inline constexpr std::uint32_t kFrameTimeSlots = 60;
 
 inline constexpr const char* kAppTitle = "QV Graphics Framework";
-inline constexpr const char* kWindowClassName = "QVGraphicsFramework";
-inline constexpr const char* kAttribution = "QV: a realtime player for character content";
 
 enum class StageKind : std::uint32_t { CommandList = 0, Overlay = 1 };
 
@@ -82,8 +80,6 @@ struct StageList {
 struct EngineState {
     SDL_Window* window = nullptr;
     std::string title;
-    std::string windowClassName;
-    std::string attribution;
     float dpiX = 96.0f, dpiY = 96.0f;
     std::uint32_t width = 0, height = 0;
     WindowRect windowRect;
@@ -172,9 +168,6 @@ public:
     std::string GetTitle() {
         return Locked([](EngineState& s) { return s.title; });
     }
-    std::string GetWindowClassName() {
-        return Locked([](EngineState& s) { return s.windowClassName; });
-    }
     std::uint32_t GetWidth() {
         return Locked([](EngineState& s) { return s.width; });
     }
@@ -229,17 +222,8 @@ public:
     VkDevice GetDevice() {
         return Locked([](EngineState& s) { return s.device; });
     }
-    void SetDevice(VkDevice v) {
-        Locked([&](EngineState& s) { s.device = v; });
-    }
     VkQueue GetDirectQueue() {
         return Locked([](EngineState& s) { return s.directQueue; });
-    }
-    void SetDirectQueue(VkQueue v) {
-        Locked([&](EngineState& s) { s.directQueue = v; });
-    }
-    void SetComputeQueue(VkQueue v) {
-        Locked([&](EngineState& s) { s.computeQueue = v; });
     }
     std::uint32_t GetFrameIndex() {
         return Locked([](EngineState& s) { return s.frameIndex; });
@@ -262,8 +246,6 @@ public:
             return s.frameIndex < kFrameCount ? s.backBuffers[s.frameIndex] : BackBuffer{};
         });
     }
-    // The render-target view of the back buffer at the frame index.
-    VkImageView GetCurrentRenderTargetView() { return GetCurrentBackBuffer().view; }
     std::uint64_t GetDirectFenceValue(std::uint32_t i) {
         return Locked([&](EngineState& s) {
             return i < kFrameCount ? s.directQueueFenceValues[i] : std::uint64_t{0};
