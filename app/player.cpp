@@ -170,9 +170,7 @@ void BeginList(VkCommandBuffer list) {
 }
 
 void SceneStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, StageKind kind) {
-    AutoResetEvent* start = ctx.GetStartEvent(kind, index);
-    AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
-    while (WaitForStageStart(ctx, start)) {
+    RunStageLoop(ctx, index, kind, [&] {
         const std::uint32_t f = ctx.GetFrameIndex() % kFrameCount;
         vkResetCommandPool(g.device, g.sceneComputePools[f], 0);
         vkResetCommandPool(g.device, g.sceneDirectPools[f], 0);
@@ -185,14 +183,11 @@ void SceneStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, Stag
         vkEndCommandBuffer(direct);
         ctx.SetComputeList(index, compute);
         ctx.SetDirectList(index, direct);
-        done->Set();
-    }
+    });
 }
 
 void InterfaceStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, StageKind kind) {
-    AutoResetEvent* start = ctx.GetStartEvent(kind, index);
-    AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
-    while (WaitForStageStart(ctx, start)) {
+    RunStageLoop(ctx, index, kind, [&] {
         const std::uint32_t f = ctx.GetFrameIndex() % kFrameCount;
         vkResetCommandPool(g.device, g.interfacePools[f], 0);
         VkCommandBuffer direct = g.interfaceLists[f];
@@ -202,8 +197,7 @@ void InterfaceStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, 
         }
         vkEndCommandBuffer(direct);
         ctx.SetDirectList(index, direct);
-        done->Set();
-    }
+    });
 }
 
 HRESULT CreatePools(VkDevice device, std::uint32_t family,

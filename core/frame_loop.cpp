@@ -102,6 +102,10 @@ void StopStageThreads(EngineContext& ctx) {
     ctx.Locked([](EngineState& s) { s.stagesStopping = false; });
 }
 
+namespace {
+
+// Blocks until the frame starts this stage. false means the engine is
+// shutting down and the stage should return.
 bool WaitForStageStart(EngineContext& ctx, AutoResetEvent* start) {
     if (start == nullptr) {
         return false;
@@ -110,14 +114,22 @@ bool WaitForStageStart(EngineContext& ctx, AutoResetEvent* start) {
     return !ctx.Locked([](EngineState& s) { return s.stagesStopping; });
 }
 
-void IdleStage(EngineContext& ctx, std::uint64_t index, StageKind kind) {
+}  // namespace
+
+void RunStageLoop(EngineContext& ctx, std::uint64_t index, StageKind kind,
+                  const std::function<void()>& work) {
     AutoResetEvent* start = ctx.GetStartEvent(kind, index);
     AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
     while (WaitForStageStart(ctx, start)) {
+        work();
         if (done != nullptr) {
             done->Set();
         }
     }
+}
+
+void IdleStage(EngineContext& ctx, std::uint64_t index, StageKind kind) {
+    RunStageLoop(ctx, index, kind, [] {});
 }
 
 namespace {

@@ -83,21 +83,16 @@ struct LockStepProbe {
 
 StageFunction ProbeStage(LockStepProbe& probe) {
     return [&probe](EngineContext& ctx, std::uint64_t index, StageKind kind) {
-        AutoResetEvent* start = ctx.GetStartEvent(kind, index);
-        AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
-        while (WaitForStageStart(ctx, start)) {
+        RunStageLoop(ctx, index, kind, [&] {
             if (probe.updating) {
                 ++probe.overlaps;
             }
             // Stay a moment so a frame that did not wait would be caught.
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-            {
-                std::lock_guard lock(probe.mutex);
-                probe.seen.emplace_back(probe.frame.load(),
-                                        index * 2 + static_cast<std::uint64_t>(kind));
-            }
-            done->Set();
-        }
+            std::lock_guard lock(probe.mutex);
+            probe.seen.emplace_back(probe.frame.load(),
+                                    index * 2 + static_cast<std::uint64_t>(kind));
+        });
     };
 }
 
@@ -140,12 +135,7 @@ TEST(RunFrameTest, StagesRunOnlyBetweenTheirStartAndDoneOfTheSameFrame) {
 // A stage that only counts the frames that started it.
 StageFunction CountingStage(std::atomic<int>& runs) {
     return [&runs](EngineContext& c, std::uint64_t i, StageKind k) {
-        AutoResetEvent* start = c.GetStartEvent(k, i);
-        AutoResetEvent* done = c.GetDoneEvent(k, i);
-        while (WaitForStageStart(c, start)) {
-            ++runs;
-            done->Set();
-        }
+        RunStageLoop(c, i, k, [&runs] { ++runs; });
     };
 }
 
