@@ -135,10 +135,7 @@ void IdleStage(EngineContext& ctx, std::uint64_t index, StageKind kind) {
 namespace {
 
 void SubmitSignal(VkQueue queue, VkSemaphore fence, std::uint64_t value) {
-    auto signal = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-    signal.semaphore = fence;
-    signal.value = value;
-    signal.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
+    const VkSemaphoreSubmitInfo signal = SemaphoreSubmit(fence, value);
     auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
     submit.signalSemaphoreInfoCount = 1;
     submit.pSignalSemaphoreInfos = &signal;
@@ -276,10 +273,7 @@ HRESULT RunFrame(EngineContext& ctx) {
     // Compute first; the direct queue waits for it on the GPU, not the CPU.
     {
         auto lists = ListsToSubmit(computeLists);
-        auto signal = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-        signal.semaphore = f.computeFence;
-        signal.value = f.computeValue;
-        signal.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
+        const VkSemaphoreSubmitInfo signal = SemaphoreSubmit(f.computeFence, f.computeValue);
         auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
         submit.commandBufferInfoCount = static_cast<std::uint32_t>(lists.size());
         submit.pCommandBufferInfos = lists.data();
@@ -289,24 +283,13 @@ HRESULT RunFrame(EngineContext& ctx) {
     }
     {
         auto lists = ListsToSubmit(directLists);
-        std::vector<VkSemaphoreSubmitInfo> waits, signals;
-        auto info = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-        info.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
-        info.semaphore = f.computeFence;
-        info.value = f.computeValue;
-        waits.push_back(info);
+        std::vector<VkSemaphoreSubmitInfo> waits{SemaphoreSubmit(f.computeFence, f.computeValue)};
+        std::vector<VkSemaphoreSubmitInfo> signals{SemaphoreSubmit(f.directFence, f.directValue)};
         if (VkSemaphore acquired = f.presenter->AcquiredSemaphore(); acquired != VK_NULL_HANDLE) {
-            info.semaphore = acquired;
-            info.value = 0;
-            waits.push_back(info);
+            waits.push_back(SemaphoreSubmit(acquired));
         }
-        info.semaphore = f.directFence;
-        info.value = f.directValue;
-        signals.push_back(info);
         if (VkSemaphore rendered = f.presenter->RenderedSemaphore(); rendered != VK_NULL_HANDLE) {
-            info.semaphore = rendered;
-            info.value = 0;
-            signals.push_back(info);
+            signals.push_back(SemaphoreSubmit(rendered));
         }
         auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
         submit.waitSemaphoreInfoCount = static_cast<std::uint32_t>(waits.size());
@@ -322,10 +305,7 @@ HRESULT RunFrame(EngineContext& ctx) {
         }
     }
     {
-        auto wait = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-        wait.semaphore = f.directFence;
-        wait.value = f.directValue;
-        wait.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
+        const VkSemaphoreSubmitInfo wait = SemaphoreSubmit(f.directFence, f.directValue);
         auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
         submit.waitSemaphoreInfoCount = 1;
         submit.pWaitSemaphoreInfos = &wait;

@@ -74,9 +74,7 @@ void SwapChainPresenter::ReleaseAcquire() {
     // An image acquired but never presented leaves its semaphore with a
     // signal pending; an empty submission waits on it, so the semaphore is
     // idle before it is destroyed with the old chain.
-    auto wait = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-    wait.semaphore = acquiredSemaphores_[slot_];
-    wait.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
+    const VkSemaphoreSubmitInfo wait = SemaphoreSubmit(acquiredSemaphores_[slot_]);
     auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
     submit.waitSemaphoreInfoCount = 1;
     submit.pWaitSemaphoreInfos = &wait;
