@@ -10,7 +10,7 @@
 #include "core/vk_struct.h"
 #include "render/graphics_device.h"
 #include "render/headless_presenter.h"
-#include "render/renderer.h"
+#include "render/render_size.h"
 #include "render/vulkan_helpers.h"
 
 namespace qv {

@@ -12,7 +12,7 @@
 #include "core/frame_loop.h"
 #include "core/presenter.h"
 #include "render/graphics_device.h"
-#include "render/renderer.h"
+#include "render/render_size.h"
 
 namespace qv {
 
