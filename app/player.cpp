@@ -19,7 +19,8 @@
 #include "core/presenter.h"
 #include "demo/demo_content.h"
 #include "platform/mount_points.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
+#include "render/device/stage_recording.h"
 #include "render/material_values.h"
 #include "render/png_file.h"
 #include "render/vulkan_helpers.h"
@@ -161,89 +162,12 @@ void ClearToWhite(VkCommandBuffer, VkCommandBuffer direct, std::uint32_t,
     }
 }
 
-namespace {
-
-void BeginList(VkCommandBuffer list) {
-    auto begin = VkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);
-    begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
-    vkBeginCommandBuffer(list, &begin);
-}
-
-void SceneStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, StageKind kind) {
-    RunStageLoop(ctx, index, kind, [&] {
-        const std::uint32_t f = ctx.GetFrameIndex() % kFrameCount;
-        vkResetCommandPool(g.device, g.sceneComputePools[f], 0);
-        vkResetCommandPool(g.device, g.sceneDirectPools[f], 0);
-        VkCommandBuffer compute = g.sceneComputeLists[f];
-        VkCommandBuffer direct = g.sceneDirectLists[f];
-        BeginList(compute);
-        BeginList(direct);
-        g.recordScene(compute, direct, f, ctx.GetCurrentBackBuffer());
-        vkEndCommandBuffer(compute);
-        vkEndCommandBuffer(direct);
-        ctx.SetComputeList(index, compute);
-        ctx.SetDirectList(index, direct);
-    });
-}
-
-void InterfaceStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, StageKind kind) {
-    RunStageLoop(ctx, index, kind, [&] {
-        const std::uint32_t f = ctx.GetFrameIndex() % kFrameCount;
-        vkResetCommandPool(g.device, g.interfacePools[f], 0);
-        VkCommandBuffer direct = g.interfaceLists[f];
-        BeginList(direct);
-        if (g.recordInterface) {
-            g.recordInterface(direct, f, ctx.GetCurrentBackBuffer());
-        }
-        vkEndCommandBuffer(direct);
-        ctx.SetDirectList(index, direct);
-    });
-}
-
-HRESULT CreatePools(VkDevice device, std::uint32_t family,
-                    std::array<VkCommandPool, kFrameCount>& pools,
-                    std::array<VkCommandBuffer, kFrameCount>& lists) {
-    for (std::uint32_t f = 0; f < kFrameCount; ++f) {
-        auto info = VkStruct<VkCommandPoolCreateInfo>(VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO);
-        info.flags = VK_COMMAND_POOL_CREATE_TRANSIENT_BIT;
-        info.queueFamilyIndex = family;
-        if (vkCreateCommandPool(device, &info, nullptr, &pools[f]) != VK_SUCCESS) {
-            return E_OUTOFMEMORY;
-        }
-        auto alloc =
-            VkStruct<VkCommandBufferAllocateInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO);
-        alloc.commandPool = pools[f];
-        alloc.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
-        alloc.commandBufferCount = 1;
-        if (vkAllocateCommandBuffers(device, &alloc, &lists[f]) != VK_SUCCESS) {
-            return E_OUTOFMEMORY;
-        }
-    }
-    return S_OK;
-}
-
-}  // namespace
-
 HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
-    auto [queue, directFamily, computeFamily] = ctx.Locked([](EngineState& s) {
-        return std::tuple{s.directQueue, s.directQueueFamily, s.computeQueueFamily};
-    });
+    const VkQueue queue = ctx.GetDirectQueue();
     if (device == VK_NULL_HANDLE || queue == VK_NULL_HANDLE) {
         return E_FAIL;
     }
     g.device = device;
-    HRESULT hr = CreatePools(device, computeFamily, g.sceneComputePools, g.sceneComputeLists);
-    if (Succeeded(hr)) {
-        hr = CreatePools(device, directFamily, g.sceneDirectPools, g.sceneDirectLists);
-    }
-    if (Succeeded(hr)) {
-        hr = CreatePools(device, directFamily, g.interfacePools, g.interfaceLists);
-    }
-    if (Failed(hr)) {
-        return hr;
-    }
-    // The slots start empty: a list is submitted only after its stage has
-    // recorded it for the frame.
     const GpuContext gpu = ctx.Locked([&](EngineState& s) {
         return GpuContext{s.physicalDevice,     device,
                           s.directQueue,        s.directQueueFamily,
@@ -251,7 +175,7 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
     });
     g.sceneRenderer = std::make_unique<SceneRenderer>();
     std::string message;
-    hr = g.sceneRenderer->Initialize(gpu, &message);
+    HRESULT hr = g.sceneRenderer->Initialize(gpu, &message);
     if (Succeeded(hr) && g.interface != nullptr && g.interface->Started()) {
         const VkInstance instance = ctx.Locked([](EngineState& s) { return s.vkInstance; });
         g.interfaceRenderer = std::make_unique<InterfaceRenderer>();
@@ -276,17 +200,6 @@ void ReleasePlayerGraphics(PlayerGraphics& g) {
         g.interfaceRenderer->Release();
         g.interfaceRenderer.reset();
     }
-    for (auto* pools : {&g.sceneComputePools, &g.sceneDirectPools, &g.interfacePools}) {
-        for (VkCommandPool& pool : *pools) {
-            if (pool != VK_NULL_HANDLE) {
-                vkDestroyCommandPool(g.device, pool, nullptr);
-            }
-            pool = VK_NULL_HANDLE;
-        }
-    }
-    g.sceneComputeLists = {};
-    g.sceneDirectLists = {};
-    g.interfaceLists = {};
     g.device = VK_NULL_HANDLE;
 }
 
@@ -296,11 +209,9 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& g) {
         s.onDeviceCreated = [graphics](EngineContext& c, VkDevice device) {
             return RenderSetUp(c, *graphics, device);
         };
-        // The stage threads are stopped by now, so their pools can go.
-        s.onDeviceReleasing = [graphics](EngineContext& c) {
-            StopStageThreads(c);
-            ReleasePlayerGraphics(*graphics);
-        };
+        // The engine stops the stage threads before this, so nothing
+        // records with the renderers while they go.
+        s.onDeviceReleasing = [graphics](EngineContext&) { ReleasePlayerGraphics(*graphics); };
         s.onFrameUpdate = [](EngineContext& c) {
             // The scene update takes the frame time from here once it exists.
             (void)c.GetFrameSeconds();
@@ -309,12 +220,20 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& g) {
     // Overlay stages would only wake every frame: nothing here draws an
     // overlay, so the player registers none.
     const StageFunction stages[] = {
-        [graphics](EngineContext& c, std::uint64_t i, StageKind k) {
-            SceneStage(c, *graphics, i, k);
-        },
-        [graphics](EngineContext& c, std::uint64_t i, StageKind k) {
-            InterfaceStage(c, *graphics, i, k);
-        },
+        RecordingStage(
+            [graphics](VkCommandBuffer compute, VkCommandBuffer direct, std::uint32_t f,
+                       const BackBuffer& target) {
+                graphics->recordScene(compute, direct, f, target);
+            },
+            StageQueues::ComputeAndDirect),
+        RecordingStage(
+            [graphics](VkCommandBuffer, VkCommandBuffer direct, std::uint32_t f,
+                       const BackBuffer& target) {
+                if (graphics->recordInterface) {
+                    graphics->recordInterface(direct, f, target);
+                }
+            },
+            StageQueues::Direct),
     };
     for (const StageFunction& stage : stages) {
         if (const HRESULT hr = AddStage(ctx, stage, StageKind::CommandList); Failed(hr)) {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "render/device/render_size.h"
 #include "render/interface_renderer.h"
-#include "render/render_size.h"
 #include "render/scene_renderer.h"
 
 namespace qv {
@@ -67,16 +67,10 @@ void ClearToWhite(VkCommandBuffer compute, VkCommandBuffer direct, std::uint32_t
 using InterfaceRecorder =
     std::function<void(VkCommandBuffer direct, std::uint32_t frameIndex, const BackBuffer& target)>;
 
-// The command pools and lists of the two recording stages, one set per frame
-// in flight, and the renderer state set up with the device.
+// What the two recording stages draw with: the renderers set up with the
+// device and released before it.
 struct PlayerGraphics {
     VkDevice device = VK_NULL_HANDLE;
-    std::array<VkCommandPool, kFrameCount> sceneComputePools{};
-    std::array<VkCommandPool, kFrameCount> sceneDirectPools{};
-    std::array<VkCommandPool, kFrameCount> interfacePools{};
-    std::array<VkCommandBuffer, kFrameCount> sceneComputeLists{};
-    std::array<VkCommandBuffer, kFrameCount> sceneDirectLists{};
-    std::array<VkCommandBuffer, kFrameCount> interfaceLists{};
     RenderSize renderer;
     // Models, their skinning and the main pass; made with the device.
     std::unique_ptr<SceneRenderer> sceneRenderer;
@@ -91,7 +85,8 @@ struct PlayerGraphics {
 // Registers the callbacks and the two recording stages of the player (scene,
 // then interface) on a context that has no device yet.
 HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& graphics);
-// The device-created callback body: stage lists, then the renderer.
+// The device-created callback body: the scene renderer, then the tool
+// windows' renderer.
 HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& graphics, VkDevice device);
 void ReleasePlayerGraphics(PlayerGraphics& graphics);
 

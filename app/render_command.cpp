@@ -19,7 +19,7 @@
 #include "demo/demo_content.h"
 #include "platform/file_read.h"
 #include "platform/wav_file.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 #include "runtime/motion.h"
 #include "scene/fixed_clock.h"
 #include "scene/import_kind.h"

@@ -10,7 +10,7 @@
 
 #include "app/player.h"
 #include "core/frame_loop.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 
 namespace qv {
 

@@ -16,7 +16,7 @@
 #include "core/frame_loop.h"
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 #include "render/scene_renderer.h"
 #include "runtime/model_instance.h"
 #include "runtime/motion.h"

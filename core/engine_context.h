@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/gpu_device.h"
 #include "platform/auto_reset_event.h"
 #include "platform/result_code.h"
 
@@ -91,6 +92,8 @@ struct EngineState {
     std::string adapterDescription;
     bool raytracingSupported = false;
 
+    // The device's owner; the handles below are its, published for readers.
+    std::unique_ptr<GpuDevice> graphicsDevice;
     VkInstance vkInstance = VK_NULL_HANDLE;
     VkDebugUtilsMessengerEXT debugMessenger = VK_NULL_HANDLE;
     VkSurfaceKHR surface = VK_NULL_HANDLE;
@@ -142,7 +145,8 @@ public:
     static void Destroy();
 
     void Initialize();
-    // Releases the device, the stage threads and the window, in that order.
+    // Waits for the GPU, stops the stage threads, calls onDeviceReleasing,
+    // then releases the device and the window.
     void Teardown();
 
     // Runs f with the state while holding the lock (when locking is enabled).

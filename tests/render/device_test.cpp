@@ -8,9 +8,9 @@
 #include "core/frame_loop.h"
 #include "core/presenter.h"
 #include "core/vk_struct.h"
-#include "render/graphics_device.h"
-#include "render/headless_presenter.h"
-#include "render/render_size.h"
+#include "render/device/graphics_device.h"
+#include "render/device/headless_presenter.h"
+#include "render/device/render_size.h"
 #include "render/vulkan_helpers.h"
 
 namespace qv {
@@ -178,6 +178,47 @@ TEST_F(HeadlessDeviceTest, TheSceneHookDrawsTheFrame) {
         RunFrame(ctx_);
     }
     ExpectLastFrame(1280, 720, {255, 0, 0, 255});
+}
+
+TEST_F(HeadlessDeviceTest, OnlyTheSceneStageRecordsComputeWorkAndNoOverlayStageRuns) {
+    EXPECT_EQ(ctx_.GetStageCount(StageKind::CommandList), 2u);
+    EXPECT_EQ(ctx_.GetStageCount(StageKind::Overlay), 0u);
+    ASSERT_EQ(RunFrame(ctx_), S_OK);
+    EXPECT_NE(ctx_.GetComputeList(0), VK_NULL_HANDLE);
+    EXPECT_NE(ctx_.GetDirectList(0), VK_NULL_HANDLE);
+    // An empty compute list would be submitted for nothing every frame.
+    EXPECT_EQ(ctx_.GetComputeList(1), VK_NULL_HANDLE);
+    EXPECT_NE(ctx_.GetDirectList(1), VK_NULL_HANDLE);
+}
+
+// A creation that fails after the device exists leaves everything it made to
+// teardown, which must release all of it (the validation layer reports any
+// object left behind) and allow a new device afterwards.
+TEST(GraphicsDeviceTest, AFailedRendererSetUpIsReleasedWholeAndANewDeviceCanFollow) {
+    const std::uint32_t messagesBefore = ValidationMessageCount();
+    EngineContext ctx;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ctx.Initialize();
+        ctx.SetWidth(320);
+        ctx.SetHeight(240);
+        PlayerGraphics graphics;
+        ASSERT_EQ(RegisterPlayer(ctx, graphics), S_OK);
+        if (attempt == 0) {
+            ctx.Locked([](EngineState& s) {
+                s.onDeviceCreated = [](EngineContext&, VkDevice) { return E_OUTOFMEMORY; };
+            });
+            EXPECT_EQ(CreateGraphicsDevice(ctx, {PresentTarget::Headless, true}), E_OUTOFMEMORY);
+            EXPECT_NE(ctx.GetDevice(), VK_NULL_HANDLE);  // kept for teardown
+        } else {
+            ASSERT_EQ(CreateGraphicsDevice(ctx, {PresentTarget::Headless, true}), S_OK);
+            EXPECT_EQ(RunFrame(ctx), S_OK);
+        }
+        ctx.Teardown();
+        EXPECT_EQ(ctx.GetDevice(), VK_NULL_HANDLE);
+        EXPECT_FALSE(ctx.GetDeviceCreated());
+        EXPECT_EQ(ctx.GetCurrentBackBuffer().image, VK_NULL_HANDLE);
+    }
+    EXPECT_EQ(ValidationMessageCount(), messagesBefore);
 }
 
 TEST(GraphicsDeviceTest, WindowTargetNeedsAWindow) {

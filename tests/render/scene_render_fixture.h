@@ -13,7 +13,7 @@
 #include "app/player.h"
 #include "core/frame_loop.h"
 #include "formats/pmx_model.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 #include "render/scene_renderer.h"
 #include "runtime/model_instance.h"
 #include "scene/scene.h"

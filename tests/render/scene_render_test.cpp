@@ -11,7 +11,7 @@
 #include "core/frame_loop.h"
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 #include "render/model_resources.h"
 #include "render/png_file.h"
 #include "render/scene_renderer.h"

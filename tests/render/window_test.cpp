@@ -11,8 +11,8 @@
 #include "core/app_window.h"
 #include "core/frame_loop.h"
 #include "core/presenter.h"
-#include "render/graphics_device.h"
-#include "render/render_size.h"
+#include "render/device/graphics_device.h"
+#include "render/device/render_size.h"
 
 namespace qv {
 

@@ -9,6 +9,7 @@
 
 #include "core/engine_context.h"
 #include "platform/result_code.h"
+#include "render/device/adapter_choice.h"
 
 namespace qv {
 
@@ -24,15 +25,6 @@ struct GraphicsDeviceOptions {
 bool ValidationRequestedByEnvironment();
 // Validation messages (warnings and errors) reported since start.
 std::uint32_t ValidationMessageCount();
-
-// What adapter choice needs to know of one physical device.
-struct AdapterCandidate {
-    VkPhysicalDeviceType type = VK_PHYSICAL_DEVICE_TYPE_OTHER;
-    bool usable = false;  // Vulkan 1.3, the features and queues the engine needs
-};
-// A hardware device first; the software one only when no hardware device is
-// usable. -1 when none is.
-int ChooseAdapter(std::span<const AdapterCandidate> candidates);
 
 // Creates the instance, device, queues, fences and presenter, stores them in
 // the context, calls onDeviceCreated and starts the stage threads. A window

@@ -1,5 +1,5 @@
 // Keeps the window's swap chain: present mode, acquire and present, rebuilt on resize.
-#include "render/swap_chain.h"
+#include "render/device/swap_chain.h"
 #include "core/vk_struct.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // Changes the render size only once the back buffers have taken it.
-#include "render/render_size.h"
+#include "render/device/render_size.h"
 
 #include "core/app_window.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 
 namespace qv {
 
