@@ -499,10 +499,11 @@ int RunPlayer(const PlayerOptions& options) {
     if (options.headless) {
         ctx->SetWidth(kDefaultClientWidth);
         ctx->SetHeight(kDefaultClientHeight);
-    } else if (const HRESULT hr = CreateAppWindow(*ctx, kDefaultClientWidth, kDefaultClientHeight);
-               Failed(hr)) {
+    } else if (const Result window =
+                   CreateAppWindow(*ctx, kDefaultClientWidth, kDefaultClientHeight);
+               !window.ok()) {
         shutDown();
-        return Report(hr, WindowError() + "; use --headless to run without a window");
+        return Report(window.code, window.message + "; use --headless to run without a window");
     } else if (interface.Started() && Failed(interface.AttachWindow(ctx->GetWindow()))) {
         shutDown();
         return Report(E_FAIL, "the tool windows cannot attach to the window");
@@ -510,9 +511,9 @@ int RunPlayer(const PlayerOptions& options) {
     const GraphicsDeviceOptions deviceOptions{
         options.headless ? PresentTarget::Headless : PresentTarget::Window,
         ValidationRequestedByEnvironment()};
-    if (const HRESULT hr = CreateGraphicsDevice(*ctx, deviceOptions); Failed(hr)) {
+    if (const Result device = CreateGraphicsDevice(*ctx, deviceOptions); !device.ok()) {
         shutDown();
-        return Report(hr, GraphicsDeviceError());
+        return Report(device.code, device.message);
     }
 
     if (graphics.sceneRenderer) {

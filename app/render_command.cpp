@@ -219,8 +219,8 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
     ctx.SetHeight(kProbeSide);
     const GraphicsDeviceOptions deviceOptions{PresentTarget::Headless,
                                               ValidationRequestedByEnvironment()};
-    if (const HRESULT hr = CreateGraphicsDevice(ctx, deviceOptions); Failed(hr)) {
-        return Fail(hr, GraphicsDeviceError());
+    if (const Result device = CreateGraphicsDevice(ctx, deviceOptions); !device.ok()) {
+        return Fail(device.code, device.message);
     }
     Presenter* presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
     std::uint32_t maxWidth = 0, maxHeight = 0;

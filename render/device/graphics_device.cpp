@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/app_window.h"
@@ -24,7 +25,6 @@ namespace {
 constexpr const char* kValidationLayer = "VK_LAYER_KHRONOS_validation";
 
 std::atomic<std::uint32_t> g_validationMessages{0};
-std::string g_deviceError;
 
 VKAPI_ATTR VkBool32 VKAPI_CALL OnValidationMessage(VkDebugUtilsMessageSeverityFlagBitsEXT,
                                                    VkDebugUtilsMessageTypeFlagsEXT type,
@@ -68,9 +68,8 @@ bool LayerAvailable(const char* name) {
     return false;
 }
 
-HRESULT Fail(HRESULT hr, const std::string& why) {
-    g_deviceError = why;
-    return hr;
+Result Fail(HRESULT hr, std::string why) {
+    return Result::Failure(hr, std::move(why));
 }
 
 }  // namespace
@@ -82,10 +81,6 @@ bool ValidationRequestedByEnvironment() {
 
 std::uint32_t ValidationMessageCount() {
     return g_validationMessages.load();
-}
-
-std::string GraphicsDeviceError() {
-    return g_deviceError;
 }
 
 namespace {
@@ -110,7 +105,7 @@ void Publish(EngineContext& ctx, const DeviceHandles& h) {
 // The instance, with the window's surface extensions and, on request, the
 // validation layer reporting into our counter from the first call on; then
 // the window's surface.
-HRESULT CreateInstance(EngineContext& ctx, const GraphicsDeviceOptions& options, DeviceHandles& h) {
+Result CreateInstance(EngineContext& ctx, const GraphicsDeviceOptions& options, DeviceHandles& h) {
     const bool windowed = options.target == PresentTarget::Window;
     std::vector<const char*> extensions;
     if (windowed && Failed(WindowInstanceExtensions(ctx, &extensions))) {
@@ -150,10 +145,10 @@ HRESULT CreateInstance(EngineContext& ctx, const GraphicsDeviceOptions& options,
     if (windowed && Failed(CreateWindowSurface(ctx, h.instance, &h.surface))) {
         return Fail(E_FAIL, "the window's Vulkan surface cannot be created");
     }
-    return S_OK;
+    return {};
 }
 
-HRESULT ChoosePhysicalDevice(const DeviceHandles& h, PhysicalInfo* pick) {
+Result ChoosePhysicalDevice(const DeviceHandles& h, PhysicalInfo* pick) {
     std::uint32_t count = 0;
     vkEnumeratePhysicalDevices(h.instance, &count, nullptr);
     std::vector<VkPhysicalDevice> devices(count);
@@ -169,12 +164,12 @@ HRESULT ChoosePhysicalDevice(const DeviceHandles& h, PhysicalInfo* pick) {
         return Fail(E_FAIL, "no usable Vulkan device (Vulkan 1.3 with timeline semaphores)");
     }
     *pick = infos[static_cast<std::size_t>(chosen)];
-    return S_OK;
+    return {};
 }
 
 // The device with its two queues. Ray tracing's features are switched on only
 // where all of them exist.
-HRESULT CreateLogicalDevice(const PhysicalInfo& pick, bool windowed, DeviceHandles& h) {
+Result CreateLogicalDevice(const PhysicalInfo& pick, bool windowed, DeviceHandles& h) {
     const float priorities[2] = {1.0f, 1.0f};
     std::vector<VkDeviceQueueCreateInfo> queueInfos;
     auto queueInfo = VkStruct<VkDeviceQueueCreateInfo>(VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO);
@@ -231,11 +226,11 @@ HRESULT CreateLogicalDevice(const PhysicalInfo& pick, bool windowed, DeviceHandl
     h.computeFamily = pick.computeFamily;
     vkGetDeviceQueue(h.device, pick.directFamily, 0, &h.directQueue);
     vkGetDeviceQueue(h.device, pick.computeFamily, pick.computeQueueIndex, &h.computeQueue);
-    return S_OK;
+    return {};
 }
 
 // The two fences: timeline semaphores counting from 0.
-HRESULT CreateFences(DeviceHandles& h) {
+Result CreateFences(DeviceHandles& h) {
     auto timeline =
         VkStruct<VkSemaphoreTypeCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_TYPE_CREATE_INFO);
     timeline.semaphoreType = VK_SEMAPHORE_TYPE_TIMELINE;
@@ -248,7 +243,7 @@ HRESULT CreateFences(DeviceHandles& h) {
     if (vkCreateSemaphore(h.device, &semInfo, nullptr, &h.computeFence) != VK_SUCCESS) {
         return Fail(E_OUTOFMEMORY, "the compute-queue fence cannot be created");
     }
-    return S_OK;
+    return {};
 }
 
 bool TearingOffered(VkPhysicalDevice physical, VkSurfaceKHR surface) {
@@ -261,7 +256,7 @@ bool TearingOffered(VkPhysicalDevice physical, VkSurfaceKHR surface) {
 
 // The window's swap chain or the offscreen images, with the first back
 // buffer acquired, stored in the context with the frame's first fence values.
-HRESULT CreatePresenter(EngineContext& ctx, const DeviceHandles& h, const PhysicalInfo& pick) {
+Result CreatePresenter(EngineContext& ctx, const DeviceHandles& h, const PhysicalInfo& pick) {
     const std::uint32_t width = ctx.GetWidth();
     const std::uint32_t height = ctx.GetHeight();
     bool tearing = false;
@@ -301,35 +296,34 @@ HRESULT CreatePresenter(EngineContext& ctx, const DeviceHandles& h, const Physic
         s.raytracingSupported = pick.raytracing;
         s.tearingSupported = tearing;
     });
-    return S_OK;
+    return {};
 }
 
 // Everything up to the presenter, in order, each step published as it is made.
-HRESULT CreateDeviceObjects(EngineContext& ctx, const GraphicsDeviceOptions& options,
-                            VulkanDevice& device) {
+Result CreateDeviceObjects(EngineContext& ctx, const GraphicsDeviceOptions& options,
+                           VulkanDevice& device) {
     DeviceHandles& h = device.handles;
-    HRESULT hr = CreateInstance(ctx, options, h);
+    Result result = CreateInstance(ctx, options, h);
     PhysicalInfo pick;
-    if (Succeeded(hr)) {
-        hr = ChoosePhysicalDevice(h, &pick);
+    if (result.ok()) {
+        result = ChoosePhysicalDevice(h, &pick);
     }
-    if (Succeeded(hr)) {
-        hr = CreateLogicalDevice(pick, options.target == PresentTarget::Window, h);
+    if (result.ok()) {
+        result = CreateLogicalDevice(pick, options.target == PresentTarget::Window, h);
     }
-    if (Succeeded(hr)) {
-        hr = CreateFences(h);
+    if (result.ok()) {
+        result = CreateFences(h);
     }
     Publish(ctx, h);
-    if (Succeeded(hr)) {
-        hr = CreatePresenter(ctx, h, pick);
+    if (result.ok()) {
+        result = CreatePresenter(ctx, h, pick);
     }
-    return hr;
+    return result;
 }
 
 }  // namespace
 
-HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& options) {
-    g_deviceError.clear();
+Result CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& options) {
     const bool exists = ctx.Locked([](EngineState& s) { return s.graphicsDevice != nullptr; });
     if (exists || ctx.GetDevice() != VK_NULL_HANDLE) {
         return Fail(E_INVALIDARG, "the graphics device exists already");
@@ -346,8 +340,8 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
     VulkanDevice& device = *owned;
     ctx.Locked([&](EngineState& s) { s.graphicsDevice = std::move(owned); });
 
-    if (const HRESULT hr = CreateDeviceObjects(ctx, options, device); Failed(hr)) {
-        return hr;
+    if (Result made = CreateDeviceObjects(ctx, options, device); !made.ok()) {
+        return made;
     }
     if (const HRESULT hr = device.CreateStagePools(); Failed(hr)) {
         return Fail(hr, "the stages' command lists cannot be created");
@@ -361,7 +355,7 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
     if (const HRESULT hr = StartStageThreads(ctx); Failed(hr)) {
         return Fail(hr, "the stage threads cannot be started");
     }
-    return S_OK;
+    return {};
 }
 
 HRESULT ResizeSwapChain(EngineContext& ctx, std::uint32_t width, std::uint32_t height) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/engine_context.h"
+#include "platform/result.h"
 #include "platform/result_code.h"
 #include "render/device/adapter_choice.h"
 
@@ -30,9 +31,7 @@ std::uint32_t ValidationMessageCount();
 // the context, calls onDeviceCreated and starts the stage threads. A window
 // target needs the window (E_INVALIDARG without it); a headless one needs a
 // width and height in the context. E_FAIL when no usable device exists.
-HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& options);
-// One line naming why the last CreateGraphicsDevice failed.
-std::string GraphicsDeviceError();
+Result CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& options);
 
 // New back-buffer size. The caller has waited for the GPU. E_FAIL without a
 // device or presenter, E_INVALIDARG for a size larger than the monitor (or,

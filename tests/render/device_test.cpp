@@ -27,8 +27,8 @@ protected:
         ctx_.SetWidth(1280);
         ctx_.SetHeight(720);
         ASSERT_EQ(RegisterPlayer(ctx_, graphics_), S_OK);
-        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
-            << GraphicsDeviceError();
+        const Result device = CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true});
+        ASSERT_EQ(device.code, S_OK) << device.message;
     }
     void TearDown() override {
         ctx_.Teardown();
@@ -85,7 +85,9 @@ TEST_F(HeadlessDeviceTest, DeviceCreationFillsTheContext) {
     EXPECT_NE(ctx_.GetCurrentBackBuffer().image, VK_NULL_HANDLE);
     CapturedImage none;
     EXPECT_EQ(presenter()->ReadBackLastPresented(&none), E_FAIL);  // nothing presented yet
-    EXPECT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), E_INVALIDARG);
+    const Result second = CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true});
+    EXPECT_EQ(second.code, E_INVALIDARG);
+    EXPECT_EQ(second.message, "the graphics device exists already");
 }
 
 TEST_F(HeadlessDeviceTest, FenceValuesFollowEveryFrameAndBuffersWaitForTheirFence) {
@@ -207,10 +209,14 @@ TEST(GraphicsDeviceTest, AFailedRendererSetUpIsReleasedWholeAndANewDeviceCanFoll
             ctx.Locked([](EngineState& s) {
                 s.onDeviceCreated = [](EngineContext&, VkDevice) { return E_OUTOFMEMORY; };
             });
-            EXPECT_EQ(CreateGraphicsDevice(ctx, {PresentTarget::Headless, true}), E_OUTOFMEMORY);
+            const Result failed = CreateGraphicsDevice(ctx, {PresentTarget::Headless, true});
+            EXPECT_EQ(failed.code, E_OUTOFMEMORY);
+            EXPECT_EQ(failed.message, "the renderer cannot be set up");
             EXPECT_NE(ctx.GetDevice(), VK_NULL_HANDLE);  // kept for teardown
         } else {
-            ASSERT_EQ(CreateGraphicsDevice(ctx, {PresentTarget::Headless, true}), S_OK);
+            const Result device = CreateGraphicsDevice(ctx, {PresentTarget::Headless, true});
+            ASSERT_TRUE(device.ok()) << device.message;
+            EXPECT_TRUE(device.message.empty());
             EXPECT_EQ(RunFrame(ctx), S_OK);
         }
         ctx.Teardown();
@@ -226,7 +232,9 @@ TEST(GraphicsDeviceTest, WindowTargetNeedsAWindow) {
     ctx.Initialize();
     ctx.SetWidth(1280);
     ctx.SetHeight(720);
-    EXPECT_EQ(CreateGraphicsDevice(ctx, {PresentTarget::Window, false}), E_INVALIDARG);
+    const Result device = CreateGraphicsDevice(ctx, {PresentTarget::Window, false});
+    EXPECT_EQ(device.code, E_INVALIDARG);
+    EXPECT_EQ(device.message, "no window to present to");
     EXPECT_FALSE(ctx.GetDeviceCreated());
     EXPECT_EQ(ResizeSwapChain(ctx, 640, 360), E_FAIL);
 }

@@ -102,8 +102,8 @@ protected:
                                        std::uint32_t f, const BackBuffer& target) {
             graphics_.sceneRenderer->Record(scene_, compute, direct, f, target);
         };
-        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
-            << GraphicsDeviceError();
+        const Result device = CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true});
+        ASSERT_EQ(device.code, S_OK) << device.message;
         ASSERT_NE(graphics_.sceneRenderer, nullptr);
     }
     void TearDown() override {
