@@ -257,10 +257,11 @@ private:
 };
 
 TEST(RunFrameTest, TheDeviceSubmitsEachShownFrameAfterItsStagesAndALossEndsTheFrame) {
-    EngineContext ctx;
-    ctx.Initialize();
+    // Made before the context: the device writes to them when the context goes.
     std::atomic<int> runs{0};
     std::vector<std::string> log;
+    EngineContext ctx;
+    ctx.Initialize();
     ASSERT_EQ(AddStage(ctx, CountingStage(runs), StageKind::CommandList), S_OK);
     auto device = std::make_unique<LoggingDevice>(log, &runs);
     LoggingDevice* logging = device.get();
