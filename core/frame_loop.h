@@ -48,8 +48,11 @@ void PaceHiddenFrames(EngineContext& ctx);
 // One frame, on the main thread. Returns E_FAIL only when the device was lost;
 // other submission and presentation results are not checked. A hidden frame
 // runs the frame update only: no stage records, nothing is submitted or
-// presented, and the presenter is asked again for an image.
+// presented, and the presenter is asked again for an image. Submission and
+// presentation are the device's (GpuDevice), once every stage is done.
 HRESULT RunFrame(EngineContext& ctx);
+// The device's fence routines, for callers that hold only the engine; they do
+// nothing before the device exists.
 void WaitForGpu(EngineContext& ctx);
 void MoveToNextFrame(EngineContext& ctx);
 
