@@ -82,6 +82,32 @@ void SwapChainPresenter::ReleaseAcquire() {
     acquired_ = false;
 }
 
+namespace {
+
+// RGBA or BGRA with 8 bits each where the surface offers one, else its first.
+bool ChooseSurfaceFormat(VkPhysicalDevice physical, VkSurfaceKHR surface,
+                         VkSurfaceFormatKHR* chosen) {
+    std::uint32_t count = 0;
+    vkGetPhysicalDeviceSurfaceFormatsKHR(physical, surface, &count, nullptr);
+    std::vector<VkSurfaceFormatKHR> formats(count);
+    vkGetPhysicalDeviceSurfaceFormatsKHR(physical, surface, &count, formats.data());
+    if (formats.empty()) {
+        return false;
+    }
+    *chosen = formats[0];
+    for (VkFormat wanted : {VK_FORMAT_R8G8B8A8_UNORM, VK_FORMAT_B8G8R8A8_UNORM}) {
+        auto it = std::find_if(formats.begin(), formats.end(),
+                               [&](const VkSurfaceFormatKHR& f) { return f.format == wanted; });
+        if (it != formats.end()) {
+            *chosen = *it;
+            break;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 HRESULT SwapChainPresenter::Recreate() {
     ReleaseAcquire();
     vkDeviceWaitIdle(device_);
@@ -89,22 +115,11 @@ HRESULT SwapChainPresenter::Recreate() {
     if (vkGetPhysicalDeviceSurfaceCapabilitiesKHR(physical_, surface_, &caps) != VK_SUCCESS) {
         return kDeviceLost;
     }
-    std::uint32_t count = 0;
-    vkGetPhysicalDeviceSurfaceFormatsKHR(physical_, surface_, &count, nullptr);
-    std::vector<VkSurfaceFormatKHR> formats(count);
-    vkGetPhysicalDeviceSurfaceFormatsKHR(physical_, surface_, &count, formats.data());
-    if (formats.empty()) {
+    VkSurfaceFormatKHR chosen{};
+    if (!ChooseSurfaceFormat(physical_, surface_, &chosen)) {
         return E_FAIL;
     }
-    VkSurfaceFormatKHR chosen = formats[0];
-    for (VkFormat wanted : {VK_FORMAT_R8G8B8A8_UNORM, VK_FORMAT_B8G8R8A8_UNORM}) {
-        auto it = std::find_if(formats.begin(), formats.end(),
-                               [&](const VkSurfaceFormatKHR& f) { return f.format == wanted; });
-        if (it != formats.end()) {
-            chosen = *it;
-            break;
-        }
-    }
+    std::uint32_t count = 0;
     vkGetPhysicalDeviceSurfacePresentModesKHR(physical_, surface_, &count, nullptr);
     std::vector<VkPresentModeKHR> modes(count);
     vkGetPhysicalDeviceSurfacePresentModesKHR(physical_, surface_, &count, modes.data());
@@ -159,6 +174,11 @@ HRESULT SwapChainPresenter::Recreate() {
     width_ = extent.width;
     height_ = extent.height;
 
+    return CreateViewsAndSemaphores();
+}
+
+HRESULT SwapChainPresenter::CreateViewsAndSemaphores() {
+    std::uint32_t count = 0;
     vkGetSwapchainImagesKHR(device_, swapChain_, &count, nullptr);
     images_.resize(count);
     vkGetSwapchainImagesKHR(device_, swapChain_, &count, images_.data());
