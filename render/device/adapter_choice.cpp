@@ -5,11 +5,27 @@
 #include <vector>
 
 #include "core/vk_struct.h"
-#include "render/raytracing_renderer.h"
 
 namespace qv {
 
 namespace {
+
+// Whether a device has what ray tracing needs: both extensions, the
+// features they depend on, and the texture-array features the hit program
+// uses.
+struct RaytracingSupport {
+    bool extensions = false;
+    bool accelerationStructure = false;
+    bool rayTracingPipeline = false;
+    bool bufferDeviceAddress = false;
+    bool runtimeDescriptorArray = false;
+    bool variableDescriptorCount = false;
+    bool nonUniformSampledImages = false;
+    bool Complete() const {
+        return extensions && accelerationStructure && rayTracingPipeline && bufferDeviceAddress &&
+               runtimeDescriptorArray && variableDescriptorCount && nonUniformSampledImages;
+    }
+};
 
 bool HasDeviceExtension(const std::vector<VkExtensionProperties>& all, const char* name) {
     for (const VkExtensionProperties& e : all) {
