@@ -1,15 +1,9 @@
-// Reads the player's command line and runs its window, or a headless run, until done.
+// Runs the player: start-up, its window or a headless run frame by frame, and shutdown.
 #include "app/player.h"
-#include "core/vk_struct.h"
 
 #include <SDL.h>
 
-#include <algorithm>
-#include <cctype>
-#include <charconv>
 #include <cstdio>
-#include <cstring>
-#include <tuple>
 
 #include "app/file_drop.h"
 #include "app/input_hook.h"
@@ -20,7 +14,8 @@
 #include "demo/demo_content.h"
 #include "formats/png_file.h"
 #include "platform/mount_points.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
+#include "render/device/stage_recording.h"
 #include "render/model/material_values.h"
 #include "render/vk/vulkan_helpers.h"
 #include "scene/play_everything.h"
@@ -31,129 +26,6 @@
 
 namespace qv {
 
-const char* const kUsage =
-    "Usage: qv [options] [FILE...]\n"
-    "Opens the player window and imports the given files (.pmx models, .vmd motions,\n"
-    ".wav songs, .hlsl effect shaders) as one batch.\n"
-    "  --play             once the files are in, add every motion to every model,\n"
-    "                     select the first song, let the first motion with camera\n"
-    "                     keys drive the camera, and start playing\n"
-    "  --demo             play the built-in demo: a figure dancing to a beat\n"
-    "No other option is needed in normal use; these serve automation:\n"
-    "  --headless         render offscreen without a window or display\n"
-    "                     (runs one frame unless --frames says otherwise)\n"
-    "  --frames N         stop after N frames (counted once the files are in)\n"
-    "  --screenshot FILE  write the last frame, tool windows included, to FILE as a PNG\n"
-    "  --show NAME[,NAME...]\n"
-    "                     open tool windows at start: navigator, resources, graphics,\n"
-    "                     physics, about, statistics, import-status, file-browser,\n"
-    "                     model-setting (bound to the first model; model-setting:bone,\n"
-    "                     :material, :morph or :motion picks the tab)\n"
-    "  --hide-ui          draw no tool windows (the picture of the scene alone)\n"
-    "  --raytracing       ray trace the frames (where the device can), as the\n"
-    "                     Graphic setting window's \"Ray Tracing\" switch does\n"
-    "  --rt-quality LOW|MEDIUM|HIGH|ULTRA\n"
-    "                     samples of ray-traced diffuse light and shadow: 4, 8, 12\n"
-    "                     or 16 (default LOW)\n"
-    "  --help             show this text\n"
-    "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n"
-    "qv render OUT [FILE...] makes a video of the files instead: see qv render --help.\n";
-
-HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
-                     std::string* error) {
-    *options = {};
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--help" || arg == "-h") {
-            options->help = true;
-        } else if (arg == "--headless") {
-            options->headless = true;
-        } else if (arg == "--frames") {
-            const char* text = hasValue ? argv[++i] : "";
-            const char* end = text + std::strlen(text);
-            std::uint64_t n = 0;
-            auto [ptr, ec] = std::from_chars(text, end, n);
-            if (ec != std::errc() || ptr != end || n == 0) {
-                *error = "--frames needs a whole number above 0";
-                return E_INVALIDARG;
-            }
-            options->frames = n;
-        } else if (arg == "--screenshot") {
-            if (!hasValue || argv[i + 1][0] == '\0') {
-                *error = "--screenshot needs a file name";
-                return E_INVALIDARG;
-            }
-            options->screenshot = argv[++i];
-        } else if (arg == "--show") {
-            if (!hasValue || argv[i + 1][0] == '\0') {
-                *error = std::string("--show needs window names: ") + kWindowNames;
-                return E_INVALIDARG;
-            }
-            UiState probe;
-            std::string unknown;
-            if (!OpenWindowsByName(argv[i + 1], &probe, &unknown)) {
-                *error =
-                    "--show knows no window \"" + unknown + "\" (it knows " + kWindowNames + ")";
-                return E_INVALIDARG;
-            }
-            if (!options->showWindows.empty()) {
-                options->showWindows += ',';
-            }
-            options->showWindows += argv[++i];
-        } else if (arg == "--hide-ui") {
-            options->hideInterface = true;
-        } else if (arg == "--raytracing") {
-            options->rayTracing = true;
-        } else if (arg == "--rt-quality") {
-            if (!ParseRayTracingQuality(hasValue ? argv[++i] : "", &options->rayTracingQuality)) {
-                *error = "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA";
-                return E_INVALIDARG;
-            }
-        } else if (arg == "--play") {
-            options->play = true;
-        } else if (arg == "--demo") {
-            options->demo = true;
-        } else if (!arg.starts_with("--")) {
-            options->files.emplace_back(arg);
-        } else {
-            *error = "unknown option " + arg + " (see qv --help)";
-            return E_INVALIDARG;
-        }
-    }
-    return S_OK;
-}
-
-bool ParseRayTracingQuality(std::string level, std::int32_t* quality) {
-    static constexpr const char* kLevels[] = {"LOW", "MEDIUM", "HIGH", "ULTRA"};
-    for (char& c : level) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    const auto* found = std::find(std::begin(kLevels), std::end(kLevels), level);
-    if (found == std::end(kLevels)) {
-        return false;
-    }
-    *quality = static_cast<std::int32_t>(found - std::begin(kLevels));
-    return true;
-}
-
-bool SwitchOnRayTracing(Scene& scene, std::int32_t quality) {
-    if (!scene.rayTracingAvailable) {
-        return false;
-    }
-    scene.rayTracing = true;
-    scene.rebuildAccelerationStructures = true;
-    scene.diffuseQuality = scene.shadowQuality = std::clamp(quality, 0, 3);
-    scene.diffuseSamples = scene.shadowSamples = SamplesForQuality(scene.diffuseQuality);
-    // Multisampling and ray tracing are not combined: FXAA stays.
-    for (std::int32_t* mode : {&scene.antiAliasing, &scene.antiAliasingMode}) {
-        if (*mode == kMsaa4x || *mode == kMsaa8x) {
-            *mode = kAntiAliasingNone;
-        }
-    }
-    return true;
-}
-
 void ClearToWhite(VkCommandBuffer, VkCommandBuffer direct, std::uint32_t,
                   const BackBuffer& target) {
     if (target.image != VK_NULL_HANDLE) {
@@ -161,98 +33,12 @@ void ClearToWhite(VkCommandBuffer, VkCommandBuffer direct, std::uint32_t,
     }
 }
 
-namespace {
-
-void BeginList(VkCommandBuffer list) {
-    auto begin = VkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);
-    begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
-    vkBeginCommandBuffer(list, &begin);
-}
-
-void SceneStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, StageKind kind) {
-    AutoResetEvent* start = ctx.GetStartEvent(kind, index);
-    AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
-    while (WaitForStageStart(ctx, start)) {
-        const std::uint32_t f = ctx.GetFrameIndex() % kFrameCount;
-        vkResetCommandPool(g.device, g.sceneComputePools[f], 0);
-        vkResetCommandPool(g.device, g.sceneDirectPools[f], 0);
-        VkCommandBuffer compute = g.sceneComputeLists[f];
-        VkCommandBuffer direct = g.sceneDirectLists[f];
-        BeginList(compute);
-        BeginList(direct);
-        g.recordScene(compute, direct, f, ctx.GetCurrentBackBuffer());
-        vkEndCommandBuffer(compute);
-        vkEndCommandBuffer(direct);
-        ctx.SetComputeList(index, compute);
-        ctx.SetDirectList(index, direct);
-        done->Set();
-    }
-}
-
-void InterfaceStage(EngineContext& ctx, PlayerGraphics& g, std::uint64_t index, StageKind kind) {
-    AutoResetEvent* start = ctx.GetStartEvent(kind, index);
-    AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
-    while (WaitForStageStart(ctx, start)) {
-        const std::uint32_t f = ctx.GetFrameIndex() % kFrameCount;
-        vkResetCommandPool(g.device, g.interfacePools[f], 0);
-        VkCommandBuffer direct = g.interfaceLists[f];
-        BeginList(direct);
-        if (g.recordInterface) {
-            g.recordInterface(direct, f, ctx.GetCurrentBackBuffer());
-        }
-        vkEndCommandBuffer(direct);
-        ctx.SetDirectList(index, direct);
-        done->Set();
-    }
-}
-
-HRESULT CreatePools(VkDevice device, std::uint32_t family,
-                    std::array<VkCommandPool, kFrameCount>& pools,
-                    std::array<VkCommandBuffer, kFrameCount>& lists) {
-    for (std::uint32_t f = 0; f < kFrameCount; ++f) {
-        auto info = VkStruct<VkCommandPoolCreateInfo>(VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO);
-        info.flags = VK_COMMAND_POOL_CREATE_TRANSIENT_BIT;
-        info.queueFamilyIndex = family;
-        if (vkCreateCommandPool(device, &info, nullptr, &pools[f]) != VK_SUCCESS) {
-            return E_OUTOFMEMORY;
-        }
-        auto alloc =
-            VkStruct<VkCommandBufferAllocateInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO);
-        alloc.commandPool = pools[f];
-        alloc.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
-        alloc.commandBufferCount = 1;
-        if (vkAllocateCommandBuffers(device, &alloc, &lists[f]) != VK_SUCCESS) {
-            return E_OUTOFMEMORY;
-        }
-    }
-    return S_OK;
-}
-
-}  // namespace
-
 HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
-    auto [queue, directFamily, computeFamily] = ctx.Locked([](EngineState& s) {
-        return std::tuple{s.directQueue, s.directQueueFamily, s.computeQueueFamily};
-    });
+    const VkQueue queue = ctx.GetDirectQueue();
     if (device == VK_NULL_HANDLE || queue == VK_NULL_HANDLE) {
         return E_FAIL;
     }
     g.device = device;
-    HRESULT hr = CreatePools(device, computeFamily, g.sceneComputePools, g.sceneComputeLists);
-    if (Succeeded(hr)) {
-        hr = CreatePools(device, directFamily, g.sceneDirectPools, g.sceneDirectLists);
-    }
-    if (Succeeded(hr)) {
-        hr = CreatePools(device, directFamily, g.interfacePools, g.interfaceLists);
-    }
-    if (Failed(hr)) {
-        return hr;
-    }
-    // The slots start empty: a list is submitted only after its stage has
-    // recorded it for the frame.
-    if (hr = InitializeRenderer(ctx, g.renderer, device); Failed(hr)) {
-        return hr;
-    }
     const GpuContext gpu = ctx.Locked([&](EngineState& s) {
         return GpuContext{s.physicalDevice,     device,
                           s.directQueue,        s.directQueueFamily,
@@ -260,7 +46,7 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
     });
     g.sceneRenderer = std::make_unique<SceneRenderer>();
     std::string message;
-    hr = g.sceneRenderer->Initialize(gpu, &message);
+    HRESULT hr = g.sceneRenderer->Initialize(gpu, &message);
     if (Succeeded(hr) && g.interface != nullptr && g.interface->Started()) {
         const VkInstance instance = ctx.Locked([](EngineState& s) { return s.vkInstance; });
         g.interfaceRenderer = std::make_unique<InterfaceRenderer>();
@@ -285,17 +71,6 @@ void ReleasePlayerGraphics(PlayerGraphics& g) {
         g.interfaceRenderer->Release();
         g.interfaceRenderer.reset();
     }
-    for (auto* pools : {&g.sceneComputePools, &g.sceneDirectPools, &g.interfacePools}) {
-        for (VkCommandPool& pool : *pools) {
-            if (pool != VK_NULL_HANDLE) {
-                vkDestroyCommandPool(g.device, pool, nullptr);
-            }
-            pool = VK_NULL_HANDLE;
-        }
-    }
-    g.sceneComputeLists = {};
-    g.sceneDirectLists = {};
-    g.interfaceLists = {};
     g.device = VK_NULL_HANDLE;
 }
 
@@ -305,30 +80,34 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& g) {
         s.onDeviceCreated = [graphics](EngineContext& c, VkDevice device) {
             return RenderSetUp(c, *graphics, device);
         };
-        // The stage threads are stopped by now, so their pools can go.
-        s.onDeviceReleasing = [graphics](EngineContext& c) {
-            StopStageThreads(c);
-            ReleasePlayerGraphics(*graphics);
-        };
+        // The engine stops the stage threads before this, so nothing
+        // records with the renderers while they go.
+        s.onDeviceReleasing = [graphics](EngineContext&) { ReleasePlayerGraphics(*graphics); };
         s.onFrameUpdate = [](EngineContext& c) {
             // The scene update takes the frame time from here once it exists.
             (void)c.GetFrameSeconds();
         };
     });
+    // Overlay stages would only wake every frame: nothing here draws an
+    // overlay, so the player registers none.
     const StageFunction stages[] = {
-        [graphics](EngineContext& c, std::uint64_t i, StageKind k) {
-            SceneStage(c, *graphics, i, k);
-        },
-        [graphics](EngineContext& c, std::uint64_t i, StageKind k) {
-            InterfaceStage(c, *graphics, i, k);
-        },
-        IdleStage,
-        IdleStage,
+        RecordingStage(
+            [graphics](VkCommandBuffer compute, VkCommandBuffer direct, std::uint32_t f,
+                       const BackBuffer& target) {
+                graphics->recordScene(compute, direct, f, target);
+            },
+            StageQueues::ComputeAndDirect),
+        RecordingStage(
+            [graphics](VkCommandBuffer, VkCommandBuffer direct, std::uint32_t f,
+                       const BackBuffer& target) {
+                if (graphics->recordInterface) {
+                    graphics->recordInterface(direct, f, target);
+                }
+            },
+            StageQueues::Direct),
     };
-    const StageKind kinds[] = {StageKind::CommandList, StageKind::CommandList, StageKind::Overlay,
-                               StageKind::Overlay};
-    for (int i = 0; i < 4; ++i) {
-        if (const HRESULT hr = AddStage(ctx, stages[i], kinds[i]); Failed(hr)) {
+    for (const StageFunction& stage : stages) {
+        if (const HRESULT hr = AddStage(ctx, stage, StageKind::CommandList); Failed(hr)) {
             return hr;
         }
     }
@@ -389,9 +168,6 @@ int Report(HRESULT hr, const std::string& line) {
     return static_cast<int>(hr);
 }
 
-}  // namespace
-
-namespace {
 
 // The engine's facts that change from frame to frame, read under its lock.
 void RefreshFacts(EngineContext& ctx, InterfaceFacts& facts) {
@@ -490,6 +266,115 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
     });
 }
 
+// The browser starts in the working folder, or the root where there is none.
+std::filesystem::path WorkingFolder() {
+    std::error_code noFolder;
+    std::filesystem::path folder = std::filesystem::current_path(noFolder);
+    return noFolder ? std::filesystem::path("/") : folder;
+}
+
+// The file browser and the model setting window as the interface opens them.
+// Both actions run on the interface stage thread, from the navigator and the
+// resource manager.
+void ConnectToolWindows(InterfaceView& view, UiState& ui, FileBrowser& browser,
+                        ModelSettingState& modelSetting) {
+    browser.SetExtensionFilters({".pmx", ".vmd", ".wav", ".hlsl"});
+    view.fileBrowser = &browser;
+    view.modelSetting = &modelSetting;
+    view.actions.openFileBrowser = [&browser] { browser.Open(); };
+    view.actions.openModelSetting = [&view, &ui](std::int32_t row) {
+        OpenModelSetting(view, row);
+        ui.showModelSetting = true;
+    };
+}
+
+// The window (none headless, only its size) and the device that presents.
+Result StartGraphics(EngineContext& ctx, const PlayerOptions& options, PlayerInterface& interface) {
+    if (options.headless) {
+        ctx.SetWidth(kDefaultClientWidth);
+        ctx.SetHeight(kDefaultClientHeight);
+    } else {
+        const Result window = CreateAppWindow(ctx, kDefaultClientWidth, kDefaultClientHeight);
+        if (!window.ok()) {
+            return Result::Failure(window.code,
+                                   window.message + "; use --headless to run without a window");
+        }
+        if (interface.Started() && Failed(interface.AttachWindow(ctx.GetWindow()))) {
+            return Result::Failure(E_FAIL, "the tool windows cannot attach to the window");
+        }
+    }
+    return CreateGraphicsDevice(ctx,
+                                {options.headless ? PresentTarget::Headless : PresentTarget::Window,
+                                 ValidationRequestedByEnvironment()});
+}
+
+// What the device can do, for the scene's settings and the interface's
+// facts. --raytracing fails where the device cannot ray trace.
+Result TakeDeviceAbilities(EngineContext& ctx, const PlayerGraphics& graphics, Scene& scene,
+                           InterfaceFacts& facts, const PlayerOptions& options) {
+    if (graphics.sceneRenderer) {
+        scene.msaa8xAvailable = graphics.sceneRenderer->EightSamplesAvailable();
+        scene.rayTracingAvailable = graphics.sceneRenderer->RayTracingAvailable();
+    }
+    if (options.rayTracing && !SwitchOnRayTracing(scene, options.rayTracingQuality)) {
+        const std::string why =
+            graphics.sceneRenderer ? graphics.sceneRenderer->RayTracingError() : std::string();
+        return Result::Failure(E_FAIL, "--raytracing: " + ctx.GetAdapterDescription() +
+                                           " cannot ray trace" + (why.empty() ? "" : ": " + why));
+    }
+    facts.renderDeviceName = ctx.GetAdapterDescription();
+    facts.rayTracingSupported = scene.rayTracingAvailable;
+    facts.msaa8xAvailable = scene.msaa8xAvailable;
+    return {};
+}
+
+Presenter* PresenterOf(EngineContext& ctx) {
+    return ctx.Locked([](EngineState& s) { return s.presenter.get(); });
+}
+
+// Frames until the count asked for is done or the window closes; automation
+// counts frames from when the start-up files are in. Returns the exit code.
+int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
+              const bool& autoPlay) {
+    const std::uint64_t frames = options.frames != 0 ? options.frames : options.headless ? 1 : 0;
+    const bool wantShot = !options.screenshot.empty();
+    if (wantShot && frames == 0) {
+        // Without a known last frame every frame is kept until the window closes.
+        PresenterOf(ctx)->SetCapture(true);
+    }
+    for (std::uint64_t done = 0; frames == 0 || done < frames;) {
+        if (!options.headless) {
+            PaceHiddenFrames(ctx);
+            if (!PumpWindowEvents(ctx)) {
+                break;
+            }
+        }
+        if (wantShot && frames != 0 && done + 1 == frames) {
+            PresenterOf(ctx)->SetCapture(true);
+        }
+        if (const HRESULT hr = RunFrame(ctx); Failed(hr)) {
+            return Report(hr, "the graphics device was lost");
+        }
+        if (!scene.importer.Busy() && !autoPlay) {
+            ++done;
+        }
+    }
+    return 0;
+}
+
+// The last presented frame as a PNG. Returns the exit code.
+int WriteScreenshot(EngineContext& ctx, const std::filesystem::path& file) {
+    WaitForGpu(ctx);
+    CapturedImage image;
+    if (const HRESULT hr = PresenterOf(ctx)->ReadBackLastPresented(&image); Failed(hr)) {
+        return Report(hr, "no frame was presented to take a screenshot of");
+    }
+    if (const HRESULT hr = WritePng(file, image); Failed(hr)) {
+        return Report(hr, "cannot write the screenshot to " + file.string());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int RunPlayer(const PlayerOptions& options) {
@@ -523,7 +408,6 @@ int RunPlayer(const PlayerOptions& options) {
         return Report(E_FAIL, "the engine has already been shut down");
     }
     PlayerGraphics graphics;
-    int exitCode = 0;
     // The scene owns all content and the import thread; it runs silently
     // where there is no sound device.
     auto scene = std::make_unique<Scene>(std::make_unique<AudioEngine>());
@@ -531,24 +415,10 @@ int RunPlayer(const PlayerOptions& options) {
     FileDrop drop;
     InterfaceView view{*scene, ui, {}, {}};
     bool autoPlay = options.play || options.demo;
-    // The browser starts in the working folder and offers the root, the home
-    // folder and the mounted devices found now.
-    std::error_code noFolder;
-    std::filesystem::path workingFolder = std::filesystem::current_path(noFolder);
-    if (noFolder) {
-        workingFolder = "/";
-    }
-    FileBrowser browser(workingFolder, SystemBrowserDrives());
-    browser.SetExtensionFilters({".pmx", ".vmd", ".wav", ".hlsl"});
-    view.fileBrowser = &browser;
-    view.modelSetting = &modelSetting;
-    // Both run on the interface stage thread, from the navigator and the
-    // resource manager.
-    view.actions.openFileBrowser = [&browser] { browser.Open(); };
-    view.actions.openModelSetting = [&view, &ui](std::int32_t row) {
-        OpenModelSetting(view, row);
-        ui.showModelSetting = true;
-    };
+    // The browser offers the root, the home folder and the mounted devices
+    // found now.
+    FileBrowser browser(WorkingFolder(), SystemBrowserDrives());
+    ConnectToolWindows(view, ui, browser, modelSetting);
     if (shown.fileBrowser) {
         browser.Open();
     }
@@ -563,89 +433,32 @@ int RunPlayer(const PlayerOptions& options) {
         scene.reset();  // before SDL goes: its audio engine is SDL's
         SDL_Quit();
     };
+    auto fail = [&](const Result& failure) {
+        shutDown();
+        return Report(failure.code, failure.message);
+    };
 
     if (const HRESULT hr = RegisterPlayer(*ctx, graphics); Failed(hr)) {
-        shutDown();
-        return Report(hr, "the frame stages cannot be registered");
+        return fail(Result::Failure(hr, "the frame stages cannot be registered"));
     }
     AttachScene(*ctx, graphics, *scene, ui, modelSetting, autoPlay, interface, view, drop,
                 bindFirstModel, shown.modelSettingTab);
     if (!files.empty()) {
         scene->importer.Request(files);
     }
-    if (options.headless) {
-        ctx->SetWidth(kDefaultClientWidth);
-        ctx->SetHeight(kDefaultClientHeight);
-    } else if (const HRESULT hr = CreateAppWindow(*ctx, kDefaultClientWidth, kDefaultClientHeight);
-               Failed(hr)) {
-        shutDown();
-        return Report(hr, WindowError() + "; use --headless to run without a window");
-    } else if (interface.Started() && Failed(interface.AttachWindow(ctx->GetWindow()))) {
-        shutDown();
-        return Report(E_FAIL, "the tool windows cannot attach to the window");
+    if (const Result started = StartGraphics(*ctx, options, interface); !started.ok()) {
+        return fail(started);
     }
-    const GraphicsDeviceOptions deviceOptions{
-        options.headless ? PresentTarget::Headless : PresentTarget::Window,
-        ValidationRequestedByEnvironment()};
-    if (const HRESULT hr = CreateGraphicsDevice(*ctx, deviceOptions); Failed(hr)) {
-        shutDown();
-        return Report(hr, GraphicsDeviceError());
+    if (const Result abilities = TakeDeviceAbilities(*ctx, graphics, *scene, view.facts, options);
+        !abilities.ok()) {
+        return fail(abilities);
     }
-
-    if (graphics.sceneRenderer) {
-        scene->msaa8xAvailable = graphics.sceneRenderer->EightSamplesAvailable();
-        scene->rayTracingAvailable = graphics.sceneRenderer->RayTracingAvailable();
-    }
-    if (options.rayTracing && !SwitchOnRayTracing(*scene, options.rayTracingQuality)) {
-        const std::string why =
-            graphics.sceneRenderer ? graphics.sceneRenderer->RayTracingError() : std::string();
-        const std::string line = "--raytracing: " + ctx->GetAdapterDescription() +
-                                 " cannot ray trace" + (why.empty() ? "" : ": " + why);
-        shutDown();
-        return Report(E_FAIL, line);
-    }
-    view.facts.renderDeviceName = ctx->GetAdapterDescription();
-    view.facts.rayTracingSupported = scene->rayTracingAvailable;
-    view.facts.msaa8xAvailable = scene->msaa8xAvailable;
-    Presenter* presenter = ctx->Locked([](EngineState& s) { return s.presenter.get(); });
-    const std::uint64_t frames = options.frames != 0 ? options.frames : options.headless ? 1 : 0;
-    const bool wantShot = !options.screenshot.empty();
-    if (wantShot && frames == 0) {
-        // Without a known last frame every frame is kept until the window closes.
-        presenter->SetCapture(true);
-    }
-    for (std::uint64_t done = 0; frames == 0 || done < frames;) {
-        if (!options.headless) {
-            PaceHiddenFrames(*ctx);
-            if (!PumpWindowEvents(*ctx)) {
-                break;
-            }
-        }
-        if (wantShot && frames != 0 && done + 1 == frames) {
-            presenter->SetCapture(true);
-        }
-        if (const HRESULT hr = RunFrame(*ctx); Failed(hr)) {
-            exitCode = Report(hr, "the graphics device was lost");
-            break;
-        }
-        // Automation counts frames from when the start-up files are in.
-        if (!scene->importer.Busy() && !autoPlay) {
-            ++done;
-        }
-    }
+    int exitCode = RunFrames(*ctx, options, *scene, autoPlay);
     if (!scene->importer.Status().empty()) {
         std::printf("%s\n", scene->importer.Status().c_str());
     }
-
-    if (exitCode == 0 && wantShot) {
-        WaitForGpu(*ctx);
-        CapturedImage image;
-        HRESULT hr = presenter->ReadBackLastPresented(&image);
-        if (Failed(hr)) {
-            exitCode = Report(hr, "no frame was presented to take a screenshot of");
-        } else if (hr = WritePng(options.screenshot, image); Failed(hr)) {
-            exitCode = Report(hr, "cannot write the screenshot to " + options.screenshot.string());
-        }
+    if (exitCode == 0 && !options.screenshot.empty()) {
+        exitCode = WriteScreenshot(*ctx, options.screenshot);
     }
     shutDown();
     return exitCode;

@@ -19,7 +19,7 @@
 #include "demo/demo_content.h"
 #include "platform/file_read.h"
 #include "platform/wav_file.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 #include "runtime/motion.h"
 #include "scene/fixed_clock.h"
 #include "scene/import_kind.h"
@@ -224,9 +224,9 @@ HRESULT StartDevice(RenderSession& session, const RenderOptions& options, std::s
     ctx.SetHeight(kProbeSide);
     const GraphicsDeviceOptions deviceOptions{PresentTarget::Headless,
                                               ValidationRequestedByEnvironment()};
-    if (const HRESULT hr = CreateGraphicsDevice(ctx, deviceOptions); Failed(hr)) {
-        *error = GraphicsDeviceError();
-        return hr;
+    if (const Result device = CreateGraphicsDevice(ctx, deviceOptions); !device.ok()) {
+        *error = device.message;
+        return device.code;
     }
     session.presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
     std::uint32_t maxWidth = 0, maxHeight = 0;

@@ -10,7 +10,7 @@
 
 #include "app/player.h"
 #include "core/frame_loop.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 
 namespace qv {
 
@@ -22,9 +22,11 @@ void BM_EmptyHeadlessFrame(benchmark::State& state) {
     ctx.SetWidth(static_cast<std::uint32_t>(state.range(0)));
     ctx.SetHeight(static_cast<std::uint32_t>(state.range(1)));
     PlayerGraphics graphics;
-    if (Failed(RegisterPlayer(ctx, graphics)) ||
-        Failed(CreateGraphicsDevice(ctx, {PresentTarget::Headless, false}))) {
-        state.SkipWithError(GraphicsDeviceError().c_str());
+    const Result device = Failed(RegisterPlayer(ctx, graphics))
+                              ? Result::Failure(E_FAIL, "the frame stages cannot be registered")
+                              : CreateGraphicsDevice(ctx, {PresentTarget::Headless, false});
+    if (!device.ok()) {
+        state.SkipWithError(device.message.c_str());
         return;
     }
     for (int i = 0; i < 10; ++i) {
@@ -62,15 +64,18 @@ void BM_StartUpToFirstFrame(benchmark::State& state) {
         ctx.SetWidth(1280);
         ctx.SetHeight(720);
         PlayerGraphics graphics;
-        const bool ok = Succeeded(RegisterPlayer(ctx, graphics)) &&
-                        Succeeded(CreateGraphicsDevice(ctx, {PresentTarget::Headless, false})) &&
-                        Succeeded(RunFrame(ctx));
+        Result started = Failed(RegisterPlayer(ctx, graphics))
+                             ? Result::Failure(E_FAIL, "the frame stages cannot be registered")
+                             : CreateGraphicsDevice(ctx, {PresentTarget::Headless, false});
+        if (started.ok() && Failed(RunFrame(ctx))) {
+            started = Result::Failure(E_FAIL, "the first frame was not presented");
+        }
         WaitForGpu(ctx);
         ctx.Teardown();
-        return ok;
+        return started;
     };
-    if (warm && !start()) {
-        state.SkipWithError(GraphicsDeviceError().c_str());
+    if (const Result started = warm ? start() : Result{}; !started.ok()) {
+        state.SkipWithError(started.message.c_str());
         return;
     }
     for (auto _ : state) {
@@ -79,8 +84,8 @@ void BM_StartUpToFirstFrame(benchmark::State& state) {
             std::filesystem::remove_all(folder);
             state.ResumeTiming();
         }
-        if (!start()) {
-            state.SkipWithError(GraphicsDeviceError().c_str());
+        if (const Result started = start(); !started.ok()) {
+            state.SkipWithError(started.message.c_str());
             break;
         }
     }

@@ -16,7 +16,7 @@
 #include "core/frame_loop.h"
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 #include "render/scene_renderer.h"
 #include "runtime/model_instance.h"
 #include "runtime/motion.h"
@@ -68,9 +68,11 @@ struct GeneStage {
                 interfaceSeconds += interface.LastRecordSeconds();
             };
         }
-        if (Failed(RegisterPlayer(ctx, graphics)) ||
-            Failed(CreateGraphicsDevice(ctx, {PresentTarget::Headless, false}))) {
-            state.SkipWithError(GraphicsDeviceError().c_str());
+        const Result device = Failed(RegisterPlayer(ctx, graphics))
+                                  ? Result::Failure(E_FAIL, "the frame stages cannot be registered")
+                                  : CreateGraphicsDevice(ctx, {PresentTarget::Headless, false});
+        if (!device.ok()) {
+            state.SkipWithError(device.message.c_str());
             return false;
         }
         graphics.recordScene = [this](VkCommandBuffer compute, VkCommandBuffer direct,
@@ -301,9 +303,11 @@ void BM_ImportGeneWhilePlaying(benchmark::State& state) {
     ctx.Initialize();
     ctx.SetWidth(1280);
     ctx.SetHeight(720);
-    if (Failed(RegisterPlayer(ctx, graphics)) ||
-        Failed(CreateGraphicsDevice(ctx, {PresentTarget::Headless, false}))) {
-        state.SkipWithError(GraphicsDeviceError().c_str());
+    const Result device = Failed(RegisterPlayer(ctx, graphics))
+                              ? Result::Failure(E_FAIL, "the frame stages cannot be registered")
+                              : CreateGraphicsDevice(ctx, {PresentTarget::Headless, false});
+    if (!device.ok()) {
+        state.SkipWithError(device.message.c_str());
         return;
     }
     ConnectSceneRenderer(ctx, graphics, scene, "bench");

@@ -12,17 +12,11 @@ namespace qv {
 
 namespace {
 
-std::string g_windowError;
-
 bool HasSwapChain(EngineContext& ctx) {
     return ctx.Locked([](EngineState& s) { return s.presenter != nullptr; });
 }
 
 }  // namespace
-
-std::string WindowError() {
-    return g_windowError;
-}
 
 void EffectiveClientSize(std::uint32_t w, std::uint32_t h, std::uint32_t* outW,
                          std::uint32_t* outH) {
@@ -30,13 +24,13 @@ void EffectiveClientSize(std::uint32_t w, std::uint32_t h, std::uint32_t* outW,
     *outH = h < 200 ? kDefaultClientHeight : h;
 }
 
-HRESULT CreateAppWindow(EngineContext& ctx, std::uint32_t w, std::uint32_t h) {
+Result CreateAppWindow(EngineContext& ctx, std::uint32_t w, std::uint32_t h) {
     if (ctx.GetWindowCreated()) {
-        return E_INVALIDARG;
+        return Result::Failure(E_INVALIDARG, "the window exists already");
     }
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
-        g_windowError = std::string("no display available (") + SDL_GetError() + ")";
-        return E_FAIL;
+        return Result::Failure(E_FAIL,
+                               std::string("no display available (") + SDL_GetError() + ")");
     }
     // Without an X server or Wayland compositor SDL falls back to drivers
     // that draw nowhere; a window there could never be seen.
@@ -44,16 +38,15 @@ HRESULT CreateAppWindow(EngineContext& ctx, std::uint32_t w, std::uint32_t h) {
     if (driver == nullptr || std::strcmp(driver, "offscreen") == 0 ||
         std::strcmp(driver, "dummy") == 0) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        g_windowError = "no display available";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "no display available");
     }
     EffectiveClientSize(w, h, &w, &h);
     SDL_Window* window = SDL_CreateWindow(
         kAppTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, static_cast<int>(w),
         static_cast<int>(h), SDL_WINDOW_VULKAN | SDL_WINDOW_SHOWN);
     if (window == nullptr) {
-        g_windowError = std::string("the window cannot be created (") + SDL_GetError() + ")";
-        return E_FAIL;
+        return Result::Failure(
+            E_FAIL, std::string("the window cannot be created (") + SDL_GetError() + ")");
     }
     int x = 0, y = 0;
     SDL_GetWindowPosition(window, &x, &y);
@@ -68,7 +61,7 @@ HRESULT CreateAppWindow(EngineContext& ctx, std::uint32_t w, std::uint32_t h) {
         s.height = h;
         s.windowCreated = true;
     });
-    return S_OK;
+    return {};
 }
 
 HRESULT WindowInstanceExtensions(EngineContext& ctx, std::vector<const char*>* extensions) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "platform/result.h"
 #include "platform/result_code.h"
 
 namespace qv {
@@ -17,9 +18,8 @@ inline constexpr std::uint32_t kDefaultClientHeight = 720;
 
 // Opens the main window with a client area of w x h; sizes below 200 fall back
 // to 1280 x 720. E_INVALIDARG when the window exists already, E_FAIL when
-// there is no display or the window cannot be made (WindowError() says why).
-HRESULT CreateAppWindow(EngineContext& ctx, std::uint32_t w, std::uint32_t h);
-std::string WindowError();
+// there is no display or the window cannot be made, each with its reason.
+Result CreateAppWindow(EngineContext& ctx, std::uint32_t w, std::uint32_t h);
 
 // The client size CreateAppWindow gives for a requested size.
 void EffectiveClientSize(std::uint32_t w, std::uint32_t h, std::uint32_t* outW,

@@ -60,8 +60,6 @@ void EngineContext::Initialize() {
     Locked([](EngineState& s) {
         s.window = nullptr;
         s.title = kAppTitle;
-        s.windowClassName = kWindowClassName;
-        s.attribution = kAttribution;
         s.dpiX = s.dpiY = 96.0f;
         s.width = s.height = 0;
         s.windowRect = {};
@@ -218,15 +216,17 @@ void EngineContext::Teardown() {
     const bool hadDevice = GetDevice() != VK_NULL_HANDLE;
     if (hadDevice) {
         WaitForGpu(*this);
+    }
+    // The threads go first: a stage still blocked on its start event must not
+    // outlive what it records with, nor the lists it records into.
+    StopStageThreads(*this);
+    if (hadDevice) {
         DeviceReleasingCallback releasing =
             Locked([](EngineState& s) { return s.onDeviceReleasing; });
         if (releasing) {
             releasing(*this);
         }
     }
-    // The threads go before the graphics objects: a stage still blocked on its
-    // start event must not outlive the lists it records into.
-    StopStageThreads(*this);
     ReleaseGraphics();
 
     SDL_Window* window = Locked([](EngineState& s) {
@@ -247,52 +247,17 @@ void EngineContext::Teardown() {
 }
 
 void EngineContext::ReleaseGraphics() {
-    EngineState& s = state_;
+    // The device releases what it made, its presenter included; a presenter
+    // set without a device goes after it.
+    std::unique_ptr<GpuDevice> device;
     std::unique_ptr<Presenter> presenter;
-    Locked([&](EngineState& st) {
-        presenter = std::move(st.presenter);
-        st.backBuffers = {};
+    Locked([&](EngineState& s) { device = std::move(s.graphicsDevice); });
+    device.reset();
+    Locked([&](EngineState& s) {
+        presenter = std::move(s.presenter);
+        s.backBuffers = {};
     });
     presenter.reset();
-    if (s.device != VK_NULL_HANDLE) {
-        vkDeviceWaitIdle(s.device);
-        if (s.directQueueFence != VK_NULL_HANDLE) {
-            vkDestroySemaphore(s.device, s.directQueueFence, nullptr);
-        }
-        if (s.computeQueueFence != VK_NULL_HANDLE) {
-            vkDestroySemaphore(s.device, s.computeQueueFence, nullptr);
-        }
-        vkDestroyDevice(s.device, nullptr);
-    }
-    if (s.vkInstance != VK_NULL_HANDLE) {
-        if (s.surface != VK_NULL_HANDLE) {
-            vkDestroySurfaceKHR(s.vkInstance, s.surface, nullptr);
-        }
-        if (s.debugMessenger != VK_NULL_HANDLE) {
-            auto destroy = reinterpret_cast<PFN_vkDestroyDebugUtilsMessengerEXT>(
-                vkGetInstanceProcAddr(s.vkInstance, "vkDestroyDebugUtilsMessengerEXT"));
-            if (destroy != nullptr) {
-                destroy(s.vkInstance, s.debugMessenger, nullptr);
-            }
-        }
-        vkDestroyInstance(s.vkInstance, nullptr);
-    }
-    Locked([](EngineState& st) {
-        st.directQueueFence = st.computeQueueFence = VK_NULL_HANDLE;
-        st.device = VK_NULL_HANDLE;
-        st.directQueue = st.computeQueue = VK_NULL_HANDLE;
-        st.surface = VK_NULL_HANDLE;
-        st.debugMessenger = VK_NULL_HANDLE;
-        st.vkInstance = VK_NULL_HANDLE;
-        st.physicalDevice = VK_NULL_HANDLE;
-        st.directQueueFenceValues = {};
-        st.computeQueueFenceValues = {};
-        st.deviceCreated = false;
-        for (StageList& list : st.stages) {
-            std::fill(list.directLists.begin(), list.directLists.end(), VK_NULL_HANDLE);
-            std::fill(list.computeLists.begin(), list.computeLists.end(), VK_NULL_HANDLE);
-        }
-    });
 }
 
 }  // namespace qv

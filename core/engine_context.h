@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/gpu_device.h"
 #include "platform/auto_reset_event.h"
 #include "platform/result_code.h"
 
@@ -29,8 +30,6 @@ inline constexpr std::size_t kMaxStagesPerKind = 64;
 inline constexpr std::uint32_t kFrameTimeSlots = 60;
 
 inline constexpr const char* kAppTitle = "QV Graphics Framework";
-inline constexpr const char* kWindowClassName = "QVGraphicsFramework";
-inline constexpr const char* kAttribution = "QV: a realtime player for character content";
 
 enum class StageKind : std::uint32_t { CommandList = 0, Overlay = 1 };
 
@@ -82,8 +81,6 @@ struct StageList {
 struct EngineState {
     SDL_Window* window = nullptr;
     std::string title;
-    std::string windowClassName;
-    std::string attribution;
     float dpiX = 96.0f, dpiY = 96.0f;
     std::uint32_t width = 0, height = 0;
     WindowRect windowRect;
@@ -95,6 +92,8 @@ struct EngineState {
     std::string adapterDescription;
     bool raytracingSupported = false;
 
+    // The device's owner; the handles below are its, published for readers.
+    std::unique_ptr<GpuDevice> graphicsDevice;
     VkInstance vkInstance = VK_NULL_HANDLE;
     VkDebugUtilsMessengerEXT debugMessenger = VK_NULL_HANDLE;
     VkSurfaceKHR surface = VK_NULL_HANDLE;
@@ -146,7 +145,8 @@ public:
     static void Destroy();
 
     void Initialize();
-    // Releases the device, the stage threads and the window, in that order.
+    // Waits for the GPU, stops the stage threads, calls onDeviceReleasing,
+    // then releases the device and the window.
     void Teardown();
 
     // Runs f with the state while holding the lock (when locking is enabled).
@@ -171,9 +171,6 @@ public:
     }
     std::string GetTitle() {
         return Locked([](EngineState& s) { return s.title; });
-    }
-    std::string GetWindowClassName() {
-        return Locked([](EngineState& s) { return s.windowClassName; });
     }
     std::uint32_t GetWidth() {
         return Locked([](EngineState& s) { return s.width; });
@@ -229,17 +226,8 @@ public:
     VkDevice GetDevice() {
         return Locked([](EngineState& s) { return s.device; });
     }
-    void SetDevice(VkDevice v) {
-        Locked([&](EngineState& s) { s.device = v; });
-    }
     VkQueue GetDirectQueue() {
         return Locked([](EngineState& s) { return s.directQueue; });
-    }
-    void SetDirectQueue(VkQueue v) {
-        Locked([&](EngineState& s) { s.directQueue = v; });
-    }
-    void SetComputeQueue(VkQueue v) {
-        Locked([&](EngineState& s) { s.computeQueue = v; });
     }
     std::uint32_t GetFrameIndex() {
         return Locked([](EngineState& s) { return s.frameIndex; });
@@ -262,8 +250,6 @@ public:
             return s.frameIndex < kFrameCount ? s.backBuffers[s.frameIndex] : BackBuffer{};
         });
     }
-    // The render-target view of the back buffer at the frame index.
-    VkImageView GetCurrentRenderTargetView() { return GetCurrentBackBuffer().view; }
     std::uint64_t GetDirectFenceValue(std::uint32_t i) {
         return Locked([&](EngineState& s) {
             return i < kFrameCount ? s.directQueueFenceValues[i] : std::uint64_t{0};

@@ -1,10 +1,8 @@
 // Starts the stage threads and drives each frame through them to presentation.
 #include "core/frame_loop.h"
-#include "core/vk_struct.h"
 
 #include <new>
 #include <system_error>
-#include <tuple>
 #include <vector>
 
 #include "core/app_window.h"
@@ -102,6 +100,10 @@ void StopStageThreads(EngineContext& ctx) {
     ctx.Locked([](EngineState& s) { s.stagesStopping = false; });
 }
 
+namespace {
+
+// Blocks until the frame starts this stage. false means the engine is
+// shutting down and the stage should return.
 bool WaitForStageStart(EngineContext& ctx, AutoResetEvent* start) {
     if (start == nullptr) {
         return false;
@@ -110,49 +112,25 @@ bool WaitForStageStart(EngineContext& ctx, AutoResetEvent* start) {
     return !ctx.Locked([](EngineState& s) { return s.stagesStopping; });
 }
 
-void IdleStage(EngineContext& ctx, std::uint64_t index, StageKind kind) {
+}  // namespace
+
+void RunStageLoop(EngineContext& ctx, std::uint64_t index, StageKind kind,
+                  const std::function<void()>& work) {
     AutoResetEvent* start = ctx.GetStartEvent(kind, index);
     AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
     while (WaitForStageStart(ctx, start)) {
+        work();
         if (done != nullptr) {
             done->Set();
         }
     }
 }
 
+void IdleStage(EngineContext& ctx, std::uint64_t index, StageKind kind) {
+    RunStageLoop(ctx, index, kind, [] {});
+}
+
 namespace {
-
-void SubmitSignal(VkQueue queue, VkSemaphore fence, std::uint64_t value) {
-    auto signal = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-    signal.semaphore = fence;
-    signal.value = value;
-    signal.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
-    auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
-    submit.signalSemaphoreInfoCount = 1;
-    submit.pSignalSemaphoreInfos = &signal;
-    vkQueueSubmit2(queue, 1, &submit, VK_NULL_HANDLE);
-}
-
-void WaitOnHost(VkDevice device, VkSemaphore fence, std::uint64_t value) {
-    auto wait = VkStruct<VkSemaphoreWaitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_WAIT_INFO);
-    wait.semaphoreCount = 1;
-    wait.pSemaphores = &fence;
-    wait.pValues = &value;
-    vkWaitSemaphores(device, &wait, UINT64_MAX);
-}
-
-std::vector<VkCommandBufferSubmitInfo> ListsToSubmit(const std::vector<VkCommandBuffer>& lists) {
-    std::vector<VkCommandBufferSubmitInfo> infos;
-    for (VkCommandBuffer list : lists) {
-        if (list != VK_NULL_HANDLE) {
-            auto info =
-                VkStruct<VkCommandBufferSubmitInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO);
-            info.commandBuffer = list;
-            infos.push_back(info);
-        }
-    }
-    return infos;
-}
 
 // A slot whose image could not be had while the window was visible (a
 // zero-sized surface) asks again, so the first frame after it comes back
@@ -181,6 +159,41 @@ void PaceHiddenFrames(EngineContext& ctx) {
     }
 }
 
+namespace {
+
+// Releases every started stage of both kinds at once, then waits for all of
+// them. A stage whose thread never started has no events; it is neither
+// started nor waited for, so it cannot hold the frame up.
+void RunStages(EngineContext& ctx) {
+    std::vector<AutoResetEvent*> starts[2];
+    std::vector<AutoResetEvent*> dones[2];
+    ctx.Locked([&](EngineState& s) {
+        for (std::size_t k = 0; k < 2; ++k) {
+            for (std::size_t i = 0; i < s.stages[k].startEvents.size(); ++i) {
+                const bool started = s.stages[k].startEvents[i] && s.stages[k].doneEvents[i];
+                starts[k].push_back(started ? s.stages[k].startEvents[i].get() : nullptr);
+                dones[k].push_back(started ? s.stages[k].doneEvents[i].get() : nullptr);
+            }
+        }
+    });
+    for (const auto& kind : starts) {
+        for (AutoResetEvent* start : kind) {
+            if (start != nullptr) {
+                start->Set();
+            }
+        }
+    }
+    for (auto& kind : dones) {
+        WaitForAll(kind);
+    }
+}
+
+GpuDevice* DeviceOf(EngineContext& ctx) {
+    return ctx.Locked([](EngineState& s) { return s.graphicsDevice.get(); });
+}
+
+}  // namespace
+
 HRESULT RunFrame(EngineContext& ctx) {
     ctx.UpdateFrameTiming();
 
@@ -189,207 +202,32 @@ HRESULT RunFrame(EngineContext& ctx) {
         update(ctx);
     }
 
-    struct FrameView {
-        std::uint32_t frameIndex = 0;
-        bool allowTearing = false;
-        bool vsync = true;
-        VkDevice device = VK_NULL_HANDLE;
-        VkQueue computeQueue = VK_NULL_HANDLE;
-        VkSemaphore computeFence = VK_NULL_HANDLE;
-        std::uint64_t computeValue = 0;
-        VkQueue directQueue = VK_NULL_HANDLE;
-        VkSemaphore directFence = VK_NULL_HANDLE;
-        std::uint64_t directValue = 0;
-        Presenter* presenter = nullptr;
-        std::vector<AutoResetEvent*> starts[2];
-        std::vector<AutoResetEvent*> dones[2];
-    } f;
-    ctx.Locked([&](EngineState& s) {
-        f.frameIndex = s.frameIndex;
-        f.allowTearing = s.tearingSupported;
-        f.vsync = s.vsync;
-        f.device = s.device;
-        f.computeQueue = s.computeQueue;
-        f.computeFence = s.computeQueueFence;
-        f.computeValue = s.computeQueueFenceValues[s.frameIndex % kFrameCount];
-        f.directQueue = s.directQueue;
-        f.directFence = s.directQueueFence;
-        f.directValue = s.directQueueFenceValues[s.frameIndex % kFrameCount];
-        f.presenter = s.presenter.get();
-        for (std::size_t k = 0; k < 2; ++k) {
-            for (auto& e : s.stages[k].startEvents) {
-                f.starts[k].push_back(e.get());
-            }
-            for (auto& e : s.stages[k].doneEvents) {
-                f.dones[k].push_back(e.get());
-            }
-        }
-    });
-
+    Presenter* presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
     // The scene has moved on above, so motion stays with the song; the slot,
     // its image and its fences wait untouched for the window to come back.
-    if (f.presenter != nullptr && FrameIsHidden(ctx)) {
-        AskAgainForBackBuffer(ctx, f.presenter);
+    if (presenter != nullptr && FrameIsHidden(ctx)) {
+        AskAgainForBackBuffer(ctx, presenter);
         return S_OK;
     }
+    RunStages(ctx);
 
-    // A stage whose thread never started has no events; it is neither
-    // started nor waited for, so it cannot hold the frame up.
-    for (std::size_t k = 0; k < 2; ++k) {
-        for (std::size_t i = 0; i < f.starts[k].size(); ++i) {
-            if (f.starts[k][i] != nullptr && f.dones[k][i] != nullptr) {
-                f.starts[k][i]->Set();
-            }
-        }
-    }
-    for (std::size_t k = 0; k < 2; ++k) {
-        for (std::size_t i = 0; i < f.dones[k].size(); ++i) {
-            if (f.starts[k][i] == nullptr) {
-                f.dones[k][i] = nullptr;
-            }
-        }
-        WaitForAll(f.dones[k]);
-    }
-
-    if (f.device == VK_NULL_HANDLE || f.presenter == nullptr) {
+    GpuDevice* device = DeviceOf(ctx);
+    if (device == nullptr || presenter == nullptr) {
         return S_OK;
     }
-
-    std::vector<VkCommandBuffer> computeLists, directLists;
-    ctx.Locked([&](EngineState& s) {
-        computeLists = s.stages[0].computeLists;
-        directLists = s.stages[0].directLists;
-    });
-
-    // Compute first; the direct queue waits for it on the GPU, not the CPU.
-    {
-        auto lists = ListsToSubmit(computeLists);
-        auto signal = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-        signal.semaphore = f.computeFence;
-        signal.value = f.computeValue;
-        signal.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
-        auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
-        submit.commandBufferInfoCount = static_cast<std::uint32_t>(lists.size());
-        submit.pCommandBufferInfos = lists.data();
-        submit.signalSemaphoreInfoCount = 1;
-        submit.pSignalSemaphoreInfos = &signal;
-        vkQueueSubmit2(f.computeQueue, 1, &submit, VK_NULL_HANDLE);
-    }
-    {
-        auto lists = ListsToSubmit(directLists);
-        std::vector<VkSemaphoreSubmitInfo> waits, signals;
-        auto info = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-        info.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
-        info.semaphore = f.computeFence;
-        info.value = f.computeValue;
-        waits.push_back(info);
-        if (VkSemaphore acquired = f.presenter->AcquiredSemaphore(); acquired != VK_NULL_HANDLE) {
-            info.semaphore = acquired;
-            info.value = 0;
-            waits.push_back(info);
-        }
-        info.semaphore = f.directFence;
-        info.value = f.directValue;
-        signals.push_back(info);
-        if (VkSemaphore rendered = f.presenter->RenderedSemaphore(); rendered != VK_NULL_HANDLE) {
-            info.semaphore = rendered;
-            info.value = 0;
-            signals.push_back(info);
-        }
-        auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
-        submit.waitSemaphoreInfoCount = static_cast<std::uint32_t>(waits.size());
-        submit.pWaitSemaphoreInfos = waits.data();
-        submit.commandBufferInfoCount = static_cast<std::uint32_t>(lists.size());
-        submit.pCommandBufferInfos = lists.data();
-        submit.signalSemaphoreInfoCount = static_cast<std::uint32_t>(signals.size());
-        submit.pSignalSemaphoreInfos = signals.data();
-        // The one submission result looked at: a lost device would otherwise
-        // let the loop spin on without ever drawing again.
-        if (vkQueueSubmit2(f.directQueue, 1, &submit, VK_NULL_HANDLE) == VK_ERROR_DEVICE_LOST) {
-            return E_FAIL;
-        }
-    }
-    {
-        auto wait = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-        wait.semaphore = f.directFence;
-        wait.value = f.directValue;
-        wait.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
-        auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
-        submit.waitSemaphoreInfoCount = 1;
-        submit.pWaitSemaphoreInfos = &wait;
-        vkQueueSubmit2(f.computeQueue, 1, &submit, VK_NULL_HANDLE);
-    }
-
-    // Overlay stages stay idle here: they fill no image, so there is nothing
-    // to compose over the back buffer.
-
-    const HRESULT presented = f.presenter->Present(f.vsync, !f.vsync && f.allowTearing);
-    if (presented == kDeviceLost) {
-        return E_FAIL;
-    }
-    MoveToNextFrame(ctx);
-    return S_OK;
+    return device->SubmitAndPresent();
 }
 
 void WaitForGpu(EngineContext& ctx) {
-    struct {
-        VkDevice device;
-        VkQueue computeQueue, directQueue;
-        VkSemaphore computeFence, directFence;
-        std::uint32_t f;
-        std::uint64_t computeValue, directValue;
-    } g{};
-    ctx.Locked([&](EngineState& s) {
-        g.device = s.device;
-        g.computeQueue = s.computeQueue;
-        g.directQueue = s.directQueue;
-        g.computeFence = s.computeQueueFence;
-        g.directFence = s.directQueueFence;
-        g.f = s.frameIndex % kFrameCount;
-        g.computeValue = s.computeQueueFenceValues[g.f];
-        g.directValue = s.directQueueFenceValues[g.f];
-    });
-    if (g.device == VK_NULL_HANDLE || g.computeFence == VK_NULL_HANDLE ||
-        g.directFence == VK_NULL_HANDLE) {
-        return;
+    if (GpuDevice* device = DeviceOf(ctx)) {
+        device->WaitForGpu();
     }
-    SubmitSignal(g.computeQueue, g.computeFence, g.computeValue);
-    WaitOnHost(g.device, g.computeFence, g.computeValue);
-    SubmitSignal(g.directQueue, g.directFence, g.directValue);
-    WaitOnHost(g.device, g.directFence, g.directValue);
-    ctx.SetComputeFenceValue(g.f, g.computeValue + 1);
-    ctx.SetDirectFenceValue(g.f, g.directValue + 1);
 }
 
 void MoveToNextFrame(EngineContext& ctx) {
-    const std::uint32_t f = ctx.GetFrameIndex() % kFrameCount;
-    const std::uint64_t computeValue = ctx.GetComputeFenceValue(f);
-    const std::uint64_t directValue = ctx.GetDirectFenceValue(f);
-    auto [device, fence, presenter] = ctx.Locked([](EngineState& s) {
-        return std::tuple{s.device, s.directQueueFence, s.presenter.get()};
-    });
-    if (presenter == nullptr) {
-        return;
+    if (GpuDevice* device = DeviceOf(ctx)) {
+        device->MoveToNextFrame();
     }
-    const std::uint32_t n = presenter->CurrentBackBufferIndex() % kFrameCount;
-    const std::uint64_t needed = ctx.GetDirectFenceValue(n);
-    std::uint64_t completed = 0;
-    if (device != VK_NULL_HANDLE && fence != VK_NULL_HANDLE) {
-        vkGetSemaphoreCounterValue(device, fence, &completed);
-        if (completed < needed) {
-            WaitOnHost(device, fence, needed);
-        }
-    }
-    ctx.SetFrameIndex(n);
-    ctx.SetComputeFenceValue(n, computeValue + 1);
-    ctx.SetDirectFenceValue(n, directValue + 1);
-
-    // Only now, with the slot's last frame off the GPU, may its image be
-    // handed out again.
-    // A slot whose image could not be had (a zero-sized surface) stays
-    // empty: the frames after it are hidden frames until one is had.
-    BackBuffer backBuffer;
-    ctx.SetBackBuffer(n, Succeeded(presenter->BeginFrame(&backBuffer)) ? backBuffer : BackBuffer{});
 }
 
 }  // namespace qv

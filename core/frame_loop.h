@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "core/engine_context.h"
 #include "platform/result_code.h"
@@ -24,9 +25,11 @@ HRESULT StartStageThreads(EngineContext& ctx);
 // Releases every stage thread from its wait, lets it return and joins it.
 void StopStageThreads(EngineContext& ctx);
 
-// For stage functions: blocks until the frame starts this stage. false means
-// the engine is shutting down and the stage function should return.
-bool WaitForStageStart(EngineContext& ctx, AutoResetEvent* start);
+// The loop every stage runs: waits for the frame to start the stage, calls
+// `work` and reports the stage done, until the engine stops the stage
+// threads. Call it from the stage function, on the stage's own thread.
+void RunStageLoop(EngineContext& ctx, std::uint64_t index, StageKind kind,
+                  const std::function<void()>& work);
 
 // The stage with nothing to do: answers every start with a done.
 void IdleStage(EngineContext& ctx, std::uint64_t index, StageKind kind);
@@ -45,8 +48,11 @@ void PaceHiddenFrames(EngineContext& ctx);
 // One frame, on the main thread. Returns E_FAIL only when the device was lost;
 // other submission and presentation results are not checked. A hidden frame
 // runs the frame update only: no stage records, nothing is submitted or
-// presented, and the presenter is asked again for an image.
+// presented, and the presenter is asked again for an image. Submission and
+// presentation are the device's (GpuDevice), once every stage is done.
 HRESULT RunFrame(EngineContext& ctx);
+// The device's fence routines, for callers that hold only the engine; they do
+// nothing before the device exists.
 void WaitForGpu(EngineContext& ctx);
 void MoveToNextFrame(EngineContext& ctx);
 

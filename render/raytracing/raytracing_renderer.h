@@ -20,23 +20,6 @@ namespace qv {
 
 struct ModelGpu;
 
-// Whether a device has what ray tracing needs: both extensions, the
-// features they depend on, and the texture-array features the hit program
-// uses.
-struct RaytracingSupport {
-    bool extensions = false;
-    bool accelerationStructure = false;
-    bool rayTracingPipeline = false;
-    bool bufferDeviceAddress = false;
-    bool runtimeDescriptorArray = false;
-    bool variableDescriptorCount = false;
-    bool nonUniformSampledImages = false;
-    bool Complete() const {
-        return extensions && accelerationStructure && rayTracingPipeline && bufferDeviceAddress &&
-               runtimeDescriptorArray && variableDescriptorCount && nonUniformSampledImages;
-    }
-};
-
 // The image of every ray-traced frame: one pixel per ray-generation thread,
 // written on the compute queue and read by the direct one. Rests in the
 // general layout.

@@ -56,7 +56,6 @@ TEST(EngineContextTest, InitialisationSetsTheDefaults) {
     EngineContext ctx;
     ctx.Initialize();
     EXPECT_EQ(ctx.GetTitle(), "QV Graphics Framework");
-    EXPECT_EQ(ctx.GetWindowClassName(), "QVGraphicsFramework");
     EXPECT_TRUE(ctx.GetVsync());
     EXPECT_FALSE(ctx.GetFullscreen());
     EXPECT_FALSE(ctx.GetDeviceCreated());

@@ -6,10 +6,12 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "core/frame_loop.h"
+#include "core/gpu_device.h"
 #include "core/presenter.h"
 
 namespace qv {
@@ -83,21 +85,16 @@ struct LockStepProbe {
 
 StageFunction ProbeStage(LockStepProbe& probe) {
     return [&probe](EngineContext& ctx, std::uint64_t index, StageKind kind) {
-        AutoResetEvent* start = ctx.GetStartEvent(kind, index);
-        AutoResetEvent* done = ctx.GetDoneEvent(kind, index);
-        while (WaitForStageStart(ctx, start)) {
+        RunStageLoop(ctx, index, kind, [&] {
             if (probe.updating) {
                 ++probe.overlaps;
             }
             // Stay a moment so a frame that did not wait would be caught.
             std::this_thread::sleep_for(std::chrono::microseconds(200));
-            {
-                std::lock_guard lock(probe.mutex);
-                probe.seen.emplace_back(probe.frame.load(),
-                                        index * 2 + static_cast<std::uint64_t>(kind));
-            }
-            done->Set();
-        }
+            std::lock_guard lock(probe.mutex);
+            probe.seen.emplace_back(probe.frame.load(),
+                                    index * 2 + static_cast<std::uint64_t>(kind));
+        });
     };
 }
 
@@ -140,12 +137,7 @@ TEST(RunFrameTest, StagesRunOnlyBetweenTheirStartAndDoneOfTheSameFrame) {
 // A stage that only counts the frames that started it.
 StageFunction CountingStage(std::atomic<int>& runs) {
     return [&runs](EngineContext& c, std::uint64_t i, StageKind k) {
-        AutoResetEvent* start = c.GetStartEvent(k, i);
-        AutoResetEvent* done = c.GetDoneEvent(k, i);
-        while (WaitForStageStart(c, start)) {
-            ++runs;
-            done->Set();
-        }
+        RunStageLoop(c, i, k, [&runs] { ++runs; });
     };
 }
 
@@ -242,6 +234,88 @@ TEST(RunFrameTest, TeardownStopsBlockedStageThreads) {
     ASSERT_EQ(StartStageThreads(*ctx), S_OK);
     RunFrame(*ctx);
     EXPECT_TRUE(FinishesWithin([&] { ctx.reset(); }, std::chrono::seconds(10)));
+}
+
+// A device that only keeps a log: what the frame loop and teardown ask of it,
+// and in which order.
+class LoggingDevice final : public GpuDevice {
+public:
+    explicit LoggingDevice(std::vector<std::string>& log, std::atomic<int>* stageRuns = nullptr)
+        : log_(log), stageRuns_(stageRuns) {}
+    ~LoggingDevice() override { log_.push_back("device released"); }
+    HRESULT SubmitAndPresent() override {
+        log_.push_back("submit after " + std::to_string(stageRuns_ ? stageRuns_->load() : 0));
+        return result;
+    }
+    void WaitForGpu() override { log_.push_back("wait for gpu"); }
+    void MoveToNextFrame() override { log_.push_back("next frame"); }
+    HRESULT result = S_OK;
+
+private:
+    std::vector<std::string>& log_;
+    std::atomic<int>* stageRuns_;
+};
+
+TEST(RunFrameTest, TheDeviceSubmitsEachShownFrameAfterItsStagesAndALossEndsTheFrame) {
+    // Made before the context: the device writes to them when the context goes.
+    std::atomic<int> runs{0};
+    std::vector<std::string> log;
+    EngineContext ctx;
+    ctx.Initialize();
+    ASSERT_EQ(AddStage(ctx, CountingStage(runs), StageKind::CommandList), S_OK);
+    auto device = std::make_unique<LoggingDevice>(log, &runs);
+    LoggingDevice* logging = device.get();
+    ctx.Locked([&](EngineState& s) {
+        s.graphicsDevice = std::move(device);
+        s.presenter = std::make_unique<ZeroSizePresenter>(1);
+    });
+    ASSERT_EQ(StartStageThreads(ctx), S_OK);
+    ASSERT_TRUE(FinishesWithin(
+        [&] {
+            // Two hidden frames (the second one gets an image), then two shown.
+            for (int i = 0; i < 4; ++i) {
+                ASSERT_EQ(RunFrame(ctx), S_OK);
+            }
+            logging->result = E_FAIL;
+            EXPECT_EQ(RunFrame(ctx), E_FAIL);
+        },
+        std::chrono::seconds(10)));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"submit after 1", "submit after 2", "submit after 3"}));
+    WaitForGpu(ctx);
+    MoveToNextFrame(ctx);
+    EXPECT_EQ(log.back(), "next frame");
+    EXPECT_EQ(log[log.size() - 2], "wait for gpu");
+    StopStageThreads(ctx);
+}
+
+TEST(RunFrameTest, TeardownStopsTheStagesBeforeTheRendererGoesAndReleasesTheDeviceLast) {
+    std::vector<std::string> log;
+    std::mutex logMutex;
+    auto ctx = std::make_unique<EngineContext>();
+    ctx->Initialize();
+    ASSERT_EQ(AddStage(
+                  *ctx,
+                  [&](EngineContext& c, std::uint64_t i, StageKind k) {
+                      RunStageLoop(c, i, k, [] {});
+                      std::lock_guard lock(logMutex);
+                      log.push_back("stage stopped");
+                  },
+                  StageKind::CommandList),
+              S_OK);
+    ctx->Locked([&](EngineState& s) {
+        s.graphicsDevice = std::make_unique<LoggingDevice>(log);
+        // Teardown waits and calls back only where a device was made.
+        s.device = reinterpret_cast<VkDevice>(std::uintptr_t{1});
+        s.onDeviceReleasing = [&](EngineContext&) {
+            std::lock_guard lock(logMutex);
+            log.push_back("renderer released");
+        };
+    });
+    ASSERT_EQ(StartStageThreads(*ctx), S_OK);
+    ASSERT_TRUE(FinishesWithin([&] { ctx.reset(); }, std::chrono::seconds(10)));
+    EXPECT_EQ(log, (std::vector<std::string>{"wait for gpu", "stage stopped", "renderer released",
+                                             "device released"}));
 }
 
 }  // namespace

@@ -8,10 +8,10 @@ if(NOT SOURCE_DIR)
     message(FATAL_ERROR "layering: SOURCE_DIR is not set")
 endif()
 
-# The render folder a path lies in; files at render/'s top level and the
-# device folder sit above every library.
+# The render folder a path lies in; files at render/'s top level sit above
+# every library.
 function(render_layer path out)
-    if(path MATCHES "^render/(vk|model|raster|raytracing|interface)/")
+    if(path MATCHES "^render/(vk|device|model|raster|raytracing|interface)/")
         set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
     else()
         set(${out} "top" PARENT_SCOPE)
@@ -21,11 +21,12 @@ endfunction()
 # What each render library may include, itself among them: it links exactly
 # these. Ray tracing and the rasteriser stand side by side.
 set(allowed_vk vk)
+set(allowed_device vk device)
 set(allowed_model vk model)
 set(allowed_raster vk model raster)
 set(allowed_raytracing vk model raytracing)
 set(allowed_interface vk model interface)
-set(allowed_top vk model raster raytracing interface top)
+set(allowed_top vk device model raster raytracing interface top)
 
 set(violations "")
 foreach(folder core scene formats runtime platform ui render)

@@ -8,9 +8,9 @@
 #include "core/frame_loop.h"
 #include "core/presenter.h"
 #include "core/vk_struct.h"
-#include "render/graphics_device.h"
-#include "render/headless_presenter.h"
-#include "render/renderer.h"
+#include "render/device/graphics_device.h"
+#include "render/device/headless_presenter.h"
+#include "render/device/render_size.h"
 #include "render/vk/vulkan_helpers.h"
 
 namespace qv {
@@ -27,8 +27,8 @@ protected:
         ctx_.SetWidth(1280);
         ctx_.SetHeight(720);
         ASSERT_EQ(RegisterPlayer(ctx_, graphics_), S_OK);
-        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
-            << GraphicsDeviceError();
+        const Result device = CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true});
+        ASSERT_EQ(device.code, S_OK) << device.message;
     }
     void TearDown() override {
         ctx_.Teardown();
@@ -85,7 +85,9 @@ TEST_F(HeadlessDeviceTest, DeviceCreationFillsTheContext) {
     EXPECT_NE(ctx_.GetCurrentBackBuffer().image, VK_NULL_HANDLE);
     CapturedImage none;
     EXPECT_EQ(presenter()->ReadBackLastPresented(&none), E_FAIL);  // nothing presented yet
-    EXPECT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), E_INVALIDARG);
+    const Result second = CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true});
+    EXPECT_EQ(second.code, E_INVALIDARG);
+    EXPECT_EQ(second.message, "the graphics device exists already");
 }
 
 TEST_F(HeadlessDeviceTest, FenceValuesFollowEveryFrameAndBuffersWaitForTheirFence) {
@@ -180,12 +182,59 @@ TEST_F(HeadlessDeviceTest, TheSceneHookDrawsTheFrame) {
     ExpectLastFrame(1280, 720, {255, 0, 0, 255});
 }
 
+TEST_F(HeadlessDeviceTest, OnlyTheSceneStageRecordsComputeWorkAndNoOverlayStageRuns) {
+    EXPECT_EQ(ctx_.GetStageCount(StageKind::CommandList), 2u);
+    EXPECT_EQ(ctx_.GetStageCount(StageKind::Overlay), 0u);
+    ASSERT_EQ(RunFrame(ctx_), S_OK);
+    EXPECT_NE(ctx_.GetComputeList(0), VK_NULL_HANDLE);
+    EXPECT_NE(ctx_.GetDirectList(0), VK_NULL_HANDLE);
+    // An empty compute list would be submitted for nothing every frame.
+    EXPECT_EQ(ctx_.GetComputeList(1), VK_NULL_HANDLE);
+    EXPECT_NE(ctx_.GetDirectList(1), VK_NULL_HANDLE);
+}
+
+// A creation that fails after the device exists leaves everything it made to
+// teardown, which must release all of it (the validation layer reports any
+// object left behind) and allow a new device afterwards.
+TEST(GraphicsDeviceTest, AFailedRendererSetUpIsReleasedWholeAndANewDeviceCanFollow) {
+    const std::uint32_t messagesBefore = ValidationMessageCount();
+    EngineContext ctx;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        ctx.Initialize();
+        ctx.SetWidth(320);
+        ctx.SetHeight(240);
+        PlayerGraphics graphics;
+        ASSERT_EQ(RegisterPlayer(ctx, graphics), S_OK);
+        if (attempt == 0) {
+            ctx.Locked([](EngineState& s) {
+                s.onDeviceCreated = [](EngineContext&, VkDevice) { return E_OUTOFMEMORY; };
+            });
+            const Result failed = CreateGraphicsDevice(ctx, {PresentTarget::Headless, true});
+            EXPECT_EQ(failed.code, E_OUTOFMEMORY);
+            EXPECT_EQ(failed.message, "the renderer cannot be set up");
+            EXPECT_NE(ctx.GetDevice(), VK_NULL_HANDLE);  // kept for teardown
+        } else {
+            const Result device = CreateGraphicsDevice(ctx, {PresentTarget::Headless, true});
+            ASSERT_TRUE(device.ok()) << device.message;
+            EXPECT_TRUE(device.message.empty());
+            EXPECT_EQ(RunFrame(ctx), S_OK);
+        }
+        ctx.Teardown();
+        EXPECT_EQ(ctx.GetDevice(), VK_NULL_HANDLE);
+        EXPECT_FALSE(ctx.GetDeviceCreated());
+        EXPECT_EQ(ctx.GetCurrentBackBuffer().image, VK_NULL_HANDLE);
+    }
+    EXPECT_EQ(ValidationMessageCount(), messagesBefore);
+}
+
 TEST(GraphicsDeviceTest, WindowTargetNeedsAWindow) {
     EngineContext ctx;
     ctx.Initialize();
     ctx.SetWidth(1280);
     ctx.SetHeight(720);
-    EXPECT_EQ(CreateGraphicsDevice(ctx, {PresentTarget::Window, false}), E_INVALIDARG);
+    const Result device = CreateGraphicsDevice(ctx, {PresentTarget::Window, false});
+    EXPECT_EQ(device.code, E_INVALIDARG);
+    EXPECT_EQ(device.message, "no window to present to");
     EXPECT_FALSE(ctx.GetDeviceCreated());
     EXPECT_EQ(ResizeSwapChain(ctx, 640, 360), E_FAIL);
 }

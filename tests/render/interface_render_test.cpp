@@ -31,8 +31,8 @@ protected:
             interface_.RecordInterface(view_, graphics_.interfaceRenderer.get(), direct, f, target,
                                        1.0f / 60.0f);
         };
-        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
-            << GraphicsDeviceError();
+        const Result device = CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true});
+        ASSERT_EQ(device.code, S_OK) << device.message;
         ASSERT_NE(graphics_.interfaceRenderer, nullptr);
         view_.facts.renderDeviceName = ctx_.GetAdapterDescription();
         started_ = true;

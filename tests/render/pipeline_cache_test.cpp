@@ -91,7 +91,7 @@ TEST(PipelineCacheFileTest, ASecondStartReadsTheCacheAndACorruptFileIsReplaced) 
         ctx.SetHeight(64);
         PlayerGraphics graphics;
         EXPECT_EQ(RegisterPlayer(ctx, graphics), S_OK);
-        EXPECT_EQ(CreateGraphicsDevice(ctx, {PresentTarget::Headless, false}), S_OK);
+        EXPECT_EQ(CreateGraphicsDevice(ctx, {PresentTarget::Headless, false}).code, S_OK);
         const bool loaded = graphics.sceneRenderer && graphics.sceneRenderer->PipelineCacheLoaded();
         ctx.Teardown();
         return loaded;

@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "render/graphics_device.h"
-#include "render/swap_chain.h"
+#include "render/device/graphics_device.h"
+#include "render/device/swap_chain.h"
 
 namespace qv {
 

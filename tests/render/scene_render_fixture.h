@@ -12,7 +12,7 @@
 #include "app/player.h"
 #include "core/frame_loop.h"
 #include "formats/pmx_model.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 #include "render/scene_renderer.h"
 #include "runtime/model_instance.h"
 #include "scene/scene.h"
@@ -85,8 +85,8 @@ protected:
                                        std::uint32_t f, const BackBuffer& target) {
             graphics_.sceneRenderer->Record(scene_, compute, direct, f, target);
         };
-        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true}), S_OK)
-            << GraphicsDeviceError();
+        const Result device = CreateGraphicsDevice(ctx_, {PresentTarget::Headless, true});
+        ASSERT_EQ(device.code, S_OK) << device.message;
         ASSERT_NE(graphics_.sceneRenderer, nullptr);
     }
     void TearDown() override {

@@ -12,7 +12,7 @@
 #include "formats/pmx_model.h"
 #include "formats/png_file.h"
 #include "formats/vmd_motion.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 #include "render/model/model_resources.h"
 #include "render/scene_renderer.h"
 #include "runtime/model_instance.h"

@@ -11,8 +11,8 @@
 #include "core/app_window.h"
 #include "core/frame_loop.h"
 #include "core/presenter.h"
-#include "render/graphics_device.h"
-#include "render/renderer.h"
+#include "render/device/graphics_device.h"
+#include "render/device/render_size.h"
 
 namespace qv {
 
@@ -25,9 +25,10 @@ protected:
         ctx_.Initialize();
         ASSERT_EQ(RegisterPlayer(ctx_, graphics_), S_OK);
         // Too small a request falls back to the default client area.
-        ASSERT_EQ(CreateAppWindow(ctx_, 100, 100), S_OK) << WindowError();
-        ASSERT_EQ(CreateGraphicsDevice(ctx_, {PresentTarget::Window, true}), S_OK)
-            << GraphicsDeviceError();
+        const Result window = CreateAppWindow(ctx_, 100, 100);
+        ASSERT_EQ(window.code, S_OK) << window.message;
+        const Result device = CreateGraphicsDevice(ctx_, {PresentTarget::Window, true});
+        ASSERT_EQ(device.code, S_OK) << device.message;
     }
     void TearDown() override {
         ctx_.Teardown();
@@ -54,7 +55,9 @@ TEST_F(WindowTest, OpensAt1280x720AndPresentsWhiteFrames) {
     SDL_GetWindowSize(ctx_.GetWindow(), &w, &h);
     EXPECT_EQ(w, 1280);
     EXPECT_EQ(h, 720);
-    EXPECT_EQ(CreateAppWindow(ctx_, 1280, 720), E_INVALIDARG);
+    const Result second = CreateAppWindow(ctx_, 1280, 720);
+    EXPECT_EQ(second.code, E_INVALIDARG);
+    EXPECT_FALSE(second.message.empty());
     presenter()->SetCapture(true);
     Frames(10);
     WaitForGpu(ctx_);

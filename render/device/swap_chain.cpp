@@ -1,5 +1,5 @@
 // Keeps the window's swap chain: present mode, acquire and present, rebuilt on resize.
-#include "render/swap_chain.h"
+#include "render/device/swap_chain.h"
 #include "core/vk_struct.h"
 
 #include <algorithm>
@@ -74,15 +74,39 @@ void SwapChainPresenter::ReleaseAcquire() {
     // An image acquired but never presented leaves its semaphore with a
     // signal pending; an empty submission waits on it, so the semaphore is
     // idle before it is destroyed with the old chain.
-    auto wait = VkStruct<VkSemaphoreSubmitInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_SUBMIT_INFO);
-    wait.semaphore = acquiredSemaphores_[slot_];
-    wait.stageMask = VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT;
+    const VkSemaphoreSubmitInfo wait = SemaphoreSubmit(acquiredSemaphores_[slot_]);
     auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
     submit.waitSemaphoreInfoCount = 1;
     submit.pWaitSemaphoreInfos = &wait;
     vkQueueSubmit2(queue_, 1, &submit, VK_NULL_HANDLE);
     acquired_ = false;
 }
+
+namespace {
+
+// RGBA or BGRA with 8 bits each where the surface offers one, else its first.
+bool ChooseSurfaceFormat(VkPhysicalDevice physical, VkSurfaceKHR surface,
+                         VkSurfaceFormatKHR* chosen) {
+    std::uint32_t count = 0;
+    vkGetPhysicalDeviceSurfaceFormatsKHR(physical, surface, &count, nullptr);
+    std::vector<VkSurfaceFormatKHR> formats(count);
+    vkGetPhysicalDeviceSurfaceFormatsKHR(physical, surface, &count, formats.data());
+    if (formats.empty()) {
+        return false;
+    }
+    *chosen = formats[0];
+    for (VkFormat wanted : {VK_FORMAT_R8G8B8A8_UNORM, VK_FORMAT_B8G8R8A8_UNORM}) {
+        auto it = std::find_if(formats.begin(), formats.end(),
+                               [&](const VkSurfaceFormatKHR& f) { return f.format == wanted; });
+        if (it != formats.end()) {
+            *chosen = *it;
+            break;
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 HRESULT SwapChainPresenter::Recreate() {
     ReleaseAcquire();
@@ -91,22 +115,11 @@ HRESULT SwapChainPresenter::Recreate() {
     if (vkGetPhysicalDeviceSurfaceCapabilitiesKHR(physical_, surface_, &caps) != VK_SUCCESS) {
         return kDeviceLost;
     }
-    std::uint32_t count = 0;
-    vkGetPhysicalDeviceSurfaceFormatsKHR(physical_, surface_, &count, nullptr);
-    std::vector<VkSurfaceFormatKHR> formats(count);
-    vkGetPhysicalDeviceSurfaceFormatsKHR(physical_, surface_, &count, formats.data());
-    if (formats.empty()) {
+    VkSurfaceFormatKHR chosen{};
+    if (!ChooseSurfaceFormat(physical_, surface_, &chosen)) {
         return E_FAIL;
     }
-    VkSurfaceFormatKHR chosen = formats[0];
-    for (VkFormat wanted : {VK_FORMAT_R8G8B8A8_UNORM, VK_FORMAT_B8G8R8A8_UNORM}) {
-        auto it = std::find_if(formats.begin(), formats.end(),
-                               [&](const VkSurfaceFormatKHR& f) { return f.format == wanted; });
-        if (it != formats.end()) {
-            chosen = *it;
-            break;
-        }
-    }
+    std::uint32_t count = 0;
     vkGetPhysicalDeviceSurfacePresentModesKHR(physical_, surface_, &count, nullptr);
     std::vector<VkPresentModeKHR> modes(count);
     vkGetPhysicalDeviceSurfacePresentModesKHR(physical_, surface_, &count, modes.data());
@@ -161,6 +174,11 @@ HRESULT SwapChainPresenter::Recreate() {
     width_ = extent.width;
     height_ = extent.height;
 
+    return CreateViewsAndSemaphores();
+}
+
+HRESULT SwapChainPresenter::CreateViewsAndSemaphores() {
+    std::uint32_t count = 0;
     vkGetSwapchainImagesKHR(device_, swapChain_, &count, nullptr);
     images_.resize(count);
     vkGetSwapchainImagesKHR(device_, swapChain_, &count, images_.data());

@@ -1,5 +1,5 @@
 // A ring of offscreen images standing in for a swap chain, readable after each present.
-#include "render/headless_presenter.h"
+#include "render/device/headless_presenter.h"
 
 namespace qv {
 

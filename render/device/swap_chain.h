@@ -42,6 +42,8 @@ public:
 
 private:
     HRESULT Recreate();
+    // For the images of a chain just made: their views and fresh semaphores.
+    HRESULT CreateViewsAndSemaphores();
     void ReleaseAcquire();
     void DestroySync();
 

@@ -1,20 +1,12 @@
 // Changes the render size only once the back buffers have taken it.
-#include "render/renderer.h"
+#include "render/device/render_size.h"
 
 #include "core/app_window.h"
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 
 namespace qv {
 
-HRESULT InitializeRenderer(EngineContext& ctx, RendererState& renderer, VkDevice device) {
-    return CreateWindowSizeTargets(ctx, renderer, device);
-}
-
-HRESULT CreateWindowSizeTargets(EngineContext&, RendererState&, VkDevice device) {
-    return device != VK_NULL_HANDLE ? S_OK : E_FAIL;
-}
-
-HRESULT SetRenderResolution(EngineContext& ctx, RendererState& renderer, std::uint32_t width,
+HRESULT SetRenderResolution(EngineContext& ctx, RenderSize& renderer, std::uint32_t width,
                             std::uint32_t height) {
     // The size is recorded only once the back buffers really have it, so a
     // refused size (larger than the monitor) leaves everything as it was.
@@ -29,10 +21,11 @@ HRESULT SetRenderResolution(EngineContext& ctx, RendererState& renderer, std::ui
     }
     renderer.renderWidth = width;
     renderer.renderHeight = height;
-    return CreateWindowSizeTargets(ctx, renderer, ctx.GetDevice());
+    // The frame's own targets follow the back buffers' size when recorded.
+    return S_OK;
 }
 
-HRESULT ApplyFullscreen(EngineContext& ctx, RendererState& renderer, bool on) {
+HRESULT ApplyFullscreen(EngineContext& ctx, RenderSize& renderer, bool on) {
     if (on == ctx.GetFullscreen()) {
         return S_OK;
     }

@@ -1,20 +1,22 @@
 // Brings up the Vulkan instance, device, queues and presenter, and reports why it could not.
-#include "render/graphics_device.h"
+#include "render/device/graphics_device.h"
 #include "core/vk_struct.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/app_window.h"
 #include "core/frame_loop.h"
 #include "core/presenter.h"
-#include "render/headless_presenter.h"
-#include "render/raytracing/raytracing_renderer.h"
-#include "render/swap_chain.h"
+#include "render/device/headless_presenter.h"
+#include "render/device/swap_chain.h"
+#include "render/device/vulkan_device.h"
 
 namespace qv {
 
@@ -23,7 +25,6 @@ namespace {
 constexpr const char* kValidationLayer = "VK_LAYER_KHRONOS_validation";
 
 std::atomic<std::uint32_t> g_validationMessages{0};
-std::string g_deviceError;
 
 VKAPI_ATTR VkBool32 VKAPI_CALL OnValidationMessage(VkDebugUtilsMessageSeverityFlagBitsEXT,
                                                    VkDebugUtilsMessageTypeFlagsEXT type,
@@ -67,131 +68,8 @@ bool LayerAvailable(const char* name) {
     return false;
 }
 
-bool HasDeviceExtension(const std::vector<VkExtensionProperties>& all, const char* name) {
-    for (const VkExtensionProperties& e : all) {
-        if (std::strcmp(e.extensionName, name) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Both ray-tracing extensions with what they depend on, and the features the
-// ray-traced frame uses.
-RaytracingSupport RaytracingSupportOf(VkPhysicalDevice device,
-                                      const std::vector<VkExtensionProperties>& extensions) {
-    RaytracingSupport support;
-    support.extensions =
-        HasDeviceExtension(extensions, VK_KHR_RAY_TRACING_PIPELINE_EXTENSION_NAME) &&
-        HasDeviceExtension(extensions, VK_KHR_ACCELERATION_STRUCTURE_EXTENSION_NAME) &&
-        HasDeviceExtension(extensions, VK_KHR_DEFERRED_HOST_OPERATIONS_EXTENSION_NAME);
-    if (!support.extensions) {
-        return support;
-    }
-    auto pipeline = VkStruct<VkPhysicalDeviceRayTracingPipelineFeaturesKHR>(
-        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_RAY_TRACING_PIPELINE_FEATURES_KHR);
-    auto structure = VkStruct<VkPhysicalDeviceAccelerationStructureFeaturesKHR>(
-        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_ACCELERATION_STRUCTURE_FEATURES_KHR);
-    structure.pNext = &pipeline;
-    auto f12 = VkStruct<VkPhysicalDeviceVulkan12Features>(
-        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_2_FEATURES);
-    f12.pNext = &structure;
-    auto features =
-        VkStruct<VkPhysicalDeviceFeatures2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2);
-    features.pNext = &f12;
-    vkGetPhysicalDeviceFeatures2(device, &features);
-    support.accelerationStructure = structure.accelerationStructure == VK_TRUE;
-    support.rayTracingPipeline = pipeline.rayTracingPipeline == VK_TRUE;
-    support.bufferDeviceAddress = f12.bufferDeviceAddress == VK_TRUE;
-    support.runtimeDescriptorArray = f12.runtimeDescriptorArray == VK_TRUE;
-    support.variableDescriptorCount = f12.descriptorBindingVariableDescriptorCount == VK_TRUE;
-    support.nonUniformSampledImages = f12.shaderSampledImageArrayNonUniformIndexing == VK_TRUE;
-    return support;
-}
-
-struct PhysicalInfo {
-    VkPhysicalDevice device = VK_NULL_HANDLE;
-    VkPhysicalDeviceProperties props{};
-    std::uint32_t directFamily = 0;
-    std::uint32_t computeFamily = 0;
-    std::uint32_t computeQueueIndex = 0;
-    bool raytracing = false;
-    bool usable = false;
-};
-
-PhysicalInfo Inspect(VkPhysicalDevice device, VkSurfaceKHR surface) {
-    PhysicalInfo info;
-    info.device = device;
-    vkGetPhysicalDeviceProperties(device, &info.props);
-    if (info.props.apiVersion < VK_API_VERSION_1_3) {
-        return info;
-    }
-    auto f13 = VkStruct<VkPhysicalDeviceVulkan13Features>(
-        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_3_FEATURES);
-    auto f12 = VkStruct<VkPhysicalDeviceVulkan12Features>(
-        VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_VULKAN_1_2_FEATURES);
-    f12.pNext = &f13;
-    auto features =
-        VkStruct<VkPhysicalDeviceFeatures2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_FEATURES_2);
-    features.pNext = &f12;
-    vkGetPhysicalDeviceFeatures2(device, &features);
-    if (!f12.timelineSemaphore || !f13.synchronization2 || !f13.dynamicRendering) {
-        return info;
-    }
-
-    std::uint32_t count = 0;
-    vkEnumerateDeviceExtensionProperties(device, nullptr, &count, nullptr);
-    std::vector<VkExtensionProperties> extensions(count);
-    vkEnumerateDeviceExtensionProperties(device, nullptr, &count, extensions.data());
-    if (surface != VK_NULL_HANDLE &&
-        !HasDeviceExtension(extensions, VK_KHR_SWAPCHAIN_EXTENSION_NAME)) {
-        return info;
-    }
-    // The scene passes bind every table by pushing it.
-    if (!HasDeviceExtension(extensions, VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME)) {
-        return info;
-    }
-    info.raytracing = RaytracingSupportOf(device, extensions).Complete();
-
-    vkGetPhysicalDeviceQueueFamilyProperties(device, &count, nullptr);
-    std::vector<VkQueueFamilyProperties> families(count);
-    vkGetPhysicalDeviceQueueFamilyProperties(device, &count, families.data());
-    bool haveDirect = false;
-    for (std::uint32_t i = 0; i < count && !haveDirect; ++i) {
-        if (!(families[i].queueFlags & VK_QUEUE_GRAPHICS_BIT)) {
-            continue;
-        }
-        VkBool32 present = VK_TRUE;
-        if (surface != VK_NULL_HANDLE) {
-            vkGetPhysicalDeviceSurfaceSupportKHR(device, i, surface, &present);
-        }
-        if (present) {
-            info.directFamily = i;
-            haveDirect = true;
-        }
-    }
-    if (!haveDirect) {
-        return info;
-    }
-    // A compute queue of its own where the device has one; else a second
-    // queue of the direct family; else the direct queue itself.
-    info.computeFamily = info.directFamily;
-    info.computeQueueIndex = families[info.directFamily].queueCount > 1 ? 1 : 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if ((families[i].queueFlags & VK_QUEUE_COMPUTE_BIT) &&
-            !(families[i].queueFlags & VK_QUEUE_GRAPHICS_BIT)) {
-            info.computeFamily = i;
-            info.computeQueueIndex = 0;
-            break;
-        }
-    }
-    info.usable = true;
-    return info;
-}
-
-HRESULT Fail(HRESULT hr, const std::string& why) {
-    g_deviceError = why;
-    return hr;
+Result Fail(HRESULT hr, std::string why) {
+    return Result::Failure(hr, std::move(why));
 }
 
 }  // namespace
@@ -205,41 +83,30 @@ std::uint32_t ValidationMessageCount() {
     return g_validationMessages.load();
 }
 
-std::string GraphicsDeviceError() {
-    return g_deviceError;
+namespace {
+
+// Copies the handles made so far into the engine state, where readers find them.
+void Publish(EngineContext& ctx, const DeviceHandles& h) {
+    ctx.Locked([&](EngineState& s) {
+        s.vkInstance = h.instance;
+        s.debugMessenger = h.messenger;
+        s.surface = h.surface;
+        s.physicalDevice = h.physicalDevice;
+        s.device = h.device;
+        s.directQueue = h.directQueue;
+        s.computeQueue = h.computeQueue;
+        s.directQueueFamily = h.directFamily;
+        s.computeQueueFamily = h.computeFamily;
+        s.directQueueFence = h.directFence;
+        s.computeQueueFence = h.computeFence;
+    });
 }
 
-int ChooseAdapter(std::span<const AdapterCandidate> candidates) {
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (candidates[i].usable && candidates[i].type != VK_PHYSICAL_DEVICE_TYPE_CPU) {
-            return static_cast<int>(i);
-        }
-    }
-    for (std::size_t i = 0; i < candidates.size(); ++i) {
-        if (candidates[i].usable) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
-}
-
-HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& options) {
-    g_deviceError.clear();
+// The instance, with the window's surface extensions and, on request, the
+// validation layer reporting into our counter from the first call on; then
+// the window's surface.
+Result CreateInstance(EngineContext& ctx, const GraphicsDeviceOptions& options, DeviceHandles& h) {
     const bool windowed = options.target == PresentTarget::Window;
-    if (ctx.GetDevice() != VK_NULL_HANDLE) {
-        return Fail(E_INVALIDARG, "the graphics device exists already");
-    }
-    if (windowed && !ctx.GetWindowCreated()) {
-        return Fail(E_INVALIDARG, "no window to present to");
-    }
-    const std::uint32_t width = ctx.GetWidth();
-    const std::uint32_t height = ctx.GetHeight();
-    if (width == 0 || height == 0) {
-        return Fail(E_INVALIDARG, "no back-buffer size");
-    }
-
-    // Instance, with the window's surface extensions and, on request, the
-    // validation layer reporting into our counter from the first call on.
     std::vector<const char*> extensions;
     if (windowed && Failed(WindowInstanceExtensions(ctx, &extensions))) {
         return Fail(E_FAIL, "the window offers no Vulkan surface");
@@ -264,47 +131,45 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
     instanceInfo.ppEnabledLayerNames = layers.data();
     instanceInfo.enabledExtensionCount = static_cast<std::uint32_t>(extensions.size());
     instanceInfo.ppEnabledExtensionNames = extensions.data();
-    VkInstance instance = VK_NULL_HANDLE;
-    if (vkCreateInstance(&instanceInfo, nullptr, &instance) != VK_SUCCESS) {
+    if (vkCreateInstance(&instanceInfo, nullptr, &h.instance) != VK_SUCCESS) {
         return Fail(E_FAIL, "no usable Vulkan device (Vulkan 1.3 is not available)");
     }
-    ctx.Locked([&](EngineState& s) { s.vkInstance = instance; });
     if (options.validation) {
         auto create = reinterpret_cast<PFN_vkCreateDebugUtilsMessengerEXT>(
-            vkGetInstanceProcAddr(instance, "vkCreateDebugUtilsMessengerEXT"));
-        VkDebugUtilsMessengerEXT messenger = VK_NULL_HANDLE;
+            vkGetInstanceProcAddr(h.instance, "vkCreateDebugUtilsMessengerEXT"));
         if (create == nullptr ||
-            create(instance, &messengerInfo, nullptr, &messenger) != VK_SUCCESS) {
+            create(h.instance, &messengerInfo, nullptr, &h.messenger) != VK_SUCCESS) {
             return Fail(E_FAIL, "the Vulkan validation layer cannot report");
         }
-        ctx.Locked([&](EngineState& s) { s.debugMessenger = messenger; });
     }
-    VkSurfaceKHR surface = VK_NULL_HANDLE;
-    if (windowed) {
-        if (Failed(CreateWindowSurface(ctx, instance, &surface))) {
-            return Fail(E_FAIL, "the window's Vulkan surface cannot be created");
-        }
-        ctx.Locked([&](EngineState& s) { s.surface = surface; });
+    if (windowed && Failed(CreateWindowSurface(ctx, h.instance, &h.surface))) {
+        return Fail(E_FAIL, "the window's Vulkan surface cannot be created");
     }
+    return {};
+}
 
-    // Adapter choice.
+Result ChoosePhysicalDevice(const DeviceHandles& h, PhysicalInfo* pick) {
     std::uint32_t count = 0;
-    vkEnumeratePhysicalDevices(instance, &count, nullptr);
+    vkEnumeratePhysicalDevices(h.instance, &count, nullptr);
     std::vector<VkPhysicalDevice> devices(count);
-    vkEnumeratePhysicalDevices(instance, &count, devices.data());
+    vkEnumeratePhysicalDevices(h.instance, &count, devices.data());
     std::vector<PhysicalInfo> infos;
     std::vector<AdapterCandidate> candidates;
     for (VkPhysicalDevice d : devices) {
-        infos.push_back(Inspect(d, surface));
+        infos.push_back(InspectPhysicalDevice(d, h.surface));
         candidates.push_back({infos.back().props.deviceType, infos.back().usable});
     }
     const int chosen = ChooseAdapter(candidates);
     if (chosen < 0) {
         return Fail(E_FAIL, "no usable Vulkan device (Vulkan 1.3 with timeline semaphores)");
     }
-    const PhysicalInfo& pick = infos[static_cast<std::size_t>(chosen)];
+    *pick = infos[static_cast<std::size_t>(chosen)];
+    return {};
+}
 
-    // Device and its two queues.
+// The device with its two queues. Ray tracing's features are switched on only
+// where all of them exist.
+Result CreateLogicalDevice(const PhysicalInfo& pick, bool windowed, DeviceHandles& h) {
     const float priorities[2] = {1.0f, 1.0f};
     std::vector<VkDeviceQueueCreateInfo> queueInfos;
     auto queueInfo = VkStruct<VkDeviceQueueCreateInfo>(VK_STRUCTURE_TYPE_DEVICE_QUEUE_CREATE_INFO);
@@ -326,7 +191,6 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
     f12.timelineSemaphore = VK_TRUE;
     f12.pNext = &f13;
     std::vector<const char*> deviceExtensions{VK_KHR_PUSH_DESCRIPTOR_EXTENSION_NAME};
-    // Ray tracing's features are switched on only where all of them exist.
     auto rtPipeline = VkStruct<VkPhysicalDeviceRayTracingPipelineFeaturesKHR>(
         VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_RAY_TRACING_PIPELINE_FEATURES_KHR);
     auto rtStructure = VkStruct<VkPhysicalDeviceAccelerationStructureFeaturesKHR>(
@@ -353,60 +217,61 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
     deviceInfo.pQueueCreateInfos = queueInfos.data();
     deviceInfo.enabledExtensionCount = static_cast<std::uint32_t>(deviceExtensions.size());
     deviceInfo.ppEnabledExtensionNames = deviceExtensions.data();
-    VkDevice device = VK_NULL_HANDLE;
-    if (vkCreateDevice(pick.device, &deviceInfo, nullptr, &device) != VK_SUCCESS) {
+    if (vkCreateDevice(pick.device, &deviceInfo, nullptr, &h.device) != VK_SUCCESS) {
         return Fail(E_FAIL,
                     std::string("the Vulkan device cannot be created on ") + pick.props.deviceName);
     }
-    VkQueue directQueue = VK_NULL_HANDLE, computeQueue = VK_NULL_HANDLE;
-    vkGetDeviceQueue(device, pick.directFamily, 0, &directQueue);
-    vkGetDeviceQueue(device, pick.computeFamily, pick.computeQueueIndex, &computeQueue);
-    ctx.Locked([&](EngineState& s) {
-        s.physicalDevice = pick.device;
-        s.device = device;
-        s.directQueue = directQueue;
-        s.computeQueue = computeQueue;
-        s.directQueueFamily = pick.directFamily;
-        s.computeQueueFamily = pick.computeFamily;
-    });
+    h.physicalDevice = pick.device;
+    h.directFamily = pick.directFamily;
+    h.computeFamily = pick.computeFamily;
+    vkGetDeviceQueue(h.device, pick.directFamily, 0, &h.directQueue);
+    vkGetDeviceQueue(h.device, pick.computeFamily, pick.computeQueueIndex, &h.computeQueue);
+    return {};
+}
 
-    // The two fences: timeline semaphores counting from 0.
+// The two fences: timeline semaphores counting from 0.
+Result CreateFences(DeviceHandles& h) {
     auto timeline =
         VkStruct<VkSemaphoreTypeCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_TYPE_CREATE_INFO);
     timeline.semaphoreType = VK_SEMAPHORE_TYPE_TIMELINE;
     timeline.initialValue = 0;
     auto semInfo = VkStruct<VkSemaphoreCreateInfo>(VK_STRUCTURE_TYPE_SEMAPHORE_CREATE_INFO);
     semInfo.pNext = &timeline;
-    VkSemaphore directFence = VK_NULL_HANDLE, computeFence = VK_NULL_HANDLE;
-    if (vkCreateSemaphore(device, &semInfo, nullptr, &directFence) != VK_SUCCESS) {
+    if (vkCreateSemaphore(h.device, &semInfo, nullptr, &h.directFence) != VK_SUCCESS) {
         return Fail(E_OUTOFMEMORY, "the direct-queue fence cannot be created");
     }
-    ctx.Locked([&](EngineState& s) { s.directQueueFence = directFence; });
-    if (vkCreateSemaphore(device, &semInfo, nullptr, &computeFence) != VK_SUCCESS) {
+    if (vkCreateSemaphore(h.device, &semInfo, nullptr, &h.computeFence) != VK_SUCCESS) {
         return Fail(E_OUTOFMEMORY, "the compute-queue fence cannot be created");
     }
-    ctx.Locked([&](EngineState& s) { s.computeQueueFence = computeFence; });
+    return {};
+}
 
-    // Presentation.
+bool TearingOffered(VkPhysicalDevice physical, VkSurfaceKHR surface) {
+    std::uint32_t n = 0;
+    vkGetPhysicalDeviceSurfacePresentModesKHR(physical, surface, &n, nullptr);
+    std::vector<VkPresentModeKHR> modes(n);
+    vkGetPhysicalDeviceSurfacePresentModesKHR(physical, surface, &n, modes.data());
+    return std::find(modes.begin(), modes.end(), VK_PRESENT_MODE_IMMEDIATE_KHR) != modes.end();
+}
+
+// The window's swap chain or the offscreen images, with the first back
+// buffer acquired, stored in the context with the frame's first fence values.
+Result CreatePresenter(EngineContext& ctx, const DeviceHandles& h, const PhysicalInfo& pick) {
+    const std::uint32_t width = ctx.GetWidth();
+    const std::uint32_t height = ctx.GetHeight();
     bool tearing = false;
     std::unique_ptr<Presenter> presenter;
-    if (windowed) {
-        std::uint32_t n = 0;
-        vkGetPhysicalDeviceSurfacePresentModesKHR(pick.device, surface, &n, nullptr);
-        std::vector<VkPresentModeKHR> modes(n);
-        vkGetPhysicalDeviceSurfacePresentModesKHR(pick.device, surface, &n, modes.data());
-        for (VkPresentModeKHR m : modes) {
-            tearing = tearing || m == VK_PRESENT_MODE_IMMEDIATE_KHR;
-        }
-        auto chain = std::make_unique<SwapChainPresenter>(pick.device, device, surface, directQueue,
-                                                          pick.directFamily, tearing);
+    if (h.surface != VK_NULL_HANDLE) {
+        tearing = TearingOffered(h.physicalDevice, h.surface);
+        auto chain = std::make_unique<SwapChainPresenter>(h.physicalDevice, h.device, h.surface,
+                                                          h.directQueue, h.directFamily, tearing);
         if (const HRESULT hr = chain->Create(width, height, ctx.GetVsync()); Failed(hr)) {
             return Fail(hr, "the swap chain cannot be created");
         }
         presenter = std::move(chain);
     } else {
-        auto headless = std::make_unique<HeadlessPresenter>(pick.device, device, directQueue,
-                                                            pick.directFamily);
+        auto headless = std::make_unique<HeadlessPresenter>(h.physicalDevice, h.device,
+                                                            h.directQueue, h.directFamily);
         if (const HRESULT hr = headless->Create(width, height); Failed(hr)) {
             return Fail(hr, "the offscreen back buffers cannot be created");
         }
@@ -417,7 +282,6 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
     if (const HRESULT hr = presenter->BeginFrame(&backBuffer); Failed(hr)) {
         return Fail(hr, "the first back buffer cannot be acquired");
     }
-
     ctx.Locked([&](EngineState& s) {
         s.presenter = std::move(presenter);
         s.frameIndex = frameIndex;
@@ -432,17 +296,66 @@ HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& op
         s.raytracingSupported = pick.raytracing;
         s.tearingSupported = tearing;
     });
+    return {};
+}
 
+// Everything up to the presenter, in order, each step published as it is made.
+Result CreateDeviceObjects(EngineContext& ctx, const GraphicsDeviceOptions& options,
+                           VulkanDevice& device) {
+    DeviceHandles& h = device.handles;
+    Result result = CreateInstance(ctx, options, h);
+    PhysicalInfo pick;
+    if (result.ok()) {
+        result = ChoosePhysicalDevice(h, &pick);
+    }
+    if (result.ok()) {
+        result = CreateLogicalDevice(pick, options.target == PresentTarget::Window, h);
+    }
+    if (result.ok()) {
+        result = CreateFences(h);
+    }
+    Publish(ctx, h);
+    if (result.ok()) {
+        result = CreatePresenter(ctx, h, pick);
+    }
+    return result;
+}
+
+}  // namespace
+
+Result CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& options) {
+    const bool exists = ctx.Locked([](EngineState& s) { return s.graphicsDevice != nullptr; });
+    if (exists || ctx.GetDevice() != VK_NULL_HANDLE) {
+        return Fail(E_INVALIDARG, "the graphics device exists already");
+    }
+    if (options.target == PresentTarget::Window && !ctx.GetWindowCreated()) {
+        return Fail(E_INVALIDARG, "no window to present to");
+    }
+    if (ctx.GetWidth() == 0 || ctx.GetHeight() == 0) {
+        return Fail(E_INVALIDARG, "no back-buffer size");
+    }
+    // Held by the engine from here on, so that whatever a failing step
+    // leaves made is released by the engine's teardown.
+    auto owned = std::make_unique<VulkanDevice>(ctx);
+    VulkanDevice& device = *owned;
+    ctx.Locked([&](EngineState& s) { s.graphicsDevice = std::move(owned); });
+
+    if (Result made = CreateDeviceObjects(ctx, options, device); !made.ok()) {
+        return made;
+    }
+    if (const HRESULT hr = device.CreateStagePools(); Failed(hr)) {
+        return Fail(hr, "the stages' command lists cannot be created");
+    }
     DeviceCreatedCallback created = ctx.Locked([](EngineState& s) { return s.onDeviceCreated; });
     if (created) {
-        if (const HRESULT hr = created(ctx, device); Failed(hr)) {
+        if (const HRESULT hr = created(ctx, device.handles.device); Failed(hr)) {
             return Fail(hr, "the renderer cannot be set up");
         }
     }
     if (const HRESULT hr = StartStageThreads(ctx); Failed(hr)) {
         return Fail(hr, "the stage threads cannot be started");
     }
-    return S_OK;
+    return {};
 }
 
 HRESULT ResizeSwapChain(EngineContext& ctx, std::uint32_t width, std::uint32_t height) {

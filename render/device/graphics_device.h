@@ -8,7 +8,9 @@
 #include <string>
 
 #include "core/engine_context.h"
+#include "platform/result.h"
 #include "platform/result_code.h"
+#include "render/device/adapter_choice.h"
 
 namespace qv {
 
@@ -25,22 +27,11 @@ bool ValidationRequestedByEnvironment();
 // Validation messages (warnings and errors) reported since start.
 std::uint32_t ValidationMessageCount();
 
-// What adapter choice needs to know of one physical device.
-struct AdapterCandidate {
-    VkPhysicalDeviceType type = VK_PHYSICAL_DEVICE_TYPE_OTHER;
-    bool usable = false;  // Vulkan 1.3, the features and queues the engine needs
-};
-// A hardware device first; the software one only when no hardware device is
-// usable. -1 when none is.
-int ChooseAdapter(std::span<const AdapterCandidate> candidates);
-
 // Creates the instance, device, queues, fences and presenter, stores them in
 // the context, calls onDeviceCreated and starts the stage threads. A window
 // target needs the window (E_INVALIDARG without it); a headless one needs a
 // width and height in the context. E_FAIL when no usable device exists.
-HRESULT CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& options);
-// One line naming why the last CreateGraphicsDevice failed.
-std::string GraphicsDeviceError();
+Result CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& options);
 
 // New back-buffer size. The caller has waited for the GPU. E_FAIL without a
 // device or presenter, E_INVALIDARG for a size larger than the monitor (or,

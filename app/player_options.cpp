@@ -1,0 +1,138 @@
+// Reads the player's command line and switches ray tracing on the way its settings window does.
+#include "app/player_options.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstring>
+
+#include "scene/scene.h"
+#include "scene/ui_state.h"
+#include "ui/window_names.h"
+
+namespace qv {
+
+const char* const kUsage =
+    "Usage: qv [options] [FILE...]\n"
+    "Opens the player window and imports the given files (.pmx models, .vmd motions,\n"
+    ".wav songs, .hlsl effect shaders) as one batch.\n"
+    "  --play             once the files are in, add every motion to every model,\n"
+    "                     select the first song, let the first motion with camera\n"
+    "                     keys drive the camera, and start playing\n"
+    "  --demo             play the built-in demo: a figure dancing to a beat\n"
+    "No other option is needed in normal use; these serve automation:\n"
+    "  --headless         render offscreen without a window or display\n"
+    "                     (runs one frame unless --frames says otherwise)\n"
+    "  --frames N         stop after N frames (counted once the files are in)\n"
+    "  --screenshot FILE  write the last frame, tool windows included, to FILE as a PNG\n"
+    "  --show NAME[,NAME...]\n"
+    "                     open tool windows at start: navigator, resources, graphics,\n"
+    "                     physics, about, statistics, import-status, file-browser,\n"
+    "                     model-setting (bound to the first model; model-setting:bone,\n"
+    "                     :material, :morph or :motion picks the tab)\n"
+    "  --hide-ui          draw no tool windows (the picture of the scene alone)\n"
+    "  --raytracing       ray trace the frames (where the device can), as the\n"
+    "                     Graphic setting window's \"Ray Tracing\" switch does\n"
+    "  --rt-quality LOW|MEDIUM|HIGH|ULTRA\n"
+    "                     samples of ray-traced diffuse light and shadow: 4, 8, 12\n"
+    "                     or 16 (default LOW)\n"
+    "  --help             show this text\n"
+    "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n"
+    "qv render OUT [FILE...] makes a video of the files instead: see qv render --help.\n";
+
+HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
+                     std::string* error) {
+    *options = {};
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            options->help = true;
+        } else if (arg == "--headless") {
+            options->headless = true;
+        } else if (arg == "--frames") {
+            const char* text = hasValue ? argv[++i] : "";
+            const char* end = text + std::strlen(text);
+            std::uint64_t n = 0;
+            auto [ptr, ec] = std::from_chars(text, end, n);
+            if (ec != std::errc() || ptr != end || n == 0) {
+                *error = "--frames needs a whole number above 0";
+                return E_INVALIDARG;
+            }
+            options->frames = n;
+        } else if (arg == "--screenshot") {
+            if (!hasValue || argv[i + 1][0] == '\0') {
+                *error = "--screenshot needs a file name";
+                return E_INVALIDARG;
+            }
+            options->screenshot = argv[++i];
+        } else if (arg == "--show") {
+            if (!hasValue || argv[i + 1][0] == '\0') {
+                *error = std::string("--show needs window names: ") + kWindowNames;
+                return E_INVALIDARG;
+            }
+            UiState probe;
+            std::string unknown;
+            if (!OpenWindowsByName(argv[i + 1], &probe, &unknown)) {
+                *error =
+                    "--show knows no window \"" + unknown + "\" (it knows " + kWindowNames + ")";
+                return E_INVALIDARG;
+            }
+            if (!options->showWindows.empty()) {
+                options->showWindows += ',';
+            }
+            options->showWindows += argv[++i];
+        } else if (arg == "--hide-ui") {
+            options->hideInterface = true;
+        } else if (arg == "--raytracing") {
+            options->rayTracing = true;
+        } else if (arg == "--rt-quality") {
+            if (!ParseRayTracingQuality(hasValue ? argv[++i] : "", &options->rayTracingQuality)) {
+                *error = "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA";
+                return E_INVALIDARG;
+            }
+        } else if (arg == "--play") {
+            options->play = true;
+        } else if (arg == "--demo") {
+            options->demo = true;
+        } else if (!arg.starts_with("--")) {
+            options->files.emplace_back(arg);
+        } else {
+            *error = "unknown option " + arg + " (see qv --help)";
+            return E_INVALIDARG;
+        }
+    }
+    return S_OK;
+}
+
+bool ParseRayTracingQuality(std::string level, std::int32_t* quality) {
+    static constexpr const char* kLevels[] = {"LOW", "MEDIUM", "HIGH", "ULTRA"};
+    for (char& c : level) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const auto* found = std::find(std::begin(kLevels), std::end(kLevels), level);
+    if (found == std::end(kLevels)) {
+        return false;
+    }
+    *quality = static_cast<std::int32_t>(found - std::begin(kLevels));
+    return true;
+}
+
+bool SwitchOnRayTracing(Scene& scene, std::int32_t quality) {
+    if (!scene.rayTracingAvailable) {
+        return false;
+    }
+    scene.rayTracing = true;
+    scene.rebuildAccelerationStructures = true;
+    scene.diffuseQuality = scene.shadowQuality = std::clamp(quality, 0, 3);
+    scene.diffuseSamples = scene.shadowSamples = SamplesForQuality(scene.diffuseQuality);
+    // Multisampling and ray tracing are not combined: FXAA stays.
+    for (std::int32_t* mode : {&scene.antiAliasing, &scene.antiAliasingMode}) {
+        if (*mode == kMsaa4x || *mode == kMsaa8x) {
+            *mode = kAntiAliasingNone;
+        }
+    }
+    return true;
+}
+
+}  // namespace qv
