@@ -365,7 +365,7 @@ void BM_ImportGeneWhilePlaying(benchmark::State& state) {
         longest += slowest;
         before += slowestBefore;
         state.PauseTiming();
-        ui.deleteModelIndex = 1;
+        ui.requests.push_back({RequestKind::DeleteModel, 1});
         frame();
         state.ResumeTiming();
     }

@@ -32,8 +32,8 @@ void BM_ImportGeneAndMotion(benchmark::State& state) {
         }
         UpdateScene(scene, ui, modelSetting, 0.0f);
         state.PauseTiming();
-        ui.deleteModelIndex = 0;
-        ui.deleteMotionIndex = 0;
+        ui.requests.push_back({RequestKind::DeleteModel, 0});
+        ui.requests.push_back({RequestKind::DeleteMotion, 0});
         UpdateScene(scene, ui, modelSetting, 0.0f);
         state.ResumeTiming();
     }

@@ -88,7 +88,7 @@ struct Scene : SceneContent {
     Camera camera;
     // The motion whose camera keys drive the camera while the scene plays or
     // is paused: an index into motions, -1 for none. The Resource manager's
-    // motion tab sets it; PickCameraMotion gives --play its choice. Its light
+    // motion tab asks for it; PickCameraMotion gives --play its choice. Its light
     // and self-shadow keys drive the light and the shadow as well.
     std::int32_t cameraMotion = -1;
     // The clock of those keys, seconds: runs while playing, 0 after a stop.
@@ -143,11 +143,5 @@ void UpdateStageMotion(Scene& scene, float dt);
 // Makes a song the selected one with a fresh instance, and stops and rewinds
 // everything so that song and motions start together.
 void SelectSong(Scene& scene, std::int32_t index);
-
-// The same two from the interface stage, while the scene stage may read the
-// skeletons: the state, the label, the song and the playing flags change at
-// once; the motions rewind at the start of the next scene update.
-void StopAndReset(Scene& scene, UiState& ui);
-void SelectSong(Scene& scene, UiState& ui, std::int32_t index);
 
 }  // namespace qv

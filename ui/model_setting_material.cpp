@@ -104,7 +104,7 @@ void DrawMaterialTab(InterfaceView& view, ModelSettingState& state) {
     }
     if (state.materialIndex >= 0 && state.shaderSelectIndex >= 0 &&
         ImGui::Button("Use this shader")) {
-        view.ui.applyShaderRequested = true;
+        view.ui.requests.push_back({RequestKind::ApplyShader});
     }
     ImGui::TreePop();
 }

@@ -21,6 +21,17 @@ const char* PlayStateText(PlayState state) {
     return "stopped";
 }
 
+// A row's box as the user left it: the last switch asked for this frame,
+// else the scene's value.
+bool AskedSwitch(const UiState& ui, RequestKind kind, std::int32_t row, bool current) {
+    for (const SceneRequest& request : ui.requests) {
+        if (request.kind == kind && request.index == row) {
+            current = request.on;
+        }
+    }
+    return current;
+}
+
 void DrawModelTab(InterfaceView& view) {
     if (!ImGui::TreeNodeEx("Model list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
@@ -30,13 +41,16 @@ void DrawModelTab(InterfaceView& view) {
             ImGui::TableSetupColumn(column);
         }
         ImGui::TableHeadersRow();
-        auto& entries = view.scene.modelEntries;
+        const auto& entries = view.scene.modelEntries;
         for (int row = 0; row < static_cast<int>(entries.size()); ++row) {
-            ModelUiEntry& entry = entries[row];
+            const ModelUiEntry& entry = entries[row];
             ImGui::PushID(row);
             ImGui::TableNextRow();
             ImGui::TableNextColumn();
-            ImGui::Checkbox("##Select", &entry.selected);
+            bool selected = AskedSwitch(view.ui, RequestKind::SelectModel, row, entry.selected);
+            if (ImGui::Checkbox("##Select", &selected)) {
+                view.ui.requests.push_back({RequestKind::SelectModel, row, selected});
+            }
             ImGui::TableNextColumn();
             ImGui::Text("%d", row + 1);
             ImGui::TableNextColumn();
@@ -44,8 +58,9 @@ void DrawModelTab(InterfaceView& view) {
             ImGui::TableNextColumn();
             ImGui::TextUnformatted(entry.englishName.c_str());
             ImGui::TableNextColumn();
-            if (ImGui::Checkbox("##PhysicOn", &entry.physicsOn)) {
-                view.ui.physicsToggledIndex = row;
+            bool physicsOn = AskedSwitch(view.ui, RequestKind::SwitchPhysics, row, entry.physicsOn);
+            if (ImGui::Checkbox("##PhysicOn", &physicsOn)) {
+                view.ui.requests.push_back({RequestKind::SwitchPhysics, row, physicsOn});
             }
             ImGui::TableNextColumn();
             if (ImGui::Button("Model setting") && view.actions.openModelSetting) {
@@ -64,18 +79,18 @@ void DrawModelTab(InterfaceView& view) {
 
 // The motion whose camera keys drive the camera while playing; "None"
 // leaves the camera to the mouse.
-void DrawCameraMotionCombo(Scene& scene) {
+void DrawCameraMotionCombo(const Scene& scene, UiState& ui) {
     const auto& names = scene.motionNames;
     const int chosen = scene.cameraMotion;
     const bool valid = chosen >= 0 && chosen < static_cast<int>(names.size());
     if (ImGui::BeginCombo("Camera motion", valid ? names[chosen].c_str() : "None")) {
         if (ImGui::Selectable("None", !valid)) {
-            scene.cameraMotion = -1;
+            ui.requests.push_back({RequestKind::ChooseCameraMotion, -1});
         }
         for (int i = 0; i < static_cast<int>(names.size()); ++i) {
             ImGui::PushID(i);
             if (ImGui::Selectable(names[i].c_str(), i == chosen)) {
-                scene.cameraMotion = i;
+                ui.requests.push_back({RequestKind::ChooseCameraMotion, i});
             }
             ImGui::PopID();
         }
@@ -84,7 +99,7 @@ void DrawCameraMotionCombo(Scene& scene) {
 }
 
 void DrawMotionTab(InterfaceView& view) {
-    DrawCameraMotionCombo(view.scene);
+    DrawCameraMotionCombo(view.scene, view.ui);
     if (!ImGui::TreeNodeEx("Motion list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }
@@ -103,7 +118,7 @@ void DrawMotionTab(InterfaceView& view) {
             ImGui::TextUnformatted(names[row].c_str());
             ImGui::TableNextColumn();
             if (ImGui::Button("Delete")) {
-                view.ui.deleteMotionIndex = row;
+                view.ui.requests.push_back({RequestKind::DeleteMotion, row});
             }
             ImGui::PopID();
         }
@@ -116,7 +131,7 @@ void DrawSongTab(InterfaceView& view) {
     if (!ImGui::TreeNodeEx("Song list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     if (ImGui::BeginTable("songListTable", 3, ListTableFlags())) {
         for (const char* column : {"#", "Name", "Action"}) {
             ImGui::TableSetupColumn(column);
@@ -132,12 +147,12 @@ void DrawSongTab(InterfaceView& view) {
             ImGui::TableNextColumn();
             if (row != scene.selectedSong) {
                 if (ImGui::Button("Select this song")) {
-                    SelectSong(scene, view.ui, row);
+                    view.ui.requests.push_back({RequestKind::SelectSong, row});
                 }
                 ImGui::SameLine();
             }
             if (ImGui::Button("Delete")) {
-                view.ui.deleteSongIndex = row;
+                view.ui.requests.push_back({RequestKind::DeleteSong, row});
             }
             ImGui::PopID();
         }
@@ -147,7 +162,7 @@ void DrawSongTab(InterfaceView& view) {
 }
 
 void DrawShaderTab(InterfaceView& view) {
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     if (scene.rayTracing) {
         ImGui::TextUnformatted("-Raytraced diffuse/shadow/reflection");
         ImGui::TextUnformatted(
@@ -159,7 +174,7 @@ void DrawShaderTab(InterfaceView& view) {
                               valid ? names[selected].c_str() : "")) {
             for (int i = 0; i < static_cast<int>(names.size()); ++i) {
                 if (ImGui::Selectable(names[i].c_str(), i == selected)) {
-                    scene.selectedRayTracingShader = i;
+                    view.ui.requests.push_back({RequestKind::ChooseRayTracingShader, i});
                 }
             }
             ImGui::EndCombo();
@@ -192,7 +207,7 @@ void DrawShaderTab(InterfaceView& view) {
             ImGui::TableNextColumn();
             if (row != scene.defaultShader) {
                 if (ImGui::Button("Set as default")) {
-                    scene.defaultShader = row;
+                    view.ui.requests.push_back({RequestKind::ChooseDefaultShader, row});
                 }
             }
             if (!entries[row].builtIn) {
@@ -200,7 +215,7 @@ void DrawShaderTab(InterfaceView& view) {
                     ImGui::SameLine();
                 }
                 if (ImGui::Button("Delete")) {
-                    view.ui.deleteShaderIndex = row;
+                    view.ui.requests.push_back({RequestKind::DeleteShader, row});
                 }
             }
             ImGui::PopID();
@@ -213,16 +228,18 @@ void DrawShaderTab(InterfaceView& view) {
 }  // namespace
 
 void RequestModelDelete(InterfaceView& view, std::int32_t row) {
-    auto& entries = view.scene.modelEntries;
-    if (row < 0 || row >= static_cast<std::int32_t>(entries.size()) || !entries[row].selected) {
+    const auto& entries = view.scene.modelEntries;
+    if (row < 0 || row >= static_cast<std::int32_t>(entries.size()) ||
+        !AskedSwitch(view.ui, RequestKind::SelectModel, row, entries[row].selected)) {
         return;
     }
-    entries[row].selected = false;
-    view.ui.deleteModelIndex = row;
+    // Unticked first, so that a second Delete in the same frame is refused.
+    view.ui.requests.push_back({RequestKind::SelectModel, row, false});
+    view.ui.requests.push_back({RequestKind::DeleteModel, row});
 }
 
 void DrawResourceManager(InterfaceView& view) {
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     ImGui::SetNextWindowPos(ImVec2(670.0f, 10.0f), ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSize(ImVec2(600.0f, 320.0f), ImGuiCond_FirstUseEver);
     if (ImGui::Begin("Resource manager", &view.ui.showResourceManager)) {
@@ -237,11 +254,11 @@ void DrawResourceManager(InterfaceView& view) {
         ImGui::Dummy(ImVec2(0.0f, 10.0f));
         // The label changes when pressed; the id stays, so the press is one click.
         if (ImGui::Button((scene.playLabel + "###PlayButton").c_str())) {
-            PressPlay(scene);
+            view.ui.requests.push_back({RequestKind::PressPlay});
         }
         ImGui::SameLine();
         if (ImGui::Button("Stop/Reset")) {
-            StopAndReset(scene, view.ui);
+            view.ui.requests.push_back({RequestKind::StopAndReset});
         }
         ImGui::Spacing();
         ImGui::Separator();

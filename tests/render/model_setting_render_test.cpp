@@ -133,9 +133,9 @@ TEST_F(ModelSettingRenderTest, UseThisShaderSwapsTheMaterialsPipelinesAtTheNextU
     Frames(1);
     const auto toonPipelines = Gpu().materials[0].mainPipelines;
     setting_.shaderSelectIndex = 0;
-    ui_.applyShaderRequested = true;
+    ui_.requests.push_back({RequestKind::ApplyShader});
     SceneUpdate();
-    EXPECT_FALSE(ui_.applyShaderRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     EXPECT_NE(Gpu().materials[0].mainPipelines, toonPipelines);
     MaterialValues values;
     ASSERT_TRUE(ReadMaterialValues(Gpu(), 0, &values));

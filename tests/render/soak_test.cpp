@@ -129,10 +129,11 @@ TEST_F(SoakTest, TenThousandFramesWithImportsAndRemovals) {
         for (int i = 0; i < 30; ++i) {
             Frame();
         }
-        ui.deleteModelIndex = 1;
-        ui.deleteMotionIndex = 1;
-        ui.deleteSongIndex = 1;
-        ui.deleteShaderIndex = static_cast<std::int32_t>(scene.shaderPrograms.size()) - 1;
+        ui.requests.push_back({RequestKind::DeleteModel, 1});
+        ui.requests.push_back({RequestKind::DeleteMotion, 1});
+        ui.requests.push_back({RequestKind::DeleteSong, 1});
+        ui.requests.push_back({RequestKind::DeleteShader,
+                               static_cast<std::int32_t>(scene.shaderPrograms.size()) - 1});
         Frame();
         ASSERT_EQ(scene.models.size(), 1u);
         ASSERT_EQ(scene.motions.size(), 1u);

@@ -196,7 +196,7 @@ TEST_F(SceneInputTest, CaptureLossEndsBothDragsAndF1TogglesTheNavigator) {
 TEST_F(SceneInputTest, ResolutionChangeGivesTheCameraTheNewAspectRatio) {
     ModelSettingState modelSetting;
     ui_.editResolutionIndex = 1;  // 1366 x 768
-    ui_.applyGraphicsRequested = true;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
     UpdateScene(scene_, ui_, modelSetting, 1.0f / 60.0f);
     EXPECT_EQ(scene_.camera.viewportWidth, 1366u);
     EXPECT_NEAR(scene_.camera.projection.m[1][1] / scene_.camera.projection.m[0][0],

@@ -53,9 +53,9 @@ TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
             modelSetting.model = scene.models[0].get();
         }
         if (scene.models.size() > 3) {
-            ui.deleteModelIndex = 1;
-            ui.deleteMotionIndex = 1;
-            ui.deleteSongIndex = 1;
+            ui.requests.push_back({RequestKind::DeleteModel, 1});
+            ui.requests.push_back({RequestKind::DeleteMotion, 1});
+            ui.requests.push_back({RequestKind::DeleteSong, 1});
         }
         // The stages: one reads the poses as the renderer would, the other is the
         // interface, reading import progress and making requests of its own.
@@ -75,10 +75,10 @@ TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
                 ++batches;
             }
             if (frame % 97 == 50) {
-                StopAndReset(scene, ui);
+                ui.requests.push_back({RequestKind::StopAndReset});
             } else if (frame % 97 == 60 && !scene.songs.empty()) {
-                SelectSong(scene, ui, 0);
-                PressPlay(scene);
+                ui.requests.push_back({RequestKind::SelectSong, 0});
+                ui.requests.push_back({RequestKind::PressPlay});
             }
             if (modelSetting.model != nullptr && frame % 7 == 0) {
                 ModelEdit edit;

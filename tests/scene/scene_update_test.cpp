@@ -65,9 +65,9 @@ TEST_F(SceneUpdateTest, RemovingAModelKeepsRowsParallelAndFreesItsBodies) {
     std::vector<const ModelInstance*> released;
     scene_.releaseModelResources = [&](const ModelInstance& m) { released.push_back(&m); };
     const int objectsBefore = scene_.physics->world().getNumCollisionObjects();
-    ui_.deleteModelIndex = 1;
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
     Frame();
-    EXPECT_EQ(ui_.deleteModelIndex, -1);
+    EXPECT_TRUE(ui_.requests.empty());
     ASSERT_EQ(scene_.models.size(), 2u);
     ASSERT_EQ(scene_.modelEntries.size(), 2u);
     EXPECT_EQ(scene_.modelEntries[1].name, "model2");
@@ -76,18 +76,18 @@ TEST_F(SceneUpdateTest, RemovingAModelKeepsRowsParallelAndFreesItsBodies) {
     EXPECT_EQ(scene_.physics->world().getNumCollisionObjects(), objectsBefore - 2);
     EXPECT_EQ(gpuWaits_, 1);
     EXPECT_EQ(released, (std::vector<const ModelInstance*>{removed}));  // its GPU half too
-    ui_.deleteModelIndex = 7;  // out of range: nothing happens
+    ui_.requests.push_back({RequestKind::DeleteModel, 7});  // out of range: nothing happens
     Frame();
     EXPECT_EQ(scene_.models.size(), 2u);
 }
 
 TEST_F(SceneUpdateTest, RemovingMotionsMovesTheSelectedOne) {
     modelSetting_.motionSelectIndex = 2;
-    ui_.deleteMotionIndex = 0;
+    ui_.requests.push_back({RequestKind::DeleteMotion, 0});
     Frame();
     EXPECT_EQ(modelSetting_.motionSelectIndex, 1);
     EXPECT_EQ(scene_.motionNames, (std::vector<std::string>{"motion1", "motion2"}));
-    ui_.deleteMotionIndex = 1;
+    ui_.requests.push_back({RequestKind::DeleteMotion, 1});
     Frame();
     EXPECT_EQ(modelSetting_.motionSelectIndex, -1);
     EXPECT_EQ(scene_.motions.size(), scene_.motionNames.size());
@@ -96,12 +96,13 @@ TEST_F(SceneUpdateTest, RemovingMotionsMovesTheSelectedOne) {
 TEST_F(SceneUpdateTest, SongRemovalFollowsTheSelection) {
     SelectSong(scene_, 2);
     ASSERT_NE(scene_.songInstance, nullptr);
-    ui_.deleteSongIndex = 0;  // before the selected one: the same song stays selected
+    ui_.requests.push_back(
+        {RequestKind::DeleteSong, 0});  // before the selected one: the same song stays selected
     Frame();
     EXPECT_EQ(scene_.selectedSong, 1);
     EXPECT_EQ(scene_.songNames[scene_.selectedSong], "song2");
     EXPECT_NE(scene_.songInstance, nullptr);
-    ui_.deleteSongIndex = 1;  // the selected one: no song, no instance
+    ui_.requests.push_back({RequestKind::DeleteSong, 1});  // the selected one: no song, no instance
     Frame();
     EXPECT_EQ(scene_.selectedSong, -1);
     EXPECT_EQ(scene_.songInstance, nullptr);
@@ -111,10 +112,10 @@ TEST_F(SceneUpdateTest, SongRemovalFollowsTheSelection) {
 TEST_F(SceneUpdateTest, ShaderRemovalKeepsBuiltInsAndResetsTheDefault) {
     scene_.defaultShader = 3;
     modelSetting_.shaderSelectIndex = 3;
-    ui_.deleteShaderIndex = 0;  // built in: stays
+    ui_.requests.push_back({RequestKind::DeleteShader, 0});  // built in: stays
     Frame();
     EXPECT_EQ(scene_.shaderEntries.size(), 4u);
-    ui_.deleteShaderIndex = 3;
+    ui_.requests.push_back({RequestKind::DeleteShader, 3});
     Frame();
     EXPECT_EQ(scene_.defaultShader, 1);  // the toon shader again
     EXPECT_EQ(modelSetting_.shaderSelectIndex, -1);
@@ -156,18 +157,18 @@ TEST_F(SceneUpdateTest, PlayPauseAndStopDriveSongAndModelsTogether) {
 }
 
 TEST_F(SceneUpdateTest, PhysicsSwitchAndSettings) {
-    scene_.modelEntries[0].physicsOn = false;
-    ui_.physicsToggledIndex = 0;
+    ui_.requests.push_back({RequestKind::SwitchPhysics, 0, false});
     Frame();
-    EXPECT_EQ(ui_.physicsToggledIndex, -1);
+    EXPECT_TRUE(ui_.requests.empty());
+    EXPECT_FALSE(scene_.modelEntries[0].physicsOn);
     EXPECT_EQ(scene_.models[0]->physicsEnabled, 0);
     EXPECT_EQ(scene_.models[1]->physicsEnabled, 1);
 
     ui_.editStepTime = 1.0f / 120.0f;
     ui_.editGravity = {0, -20, 0, 0};
-    ui_.applyPhysicsRequested = true;
+    ui_.requests.push_back({RequestKind::ApplyPhysics});
     Frame();
-    EXPECT_FALSE(ui_.applyPhysicsRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     EXPECT_FLOAT_EQ(scene_.physics->stepSeconds, 1.0f / 120.0f);
     EXPECT_FLOAT_EQ(scene_.physics->Gravity().y, -20.0f);
 }
@@ -188,7 +189,7 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     ui_.editAntiAliasing = 4;
     ui_.editRayTracing = true;
     ui_.editDiffuseQuality = 2;
-    ui_.applyGraphicsRequested = true;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
     Frame(0.0f);
     EXPECT_FALSE(vsync);
     EXPECT_EQ(scene_.physics->accumulator, 0.0f);  // changing vsync restarts the accumulator
@@ -203,7 +204,7 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
 
     // A failed rebuild falls back to rasterising.
     scene_.hooks.rebuildAccelerationStructures = [] { return false; };
-    ui_.deleteModelIndex = 0;
+    ui_.requests.push_back({RequestKind::DeleteModel, 0});
     Frame();
     EXPECT_FALSE(scene_.rayTracing);
 }
@@ -241,6 +242,128 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     EXPECT_EQ(rebuilds, 1);
     EXPECT_TRUE(scene_.rayTracing);
     std::filesystem::remove_all(folder);
+}
+
+TEST_F(SceneUpdateTest, RequestsOfOneFrameAreAllCarriedOutInTheOrderAsked) {
+    // Rows as the interface saw them: deleting rows 0 and 1 leaves the third model.
+    ui_.requests.push_back({RequestKind::DeleteModel, 0});
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
+    // A select after a delete reaches the model that was on that row.
+    ui_.requests.push_back({RequestKind::SelectModel, 2, true});
+    ui_.requests.push_back({RequestKind::DeleteMotion, 0});
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 2});
+    ui_.requests.push_back({RequestKind::DeleteShader, 2});
+    ui_.requests.push_back({RequestKind::ChooseDefaultShader, 3});
+    ui_.requests.push_back({RequestKind::SelectSong, 1});
+    ui_.requests.push_back({RequestKind::PressPlay});
+    Frame();
+    EXPECT_TRUE(ui_.requests.empty());
+    ASSERT_EQ(scene_.modelEntries.size(), 1u);
+    EXPECT_EQ(scene_.modelEntries[0].name, "model2");
+    EXPECT_TRUE(scene_.modelEntries[0].selected);
+    ASSERT_EQ(scene_.cameraMotion, 1);
+    EXPECT_EQ(scene_.motionNames[scene_.cameraMotion], "motion2");
+    ASSERT_EQ(scene_.defaultShader, 2);
+    EXPECT_EQ(scene_.shaderEntries[scene_.defaultShader].name, "user1");
+    EXPECT_EQ(scene_.selectedSong, 1);
+    EXPECT_EQ(scene_.playState, PlayState::Playing);
+    EXPECT_EQ(scene_.songInstance->GetState(), SoundState::Playing);
+
+    // Play then stop in one frame ends stopped; stop then play ends playing.
+    ui_.requests.push_back({RequestKind::PressPlay});
+    ui_.requests.push_back({RequestKind::StopAndReset});
+    Frame();
+    EXPECT_EQ(scene_.playState, PlayState::Stopped);
+    EXPECT_EQ(scene_.playLabel, "Play");
+    ui_.requests.push_back({RequestKind::StopAndReset});
+    ui_.requests.push_back({RequestKind::PressPlay});
+    Frame();
+    EXPECT_EQ(scene_.playState, PlayState::Playing);
+    EXPECT_EQ(scene_.models[0]->playing, 1);
+}
+
+TEST_F(SceneUpdateTest, ARequestForAnEntryAnEarlierRemovalTookIsDropped) {
+    // A double click on Delete removes one model, not its neighbour too.
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
+    ui_.requests.push_back({RequestKind::SwitchPhysics, 1, false});
+    // The camera motion chosen is deleted after: no camera motion is left.
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 1});
+    ui_.requests.push_back({RequestKind::DeleteMotion, 1});
+    // Chosen, deleted, chosen again: the last choice names a motion that is gone.
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 2});
+    ui_.requests.push_back({RequestKind::DeleteMotion, 2});
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 2});
+    ui_.requests.push_back({RequestKind::DeleteSong, 0});
+    ui_.requests.push_back({RequestKind::SelectSong, 0});
+    Frame();
+    ASSERT_EQ(scene_.modelEntries.size(), 2u);
+    EXPECT_EQ(scene_.modelEntries[1].name, "model2");
+    EXPECT_TRUE(scene_.modelEntries[1].physicsOn);
+    EXPECT_EQ(scene_.models[1]->physicsEnabled, 1);
+    EXPECT_EQ(scene_.cameraMotion, -1);
+    EXPECT_EQ(scene_.motionNames, (std::vector<std::string>{"motion0"}));
+    EXPECT_EQ(scene_.selectedSong, -1);
+    EXPECT_EQ(scene_.songInstance, nullptr);
+}
+
+TEST_F(SceneUpdateTest, ChoicesArriveOnlyThroughTheUpdateAndOutOfRangeOnesAreIgnored) {
+    ui_.requests.push_back({RequestKind::ChooseRayTracingShader, 0});
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 2});
+    ui_.requests.push_back({RequestKind::ChooseDefaultShader, 0});
+    EXPECT_EQ(scene_.selectedRayTracingShader, 1);  // nothing before the update
+    Frame();
+    EXPECT_EQ(scene_.selectedRayTracingShader, 0);
+    EXPECT_EQ(scene_.cameraMotion, 2);
+    EXPECT_EQ(scene_.defaultShader, 0);
+    for (const std::int32_t bad : {-1, 2, 99}) {
+        ui_.requests.push_back({RequestKind::ChooseRayTracingShader, bad});
+        ui_.requests.push_back({RequestKind::ChooseDefaultShader, bad == -1 ? -2 : bad + 2});
+        ui_.requests.push_back({RequestKind::SelectModel, bad + 2, true});
+        ui_.requests.push_back({RequestKind::SelectSong, bad + 2});
+    }
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 3});
+    Frame();
+    EXPECT_EQ(scene_.selectedRayTracingShader, 0);
+    EXPECT_EQ(scene_.defaultShader, 0);
+    EXPECT_EQ(scene_.cameraMotion, 2);
+    EXPECT_TRUE(scene_.modelEntries[1].selected);  // row 1 (bad = -1) is the one in range
+    EXPECT_EQ(scene_.selectedSong, 1);
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, -1});
+    Frame();
+    EXPECT_EQ(scene_.cameraMotion, -1);
+}
+
+TEST_F(SceneUpdateTest, ModelSettingChoicesReachTheBoundRowWithTheEdits) {
+    modelSetting_.modelRow = 1;
+    modelSetting_.model = scene_.models[1].get();
+    scene_.modelEntries[1].yRotationAngle = 30.0f;
+    const auto edit = [](ModelEdit::Kind kind, std::int32_t index) {
+        ModelEdit e;
+        e.kind = kind;
+        e.index = index;
+        return e;
+    };
+    modelSetting_.edits = {edit(ModelEdit::Kind::ChooseYRotationBone, 2),
+                           edit(ModelEdit::Kind::ChooseTransformBone, 1),
+                           edit(ModelEdit::Kind::ChooseMaterial, 0),
+                           edit(ModelEdit::Kind::AttachMotion, 0),
+                           edit(ModelEdit::Kind::ClearMotions, -1),
+                           edit(ModelEdit::Kind::AttachMotion, 2),
+                           edit(ModelEdit::Kind::AttachMotion, 9)};
+    Frame();
+    const ModelUiEntry& row = scene_.modelEntries[1];
+    EXPECT_EQ(row.yRotationBone, 2);
+    EXPECT_EQ(row.yRotationAngle, 0.0f);
+    EXPECT_EQ(row.transformBone, 1);
+    EXPECT_EQ(row.materialIndex, 0);
+    EXPECT_EQ(row.addedMotions, (std::vector<std::string>{"motion2"}));
+    EXPECT_EQ(scene_.modelEntries[0].yRotationBone, -1);  // other rows stay
+    // A model that plays refuses a motion, and its row does not list it.
+    scene_.models[1]->playing = 1;
+    modelSetting_.edits = {edit(ModelEdit::Kind::AttachMotion, 1)};
+    Frame();
+    EXPECT_EQ(row.addedMotions, (std::vector<std::string>{"motion2"}));
 }
 
 }  // namespace qv

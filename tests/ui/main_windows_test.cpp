@@ -69,10 +69,15 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
     ui_.showResourceManager = true;
     driver_.Frames(2);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
+    // The skeletons' playing flags are the scene stage's: the press waits for
+    // the update, which runs before the window draws its label again.
+    EXPECT_EQ(scene_.playState, PlayState::Stopped);
+    SceneUpdate();
     EXPECT_EQ(scene_.playState, PlayState::Playing);
     EXPECT_EQ(scene_.playLabel, "Pause");
     EXPECT_EQ(scene_.models[0]->playing, 1u);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
+    SceneUpdate();
     EXPECT_EQ(scene_.playState, PlayState::Paused);
     EXPECT_EQ(scene_.playLabel, "Play");
     EXPECT_EQ(scene_.models[1]->playing, 0u);
@@ -81,15 +86,17 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
     scene_.models[0]->motion.time = 5.0f;
     ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
     EXPECT_FLOAT_EQ(scene_.models[0]->motion.time, 5.0f);
-    EXPECT_TRUE(ui_.rewindRequested);
+    EXPECT_EQ(Asked(ui_, RequestKind::StopAndReset).size(), 1u);
     SceneUpdate();
     EXPECT_FLOAT_EQ(scene_.models[0]->motion.time, 0.0f);
-    EXPECT_FALSE(ui_.rewindRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     for (int press = 0; press < 2; ++press) {
         ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
+        SceneUpdate();
         EXPECT_EQ(scene_.playState, PlayState::Stopped);
         EXPECT_EQ(scene_.playLabel, "Play");
         ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));  // from Stopped to Playing
+        SceneUpdate();
         EXPECT_EQ(scene_.playState, PlayState::Playing);
     }
 }
@@ -102,22 +109,52 @@ TEST_F(MainWindowsTest, ModelDeleteActsOnlyOnATickedRowAndTheSceneUpdateCarriesI
             kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", r, widget});
     };
     ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    EXPECT_EQ(ui_.deleteModelIndex, -1);
+    EXPECT_TRUE(Asked(ui_, RequestKind::DeleteModel).empty());
     ASSERT_TRUE(driver_.Click(kManager, row(1, "##Select")));
+    SceneUpdate();
     EXPECT_TRUE(scene_.modelEntries[1].selected);
     ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    EXPECT_EQ(ui_.deleteModelIndex, 1);
-    EXPECT_FALSE(scene_.modelEntries[1].selected);
+    EXPECT_EQ(Asked(ui_, RequestKind::DeleteModel), (std::vector<std::int32_t>{1}));
     SceneUpdate();
-    EXPECT_EQ(ui_.deleteModelIndex, -1);
+    EXPECT_TRUE(ui_.requests.empty());
     ASSERT_EQ(scene_.modelEntries.size(), 1u);
     EXPECT_EQ(scene_.modelEntries[0].name, "first");
     // The physics box asks for its model's switch to be applied.
     ASSERT_TRUE(driver_.Click(kManager, row(0, "##PhysicOn")));
-    EXPECT_FALSE(scene_.modelEntries[0].physicsOn);
-    EXPECT_EQ(ui_.physicsToggledIndex, 0);
+    EXPECT_TRUE(scene_.modelEntries[0].physicsOn);
+    EXPECT_EQ(Asked(ui_, RequestKind::SwitchPhysics), (std::vector<std::int32_t>{0}));
     SceneUpdate();
-    EXPECT_EQ(ui_.physicsToggledIndex, -1);
+    EXPECT_FALSE(scene_.modelEntries[0].physicsOn);
+    EXPECT_EQ(scene_.models[0]->physicsEnabled, 0);
+}
+
+TEST_F(MainWindowsTest, ClicksOnlyAskAndSeveralBeforeOneUpdateAllHappen) {
+    ui_.showResourceManager = true;
+    driver_.Frames(2);
+    const auto row = [](int r, const char* widget) {
+        return InterfaceDriver::Id(
+            kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", r, widget});
+    };
+    // Ticked and deleted before any update: the delete sees the tick, and a
+    // second press on the same row finds it unticked.
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, row(0, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, row(0, "Delete")));
+    ASSERT_TRUE(ClickIn(kManager, {"ResourceManagerTabs", "Shader (effect)"}));
+    ASSERT_TRUE(driver_.Click(
+        kManager,
+        InterfaceDriver::Id(kManager, {"ResourceManagerTabs", "Shader (effect)", "shader list",
+                                       "shaderListTable", 0, "Set as default"})));
+    EXPECT_EQ(Asked(ui_, RequestKind::DeleteModel), (std::vector<std::int32_t>{1, 0}));
+    EXPECT_EQ(scene_.modelEntries.size(), 2u);
+    EXPECT_FALSE(scene_.modelEntries[0].selected);
+    EXPECT_EQ(scene_.defaultShader, 1);
+    SceneUpdate();
+    EXPECT_TRUE(scene_.models.empty());
+    EXPECT_TRUE(scene_.modelEntries.empty());
+    EXPECT_EQ(scene_.defaultShader, 0);
 }
 
 TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParallel) {
@@ -129,15 +166,17 @@ TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParal
             kManager, {"ResourceManagerTabs", "Song", "Song list", "songListTable", r, widget});
     };
     ASSERT_TRUE(driver_.Click(kManager, row(1, "Select this song")));
+    SceneUpdate();
     EXPECT_EQ(scene_.selectedSong, 1);
     ASSERT_NE(scene_.songInstance, nullptr);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
+    SceneUpdate();
     EXPECT_EQ(scene_.playState, PlayState::Playing);
     // The selected row has no select button: the first button of its row is Delete.
     ImVec2 unused;
     EXPECT_FALSE(driver_.Find(kManager, row(1, "Select this song"), &unused));
     ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    EXPECT_EQ(ui_.deleteSongIndex, 1);
+    EXPECT_EQ(Asked(ui_, RequestKind::DeleteSong), (std::vector<std::int32_t>{1}));
     SceneUpdate();
     EXPECT_EQ(scene_.selectedSong, -1);
     EXPECT_EQ(scene_.songInstance, nullptr);
@@ -146,6 +185,7 @@ TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParal
     driver_.Frames(2);  // the window draws the shorter list
     // Selecting another song while playing stops everything first.
     ASSERT_TRUE(driver_.Click(kManager, row(0, "Select this song")));
+    SceneUpdate();
     EXPECT_EQ(scene_.playState, PlayState::Stopped);
 }
 
@@ -157,7 +197,7 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     ui_.editShowStatistics = false;
     ASSERT_TRUE(ClickIn("Graphic setting", {"Cancel"}));
     EXPECT_FALSE(ui_.showGraphicSetting);
-    EXPECT_FALSE(ui_.applyGraphicsRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     SceneUpdate();
     EXPECT_EQ(scene_.antiAliasing, 3);
     // Opening again shows the live values, not the abandoned edit.
@@ -171,9 +211,9 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_TRUE(scene_.groundShadow);  // not before Save
     ASSERT_TRUE(ClickIn("Graphic setting", {"Save"}));
     EXPECT_FALSE(ui_.showGraphicSetting);
-    EXPECT_TRUE(ui_.applyGraphicsRequested);
+    EXPECT_EQ(Asked(ui_, RequestKind::ApplyGraphics).size(), 1u);
     SceneUpdate();
-    EXPECT_FALSE(ui_.applyGraphicsRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     EXPECT_EQ(scene_.antiAliasing, 1);
     EXPECT_FALSE(scene_.groundShadow);
 }
@@ -192,7 +232,7 @@ TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
     ui_.editStepTime = 1.0f / 120.0f;
     ASSERT_TRUE(ClickIn("Physics setting", {"Save"}));
     SceneUpdate();
-    EXPECT_FALSE(ui_.applyPhysicsRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     EXPECT_FLOAT_EQ(scene_.physics->Gravity().y, -3.0f);
     EXPECT_FLOAT_EQ(scene_.physics->stepSeconds, 1.0f / 120.0f);
 }

@@ -188,6 +188,8 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     // A new bone for Y rotation resets the mouse angle of that row.
     scene_.modelEntries[1].yRotationAngle = 1.5f;
     ChooseYRotationBone(view_, 2);
+    EXPECT_EQ(scene_.modelEntries[1].yRotationBone, -1);  // the scene update writes the row
+    SceneUpdate();
     EXPECT_EQ(scene_.modelEntries[1].yRotationBone, 2);
     EXPECT_EQ(scene_.modelEntries[1].yRotationAngle, 0.0f);
     // Binding another row and back brings the choices along.
@@ -313,6 +315,7 @@ TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate)
     EXPECT_EQ(*modelSetting_.morphControls[1].weight, 1.0f);
 
     ChooseMaterial(view_, 1);
+    SceneUpdate();
     EXPECT_EQ(scene_.modelEntries[1].materialIndex, 1);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Material data", "Receive shadow"}));
@@ -357,10 +360,10 @@ TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingH
     modelSetting_.shaderSelectIndex = 0;
     driver_.Frames(2);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Shader", "Use this shader"}));
-    EXPECT_TRUE(ui_.applyShaderRequested);
+    EXPECT_EQ(Asked(ui_, RequestKind::ApplyShader).size(), 1u);
     EXPECT_EQ(appliedShader_[0], -1);
     SceneUpdate();
-    EXPECT_FALSE(ui_.applyShaderRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     EXPECT_EQ(appliedShader_, (std::array<std::int32_t, 3>{1, 0, 0}));
     // With ray tracing on, the raster-only controls and the shader node go.
     EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
@@ -422,7 +425,7 @@ TEST_F(ModelSettingTest, RemovingTheBoundModelUnbindsTheOpenWindow) {
     OpenSecondModel();
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone", "Reset all bone transform"}));
-    ui_.deleteModelIndex = 1;
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
     scene_.modelEntries[1].selected = false;
     SceneUpdate();
     EXPECT_EQ(modelSetting_.model, nullptr);

@@ -1,0 +1,29 @@
+// The interface's queued requests carried out by the scene update, and the once-a-frame GPU wait.
+#pragma once
+
+#include "scene/scene.h"
+
+namespace qv {
+
+// Waits for the GPU at most once a frame, and only when something asks for it.
+class GpuIdle {
+public:
+    explicit GpuIdle(Scene& scene) : scene_(scene) {}
+    void Wait() {
+        if (!idle_ && scene_.waitForGpu) {
+            scene_.waitForGpu();
+        }
+        idle_ = true;
+    }
+    void MarkIdle() { idle_ = true; }
+
+private:
+    Scene& scene_;
+    bool idle_ = false;
+};
+
+// Carries out ui.requests in order and empties the queue. Main thread, while
+// no stage runs.
+void CarryOutRequests(Scene& scene, UiState& ui, ModelSettingState& modelSetting, GpuIdle& gpu);
+
+}  // namespace qv
