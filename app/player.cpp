@@ -138,15 +138,16 @@ bool ParseRayTracingQuality(std::string level, std::int32_t* quality) {
 }
 
 bool SwitchOnRayTracing(Scene& scene, std::int32_t quality) {
-    if (!scene.rayTracingAvailable) {
+    if (!scene.render.rayTracingAvailable) {
         return false;
     }
-    scene.rayTracing = true;
-    scene.rebuildAccelerationStructures = true;
-    scene.diffuseQuality = scene.shadowQuality = std::clamp(quality, 0, 3);
-    scene.diffuseSamples = scene.shadowSamples = SamplesForQuality(scene.diffuseQuality);
+    scene.render.rayTracing = true;
+    scene.render.rebuildAccelerationStructures = true;
+    scene.render.diffuseQuality = scene.render.shadowQuality = std::clamp(quality, 0, 3);
+    scene.render.diffuseSamples = scene.render.shadowSamples =
+        SamplesForQuality(scene.render.diffuseQuality);
     // Multisampling and ray tracing are not combined: FXAA stays.
-    for (std::int32_t* mode : {&scene.antiAliasing, &scene.antiAliasingMode}) {
+    for (std::int32_t* mode : {&scene.render.antiAliasing, &scene.render.antiAliasingMode}) {
         if (*mode == kMsaa4x || *mode == kMsaa8x) {
             *mode = kAntiAliasingNone;
         }
@@ -397,14 +398,14 @@ namespace {
 void StartPlaying(Scene& scene) {
     for (std::size_t m = 0; m < scene.models.size(); ++m) {
         for (std::size_t k = 0; k < scene.motions.size(); ++k) {
-            AttachMotion(*scene.models[m], scene.motions[k]);
-            scene.modelEntries[m].addedMotions.push_back(scene.motionNames[k]);
+            AttachMotion(*scene.models[m].instance, scene.motions[k].motion);
+            scene.models[m].entry.addedMotions.push_back(scene.motions[k].name);
         }
     }
     if (!scene.songs.empty()) {
         SelectSong(scene, 0);
     }
-    scene.cameraMotion = PickCameraMotion(scene);
+    scene.stage.cameraMotion = PickCameraMotion(scene);
     PressPlay(scene);
 }
 
@@ -463,7 +464,7 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
     scene.hooks.desktopSize = [&ctx, &scene] {
         WindowRect rect;
         if (Failed(GetOutputRect(ctx, &rect))) {
-            return Resolution{scene.renderWidth, scene.renderHeight};
+            return Resolution{scene.render.renderWidth, scene.render.renderHeight};
         }
         return Resolution{static_cast<std::uint32_t>(rect.right - rect.left),
                           static_cast<std::uint32_t>(rect.bottom - rect.top)};
@@ -608,8 +609,8 @@ int RunPlayer(const PlayerOptions& options) {
     }
 
     if (graphics.sceneRenderer) {
-        scene->msaa8xAvailable = graphics.sceneRenderer->EightSamplesAvailable();
-        scene->rayTracingAvailable = graphics.sceneRenderer->RayTracingAvailable();
+        scene->render.msaa8xAvailable = graphics.sceneRenderer->EightSamplesAvailable();
+        scene->render.rayTracingAvailable = graphics.sceneRenderer->RayTracingAvailable();
     }
     if (options.rayTracing && !SwitchOnRayTracing(*scene, options.rayTracingQuality)) {
         const std::string why =
@@ -620,8 +621,8 @@ int RunPlayer(const PlayerOptions& options) {
         return Report(E_FAIL, line);
     }
     view.facts.renderDeviceName = ctx->GetAdapterDescription();
-    view.facts.rayTracingSupported = scene->rayTracingAvailable;
-    view.facts.msaa8xAvailable = scene->msaa8xAvailable;
+    view.facts.rayTracingSupported = scene->render.rayTracingAvailable;
+    view.facts.msaa8xAvailable = scene->render.msaa8xAvailable;
     Presenter* presenter = ctx->Locked([](EngineState& s) { return s.presenter.get(); });
     const std::uint64_t frames = options.frames != 0 ? options.frames : options.headless ? 1 : 0;
     const bool wantShot = !options.screenshot.empty();

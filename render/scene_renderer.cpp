@@ -101,11 +101,11 @@ ShaderSetCode SceneShaderSet(const SceneContent& scene, std::int32_t index) {
     if (index == 0 || index == 1) {
         return BuiltInShaderSet(index);
     }
-    if (index > 1 && static_cast<std::size_t>(index) < scene.shaderPrograms.size()) {
-        const ShaderProgram& program = scene.shaderPrograms[static_cast<std::size_t>(index)];
+    if (index > 1 && static_cast<std::size_t>(index) < scene.shaders.size()) {
+        const ShaderProgram& program = scene.shaders[static_cast<std::size_t>(index)].program;
         ShaderSetCode set;
-        set.name = static_cast<std::size_t>(index) < scene.shaderEntries.size()
-                       ? scene.shaderEntries[static_cast<std::size_t>(index)].name
+        set.name = static_cast<std::size_t>(index) < scene.shaders.size()
+                       ? scene.shaders[static_cast<std::size_t>(index)].entry.name
                        : std::string();
         set.vertex = program.vertexCode;
         set.vertexEntry = "VS";
@@ -197,8 +197,8 @@ HRESULT SceneRenderer::RebuildRayTracing(const Scene& scene, std::string* messag
         return E_FAIL;
     }
     std::vector<const ModelGpu*> models;
-    for (const auto& instance : scene.models) {
-        if (const ModelGpu* m = Find(instance.get()); m != nullptr) {
+    for (const auto& record : scene.models) {
+        if (const ModelGpu* m = Find(record.instance.get()); m != nullptr) {
             models.push_back(m);
         }
     }
@@ -208,7 +208,7 @@ HRESULT SceneRenderer::RebuildRayTracing(const Scene& scene, std::string* messag
 }
 
 bool SceneRenderer::RayTracingReady(const Scene& scene) const {
-    if (!scene.rayTracing || raytracing_ == nullptr || !raytracing_->Built() ||
+    if (!scene.render.rayTracing || raytracing_ == nullptr || !raytracing_->Built() ||
         builtGeneration_ != modelGeneration_) {
         return false;
     }
@@ -710,21 +710,22 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     // 1. This frame's slot of every model's per-frame buffers.
     // A camera motion's light keys colour and turn the light of the shading.
     SceneLight light = light_;
-    if (scene.motionLightActive) {
-        light.color = scene.motionLightColor;
-        light.direction = scene.motionLightDirection;
+    if (scene.stage.motionLightActive) {
+        light.color = scene.stage.motionLightColor;
+        light.direction = scene.stage.motionLightDirection;
     }
-    SceneConstants constants = BuildSceneConstants(scene.camera.view, scene.camera.projection,
-                                                   scene.camera.eye, light, scene.elapsedTime);
+    SceneConstants constants =
+        BuildSceneConstants(scene.stage.camera.view, scene.stage.camera.projection,
+                            scene.stage.camera.eye, light, scene.playback.elapsedTime);
     constants.viewportSize[0] = static_cast<float>(targets_.width);
     constants.viewportSize[1] = static_cast<float>(targets_.height);
     // Kept between frames so that a played frame allocates nothing.
     std::vector<ModelGpu*>& drawn = drawn_;
     drawn.clear();
-    for (const auto& instance : scene.models) {
-        auto it = models_.find(instance.get());
+    for (const auto& record : scene.models) {
+        auto it = models_.find(record.instance.get());
         if (it != models_.end()) {
-            UploadModelFrame(*it->second, *instance, f, constants);
+            UploadModelFrame(*it->second, *record.instance, f, constants);
             drawn.push_back(it->second.get());
         }
     }
@@ -737,17 +738,18 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     if (targets_.fresh) {
         SetRestLayouts(direct, targets_);
     }
-    const std::int32_t mode = EffectiveAntiAliasingMode(scene.antiAliasingMode, eightSamples_);
+    const std::int32_t mode =
+        EffectiveAntiAliasingMode(scene.render.antiAliasingMode, eightSamples_);
 
     // 3. Ray traced: the image on the compute list, filtered or copied on
     // the direct one.
     if (RayTracingReady(scene) &&
         Succeeded(raytracing_->EnsureOutput(targets_.width, targets_.height, recordedFrames_))) {
-        raytracing_->Record(
-            compute, f,
-            BuildRaytracingConstants(scene.camera.view, scene.camera.projection, scene.camera.eye,
-                                     light, scene.diffuseSamples, scene.shadowSamples,
-                                     scene.selectedRayTracingShader));
+        raytracing_->Record(compute, f,
+                            BuildRaytracingConstants(
+                                scene.stage.camera.view, scene.stage.camera.projection,
+                                scene.stage.camera.eye, light, scene.render.diffuseSamples,
+                                scene.render.shadowSamples, scene.render.selectedRayTracingShader));
         RecordRayTracedImage(direct, mode);
         CopyToBackBuffer(direct, target);
         return;
@@ -763,7 +765,7 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     }
     TransitionImage(direct, shadowMap, kDepthRestLayout, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
                     VK_IMAGE_ASPECT_DEPTH_BIT);
-    RecordMainPass(direct, f, mode, drawn, scene.groundShadow);
+    RecordMainPass(direct, f, mode, drawn, scene.render.groundShadow);
     if (mode == kMsaa4x) {
         RecordResolve(direct, targets_.msaa4Color);
     } else if (mode == kMsaa8x) {

@@ -91,9 +91,9 @@ void ApplyRowEdit(ModelUiEntry& row, const SceneContent& content, const ModelEdi
             row.addedMotions.clear();
             break;
         case ModelEdit::Kind::AttachMotion:
-            if (attached && InRange(edit.index, content.motionNames.size())) {
+            if (attached && InRange(edit.index, content.motions.size())) {
                 row.addedMotions.push_back(
-                    content.motionNames[static_cast<std::size_t>(edit.index)]);
+                    content.motions[static_cast<std::size_t>(edit.index)].name);
             }
             break;
         default:
@@ -156,7 +156,8 @@ void ApplyModelEdits(
                 // Attaching while the model plays would jump its pose
                 // mid-dance; the window refuses it, and so does this.
                 if (InRange(edit.index, content.motions.size()) && model.playing == 0) {
-                    AttachMotion(model, content.motions[static_cast<std::size_t>(edit.index)]);
+                    AttachMotion(model,
+                                 content.motions[static_cast<std::size_t>(edit.index)].motion);
                     attached = true;
                 }
                 break;

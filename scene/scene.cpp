@@ -17,7 +17,7 @@ Scene::Scene(std::unique_ptr<AudioEngine> audio)
 
 Scene::~Scene() {
     // Sound objects refer to the engine, which goes before the content lists.
-    songInstance.reset();
+    playback.songInstance.reset();
     songs.clear();
 }
 
@@ -26,14 +26,14 @@ namespace {
 // Everything of a stop but the rewind: the state, the label, the song and
 // the models' playing flags, none of which the scene stage reads.
 void StopPlayback(Scene& scene) {
-    scene.playState = PlayState::Stopped;
-    scene.stageMotionTime = 0.0f;
-    scene.playLabel = "Play";
-    if (scene.songInstance) {
-        scene.songInstance->Stop(true);
+    scene.playback.state = PlayState::Stopped;
+    scene.stage.stageMotionTime = 0.0f;
+    scene.playback.label = "Play";
+    if (scene.playback.songInstance) {
+        scene.playback.songInstance->Stop(true);
     }
     for (auto& model : scene.models) {
-        model->playing = 0;
+        model.instance->playing = 0;
     }
 }
 
@@ -45,15 +45,16 @@ bool InRange(std::int32_t index, std::size_t size) {
 // binding still holds.
 ModelUiEntry* BoundRow(Scene& scene, const ModelSettingState& modelSetting) {
     const std::int32_t row = modelSetting.modelRow;
-    if (!InRange(row, scene.models.size()) || scene.models[row].get() != modelSetting.model) {
+    if (!InRange(row, scene.models.size()) ||
+        scene.models[row].instance.get() != modelSetting.model) {
         return nullptr;
     }
-    return &scene.modelEntries[row];
+    return &scene.models[row].entry;
 }
 
 void RewindModels(Scene& scene) {
     for (auto& model : scene.models) {
-        RewindMotion(*model);
+        RewindMotion(*model.instance);
     }
 }
 
@@ -62,9 +63,9 @@ bool ReplaceSongInstance(Scene& scene, std::int32_t index) {
     if (!InRange(index, scene.songs.size())) {
         return false;
     }
-    scene.songInstance.reset();
-    scene.selectedSong = index;
-    scene.songInstance = scene.songs[index]->CreateInstance();
+    scene.playback.songInstance.reset();
+    scene.playback.selectedSong = index;
+    scene.playback.songInstance = scene.songs[index].sound->CreateInstance();
     return true;
 }
 
@@ -77,7 +78,7 @@ std::uint32_t SamplesForQuality(std::int32_t quality) {
 void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, float dt) {
     GpuIdle gpu(scene);
     // 1. Time.
-    scene.elapsedTime += dt;
+    scene.playback.elapsedTime += dt;
     // 2. A finished import batch.
     if (scene.importer.ResultsReady()) {
         if (scene.importer.showImportStatus.exchange(false)) {
@@ -86,8 +87,8 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
         const bool bringsModels = !scene.importer.PendingResults().models.empty();
         const std::size_t modelsBefore = scene.models.size();
         CompleteImports(scene, scene.importer);
-        if (scene.rayTracing && scene.models.size() != modelsBefore) {
-            scene.rebuildAccelerationStructures = true;
+        if (scene.render.rayTracing && scene.models.size() != modelsBefore) {
+            scene.render.rebuildAccelerationStructures = true;
         }
         if (bringsModels) {
             gpu.MarkIdle();  // the batch waited for the GPU before its first model
@@ -105,14 +106,14 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     // 3. to 7. The interface's requests, in the order it made them.
     CarryOutRequests(scene, ui, modelSetting, gpu);
     // 8. Ray-tracing structures.
-    if (scene.rebuildAccelerationStructures) {
+    if (scene.render.rebuildAccelerationStructures) {
         gpu.Wait();
         const bool built = scene.hooks.rebuildAccelerationStructures &&
                            scene.hooks.rebuildAccelerationStructures();
         if (!built) {
-            scene.rayTracing = false;  // the frame goes on rasterised
+            scene.render.rayTracing = false;  // the frame goes on rasterised
         }
-        scene.rebuildAccelerationStructures = false;
+        scene.render.rebuildAccelerationStructures = false;
     }
     // 9. Physics settings, once saved.
     ApplyPhysicsSettings(*scene.physics);
@@ -122,7 +123,7 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
         scene.audioEngine->Update();
     }
     for (auto& model : scene.models) {
-        UpdateModel(*model, dt);
+        UpdateModel(*model.instance, dt);
     }
     // 13. Camera, light and self-shadow of the camera motion.
     UpdateStageMotion(scene, dt);
@@ -130,7 +131,7 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
 
 std::int32_t PickCameraMotion(const Scene& scene) {
     for (std::size_t i = 0; i < scene.motions.size(); ++i) {
-        if (!scene.motions[i].cameraKeys.empty()) {
+        if (!scene.motions[i].motion.cameraKeys.empty()) {
             return static_cast<std::int32_t>(i);
         }
     }
@@ -138,56 +139,59 @@ std::int32_t PickCameraMotion(const Scene& scene) {
 }
 
 void UpdateStageMotion(Scene& scene, float dt) {
-    const bool chosen = InRange(scene.cameraMotion, scene.motions.size());
-    if (!chosen || scene.playState == PlayState::Stopped) {
-        if (scene.cameraDrivenByMotion) {
-            UpdateCamera(scene.camera);  // the orbit camera, where the user left it
+    const bool chosen = InRange(scene.stage.cameraMotion, scene.motions.size());
+    if (!chosen || scene.playback.state == PlayState::Stopped) {
+        if (scene.stage.cameraDrivenByMotion) {
+            UpdateCamera(scene.stage.camera);  // the orbit camera, where the user left it
         }
-        scene.cameraDrivenByMotion = false;
-        scene.motionLightActive = false;
-        scene.motionShadowActive = false;
+        scene.stage.cameraDrivenByMotion = false;
+        scene.stage.motionLightActive = false;
+        scene.stage.motionShadowActive = false;
         if (!chosen) {
-            scene.sortedStageMotion = -1;
+            scene.stage.sortedStageMotion = -1;
         }
         return;
     }
-    if (scene.sortedStageMotion != scene.cameraMotion) {
-        const VmdMotion& motion = scene.motions[scene.cameraMotion];
-        scene.sortedCameraKeys = SortedByFrame(motion.cameraKeys);
-        scene.sortedLightKeys = SortedByFrame(motion.lightKeys);
-        scene.sortedShadowKeys = SortedByFrame(motion.shadowKeys);
-        scene.sortedStageMotion = scene.cameraMotion;
+    if (scene.stage.sortedStageMotion != scene.stage.cameraMotion) {
+        const VmdMotion& motion = scene.motions[scene.stage.cameraMotion].motion;
+        scene.stage.sortedCameraKeys = SortedByFrame(motion.cameraKeys);
+        scene.stage.sortedLightKeys = SortedByFrame(motion.lightKeys);
+        scene.stage.sortedShadowKeys = SortedByFrame(motion.shadowKeys);
+        scene.stage.sortedStageMotion = scene.stage.cameraMotion;
     }
-    if (scene.playState == PlayState::Playing && std::isfinite(dt)) {
-        scene.stageMotionTime += dt;
+    if (scene.playback.state == PlayState::Playing && std::isfinite(dt)) {
+        scene.stage.stageMotionTime += dt;
     }
-    const float frame = scene.stageMotionTime * 30.0f;
+    const float frame = scene.stage.stageMotionTime * 30.0f;
     CameraMotionPose pose;
-    scene.cameraDrivenByMotion = EvaluateCameraKeys(scene.sortedCameraKeys, frame, &pose);
-    if (scene.cameraDrivenByMotion) {
-        ApplyCameraPose(scene.camera, pose);
+    scene.stage.cameraDrivenByMotion =
+        EvaluateCameraKeys(scene.stage.sortedCameraKeys, frame, &pose);
+    if (scene.stage.cameraDrivenByMotion) {
+        ApplyCameraPose(scene.stage.camera, pose);
     }
-    scene.motionLightActive = EvaluateLightKeys(
-        scene.sortedLightKeys, frame, &scene.motionLightColor, &scene.motionLightDirection);
+    scene.stage.motionLightActive =
+        EvaluateLightKeys(scene.stage.sortedLightKeys, frame, &scene.stage.motionLightColor,
+                          &scene.stage.motionLightDirection);
     VmdShadowKey shadow;
-    scene.motionShadowActive = EvaluateShadowKeys(scene.sortedShadowKeys, frame, &shadow);
-    scene.motionShadowMode = shadow.mode;
-    scene.motionShadowDistance = shadow.distance;
+    scene.stage.motionShadowActive =
+        EvaluateShadowKeys(scene.stage.sortedShadowKeys, frame, &shadow);
+    scene.stage.motionShadowMode = shadow.mode;
+    scene.stage.motionShadowDistance = shadow.distance;
 }
 
 void PressPlay(Scene& scene) {
-    const bool start = scene.playState != PlayState::Playing;
-    scene.playState = start ? PlayState::Playing : PlayState::Paused;
-    scene.playLabel = start ? "Pause" : "Play";
-    if (scene.songInstance) {
+    const bool start = scene.playback.state != PlayState::Playing;
+    scene.playback.state = start ? PlayState::Playing : PlayState::Paused;
+    scene.playback.label = start ? "Pause" : "Play";
+    if (scene.playback.songInstance) {
         if (start) {
-            scene.songInstance->Play(false);
+            scene.playback.songInstance->Play(false);
         } else {
-            scene.songInstance->Pause();
+            scene.playback.songInstance->Pause();
         }
     }
     for (auto& model : scene.models) {
-        model->playing = start ? 1 : 0;
+        model.instance->playing = start ? 1 : 0;
     }
 }
 

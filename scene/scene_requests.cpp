@@ -30,14 +30,13 @@ bool RemoveModel(Scene& scene, std::int32_t i, ModelSettingState& modelSetting, 
     std::unique_lock writing(scene.physics->lock);
     gpu.Wait();
     modelSetting.Clear();
-    ReleaseBodies(*scene.models[i], *scene.physics);
+    ReleaseBodies(*scene.models[i].instance, *scene.physics);
     if (scene.releaseModelResources) {
-        scene.releaseModelResources(*scene.models[i]);
+        scene.releaseModelResources(*scene.models[i].instance);
     }
     scene.models.erase(scene.models.begin() + i);
-    scene.modelEntries.erase(scene.modelEntries.begin() + i);
-    if (scene.rayTracing) {
-        scene.rebuildAccelerationStructures = true;
+    if (scene.render.rayTracing) {
+        scene.render.rebuildAccelerationStructures = true;
     }
     return true;
 }
@@ -47,10 +46,9 @@ bool RemoveMotion(Scene& scene, std::int32_t i, ModelSettingState& modelSetting)
         return false;
     }
     scene.motions.erase(scene.motions.begin() + i);
-    scene.motionNames.erase(scene.motionNames.begin() + i);
     Shift(modelSetting.motionSelectIndex, i, -1);
-    Shift(scene.cameraMotion, i, -1);
-    scene.sortedStageMotion = -1;
+    Shift(scene.stage.cameraMotion, i, -1);
+    scene.stage.sortedStageMotion = -1;
     return true;
 }
 
@@ -58,21 +56,19 @@ bool RemoveSong(Scene& scene, std::int32_t i) {
     if (!InRange(i, scene.songs.size())) {
         return false;
     }
-    if (scene.selectedSong == i) {
-        scene.songInstance.reset();  // the instance goes before its effect
+    if (scene.playback.selectedSong == i) {
+        scene.playback.songInstance.reset();  // the instance goes before its effect
     }
-    Shift(scene.selectedSong, i, -1);
+    Shift(scene.playback.selectedSong, i, -1);
     scene.songs.erase(scene.songs.begin() + i);
-    scene.songNames.erase(scene.songNames.begin() + i);
     return true;
 }
 
 bool RemoveShader(Scene& scene, std::int32_t i, ModelSettingState& modelSetting) {
-    if (!InRange(i, scene.shaderPrograms.size()) || scene.shaderEntries[i].builtIn) {
+    if (!InRange(i, scene.shaders.size()) || scene.shaders[i].entry.builtIn) {
         return false;  // built-in programs stay
     }
-    scene.shaderPrograms.erase(scene.shaderPrograms.begin() + i);
-    scene.shaderEntries.erase(scene.shaderEntries.begin() + i);
+    scene.shaders.erase(scene.shaders.begin() + i);
     Shift(modelSetting.shaderSelectIndex, i, -1);
     // Without its chosen program, new models get the toon shader again.
     Shift(scene.defaultShader, i, 1);
@@ -81,10 +77,10 @@ bool RemoveShader(Scene& scene, std::int32_t i, ModelSettingState& modelSetting)
 
 void ResizeTo(Scene& scene, Resolution size, GpuIdle& gpu) {
     gpu.Wait();
-    scene.renderWidth = size.width;
-    scene.renderHeight = size.height;
+    scene.render.renderWidth = size.width;
+    scene.render.renderHeight = size.height;
     // The projection follows the new aspect ratio from the next frame on.
-    SetCameraViewport(scene.camera, size.width, size.height);
+    SetCameraViewport(scene.stage.camera, size.width, size.height);
     if (scene.hooks.resize) {
         scene.hooks.resize(size.width, size.height);
     }
@@ -94,39 +90,39 @@ void ApplyGraphicsSettings(Scene& scene, UiState& ui, GpuIdle& gpu) {
     SceneHooks& hooks = scene.hooks;
     const std::int32_t editResolution =
         std::clamp(ui.editResolutionIndex, 0, static_cast<std::int32_t>(kResolutions.size()) - 1);
-    const bool resolutionChanged = editResolution != scene.resolutionIndex;
-    const bool antiAliasingChanged = ui.editAntiAliasing != scene.antiAliasing;
-    const bool rayTracingChanged = ui.editRayTracing != scene.rayTracing;
-    const bool diffuseChanged = ui.editDiffuseQuality != scene.diffuseQuality;
-    const bool shadowChanged = ui.editShadowQuality != scene.shadowQuality;
+    const bool resolutionChanged = editResolution != scene.render.resolutionIndex;
+    const bool antiAliasingChanged = ui.editAntiAliasing != scene.render.antiAliasing;
+    const bool rayTracingChanged = ui.editRayTracing != scene.render.rayTracing;
+    const bool diffuseChanged = ui.editDiffuseQuality != scene.render.diffuseQuality;
+    const bool shadowChanged = ui.editShadowQuality != scene.render.shadowQuality;
     const bool vsync = hooks.getVsync ? hooks.getVsync() : true;
     const bool vsyncChanged = ui.editVSync != vsync;
-    const bool fullscreen = scene.fullscreen;
+    const bool fullscreen = scene.render.fullscreen;
     const bool fullscreenChanged = ui.editFullscreen != fullscreen;
 
     if (resolutionChanged && !fullscreenChanged && !fullscreen) {
-        scene.resolutionIndex = editResolution;
+        scene.render.resolutionIndex = editResolution;
         ResizeTo(scene, kResolutions[editResolution], gpu);
     }
     if (antiAliasingChanged) {
-        scene.antiAliasing =
+        scene.render.antiAliasing =
             std::clamp<std::int32_t>(ui.editAntiAliasing, kAntiAliasingNone, kMsaa8x);
-        scene.antiAliasingMode = scene.antiAliasing;
+        scene.render.antiAliasingMode = scene.render.antiAliasing;
     }
     if (rayTracingChanged) {
-        scene.rayTracing = ui.editRayTracing && scene.rayTracingAvailable;
-        if (scene.rayTracing) {
-            scene.rebuildAccelerationStructures = true;
+        scene.render.rayTracing = ui.editRayTracing && scene.render.rayTracingAvailable;
+        if (scene.render.rayTracing) {
+            scene.render.rebuildAccelerationStructures = true;
         }
     }
-    if (scene.rayTracing) {
+    if (scene.render.rayTracing) {
         if (diffuseChanged) {
-            scene.diffuseQuality = std::clamp(ui.editDiffuseQuality, 0, 3);
-            scene.diffuseSamples = SamplesForQuality(scene.diffuseQuality);
+            scene.render.diffuseQuality = std::clamp(ui.editDiffuseQuality, 0, 3);
+            scene.render.diffuseSamples = SamplesForQuality(scene.render.diffuseQuality);
         }
         if (shadowChanged) {
-            scene.shadowQuality = std::clamp(ui.editShadowQuality, 0, 3);
-            scene.shadowSamples = SamplesForQuality(scene.shadowQuality);
+            scene.render.shadowQuality = std::clamp(ui.editShadowQuality, 0, 3);
+            scene.render.shadowSamples = SamplesForQuality(scene.render.shadowQuality);
         }
     }
     if (vsyncChanged) {
@@ -139,24 +135,25 @@ void ApplyGraphicsSettings(Scene& scene, UiState& ui, GpuIdle& gpu) {
     if (fullscreenChanged) {
         const bool switched = hooks.setFullscreen ? hooks.setFullscreen(ui.editFullscreen) : false;
         if (switched) {
-            scene.fullscreen = ui.editFullscreen;
+            scene.render.fullscreen = ui.editFullscreen;
         }
-        if (switched && scene.fullscreen) {
-            const Resolution desktop = hooks.desktopSize
-                                           ? hooks.desktopSize()
-                                           : Resolution{scene.renderWidth, scene.renderHeight};
-            if (desktop.width != scene.renderWidth || desktop.height != scene.renderHeight) {
+        if (switched && scene.render.fullscreen) {
+            const Resolution desktop =
+                hooks.desktopSize ? hooks.desktopSize()
+                                  : Resolution{scene.render.renderWidth, scene.render.renderHeight};
+            if (desktop.width != scene.render.renderWidth ||
+                desktop.height != scene.render.renderHeight) {
                 ResizeTo(scene, desktop, gpu);
             }
         } else {
             if (resolutionChanged) {
-                scene.resolutionIndex = editResolution;
+                scene.render.resolutionIndex = editResolution;
             }
-            ResizeTo(scene, kResolutions[scene.resolutionIndex], gpu);
+            ResizeTo(scene, kResolutions[scene.render.resolutionIndex], gpu);
         }
     }
-    scene.showStatistics = ui.editShowStatistics;
-    scene.groundShadow = ui.editGroundShadow;
+    scene.render.showStatistics = ui.editShowStatistics;
+    scene.render.groundShadow = ui.editGroundShadow;
     ui.showStatistics = ui.editShowStatistics;
 }
 
@@ -197,13 +194,13 @@ void SwitchModelPhysics(Scene& scene, std::int32_t row, bool on) {
         return;
     }
     std::unique_lock writing(scene.physics->lock);
-    scene.modelEntries[row].physicsOn = on;
-    SetPhysicsEnabled(*scene.models[row], on);
+    scene.models[row].entry.physicsOn = on;
+    SetPhysicsEnabled(*scene.models[row].instance, on);
 }
 
 void ApplyShaderChoice(Scene& scene, const ModelSettingState& modelSetting, GpuIdle& gpu) {
     if (modelSetting.model == nullptr || modelSetting.materialIndex < 0 ||
-        !InRange(modelSetting.shaderSelectIndex, scene.shaderPrograms.size())) {
+        !InRange(modelSetting.shaderSelectIndex, scene.shaders.size())) {
         return;
     }
     gpu.Wait();
@@ -242,8 +239,8 @@ void CarryOut(Scene& scene, UiState& ui, const SceneRequest& request,
     const std::int32_t i = request.index;
     switch (request.kind) {
         case RequestKind::SelectModel:
-            if (InRange(i, scene.modelEntries.size())) {
-                scene.modelEntries[i].selected = request.on;
+            if (InRange(i, scene.models.size())) {
+                scene.models[i].entry.selected = request.on;
             }
             break;
         case RequestKind::SwitchPhysics:
@@ -271,17 +268,17 @@ void CarryOut(Scene& scene, UiState& ui, const SceneRequest& request,
             break;
         case RequestKind::ChooseCameraMotion:
             if (i == -1 || InRange(i, scene.motions.size())) {
-                scene.cameraMotion = i;
+                scene.stage.cameraMotion = i;
             }
             break;
         case RequestKind::ChooseDefaultShader:
-            if (InRange(i, scene.shaderPrograms.size())) {
+            if (InRange(i, scene.shaders.size())) {
                 scene.defaultShader = i;
             }
             break;
         case RequestKind::ChooseRayTracingShader:
-            if (InRange(i, scene.rayTracingShaderNames.size())) {
-                scene.selectedRayTracingShader = i;
+            if (InRange(i, scene.render.rayTracingShaderNames.size())) {
+                scene.render.selectedRayTracingShader = i;
             }
             break;
         default:

@@ -20,7 +20,8 @@ struct ModelInstance;
 // scene itself: it queues these, and the scene update at the start of the
 // next frame carries them out in the order asked, so two clicks in one frame
 // both happen. An index names an entry as the interface saw it when asking;
-// a removal earlier in the queue keeps later indices naming the same entry.
+// a removal earlier in the queue keeps later indices naming the same entry,
+// and a request for the entry it removed is dropped.
 enum class RequestKind : std::int32_t {
     DeleteModel,             // index: model row
     DeleteMotion,            // index: motion

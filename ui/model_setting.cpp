@@ -185,7 +185,7 @@ void DrawMotionTab(InterfaceView& view, ModelSettingState& state) {
         ClearAllMotions(view);
     }
     if (const std::int32_t k =
-            NameCombo("Motion select", view.scene.motionNames, state.motionSelectIndex);
+            NameCombo("Motion select", MotionNames(view.scene), state.motionSelectIndex);
         k >= 0) {
         state.motionSelectIndex = k;
     }
@@ -210,11 +210,11 @@ const ModelUiEntry* BoundModelRow(const InterfaceView& view) {
     const Scene& scene = view.scene;
     if (state == nullptr || state->model == nullptr ||
         !InRange(state->modelRow, scene.models.size()) ||
-        scene.models[static_cast<std::size_t>(state->modelRow)].get() != state->model ||
-        !InRange(state->modelRow, scene.modelEntries.size())) {
+        scene.models[static_cast<std::size_t>(state->modelRow)].instance.get() != state->model ||
+        !InRange(state->modelRow, scene.models.size())) {
         return nullptr;
     }
-    return &scene.modelEntries[static_cast<std::size_t>(state->modelRow)];
+    return &scene.models[static_cast<std::size_t>(state->modelRow)].entry;
 }
 
 void OpenModelSetting(InterfaceView& view, std::int32_t row) {
@@ -227,11 +227,11 @@ void OpenModelSetting(InterfaceView& view, std::int32_t row) {
     std::vector<ModelEdit> pending = std::move(state.edits);
     ModelInstance* previous = state.model;
     state.Clear();
-    if (!InRange(row, scene.models.size()) || !InRange(row, scene.modelEntries.size())) {
+    if (!InRange(row, scene.models.size()) || !InRange(row, scene.models.size())) {
         return;
     }
-    ModelInstance& model = *scene.models[static_cast<std::size_t>(row)];
-    const ModelUiEntry& entry = scene.modelEntries[static_cast<std::size_t>(row)];
+    ModelInstance& model = *scene.models[static_cast<std::size_t>(row)].instance;
+    const ModelUiEntry& entry = scene.models[static_cast<std::size_t>(row)].entry;
     if (previous == &model) {
         state.edits = std::move(pending);
     }
@@ -263,13 +263,13 @@ std::vector<std::string> AddedMotionNames(const InterfaceView& view) {
         return {};
     }
     std::vector<std::string> names = row->addedMotions;
-    const auto& motionNames = view.scene.motionNames;
+    const auto& motions = view.scene.motions;
     for (const ModelEdit& edit : view.modelSetting->edits) {
         if (edit.kind == ModelEdit::Kind::ClearMotions) {
             names.clear();
         } else if (edit.kind == ModelEdit::Kind::AttachMotion &&
-                   InRange(edit.index, motionNames.size())) {
-            names.push_back(motionNames[static_cast<std::size_t>(edit.index)]);
+                   InRange(edit.index, motions.size())) {
+            names.push_back(motions[static_cast<std::size_t>(edit.index)].name);
         }
     }
     return names;
@@ -325,7 +325,7 @@ bool AddSelectedMotion(InterfaceView& view) {
     }
     ModelSettingState& state = *view.modelSetting;
     if (state.model->playing != 0 || !InRange(state.motionSelectIndex, view.scene.motions.size()) ||
-        !InRange(state.motionSelectIndex, view.scene.motionNames.size())) {
+        !InRange(state.motionSelectIndex, view.scene.motions.size())) {
         return false;
     }
     ModelEdit edit;

@@ -41,9 +41,9 @@ void DrawModelTab(InterfaceView& view) {
             ImGui::TableSetupColumn(column);
         }
         ImGui::TableHeadersRow();
-        const auto& entries = view.scene.modelEntries;
-        for (int row = 0; row < static_cast<int>(entries.size()); ++row) {
-            const ModelUiEntry& entry = entries[row];
+        const auto& models = view.scene.models;
+        for (int row = 0; row < static_cast<int>(models.size()); ++row) {
+            const ModelUiEntry& entry = models[row].entry;
             ImGui::PushID(row);
             ImGui::TableNextRow();
             ImGui::TableNextColumn();
@@ -80,8 +80,8 @@ void DrawModelTab(InterfaceView& view) {
 // The motion whose camera keys drive the camera while playing; "None"
 // leaves the camera to the mouse.
 void DrawCameraMotionCombo(const Scene& scene, UiState& ui) {
-    const auto& names = scene.motionNames;
-    const int chosen = scene.cameraMotion;
+    const auto& names = MotionNames(scene);
+    const int chosen = scene.stage.cameraMotion;
     const bool valid = chosen >= 0 && chosen < static_cast<int>(names.size());
     if (ImGui::BeginCombo("Camera motion", valid ? names[chosen].c_str() : "None")) {
         if (ImGui::Selectable("None", !valid)) {
@@ -108,7 +108,7 @@ void DrawMotionTab(InterfaceView& view) {
             ImGui::TableSetupColumn(column);
         }
         ImGui::TableHeadersRow();
-        const auto& names = view.scene.motionNames;
+        const auto& names = MotionNames(view.scene);
         for (int row = 0; row < static_cast<int>(names.size()); ++row) {
             ImGui::PushID(row);
             ImGui::TableNextRow();
@@ -137,15 +137,15 @@ void DrawSongTab(InterfaceView& view) {
             ImGui::TableSetupColumn(column);
         }
         ImGui::TableHeadersRow();
-        for (int row = 0; row < static_cast<int>(scene.songNames.size()); ++row) {
+        for (int row = 0; row < static_cast<int>(scene.songs.size()); ++row) {
             ImGui::PushID(row);
             ImGui::TableNextRow();
             ImGui::TableNextColumn();
             ImGui::Text("%d", row + 1);
             ImGui::TableNextColumn();
-            ImGui::TextUnformatted(scene.songNames[row].c_str());
+            ImGui::TextUnformatted(scene.songs[row].name.c_str());
             ImGui::TableNextColumn();
-            if (row != scene.selectedSong) {
+            if (row != scene.playback.selectedSong) {
                 if (ImGui::Button("Select this song")) {
                     view.ui.requests.push_back({RequestKind::SelectSong, row});
                 }
@@ -163,12 +163,12 @@ void DrawSongTab(InterfaceView& view) {
 
 void DrawShaderTab(InterfaceView& view) {
     const Scene& scene = view.scene;
-    if (scene.rayTracing) {
+    if (scene.render.rayTracing) {
         ImGui::TextUnformatted("-Raytraced diffuse/shadow/reflection");
         ImGui::TextUnformatted(
             "-Reflection is configured by material specular color and reflective");
-        const auto& names = scene.rayTracingShaderNames;
-        const int selected = scene.selectedRayTracingShader;
+        const auto& names = scene.render.rayTracingShaderNames;
+        const int selected = scene.render.selectedRayTracingShader;
         const bool valid = selected >= 0 && selected < static_cast<int>(names.size());
         if (ImGui::BeginCombo("Raytracing shader selection",
                               valid ? names[selected].c_str() : "")) {
@@ -185,10 +185,11 @@ void DrawShaderTab(InterfaceView& view) {
         "Default shader will be used when you load new model.\nVertex shader function name: "
         "VS\nPixel shader function name: PS");
     ImGui::SameLine();
-    const auto& entries = scene.shaderEntries;
+    const auto& shaders = scene.shaders;
     const bool hasDefault =
-        scene.defaultShader >= 0 && scene.defaultShader < static_cast<int>(entries.size());
-    ImGui::Text("Default shader: %s", hasDefault ? entries[scene.defaultShader].name.c_str() : "");
+        scene.defaultShader >= 0 && scene.defaultShader < static_cast<int>(shaders.size());
+    ImGui::Text("Default shader: %s",
+                hasDefault ? shaders[scene.defaultShader].entry.name.c_str() : "");
     if (!ImGui::TreeNodeEx("shader list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }
@@ -197,20 +198,21 @@ void DrawShaderTab(InterfaceView& view) {
             ImGui::TableSetupColumn(column);
         }
         ImGui::TableHeadersRow();
-        for (int row = 0; row < static_cast<int>(entries.size()); ++row) {
+        for (int row = 0; row < static_cast<int>(shaders.size()); ++row) {
+            const ShaderEntry& entry = shaders[row].entry;
             ImGui::PushID(row);
             ImGui::TableNextRow();
             ImGui::TableNextColumn();
             ImGui::Text("%d", row + 1);
             ImGui::TableNextColumn();
-            ImGui::TextUnformatted(entries[row].name.c_str());
+            ImGui::TextUnformatted(entry.name.c_str());
             ImGui::TableNextColumn();
             if (row != scene.defaultShader) {
                 if (ImGui::Button("Set as default")) {
                     view.ui.requests.push_back({RequestKind::ChooseDefaultShader, row});
                 }
             }
-            if (!entries[row].builtIn) {
+            if (!entry.builtIn) {
                 if (row != scene.defaultShader) {
                     ImGui::SameLine();
                 }
@@ -228,9 +230,9 @@ void DrawShaderTab(InterfaceView& view) {
 }  // namespace
 
 void RequestModelDelete(InterfaceView& view, std::int32_t row) {
-    const auto& entries = view.scene.modelEntries;
-    if (row < 0 || row >= static_cast<std::int32_t>(entries.size()) ||
-        !AskedSwitch(view.ui, RequestKind::SelectModel, row, entries[row].selected)) {
+    const auto& models = view.scene.models;
+    if (row < 0 || row >= static_cast<std::int32_t>(models.size()) ||
+        !AskedSwitch(view.ui, RequestKind::SelectModel, row, models[row].entry.selected)) {
         return;
     }
     // Unticked first, so that a second Delete in the same frame is refused.
@@ -246,14 +248,14 @@ void DrawResourceManager(InterfaceView& view) {
         KeepWindowOnScreen();
         ImGui::TextUnformatted("Playing status:");
         ImGui::SameLine();
-        ImGui::TextUnformatted(PlayStateText(scene.playState));
-        const bool hasSong = scene.selectedSong >= 0 &&
-                             scene.selectedSong < static_cast<int>(scene.songNames.size());
+        ImGui::TextUnformatted(PlayStateText(scene.playback.state));
+        const bool hasSong = scene.playback.selectedSong >= 0 &&
+                             scene.playback.selectedSong < static_cast<int>(scene.songs.size());
         ImGui::Text("Selected song: %s",
-                    hasSong ? scene.songNames[scene.selectedSong].c_str() : "");
+                    hasSong ? scene.songs[scene.playback.selectedSong].name.c_str() : "");
         ImGui::Dummy(ImVec2(0.0f, 10.0f));
         // The label changes when pressed; the id stays, so the press is one click.
-        if (ImGui::Button((scene.playLabel + "###PlayButton").c_str())) {
+        if (ImGui::Button((scene.playback.label + "###PlayButton").c_str())) {
             view.ui.requests.push_back({RequestKind::PressPlay});
         }
         ImGui::SameLine();

@@ -43,7 +43,6 @@ protected:
                       S_OK);
         };
         model_ = AddModel(MorphedTriangle());
-        scene_.modelEntries.push_back({});
         OpenModelSetting(view_, 0);
         ASSERT_EQ(setting_.model, model_);
         ChooseMaterial(view_, 0);
@@ -139,7 +138,7 @@ TEST_F(ModelSettingRenderTest, UseThisShaderSwapsTheMaterialsPipelinesAtTheNextU
     EXPECT_NE(Gpu().materials[0].mainPipelines, toonPipelines);
     MaterialValues values;
     ASSERT_TRUE(ReadMaterialValues(Gpu(), 0, &values));
-    EXPECT_EQ(values.shaderName, scene_.shaderEntries[0].name);
+    EXPECT_EQ(values.shaderName, scene_.shaders[0].entry.name);
     Frames(2);  // and the frames draw with it, without validation messages
 }
 

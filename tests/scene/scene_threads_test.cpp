@@ -46,11 +46,11 @@ TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
         // Play as soon as the first batch has landed.
         if (!playing && !scene.models.empty() && !scene.motions.empty() && !scene.songs.empty()) {
             playing = true;
-            AttachMotion(*scene.models[0], scene.motions[0]);
+            AttachMotion(*scene.models[0].instance, scene.motions[0].motion);
             SelectSong(scene, 0);
             PressPlay(scene);
             modelSetting.modelRow = 0;
-            modelSetting.model = scene.models[0].get();
+            modelSetting.model = scene.models[0].instance.get();
         }
         if (scene.models.size() > 3) {
             ui.requests.push_back({RequestKind::DeleteModel, 1});
@@ -62,9 +62,9 @@ TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
         std::thread sceneStage([&] {
             float sum = 0.0f;
             for (const auto& model : scene.models) {
-                for (const BoneState& bone : model->bones)
+                for (const BoneState& bone : model.instance->bones)
                     sum += bone.worldMatrix.m[3][1];
-                sum += model->motion.time;
+                sum += model.instance->motion.time;
             }
             EXPECT_TRUE(sum == sum);  // a NaN would show a torn pose
         });
