@@ -41,17 +41,6 @@ bool InRange(std::int32_t index, std::size_t size) {
     return index >= 0 && static_cast<std::size_t>(index) < size;
 }
 
-// The row of the model the model setting window is bound to, while the
-// binding still holds.
-ModelUiEntry* BoundRow(Scene& scene, const ModelSettingState& modelSetting) {
-    const std::int32_t row = modelSetting.modelRow;
-    if (!InRange(row, scene.models.size()) ||
-        scene.models[row].instance.get() != modelSetting.model) {
-        return nullptr;
-    }
-    return &scene.models[row].entry;
-}
-
 void RewindModels(Scene& scene) {
     for (auto& model : scene.models) {
         RewindMotion(*model.instance);
@@ -98,9 +87,9 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     }
     // The model setting window's edits of the frame just drawn, before a
     // removal could unbind the model or shift the motion they name.
-    if (modelSetting.model != nullptr) {
-        ApplyModelEdits(*modelSetting.model, BoundRow(scene, modelSetting), scene,
-                        modelSetting.edits, scene.hooks.writeMaterial);
+    if (ModelRecord* bound = BoundModel(scene, modelSetting); bound != nullptr) {
+        ApplyModelEdits(*bound->instance, &bound->entry, scene, modelSetting.edits,
+                        scene.hooks.writeMaterial);
     }
     modelSetting.edits.clear();
     // 3. to 7. The interface's requests, in the order it made them.

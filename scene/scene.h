@@ -125,7 +125,9 @@ struct Scene : SceneContent {
     ~Scene();
 
     std::unique_ptr<AudioEngine> audioEngine;
-    ImportWorker importer;
+    // Safe to call from any thread: the interface, to which the scene is
+    // read-only, hands it files and clears its status.
+    mutable ImportWorker importer;
     Playback playback;
     StageView stage;
     RenderSettings render;

@@ -199,13 +199,14 @@ void SwitchModelPhysics(Scene& scene, std::int32_t row, bool on) {
 }
 
 void ApplyShaderChoice(Scene& scene, const ModelSettingState& modelSetting, GpuIdle& gpu) {
-    if (modelSetting.model == nullptr || modelSetting.materialIndex < 0 ||
+    ModelRecord* bound = BoundModel(scene, modelSetting);
+    if (bound == nullptr || modelSetting.materialIndex < 0 ||
         !InRange(modelSetting.shaderSelectIndex, scene.shaders.size())) {
         return;
     }
     gpu.Wait();
     if (scene.hooks.applyShader) {
-        scene.hooks.applyShader(*modelSetting.model, modelSetting.materialIndex,
+        scene.hooks.applyShader(*bound->instance, modelSetting.materialIndex,
                                 modelSetting.shaderSelectIndex);
     }
 }
@@ -287,6 +288,15 @@ void CarryOut(Scene& scene, UiState& ui, const SceneRequest& request,
 }
 
 }  // namespace
+
+ModelRecord* BoundModel(Scene& scene, const ModelSettingState& modelSetting) {
+    const std::int32_t row = modelSetting.modelRow;
+    if (modelSetting.model == nullptr || !InRange(row, scene.models.size()) ||
+        scene.models[row].instance.get() != modelSetting.model) {
+        return nullptr;
+    }
+    return &scene.models[row];
+}
 
 void CarryOutRequests(Scene& scene, UiState& ui, ModelSettingState& modelSetting, GpuIdle& gpu) {
     // Indexed: a removal shifts the requests after it.

@@ -22,6 +22,10 @@ private:
     bool idle_ = false;
 };
 
+// The model the model setting window is bound to, while the binding holds;
+// the window keeps only a read-only pointer, this is the scene's own record.
+ModelRecord* BoundModel(Scene& scene, const ModelSettingState& modelSetting);
+
 // Carries out ui.requests in order and empties the queue. Main thread, while
 // no stage runs.
 void CarryOutRequests(Scene& scene, UiState& ui, ModelSettingState& modelSetting, GpuIdle& gpu);

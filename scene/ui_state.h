@@ -90,7 +90,7 @@ enum ModelSettingTab : std::int32_t {
 // every write to the model goes through `edits`.
 struct ModelSettingState {
     std::int32_t modelRow = -1;
-    ModelInstance* model = nullptr;
+    const ModelInstance* model = nullptr;
     std::int32_t yRotationBone = -1;
     std::int32_t transformBone = -1;
     const BoneState* transformBonePtr = nullptr;

@@ -41,7 +41,7 @@ struct InterfaceActions {
 // is a request in `ui` or an edit in `modelSetting`, carried out by the
 // scene update.
 struct InterfaceView {
-    Scene& scene;
+    const Scene& scene;
     UiState& ui;
     InterfaceFacts facts;
     InterfaceActions actions;

@@ -222,15 +222,15 @@ void OpenModelSetting(InterfaceView& view, std::int32_t row) {
         return;
     }
     ModelSettingState& state = *view.modelSetting;
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     // Edits made for the model bound so far still belong to it.
     std::vector<ModelEdit> pending = std::move(state.edits);
-    ModelInstance* previous = state.model;
+    const ModelInstance* previous = state.model;
     state.Clear();
     if (!InRange(row, scene.models.size()) || !InRange(row, scene.models.size())) {
         return;
     }
-    ModelInstance& model = *scene.models[static_cast<std::size_t>(row)].instance;
+    const ModelInstance& model = *scene.models[static_cast<std::size_t>(row)].instance;
     const ModelUiEntry& entry = scene.models[static_cast<std::size_t>(row)].entry;
     if (previous == &model) {
         state.edits = std::move(pending);

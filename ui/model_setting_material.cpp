@@ -55,7 +55,7 @@ void DrawMaterialData(InterfaceView& view, ModelSettingState& state, const Mater
 }  // namespace
 
 void DrawMaterialTab(InterfaceView& view, ModelSettingState& state) {
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     const char* preview =
         InRange(state.materialIndex, state.materialNames.size())
             ? state.materialNames[static_cast<std::size_t>(state.materialIndex)].c_str()
