@@ -168,7 +168,6 @@ int Report(HRESULT hr, const std::string& line) {
     return static_cast<int>(hr);
 }
 
-
 // The engine's facts that change from frame to frame, read under its lock.
 void RefreshFacts(EngineContext& ctx, InterfaceFacts& facts) {
     facts.framesPerSecond = ctx.GetFramesPerSecond();
@@ -224,7 +223,7 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
     scene.hooks.desktopSize = [&ctx, &scene] {
         WindowRect rect;
         if (Failed(GetOutputRect(ctx, &rect))) {
-            return Resolution{scene.renderWidth, scene.renderHeight};
+            return Resolution{scene.render.renderWidth, scene.render.renderHeight};
         }
         return Resolution{static_cast<std::uint32_t>(rect.right - rect.left),
                           static_cast<std::uint32_t>(rect.bottom - rect.top)};
@@ -313,8 +312,8 @@ Result StartGraphics(EngineContext& ctx, const PlayerOptions& options, PlayerInt
 Result TakeDeviceAbilities(EngineContext& ctx, const PlayerGraphics& graphics, Scene& scene,
                            InterfaceFacts& facts, const PlayerOptions& options) {
     if (graphics.sceneRenderer) {
-        scene.msaa8xAvailable = graphics.sceneRenderer->EightSamplesAvailable();
-        scene.rayTracingAvailable = graphics.sceneRenderer->RayTracingAvailable();
+        scene.render.msaa8xAvailable = graphics.sceneRenderer->EightSamplesAvailable();
+        scene.render.rayTracingAvailable = graphics.sceneRenderer->RayTracingAvailable();
     }
     if (options.rayTracing && !SwitchOnRayTracing(scene, options.rayTracingQuality)) {
         const std::string why =
@@ -323,8 +322,8 @@ Result TakeDeviceAbilities(EngineContext& ctx, const PlayerGraphics& graphics, S
                                            " cannot ray trace" + (why.empty() ? "" : ": " + why));
     }
     facts.renderDeviceName = ctx.GetAdapterDescription();
-    facts.rayTracingSupported = scene.rayTracingAvailable;
-    facts.msaa8xAvailable = scene.msaa8xAvailable;
+    facts.rayTracingSupported = scene.render.rayTracingAvailable;
+    facts.msaa8xAvailable = scene.render.msaa8xAvailable;
     return {};
 }
 

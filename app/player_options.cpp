@@ -119,15 +119,16 @@ bool ParseRayTracingQuality(std::string level, std::int32_t* quality) {
 }
 
 bool SwitchOnRayTracing(Scene& scene, std::int32_t quality) {
-    if (!scene.rayTracingAvailable) {
+    if (!scene.render.rayTracingAvailable) {
         return false;
     }
-    scene.rayTracing = true;
-    scene.rebuildAccelerationStructures = true;
-    scene.diffuseQuality = scene.shadowQuality = std::clamp(quality, 0, 3);
-    scene.diffuseSamples = scene.shadowSamples = SamplesForQuality(scene.diffuseQuality);
+    scene.render.rayTracing = true;
+    scene.render.rebuildAccelerationStructures = true;
+    scene.render.diffuseQuality = scene.render.shadowQuality = std::clamp(quality, 0, 3);
+    scene.render.diffuseSamples = scene.render.shadowSamples =
+        SamplesForQuality(scene.render.diffuseQuality);
     // Multisampling and ray tracing are not combined: FXAA stays.
-    for (std::int32_t* mode : {&scene.antiAliasing, &scene.antiAliasingMode}) {
+    for (std::int32_t* mode : {&scene.render.antiAliasing, &scene.render.antiAliasingMode}) {
         if (*mode == kMsaa4x || *mode == kMsaa8x) {
             *mode = kAntiAliasingNone;
         }

@@ -68,10 +68,10 @@ void PlaceFixedCamera(Camera& camera, const FixedCameraPlacement& p) {
 // the player's camera starts.
 void DriveCamera(Scene& scene, const RenderOptions& options, double seconds) {
     if (options.camera) {
-        PlaceFixedCamera(scene.camera, *options.camera);
+        PlaceFixedCamera(scene.stage.camera, *options.camera);
         return;
     }
-    scene.stageMotionTime = static_cast<float>(seconds);
+    scene.stage.stageMotionTime = static_cast<float>(seconds);
     UpdateStageMotion(scene, 0.0f);
 }
 
@@ -80,9 +80,9 @@ bool ApplyShaderByName(Scene& scene, PlayerGraphics& graphics, const std::string
                        std::string* error) {
     std::int32_t index = -1;
     std::string known;
-    for (std::size_t i = 0; i < scene.shaderEntries.size(); ++i) {
-        known += (i ? ", \"" : "\"") + scene.shaderEntries[i].name + "\"";
-        if (scene.shaderEntries[i].name == name) {
+    for (std::size_t i = 0; i < scene.shaders.size(); ++i) {
+        known += (i ? ", \"" : "\"") + scene.shaders[i].entry.name + "\"";
+        if (scene.shaders[i].entry.name == name) {
             index = static_cast<std::int32_t>(i);
         }
     }
@@ -92,11 +92,11 @@ bool ApplyShaderByName(Scene& scene, PlayerGraphics& graphics, const std::string
     }
     scene.defaultShader = index;
     for (auto& model : scene.models) {
-        const ModelGpu* gpu = graphics.sceneRenderer->Find(model.get());
+        const ModelGpu* gpu = graphics.sceneRenderer->Find(model.instance.get());
         const std::size_t materials = gpu != nullptr ? gpu->materials.size() : 0;
         for (std::size_t m = 0; m < materials; ++m) {
             const HRESULT hr = graphics.sceneRenderer->ApplyShader(
-                *model, static_cast<std::int32_t>(m), SceneShaderSet(scene, index));
+                *model.instance, static_cast<std::int32_t>(m), SceneShaderSet(scene, index));
             if (Failed(hr)) {
                 *error =
                     "the shader \"" + name + "\" cannot draw this model (" + FormatResult(hr) + ")";
@@ -111,7 +111,7 @@ bool ApplyShaderByName(Scene& scene, PlayerGraphics& graphics, const std::string
 double ContentEnd(const Scene& scene, const WavAudio* song) {
     double end = 0.0;
     for (const auto& model : scene.models) {
-        end = std::max(end, static_cast<double>(model->motion.end));
+        end = std::max(end, static_cast<double>(model.instance->motion.end));
     }
     if (song != nullptr && song->sampleRate > 0) {
         end = std::max(end, static_cast<double>(song->frameCount()) / song->sampleRate);
@@ -251,13 +251,13 @@ HRESULT ApplyDisplayOptions(RenderSession& session, const RenderOptions& options
                  std::to_string(options.height);
         return hr;
     }
-    scene.renderWidth = options.width;
-    scene.renderHeight = options.height;
-    SetCameraViewport(scene.camera, options.width, options.height);
-    scene.antiAliasingMode = options.antiAliasingMode;
+    scene.render.renderWidth = options.width;
+    scene.render.renderHeight = options.height;
+    SetCameraViewport(scene.stage.camera, options.width, options.height);
+    scene.render.antiAliasingMode = options.antiAliasingMode;
     if (session.graphics.sceneRenderer) {
-        scene.msaa8xAvailable = session.graphics.sceneRenderer->EightSamplesAvailable();
-        scene.rayTracingAvailable = session.graphics.sceneRenderer->RayTracingAvailable();
+        scene.render.msaa8xAvailable = session.graphics.sceneRenderer->EightSamplesAvailable();
+        scene.render.rayTracingAvailable = session.graphics.sceneRenderer->RayTracingAvailable();
     }
     // The structures are built by the scene update that brings the models.
     if (options.rayTracing && !SwitchOnRayTracing(scene, options.rayTracingQuality)) {

@@ -93,17 +93,16 @@ struct GeneStage {
         }
         AttachMotion(*instance, motion);
         instance->playing = 1;
-        scene.models.push_back(std::move(instance));
         ModelUiEntry row;
         row.name = "Gene";
-        scene.modelEntries.push_back(row);
-        scene.motionNames.push_back("stand.vmd");
+        scene.models.push_back({std::move(instance), row});
+        scene.motions.push_back({motion, "stand.vmd"});
         view.facts.renderDeviceName = ctx.GetAdapterDescription();
         return true;
     }
 
     void Frame() {
-        UpdateModel(*scene.models[0], 1.0f / 60.0f);
+        UpdateModel(*scene.models[0].instance, 1.0f / 60.0f);
         RunFrame(ctx);
     }
 
@@ -118,7 +117,7 @@ void BM_GenePlayingFrame(benchmark::State& state) {
     if (!stage.Start(state, static_cast<std::int32_t>(state.range(1)))) {
         return;
     }
-    stage.scene.antiAliasingMode = static_cast<std::int32_t>(state.range(0));
+    stage.scene.render.antiAliasingMode = static_cast<std::int32_t>(state.range(0));
     state.SetLabel(state.range(1) == 1 ? "toon set" : "experimental set, shadow map drawn");
     for (int i = 0; i < 10; ++i) {
         stage.Frame();  // first use of the driver's paths
@@ -156,11 +155,11 @@ void BM_GeneRayTracedFrame(benchmark::State& state) {
     if (!stage.Start(state, 1, false, width, height)) {
         return;
     }
-    stage.scene.camera.viewportWidth = width;
-    stage.scene.camera.viewportHeight = height;
-    UpdateCamera(stage.scene.camera);
+    stage.scene.stage.camera.viewportWidth = width;
+    stage.scene.stage.camera.viewportHeight = height;
+    UpdateCamera(stage.scene.stage.camera);
     SceneRenderer& renderer = *stage.graphics.sceneRenderer;
-    stage.scene.antiAliasingMode = 0;
+    stage.scene.render.antiAliasingMode = 0;
     if (quality >= 0) {
         std::string message;
         if (!renderer.RayTracingAvailable() ||
@@ -169,8 +168,9 @@ void BM_GeneRayTracedFrame(benchmark::State& state) {
             state.SkipWithError("no ray tracing on this device");
             return;
         }
-        stage.scene.rayTracing = true;
-        stage.scene.diffuseSamples = stage.scene.shadowSamples = SamplesForQuality(quality);
+        stage.scene.render.rayTracing = true;
+        stage.scene.render.diffuseSamples = stage.scene.render.shadowSamples =
+            SamplesForQuality(quality);
     }
     const char* names[] = {"Low", "Medium", "High", "Ultra"};
     state.SetLabel(quality < 0 ? "rasterised, no anti-aliasing" : names[quality]);
@@ -206,8 +206,8 @@ void BM_GeneShadowFrame(benchmark::State& state) {
     if (!stage.Start(state, map ? 0 : 1)) {
         return;
     }
-    stage.scene.antiAliasingMode = 3;
-    stage.scene.groundShadow = ground;
+    stage.scene.render.antiAliasingMode = 3;
+    stage.scene.render.groundShadow = ground;
     state.SetLabel(std::string(ground ? "ground shadow" : "no ground shadow") +
                    (map ? ", shadow map" : ", no shadow map"));
     for (int i = 0; i < 10; ++i) {
@@ -342,7 +342,7 @@ void BM_ImportGeneWhilePlaying(benchmark::State& state) {
         ctx.Teardown();
         return;
     }
-    AttachMotion(*scene.models[0], scene.motions[0]);
+    AttachMotion(*scene.models[0].instance, scene.motions[0].motion);
     PressPlay(scene);
     double cpuHalf = 0.0, gpuHalf = 0.0, gpuHalfCpu = 0.0, toFrame = 0.0, longest = 0.0,
            before = 0.0;
@@ -369,7 +369,7 @@ void BM_ImportGeneWhilePlaying(benchmark::State& state) {
         longest += slowest;
         before += slowestBefore;
         state.PauseTiming();
-        ui.deleteModelIndex = 1;
+        ui.requests.push_back({RequestKind::DeleteModel, 1});
         frame();
         state.ResumeTiming();
     }

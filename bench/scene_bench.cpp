@@ -32,8 +32,8 @@ void BM_ImportGeneAndMotion(benchmark::State& state) {
         }
         UpdateScene(scene, ui, modelSetting, 0.0f);
         state.PauseTiming();
-        ui.deleteModelIndex = 0;
-        ui.deleteMotionIndex = 0;
+        ui.requests.push_back({RequestKind::DeleteModel, 0});
+        ui.requests.push_back({RequestKind::DeleteMotion, 0});
         UpdateScene(scene, ui, modelSetting, 0.0f);
         state.ResumeTiming();
     }
@@ -55,13 +55,13 @@ void BM_UpdateSceneTwentyGenes(benchmark::State& state) {
     }
     UpdateScene(scene, ui, modelSetting, 0.0f);
     for (auto& model : scene.models) {
-        AttachMotion(*model, scene.motions[0]);
+        AttachMotion(*model.instance, scene.motions[0].motion);
     }
     PressPlay(scene);
     for (auto _ : state) {
         for (auto& model : scene.models) {
-            if (model->motion.time >= model->motion.end)
-                RewindMotion(*model);
+            if (model.instance->motion.time >= model.instance->motion.end)
+                RewindMotion(*model.instance);
         }
         UpdateScene(scene, ui, modelSetting, 1.0f / 60.0f);
     }

@@ -21,11 +21,11 @@ ShaderSetCode SceneShaderSet(const SceneContent& scene, std::int32_t index) {
     if (index == 0 || index == 1) {
         return BuiltInShaderSet(index);
     }
-    if (index > 1 && static_cast<std::size_t>(index) < scene.shaderPrograms.size()) {
-        const ShaderProgram& program = scene.shaderPrograms[static_cast<std::size_t>(index)];
+    if (index > 1 && static_cast<std::size_t>(index) < scene.shaders.size()) {
+        const ShaderProgram& program = scene.shaders[static_cast<std::size_t>(index)].program;
         ShaderSetCode set;
-        set.name = static_cast<std::size_t>(index) < scene.shaderEntries.size()
-                       ? scene.shaderEntries[static_cast<std::size_t>(index)].name
+        set.name = static_cast<std::size_t>(index) < scene.shaders.size()
+                       ? scene.shaders[static_cast<std::size_t>(index)].entry.name
                        : std::string();
         set.vertex = program.vertexCode;
         set.vertexEntry = "VS";
@@ -67,8 +67,8 @@ HRESULT SceneRenderer::RebuildRayTracing(const Scene& scene, std::string* messag
     }
     std::vector<const ModelGpu*> models;
     if (rayTracing_.Available()) {
-        for (const auto& instance : scene.models) {
-            if (const ModelGpu* m = Find(instance.get()); m != nullptr) {
+        for (const auto& record : scene.models) {
+            if (const ModelGpu* m = Find(record.instance.get()); m != nullptr) {
                 models.push_back(m);
             }
         }
@@ -128,16 +128,17 @@ void SceneRenderer::Release() {
 }
 
 void SceneRenderer::UploadFrame(const Scene& scene, std::uint32_t f, const SceneLight& light) {
-    SceneConstants constants = BuildSceneConstants(scene.camera.view, scene.camera.projection,
-                                                   scene.camera.eye, light, scene.elapsedTime);
+    SceneConstants constants =
+        BuildSceneConstants(scene.stage.camera.view, scene.stage.camera.projection,
+                            scene.stage.camera.eye, light, scene.playback.elapsedTime);
     constants.viewportSize[0] = static_cast<float>(targets_.width);
     constants.viewportSize[1] = static_cast<float>(targets_.height);
     // Kept between frames so that a played frame allocates nothing.
     drawn_.clear();
-    for (const auto& instance : scene.models) {
-        auto it = models_.find(instance.get());
+    for (const auto& record : scene.models) {
+        auto it = models_.find(record.instance.get());
         if (it != models_.end()) {
-            UploadModelFrame(*it->second, *instance, f, constants);
+            UploadModelFrame(*it->second, *record.instance, f, constants);
             drawn_.push_back(it->second.get());
         }
     }
@@ -159,9 +160,9 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     // 1. This frame's slot of every model's per-frame buffers.
     // A camera motion's light keys colour and turn the light of the shading.
     SceneLight light = light_;
-    if (scene.motionLightActive) {
-        light.color = scene.motionLightColor;
-        light.direction = scene.motionLightDirection;
+    if (scene.stage.motionLightActive) {
+        light.color = scene.stage.motionLightColor;
+        light.direction = scene.stage.motionLightDirection;
     }
     UploadFrame(scene, f, light);
     const std::vector<ModelGpu*>& drawn = drawn_;
@@ -174,18 +175,19 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     if (targets_.fresh) {
         SetRestLayouts(direct, targets_);
     }
-    const std::int32_t mode = EffectiveAntiAliasingMode(scene.antiAliasingMode, eightSamples_);
+    const std::int32_t mode =
+        EffectiveAntiAliasingMode(scene.render.antiAliasingMode, eightSamples_);
 
     // 3. Ray traced: the image on the compute list, filtered or copied on
     // the direct one.
     RaytracingRenderer* traced = rayTracing_.Renderer();
-    if (rayTracing_.Ready(scene.rayTracing, drawn) &&
+    if (rayTracing_.Ready(scene.render.rayTracing, drawn) &&
         Succeeded(traced->EnsureOutput(targets_.width, targets_.height, recordedFrames_))) {
-        traced->Record(
-            compute, f,
-            BuildRaytracingConstants(scene.camera.view, scene.camera.projection, scene.camera.eye,
-                                     light, scene.diffuseSamples, scene.shadowSamples,
-                                     scene.selectedRayTracingShader));
+        traced->Record(compute, f,
+                       BuildRaytracingConstants(
+                           scene.stage.camera.view, scene.stage.camera.projection,
+                           scene.stage.camera.eye, light, scene.render.diffuseSamples,
+                           scene.render.shadowSamples, scene.render.selectedRayTracingShader));
         RecordFinishedImage(direct, raster_, targets_, mode, traced->Output().image);
         CopyToBackBuffer(direct, targets_, target);
         return;
@@ -201,7 +203,7 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     }
     TransitionImage(direct, shadowMap, kDepthRestLayout, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
                     VK_IMAGE_ASPECT_DEPTH_BIT);
-    RecordMainPass(direct, f, raster_, targets_, mode, drawn, scene.groundShadow);
+    RecordMainPass(direct, f, raster_, targets_, mode, drawn, scene.render.groundShadow);
     if (mode == kMsaa4x) {
         RecordResolve(direct, targets_, targets_.msaa4Color);
     } else if (mode == kMsaa8x) {

@@ -59,13 +59,13 @@ void Zoom(Camera& camera, std::int32_t delta) {
 
 void TurnModels(Scene& scene, std::int32_t dx) {
     const float radiansPerDegree = std::numbers::pi_v<float> / 180.0f;
-    for (std::size_t r = 0; r < scene.modelEntries.size(); ++r) {
-        ModelUiEntry& row = scene.modelEntries[r];
+    for (ModelRecord& record : scene.models) {
+        ModelUiEntry& row = record.entry;
         row.yRotationAngle -= static_cast<float>(dx) * kModelDegreesPerPixel;
-        if (!row.selected || row.yRotationBone < 0 || r >= scene.models.size()) {
+        if (!row.selected || row.yRotationBone < 0) {
             continue;
         }
-        std::vector<BoneState>& bones = scene.models[r]->bones;
+        std::vector<BoneState>& bones = record.instance->bones;
         if (static_cast<std::size_t>(row.yRotationBone) >= bones.size()) {
             continue;
         }
@@ -107,22 +107,22 @@ MouseCapture HandleCameraInput(Camera& camera, float frameSeconds, const InputEv
 MouseCapture HandleModelRotation(Scene& scene, const InputEvent& event) {
     switch (event.kind) {
         case InputKind::LeftDown:
-            scene.leftDragCursor = event.cursor;
-            scene.leftDragging = true;
+            scene.stage.leftDragCursor = event.cursor;
+            scene.stage.leftDragging = true;
             return MouseCapture::Take;
         case InputKind::MouseMove:
-            if (!scene.leftDragging) {
+            if (!scene.stage.leftDragging) {
                 return MouseCapture::Keep;
             }
             if (event.buttons == kInputLeftButton) {
-                TurnModels(scene, event.cursor.x - scene.leftDragCursor.x);
+                TurnModels(scene, event.cursor.x - scene.stage.leftDragCursor.x);
             }
-            scene.leftDragCursor = event.cursor;
+            scene.stage.leftDragCursor = event.cursor;
             return MouseCapture::Keep;
         case InputKind::LeftUp:
         case InputKind::CaptureLost:
-            if (scene.leftDragging) {
-                scene.leftDragging = false;
+            if (scene.stage.leftDragging) {
+                scene.stage.leftDragging = false;
                 return MouseCapture::Release;
             }
             return MouseCapture::Keep;
@@ -144,9 +144,9 @@ MouseCapture HandleSceneInput(Scene& scene, UiState& ui, float frameSeconds,
     }
     // A camera motion holds the camera while it plays: the mouse would only
     // fight it.
-    const MouseCapture camera = scene.cameraDrivenByMotion
+    const MouseCapture camera = scene.stage.cameraDrivenByMotion
                                     ? MouseCapture::Keep
-                                    : HandleCameraInput(scene.camera, frameSeconds, event);
+                                    : HandleCameraInput(scene.stage.camera, frameSeconds, event);
     const MouseCapture model = HandleModelRotation(scene, event);
     HandleKeys(ui, event);
     return Stronger(camera, model);

@@ -19,7 +19,7 @@ void UpdateModelsTo(SceneContent& content, FixedClock& clock, double time) {
     // between the motion clock and the physics clock.
     const auto delta = static_cast<float>(time - clock.modelTime);
     for (auto& model : content.models) {
-        UpdateModel(*model, delta);
+        UpdateModel(*model.instance, delta);
     }
     clock.modelTime = time;
 }

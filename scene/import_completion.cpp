@@ -10,16 +10,15 @@ namespace qv {
 
 SceneContent::SceneContent() {
     // The built-in programs; the renderer fills in their code.
-    shaderPrograms.resize(2);
-    shaderEntries = {{true, "QV shader(experimental)"}, {true, "QV Toon shader"}};
+    shaders.push_back({{}, {true, "QV shader(experimental)"}});
+    shaders.push_back({{}, {true, "QV Toon shader"}});
 }
 
 SceneContent::~SceneContent() {
-    songInstance.reset();
     if (physics != nullptr) {
         std::unique_lock writing(physics->lock);
         for (auto& model : models) {
-            ReleaseBodies(*model, *physics);
+            ReleaseBodies(*model.instance, *physics);
         }
     }
 }
@@ -77,8 +76,7 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
         ModelUiEntry row;
         row.name = ToUtf8(entry.model.name);
         row.englishName = ToUtf8(entry.model.nameEnglish);
-        content.models.push_back(std::move(instance));
-        content.modelEntries.push_back(std::move(row));
+        content.models.push_back({std::move(instance), std::move(row)});
         ++loaded;
     }
 }
@@ -99,8 +97,8 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
             AddFailure(detail, entry.path, entry.error);
             continue;
         }
-        content.motionNames.push_back(entry.motion.fileName.string());
-        content.motions.push_back(std::move(entry.motion));
+        std::string name = entry.motion.fileName.string();
+        content.motions.push_back({std::move(entry.motion), std::move(name)});
         ++loaded;
     }
     for (SongImport& entry : batch.songs) {
@@ -108,8 +106,7 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
             AddFailure(detail, entry.path, entry.error);
             continue;
         }
-        content.songs.push_back(std::move(entry.effect));
-        content.songNames.push_back(entry.path.filename().string());
+        content.songs.push_back({std::move(entry.effect), entry.path.filename().string()});
         ++loaded;
     }
     for (ShaderImport& entry : batch.shaders) {
@@ -117,8 +114,8 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
             AddFailure(detail, entry.path, entry.error);
             continue;
         }
-        content.shaderPrograms.push_back(std::move(entry.program));
-        content.shaderEntries.push_back({false, entry.path.filename().string()});
+        content.shaders.push_back(
+            {std::move(entry.program), {false, entry.path.filename().string()}});
         ++loaded;
     }
 
@@ -134,6 +131,28 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
         status += detail;
     }
     worker.FinishBatch(std::move(status));
+}
+
+namespace {
+
+template <typename Record>
+std::vector<std::string> NamesOf(const std::vector<Record>& records) {
+    std::vector<std::string> names;
+    names.reserve(records.size());
+    for (const Record& record : records) {
+        names.push_back(record.name);
+    }
+    return names;
+}
+
+}  // namespace
+
+std::vector<std::string> MotionNames(const SceneContent& content) {
+    return NamesOf(content.motions);
+}
+
+std::vector<std::string> SongNames(const SceneContent& content) {
+    return NamesOf(content.songs);
 }
 
 }  // namespace qv

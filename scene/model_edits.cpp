@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "runtime/model_instance.h"
+#include "scene/content_rows.h"
 #include "scene/scene_content.h"
 
 namespace qv {
@@ -69,10 +70,45 @@ void SanitizeMaterialValues(MaterialValues& v, const MaterialValues& p) {
     Check(v.reflective, p.reflective, 0.0f, 1.0f);
 }
 
+namespace {
+
+// The edit's share in the model's row; `attached` tells whether an attach
+// edit went through, so that the row names only motions the model has.
+void ApplyRowEdit(ModelUiEntry& row, const SceneContent& content, const ModelEdit& edit,
+                  bool attached) {
+    switch (edit.kind) {
+        case ModelEdit::Kind::ChooseYRotationBone:
+            row.yRotationBone = edit.index;
+            row.yRotationAngle = 0.0f;
+            break;
+        case ModelEdit::Kind::ChooseTransformBone:
+            row.transformBone = edit.index;
+            break;
+        case ModelEdit::Kind::ChooseMaterial:
+            row.materialIndex = edit.index;
+            break;
+        case ModelEdit::Kind::ClearMotions:
+            row.addedMotions.clear();
+            break;
+        case ModelEdit::Kind::AttachMotion:
+            if (attached && InRange(edit.index, content.motions.size())) {
+                row.addedMotions.push_back(
+                    content.motions[static_cast<std::size_t>(edit.index)].name);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
 void ApplyModelEdits(
-    ModelInstance& model, const SceneContent& content, const std::vector<ModelEdit>& edits,
+    ModelInstance& model, ModelUiEntry* row, const SceneContent& content,
+    const std::vector<ModelEdit>& edits,
     const std::function<void(ModelInstance&, std::int32_t, const MaterialValues&)>& writeMaterial) {
     for (const ModelEdit& edit : edits) {
+        bool attached = false;
         switch (edit.kind) {
             case ModelEdit::Kind::BonePosition:
                 if (InRange(edit.index, model.bones.size())) {
@@ -120,9 +156,18 @@ void ApplyModelEdits(
                 // Attaching while the model plays would jump its pose
                 // mid-dance; the window refuses it, and so does this.
                 if (InRange(edit.index, content.motions.size()) && model.playing == 0) {
-                    AttachMotion(model, content.motions[static_cast<std::size_t>(edit.index)]);
+                    AttachMotion(model,
+                                 content.motions[static_cast<std::size_t>(edit.index)].motion);
+                    attached = true;
                 }
                 break;
+            case ModelEdit::Kind::ChooseYRotationBone:
+            case ModelEdit::Kind::ChooseTransformBone:
+            case ModelEdit::Kind::ChooseMaterial:
+                break;  // the row's, not the model's
+        }
+        if (row != nullptr) {
+            ApplyRowEdit(*row, content, edit, attached);
         }
     }
 }

@@ -12,6 +12,7 @@
 namespace qv {
 
 struct ModelInstance;
+struct ModelUiEntry;
 struct SceneContent;
 
 // The editable values of one material: its constants and the two switches
@@ -52,6 +53,11 @@ struct ModelEdit {
         Material,      // index: material; material
         ClearMotions,  // stop, drop the tracks, rest pose, weights 0
         AttachMotion,  // index: the scene's motion to attach
+        // The window's choices kept in the model's row, for the next time
+        // it opens and for the left drag.
+        ChooseYRotationBone,  // index: bone, -1 for none; the drag angle restarts
+        ChooseTransformBone,  // index: bone, -1 for none
+        ChooseMaterial,       // index: material, -1 for none
     };
     Kind kind = Kind::ResetBones;
     std::int32_t index = -1;
@@ -62,10 +68,12 @@ struct ModelEdit {
 };
 
 // Carries out `edits` on `model` in order, on the main thread while no stage
-// runs. Indices out of range are skipped. Material edits go through
-// `writeMaterial` (the renderer's); without one they are dropped.
+// runs, and on its `row` when given (the window's choices, the names of
+// the motions attached). Indices out of range are skipped. Material edits go
+// through `writeMaterial` (the renderer's); without one they are dropped.
 void ApplyModelEdits(
-    ModelInstance& model, const SceneContent& content, const std::vector<ModelEdit>& edits,
+    ModelInstance& model, ModelUiEntry* row, const SceneContent& content,
+    const std::vector<ModelEdit>& edits,
     const std::function<void(ModelInstance&, std::int32_t, const MaterialValues&)>& writeMaterial);
 
 }  // namespace qv

@@ -7,10 +7,10 @@
 namespace qv {
 
 void PlayEverything(Scene& scene) {
-    for (std::size_t m = 0; m < scene.models.size(); ++m) {
-        for (std::size_t k = 0; k < scene.motions.size(); ++k) {
-            AttachMotion(*scene.models[m], scene.motions[k]);
-            scene.modelEntries[m].addedMotions.push_back(scene.motionNames[k]);
+    for (ModelRecord& model : scene.models) {
+        for (const MotionRecord& motion : scene.motions) {
+            AttachMotion(*model.instance, motion.motion);
+            model.entry.addedMotions.push_back(motion.name);
         }
     }
     // Stopping first means the play press below always starts, even when the
@@ -20,7 +20,7 @@ void PlayEverything(Scene& scene) {
     } else {
         StopAndReset(scene);
     }
-    scene.cameraMotion = PickCameraMotion(scene);
+    scene.stage.cameraMotion = PickCameraMotion(scene);
     PressPlay(scene);
 }
 

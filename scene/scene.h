@@ -47,49 +47,24 @@ struct SceneHooks {
     std::function<void(ModelInstance&, std::int32_t material, const MaterialValues&)> writeMaterial;
 };
 
-// The one process-wide object that owns everything loaded and how it plays.
-// Built before the frames start, with the import thread running; changed only
-// by UpdateScene on the main thread while no stage runs.
-struct Scene : SceneContent {
-    explicit Scene(std::unique_ptr<AudioEngine> audio = nullptr);
-    ~Scene();
+// Song and motions playing together, and the clock the frames add up.
+struct Playback {
+    PlayState state = PlayState::Stopped;
+    std::string label = "Play";  // the play button's
+    float elapsedTime = 0.0f;    // every frame's seconds since start
+    std::int32_t selectedSong = -1;
+    // The selected song's voice; it goes before the song it was made from.
+    std::unique_ptr<SoundEffectInstance> songInstance;
+};
 
-    std::unique_ptr<AudioEngine> audioEngine;
-    ImportWorker importer;
-
-    PlayState playState = PlayState::Stopped;
-    std::string playLabel = "Play";
-    float elapsedTime = 0.0f;
-
-    std::int32_t resolutionIndex = 0;
-    std::uint32_t renderWidth = 1280;
-    std::uint32_t renderHeight = 720;
-    std::int32_t antiAliasing = kMsaa4x;      // AntiAliasingMode, as chosen
-    std::int32_t antiAliasingMode = kMsaa4x;  // AntiAliasingMode, as drawn
-    bool rayTracing = false;
-    bool rayTracingAvailable = false;
-    // MSAA 8x stays in the list where the device lacks it, marked
-    // unavailable; choosing it then draws as MSAA 4x.
-    bool msaa8xAvailable = true;
-    std::int32_t diffuseQuality = 0;
-    std::int32_t shadowQuality = 0;
-    std::uint32_t diffuseSamples = 4;
-    std::uint32_t shadowSamples = 4;
-    bool rebuildAccelerationStructures = false;
-    bool showStatistics = true;
-    bool fullscreen = false;
-    // Materials that ask for it cast a shadow onto the ground plane.
-    bool groundShadow = true;
-
-    std::vector<std::string> rayTracingShaderNames = {"QV Raytracing shader(experimental)",
-                                                      "QV Toon Raytracing shader"};
-    std::int32_t selectedRayTracingShader = 1;
-
+// Where the scene is seen from: the camera, the camera motion that may drive
+// it (with its light and self-shadow), and the left drag that turns models.
+struct StageView {
     Camera camera;
     // The motion whose camera keys drive the camera while the scene plays or
     // is paused: an index into motions, -1 for none. The Resource manager's
-    // motion tab sets it; PickCameraMotion gives --play its choice. Its light
-    // and self-shadow keys drive the light and the shadow as well.
+    // motion tab asks for it; PickCameraMotion gives --play its choice. Its
+    // light and self-shadow keys drive the light and the shadow as well.
     std::int32_t cameraMotion = -1;
     // The clock of those keys, seconds: runs while playing, 0 after a stop.
     float stageMotionTime = 0.0f;
@@ -112,6 +87,50 @@ struct Scene : SceneContent {
     // The left drag that turns the selected models.
     bool leftDragging = false;
     CursorPosition leftDragCursor;
+};
+
+// How the frame is drawn and shown: size, anti-aliasing, ray tracing and
+// what goes on screen besides the scene.
+struct RenderSettings {
+    std::int32_t resolutionIndex = 0;
+    std::uint32_t renderWidth = 1280;
+    std::uint32_t renderHeight = 720;
+    std::int32_t antiAliasing = kMsaa4x;      // AntiAliasingMode, as chosen
+    std::int32_t antiAliasingMode = kMsaa4x;  // AntiAliasingMode, as drawn
+    bool rayTracing = false;
+    bool rayTracingAvailable = false;
+    // MSAA 8x stays in the list where the device lacks it, marked
+    // unavailable; choosing it then draws as MSAA 4x.
+    bool msaa8xAvailable = true;
+    std::int32_t diffuseQuality = 0;
+    std::int32_t shadowQuality = 0;
+    std::uint32_t diffuseSamples = 4;
+    std::uint32_t shadowSamples = 4;
+    bool rebuildAccelerationStructures = false;
+    bool showStatistics = true;
+    bool fullscreen = false;
+    // Materials that ask for it cast a shadow onto the ground plane.
+    bool groundShadow = true;
+    std::vector<std::string> rayTracingShaderNames = {"QV Raytracing shader(experimental)",
+                                                      "QV Toon Raytracing shader"};
+    std::int32_t selectedRayTracingShader = 1;
+};
+
+// The one process-wide object that owns everything loaded and how it plays.
+// Built before the frames start, with the import thread running; changed only
+// by UpdateScene on the main thread while no stage runs. The interface reads
+// it and asks for changes through UiState.
+struct Scene : SceneContent {
+    explicit Scene(std::unique_ptr<AudioEngine> audio = nullptr);
+    ~Scene();
+
+    std::unique_ptr<AudioEngine> audioEngine;
+    // Safe to call from any thread: the interface, to which the scene is
+    // read-only, hands it files and clears its status.
+    mutable ImportWorker importer;
+    Playback playback;
+    StageView stage;
+    RenderSettings render;
     SceneHooks hooks;
 };
 
@@ -143,11 +162,5 @@ void UpdateStageMotion(Scene& scene, float dt);
 // Makes a song the selected one with a fresh instance, and stops and rewinds
 // everything so that song and motions start together.
 void SelectSong(Scene& scene, std::int32_t index);
-
-// The same two from the interface stage, while the scene stage may read the
-// skeletons: the state, the label, the song and the playing flags change at
-// once; the motions rewind at the start of the next scene update.
-void StopAndReset(Scene& scene, UiState& ui);
-void SelectSong(Scene& scene, UiState& ui, std::int32_t index);
 
 }  // namespace qv

@@ -17,9 +17,32 @@
 
 namespace qv {
 
-// The loaded content of the scene and the import that fills it. Lists are in
-// load order and parallel: models with modelEntries, motions with
-// motionNames, songs with songNames, shaderPrograms with shaderEntries.
+// One loaded model: its live instance and the row the windows show for it.
+struct ModelRecord {
+    std::unique_ptr<ModelInstance> instance;
+    ModelUiEntry entry;
+};
+
+// One loaded motion and the file name it is listed under (UTF-8).
+struct MotionRecord {
+    VmdMotion motion;
+    std::string name;
+};
+
+// One loaded song and the file name it is listed under (UTF-8).
+struct SongRecord {
+    std::unique_ptr<SoundEffect> sound;
+    std::string name;
+};
+
+// One shader program and its row.
+struct ShaderRecord {
+    ShaderProgram program;
+    ShaderEntry entry;
+};
+
+// The loaded content of the scene and the import that fills it: one list of
+// records per kind, in load order, so a removal takes one entry out.
 struct SceneContent {
     SceneContent();
     // Gives every model's bodies back to the world before the world goes.
@@ -27,16 +50,10 @@ struct SceneContent {
     SceneContent(const SceneContent&) = delete;
     SceneContent& operator=(const SceneContent&) = delete;
 
-    std::vector<std::unique_ptr<ModelInstance>> models;
-    std::vector<ModelUiEntry> modelEntries;
-    std::vector<VmdMotion> motions;
-    std::vector<std::string> motionNames;
-    std::vector<std::unique_ptr<SoundEffect>> songs;
-    std::vector<std::string> songNames;
-    std::int32_t selectedSong = -1;
-    std::unique_ptr<SoundEffectInstance> songInstance;
-    std::vector<ShaderProgram> shaderPrograms;  // the two built-ins first
-    std::vector<ShaderEntry> shaderEntries;
+    std::vector<ModelRecord> models;
+    std::vector<MotionRecord> motions;
+    std::vector<SongRecord> songs;
+    std::vector<ShaderRecord> shaders;  // the two built-ins first
     std::int32_t defaultShader = 1;
 
     // The process-wide physics world every model's bodies live in.
@@ -57,5 +74,9 @@ struct SceneContent {
 // GPU half, adds motions, songs and shaders, and writes the summary with every
 // failure into the import status. Call while worker.ResultsReady().
 void CompleteImports(SceneContent& content, ImportWorker& worker);
+
+// The names the windows list, in list order.
+std::vector<std::string> MotionNames(const SceneContent& content);
+std::vector<std::string> SongNames(const SceneContent& content);
 
 }  // namespace qv

@@ -16,9 +16,38 @@ namespace qv {
 struct BoneState;
 struct ModelInstance;
 
+// What the interface asks of the scene. The interface never changes the
+// scene itself: it queues these, and the scene update at the start of the
+// next frame carries them out in the order asked, so two clicks in one frame
+// both happen. An index names an entry as the interface saw it when asking;
+// a removal earlier in the queue keeps later indices naming the same entry,
+// and a request for the entry it removed is dropped.
+enum class RequestKind : std::int32_t {
+    DeleteModel,             // index: model row
+    DeleteMotion,            // index: motion
+    DeleteSong,              // index: song
+    DeleteShader,            // index: shader program; built-in ones stay
+    SelectModel,             // index: model row; on: its Select box
+    SwitchPhysics,           // index: model row; on: its physics box
+    ApplyShader,             // the model setting window's material and shader choice
+    ApplyGraphics,           // the graphics edit values below
+    ApplyPhysics,            // the physics edit values below
+    PressPlay,               // the play button
+    StopAndReset,            // the Stop/Reset button
+    SelectSong,              // index: song
+    ChooseCameraMotion,      // index: motion, -1 for none
+    ChooseDefaultShader,     // index: shader program
+    ChooseRayTracingShader,  // index: ray-tracing look
+};
+
+struct SceneRequest {
+    RequestKind kind = RequestKind::PressPlay;
+    std::int32_t index = -1;
+    bool on = false;
+};
+
 // The interface's flags, edit values and pending requests: one for the
-// process, plain fields. Requests are carried out and reset by the scene
-// update at the start of the next frame.
+// process, plain fields.
 struct UiState {
     bool showNavigator = true;
     bool showResourceManager = false;
@@ -29,16 +58,8 @@ struct UiState {
     bool showAbout = false;
     bool showImportStatus = false;
 
-    std::int32_t deleteModelIndex = -1;
-    std::int32_t deleteMotionIndex = -1;
-    std::int32_t deleteSongIndex = -1;
-    std::int32_t deleteShaderIndex = -1;
-    std::int32_t physicsToggledIndex = -1;
-    bool applyShaderRequested = false;
-    bool applyGraphicsRequested = false;
-    bool applyPhysicsRequested = false;
-    // request: rewind every model's motion (the second half of Stop/Reset)
-    bool rewindRequested = false;
+    // Carried out in this order by the next scene update, which empties it.
+    std::vector<SceneRequest> requests;
 
     std::int32_t editResolutionIndex = 0;
     std::int32_t editAntiAliasing = kMsaa4x;
@@ -69,7 +90,7 @@ enum ModelSettingTab : std::int32_t {
 // every write to the model goes through `edits`.
 struct ModelSettingState {
     std::int32_t modelRow = -1;
-    ModelInstance* model = nullptr;
+    const ModelInstance* model = nullptr;
     std::int32_t yRotationBone = -1;
     std::int32_t transformBone = -1;
     const BoneState* transformBonePtr = nullptr;

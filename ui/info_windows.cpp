@@ -49,7 +49,7 @@ void DrawStatistics(InterfaceView& view) {
         ImGui::TextUnformatted("QV Engine Development");
         ImGui::TextUnformatted("Version 0 build 2024.10.27");
         if (view.facts.rayTracingSupported) {
-            ImGui::TextUnformatted(view.scene.rayTracing ? "RTX ON" : "RTX OFF");
+            ImGui::TextUnformatted(view.scene.render.rayTracing ? "RTX ON" : "RTX OFF");
         }
         ImGui::Text("FPS: %.2f (%.3f ms)", view.facts.framesPerSecond, view.facts.meanMilliseconds);
     }

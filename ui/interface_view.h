@@ -1,4 +1,4 @@
-// What the tool windows read and write: the scene, the interface state and the engine's facts.
+// What the tool windows read and ask: the scene, the interface state and the engine's facts.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +37,11 @@ struct InterfaceActions {
 
 // Everything one frame of the tool windows works on. Drawn on the interface
 // stage thread while the scene stage records; the scene update never runs
-// at the same time.
+// at the same time. The windows only read the scene: every change they make
+// is a request in `ui` or an edit in `modelSetting`, carried out by the
+// scene update.
 struct InterfaceView {
-    Scene& scene;
+    const Scene& scene;
     UiState& ui;
     InterfaceFacts facts;
     InterfaceActions actions;

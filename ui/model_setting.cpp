@@ -18,6 +18,28 @@ bool InRange(std::int32_t index, std::size_t size) {
     return index >= 0 && static_cast<std::size_t>(index) < size;
 }
 
+// A choice kept in the bound model's row, which the scene update writes.
+void PushRowChoice(ModelSettingState& state, ModelEdit::Kind kind, std::int32_t index) {
+    ModelEdit edit;
+    edit.kind = kind;
+    edit.index = index;
+    state.edits.push_back(edit);
+}
+
+// Choices still waiting in the edits win over the row's, which the scene
+// update has not yet changed.
+void TakePendingChoices(ModelSettingState& state) {
+    for (const ModelEdit& edit : state.edits) {
+        if (edit.kind == ModelEdit::Kind::ChooseYRotationBone) {
+            state.yRotationBone = edit.index;
+        } else if (edit.kind == ModelEdit::Kind::ChooseTransformBone) {
+            state.transformBone = edit.index;
+        } else if (edit.kind == ModelEdit::Kind::ChooseMaterial) {
+            state.materialIndex = edit.index;
+        }
+    }
+}
+
 const char* NameAt(const std::vector<std::string>& names, std::int32_t index) {
     return InRange(index, names.size()) ? names[static_cast<std::size_t>(index)].c_str() : "";
 }
@@ -157,13 +179,13 @@ void DrawMorphTab(ModelSettingState& state) {
     ImGui::EndTable();
 }
 
-void DrawMotionTab(InterfaceView& view, ModelSettingState& state, const ModelUiEntry& row) {
+void DrawMotionTab(InterfaceView& view, ModelSettingState& state) {
     ImGui::Text("Added motions: %s", state.addedMotionsText.c_str());
-    if (!row.addedMotions.empty() && ImGui::Button("Clear all motions")) {
+    if (!AddedMotionNames(view).empty() && ImGui::Button("Clear all motions")) {
         ClearAllMotions(view);
     }
     if (const std::int32_t k =
-            NameCombo("Motion select", view.scene.motionNames, state.motionSelectIndex);
+            NameCombo("Motion select", MotionNames(view.scene), state.motionSelectIndex);
         k >= 0) {
         state.motionSelectIndex = k;
     }
@@ -183,16 +205,16 @@ std::string JoinMotionNames(const std::vector<std::string>& names) {
     return text;
 }
 
-ModelUiEntry* BoundModelRow(InterfaceView& view) {
+const ModelUiEntry* BoundModelRow(const InterfaceView& view) {
     const ModelSettingState* state = view.modelSetting;
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     if (state == nullptr || state->model == nullptr ||
         !InRange(state->modelRow, scene.models.size()) ||
-        scene.models[static_cast<std::size_t>(state->modelRow)].get() != state->model ||
-        !InRange(state->modelRow, scene.modelEntries.size())) {
+        scene.models[static_cast<std::size_t>(state->modelRow)].instance.get() != state->model ||
+        !InRange(state->modelRow, scene.models.size())) {
         return nullptr;
     }
-    return &scene.modelEntries[static_cast<std::size_t>(state->modelRow)];
+    return &scene.models[static_cast<std::size_t>(state->modelRow)].entry;
 }
 
 void OpenModelSetting(InterfaceView& view, std::int32_t row) {
@@ -200,16 +222,16 @@ void OpenModelSetting(InterfaceView& view, std::int32_t row) {
         return;
     }
     ModelSettingState& state = *view.modelSetting;
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     // Edits made for the model bound so far still belong to it.
     std::vector<ModelEdit> pending = std::move(state.edits);
-    ModelInstance* previous = state.model;
+    const ModelInstance* previous = state.model;
     state.Clear();
-    if (!InRange(row, scene.models.size()) || !InRange(row, scene.modelEntries.size())) {
+    if (!InRange(row, scene.models.size()) || !InRange(row, scene.models.size())) {
         return;
     }
-    ModelInstance& model = *scene.models[static_cast<std::size_t>(row)];
-    const ModelUiEntry& entry = scene.modelEntries[static_cast<std::size_t>(row)];
+    const ModelInstance& model = *scene.models[static_cast<std::size_t>(row)].instance;
+    const ModelUiEntry& entry = scene.models[static_cast<std::size_t>(row)].entry;
     if (previous == &model) {
         state.edits = std::move(pending);
     }
@@ -217,6 +239,8 @@ void OpenModelSetting(InterfaceView& view, std::int32_t row) {
     state.model = &model;
     state.yRotationBone = entry.yRotationBone;
     state.transformBone = entry.transformBone;
+    state.materialIndex = entry.materialIndex;
+    TakePendingChoices(state);
     state.boneNames.reserve(model.bones.size());
     for (const BoneState& bone : model.bones) {
         state.boneNames.push_back(ToUtf8(bone.name));
@@ -226,27 +250,41 @@ void OpenModelSetting(InterfaceView& view, std::int32_t row) {
         state.localPositionEdit = state.transformBonePtr->translation;
     }
     state.ikControls = model.ikControls;
-    state.materialIndex = entry.materialIndex;
     if (scene.hooks.materialNames) {
         state.materialNames = scene.hooks.materialNames(model);
     }
-    state.addedMotionsText = JoinMotionNames(entry.addedMotions);
+    state.addedMotionsText = JoinMotionNames(AddedMotionNames(view));
     state.morphControls = model.morphControls;
 }
 
-void ChooseYRotationBone(InterfaceView& view, std::int32_t bone) {
-    ModelUiEntry* row = BoundModelRow(view);
+std::vector<std::string> AddedMotionNames(const InterfaceView& view) {
+    const ModelUiEntry* row = BoundModelRow(view);
     if (row == nullptr) {
+        return {};
+    }
+    std::vector<std::string> names = row->addedMotions;
+    const auto& motions = view.scene.motions;
+    for (const ModelEdit& edit : view.modelSetting->edits) {
+        if (edit.kind == ModelEdit::Kind::ClearMotions) {
+            names.clear();
+        } else if (edit.kind == ModelEdit::Kind::AttachMotion &&
+                   InRange(edit.index, motions.size())) {
+            names.push_back(motions[static_cast<std::size_t>(edit.index)].name);
+        }
+    }
+    return names;
+}
+
+void ChooseYRotationBone(InterfaceView& view, std::int32_t bone) {
+    if (BoundModelRow(view) == nullptr) {
         return;
     }
     view.modelSetting->yRotationBone = bone;
-    row->yRotationBone = bone;
-    row->yRotationAngle = 0.0f;
+    PushRowChoice(*view.modelSetting, ModelEdit::Kind::ChooseYRotationBone, bone);
 }
 
 void ChooseTransformBone(InterfaceView& view, std::int32_t bone) {
-    ModelUiEntry* row = BoundModelRow(view);
-    if (row == nullptr) {
+    if (BoundModelRow(view) == nullptr) {
         return;
     }
     ModelSettingState& state = *view.modelSetting;
@@ -256,16 +294,15 @@ void ChooseTransformBone(InterfaceView& view, std::int32_t bone) {
         state.transformBonePtr = &state.model->bones[static_cast<std::size_t>(bone)];
         state.localPositionEdit = state.transformBonePtr->translation;
     }
-    row->transformBone = bone;
+    PushRowChoice(state, ModelEdit::Kind::ChooseTransformBone, bone);
 }
 
 void ChooseMaterial(InterfaceView& view, std::int32_t material) {
-    ModelUiEntry* row = BoundModelRow(view);
-    if (row == nullptr) {
+    if (BoundModelRow(view) == nullptr) {
         return;
     }
     view.modelSetting->materialIndex = material;
-    row->materialIndex = material;
+    PushRowChoice(*view.modelSetting, ModelEdit::Kind::ChooseMaterial, material);
 }
 
 void ResetAllBoneTransform(InterfaceView& view) {
@@ -283,28 +320,24 @@ void ResetAllBoneTransform(InterfaceView& view) {
 }
 
 bool AddSelectedMotion(InterfaceView& view) {
-    ModelUiEntry* row = BoundModelRow(view);
-    if (row == nullptr) {
+    if (BoundModelRow(view) == nullptr) {
         return false;
     }
     ModelSettingState& state = *view.modelSetting;
     if (state.model->playing != 0 || !InRange(state.motionSelectIndex, view.scene.motions.size()) ||
-        !InRange(state.motionSelectIndex, view.scene.motionNames.size())) {
+        !InRange(state.motionSelectIndex, view.scene.motions.size())) {
         return false;
     }
     ModelEdit edit;
     edit.kind = ModelEdit::Kind::AttachMotion;
     edit.index = state.motionSelectIndex;
     state.edits.push_back(edit);
-    row->addedMotions.push_back(
-        view.scene.motionNames[static_cast<std::size_t>(state.motionSelectIndex)]);
-    state.addedMotionsText = JoinMotionNames(row->addedMotions);
+    state.addedMotionsText = JoinMotionNames(AddedMotionNames(view));
     return true;
 }
 
 void ClearAllMotions(InterfaceView& view) {
-    ModelUiEntry* row = BoundModelRow(view);
-    if (row == nullptr) {
+    if (BoundModelRow(view) == nullptr) {
         return;
     }
     ModelSettingState& state = *view.modelSetting;
@@ -313,7 +346,6 @@ void ClearAllMotions(InterfaceView& view) {
     state.edits.push_back(edit);
     state.motionSelectIndex = -1;
     state.addedMotionsText.clear();
-    row->addedMotions.clear();
 }
 
 void DrawModelSetting(InterfaceView& view) {
@@ -347,7 +379,7 @@ void DrawModelSetting(InterfaceView& view) {
                     ImGui::EndTabItem();
                 }
                 if (ImGui::BeginTabItem("Motion", nullptr, flags(kModelSettingMotion))) {
-                    DrawMotionTab(view, state, *row);
+                    DrawMotionTab(view, state);
                     ImGui::EndTabItem();
                 }
                 ImGui::EndTabBar();

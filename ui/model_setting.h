@@ -34,7 +34,12 @@ bool AddSelectedMotion(InterfaceView& view);
 void ClearAllMotions(InterfaceView& view);
 
 // The bound model's row, or null when nothing is bound (or the row no
-// longer holds the bound model).
-ModelUiEntry* BoundModelRow(InterfaceView& view);
+// longer holds the bound model). The scene update changes it: the window
+// asks through its edits.
+const ModelUiEntry* BoundModelRow(const InterfaceView& view);
+
+// The motion names the bound row will list once the scene update has
+// carried out the window's pending edits.
+std::vector<std::string> AddedMotionNames(const InterfaceView& view);
 
 }  // namespace qv

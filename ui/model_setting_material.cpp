@@ -22,7 +22,7 @@ bool ValueSlider(const char* label, float* value) {
 // queued for the scene update, which hands it to the renderer between frames.
 void DrawMaterialData(InterfaceView& view, ModelSettingState& state, const MaterialValues& live) {
     MaterialValues v = live;
-    const bool rasterised = !view.scene.rayTracing;
+    const bool rasterised = !view.scene.render.rayTracing;
     bool changed = false;
     changed |= ImGui::ColorEdit4("Base color", v.baseColor);
     changed |= ImGui::ColorEdit3("Specular color", v.specularColor);
@@ -55,7 +55,7 @@ void DrawMaterialData(InterfaceView& view, ModelSettingState& state, const Mater
 }  // namespace
 
 void DrawMaterialTab(InterfaceView& view, ModelSettingState& state) {
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     const char* preview =
         InRange(state.materialIndex, state.materialNames.size())
             ? state.materialNames[static_cast<std::size_t>(state.materialIndex)].c_str()
@@ -82,19 +82,19 @@ void DrawMaterialTab(InterfaceView& view, ModelSettingState& state) {
         DrawMaterialData(view, state, live);
         ImGui::TreePop();
     }
-    if (scene.rayTracing || !ImGui::TreeNode("Shader")) {
+    if (scene.render.rayTracing || !ImGui::TreeNode("Shader")) {
         return;
     }
     ImGui::Text("Current shader: %s", known ? live.shaderName.c_str() : "");
-    const auto& shaders = scene.shaderEntries;
+    const auto& shaders = scene.shaders;
     const char* chosen =
         InRange(state.shaderSelectIndex, shaders.size())
-            ? shaders[static_cast<std::size_t>(state.shaderSelectIndex)].name.c_str()
+            ? shaders[static_cast<std::size_t>(state.shaderSelectIndex)].entry.name.c_str()
             : "";
     if (ImGui::BeginCombo("Shader select", chosen)) {
         for (int i = 0; i < static_cast<int>(shaders.size()); ++i) {
             ImGui::PushID(i);
-            if (ImGui::Selectable(shaders[static_cast<std::size_t>(i)].name.c_str(),
+            if (ImGui::Selectable(shaders[static_cast<std::size_t>(i)].entry.name.c_str(),
                                   i == state.shaderSelectIndex)) {
                 state.shaderSelectIndex = i;
             }
@@ -104,7 +104,7 @@ void DrawMaterialTab(InterfaceView& view, ModelSettingState& state) {
     }
     if (state.materialIndex >= 0 && state.shaderSelectIndex >= 0 &&
         ImGui::Button("Use this shader")) {
-        view.ui.applyShaderRequested = true;
+        view.ui.requests.push_back({RequestKind::ApplyShader});
     }
     ImGui::TreePop();
 }

@@ -32,15 +32,15 @@ bool OpenImport(InterfaceView& view) {
 void OpenGraphicSetting(InterfaceView& view) {
     UiState& ui = view.ui;
     const Scene& scene = view.scene;
-    ui.editResolutionIndex = scene.resolutionIndex;
-    ui.editAntiAliasing = scene.antiAliasing;
-    ui.editRayTracing = scene.rayTracing;
-    ui.editDiffuseQuality = scene.diffuseQuality;
-    ui.editShadowQuality = scene.shadowQuality;
+    ui.editResolutionIndex = scene.render.resolutionIndex;
+    ui.editAntiAliasing = scene.render.antiAliasing;
+    ui.editRayTracing = scene.render.rayTracing;
+    ui.editDiffuseQuality = scene.render.diffuseQuality;
+    ui.editShadowQuality = scene.render.shadowQuality;
     ui.editVSync = view.facts.vsync;
-    ui.editFullscreen = scene.fullscreen;
-    ui.editShowStatistics = scene.showStatistics;
-    ui.editGroundShadow = scene.groundShadow;
+    ui.editFullscreen = scene.render.fullscreen;
+    ui.editShowStatistics = scene.render.showStatistics;
+    ui.editGroundShadow = scene.render.groundShadow;
     ui.showGraphicSetting = true;
 }
 

@@ -21,6 +21,17 @@ const char* PlayStateText(PlayState state) {
     return "stopped";
 }
 
+// A row's box as the user left it: the last switch asked for this frame,
+// else the scene's value.
+bool AskedSwitch(const UiState& ui, RequestKind kind, std::int32_t row, bool current) {
+    for (const SceneRequest& request : ui.requests) {
+        if (request.kind == kind && request.index == row) {
+            current = request.on;
+        }
+    }
+    return current;
+}
+
 void DrawModelTab(InterfaceView& view) {
     if (!ImGui::TreeNodeEx("Model list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
@@ -30,13 +41,16 @@ void DrawModelTab(InterfaceView& view) {
             ImGui::TableSetupColumn(column);
         }
         ImGui::TableHeadersRow();
-        auto& entries = view.scene.modelEntries;
-        for (int row = 0; row < static_cast<int>(entries.size()); ++row) {
-            ModelUiEntry& entry = entries[row];
+        const auto& models = view.scene.models;
+        for (int row = 0; row < static_cast<int>(models.size()); ++row) {
+            const ModelUiEntry& entry = models[row].entry;
             ImGui::PushID(row);
             ImGui::TableNextRow();
             ImGui::TableNextColumn();
-            ImGui::Checkbox("##Select", &entry.selected);
+            bool selected = AskedSwitch(view.ui, RequestKind::SelectModel, row, entry.selected);
+            if (ImGui::Checkbox("##Select", &selected)) {
+                view.ui.requests.push_back({RequestKind::SelectModel, row, selected});
+            }
             ImGui::TableNextColumn();
             ImGui::Text("%d", row + 1);
             ImGui::TableNextColumn();
@@ -44,8 +58,9 @@ void DrawModelTab(InterfaceView& view) {
             ImGui::TableNextColumn();
             ImGui::TextUnformatted(entry.englishName.c_str());
             ImGui::TableNextColumn();
-            if (ImGui::Checkbox("##PhysicOn", &entry.physicsOn)) {
-                view.ui.physicsToggledIndex = row;
+            bool physicsOn = AskedSwitch(view.ui, RequestKind::SwitchPhysics, row, entry.physicsOn);
+            if (ImGui::Checkbox("##PhysicOn", &physicsOn)) {
+                view.ui.requests.push_back({RequestKind::SwitchPhysics, row, physicsOn});
             }
             ImGui::TableNextColumn();
             if (ImGui::Button("Model setting") && view.actions.openModelSetting) {
@@ -64,18 +79,18 @@ void DrawModelTab(InterfaceView& view) {
 
 // The motion whose camera keys drive the camera while playing; "None"
 // leaves the camera to the mouse.
-void DrawCameraMotionCombo(Scene& scene) {
-    const auto& names = scene.motionNames;
-    const int chosen = scene.cameraMotion;
+void DrawCameraMotionCombo(const Scene& scene, UiState& ui) {
+    const auto& names = MotionNames(scene);
+    const int chosen = scene.stage.cameraMotion;
     const bool valid = chosen >= 0 && chosen < static_cast<int>(names.size());
     if (ImGui::BeginCombo("Camera motion", valid ? names[chosen].c_str() : "None")) {
         if (ImGui::Selectable("None", !valid)) {
-            scene.cameraMotion = -1;
+            ui.requests.push_back({RequestKind::ChooseCameraMotion, -1});
         }
         for (int i = 0; i < static_cast<int>(names.size()); ++i) {
             ImGui::PushID(i);
             if (ImGui::Selectable(names[i].c_str(), i == chosen)) {
-                scene.cameraMotion = i;
+                ui.requests.push_back({RequestKind::ChooseCameraMotion, i});
             }
             ImGui::PopID();
         }
@@ -84,7 +99,7 @@ void DrawCameraMotionCombo(Scene& scene) {
 }
 
 void DrawMotionTab(InterfaceView& view) {
-    DrawCameraMotionCombo(view.scene);
+    DrawCameraMotionCombo(view.scene, view.ui);
     if (!ImGui::TreeNodeEx("Motion list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }
@@ -93,7 +108,7 @@ void DrawMotionTab(InterfaceView& view) {
             ImGui::TableSetupColumn(column);
         }
         ImGui::TableHeadersRow();
-        const auto& names = view.scene.motionNames;
+        const auto& names = MotionNames(view.scene);
         for (int row = 0; row < static_cast<int>(names.size()); ++row) {
             ImGui::PushID(row);
             ImGui::TableNextRow();
@@ -103,7 +118,7 @@ void DrawMotionTab(InterfaceView& view) {
             ImGui::TextUnformatted(names[row].c_str());
             ImGui::TableNextColumn();
             if (ImGui::Button("Delete")) {
-                view.ui.deleteMotionIndex = row;
+                view.ui.requests.push_back({RequestKind::DeleteMotion, row});
             }
             ImGui::PopID();
         }
@@ -116,28 +131,28 @@ void DrawSongTab(InterfaceView& view) {
     if (!ImGui::TreeNodeEx("Song list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     if (ImGui::BeginTable("songListTable", 3, ListTableFlags())) {
         for (const char* column : {"#", "Name", "Action"}) {
             ImGui::TableSetupColumn(column);
         }
         ImGui::TableHeadersRow();
-        for (int row = 0; row < static_cast<int>(scene.songNames.size()); ++row) {
+        for (int row = 0; row < static_cast<int>(scene.songs.size()); ++row) {
             ImGui::PushID(row);
             ImGui::TableNextRow();
             ImGui::TableNextColumn();
             ImGui::Text("%d", row + 1);
             ImGui::TableNextColumn();
-            ImGui::TextUnformatted(scene.songNames[row].c_str());
+            ImGui::TextUnformatted(scene.songs[row].name.c_str());
             ImGui::TableNextColumn();
-            if (row != scene.selectedSong) {
+            if (row != scene.playback.selectedSong) {
                 if (ImGui::Button("Select this song")) {
-                    SelectSong(scene, view.ui, row);
+                    view.ui.requests.push_back({RequestKind::SelectSong, row});
                 }
                 ImGui::SameLine();
             }
             if (ImGui::Button("Delete")) {
-                view.ui.deleteSongIndex = row;
+                view.ui.requests.push_back({RequestKind::DeleteSong, row});
             }
             ImGui::PopID();
         }
@@ -147,19 +162,19 @@ void DrawSongTab(InterfaceView& view) {
 }
 
 void DrawShaderTab(InterfaceView& view) {
-    Scene& scene = view.scene;
-    if (scene.rayTracing) {
+    const Scene& scene = view.scene;
+    if (scene.render.rayTracing) {
         ImGui::TextUnformatted("-Raytraced diffuse/shadow/reflection");
         ImGui::TextUnformatted(
             "-Reflection is configured by material specular color and reflective");
-        const auto& names = scene.rayTracingShaderNames;
-        const int selected = scene.selectedRayTracingShader;
+        const auto& names = scene.render.rayTracingShaderNames;
+        const int selected = scene.render.selectedRayTracingShader;
         const bool valid = selected >= 0 && selected < static_cast<int>(names.size());
         if (ImGui::BeginCombo("Raytracing shader selection",
                               valid ? names[selected].c_str() : "")) {
             for (int i = 0; i < static_cast<int>(names.size()); ++i) {
                 if (ImGui::Selectable(names[i].c_str(), i == selected)) {
-                    scene.selectedRayTracingShader = i;
+                    view.ui.requests.push_back({RequestKind::ChooseRayTracingShader, i});
                 }
             }
             ImGui::EndCombo();
@@ -170,10 +185,11 @@ void DrawShaderTab(InterfaceView& view) {
         "Default shader will be used when you load new model.\nVertex shader function name: "
         "VS\nPixel shader function name: PS");
     ImGui::SameLine();
-    const auto& entries = scene.shaderEntries;
+    const auto& shaders = scene.shaders;
     const bool hasDefault =
-        scene.defaultShader >= 0 && scene.defaultShader < static_cast<int>(entries.size());
-    ImGui::Text("Default shader: %s", hasDefault ? entries[scene.defaultShader].name.c_str() : "");
+        scene.defaultShader >= 0 && scene.defaultShader < static_cast<int>(shaders.size());
+    ImGui::Text("Default shader: %s",
+                hasDefault ? shaders[scene.defaultShader].entry.name.c_str() : "");
     if (!ImGui::TreeNodeEx("shader list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }
@@ -182,25 +198,26 @@ void DrawShaderTab(InterfaceView& view) {
             ImGui::TableSetupColumn(column);
         }
         ImGui::TableHeadersRow();
-        for (int row = 0; row < static_cast<int>(entries.size()); ++row) {
+        for (int row = 0; row < static_cast<int>(shaders.size()); ++row) {
+            const ShaderEntry& entry = shaders[row].entry;
             ImGui::PushID(row);
             ImGui::TableNextRow();
             ImGui::TableNextColumn();
             ImGui::Text("%d", row + 1);
             ImGui::TableNextColumn();
-            ImGui::TextUnformatted(entries[row].name.c_str());
+            ImGui::TextUnformatted(entry.name.c_str());
             ImGui::TableNextColumn();
             if (row != scene.defaultShader) {
                 if (ImGui::Button("Set as default")) {
-                    scene.defaultShader = row;
+                    view.ui.requests.push_back({RequestKind::ChooseDefaultShader, row});
                 }
             }
-            if (!entries[row].builtIn) {
+            if (!entry.builtIn) {
                 if (row != scene.defaultShader) {
                     ImGui::SameLine();
                 }
                 if (ImGui::Button("Delete")) {
-                    view.ui.deleteShaderIndex = row;
+                    view.ui.requests.push_back({RequestKind::DeleteShader, row});
                 }
             }
             ImGui::PopID();
@@ -213,35 +230,37 @@ void DrawShaderTab(InterfaceView& view) {
 }  // namespace
 
 void RequestModelDelete(InterfaceView& view, std::int32_t row) {
-    auto& entries = view.scene.modelEntries;
-    if (row < 0 || row >= static_cast<std::int32_t>(entries.size()) || !entries[row].selected) {
+    const auto& models = view.scene.models;
+    if (row < 0 || row >= static_cast<std::int32_t>(models.size()) ||
+        !AskedSwitch(view.ui, RequestKind::SelectModel, row, models[row].entry.selected)) {
         return;
     }
-    entries[row].selected = false;
-    view.ui.deleteModelIndex = row;
+    // Unticked first, so that a second Delete in the same frame is refused.
+    view.ui.requests.push_back({RequestKind::SelectModel, row, false});
+    view.ui.requests.push_back({RequestKind::DeleteModel, row});
 }
 
 void DrawResourceManager(InterfaceView& view) {
-    Scene& scene = view.scene;
+    const Scene& scene = view.scene;
     ImGui::SetNextWindowPos(ImVec2(670.0f, 10.0f), ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSize(ImVec2(600.0f, 320.0f), ImGuiCond_FirstUseEver);
     if (ImGui::Begin("Resource manager", &view.ui.showResourceManager)) {
         KeepWindowOnScreen();
         ImGui::TextUnformatted("Playing status:");
         ImGui::SameLine();
-        ImGui::TextUnformatted(PlayStateText(scene.playState));
-        const bool hasSong = scene.selectedSong >= 0 &&
-                             scene.selectedSong < static_cast<int>(scene.songNames.size());
+        ImGui::TextUnformatted(PlayStateText(scene.playback.state));
+        const bool hasSong = scene.playback.selectedSong >= 0 &&
+                             scene.playback.selectedSong < static_cast<int>(scene.songs.size());
         ImGui::Text("Selected song: %s",
-                    hasSong ? scene.songNames[scene.selectedSong].c_str() : "");
+                    hasSong ? scene.songs[scene.playback.selectedSong].name.c_str() : "");
         ImGui::Dummy(ImVec2(0.0f, 10.0f));
         // The label changes when pressed; the id stays, so the press is one click.
-        if (ImGui::Button((scene.playLabel + "###PlayButton").c_str())) {
-            PressPlay(scene);
+        if (ImGui::Button((scene.playback.label + "###PlayButton").c_str())) {
+            view.ui.requests.push_back({RequestKind::PressPlay});
         }
         ImGui::SameLine();
         if (ImGui::Button("Stop/Reset")) {
-            StopAndReset(scene, view.ui);
+            view.ui.requests.push_back({RequestKind::StopAndReset});
         }
         ImGui::Spacing();
         ImGui::Separator();

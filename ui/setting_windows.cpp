@@ -89,7 +89,7 @@ void DrawGraphicSetting(InterfaceView& view) {
         ImGui::Checkbox("Fullscreen", &ui.editFullscreen);
         ImGui::Checkbox("Show frame statistics", &ui.editShowStatistics);
         if (ImGui::Button("Save")) {
-            ui.applyGraphicsRequested = true;
+            ui.requests.push_back({RequestKind::ApplyGraphics});
             ui.showGraphicSetting = false;
         }
         ImGui::SameLine();
@@ -115,7 +115,7 @@ void DrawPhysicsSetting(InterfaceView& view) {
         HelpMarker(
             "Simulation step time is in second.\nDefault is 60 steps/second (1/60 = 0.01667)");
         if (ImGui::Button("Save")) {
-            ui.applyPhysicsRequested = true;
+            ui.requests.push_back({RequestKind::ApplyPhysics});
             ui.showPhysicsSetting = false;
         }
         ImGui::SameLine();

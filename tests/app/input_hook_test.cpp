@@ -68,11 +68,11 @@ TEST(InputHookTest, QueuedEventsReachTheSceneAndOneReleaseEndsBothDrags) {
         ASSERT_EQ(SDL_PushEvent(&e), 1);
     }
     PumpWindowEvents(ctx);
-    EXPECT_EQ(scene.camera.zoom, 0.5f);
+    EXPECT_EQ(scene.stage.camera.zoom, 0.5f);
     EXPECT_FALSE(ui.showNavigator);
     // There is one mouse capture: letting it go ends the left drag too.
-    EXPECT_EQ(scene.camera.dragging, 0u);
-    EXPECT_FALSE(scene.leftDragging);
+    EXPECT_EQ(scene.stage.camera.dragging, 0u);
+    EXPECT_FALSE(scene.stage.leftDragging);
     SDL_Quit();
 }
 

@@ -151,23 +151,23 @@ TEST(RenderProgressTest, TerminalRedrawsInPlaceAndLogsGetAPeriodicLine) {
 TEST(RenderOptionsTest, SwitchingRayTracingOnDropsMultisamplingAndSetsTheSamples) {
     Scene scene;
     EXPECT_FALSE(SwitchOnRayTracing(scene, 3));  // the device offers none
-    EXPECT_FALSE(scene.rayTracing);
-    EXPECT_EQ(scene.antiAliasing, kMsaa4x);
+    EXPECT_FALSE(scene.render.rayTracing);
+    EXPECT_EQ(scene.render.antiAliasing, kMsaa4x);
 
-    scene.rayTracingAvailable = true;
-    scene.antiAliasing = scene.antiAliasingMode = kMsaa8x;
+    scene.render.rayTracingAvailable = true;
+    scene.render.antiAliasing = scene.render.antiAliasingMode = kMsaa8x;
     EXPECT_TRUE(SwitchOnRayTracing(scene, 3));
-    EXPECT_TRUE(scene.rayTracing);
-    EXPECT_TRUE(scene.rebuildAccelerationStructures);
-    EXPECT_EQ(scene.antiAliasing, kAntiAliasingNone);
-    EXPECT_EQ(scene.antiAliasingMode, kAntiAliasingNone);
-    EXPECT_EQ(scene.diffuseSamples, 16u);
-    EXPECT_EQ(scene.shadowSamples, 16u);
+    EXPECT_TRUE(scene.render.rayTracing);
+    EXPECT_TRUE(scene.render.rebuildAccelerationStructures);
+    EXPECT_EQ(scene.render.antiAliasing, kAntiAliasingNone);
+    EXPECT_EQ(scene.render.antiAliasingMode, kAntiAliasingNone);
+    EXPECT_EQ(scene.render.diffuseSamples, 16u);
+    EXPECT_EQ(scene.render.shadowSamples, 16u);
 
-    scene.antiAliasing = scene.antiAliasingMode = kFxaaHigh;
+    scene.render.antiAliasing = scene.render.antiAliasingMode = kFxaaHigh;
     EXPECT_TRUE(SwitchOnRayTracing(scene, 9));  // clamped to Ultra
-    EXPECT_EQ(scene.antiAliasingMode, kFxaaHigh);
-    EXPECT_EQ(scene.shadowQuality, 3);
+    EXPECT_EQ(scene.render.antiAliasingMode, kFxaaHigh);
+    EXPECT_EQ(scene.render.shadowQuality, 3);
 
     std::int32_t quality = -1;
     EXPECT_TRUE(ParseRayTracingQuality("medium", &quality));

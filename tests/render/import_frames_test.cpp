@@ -55,7 +55,7 @@ TEST_F(ImportFramesTest, TexturesAreDecodedOnTheImportThreadWhileAModelPlays) {
     }
     PlayFrame();
     ASSERT_EQ(scene_.models.size(), 1u);
-    AttachMotion(*scene_.models[0], scene_.motions[0]);
+    AttachMotion(*scene_.models[0].instance, scene_.motions[0].motion);
     PressPlay(scene_);
     for (int i = 0; i < 3; ++i) {
         PlayFrame();

@@ -79,7 +79,7 @@ protected:
 TEST_F(InterfaceRenderTest, WindowsDrawOverTheSceneInEveryAntiAliasingMode) {
     ui_.showResourceManager = true;
     for (std::int32_t mode = 0; mode <= 4; ++mode) {
-        scene_.antiAliasingMode = mode;
+        scene_.render.antiAliasingMode = mode;
         const CapturedImage image = Frames(3);
         ASSERT_EQ(image.width, 1280u);
         // The navigator's dark body at (10, 120) and the resource manager's at

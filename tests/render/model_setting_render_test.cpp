@@ -43,7 +43,6 @@ protected:
                       S_OK);
         };
         model_ = AddModel(MorphedTriangle());
-        scene_.modelEntries.push_back({});
         OpenModelSetting(view_, 0);
         ASSERT_EQ(setting_.model, model_);
         ChooseMaterial(view_, 0);
@@ -133,13 +132,13 @@ TEST_F(ModelSettingRenderTest, UseThisShaderSwapsTheMaterialsPipelinesAtTheNextU
     Frames(1);
     const auto toonPipelines = Gpu().materials[0].mainPipelines;
     setting_.shaderSelectIndex = 0;
-    ui_.applyShaderRequested = true;
+    ui_.requests.push_back({RequestKind::ApplyShader});
     SceneUpdate();
-    EXPECT_FALSE(ui_.applyShaderRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     EXPECT_NE(Gpu().materials[0].mainPipelines, toonPipelines);
     MaterialValues values;
     ASSERT_TRUE(ReadMaterialValues(Gpu(), 0, &values));
-    EXPECT_EQ(values.shaderName, scene_.shaderEntries[0].name);
+    EXPECT_EQ(values.shaderName, scene_.shaders[0].entry.name);
     Frames(2);  // and the frames draw with it, without validation messages
 }
 

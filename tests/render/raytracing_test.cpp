@@ -68,8 +68,8 @@ protected:
             GTEST_SKIP() << "no ray tracing on this device: "
                          << graphics_.sceneRenderer->RayTracingError();
         }
-        scene_.rayTracing = true;
-        scene_.antiAliasingMode = 0;
+        scene_.render.rayTracing = true;
+        scene_.render.antiAliasingMode = 0;
     }
 
     void Rebuild() {
@@ -81,8 +81,8 @@ protected:
     // The sum of the channels of the pixel a world point lands on.
     int Brightness(const CapturedImage& image, Float3 p) const {
         const Vector4 clip =
-            TransformPoint(TransformPoint(Vector4{p.x, p.y, p.z, 1.0f}, scene_.camera.view),
-                           scene_.camera.projection);
+            TransformPoint(TransformPoint(Vector4{p.x, p.y, p.z, 1.0f}, scene_.stage.camera.view),
+                           scene_.stage.camera.projection);
         const auto x = static_cast<std::uint32_t>((clip.x / clip.w * 0.5f + 0.5f) * kWidth);
         const auto y = static_cast<std::uint32_t>((0.5f - clip.y / clip.w * 0.5f) * kHeight);
         if (x >= image.width || y >= image.height) {
@@ -206,9 +206,9 @@ TEST_F(RaytracingTest, QualityChangesTheSampleCountsAtTheNextFrame) {
         EXPECT_EQ(rt.Constants(f).shadowSamples, 4u);
         EXPECT_EQ(rt.Constants(f).shaderIndex, 1u);
     }
-    scene_.diffuseSamples = 16;
-    scene_.shadowSamples = 12;
-    scene_.selectedRayTracingShader = 0;
+    scene_.render.diffuseSamples = 16;
+    scene_.render.shadowSamples = 12;
+    scene_.render.selectedRayTracingShader = 0;
     const std::uint32_t next = ctx_.GetFrameIndex() % kFrameCount;
     Frames(1);
     EXPECT_EQ(rt.Constants(next).diffuseSamples, 16u);
@@ -247,7 +247,7 @@ TEST_F(RaytracingTest, TheBlockShadowsTheFloorUnderIt) {
                   kPmxMaterialDoubleSided | kPmxMaterialCastsShadow | kPmxMaterialReceivesShadow);
     AddModel(model);
     Rebuild();
-    scene_.selectedRayTracingShader = 0;
+    scene_.render.selectedRayTracingShader = 0;
     const CapturedImage image = Frames(1);
     EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/rt_shadow.png", image), S_OK);
     // The light travels along (-0.41, -0.82, 0.41): the block's shadow
@@ -258,7 +258,7 @@ TEST_F(RaytracingTest, TheBlockShadowsTheFloorUnderIt) {
 
     // Without its cast-shadow flag the block throws none, as in raster frames.
     WaitForGpu(ctx_);
-    graphics_.sceneRenderer->Find(scene_.models[0].get())->materials[1].castShadow = false;
+    graphics_.sceneRenderer->Find(scene_.models[0].instance.get())->materials[1].castShadow = false;
     Rebuild();
     const CapturedImage unshadowed = Frames(1);
     EXPECT_NEAR(Brightness(unshadowed, {-4, 0, 4}), Brightness(unshadowed, {8, 0, 4}), 30);
@@ -298,7 +298,7 @@ TEST_F(RaytracingTest, GeneUnderBothLooksIsPlausibleAndFxaaFilters) {
     AddModel(gene);
     Rebuild();
     for (std::int32_t look : {0, 1}) {
-        scene_.selectedRayTracingShader = look;
+        scene_.render.selectedRayTracingShader = look;
         const CapturedImage image = Frames(1);
         EXPECT_EQ(
             WritePng(std::string(QV_TEST_OUTPUT "/rt_gene_look") + std::to_string(look) + ".png",
@@ -308,7 +308,7 @@ TEST_F(RaytracingTest, GeneUnderBothLooksIsPlausibleAndFxaaFilters) {
         EXPECT_FALSE(IsWhite(image, kWidth / 2, kHeight * 110 / 720)) << look;  // the face
         EXPECT_GT(Coloured(image), std::size_t{kWidth} * kHeight / 20) << look;
     }
-    scene_.antiAliasingMode = 2;
+    scene_.render.antiAliasingMode = 2;
     EXPECT_GT(Coloured(Frames(1)), std::size_t{kWidth} * kHeight / 20);
 }
 
@@ -351,7 +351,7 @@ TEST_F(RaytracingTest, HostileGeometryStillDrawsAndRemovalFallsBackUntilTheRebui
 
     // Removed while on: rasterised frames until the rebuild, then traced.
     WaitForGpu(ctx_);
-    graphics_.sceneRenderer->ReleaseModel(*scene_.models[1]);
+    graphics_.sceneRenderer->ReleaseModel(*scene_.models[1].instance);
     scene_.models.erase(scene_.models.begin() + 1);
     EXPECT_GT(Coloured(Frames(1)), 500u);
     Rebuild();

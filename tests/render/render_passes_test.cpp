@@ -90,8 +90,8 @@ protected:
     // Where a world point lands in a 1280 x 720 frame of the scene's camera.
     std::pair<std::uint32_t, std::uint32_t> ScreenOf(Float3 p) const {
         const Vector4 clip =
-            TransformPoint(TransformPoint(Vector4{p.x, p.y, p.z, 1.0f}, scene_.camera.view),
-                           scene_.camera.projection);
+            TransformPoint(TransformPoint(Vector4{p.x, p.y, p.z, 1.0f}, scene_.stage.camera.view),
+                           scene_.stage.camera.projection);
         const float x = (clip.x / clip.w * 0.5f + 0.5f) * 1280.0f;
         const float y = (0.5f - clip.y / clip.w * 0.5f) * 720.0f;
         return {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(y)};
@@ -107,7 +107,7 @@ protected:
     }
 
     CapturedImage RenderMode(std::int32_t mode) {
-        scene_.antiAliasingMode = mode;
+        scene_.render.antiAliasingMode = mode;
         return Frames(kFrameCount);
     }
 };
@@ -122,7 +122,7 @@ TEST_F(RenderPassesTest, ShadowsDarkenOnlyWhatLiesUnderACastingBlock) {
         scene_.models.clear();
         ModelInstance* model =
             AddModel(FloorAndBlock(kCastShadow, kReceiveShadow), BuiltInShaderSet(set));
-        scene_.antiAliasingMode = 0;
+        scene_.render.antiAliasingMode = 0;
         const CapturedImage withShadow = Frames(kFrameCount);
         ModelGpu* gpu = graphics_.sceneRenderer->Find(model);
         ASSERT_NE(gpu, nullptr);
@@ -139,7 +139,7 @@ TEST_F(RenderPassesTest, ShadowsDarkenOnlyWhatLiesUnderACastingBlock) {
     // A block without the cast-shadow flag leaves the floor lit, though the
     // floor still receives shadows; the ground-shadow flag alone does not
     // put it into the self-shadow map (the ground shadow it asks for is off).
-    scene_.groundShadow = false;
+    scene_.render.groundShadow = false;
     for (std::uint8_t blockFlags : {std::uint8_t{0}, std::uint8_t{kPmxMaterialGroundShadow}}) {
         scene_.models.clear();
         AddModel(FloorAndBlock(blockFlags, kReceiveShadow | kCastShadow));
@@ -180,7 +180,7 @@ TEST_F(RenderPassesTest, CardsCastTheShadowOfTheirCutOutFromEitherSideWhenDouble
         return Frames(kFrameCount);
     };
     const Float3 underOpaque{-3, 0, 4}, underCutOut{-5, 0, 4}, underMiddle{-4, 0, 4};
-    scene_.antiAliasingMode = 0;
+    scene_.render.antiAliasingMode = 0;
 
     const CapturedImage lit = scene(up, 0, 0);
     const CapturedImage cutOut = scene(up, kCastShadow, 0);
@@ -213,7 +213,7 @@ TEST_F(RenderPassesTest, MaterialAlphaScalesTheTextureAndAtZeroHidesTheEdgeToo) 
         AddModel(block);
         return Frames(kFrameCount);
     };
-    scene_.antiAliasingMode = 0;
+    scene_.render.antiAliasingMode = 0;
     const CapturedImage full = render(1.0f);
     const CapturedImage half = render(0.5f);
     const int fullCentre = Brightness(full, {640, 360});
@@ -238,7 +238,7 @@ TEST_F(RenderPassesTest, GroundShadowsDarkenTheGroundOncePerModelUntilSwitchedOf
     AddBox(blocks, {0, 8, 0}, {1.5f, 1.5f, 1.5f}, kPmxMaterialGroundShadow, {0.3f, 0.5f, 0.9f, 1});
     AddBox(blocks, {1, 8, 0}, {1.5f, 1.5f, 1.5f}, kPmxMaterialGroundShadow, {0.3f, 0.5f, 0.9f, 1});
     AddModel(blocks);
-    scene_.antiAliasingMode = 0;
+    scene_.render.antiAliasingMode = 0;
     const Float3 underBoth{-3.5f, 0, 4}, underOne{-5, 0, 4}, open{6, 0, 4};
     const CapturedImage on = Frames(kFrameCount);
     EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/ground_shadow.png", on), S_OK);
@@ -252,10 +252,10 @@ TEST_F(RenderPassesTest, GroundShadowsDarkenTheGroundOncePerModelUntilSwitchedOf
     EXPECT_LT(Brightness(Frames(kFrameCount), ScreenOf(underOne)) + 40, one);
 
     for (std::int32_t mode : {3, 0}) {
-        scene_.groundShadow = false;
+        scene_.render.groundShadow = false;
         const CapturedImage off = RenderMode(mode);
         EXPECT_TRUE(IsWhite(off, ScreenOf(underOne).first, ScreenOf(underOne).second)) << mode;
-        scene_.groundShadow = true;
+        scene_.render.groundShadow = true;
         EXPECT_LT(Brightness(RenderMode(mode), ScreenOf(underOne)), 3 * 255 - 200) << mode;
     }
 }
@@ -268,7 +268,7 @@ TEST_F(RenderPassesTest, ShadowsTouchTheFeetOfWhatCastsThem) {
     AddBox(model, {0, -0.5f, 0}, {20, 0.5f, 20}, kReceiveShadow, {0.8f, 0.8f, 0.8f, 1});
     AddBox(model, {0, 1.5f, 0}, {1.5f, 1.5f, 1.5f}, kCastShadow, {0.3f, 0.5f, 0.9f, 1});
     ModelInstance* instance = AddModel(model, BuiltInShaderSet(0));
-    scene_.antiAliasingMode = 0;
+    scene_.render.antiAliasingMode = 0;
     const CapturedImage shadowed = Frames(kFrameCount);
     EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/shadow_at_the_foot.png", shadowed), S_OK);
     graphics_.sceneRenderer->Find(instance)->materialConstants[0].receiveShadow = 0;
@@ -305,7 +305,7 @@ TEST_F(RenderPassesTest, ModelToonsWinAndSubTextureSpheresFollowTheirUv) {
         sphere.rgba[i + 3] = 255;
     }
     ASSERT_EQ(WritePng(folder.path() / "sphere.png", sphere), S_OK);
-    scene_.antiAliasingMode = 0;
+    scene_.render.antiAliasingMode = 0;
     auto centre = [&](PmxModel model) {
         model.folder = folder.path();
         scene_.models.clear();
@@ -343,7 +343,7 @@ TEST_F(RenderPassesTest, ModelToonsWinAndSubTextureSpheresFollowTheirUv) {
 TEST_F(RenderPassesTest, OutlinesAddOnlyPixelsOfTheEdgeColour) {
     PmxModel block = EmptyModel();
     AddBox(block, {0, 10, 0}, {3, 3, 3}, 0, {0.3f, 0.5f, 0.9f, 1});
-    scene_.antiAliasingMode = 0;
+    scene_.render.antiAliasingMode = 0;
     AddModel(block);
     const CapturedImage plain = Frames(kFrameCount);
     scene_.models.clear();
@@ -412,11 +412,11 @@ TEST_F(RenderPassesTest, OutlinesKeepTheirWidthOnScreenAtEveryDistance) {
     ball.materials[0].indexCount = static_cast<std::uint32_t>(ball.indices.size());
     ball.materials[0].edgeSize = 4.0f;
     AddModel(ball);
-    scene_.antiAliasingMode = 0;
+    scene_.render.antiAliasingMode = 0;
     // The red run right of the block along the middle row.
     auto bandWidth = [&](float distance) {
-        scene_.camera.baseEye = {0.0f, 10.0f, -distance, 0.0f};
-        UpdateCamera(scene_.camera);
+        scene_.stage.camera.baseEye = {0.0f, 10.0f, -distance, 0.0f};
+        UpdateCamera(scene_.stage.camera);
         const CapturedImage image = Frames(kFrameCount);
         int width = 0;
         for (std::uint32_t x = 640; x < 1280; ++x) {
@@ -569,8 +569,7 @@ TEST_F(RenderPassesTest, UserShaderSetsDrawAndCanBeSwappedPerMaterial) {
     const HlslCompileResult ps = CompileHlsl(kFlatShader, "flat.hlsl", "PS", HlslStage::Pixel);
     ASSERT_TRUE(vs.ok) << vs.messages;
     ASSERT_TRUE(ps.ok) << ps.messages;
-    scene_.shaderPrograms.push_back({vs.spirv, ps.spirv});
-    scene_.shaderEntries.push_back({false, "flat.hlsl"});
+    scene_.shaders.push_back({{vs.spirv, ps.spirv}, {false, "flat.hlsl"}});
     const ShaderSetCode flat = SceneShaderSet(scene_, 2);
     EXPECT_EQ(flat.name, "flat.hlsl");
 
@@ -645,7 +644,7 @@ TEST_F(GeneRenderTest, OutlinesCarryTheEdgeColourAndShadowsOnlyDarken) {
     REQUIRE_GENE();
     PmxModel gene;
     ASSERT_EQ(LoadPmxModel(gene, Gene() / "Gene_light.pmx"), S_OK);
-    scene_.antiAliasingMode = 0;
+    scene_.render.antiAliasingMode = 0;
     ModelInstance* model = AddModel(gene);
     const CapturedImage outlined = Frames(kFrameCount);
     ModelGpu* gpu = graphics_.sceneRenderer->Find(model);

@@ -104,8 +104,8 @@ protected:
         std::string message;
         EXPECT_EQ(graphics_.sceneRenderer->CreateModel(*instance, model, set, &message), expected)
             << message;
-        scene_.models.push_back(std::move(instance));
-        return scene_.models.back().get();
+        scene_.models.push_back({std::move(instance), {}});
+        return scene_.models.back().instance.get();
     }
 
     CapturedImage Frames(int count) {

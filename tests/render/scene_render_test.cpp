@@ -111,7 +111,7 @@ TEST_F(SceneRenderTest, GeneAtRestShowsInTheMiddleOfAWhiteFrame) {
     AddModel(gene);
     EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/gene_ground_shadow.png", Frames(3)), S_OK);
     // The ground shadow falls to one side; the model alone is symmetric.
-    scene_.groundShadow = false;
+    scene_.render.groundShadow = false;
     const CapturedImage image = Frames(3);
     ASSERT_EQ(image.width, 1280u);
     ASSERT_EQ(image.height, 720u);

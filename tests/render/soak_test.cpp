@@ -80,16 +80,16 @@ TEST_F(SoakTest, TenThousandFramesWithImportsAndRemovals) {
     ASSERT_EQ(Import({content / "gene" / "Gene_light.pmx",
                       content / "gene" / "motion" / "stand.vmd", folder / "song.wav"}),
               "Loaded 3 resource(s).");
-    AttachMotion(*scene.models[0], scene.motions[0]);
+    AttachMotion(*scene.models[0].instance, scene.motions[0].motion);
     SelectSong(scene, 0);
     PressPlay(scene);
-    ASSERT_EQ(scene.playState, PlayState::Playing);
+    ASSERT_EQ(scene.playback.state, PlayState::Playing);
     // The clock starts with the dance: frames spent waiting for the import do not count.
     frame = 0;
     updateMs.clear();
     frameMs.clear();
 
-    const std::size_t shadersAtStart = scene.shaderPrograms.size();
+    const std::size_t shadersAtStart = scene.shaders.size();
     std::vector<std::pair<std::size_t, double>> resident;
     int rounds = 0;
     // Every frame counts, those of the rounds too: a round starts at each 500th.
@@ -111,24 +111,25 @@ TEST_F(SoakTest, TenThousandFramesWithImportsAndRemovals) {
                   "Loaded 4 resource(s).")
             << "round " << rounds;
         ASSERT_EQ(scene.models.size(), 2u);
-        AttachMotion(*scene.models[1], scene.motions[1]);
+        AttachMotion(*scene.models[1].instance, scene.motions[1].motion);
         for (int i = 0; i < 30; ++i) {
             Frame();
         }
-        ui.deleteModelIndex = 1;
-        ui.deleteMotionIndex = 1;
-        ui.deleteSongIndex = 1;
-        ui.deleteShaderIndex = static_cast<std::int32_t>(scene.shaderPrograms.size()) - 1;
+        ui.requests.push_back({RequestKind::DeleteModel, 1});
+        ui.requests.push_back({RequestKind::DeleteMotion, 1});
+        ui.requests.push_back({RequestKind::DeleteSong, 1});
+        ui.requests.push_back(
+            {RequestKind::DeleteShader, static_cast<std::int32_t>(scene.shaders.size()) - 1});
         Frame();
         ASSERT_EQ(scene.models.size(), 1u);
         ASSERT_EQ(scene.motions.size(), 1u);
         ASSERT_EQ(scene.songs.size(), 1u);
-        ASSERT_EQ(scene.shaderPrograms.size(), shadersAtStart);
+        ASSERT_EQ(scene.shaders.size(), shadersAtStart);
         ++rounds;
     }
     resident.emplace_back(10000, ResidentMegabytes());
-    EXPECT_EQ(scene.playState, PlayState::Playing);
-    EXPECT_EQ(scene.selectedSong, 0);
+    EXPECT_EQ(scene.playback.state, PlayState::Playing);
+    EXPECT_EQ(scene.playback.selectedSong, 0);
 
     auto at = [&](std::size_t f) {
         for (const auto& [n, mb] : resident) {

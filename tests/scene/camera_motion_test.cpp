@@ -132,33 +132,32 @@ TEST(CameraMotion, LightAndShadowKeysFollowTheirKeys) {
 // a stop gives the orbit camera back, where the user left it.
 TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     Scene scene;
-    scene.motions.emplace_back();  // no camera keys
+    scene.motions.push_back({{}, "dance"});  // no camera keys
     VmdMotion camera;
     camera.cameraKeys = {CameraKey(0, {0, 10, 0}, -10, 30), CameraKey(60, {0, 10, 0}, -70, 30)};
     camera.lightKeys = {{0, {0.2f, 0.4f, 0.6f, 1}, {1, 0, 0}}};
-    scene.motions.push_back(camera);
-    scene.motionNames = {"dance", "camera"};
+    scene.motions.push_back({camera, "camera"});
     EXPECT_EQ(PickCameraMotion(scene), 1);
-    scene.cameraMotion = PickCameraMotion(scene);
-    const Vector4 orbitEye = scene.camera.eye;
+    scene.stage.cameraMotion = PickCameraMotion(scene);
+    const Vector4 orbitEye = scene.stage.camera.eye;
 
     UpdateStageMotion(scene, 1.0f);  // stopped: nothing moves
-    EXPECT_FALSE(scene.cameraDrivenByMotion);
+    EXPECT_FALSE(scene.stage.cameraDrivenByMotion);
     PressPlay(scene);
     UpdateStageMotion(scene, 1.0f);  // 1 s: frame 30, half way
-    EXPECT_TRUE(scene.cameraDrivenByMotion);
-    EXPECT_NEAR(scene.camera.eye.z, -40, 1e-3f);
-    EXPECT_TRUE(scene.motionLightActive);
-    EXPECT_FLOAT_EQ(scene.motionLightColor.y, 0.4f);
+    EXPECT_TRUE(scene.stage.cameraDrivenByMotion);
+    EXPECT_NEAR(scene.stage.camera.eye.z, -40, 1e-3f);
+    EXPECT_TRUE(scene.stage.motionLightActive);
+    EXPECT_FLOAT_EQ(scene.stage.motionLightColor.y, 0.4f);
     PressPlay(scene);  // paused: the camera stays with the motion
     UpdateStageMotion(scene, 1.0f);
-    EXPECT_NEAR(scene.camera.eye.z, -40, 1e-3f);
+    EXPECT_NEAR(scene.stage.camera.eye.z, -40, 1e-3f);
     StopAndReset(scene);
     UpdateStageMotion(scene, 1.0f);
-    EXPECT_FALSE(scene.cameraDrivenByMotion);
-    EXPECT_FALSE(scene.motionLightActive);
-    EXPECT_EQ(scene.camera.eye, orbitEye);
-    EXPECT_EQ(scene.stageMotionTime, 0.0f);
+    EXPECT_FALSE(scene.stage.cameraDrivenByMotion);
+    EXPECT_FALSE(scene.stage.motionLightActive);
+    EXPECT_EQ(scene.stage.camera.eye, orbitEye);
+    EXPECT_EQ(scene.stage.stageMotionTime, 0.0f);
 }
 
 }  // namespace qv

@@ -134,12 +134,11 @@ class SceneInputTest : public ::testing::Test {
 protected:
     void SetUp() override {
         for (int i = 0; i < 2; ++i) {
-            scene_.models.push_back(std::make_unique<ModelInstance>());
-            scene_.models.back()->bones.resize(3);
-            scene_.modelEntries.emplace_back();
+            scene_.models.push_back({std::make_unique<ModelInstance>(), {}});
+            scene_.models.back().instance->bones.resize(3);
         }
-        scene_.modelEntries[0] = Row(true, 1);
-        scene_.modelEntries[1].yRotationBone = 2;
+        scene_.models[0].entry = Row(true, 1);
+        scene_.models[1].entry.yRotationBone = 2;
     }
 
     MouseCapture Send(const InputEvent& e, bool interfaceWantsInput = false) {
@@ -151,35 +150,36 @@ protected:
 };
 
 TEST_F(SceneInputTest, LeftDragTurnsTheSelectedModelsBoneAboutTheVerticalAxis) {
-    scene_.modelEntries.push_back(Row(true, 0));  // no model behind it
+    // Selected, but its model has no such bone.
+    scene_.models.push_back({std::make_unique<ModelInstance>(), Row(true, 0)});
     EXPECT_EQ(Send(Mouse(InputKind::LeftDown, 100, 50)), MouseCapture::Take);
     Send(Mouse(InputKind::MouseMove, 110, 80, kInputLeftButton));
     // Every row accumulates the angle; only x movement counts.
-    for (const ModelUiEntry& row : scene_.modelEntries) {
-        EXPECT_NEAR(row.yRotationAngle, -3.0f, 1e-5f);
+    for (const ModelRecord& record : scene_.models) {
+        EXPECT_NEAR(record.entry.yRotationAngle, -3.0f, 1e-5f);
     }
     const float half = -3.0f * kPi / 180.0f / 2.0f;
-    const Quaternion& q = scene_.models[0]->bones[1].rotation;
+    const Quaternion& q = scene_.models[0].instance->bones[1].rotation;
     EXPECT_NEAR(q.y, std::sin(half), 1e-6f);
     EXPECT_NEAR(q.w, std::cos(half), 1e-6f);
     EXPECT_EQ(q.x, 0.0f);
-    EXPECT_EQ(scene_.models[1]->bones[2].rotation, Quaternion{});  // not selected
-    EXPECT_EQ(scene_.camera.yaw, 0.0f);
+    EXPECT_EQ(scene_.models[1].instance->bones[2].rotation, Quaternion{});  // not selected
+    EXPECT_EQ(scene_.stage.camera.yaw, 0.0f);
 
     // With a modifier nothing turns, but the position is taken.
     Send(Mouse(InputKind::MouseMove, 150, 80, kInputLeftButton | kInputControl));
     Send(Mouse(InputKind::MouseMove, 148, 80, kInputLeftButton));
-    EXPECT_NEAR(scene_.modelEntries[0].yRotationAngle, -2.4f, 1e-5f);
+    EXPECT_NEAR(scene_.models[0].entry.yRotationAngle, -2.4f, 1e-5f);
     EXPECT_EQ(Send(Mouse(InputKind::LeftUp, 148, 80)), MouseCapture::Release);
-    EXPECT_FALSE(scene_.leftDragging);
+    EXPECT_FALSE(scene_.stage.leftDragging);
 }
 
 TEST_F(SceneInputTest, CaptureLossEndsBothDragsAndF1TogglesTheNavigator) {
     Send(Mouse(InputKind::LeftDown, 0, 0));
     Send(Mouse(InputKind::RightDown, 0, 0));
     EXPECT_EQ(Send(Event(InputKind::CaptureLost)), MouseCapture::Release);
-    EXPECT_FALSE(scene_.leftDragging);
-    EXPECT_EQ(scene_.camera.dragging, 0u);
+    EXPECT_FALSE(scene_.stage.leftDragging);
+    EXPECT_EQ(scene_.stage.camera.dragging, 0u);
 
     const InputEvent f1 = Event(InputKind::KeyDown, InputKey::F1);
     Send(f1);
@@ -190,19 +190,19 @@ TEST_F(SceneInputTest, CaptureLossEndsBothDragsAndF1TogglesTheNavigator) {
     Send(f1, true);
     Send(Wheel(120), true);
     EXPECT_FALSE(ui_.showNavigator);
-    EXPECT_EQ(scene_.camera.zoom, 0.0f);
+    EXPECT_EQ(scene_.stage.camera.zoom, 0.0f);
 }
 
 TEST_F(SceneInputTest, ResolutionChangeGivesTheCameraTheNewAspectRatio) {
     ModelSettingState modelSetting;
     ui_.editResolutionIndex = 1;  // 1366 x 768
-    ui_.applyGraphicsRequested = true;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
     UpdateScene(scene_, ui_, modelSetting, 1.0f / 60.0f);
-    EXPECT_EQ(scene_.camera.viewportWidth, 1366u);
-    EXPECT_NEAR(scene_.camera.projection.m[1][1] / scene_.camera.projection.m[0][0],
+    EXPECT_EQ(scene_.stage.camera.viewportWidth, 1366u);
+    EXPECT_NEAR(scene_.stage.camera.projection.m[1][1] / scene_.stage.camera.projection.m[0][0],
                 1366.0f / 768.0f, 1e-5f);
-    SetCameraViewport(scene_.camera, 0, 300);  // a zero side is ignored
-    EXPECT_EQ(scene_.camera.viewportHeight, 768u);
+    SetCameraViewport(scene_.stage.camera, 0, 300);  // a zero side is ignored
+    EXPECT_EQ(scene_.stage.camera.viewportHeight, 768u);
 }
 
 }  // namespace

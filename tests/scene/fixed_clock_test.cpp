@@ -102,8 +102,8 @@ TEST(FixedClockTest, GenesHairAtThreeSecondsMatchesTheStepByStepPlayAtAnyFrameRa
         SCOPED_TRACE(fps);
         SceneContent content;
         CreatePhysicsScene(content.physics);
-        content.models.push_back(std::make_unique<ModelInstance>());
-        ModelInstance& gene = *content.models.back();
+        content.models.push_back({std::make_unique<ModelInstance>(), {}});
+        ModelInstance& gene = *content.models.back().instance;
         ASSERT_TRUE(Succeeded(CreateModelInstance(gene, pmx, content.physics.get())));
         AttachMotion(gene, vmd);
         RewindMotion(gene);

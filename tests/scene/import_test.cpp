@@ -81,11 +81,11 @@ TEST_F(ImportTest, MixedCaseFilesArePassedOverWithoutAMessage) {
     const fs::path motion = Write("d.Vmd", EncodeVmd(vmd));
     EXPECT_EQ(Import({model, motion}), "Loaded 1 resource(s).");
     ASSERT_EQ(content_.models.size(), 1u);
-    ASSERT_EQ(content_.modelEntries.size(), 1u);
-    EXPECT_EQ(content_.modelEntries[0].name, "テストモデル");
-    EXPECT_TRUE(content_.modelEntries[0].physicsOn);
-    EXPECT_EQ(content_.modelEntries[0].yRotationBone, -1);
-    EXPECT_EQ(content_.models[0]->bodies.size(), 2u);  // built into the shared world
+    ASSERT_EQ(content_.models.size(), 1u);
+    EXPECT_EQ(content_.models[0].entry.name, "テストモデル");
+    EXPECT_TRUE(content_.models[0].entry.physicsOn);
+    EXPECT_EQ(content_.models[0].entry.yRotationBone, -1);
+    EXPECT_EQ(content_.models[0].instance->bodies.size(), 2u);  // built into the shared world
     EXPECT_TRUE(content_.motions.empty());
     EXPECT_EQ(worker_.Progress(), 0.0f);
 }
@@ -98,9 +98,9 @@ TEST_F(ImportTest, OneFailingModelAmongThreeFiles) {
     const fs::path motion = Write("dance.vmd", EncodeVmd(vmd));
     EXPECT_EQ(Import({good, bad, motion}), "Loaded 2 resource(s).\nFailed: 1\nError detail:\n" +
                                                bad.string() + "\nFailed to load PMX model!\n");
-    ASSERT_EQ(content_.motionNames.size(), 1u);
-    EXPECT_EQ(content_.motionNames[0], "dance.vmd");
-    EXPECT_EQ(content_.motions.size(), content_.motionNames.size());
+    ASSERT_EQ(content_.motions.size(), 1u);
+    EXPECT_EQ(content_.motions[0].name, "dance.vmd");
+    EXPECT_EQ(content_.motions.size(), content_.motions.size());
 }
 
 TEST_F(ImportTest, AMissingTextureIsNamedAfterTheResourceFailure) {
@@ -138,10 +138,10 @@ TEST_F(ImportTest, ShaderErrorsCarryBothHeadingsAndTheCompilersText) {
     // Each heading is followed by the compiler's own report.
     EXPECT_NE(status.find("nope", vs), std::string::npos);
     EXPECT_NE(status.find("ERROR", ps), std::string::npos);
-    ASSERT_EQ(content_.shaderEntries.size(), 3u);
-    EXPECT_FALSE(content_.shaderEntries[2].builtIn);
-    EXPECT_EQ(content_.shaderEntries[2].name, "tint.hlsl");
-    EXPECT_FALSE(content_.shaderPrograms[2].pixelCode.empty());
+    ASSERT_EQ(content_.shaders.size(), 3u);
+    EXPECT_FALSE(content_.shaders[2].entry.builtIn);
+    EXPECT_EQ(content_.shaders[2].entry.name, "tint.hlsl");
+    EXPECT_FALSE(content_.shaders[2].program.pixelCode.empty());
 }
 
 TEST_F(ImportTest, HostileFilesFailAloneAndTheNextBatchStillWorks) {
@@ -171,14 +171,14 @@ TEST_F(ImportTest, HostileFilesFailAloneAndTheNextBatchStillWorks) {
     EXPECT_EQ(status.find("notes.txt"), std::string::npos);  // an unknown kind has no message
 
     EXPECT_EQ(Import({Write("song.wav", Wav())}), "Loaded 1 resource(s).");
-    ASSERT_EQ(content_.songNames.size(), 1u);
-    EXPECT_EQ(content_.songNames[0], "song.wav");
+    ASSERT_EQ(content_.songs.size(), 1u);
+    EXPECT_EQ(content_.songs[0].name, "song.wav");
 }
 
 TEST_F(ImportTest, ABatchCompletesWhileModelsPlay) {
     Import({Write("first.pmx", EncodePmx(SamplePmxModel()))});
     ASSERT_EQ(content_.models.size(), 1u);
-    content_.models[0]->playing = 1;
+    content_.models[0].instance->playing = 1;
 
     std::vector<fs::path> second;
     for (int i = 0; i < 5; ++i) {
@@ -190,7 +190,7 @@ TEST_F(ImportTest, ABatchCompletesWhileModelsPlay) {
     while (!worker_.ResultsReady() && frames < 20000) {
         StepPhysics(*content_.physics, 1.0f / 60.0f);
         for (auto& model : content_.models)
-            UpdateModel(*model, 1.0f / 60.0f);
+            UpdateModel(*model.instance, 1.0f / 60.0f);
         ++frames;
     }
     ASSERT_TRUE(worker_.ResultsReady());
@@ -200,7 +200,7 @@ TEST_F(ImportTest, ABatchCompletesWhileModelsPlay) {
     CompleteImports(content_, worker_);
     EXPECT_EQ(worker_.Status(), "Loaded 5 resource(s).");
     EXPECT_EQ(content_.models.size(), 6u);
-    EXPECT_EQ(content_.modelEntries.size(), 6u);
+    EXPECT_EQ(content_.models.size(), 6u);
 }
 
 }  // namespace qv

@@ -137,7 +137,7 @@ TEST_F(LimitsTest, FortyModelsAtOnce) {
     std::vector<fs::path> batch(40, model);
     ASSERT_EQ(Import(batch), "Loaded 40 resource(s).");
     EXPECT_EQ(content_.models.size(), 40u);
-    EXPECT_EQ(content_.modelEntries.size(), 40u);
+    EXPECT_EQ(content_.models.size(), 40u);
 }
 
 TEST_F(LimitsTest, TenMinuteSongLoadsWhole) {
@@ -182,15 +182,15 @@ TEST_F(LimitsTest, FiveMillionMotionKeysLoadAndAttach) {
     ASSERT_EQ(Import({path}), "Loaded 1 resource(s).");
     ASSERT_EQ(content_.motions.size(), 1u);
     std::size_t keys = 0;
-    for (const auto& [name, list] : content_.motions[0].boneKeys)
+    for (const auto& [name, list] : content_.motions[0].motion.boneKeys)
         keys += list.size();
-    for (const auto& [name, list] : content_.motions[0].morphKeys)
+    for (const auto& [name, list] : content_.motions[0].motion.morphKeys)
         keys += list.size();
     EXPECT_EQ(keys, 5'000'000u);
 
     auto instance = std::make_unique<ModelInstance>();
     ASSERT_EQ(CreateModelInstance(*instance, SamplePmxModel(), nullptr), S_OK);
-    AttachMotion(*instance, content_.motions[0]);
+    AttachMotion(*instance, content_.motions[0].motion);
     instance->playing = 1;
     EXPECT_GT(instance->motion.end, 0.0f);
 }

@@ -39,25 +39,25 @@ TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
         // Play as soon as the first batch has landed.
         if (!playing && !scene.models.empty() && !scene.motions.empty() && !scene.songs.empty()) {
             playing = true;
-            AttachMotion(*scene.models[0], scene.motions[0]);
+            AttachMotion(*scene.models[0].instance, scene.motions[0].motion);
             SelectSong(scene, 0);
             PressPlay(scene);
             modelSetting.modelRow = 0;
-            modelSetting.model = scene.models[0].get();
+            modelSetting.model = scene.models[0].instance.get();
         }
         if (scene.models.size() > 3) {
-            ui.deleteModelIndex = 1;
-            ui.deleteMotionIndex = 1;
-            ui.deleteSongIndex = 1;
+            ui.requests.push_back({RequestKind::DeleteModel, 1});
+            ui.requests.push_back({RequestKind::DeleteMotion, 1});
+            ui.requests.push_back({RequestKind::DeleteSong, 1});
         }
         // The stages: one reads the poses as the renderer would, the other is the
         // interface, reading import progress and making requests of its own.
         std::thread sceneStage([&] {
             float sum = 0.0f;
             for (const auto& model : scene.models) {
-                for (const BoneState& bone : model->bones)
+                for (const BoneState& bone : model.instance->bones)
                     sum += bone.worldMatrix.m[3][1];
-                sum += model->motion.time;
+                sum += model.instance->motion.time;
             }
             EXPECT_TRUE(sum == sum);  // a NaN would show a torn pose
         });
@@ -69,10 +69,10 @@ TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
                 ++batches;
             }
             if (frame % 97 == 50) {
-                StopAndReset(scene, ui);
+                ui.requests.push_back({RequestKind::StopAndReset});
             } else if (frame % 97 == 60 && !scene.songs.empty()) {
-                SelectSong(scene, ui, 0);
-                PressPlay(scene);
+                ui.requests.push_back({RequestKind::SelectSong, 0});
+                ui.requests.push_back({RequestKind::PressPlay});
             }
             if (modelSetting.model != nullptr && frame % 7 == 0) {
                 ModelEdit edit;

@@ -26,17 +26,15 @@ protected:
         for (int i = 0; i < 3; ++i)
             AddModel("model" + std::to_string(i));
         for (int i = 0; i < 3; ++i) {
-            scene_.motions.emplace_back();
-            scene_.motionNames.push_back("motion" + std::to_string(i));
+            scene_.motions.push_back({{}, "motion" + std::to_string(i)});
         }
         for (int i = 0; i < 3; ++i) {
             scene_.songs.push_back(
-                std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)));
-            scene_.songNames.push_back("song" + std::to_string(i));
+                {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)),
+                 "song" + std::to_string(i)});
         }
         for (int i = 0; i < 2; ++i) {
-            scene_.shaderPrograms.emplace_back();
-            scene_.shaderEntries.push_back({false, "user" + std::to_string(i)});
+            scene_.shaders.push_back({{}, {false, "user" + std::to_string(i)}});
         }
     }
 
@@ -44,10 +42,9 @@ protected:
         auto instance = std::make_unique<ModelInstance>();
         std::unique_lock writing(scene_.physics->lock);
         ASSERT_EQ(CreateModelInstance(*instance, SamplePmxModel(), scene_.physics.get()), S_OK);
-        scene_.models.push_back(std::move(instance));
         ModelUiEntry row;
         row.name = name;
-        scene_.modelEntries.push_back(row);
+        scene_.models.push_back({std::move(instance), row});
     }
 
     void Frame(float dt = 1.0f / 60.0f) { UpdateScene(scene_, ui_, modelSetting_, dt); }
@@ -62,114 +59,115 @@ protected:
 
 TEST_F(SceneUpdateTest, RemovingAModelKeepsRowsParallelAndFreesItsBodies) {
     modelSetting_.modelRow = 1;
-    modelSetting_.model = scene_.models[1].get();
-    const ModelInstance* removed = scene_.models[1].get();
+    modelSetting_.model = scene_.models[1].instance.get();
+    const ModelInstance* removed = scene_.models[1].instance.get();
     std::vector<const ModelInstance*> released;
     scene_.releaseModelResources = [&](const ModelInstance& m) { released.push_back(&m); };
     const int objectsBefore = scene_.physics->world().getNumCollisionObjects();
-    ui_.deleteModelIndex = 1;
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
     Frame();
-    EXPECT_EQ(ui_.deleteModelIndex, -1);
+    EXPECT_TRUE(ui_.requests.empty());
     ASSERT_EQ(scene_.models.size(), 2u);
-    ASSERT_EQ(scene_.modelEntries.size(), 2u);
-    EXPECT_EQ(scene_.modelEntries[1].name, "model2");
+    ASSERT_EQ(scene_.models.size(), 2u);
+    EXPECT_EQ(scene_.models[1].entry.name, "model2");
     EXPECT_EQ(modelSetting_.model, nullptr);
     EXPECT_EQ(modelSetting_.modelRow, -1);
     EXPECT_EQ(scene_.physics->world().getNumCollisionObjects(), objectsBefore - 2);
     EXPECT_EQ(gpuWaits_, 1);
     EXPECT_EQ(released, (std::vector<const ModelInstance*>{removed}));  // its GPU half too
-    ui_.deleteModelIndex = 7;  // out of range: nothing happens
+    ui_.requests.push_back({RequestKind::DeleteModel, 7});  // out of range: nothing happens
     Frame();
     EXPECT_EQ(scene_.models.size(), 2u);
 }
 
 TEST_F(SceneUpdateTest, RemovingMotionsMovesTheSelectedOne) {
     modelSetting_.motionSelectIndex = 2;
-    ui_.deleteMotionIndex = 0;
+    ui_.requests.push_back({RequestKind::DeleteMotion, 0});
     Frame();
     EXPECT_EQ(modelSetting_.motionSelectIndex, 1);
-    EXPECT_EQ(scene_.motionNames, (std::vector<std::string>{"motion1", "motion2"}));
-    ui_.deleteMotionIndex = 1;
+    EXPECT_EQ(MotionNames(scene_), (std::vector<std::string>{"motion1", "motion2"}));
+    ui_.requests.push_back({RequestKind::DeleteMotion, 1});
     Frame();
     EXPECT_EQ(modelSetting_.motionSelectIndex, -1);
-    EXPECT_EQ(scene_.motions.size(), scene_.motionNames.size());
+    EXPECT_EQ(scene_.motions.size(), scene_.motions.size());
 }
 
 TEST_F(SceneUpdateTest, SongRemovalFollowsTheSelection) {
     SelectSong(scene_, 2);
-    ASSERT_NE(scene_.songInstance, nullptr);
-    ui_.deleteSongIndex = 0;  // before the selected one: the same song stays selected
+    ASSERT_NE(scene_.playback.songInstance, nullptr);
+    ui_.requests.push_back(
+        {RequestKind::DeleteSong, 0});  // before the selected one: the same song stays selected
     Frame();
-    EXPECT_EQ(scene_.selectedSong, 1);
-    EXPECT_EQ(scene_.songNames[scene_.selectedSong], "song2");
-    EXPECT_NE(scene_.songInstance, nullptr);
-    ui_.deleteSongIndex = 1;  // the selected one: no song, no instance
+    EXPECT_EQ(scene_.playback.selectedSong, 1);
+    EXPECT_EQ(scene_.songs[scene_.playback.selectedSong].name, "song2");
+    EXPECT_NE(scene_.playback.songInstance, nullptr);
+    ui_.requests.push_back({RequestKind::DeleteSong, 1});  // the selected one: no song, no instance
     Frame();
-    EXPECT_EQ(scene_.selectedSong, -1);
-    EXPECT_EQ(scene_.songInstance, nullptr);
-    EXPECT_EQ(scene_.songNames, (std::vector<std::string>{"song1"}));
+    EXPECT_EQ(scene_.playback.selectedSong, -1);
+    EXPECT_EQ(scene_.playback.songInstance, nullptr);
+    EXPECT_EQ(SongNames(scene_), (std::vector<std::string>{"song1"}));
 }
 
 TEST_F(SceneUpdateTest, ShaderRemovalKeepsBuiltInsAndResetsTheDefault) {
     scene_.defaultShader = 3;
     modelSetting_.shaderSelectIndex = 3;
-    ui_.deleteShaderIndex = 0;  // built in: stays
+    ui_.requests.push_back({RequestKind::DeleteShader, 0});  // built in: stays
     Frame();
-    EXPECT_EQ(scene_.shaderEntries.size(), 4u);
-    ui_.deleteShaderIndex = 3;
+    EXPECT_EQ(scene_.shaders.size(), 4u);
+    ui_.requests.push_back({RequestKind::DeleteShader, 3});
     Frame();
     EXPECT_EQ(scene_.defaultShader, 1);  // the toon shader again
     EXPECT_EQ(modelSetting_.shaderSelectIndex, -1);
-    EXPECT_EQ(scene_.shaderEntries.size(), scene_.shaderPrograms.size());
-    EXPECT_EQ(scene_.shaderEntries[1].name, "QV Toon shader");
+    EXPECT_EQ(scene_.shaders.size(), scene_.shaders.size());
+    EXPECT_EQ(scene_.shaders[1].entry.name, "QV Toon shader");
 }
 
 TEST_F(SceneUpdateTest, PlayPauseAndStopDriveSongAndModelsTogether) {
     SelectSong(scene_, 0);
     PressPlay(scene_);
-    EXPECT_EQ(scene_.playState, PlayState::Playing);
-    EXPECT_EQ(scene_.playLabel, "Pause");
-    EXPECT_EQ(scene_.songInstance->GetState(), SoundState::Playing);
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_EQ(scene_.playback.label, "Pause");
+    EXPECT_EQ(scene_.playback.songInstance->GetState(), SoundState::Playing);
     for (auto& m : scene_.models)
-        EXPECT_EQ(m->playing, 1);
+        EXPECT_EQ(m.instance->playing, 1);
     for (int i = 0; i < 5; ++i)
         Frame();
     PressPlay(scene_);
-    EXPECT_EQ(scene_.playState, PlayState::Paused);
-    EXPECT_EQ(scene_.playLabel, "Play");
-    EXPECT_EQ(scene_.songInstance->GetState(), SoundState::Paused);
+    EXPECT_EQ(scene_.playback.state, PlayState::Paused);
+    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_EQ(scene_.playback.songInstance->GetState(), SoundState::Paused);
     for (auto& m : scene_.models)
-        EXPECT_EQ(m->playing, 0);
+        EXPECT_EQ(m.instance->playing, 0);
     PressPlay(scene_);
     // Choosing another song while playing stops everything and rewinds.
     SelectSong(scene_, 1);
-    EXPECT_EQ(scene_.playState, PlayState::Stopped);
-    EXPECT_EQ(scene_.playLabel, "Play");
-    EXPECT_EQ(scene_.songInstance->GetState(), SoundState::Stopped);
+    EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
+    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_EQ(scene_.playback.songInstance->GetState(), SoundState::Stopped);
     for (auto& m : scene_.models) {
-        EXPECT_EQ(m->playing, 0);
-        EXPECT_EQ(m->motion.time, 0.0f);
+        EXPECT_EQ(m.instance->playing, 0);
+        EXPECT_EQ(m.instance->motion.time, 0.0f);
     }
     // With no song selected the play button still plays the motions.
-    scene_.songInstance.reset();
-    scene_.selectedSong = -1;
+    scene_.playback.songInstance.reset();
+    scene_.playback.selectedSong = -1;
     PressPlay(scene_);
-    EXPECT_EQ(scene_.models[0]->playing, 1);
+    EXPECT_EQ(scene_.models[0].instance->playing, 1);
 }
 
 TEST_F(SceneUpdateTest, PhysicsSwitchAndSettings) {
-    scene_.modelEntries[0].physicsOn = false;
-    ui_.physicsToggledIndex = 0;
+    ui_.requests.push_back({RequestKind::SwitchPhysics, 0, false});
     Frame();
-    EXPECT_EQ(ui_.physicsToggledIndex, -1);
-    EXPECT_EQ(scene_.models[0]->physicsEnabled, 0);
-    EXPECT_EQ(scene_.models[1]->physicsEnabled, 1);
+    EXPECT_TRUE(ui_.requests.empty());
+    EXPECT_FALSE(scene_.models[0].entry.physicsOn);
+    EXPECT_EQ(scene_.models[0].instance->physicsEnabled, 0);
+    EXPECT_EQ(scene_.models[1].instance->physicsEnabled, 1);
 
     ui_.editStepTime = 1.0f / 120.0f;
     ui_.editGravity = {0, -20, 0, 0};
-    ui_.applyPhysicsRequested = true;
+    ui_.requests.push_back({RequestKind::ApplyPhysics});
     Frame();
-    EXPECT_FALSE(ui_.applyPhysicsRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     EXPECT_FLOAT_EQ(scene_.physics->stepSeconds, 1.0f / 120.0f);
     EXPECT_FLOAT_EQ(scene_.physics->Gravity().y, -20.0f);
 }
@@ -182,7 +180,7 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     scene_.hooks.setVsync = [&](bool on) { vsync = on; };
     scene_.hooks.resize = [&](std::uint32_t w, std::uint32_t h) { resizes.push_back({w, h}); };
     scene_.hooks.rebuildAccelerationStructures = [&] { return ++rebuilds, true; };
-    scene_.rayTracingAvailable = true;
+    scene_.render.rayTracingAvailable = true;
 
     scene_.physics->accumulator = 0.01f;
     ui_.editVSync = false;
@@ -190,31 +188,31 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     ui_.editAntiAliasing = 4;
     ui_.editRayTracing = true;
     ui_.editDiffuseQuality = 2;
-    ui_.applyGraphicsRequested = true;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
     Frame(0.0f);
     EXPECT_FALSE(vsync);
     EXPECT_EQ(scene_.physics->accumulator, 0.0f);  // changing vsync restarts the accumulator
     ASSERT_EQ(resizes.size(), 1u);
     EXPECT_EQ(resizes[0].width, 1920u);
-    EXPECT_EQ(scene_.renderHeight, 1080u);
-    EXPECT_EQ(scene_.antiAliasingMode, 4);
-    EXPECT_TRUE(scene_.rayTracing);
-    EXPECT_EQ(scene_.diffuseSamples, 12u);
+    EXPECT_EQ(scene_.render.renderHeight, 1080u);
+    EXPECT_EQ(scene_.render.antiAliasingMode, 4);
+    EXPECT_TRUE(scene_.render.rayTracing);
+    EXPECT_EQ(scene_.render.diffuseSamples, 12u);
     EXPECT_EQ(rebuilds, 1);   // in the same frame
     EXPECT_EQ(gpuWaits_, 1);  // once, however many changes wanted it
 
     // A failed rebuild falls back to rasterising.
     scene_.hooks.rebuildAccelerationStructures = [] { return false; };
-    ui_.deleteModelIndex = 0;
+    ui_.requests.push_back({RequestKind::DeleteModel, 0});
     Frame();
-    EXPECT_FALSE(scene_.rayTracing);
+    EXPECT_FALSE(scene_.render.rayTracing);
 }
 
 TEST_F(SceneUpdateTest, FramesPlayEveryModelAndStepPhysicsOnce) {
     for (auto& m : scene_.models)
-        m->playing = 1;
+        m.instance->playing = 1;
     Frame(0.05f);
-    EXPECT_NEAR(scene_.elapsedTime, 0.05f, 1e-6f);
+    EXPECT_NEAR(scene_.playback.elapsedTime, 0.05f, 1e-6f);
     EXPECT_NEAR(scene_.physics->accumulator, 0.05f - 1.0f / 60.0f, 1e-6f);
 }
 
@@ -224,7 +222,7 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     // Ray traced: the new model reaches the structures in the same frame.
     int rebuilds = 0;
     scene_.hooks.rebuildAccelerationStructures = [&] { return ++rebuilds, true; };
-    scene_.rayTracingAvailable = scene_.rayTracing = true;
+    scene_.render.rayTracingAvailable = scene_.render.rayTracing = true;
     ASSERT_TRUE(scene_.importer.Request({path}));
     for (int i = 0; i < 3000 && !scene_.importer.ResultsReady(); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -234,17 +232,18 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     EXPECT_EQ(scene_.models.size(), 4u);
     EXPECT_EQ(scene_.importer.Status(), "Loaded 1 resource(s).");
     EXPECT_EQ(rebuilds, 1);
-    EXPECT_TRUE(scene_.rayTracing);
+    EXPECT_TRUE(scene_.render.rayTracing);
 }
 
 TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
     VmdNameCodec codec;
     const std::u16string center = codec.ModelNameKey(u"センター", kVmdKeyNameBytes);
     for (std::uint32_t frame : {0u, 30u}) {
-        scene_.motions[0].boneKeys[center].push_back({center, frame, {1, 0, 0}, {0, 0, 0, 1}});
+        scene_.motions[0].motion.boneKeys[center].push_back(
+            {center, frame, {1, 0, 0}, {0, 0, 0, 1}});
     }
-    scene_.motions[1].cameraKeys.push_back({});
-    scene_.motions[2].cameraKeys.push_back({});
+    scene_.motions[1].motion.cameraKeys.push_back({});
+    scene_.motions[2].motion.cameraKeys.push_back({});
     const std::vector<std::string> allMotions = {"motion0", "motion1", "motion2"};
 
     // Play pressed while the files were still loading: the content still starts.
@@ -252,28 +251,150 @@ TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
     scene_.songs.clear();
     PressPlay(scene_);
     PlayEverything(scene_);
-    EXPECT_EQ(scene_.playState, PlayState::Playing);
-    EXPECT_EQ(scene_.selectedSong, -1);
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_EQ(scene_.playback.selectedSong, -1);
 
     scene_.songs = std::move(songs);
-    for (auto& row : scene_.modelEntries) {
-        row.addedMotions.clear();
+    for (ModelRecord& model : scene_.models) {
+        model.entry.addedMotions.clear();
     }
     PlayEverything(scene_);
-    EXPECT_EQ(scene_.playState, PlayState::Playing);
-    EXPECT_EQ(scene_.selectedSong, 0);
-    EXPECT_EQ(scene_.songInstance->GetState(), SoundState::Playing);
-    EXPECT_EQ(scene_.cameraMotion, 1);
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_EQ(scene_.playback.selectedSong, 0);
+    EXPECT_EQ(scene_.playback.songInstance->GetState(), SoundState::Playing);
+    EXPECT_EQ(scene_.stage.cameraMotion, 1);
     for (std::size_t m = 0; m < scene_.models.size(); ++m) {
-        const ModelInstance& model = *scene_.models[m];
+        const ModelInstance& model = *scene_.models[m].instance;
         EXPECT_EQ(model.playing, 1);
         EXPECT_EQ(model.motion.time, 0.0f);
         EXPECT_FLOAT_EQ(model.motion.end, 1.0f);
         EXPECT_EQ(model.motion.boneTracks.count(center), 1u);
-        EXPECT_EQ(scene_.modelEntries[m].addedMotions, allMotions);
+        EXPECT_EQ(scene_.models[m].entry.addedMotions, allMotions);
     }
     Frame();
-    EXPECT_FLOAT_EQ(scene_.models[2]->motion.time, 1.0f / 60.0f);
+    EXPECT_FLOAT_EQ(scene_.models[2].instance->motion.time, 1.0f / 60.0f);
+}
+
+TEST_F(SceneUpdateTest, RequestsOfOneFrameAreAllCarriedOutInTheOrderAsked) {
+    // Rows as the interface saw them: deleting rows 0 and 1 leaves the third model.
+    ui_.requests.push_back({RequestKind::DeleteModel, 0});
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
+    // A select after a delete reaches the model that was on that row.
+    ui_.requests.push_back({RequestKind::SelectModel, 2, true});
+    ui_.requests.push_back({RequestKind::DeleteMotion, 0});
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 2});
+    ui_.requests.push_back({RequestKind::DeleteShader, 2});
+    ui_.requests.push_back({RequestKind::ChooseDefaultShader, 3});
+    ui_.requests.push_back({RequestKind::SelectSong, 1});
+    ui_.requests.push_back({RequestKind::PressPlay});
+    Frame();
+    EXPECT_TRUE(ui_.requests.empty());
+    ASSERT_EQ(scene_.models.size(), 1u);
+    EXPECT_EQ(scene_.models[0].entry.name, "model2");
+    EXPECT_TRUE(scene_.models[0].entry.selected);
+    ASSERT_EQ(scene_.stage.cameraMotion, 1);
+    EXPECT_EQ(scene_.motions[scene_.stage.cameraMotion].name, "motion2");
+    ASSERT_EQ(scene_.defaultShader, 2);
+    EXPECT_EQ(scene_.shaders[scene_.defaultShader].entry.name, "user1");
+    EXPECT_EQ(scene_.playback.selectedSong, 1);
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_EQ(scene_.playback.songInstance->GetState(), SoundState::Playing);
+
+    // Play then stop in one frame ends stopped; stop then play ends playing.
+    ui_.requests.push_back({RequestKind::PressPlay});
+    ui_.requests.push_back({RequestKind::StopAndReset});
+    Frame();
+    EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
+    EXPECT_EQ(scene_.playback.label, "Play");
+    ui_.requests.push_back({RequestKind::StopAndReset});
+    ui_.requests.push_back({RequestKind::PressPlay});
+    Frame();
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_EQ(scene_.models[0].instance->playing, 1);
+}
+
+TEST_F(SceneUpdateTest, ARequestForAnEntryAnEarlierRemovalTookIsDropped) {
+    // A double click on Delete removes one model, not its neighbour too.
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
+    ui_.requests.push_back({RequestKind::SwitchPhysics, 1, false});
+    // The camera motion chosen is deleted after: no camera motion is left.
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 1});
+    ui_.requests.push_back({RequestKind::DeleteMotion, 1});
+    // Chosen, deleted, chosen again: the last choice names a motion that is gone.
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 2});
+    ui_.requests.push_back({RequestKind::DeleteMotion, 2});
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 2});
+    ui_.requests.push_back({RequestKind::DeleteSong, 0});
+    ui_.requests.push_back({RequestKind::SelectSong, 0});
+    Frame();
+    ASSERT_EQ(scene_.models.size(), 2u);
+    EXPECT_EQ(scene_.models[1].entry.name, "model2");
+    EXPECT_TRUE(scene_.models[1].entry.physicsOn);
+    EXPECT_EQ(scene_.models[1].instance->physicsEnabled, 1);
+    EXPECT_EQ(scene_.stage.cameraMotion, -1);
+    EXPECT_EQ(MotionNames(scene_), (std::vector<std::string>{"motion0"}));
+    EXPECT_EQ(scene_.playback.selectedSong, -1);
+    EXPECT_EQ(scene_.playback.songInstance, nullptr);
+}
+
+TEST_F(SceneUpdateTest, ChoicesArriveOnlyThroughTheUpdateAndOutOfRangeOnesAreIgnored) {
+    ui_.requests.push_back({RequestKind::ChooseRayTracingShader, 0});
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 2});
+    ui_.requests.push_back({RequestKind::ChooseDefaultShader, 0});
+    EXPECT_EQ(scene_.render.selectedRayTracingShader, 1);  // nothing before the update
+    Frame();
+    EXPECT_EQ(scene_.render.selectedRayTracingShader, 0);
+    EXPECT_EQ(scene_.stage.cameraMotion, 2);
+    EXPECT_EQ(scene_.defaultShader, 0);
+    for (const std::int32_t bad : {-1, 2, 99}) {
+        ui_.requests.push_back({RequestKind::ChooseRayTracingShader, bad});
+        ui_.requests.push_back({RequestKind::ChooseDefaultShader, bad == -1 ? -2 : bad + 2});
+        ui_.requests.push_back({RequestKind::SelectModel, bad + 2, true});
+        ui_.requests.push_back({RequestKind::SelectSong, bad + 2});
+    }
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, 3});
+    Frame();
+    EXPECT_EQ(scene_.render.selectedRayTracingShader, 0);
+    EXPECT_EQ(scene_.defaultShader, 0);
+    EXPECT_EQ(scene_.stage.cameraMotion, 2);
+    EXPECT_TRUE(scene_.models[1].entry.selected);  // row 1 (bad = -1) is the one in range
+    EXPECT_EQ(scene_.playback.selectedSong, 1);
+    ui_.requests.push_back({RequestKind::ChooseCameraMotion, -1});
+    Frame();
+    EXPECT_EQ(scene_.stage.cameraMotion, -1);
+}
+
+TEST_F(SceneUpdateTest, ModelSettingChoicesReachTheBoundRowWithTheEdits) {
+    modelSetting_.modelRow = 1;
+    modelSetting_.model = scene_.models[1].instance.get();
+    scene_.models[1].entry.yRotationAngle = 30.0f;
+    const auto edit = [](ModelEdit::Kind kind, std::int32_t index) {
+        ModelEdit e;
+        e.kind = kind;
+        e.index = index;
+        return e;
+    };
+    modelSetting_.edits = {edit(ModelEdit::Kind::ChooseYRotationBone, 2),
+                           edit(ModelEdit::Kind::ChooseTransformBone, 1),
+                           edit(ModelEdit::Kind::ChooseMaterial, 0),
+                           edit(ModelEdit::Kind::AttachMotion, 0),
+                           edit(ModelEdit::Kind::ClearMotions, -1),
+                           edit(ModelEdit::Kind::AttachMotion, 2),
+                           edit(ModelEdit::Kind::AttachMotion, 9)};
+    Frame();
+    const ModelUiEntry& row = scene_.models[1].entry;
+    EXPECT_EQ(row.yRotationBone, 2);
+    EXPECT_EQ(row.yRotationAngle, 0.0f);
+    EXPECT_EQ(row.transformBone, 1);
+    EXPECT_EQ(row.materialIndex, 0);
+    EXPECT_EQ(row.addedMotions, (std::vector<std::string>{"motion2"}));
+    EXPECT_EQ(scene_.models[0].entry.yRotationBone, -1);  // other rows stay
+    // A model that plays refuses a motion, and its row does not list it.
+    scene_.models[1].instance->playing = 1;
+    modelSetting_.edits = {edit(ModelEdit::Kind::AttachMotion, 1)};
+    Frame();
+    EXPECT_EQ(row.addedMotions, (std::vector<std::string>{"motion2"}));
 }
 
 }  // namespace qv

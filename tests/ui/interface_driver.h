@@ -9,10 +9,23 @@
 #include <initializer_list>
 #include <string>
 #include <variant>
+#include <vector>
 
+#include "scene/ui_state.h"
 #include "ui/interface_context.h"
 
 namespace qv {
+
+// The indices of the waiting requests of one kind, in the order asked.
+inline std::vector<std::int32_t> Asked(const UiState& ui, RequestKind kind) {
+    std::vector<std::int32_t> indices;
+    for (const SceneRequest& request : ui.requests) {
+        if (request.kind == kind) {
+            indices.push_back(request.index);
+        }
+    }
+    return indices;
+}
 
 // One step of a widget's id path: a label or a PushID(int).
 using IdPart = std::variant<const char*, int>;

@@ -34,19 +34,16 @@ protected:
             auto instance = std::make_unique<ModelInstance>();
             std::unique_lock writing(scene_.physics->lock);
             EXPECT_EQ(CreateModelInstance(*instance, SamplePmxModel(), scene_.physics.get()), S_OK);
-            scene_.models.push_back(std::move(instance));
             ModelUiEntry row;
             row.name = name;
-            scene_.modelEntries.push_back(row);
+            scene_.models.push_back({std::move(instance), row});
         }
         for (const char* name : {"dance.vmd", "walk.vmd"}) {
-            scene_.motions.emplace_back();
-            scene_.motionNames.push_back(name);
+            scene_.motions.push_back({{}, name});
         }
         for (const char* name : {"song1.wav", "song2.wav"}) {
             scene_.songs.push_back(
-                std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)));
-            scene_.songNames.push_back(name);
+                {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)), name});
         }
         ui_.showStatistics = false;
         driver_.Frames(2);
@@ -69,28 +66,35 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
     ui_.showResourceManager = true;
     driver_.Frames(2);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
-    EXPECT_EQ(scene_.playState, PlayState::Playing);
-    EXPECT_EQ(scene_.playLabel, "Pause");
-    EXPECT_EQ(scene_.models[0]->playing, 1u);
+    // The skeletons' playing flags are the scene stage's: the press waits for
+    // the update, which runs before the window draws its label again.
+    EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
+    SceneUpdate();
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_EQ(scene_.playback.label, "Pause");
+    EXPECT_EQ(scene_.models[0].instance->playing, 1u);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
-    EXPECT_EQ(scene_.playState, PlayState::Paused);
-    EXPECT_EQ(scene_.playLabel, "Play");
-    EXPECT_EQ(scene_.models[1]->playing, 0u);
+    SceneUpdate();
+    EXPECT_EQ(scene_.playback.state, PlayState::Paused);
+    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_EQ(scene_.models[1].instance->playing, 0u);
     // The rewind poses the skeletons, which the scene stage may be reading
     // while the windows draw: it waits for the scene update.
-    scene_.models[0]->motion.time = 5.0f;
+    scene_.models[0].instance->motion.time = 5.0f;
     ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
-    EXPECT_FLOAT_EQ(scene_.models[0]->motion.time, 5.0f);
-    EXPECT_TRUE(ui_.rewindRequested);
+    EXPECT_FLOAT_EQ(scene_.models[0].instance->motion.time, 5.0f);
+    EXPECT_EQ(Asked(ui_, RequestKind::StopAndReset).size(), 1u);
     SceneUpdate();
-    EXPECT_FLOAT_EQ(scene_.models[0]->motion.time, 0.0f);
-    EXPECT_FALSE(ui_.rewindRequested);
+    EXPECT_FLOAT_EQ(scene_.models[0].instance->motion.time, 0.0f);
+    EXPECT_TRUE(ui_.requests.empty());
     for (int press = 0; press < 2; ++press) {
         ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
-        EXPECT_EQ(scene_.playState, PlayState::Stopped);
-        EXPECT_EQ(scene_.playLabel, "Play");
+        SceneUpdate();
+        EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
+        EXPECT_EQ(scene_.playback.label, "Play");
         ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));  // from Stopped to Playing
-        EXPECT_EQ(scene_.playState, PlayState::Playing);
+        SceneUpdate();
+        EXPECT_EQ(scene_.playback.state, PlayState::Playing);
     }
 }
 
@@ -102,22 +106,52 @@ TEST_F(MainWindowsTest, ModelDeleteActsOnlyOnATickedRowAndTheSceneUpdateCarriesI
             kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", r, widget});
     };
     ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    EXPECT_EQ(ui_.deleteModelIndex, -1);
+    EXPECT_TRUE(Asked(ui_, RequestKind::DeleteModel).empty());
     ASSERT_TRUE(driver_.Click(kManager, row(1, "##Select")));
-    EXPECT_TRUE(scene_.modelEntries[1].selected);
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    EXPECT_EQ(ui_.deleteModelIndex, 1);
-    EXPECT_FALSE(scene_.modelEntries[1].selected);
     SceneUpdate();
-    EXPECT_EQ(ui_.deleteModelIndex, -1);
-    ASSERT_EQ(scene_.modelEntries.size(), 1u);
-    EXPECT_EQ(scene_.modelEntries[0].name, "first");
+    EXPECT_TRUE(scene_.models[1].entry.selected);
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    EXPECT_EQ(Asked(ui_, RequestKind::DeleteModel), (std::vector<std::int32_t>{1}));
+    SceneUpdate();
+    EXPECT_TRUE(ui_.requests.empty());
+    ASSERT_EQ(scene_.models.size(), 1u);
+    EXPECT_EQ(scene_.models[0].entry.name, "first");
     // The physics box asks for its model's switch to be applied.
     ASSERT_TRUE(driver_.Click(kManager, row(0, "##PhysicOn")));
-    EXPECT_FALSE(scene_.modelEntries[0].physicsOn);
-    EXPECT_EQ(ui_.physicsToggledIndex, 0);
+    EXPECT_TRUE(scene_.models[0].entry.physicsOn);
+    EXPECT_EQ(Asked(ui_, RequestKind::SwitchPhysics), (std::vector<std::int32_t>{0}));
     SceneUpdate();
-    EXPECT_EQ(ui_.physicsToggledIndex, -1);
+    EXPECT_FALSE(scene_.models[0].entry.physicsOn);
+    EXPECT_EQ(scene_.models[0].instance->physicsEnabled, 0);
+}
+
+TEST_F(MainWindowsTest, ClicksOnlyAskAndSeveralBeforeOneUpdateAllHappen) {
+    ui_.showResourceManager = true;
+    driver_.Frames(2);
+    const auto row = [](int r, const char* widget) {
+        return InterfaceDriver::Id(
+            kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", r, widget});
+    };
+    // Ticked and deleted before any update: the delete sees the tick, and a
+    // second press on the same row finds it unticked.
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, row(0, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, row(0, "Delete")));
+    ASSERT_TRUE(ClickIn(kManager, {"ResourceManagerTabs", "Shader (effect)"}));
+    ASSERT_TRUE(driver_.Click(
+        kManager,
+        InterfaceDriver::Id(kManager, {"ResourceManagerTabs", "Shader (effect)", "shader list",
+                                       "shaderListTable", 0, "Set as default"})));
+    EXPECT_EQ(Asked(ui_, RequestKind::DeleteModel), (std::vector<std::int32_t>{1, 0}));
+    EXPECT_EQ(scene_.models.size(), 2u);
+    EXPECT_FALSE(scene_.models[0].entry.selected);
+    EXPECT_EQ(scene_.defaultShader, 1);
+    SceneUpdate();
+    EXPECT_TRUE(scene_.models.empty());
+    EXPECT_TRUE(scene_.models.empty());
+    EXPECT_EQ(scene_.defaultShader, 0);
 }
 
 TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParallel) {
@@ -129,24 +163,27 @@ TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParal
             kManager, {"ResourceManagerTabs", "Song", "Song list", "songListTable", r, widget});
     };
     ASSERT_TRUE(driver_.Click(kManager, row(1, "Select this song")));
-    EXPECT_EQ(scene_.selectedSong, 1);
-    ASSERT_NE(scene_.songInstance, nullptr);
+    SceneUpdate();
+    EXPECT_EQ(scene_.playback.selectedSong, 1);
+    ASSERT_NE(scene_.playback.songInstance, nullptr);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
-    EXPECT_EQ(scene_.playState, PlayState::Playing);
+    SceneUpdate();
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
     // The selected row has no select button: the first button of its row is Delete.
     ImVec2 unused;
     EXPECT_FALSE(driver_.Find(kManager, row(1, "Select this song"), &unused));
     ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    EXPECT_EQ(ui_.deleteSongIndex, 1);
+    EXPECT_EQ(Asked(ui_, RequestKind::DeleteSong), (std::vector<std::int32_t>{1}));
     SceneUpdate();
-    EXPECT_EQ(scene_.selectedSong, -1);
-    EXPECT_EQ(scene_.songInstance, nullptr);
-    EXPECT_EQ(scene_.songNames, (std::vector<std::string>{"song1.wav"}));
+    EXPECT_EQ(scene_.playback.selectedSong, -1);
+    EXPECT_EQ(scene_.playback.songInstance, nullptr);
+    EXPECT_EQ(SongNames(scene_), (std::vector<std::string>{"song1.wav"}));
     EXPECT_EQ(scene_.songs.size(), 1u);
     driver_.Frames(2);  // the window draws the shorter list
     // Selecting another song while playing stops everything first.
     ASSERT_TRUE(driver_.Click(kManager, row(0, "Select this song")));
-    EXPECT_EQ(scene_.playState, PlayState::Stopped);
+    SceneUpdate();
+    EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
 }
 
 TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem) {
@@ -157,9 +194,9 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     ui_.editShowStatistics = false;
     ASSERT_TRUE(ClickIn("Graphic setting", {"Cancel"}));
     EXPECT_FALSE(ui_.showGraphicSetting);
-    EXPECT_FALSE(ui_.applyGraphicsRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     SceneUpdate();
-    EXPECT_EQ(scene_.antiAliasing, 3);
+    EXPECT_EQ(scene_.render.antiAliasing, 3);
     // Opening again shows the live values, not the abandoned edit.
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Graphic"}));
     EXPECT_EQ(ui_.editAntiAliasing, 3);
@@ -168,14 +205,14 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_TRUE(ui_.editGroundShadow);
     ASSERT_TRUE(ClickIn("Graphic setting", {"Ground shadow"}));
     EXPECT_FALSE(ui_.editGroundShadow);
-    EXPECT_TRUE(scene_.groundShadow);  // not before Save
+    EXPECT_TRUE(scene_.render.groundShadow);  // not before Save
     ASSERT_TRUE(ClickIn("Graphic setting", {"Save"}));
     EXPECT_FALSE(ui_.showGraphicSetting);
-    EXPECT_TRUE(ui_.applyGraphicsRequested);
+    EXPECT_EQ(Asked(ui_, RequestKind::ApplyGraphics).size(), 1u);
     SceneUpdate();
-    EXPECT_FALSE(ui_.applyGraphicsRequested);
-    EXPECT_EQ(scene_.antiAliasing, 1);
-    EXPECT_FALSE(scene_.groundShadow);
+    EXPECT_TRUE(ui_.requests.empty());
+    EXPECT_EQ(scene_.render.antiAliasing, 1);
+    EXPECT_FALSE(scene_.render.groundShadow);
 }
 
 TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
@@ -192,7 +229,7 @@ TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
     ui_.editStepTime = 1.0f / 120.0f;
     ASSERT_TRUE(ClickIn("Physics setting", {"Save"}));
     SceneUpdate();
-    EXPECT_FALSE(ui_.applyPhysicsRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     EXPECT_FLOAT_EQ(scene_.physics->Gravity().y, -3.0f);
     EXPECT_FLOAT_EQ(scene_.physics->stepSeconds, 1.0f / 120.0f);
 }

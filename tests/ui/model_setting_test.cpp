@@ -70,13 +70,12 @@ protected:
                 model.joints.clear();
             }
             EXPECT_EQ(CreateModelInstance(*instance, model, scene_.physics.get()), S_OK);
-            scene_.models.push_back(std::move(instance));
             ModelUiEntry row;
             row.name = name;
-            scene_.modelEntries.push_back(row);
+            scene_.models.push_back({std::move(instance), row});
         }
-        scene_.motions = {RootTurn("a.vmd", 0.5f), RootTurn("b.vmd", -0.25f)};
-        scene_.motionNames = {"a.vmd", "b.vmd"};
+        scene_.motions.push_back({RootTurn("a.vmd", 0.5f), "a.vmd"});
+        scene_.motions.push_back({RootTurn("b.vmd", -0.25f), "b.vmd"});
         materials_.resize(2);
         materials_[0].shaderName = "QV Toon shader";
         materials_[1].specularStrength = 5.0f;
@@ -98,7 +97,7 @@ protected:
         };
         scene_.hooks.applyShader = [this](ModelInstance& model, std::int32_t material,
                                           std::int32_t shader) {
-            appliedShader_ = {&model == scene_.models[1].get() ? 1 : 0, material, shader};
+            appliedShader_ = {&model == scene_.models[1].instance.get() ? 1 : 0, material, shader};
         };
         view_.modelSetting = &modelSetting_;
         view_.actions.openModelSetting = [this](std::int32_t row) {
@@ -150,9 +149,9 @@ protected:
         ImGui::SetWindowPos(kWindow, ImVec2(10.0f, 10.0f));
         driver_.Frames(2);
         ASSERT_TRUE(ui_.showModelSetting);
-        ASSERT_EQ(modelSetting_.model, scene_.models[1].get());
+        ASSERT_EQ(modelSetting_.model, scene_.models[1].instance.get());
     }
-    ModelInstance& Second() { return *scene_.models[1]; }
+    ModelInstance& Second() { return *scene_.models[1].instance; }
 
     Scene scene_;
     UiState ui_;
@@ -171,9 +170,9 @@ TEST(JoinMotionNamesTest, CommaBetweenFullStopAfterNothingForNone) {
 }
 
 TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
-    scene_.modelEntries[1].transformBone = 1;
-    scene_.modelEntries[1].materialIndex = 7;  // out of range: no material data
-    scene_.modelEntries[1].addedMotions = {"a.vmd"};
+    scene_.models[1].entry.transformBone = 1;
+    scene_.models[1].entry.materialIndex = 7;  // out of range: no material data
+    scene_.models[1].entry.addedMotions = {"a.vmd"};
     OpenSecondModel();
     EXPECT_EQ(modelSetting_.modelRow, 1);
     EXPECT_EQ(modelSetting_.boneNames, (std::vector<std::string>{"センター", "左足", "左足ＩＫ"}));
@@ -186,10 +185,12 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data"}));
     // A new bone for Y rotation resets the mouse angle of that row.
-    scene_.modelEntries[1].yRotationAngle = 1.5f;
+    scene_.models[1].entry.yRotationAngle = 1.5f;
     ChooseYRotationBone(view_, 2);
-    EXPECT_EQ(scene_.modelEntries[1].yRotationBone, 2);
-    EXPECT_EQ(scene_.modelEntries[1].yRotationAngle, 0.0f);
+    EXPECT_EQ(scene_.models[1].entry.yRotationBone, -1);  // the scene update writes the row
+    SceneUpdate();
+    EXPECT_EQ(scene_.models[1].entry.yRotationBone, 2);
+    EXPECT_EQ(scene_.models[1].entry.yRotationAngle, 0.0f);
     // Binding another row and back brings the choices along.
     OpenModelSetting(view_, 0);
     EXPECT_EQ(modelSetting_.yRotationBone, -1);
@@ -263,7 +264,7 @@ TEST_F(ModelSettingTest, AddingWhilePlayingIsRefusedAndClearingReturnsToRest) {
     modelSetting_.motionSelectIndex = 0;
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion", "Add selected motion"}));
     EXPECT_EQ(modelSetting_.addedMotionsText, "b.vmd.");
-    EXPECT_EQ(scene_.modelEntries[1].addedMotions, (std::vector<std::string>{"b.vmd"}));
+    EXPECT_EQ(scene_.models[1].entry.addedMotions, (std::vector<std::string>{"b.vmd"}));
     SceneUpdate();
     Second().playing = 0;
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion", "Add selected motion"}));
@@ -288,7 +289,7 @@ TEST_F(ModelSettingTest, AddingWhilePlayingIsRefusedAndClearingReturnsToRest) {
         EXPECT_EQ(weight, 0.0f);
     }
     // The other model was never touched.
-    EXPECT_TRUE(scene_.models[0]->motion.boneTracks.empty());
+    EXPECT_TRUE(scene_.models[0].instance->motion.boneTracks.empty());
 }
 
 TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate) {
@@ -313,7 +314,8 @@ TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate)
     EXPECT_EQ(*modelSetting_.morphControls[1].weight, 1.0f);
 
     ChooseMaterial(view_, 1);
-    EXPECT_EQ(scene_.modelEntries[1].materialIndex, 1);
+    SceneUpdate();
+    EXPECT_EQ(scene_.models[1].entry.materialIndex, 1);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Material data", "Receive shadow"}));
     EXPECT_EQ(materialWrites_, 0);
@@ -357,14 +359,14 @@ TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingH
     modelSetting_.shaderSelectIndex = 0;
     driver_.Frames(2);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Shader", "Use this shader"}));
-    EXPECT_TRUE(ui_.applyShaderRequested);
+    EXPECT_EQ(Asked(ui_, RequestKind::ApplyShader).size(), 1u);
     EXPECT_EQ(appliedShader_[0], -1);
     SceneUpdate();
-    EXPECT_FALSE(ui_.applyShaderRequested);
+    EXPECT_TRUE(ui_.requests.empty());
     EXPECT_EQ(appliedShader_, (std::array<std::int32_t, 3>{1, 0, 0}));
     // With ray tracing on, the raster-only controls and the shader node go.
     EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
-    scene_.rayTracing = true;
+    scene_.render.rayTracing = true;
     driver_.Frames(2);
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Shader"}));
@@ -422,8 +424,8 @@ TEST_F(ModelSettingTest, RemovingTheBoundModelUnbindsTheOpenWindow) {
     OpenSecondModel();
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone", "Reset all bone transform"}));
-    ui_.deleteModelIndex = 1;
-    scene_.modelEntries[1].selected = false;
+    ui_.requests.push_back({RequestKind::DeleteModel, 1});
+    scene_.models[1].entry.selected = false;
     SceneUpdate();
     EXPECT_EQ(modelSetting_.model, nullptr);
     EXPECT_EQ(modelSetting_.modelRow, -1);

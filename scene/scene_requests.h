@@ -1,0 +1,33 @@
+// The interface's queued requests carried out by the scene update, and the once-a-frame GPU wait.
+#pragma once
+
+#include "scene/scene.h"
+
+namespace qv {
+
+// Waits for the GPU at most once a frame, and only when something asks for it.
+class GpuIdle {
+public:
+    explicit GpuIdle(Scene& scene) : scene_(scene) {}
+    void Wait() {
+        if (!idle_ && scene_.waitForGpu) {
+            scene_.waitForGpu();
+        }
+        idle_ = true;
+    }
+    void MarkIdle() { idle_ = true; }
+
+private:
+    Scene& scene_;
+    bool idle_ = false;
+};
+
+// The model the model setting window is bound to, while the binding holds;
+// the window keeps only a read-only pointer, this is the scene's own record.
+ModelRecord* BoundModel(Scene& scene, const ModelSettingState& modelSetting);
+
+// Carries out ui.requests in order and empties the queue. Main thread, while
+// no stage runs.
+void CarryOutRequests(Scene& scene, UiState& ui, ModelSettingState& modelSetting, GpuIdle& gpu);
+
+}  // namespace qv
