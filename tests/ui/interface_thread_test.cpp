@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "scene/scene.h"
-#include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
 #include "tests/ui/interface_driver.h"
 #include "ui/main_windows.h"
 
@@ -24,12 +24,7 @@ ImGuiID ModelRow(int row, const char* widget) {
 TEST(InterfaceThreadTest, WindowsDrawnBesideTheSceneStageOnlyAsk) {
     Scene scene(std::make_unique<AudioEngine>());
     for (const char* name : {"first", "second"}) {
-        auto instance = std::make_unique<ModelInstance>();
-        std::unique_lock writing(scene.physics->lock);
-        ASSERT_EQ(CreateModelInstance(*instance, SamplePmxModel(), scene.physics.get()), S_OK);
-        ModelUiEntry row;
-        row.name = name;
-        scene.models.push_back({std::move(instance), row});
+        ASSERT_EQ(AddSceneModel(scene, name), S_OK);
     }
     UiState ui;
     ui.showResourceManager = true;

@@ -7,6 +7,7 @@
 #include "scene/camera_input.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
 #include "tests/ui/interface_driver.h"
 #include "ui/main_windows.h"
 #include "ui/window_names.h"
@@ -31,12 +32,7 @@ protected:
         view_.facts.clientHeight = 720;
         view_.actions.openFileBrowser = [this] { ++browserOpened_; };
         for (const char* name : {"first", "second"}) {
-            auto instance = std::make_unique<ModelInstance>();
-            std::unique_lock writing(scene_.physics->lock);
-            EXPECT_EQ(CreateModelInstance(*instance, SamplePmxModel(), scene_.physics.get()), S_OK);
-            ModelUiEntry row;
-            row.name = name;
-            scene_.models.push_back({std::move(instance), row});
+            EXPECT_EQ(AddSceneModel(scene_, name), S_OK);
         }
         for (const char* name : {"dance.vmd", "walk.vmd"}) {
             scene_.motions.push_back({{}, name});
