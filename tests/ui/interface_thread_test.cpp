@@ -16,11 +16,6 @@ namespace {
 
 const char* const kManager = "Resource manager";
 
-ImGuiID ModelRow(int row, const char* widget) {
-    return InterfaceDriver::Id(
-        kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", row, widget});
-}
-
 TEST(InterfaceThreadTest, WindowsDrawnBesideTheSceneStageOnlyAsk) {
     Scene scene(std::make_unique<AudioEngine>());
     for (const char* name : {"first", "second"}) {
@@ -37,8 +32,8 @@ TEST(InterfaceThreadTest, WindowsDrawnBesideTheSceneStageOnlyAsk) {
     // One press a frame, in rounds of four: every switch ends where it began.
     const ImGuiID presses[] = {
         InterfaceDriver::Id(kManager, {"Play###PlayButton"}),
-        ModelRow(0, "##Select"),
-        ModelRow(1, "##PhysicOn"),
+        ModelListWidget(0, "##Select"),
+        ModelListWidget(1, "##PhysicOn"),
         InterfaceDriver::Id(kManager, {"Stop/Reset"}),
     };
     constexpr int kRounds = 6;

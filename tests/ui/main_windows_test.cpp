@@ -97,23 +97,19 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
 TEST_F(MainWindowsTest, ModelDeleteActsOnlyOnATickedRowAndTheSceneUpdateCarriesItOut) {
     ui_.showResourceManager = true;
     driver_.Frames(2);
-    const auto row = [](int r, const char* widget) {
-        return InterfaceDriver::Id(
-            kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", r, widget});
-    };
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "Delete")));
     EXPECT_TRUE(Asked(ui_, RequestKind::DeleteModel).empty());
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "##Select")));
     SceneUpdate();
     EXPECT_TRUE(scene_.models[1].entry.selected);
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "Delete")));
     EXPECT_EQ(Asked(ui_, RequestKind::DeleteModel), (std::vector<std::int32_t>{1}));
     SceneUpdate();
     EXPECT_TRUE(ui_.requests.empty());
     ASSERT_EQ(scene_.models.size(), 1u);
     EXPECT_EQ(scene_.models[0].entry.name, "first");
     // The physics box asks for its model's switch to be applied.
-    ASSERT_TRUE(driver_.Click(kManager, row(0, "##PhysicOn")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(0, "##PhysicOn")));
     EXPECT_TRUE(scene_.models[0].entry.physicsOn);
     EXPECT_EQ(Asked(ui_, RequestKind::SwitchPhysics), (std::vector<std::int32_t>{0}));
     SceneUpdate();
@@ -124,17 +120,13 @@ TEST_F(MainWindowsTest, ModelDeleteActsOnlyOnATickedRowAndTheSceneUpdateCarriesI
 TEST_F(MainWindowsTest, ClicksOnlyAskAndSeveralBeforeOneUpdateAllHappen) {
     ui_.showResourceManager = true;
     driver_.Frames(2);
-    const auto row = [](int r, const char* widget) {
-        return InterfaceDriver::Id(
-            kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", r, widget});
-    };
     // Ticked and deleted before any update: the delete sees the tick, and a
     // second press on the same row finds it unticked.
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "##Select")));
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    ASSERT_TRUE(driver_.Click(kManager, row(0, "##Select")));
-    ASSERT_TRUE(driver_.Click(kManager, row(0, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(0, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(0, "Delete")));
     ASSERT_TRUE(ClickIn(kManager, {"ResourceManagerTabs", "Shader (effect)"}));
     ASSERT_TRUE(driver_.Click(
         kManager,
