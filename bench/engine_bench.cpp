@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "app/player.h"
+#include "bench/headless_player.h"
 #include "core/frame_loop.h"
 #include "render/device/graphics_device.h"
 
@@ -22,9 +23,7 @@ void BM_EmptyHeadlessFrame(benchmark::State& state) {
     ctx.SetWidth(static_cast<std::uint32_t>(state.range(0)));
     ctx.SetHeight(static_cast<std::uint32_t>(state.range(1)));
     PlayerGraphics graphics;
-    const Result device = Failed(RegisterPlayer(ctx, graphics))
-                              ? Result::Failure(E_FAIL, "the frame stages cannot be registered")
-                              : CreateGraphicsDevice(ctx, {PresentTarget::Headless, false});
+    const Result device = StartHeadlessPlayer(ctx, graphics);
     if (!device.ok()) {
         state.SkipWithError(device.message.c_str());
         return;
@@ -64,9 +63,7 @@ void BM_StartUpToFirstFrame(benchmark::State& state) {
         ctx.SetWidth(1280);
         ctx.SetHeight(720);
         PlayerGraphics graphics;
-        Result started = Failed(RegisterPlayer(ctx, graphics))
-                             ? Result::Failure(E_FAIL, "the frame stages cannot be registered")
-                             : CreateGraphicsDevice(ctx, {PresentTarget::Headless, false});
+        Result started = StartHeadlessPlayer(ctx, graphics);
         if (started.ok() && Failed(RunFrame(ctx))) {
             started = Result::Failure(E_FAIL, "the first frame was not presented");
         }

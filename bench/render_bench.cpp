@@ -13,6 +13,7 @@
 
 #include "app/player.h"
 #include "app/player_interface.h"
+#include "bench/headless_player.h"
 #include "core/frame_loop.h"
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
@@ -68,9 +69,7 @@ struct GeneStage {
                 interfaceSeconds += interface.LastRecordSeconds();
             };
         }
-        const Result device = Failed(RegisterPlayer(ctx, graphics))
-                                  ? Result::Failure(E_FAIL, "the frame stages cannot be registered")
-                                  : CreateGraphicsDevice(ctx, {PresentTarget::Headless, false});
+        const Result device = StartHeadlessPlayer(ctx, graphics);
         if (!device.ok()) {
             state.SkipWithError(device.message.c_str());
             return false;
@@ -303,9 +302,7 @@ void BM_ImportGeneWhilePlaying(benchmark::State& state) {
     ctx.Initialize();
     ctx.SetWidth(1280);
     ctx.SetHeight(720);
-    const Result device = Failed(RegisterPlayer(ctx, graphics))
-                              ? Result::Failure(E_FAIL, "the frame stages cannot be registered")
-                              : CreateGraphicsDevice(ctx, {PresentTarget::Headless, false});
+    const Result device = StartHeadlessPlayer(ctx, graphics);
     if (!device.ok()) {
         state.SkipWithError(device.message.c_str());
         return;

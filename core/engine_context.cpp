@@ -130,36 +130,36 @@ std::size_t EngineContext::GetStageCount(StageKind kind) {
     });
 }
 
+namespace {
+
+// The command-list stages' slots, one a stage: a slot past the last stage is
+// ignored on writing and reads as no list.
+void SetSlot(std::vector<VkCommandBuffer>& lists, std::uint64_t i, VkCommandBuffer list) {
+    if (i < lists.size()) {
+        lists[i] = list;
+    }
+}
+
+VkCommandBuffer Slot(const std::vector<VkCommandBuffer>& lists, std::uint64_t i) {
+    return i < lists.size() ? lists[i] : VK_NULL_HANDLE;
+}
+
+}  // namespace
+
 void EngineContext::SetDirectList(std::uint64_t i, VkCommandBuffer list) {
-    Locked([&](EngineState& s) {
-        auto& lists = s.stages[0].directLists;
-        if (i < lists.size()) {
-            lists[i] = list;
-        }
-    });
+    Locked([&](EngineState& s) { SetSlot(s.stages[0].directLists, i, list); });
 }
 
 VkCommandBuffer EngineContext::GetDirectList(std::uint64_t i) {
-    return Locked([&](EngineState& s) {
-        auto& lists = s.stages[0].directLists;
-        return i < lists.size() ? lists[i] : VK_NULL_HANDLE;
-    });
+    return Locked([&](EngineState& s) { return Slot(s.stages[0].directLists, i); });
 }
 
 void EngineContext::SetComputeList(std::uint64_t i, VkCommandBuffer list) {
-    Locked([&](EngineState& s) {
-        auto& lists = s.stages[0].computeLists;
-        if (i < lists.size()) {
-            lists[i] = list;
-        }
-    });
+    Locked([&](EngineState& s) { SetSlot(s.stages[0].computeLists, i, list); });
 }
 
 VkCommandBuffer EngineContext::GetComputeList(std::uint64_t i) {
-    return Locked([&](EngineState& s) {
-        auto& lists = s.stages[0].computeLists;
-        return i < lists.size() ? lists[i] : VK_NULL_HANDLE;
-    });
+    return Locked([&](EngineState& s) { return Slot(s.stages[0].computeLists, i); });
 }
 
 AutoResetEvent* EngineContext::GetStartEvent(StageKind kind, std::uint64_t i) {

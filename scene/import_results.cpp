@@ -11,17 +11,26 @@ namespace qv {
 
 namespace {
 
-void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportResults& results) {
-    ModelImport& entry = results.models.emplace_back();
-    entry.path = path;
+// Reads `path` into `content` with `read`; false, and `content` emptied of
+// what was half read, when the file is bad or too large for memory.
+template <typename Content>
+bool ReadAlone(Content& content, const auto& read, const std::filesystem::path& path) {
     bool loaded = false;
     try {
-        loaded = Succeeded(LoadPmxModel(entry.model, path));
+        loaded = Succeeded(read(content, path));
     } catch (const std::bad_alloc&) {
         // Too large for memory: this file fails alone and the batch goes on.
     }
     if (!loaded) {
-        entry.model = {};
+        content = {};
+    }
+    return loaded;
+}
+
+void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportResults& results) {
+    ModelImport& entry = results.models.emplace_back();
+    entry.path = path;
+    if (!ReadAlone(entry.model, LoadPmxModel, path)) {
         entry.error = "Failed to load PMX model!";
         return;
     }
@@ -40,13 +49,7 @@ void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportR
 void ImportMotion(const std::filesystem::path& path, ImportResults& results) {
     MotionImport& entry = results.motions.emplace_back();
     entry.path = path;
-    bool loaded = false;
-    try {
-        loaded = Succeeded(LoadVmdMotion(entry.motion, path));
-    } catch (const std::bad_alloc&) {
-    }
-    if (!loaded) {
-        entry.motion = {};
+    if (!ReadAlone(entry.motion, LoadVmdMotion, path)) {
         entry.error = "Failed to load VMD motion!";
     }
 }

@@ -30,6 +30,24 @@ std::string LowerExtension(const std::filesystem::path& path) {
     return ext;
 }
 
+// Loads `file` into a `Content` with `load` and prints its report; on failure
+// prints `failure` with the reader's code instead and returns false.
+template <typename Content>
+bool InspectFile(const std::string& file, bool json, const char* failure, const auto& load,
+                 const auto& reportJson, const auto& reportText) {
+    Content content;
+    if (const HRESULT hr = load(content, file); Failed(hr)) {
+        if (json) {
+            std::cout << FailureJson(file, failure, hr).dump() << "\n";
+        } else {
+            std::cout << file << "\n  " << failure << " (" << FormatResult(hr) << ")\n";
+        }
+        return false;
+    }
+    std::cout << (json ? reportJson(file, content).dump() + "\n" : reportText(file, content));
+    return true;
+}
+
 }  // namespace
 
 }  // namespace qv
@@ -57,35 +75,11 @@ int main(int argc, char** argv) {
     for (const std::string& file : files) {
         const std::string ext = LowerExtension(file);
         if (ext == ".pmx") {
-            PmxModel model;
-            HRESULT hr = LoadPmxModel(model, file);
-            if (Failed(hr)) {
-                anyFailed = true;
-                if (json) {
-                    std::cout << FailureJson(file, "Failed to load PMX model!", hr).dump() << "\n";
-                } else {
-                    std::cout << file << "\n  Failed to load PMX model! (" << FormatResult(hr)
-                              << ")\n";
-                }
-                continue;
-            }
-            std::cout << (json ? PmxReportJson(file, model).dump() + "\n"
-                               : PmxReportText(file, model));
+            anyFailed |= !InspectFile<PmxModel>(file, json, "Failed to load PMX model!",
+                                                LoadPmxModel, PmxReportJson, PmxReportText);
         } else if (ext == ".vmd") {
-            VmdMotion motion;
-            HRESULT hr = LoadVmdMotion(motion, file);
-            if (Failed(hr)) {
-                anyFailed = true;
-                if (json) {
-                    std::cout << FailureJson(file, "Failed to load VMD motion!", hr).dump() << "\n";
-                } else {
-                    std::cout << file << "\n  Failed to load VMD motion! (" << FormatResult(hr)
-                              << ")\n";
-                }
-                continue;
-            }
-            std::cout << (json ? VmdReportJson(file, motion).dump() + "\n"
-                               : VmdReportText(file, motion));
+            anyFailed |= !InspectFile<VmdMotion>(file, json, "Failed to load VMD motion!",
+                                                 LoadVmdMotion, VmdReportJson, VmdReportText);
         } else {
             anyFailed = true;
             const std::string error = "Not a PMX model or VMD motion (expected .pmx or .vmd)";

@@ -18,12 +18,13 @@ bool InRange(std::int32_t index, std::size_t size) {
     return index >= 0 && static_cast<std::size_t>(index) < size;
 }
 
-// A choice kept in the bound model's row, which the scene update writes.
-void PushRowChoice(ModelSettingState& state, ModelEdit::Kind kind, std::int32_t index) {
-    ModelEdit edit;
+// Queues an edit for the scene update, which alone changes the bound model;
+// the caller fills in what its kind carries beyond the index.
+ModelEdit& PushEdit(ModelSettingState& state, ModelEdit::Kind kind, std::int32_t index = -1) {
+    ModelEdit& edit = state.edits.emplace_back();
     edit.kind = kind;
     edit.index = index;
-    state.edits.push_back(edit);
+    return edit;
 }
 
 // Choices still waiting in the edits win over the row's, which the scene
@@ -93,39 +94,23 @@ void DrawBoneTab(InterfaceView& view, ModelSettingState& state) {
                     *value = previous;
                 }
             }
-            ModelEdit edit;
-            edit.kind = ModelEdit::Kind::BonePosition;
-            edit.index = state.transformBone;
-            edit.position = {p.x, p.y, p.z, 0.0f};
-            state.edits.push_back(edit);
+            PushEdit(state, ModelEdit::Kind::BonePosition, state.transformBone).position = {
+                p.x, p.y, p.z, 0.0f};
         }
     }
     if (ImGui::Button("Reset all bone transform")) {
         ResetAllBoneTransform(view);
     }
     if (ImGui::TreeNode("IK bone list")) {
-        if (ImGui::BeginTable("ikTable", 3, ListTableFlags())) {
-            for (const char* column : {"#", "Name", "IK solve enable"}) {
-                ImGui::TableSetupColumn(column);
-            }
-            ImGui::TableHeadersRow();
+        if (BeginListTable("ikTable", {"#", "Name", "IK solve enable"})) {
             for (int row = 0; row < static_cast<int>(state.ikControls.size()); ++row) {
                 const IkControl& control = state.ikControls[static_cast<std::size_t>(row)];
                 ImGui::PushID(row);
-                ImGui::TableNextRow();
-                ImGui::TableNextColumn();
-                ImGui::Text("%d", row + 1);
-                ImGui::TableNextColumn();
-                ImGui::TextUnformatted(control.name.c_str());
-                ImGui::TableNextColumn();
+                NumberedListRow(row, control.name.c_str());
                 // Shown from the live switch; the change reaches it between frames.
                 bool enabled = control.ikEnabled != nullptr && *control.ikEnabled != 0;
                 if (ImGui::Checkbox("##solveEnable", &enabled)) {
-                    ModelEdit edit;
-                    edit.kind = ModelEdit::Kind::IkSwitch;
-                    edit.index = row;
-                    edit.enabled = enabled;
-                    state.edits.push_back(edit);
+                    PushEdit(state, ModelEdit::Kind::IkSwitch, row).enabled = enabled;
                 }
                 ImGui::PopID();
             }
@@ -137,17 +122,11 @@ void DrawBoneTab(InterfaceView& view, ModelSettingState& state) {
 
 void DrawMorphTab(ModelSettingState& state) {
     if (ImGui::Button("Reset all morph")) {
-        ModelEdit edit;
-        edit.kind = ModelEdit::Kind::ResetMorphs;
-        state.edits.push_back(edit);
+        PushEdit(state, ModelEdit::Kind::ResetMorphs);
     }
-    if (!ImGui::BeginTable("MorphWeightControlTable", 4, ListTableFlags())) {
+    if (!BeginListTable("MorphWeightControlTable", {"#", "Name", "Type", "Value"})) {
         return;
     }
-    for (const char* column : {"#", "Name", "Type", "Value"}) {
-        ImGui::TableSetupColumn(column);
-    }
-    ImGui::TableHeadersRow();
     // Models carry hundreds of morphs; only the rows in view are drawn.
     ImGuiListClipper clipper;
     clipper.Begin(static_cast<int>(state.morphControls.size()));
@@ -155,23 +134,14 @@ void DrawMorphTab(ModelSettingState& state) {
         for (int row = clipper.DisplayStart; row < clipper.DisplayEnd; ++row) {
             const MorphControl& control = state.morphControls[static_cast<std::size_t>(row)];
             ImGui::PushID(row);
-            ImGui::TableNextRow();
-            ImGui::TableNextColumn();
-            ImGui::Text("%d", row + 1);
-            ImGui::TableNextColumn();
-            ImGui::TextUnformatted(control.name.c_str());
-            ImGui::TableNextColumn();
+            NumberedListRow(row, control.name.c_str());
             ImGui::TextUnformatted(control.kind.c_str());
             ImGui::TableNextColumn();
             float weight = control.weight != nullptr ? *control.weight : 0.0f;
             ImGui::SetNextItemWidth(100.0f);
             if (ImGui::SliderFloat("##weight", &weight, 0.0f, 1.0f, "%.3f",
                                    ImGuiSliderFlags_AlwaysClamp)) {
-                ModelEdit edit;
-                edit.kind = ModelEdit::Kind::MorphWeight;
-                edit.index = row;
-                edit.value = weight;
-                state.edits.push_back(edit);
+                PushEdit(state, ModelEdit::Kind::MorphWeight, row).value = weight;
             }
             ImGui::PopID();
         }
@@ -280,7 +250,7 @@ void ChooseYRotationBone(InterfaceView& view, std::int32_t bone) {
         return;
     }
     view.modelSetting->yRotationBone = bone;
-    PushRowChoice(*view.modelSetting, ModelEdit::Kind::ChooseYRotationBone, bone);
+    PushEdit(*view.modelSetting, ModelEdit::Kind::ChooseYRotationBone, bone);
 }
 
 void ChooseTransformBone(InterfaceView& view, std::int32_t bone) {
@@ -294,7 +264,7 @@ void ChooseTransformBone(InterfaceView& view, std::int32_t bone) {
         state.transformBonePtr = &state.model->bones[static_cast<std::size_t>(bone)];
         state.localPositionEdit = state.transformBonePtr->translation;
     }
-    PushRowChoice(state, ModelEdit::Kind::ChooseTransformBone, bone);
+    PushEdit(state, ModelEdit::Kind::ChooseTransformBone, bone);
 }
 
 void ChooseMaterial(InterfaceView& view, std::int32_t material) {
@@ -302,7 +272,7 @@ void ChooseMaterial(InterfaceView& view, std::int32_t material) {
         return;
     }
     view.modelSetting->materialIndex = material;
-    PushRowChoice(*view.modelSetting, ModelEdit::Kind::ChooseMaterial, material);
+    PushEdit(*view.modelSetting, ModelEdit::Kind::ChooseMaterial, material);
 }
 
 void ResetAllBoneTransform(InterfaceView& view) {
@@ -310,9 +280,7 @@ void ResetAllBoneTransform(InterfaceView& view) {
         return;
     }
     ModelSettingState& state = *view.modelSetting;
-    ModelEdit edit;
-    edit.kind = ModelEdit::Kind::ResetBones;
-    state.edits.push_back(edit);
+    PushEdit(state, ModelEdit::Kind::ResetBones);
     // What the bone's position becomes once the reset is applied.
     if (state.transformBonePtr != nullptr) {
         state.localPositionEdit = state.transformBonePtr->restOffset;
@@ -328,10 +296,7 @@ bool AddSelectedMotion(InterfaceView& view) {
         !InRange(state.motionSelectIndex, view.scene.motions.size())) {
         return false;
     }
-    ModelEdit edit;
-    edit.kind = ModelEdit::Kind::AttachMotion;
-    edit.index = state.motionSelectIndex;
-    state.edits.push_back(edit);
+    PushEdit(state, ModelEdit::Kind::AttachMotion, state.motionSelectIndex);
     state.addedMotionsText = JoinMotionNames(AddedMotionNames(view));
     return true;
 }
@@ -341,9 +306,7 @@ void ClearAllMotions(InterfaceView& view) {
         return;
     }
     ModelSettingState& state = *view.modelSetting;
-    ModelEdit edit;
-    edit.kind = ModelEdit::Kind::ClearMotions;
-    state.edits.push_back(edit);
+    PushEdit(state, ModelEdit::Kind::ClearMotions);
     state.motionSelectIndex = -1;
     state.addedMotionsText.clear();
 }

@@ -36,11 +36,8 @@ void DrawModelTab(InterfaceView& view) {
     if (!ImGui::TreeNodeEx("Model list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }
-    if (ImGui::BeginTable("ModelListTable", 6, ListTableFlags())) {
-        for (const char* column : {"Select", "#", "Name", "English name", "Physic", "Action"}) {
-            ImGui::TableSetupColumn(column);
-        }
-        ImGui::TableHeadersRow();
+    if (BeginListTable("ModelListTable",
+                       {"Select", "#", "Name", "English name", "Physic", "Action"})) {
         const auto& models = view.scene.models;
         for (int row = 0; row < static_cast<int>(models.size()); ++row) {
             const ModelUiEntry& entry = models[row].entry;
@@ -103,20 +100,11 @@ void DrawMotionTab(InterfaceView& view) {
     if (!ImGui::TreeNodeEx("Motion list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }
-    if (ImGui::BeginTable("MotionListTable", 3, ListTableFlags())) {
-        for (const char* column : {"#", "Name", "Action"}) {
-            ImGui::TableSetupColumn(column);
-        }
-        ImGui::TableHeadersRow();
+    if (BeginListTable("MotionListTable", {"#", "Name", "Action"})) {
         const auto& names = MotionNames(view.scene);
         for (int row = 0; row < static_cast<int>(names.size()); ++row) {
             ImGui::PushID(row);
-            ImGui::TableNextRow();
-            ImGui::TableNextColumn();
-            ImGui::Text("%d", row + 1);
-            ImGui::TableNextColumn();
-            ImGui::TextUnformatted(names[row].c_str());
-            ImGui::TableNextColumn();
+            NumberedListRow(row, names[row].c_str());
             if (ImGui::Button("Delete")) {
                 view.ui.requests.push_back({RequestKind::DeleteMotion, row});
             }
@@ -132,19 +120,10 @@ void DrawSongTab(InterfaceView& view) {
         return;
     }
     const Scene& scene = view.scene;
-    if (ImGui::BeginTable("songListTable", 3, ListTableFlags())) {
-        for (const char* column : {"#", "Name", "Action"}) {
-            ImGui::TableSetupColumn(column);
-        }
-        ImGui::TableHeadersRow();
+    if (BeginListTable("songListTable", {"#", "Name", "Action"})) {
         for (int row = 0; row < static_cast<int>(scene.songs.size()); ++row) {
             ImGui::PushID(row);
-            ImGui::TableNextRow();
-            ImGui::TableNextColumn();
-            ImGui::Text("%d", row + 1);
-            ImGui::TableNextColumn();
-            ImGui::TextUnformatted(scene.songs[row].name.c_str());
-            ImGui::TableNextColumn();
+            NumberedListRow(row, scene.songs[row].name.c_str());
             if (row != scene.playback.selectedSong) {
                 if (ImGui::Button("Select this song")) {
                     view.ui.requests.push_back({RequestKind::SelectSong, row});
@@ -193,20 +172,11 @@ void DrawShaderTab(InterfaceView& view) {
     if (!ImGui::TreeNodeEx("shader list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
     }
-    if (ImGui::BeginTable("shaderListTable", 3, ListTableFlags())) {
-        for (const char* column : {"#", "Name", "Action"}) {
-            ImGui::TableSetupColumn(column);
-        }
-        ImGui::TableHeadersRow();
+    if (BeginListTable("shaderListTable", {"#", "Name", "Action"})) {
         for (int row = 0; row < static_cast<int>(shaders.size()); ++row) {
             const ShaderEntry& entry = shaders[row].entry;
             ImGui::PushID(row);
-            ImGui::TableNextRow();
-            ImGui::TableNextColumn();
-            ImGui::Text("%d", row + 1);
-            ImGui::TableNextColumn();
-            ImGui::TextUnformatted(entry.name.c_str());
-            ImGui::TableNextColumn();
+            NumberedListRow(row, entry.name.c_str());
             if (row != scene.defaultShader) {
                 if (ImGui::Button("Set as default")) {
                     view.ui.requests.push_back({RequestKind::ChooseDefaultShader, row});

@@ -50,6 +50,19 @@ void QualitySlider(const char* label, int* value) {
     ImGui::SliderInt(label, value, 0, 3, kQualityNames[shown]);
 }
 
+// Save asks the scene update to apply the edits, Cancel leaves them unsaved;
+// either closes the window.
+void SaveOrCancel(UiState& ui, RequestKind apply, bool& shown) {
+    if (ImGui::Button("Save")) {
+        ui.requests.push_back({apply});
+        shown = false;
+    }
+    ImGui::SameLine();
+    if (ImGui::Button("Cancel")) {
+        shown = false;
+    }
+}
+
 }  // namespace
 
 void ApplyRayTracingEdit(UiState& ui) {
@@ -88,14 +101,7 @@ void DrawGraphicSetting(InterfaceView& view) {
         ImGui::Checkbox("VSync", &ui.editVSync);
         ImGui::Checkbox("Fullscreen", &ui.editFullscreen);
         ImGui::Checkbox("Show frame statistics", &ui.editShowStatistics);
-        if (ImGui::Button("Save")) {
-            ui.requests.push_back({RequestKind::ApplyGraphics});
-            ui.showGraphicSetting = false;
-        }
-        ImGui::SameLine();
-        if (ImGui::Button("Cancel")) {
-            ui.showGraphicSetting = false;
-        }
+        SaveOrCancel(ui, RequestKind::ApplyGraphics, ui.showGraphicSetting);
     }
     ImGui::End();
 }
@@ -114,14 +120,7 @@ void DrawPhysicsSetting(InterfaceView& view) {
         ImGui::SameLine();
         HelpMarker(
             "Simulation step time is in second.\nDefault is 60 steps/second (1/60 = 0.01667)");
-        if (ImGui::Button("Save")) {
-            ui.requests.push_back({RequestKind::ApplyPhysics});
-            ui.showPhysicsSetting = false;
-        }
-        ImGui::SameLine();
-        if (ImGui::Button("Cancel")) {
-            ui.showPhysicsSetting = false;
-        }
+        SaveOrCancel(ui, RequestKind::ApplyPhysics, ui.showPhysicsSetting);
     }
     ImGui::End();
 }

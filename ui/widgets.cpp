@@ -32,8 +32,26 @@ void KeepWindowOnScreen() {
     }
 }
 
-int ListTableFlags() {
-    return ImGuiTableFlags_RowBg | ImGuiTableFlags_Borders | ImGuiTableFlags_SizingFixedFit;
+bool BeginListTable(const char* id, std::initializer_list<const char*> columns) {
+    constexpr int kListTableFlags =
+        ImGuiTableFlags_RowBg | ImGuiTableFlags_Borders | ImGuiTableFlags_SizingFixedFit;
+    if (!ImGui::BeginTable(id, static_cast<int>(columns.size()), kListTableFlags)) {
+        return false;
+    }
+    for (const char* column : columns) {
+        ImGui::TableSetupColumn(column);
+    }
+    ImGui::TableHeadersRow();
+    return true;
+}
+
+void NumberedListRow(int row, const char* name) {
+    ImGui::TableNextRow();
+    ImGui::TableNextColumn();
+    ImGui::Text("%d", row + 1);
+    ImGui::TableNextColumn();
+    ImGui::TextUnformatted(name);
+    ImGui::TableNextColumn();
 }
 
 }  // namespace qv

@@ -1,4 +1,4 @@
-// Packets out of an FFmpeg encoder, handed one by one to whoever writes them.
+// An FFmpeg encoder's shared parts: allocating it and handing out its packets one by one.
 #include "video/encoder_packets.h"
 
 extern "C" {
@@ -8,6 +8,23 @@ extern "C" {
 #include "video/av_error.h"
 
 namespace qv {
+
+bool AllocateEncoder(const AVCodec* codec, const char* codecName, const char* purpose,
+                     AVCodecContext** context, AVFrame** frame, AVPacket** packet,
+                     std::string* error) {
+    if (codec == nullptr) {
+        *error = std::string("this FFmpeg has no ") + codecName + " encoder";
+        return false;
+    }
+    *context = avcodec_alloc_context3(codec);
+    *frame = av_frame_alloc();
+    *packet = av_packet_alloc();
+    if (*context == nullptr || *frame == nullptr || *packet == nullptr) {
+        *error = std::string("out of memory for the ") + purpose + " encoder";
+        return false;
+    }
+    return true;
+}
 
 bool DrainPackets(AVCodecContext* codec, AVPacket* packet, const PacketSink& sink,
                   const char* encoderName, std::string* error) {

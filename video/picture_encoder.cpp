@@ -37,15 +37,7 @@ bool PictureEncoder::Open(std::uint32_t width, std::uint32_t height, std::uint32
     if (codec == nullptr) {
         codec = avcodec_find_encoder(AV_CODEC_ID_H264);
     }
-    if (codec == nullptr) {
-        *error = "this FFmpeg has no H.264 encoder";
-        return false;
-    }
-    codec_ = avcodec_alloc_context3(codec);
-    frame_ = av_frame_alloc();
-    packet_ = av_packet_alloc();
-    if (codec_ == nullptr || frame_ == nullptr || packet_ == nullptr) {
-        *error = "out of memory for the video encoder";
+    if (!AllocateEncoder(codec, "H.264", "video", &codec_, &frame_, &packet_, error)) {
         return false;
     }
     codec_->width = static_cast<int>(width);

@@ -50,15 +50,7 @@ bool SoundEncoder::Open(const WavAudio& song, double startSeconds, bool globalHe
     nextInput_ = std::min<std::int64_t>(SamplesAt(startSeconds, static_cast<int>(song.sampleRate)),
                                         static_cast<std::int64_t>(song.frameCount()));
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
-    if (codec == nullptr) {
-        *error = "this FFmpeg has no AAC encoder";
-        return false;
-    }
-    codec_ = avcodec_alloc_context3(codec);
-    frame_ = av_frame_alloc();
-    packet_ = av_packet_alloc();
-    if (codec_ == nullptr || frame_ == nullptr || packet_ == nullptr) {
-        *error = "out of memory for the sound encoder";
+    if (!AllocateEncoder(codec, "AAC", "sound", &codec_, &frame_, &packet_, error)) {
         return false;
     }
     codec_->sample_fmt = AV_SAMPLE_FMT_FLTP;

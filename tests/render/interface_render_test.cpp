@@ -46,16 +46,7 @@ protected:
         EXPECT_EQ(ValidationMessageCount(), messagesBefore_);
     }
 
-    CapturedImage Frames(int count) {
-        for (int i = 0; i < count; ++i) {
-            EXPECT_EQ(RunFrame(ctx_), S_OK);
-        }
-        WaitForGpu(ctx_);
-        CapturedImage image;
-        Presenter* presenter = ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
-        EXPECT_EQ(presenter->ReadBackLastPresented(&image), S_OK);
-        return image;
-    }
+    CapturedImage Frames(int count) { return RunAndCapture(ctx_, count); }
 
     static bool Dark(const CapturedImage& image, std::uint32_t x, std::uint32_t y) {
         const std::uint8_t* p = &image.rgba[(std::size_t{y} * image.width + x) * 4];

@@ -29,6 +29,14 @@ CommandRun RunQv(const std::string& arguments, const std::string& prefix = "") {
     return RunCommand(command);
 }
 
+// A run that ended with status 0 and printed no validation message.
+::testing::AssertionResult RanCleanly(const CommandRun& run) {
+    if (run.status != 0 || run.output.find("validation") != std::string::npos) {
+        return ::testing::AssertionFailure() << "status " << run.status << ":\n" << run.output;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 int ExitCodeOf(HRESULT hr) {
     return static_cast<int>(static_cast<unsigned>(hr) & 0xFF);
 }
@@ -77,8 +85,7 @@ TEST_F(PlayerTest, HeadlessScreenshotWithoutToolWindowsIsAWhite1280x720Frame) {
     const auto png = folder_ / "out.png";
     const CommandRun run =
         RunQv("--headless --hide-ui --frames 10 --screenshot '" + png.string() + "'");
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
+    ASSERT_TRUE(RanCleanly(run));
     const Picture picture(png);
     ASSERT_TRUE(picture.Loaded());
     EXPECT_EQ(picture.width, 1280);
@@ -135,8 +142,7 @@ TEST_F(PlayerTest, ScreenshotsShowTheToolWindowsThatShowOpens) {
     const auto png = folder_ / "windows.png";
     CommandRun run =
         RunQv("--headless --frames 4 --show resources,about --screenshot '" + png.string() + "'");
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
+    ASSERT_TRUE(RanCleanly(run));
     const Picture picture(png);
     ASSERT_TRUE(picture.Loaded());
     auto dark = [&](int x, int y) {
@@ -160,8 +166,7 @@ TEST_F(PlayerTest, WindowUnderXvfbPresentsAndExits) {
     }
     const auto png = folder_ / "window.png";
     const CommandRun run = RunQv("--frames 120 --screenshot '" + png.string() + "'", "xvfb-run -a");
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
+    ASSERT_TRUE(RanCleanly(run));
     const Picture picture(png);
     ASSERT_TRUE(picture.Loaded());
     EXPECT_EQ(picture.width, 1280);
@@ -179,8 +184,7 @@ TEST_F(PlayerTest, FilesOnTheCommandLineImportAndPlay) {
     const CommandRun run = RunQv("--headless --frames 5 --screenshot '" + png.string() +
                                  "' --play '" + (gene / "Gene_light.pmx").string() + "' '" +
                                  (gene / "motion" / "stand.vmd").string() + "' missing.pmx");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
+    EXPECT_TRUE(RanCleanly(run));
     EXPECT_NE(run.output.find("Loaded 2 resource(s).\nFailed: 1\nError detail:\nmissing.pmx\n"
                               "Failed to load PMX model!"),
               std::string::npos)
@@ -204,8 +208,7 @@ TEST_F(PlayerTest, RayTracingFromTheCommandLineDrawsTheModel) {
     const auto png = folder_ / "traced.png";
     run = RunQv("--headless --hide-ui --frames 2 --raytracing --rt-quality medium --screenshot '" +
                 png.string() + "' '" + (gene / "Gene_light.pmx").string() + "'");
-    ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output.find("validation"), std::string::npos) << run.output;
+    ASSERT_TRUE(RanCleanly(run));
     EXPECT_EQ(run.output.find("switched off"), std::string::npos) << run.output;
     const Picture picture(png);
     ASSERT_TRUE(picture.Loaded());

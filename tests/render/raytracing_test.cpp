@@ -19,15 +19,6 @@ using namespace render_test;
 constexpr std::uint32_t kWidth = 320;
 constexpr std::uint32_t kHeight = 180;
 
-PmxModel EmptyModel() {
-    PmxModel model;
-    PmxBone root;
-    root.name = u"root";
-    root.parentIndex = -1;
-    model.bones.push_back(root);
-    return model;
-}
-
 // One quad as one material: corners a, b, c, d wound as content winds its
 // front faces (clockwise seen from the front), normal n.
 void AddQuad(PmxModel& model, Float3 a, Float3 b, Float3 c, Float3 d, Float3 n, Float4 colour,

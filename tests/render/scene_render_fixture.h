@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -13,7 +14,10 @@
 #include "core/frame_loop.h"
 #include "formats/pmx_model.h"
 #include "render/device/graphics_device.h"
+#include "render/model/shader_layouts.h"
 #include "render/scene_renderer.h"
+#include "render/vk/gpu_buffers.h"
+#include "render/vk/vulkan_helpers.h"
 #include "runtime/model_instance.h"
 #include "scene/scene.h"
 #include "tests/support/temp_file.h"
@@ -33,8 +37,18 @@ inline std::filesystem::path Gene() {
         GTEST_SKIP() << "shared content folder not found (set QV_CONTENT_DIR)"; \
     }
 
-inline PmxModel TriangleModel() {
+// A model of one root bone and nothing to draw.
+inline PmxModel EmptyModel() {
     PmxModel model;
+    PmxBone root;
+    root.name = u"root";
+    root.parentIndex = -1;
+    model.bones.push_back(root);
+    return model;
+}
+
+inline PmxModel TriangleModel() {
+    PmxModel model = EmptyModel();
     for (int i = 0; i < 3; ++i) {
         PmxVertex v;
         v.position = {static_cast<float>(i), static_cast<float>(i == 2), 0.0f};
@@ -42,10 +56,6 @@ inline PmxModel TriangleModel() {
         model.vertices.push_back(v);
     }
     model.indices = {0, 1, 2};
-    PmxBone root;
-    root.name = u"root";
-    root.parentIndex = -1;
-    model.bones.push_back(root);
     PmxMaterial m;
     m.diffuse = {1, 1, 1, 1};
     m.textureIndex = -1;
@@ -73,6 +83,19 @@ inline PmxMaterial FlatMaterial(Float4 colour, float ambient, std::uint8_t flags
 
 // A headless player on the software device with the validation layer on; the
 // scene renderer draws `scene_`.
+// Runs `count` frames of a headless player and reads back the last one it
+// presented.
+inline CapturedImage RunAndCapture(EngineContext& ctx, int count) {
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(RunFrame(ctx), S_OK);
+    }
+    WaitForGpu(ctx);
+    CapturedImage image;
+    Presenter* presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
+    EXPECT_EQ(presenter->ReadBackLastPresented(&image), S_OK);
+    return image;
+}
+
 class SceneRenderTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -108,15 +131,33 @@ protected:
         return scene_.models.back().instance.get();
     }
 
-    CapturedImage Frames(int count) {
-        for (int i = 0; i < count; ++i) {
-            EXPECT_EQ(RunFrame(ctx_), S_OK);
+    CapturedImage Frames(int count) { return RunAndCapture(ctx_, count); }
+
+    // The vertices the skinning pass wrote for `gpu`, read back from the
+    // device; empty when the read-back failed.
+    std::vector<VsInput> SkinnedVertices(const ModelGpu& gpu) {
+        const GpuContext& context = graphics_.sceneRenderer->Gpu();
+        GpuBuffer readBack;
+        const VkDeviceSize bytes = VkDeviceSize{gpu.vertexCount} * sizeof(VsInput);
+        if (CreateGpuBuffer(context, bytes, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, &readBack) !=
+            S_OK) {
+            ADD_FAILURE() << "no read-back buffer";
+            return {};
         }
-        WaitForGpu(ctx_);
-        CapturedImage image;
-        Presenter* presenter = ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
-        EXPECT_EQ(presenter->ReadBackLastPresented(&image), S_OK);
-        return image;
+        const HRESULT copied =
+            RunOnce(context.device, context.queue, context.queueFamily, [&](VkCommandBuffer cmd) {
+                const VkBufferCopy region{0, 0, bytes};
+                vkCmdCopyBuffer(cmd, gpu.skinnedOutput.buffer, readBack.buffer, 1, &region);
+            });
+        std::vector<VsInput> out;
+        if (copied == S_OK) {
+            out.resize(gpu.vertexCount);
+            std::memcpy(out.data(), readBack.mapped, bytes);
+        } else {
+            ADD_FAILURE() << "the read-back copy failed";
+        }
+        DestroyGpuBuffer(context.device, &readBack);
+        return out;
     }
 
     static const std::uint8_t* Pixel(const CapturedImage& image, std::uint32_t x, std::uint32_t y) {

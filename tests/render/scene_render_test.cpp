@@ -247,21 +247,8 @@ TEST_F(SceneRenderTest, SdefSkinningOnTheGpuMatchesTheCpuReference) {
 
     const ModelGpu* gpu = graphics_.sceneRenderer->Find(instance);
     ASSERT_NE(gpu, nullptr);
-    const GpuContext& context = graphics_.sceneRenderer->Gpu();
-    GpuBuffer readBack;
-    const VkDeviceSize bytes = VkDeviceSize{gpu->vertexCount} * sizeof(VsInput);
-    ASSERT_EQ(CreateGpuBuffer(context, bytes, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, &readBack),
-              S_OK);
-    ASSERT_EQ(RunOnce(context.device, context.queue, context.queueFamily,
-                      [&](VkCommandBuffer cmd) {
-                          const VkBufferCopy region{0, 0, bytes};
-                          vkCmdCopyBuffer(cmd, gpu->skinnedOutput.buffer, readBack.buffer, 1,
-                                          &region);
-                      }),
-              S_OK);
-    std::vector<VsInput> out(gpu->vertexCount);
-    std::memcpy(out.data(), readBack.mapped, bytes);
-    DestroyGpuBuffer(context.device, &readBack);
+    const std::vector<VsInput> out = SkinnedVertices(*gpu);
+    ASSERT_EQ(out.size(), gpu->vertexCount);
 
     const std::vector<Matrix4> skinning = {SkinningMatrix(instance->bones[0]),
                                            SkinningMatrix(instance->bones[1])};
@@ -304,21 +291,8 @@ TEST_F(SceneRenderTest, GpuSkinningMatchesTheCpuReferenceWithMorphs) {
 
     const ModelGpu* gpu = graphics_.sceneRenderer->Find(model);
     ASSERT_NE(gpu, nullptr);
-    const GpuContext& context = graphics_.sceneRenderer->Gpu();
-    GpuBuffer readBack;
-    const VkDeviceSize bytes = VkDeviceSize{gpu->vertexCount} * sizeof(VsInput);
-    ASSERT_EQ(CreateGpuBuffer(context, bytes, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, &readBack),
-              S_OK);
-    ASSERT_EQ(RunOnce(context.device, context.queue, context.queueFamily,
-                      [&](VkCommandBuffer cmd) {
-                          const VkBufferCopy region{0, 0, bytes};
-                          vkCmdCopyBuffer(cmd, gpu->skinnedOutput.buffer, readBack.buffer, 1,
-                                          &region);
-                      }),
-              S_OK);
-    std::vector<VsInput> out(gpu->vertexCount);
-    std::memcpy(out.data(), readBack.mapped, bytes);
-    DestroyGpuBuffer(context.device, &readBack);
+    const std::vector<VsInput> out = SkinnedVertices(*gpu);
+    ASSERT_EQ(out.size(), gpu->vertexCount);
 
     std::vector<Matrix4> skinning;
     for (const BoneState& bone : model->bones) {

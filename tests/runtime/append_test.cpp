@@ -1,6 +1,4 @@
 // Append (inherited) rotation and translation, transform order and after-physics bones.
-#include <numbers>
-
 #include "runtime/physics_bodies.h"
 #include "runtime/physics_world.h"
 #include "tests/runtime/test_models.h"
@@ -8,8 +6,6 @@
 namespace qv {
 
 namespace {
-
-constexpr float kPi = std::numbers::pi_v<float>;
 
 PmxBone Appending(PmxBone bone, std::int32_t parent, float ratio,
                   std::uint32_t flags = kPmxBoneAppendRotation) {

@@ -1,13 +1,10 @@
 // IK must reach its goals within limits, only where chains are whole, as motions switch.
-#include <numbers>
-
 #include "tests/runtime/test_models.h"
 
 namespace qv {
 
 namespace {
 
-constexpr float kPi = std::numbers::pi_v<float>;
 constexpr std::size_t kThigh = 1, kKnee = 2, kAnkle = 3, kLegIk = 4;
 
 PmxIkLink Link(std::int32_t bone, Float3 lower = {}, Float3 upper = {}, bool limit = false) {

@@ -1,13 +1,9 @@
 // Quaternions and matrices must agree, and slerp must take the short arc.
-#include <numbers>
-
 #include "tests/runtime/test_models.h"
 
 namespace qv {
 
 namespace {
-
-constexpr float kPi = std::numbers::pi_v<float>;
 
 TEST(PoseMath, QuaternionsAndMatricesAgree) {
     // A quarter turn about +Z takes +X to +Y, through the matrix and the quaternion alike.

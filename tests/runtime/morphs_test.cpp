@@ -1,8 +1,6 @@
 // Every morph kind must reach what it changes, through any nesting of groups.
 #include <btBulletDynamicsCommon.h>
 
-#include <numbers>
-
 #include "runtime/physics_bodies.h"
 #include "runtime/physics_world.h"
 #include "tests/runtime/test_models.h"
@@ -10,8 +8,6 @@
 namespace qv {
 
 namespace {
-
-constexpr float kPi = std::numbers::pi_v<float>;
 
 PmxMorph Morph(std::u16string name, std::uint32_t type) {
     PmxMorph morph;

@@ -1,14 +1,10 @@
 // Motions must ease as their curves say, hold at the ends and skip what cannot play.
-#include <numbers>
-
 #include "tests/runtime/test_models.h"
 #include "tests/support/content_writers.h"
 
 namespace qv {
 
 namespace {
-
-constexpr float kPi = std::numbers::pi_v<float>;
 
 // Two root bones, a vertex morph and a group morph.
 PmxModel TwoBoneModel() {

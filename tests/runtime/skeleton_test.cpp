@@ -1,14 +1,10 @@
 // Bones must pose about their heads, with bad parents, cycles and deep chains survived.
-#include <numbers>
-
 #include "tests/runtime/test_models.h"
 #include "tests/support/content_writers.h"
 
 namespace qv {
 
 namespace {
-
-constexpr float kPi = std::numbers::pi_v<float>;
 
 // Tails given as offsets and as bones, and a bone listed before its parent.
 PmxModel MixedModel() {

@@ -1,14 +1,10 @@
 // The CPU skinning reference: linear blending and SDEF.
-#include <numbers>
-
 #include "runtime/skinning.h"
 #include "tests/runtime/test_models.h"
 
 namespace qv {
 
 namespace {
-
-constexpr float kPi = std::numbers::pi_v<float>;
 
 // An elbow: the upper arm along X from the origin, the forearm from (2, 0, 0).
 // Skinning matrices for the forearm bent by angle about Z at the elbow.

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <string>
 
 #include "formats/pmx_model.h"
@@ -14,6 +15,8 @@
 #include "runtime/skeleton.h"
 
 namespace qv {
+
+inline constexpr float kPi = std::numbers::pi_v<float>;
 
 // Hand-made models and motions, and comparisons, for the runtime tests.
 

@@ -10,6 +10,7 @@
 #include "scene/play_everything.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
 #include "tests/support/temp_file.h"
 
 namespace qv {
@@ -38,14 +39,7 @@ protected:
         }
     }
 
-    void AddModel(const std::string& name) {
-        auto instance = std::make_unique<ModelInstance>();
-        std::unique_lock writing(scene_.physics->lock);
-        ASSERT_EQ(CreateModelInstance(*instance, SamplePmxModel(), scene_.physics.get()), S_OK);
-        ModelUiEntry row;
-        row.name = name;
-        scene_.models.push_back({std::move(instance), row});
-    }
+    void AddModel(const std::string& name) { ASSERT_EQ(AddSceneModel(scene_, name), S_OK); }
 
     void Frame(float dt = 1.0f / 60.0f) { UpdateScene(scene_, ui_, modelSetting_, dt); }
 

@@ -62,4 +62,10 @@ private:
     std::function<void()> draw_;
 };
 
+// The id of `widget` in row `row` of the resource manager's model list.
+inline ImGuiID ModelListWidget(int row, const char* widget) {
+    return InterfaceDriver::Id("Resource manager", {"ResourceManagerTabs", "Model", "Model list",
+                                                    "ModelListTable", row, widget});
+}
+
 }  // namespace qv

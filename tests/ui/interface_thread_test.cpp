@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "scene/scene.h"
-#include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
 #include "tests/ui/interface_driver.h"
 #include "ui/main_windows.h"
 
@@ -16,20 +16,10 @@ namespace {
 
 const char* const kManager = "Resource manager";
 
-ImGuiID ModelRow(int row, const char* widget) {
-    return InterfaceDriver::Id(
-        kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", row, widget});
-}
-
 TEST(InterfaceThreadTest, WindowsDrawnBesideTheSceneStageOnlyAsk) {
     Scene scene(std::make_unique<AudioEngine>());
     for (const char* name : {"first", "second"}) {
-        auto instance = std::make_unique<ModelInstance>();
-        std::unique_lock writing(scene.physics->lock);
-        ASSERT_EQ(CreateModelInstance(*instance, SamplePmxModel(), scene.physics.get()), S_OK);
-        ModelUiEntry row;
-        row.name = name;
-        scene.models.push_back({std::move(instance), row});
+        ASSERT_EQ(AddSceneModel(scene, name), S_OK);
     }
     UiState ui;
     ui.showResourceManager = true;
@@ -42,8 +32,8 @@ TEST(InterfaceThreadTest, WindowsDrawnBesideTheSceneStageOnlyAsk) {
     // One press a frame, in rounds of four: every switch ends where it began.
     const ImGuiID presses[] = {
         InterfaceDriver::Id(kManager, {"Play###PlayButton"}),
-        ModelRow(0, "##Select"),
-        ModelRow(1, "##PhysicOn"),
+        ModelListWidget(0, "##Select"),
+        ModelListWidget(1, "##PhysicOn"),
         InterfaceDriver::Id(kManager, {"Stop/Reset"}),
     };
     constexpr int kRounds = 6;

@@ -7,6 +7,7 @@
 #include "scene/camera_input.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
 #include "tests/ui/interface_driver.h"
 #include "ui/main_windows.h"
 #include "ui/window_names.h"
@@ -31,12 +32,7 @@ protected:
         view_.facts.clientHeight = 720;
         view_.actions.openFileBrowser = [this] { ++browserOpened_; };
         for (const char* name : {"first", "second"}) {
-            auto instance = std::make_unique<ModelInstance>();
-            std::unique_lock writing(scene_.physics->lock);
-            EXPECT_EQ(CreateModelInstance(*instance, SamplePmxModel(), scene_.physics.get()), S_OK);
-            ModelUiEntry row;
-            row.name = name;
-            scene_.models.push_back({std::move(instance), row});
+            EXPECT_EQ(AddSceneModel(scene_, name), S_OK);
         }
         for (const char* name : {"dance.vmd", "walk.vmd"}) {
             scene_.motions.push_back({{}, name});
@@ -101,23 +97,19 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
 TEST_F(MainWindowsTest, ModelDeleteActsOnlyOnATickedRowAndTheSceneUpdateCarriesItOut) {
     ui_.showResourceManager = true;
     driver_.Frames(2);
-    const auto row = [](int r, const char* widget) {
-        return InterfaceDriver::Id(
-            kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", r, widget});
-    };
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "Delete")));
     EXPECT_TRUE(Asked(ui_, RequestKind::DeleteModel).empty());
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "##Select")));
     SceneUpdate();
     EXPECT_TRUE(scene_.models[1].entry.selected);
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "Delete")));
     EXPECT_EQ(Asked(ui_, RequestKind::DeleteModel), (std::vector<std::int32_t>{1}));
     SceneUpdate();
     EXPECT_TRUE(ui_.requests.empty());
     ASSERT_EQ(scene_.models.size(), 1u);
     EXPECT_EQ(scene_.models[0].entry.name, "first");
     // The physics box asks for its model's switch to be applied.
-    ASSERT_TRUE(driver_.Click(kManager, row(0, "##PhysicOn")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(0, "##PhysicOn")));
     EXPECT_TRUE(scene_.models[0].entry.physicsOn);
     EXPECT_EQ(Asked(ui_, RequestKind::SwitchPhysics), (std::vector<std::int32_t>{0}));
     SceneUpdate();
@@ -128,17 +120,13 @@ TEST_F(MainWindowsTest, ModelDeleteActsOnlyOnATickedRowAndTheSceneUpdateCarriesI
 TEST_F(MainWindowsTest, ClicksOnlyAskAndSeveralBeforeOneUpdateAllHappen) {
     ui_.showResourceManager = true;
     driver_.Frames(2);
-    const auto row = [](int r, const char* widget) {
-        return InterfaceDriver::Id(
-            kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable", r, widget});
-    };
     // Ticked and deleted before any update: the delete sees the tick, and a
     // second press on the same row finds it unticked.
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "##Select")));
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    ASSERT_TRUE(driver_.Click(kManager, row(1, "Delete")));
-    ASSERT_TRUE(driver_.Click(kManager, row(0, "##Select")));
-    ASSERT_TRUE(driver_.Click(kManager, row(0, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "Delete")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(0, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(0, "Delete")));
     ASSERT_TRUE(ClickIn(kManager, {"ResourceManagerTabs", "Shader (effect)"}));
     ASSERT_TRUE(driver_.Click(
         kManager,

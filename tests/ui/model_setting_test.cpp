@@ -9,6 +9,7 @@
 
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
 #include "tests/ui/interface_driver.h"
 #include "ui/main_windows.h"
 #include "ui/model_setting.h"
@@ -60,20 +61,12 @@ protected:
         : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
               DrawInterface(view_);
           }) {
-        for (const char* name : {"first", "second"}) {
-            auto instance = std::make_unique<ModelInstance>();
-            std::unique_lock writing(scene_.physics->lock);
-            // The second model has no bodies, so its IK chain is one the user may switch.
-            PmxModel model = SamplePmxModel();
-            if (scene_.models.size() == 1) {
-                model.rigidBodies.clear();
-                model.joints.clear();
-            }
-            EXPECT_EQ(CreateModelInstance(*instance, model, scene_.physics.get()), S_OK);
-            ModelUiEntry row;
-            row.name = name;
-            scene_.models.push_back({std::move(instance), row});
-        }
+        EXPECT_EQ(AddSceneModel(scene_, "first"), S_OK);
+        // The second model has no bodies, so its IK chain is one the user may switch.
+        PmxModel model = SamplePmxModel();
+        model.rigidBodies.clear();
+        model.joints.clear();
+        EXPECT_EQ(AddSceneModel(scene_, "second", model), S_OK);
         scene_.motions.push_back({RootTurn("a.vmd", 0.5f), "a.vmd"});
         scene_.motions.push_back({RootTurn("b.vmd", -0.25f), "b.vmd"});
         materials_.resize(2);
