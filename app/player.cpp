@@ -382,9 +382,8 @@ int RunPlayer(const PlayerOptions& options) {
     DemoFolder demo;
     std::vector<std::filesystem::path> files = options.files;
     if (options.demo) {
-        std::string error;
-        if (const HRESULT hr = demo.Create(&error); Failed(hr)) {
-            return Report(hr, "the demo cannot be written: " + error);
+        if (const Result created = demo.Create(); !created.ok()) {
+            return Report(created.code, "the demo cannot be written: " + created.message);
         }
         files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
     }
@@ -397,9 +396,8 @@ int RunPlayer(const PlayerOptions& options) {
     // is no interface, and nothing else needs to start.
     PlayerInterface interface;
     if (!options.hideInterface) {
-        std::string reason;
-        if (const HRESULT hr = interface.Start(&reason); Failed(hr)) {
-            return Report(hr, reason);
+        if (const Result started = interface.Start(); !started.ok()) {
+            return Report(started.code, started.message);
         }
     }
     EngineContext* ctx = EngineContext::Instance();

@@ -52,8 +52,8 @@ struct GeneStage {
             state.SkipWithError("the shared content folder is missing");
             return false;
         }
-        if (std::string reason; withInterface && Failed(interface.Start(&reason))) {
-            state.SkipWithError(reason.c_str());
+        if (Result started; withInterface && !(started = interface.Start()).ok()) {
+            state.SkipWithError(started.message.c_str());
             return false;
         }
         ctx.Initialize();
