@@ -34,14 +34,14 @@ void RememberImePosition(int x, int y) {
 Result PlayerInterface::Start() {
     context_ = std::make_unique<InterfaceContext>();
     FontFace face;
-    std::string reason;
-    if (!FindInterfaceFont(kInterfaceFontPath, &face, &reason)) {
+    Result found = FindInterfaceFont(kInterfaceFontPath, &face);
+    if (!found.ok()) {
         context_.reset();
-        return Result::Failure(E_FAIL, reason);
+        return found;
     }
-    if (const HRESULT hr = context_->LoadFont(face, &reason); Failed(hr)) {
+    if (Result loaded = context_->LoadFont(face); !loaded.ok()) {
         context_.reset();
-        return Result::Failure(hr, reason);
+        return loaded;
     }
     // Dear ImGui points the input method at the window by itself on Windows
     // only; here the main thread forwards the position (BeginFrame).

@@ -166,14 +166,13 @@ Result ReadSong(const std::filesystem::path& file, RenderInputs* inputs) {
                                "one song at most: " + file.string() + " is a second one");
     }
     std::vector<std::uint8_t> bytes;
-    std::string reason;
     inputs->song = std::make_unique<WavAudio>();
     if (Failed(ReadWholeFile(file, bytes))) {
         return Result::Failure(E_FAIL, "cannot read the song " + file.string());
     }
-    if (!DecodeWav(bytes, *inputs->song, reason)) {
-        return Result::Failure(E_FAIL,
-                               "the song " + file.string() + " cannot be loaded: " + reason);
+    if (const Result decoded = DecodeWav(bytes, *inputs->song); !decoded.ok()) {
+        return Result::Failure(
+            E_FAIL, "the song " + file.string() + " cannot be loaded: " + decoded.message);
     }
     return {};
 }

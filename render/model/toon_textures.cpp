@@ -49,9 +49,10 @@ HRESULT LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCoun
         const std::filesystem::path path = folder / name;
         std::vector<std::uint8_t> bytes;
         RgbaImage image;
-        std::string reason = "the file cannot be read";
-        if (Failed(ReadWholeFile(path, bytes)) || !DecodeImage(bytes, image, reason)) {
-            *message = "toon texture " + path.string() + " cannot be loaded (" + reason + ")";
+        Result decoded = Result::Failure(E_FAIL, "the file cannot be read");
+        if (Failed(ReadWholeFile(path, bytes)) || !(decoded = DecodeImage(bytes, image)).ok()) {
+            *message =
+                "toon texture " + path.string() + " cannot be loaded (" + decoded.message + ")";
             hr = E_FAIL;
             break;
         }
