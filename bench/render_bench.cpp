@@ -84,11 +84,14 @@ struct GeneStage {
             ++recorded;
         };
         auto instance = std::make_unique<ModelInstance>();
-        std::string message;
-        if (Failed(CreateModelInstance(*instance, model)) ||
-            graphics.sceneRenderer->CreateModel(*instance, model, BuiltInShaderSet(shaderSet),
-                                                &message) != S_OK) {
-            state.SkipWithError(message.c_str());
+        if (Failed(CreateModelInstance(*instance, model))) {
+            state.SkipWithError("the model instance cannot be made");
+            return false;
+        }
+        if (const Result made =
+                graphics.sceneRenderer->CreateModel(*instance, model, BuiltInShaderSet(shaderSet));
+            made.code != S_OK) {
+            state.SkipWithError(made.message.c_str());
             return false;
         }
         AttachMotion(*instance, motion);
@@ -161,9 +164,7 @@ void BM_GeneRayTracedFrame(benchmark::State& state) {
     SceneRenderer& renderer = *stage.graphics.sceneRenderer;
     stage.scene.render.antiAliasingMode = 0;
     if (quality >= 0) {
-        std::string message;
-        if (!renderer.RayTracingAvailable() ||
-            Failed(renderer.RebuildRayTracing(stage.scene, &message)) ||
+        if (!renderer.RayTracingAvailable() || !renderer.RebuildRayTracing(stage.scene).ok() ||
             !renderer.RayTracing()->EnableBuildTimings()) {
             state.SkipWithError("no ray tracing on this device");
             return;
@@ -275,10 +276,10 @@ void BM_CreateGeneGpu(benchmark::State& state) {
         state.SkipWithError("no instance");
         return;
     }
-    std::string message;
     for (auto _ : state) {
-        if (stage.graphics.sceneRenderer->CreateModel(instance, stage.model, &message) != S_OK) {
-            state.SkipWithError(message.c_str());
+        if (const Result made = stage.graphics.sceneRenderer->CreateModel(instance, stage.model);
+            made.code != S_OK) {
+            state.SkipWithError(made.message.c_str());
             break;
         }
         state.PauseTiming();
