@@ -15,36 +15,41 @@ namespace qv {
 
 namespace {
 
+// The encoders say why in a line of text; an output that fails is E_FAIL
+// with that line.
+Result Outcome(bool ok, std::string error) {
+    return ok ? Result{} : Result::Failure(E_FAIL, std::move(error));
+}
+
 class PngSequence final : public FrameOutput {
 public:
     explicit PngSequence(std::filesystem::path pattern) : pattern_(std::move(pattern)) {}
 
-    bool Open(std::string* error) override {
+    Result Open() override {
         // Trying the first name now stops a render that could never write.
         const std::filesystem::path first = PathOf(0);
         std::ofstream probe(first, std::ios::binary);
         if (!probe) {
-            *error = "cannot write " + first.string();
-            return false;
+            return Result::Failure(E_FAIL, "cannot write " + first.string());
         }
         probe.close();
         std::error_code ec;
         std::filesystem::remove(first, ec);
-        return true;
+        return {};
     }
 
-    bool Write(const CapturedImage& image, std::uint64_t index, std::string* error) override {
+    Result Write(const CapturedImage& image, std::uint64_t index) override {
         const std::filesystem::path path = PathOf(index);
         if (Failed(WritePng(path, image))) {
-            *error = "cannot write " + path.string() + " (is the disk full?)";
-            return false;
+            return Result::Failure(E_FAIL,
+                                   "cannot write " + path.string() + " (is the disk full?)");
         }
         std::error_code ec;
         bytes_ += std::filesystem::file_size(path, ec);
-        return true;
+        return {};
     }
 
-    bool Finish(std::uint64_t, std::string*) override { return true; }
+    Result Finish(std::uint64_t) override { return {}; }
     void Discard() override {}
     std::uintmax_t BytesWritten() const override { return bytes_; }
 
@@ -67,7 +72,46 @@ public:
           from_(options.from),
           song_(song) {}
 
-    bool Open(std::string* error) override {
+    Result Open() override {
+        std::string error;
+        const bool ok = OpenParts(&error);
+        return Outcome(ok, std::move(error));
+    }
+
+    Result Write(const CapturedImage& image, std::uint64_t index) override {
+        std::string error;
+        const bool ok = WriteParts(image, index, &error);
+        return Outcome(ok, std::move(error));
+    }
+
+    Result Finish(std::uint64_t frames) override {
+        // Each part is finished even when one before it failed, so the file
+        // is closed with everything that made it in.
+        std::string first;
+        bool ok = pictures_.Flush(PictureSink(), &first);
+        std::string more;
+        if (sound_ != nullptr &&
+            !sound_->Finish(static_cast<double>(frames) / fps_, SoundSink(), &more) && ok) {
+            ok = false;
+            first = more;
+        }
+        if (!muxer_.Finish(&more) && ok) {
+            ok = false;
+            first = more;
+        }
+        return Outcome(ok, std::move(first));
+    }
+
+    void Discard() override { muxer_.Discard(); }
+
+    std::uintmax_t BytesWritten() const override {
+        std::error_code ec;
+        const std::uintmax_t size = std::filesystem::file_size(path_, ec);
+        return ec ? 0 : size;
+    }
+
+private:
+    bool OpenParts(std::string* error) {
         if (!muxer_.Open(path_, error)) {
             return false;
         }
@@ -92,7 +136,7 @@ public:
         return muxer_.Begin(error);
     }
 
-    bool Write(const CapturedImage& image, std::uint64_t index, std::string* error) override {
+    bool WriteParts(const CapturedImage& image, std::uint64_t index, std::string* error) {
         if (!pictures_.Encode(image, static_cast<std::int64_t>(index), PictureSink(), error)) {
             return false;
         }
@@ -102,36 +146,6 @@ public:
                sound_->EncodeUntil(static_cast<double>(index + 1) / fps_, SoundSink(), error);
     }
 
-    bool Finish(std::uint64_t frames, std::string* error) override {
-        // Each part is finished even when one before it failed, so the file
-        // is closed with everything that made it in.
-        std::string first;
-        bool ok = pictures_.Flush(PictureSink(), &first);
-        std::string more;
-        if (sound_ != nullptr &&
-            !sound_->Finish(static_cast<double>(frames) / fps_, SoundSink(), &more) && ok) {
-            ok = false;
-            first = more;
-        }
-        if (!muxer_.Finish(&more) && ok) {
-            ok = false;
-            first = more;
-        }
-        if (!ok) {
-            *error = first;
-        }
-        return ok;
-    }
-
-    void Discard() override { muxer_.Discard(); }
-
-    std::uintmax_t BytesWritten() const override {
-        std::error_code ec;
-        const std::uintmax_t size = std::filesystem::file_size(path_, ec);
-        return ec ? 0 : size;
-    }
-
-private:
     PacketSink PictureSink() {
         return [this](AVPacket* packet, std::string* error) {
             return muxer_.WritePacket(packet, pictures_.Context(), pictureStream_, error);

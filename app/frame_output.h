@@ -21,9 +21,10 @@ struct WavAudio;
 class FrameOutput {
 public:
     virtual ~FrameOutput() = default;
-    virtual bool Open(std::string* error) = 0;
-    virtual bool Write(const CapturedImage& image, std::uint64_t index, std::string* error) = 0;
-    virtual bool Finish(std::uint64_t frames, std::string* error) = 0;
+    // Each fails with E_FAIL and the line that says why.
+    virtual Result Open() = 0;
+    virtual Result Write(const CapturedImage& image, std::uint64_t index) = 0;
+    virtual Result Finish(std::uint64_t frames) = 0;
     virtual void Discard() = 0;
     // The size of what was written so far, for the summary.
     virtual std::uintmax_t BytesWritten() const = 0;

@@ -13,10 +13,9 @@ int main(int argc, char** argv) {
         return RunRenderCommand(argc - 1, argv + 1);
     }
     PlayerOptions options;
-    std::string error;
-    if (const HRESULT hr = ParseOptions(argc, argv, &options, &error); Failed(hr)) {
-        std::fprintf(stderr, "qv: %s\n", error.c_str());
-        return static_cast<int>(hr);
+    if (const Result parsed = ParseOptions(argc, argv, &options); !parsed.ok()) {
+        std::fprintf(stderr, "qv: %s\n", parsed.message.c_str());
+        return static_cast<int>(parsed.code);
     }
     if (options.help) {
         std::fputs(kUsage, stdout);

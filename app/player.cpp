@@ -45,18 +45,16 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
                           s.computeQueueFamily, s.raytracingSupported};
     });
     g.sceneRenderer = std::make_unique<SceneRenderer>();
-    std::string message;
-    HRESULT hr = g.sceneRenderer->Initialize(gpu, &message);
-    if (Succeeded(hr) && g.interface != nullptr && g.interface->Started()) {
+    Result made = g.sceneRenderer->Initialize(gpu);
+    if (made.ok() && g.interface != nullptr && g.interface->Started()) {
         const VkInstance instance = ctx.Locked([](EngineState& s) { return s.vkInstance; });
         g.interfaceRenderer = std::make_unique<InterfaceRenderer>();
-        hr = g.interfaceRenderer->Initialize(instance, gpu, ctx.GetCurrentBackBuffer().format,
-                                             &message);
+        made = g.interfaceRenderer->Initialize(instance, gpu, ctx.GetCurrentBackBuffer().format);
     }
-    if (Failed(hr) && !message.empty()) {
-        std::fprintf(stderr, "qv: %s\n", message.c_str());
+    if (!made.ok() && !made.message.empty()) {
+        std::fprintf(stderr, "qv: %s\n", made.message.c_str());
     }
-    return hr;
+    return made.code;
 }
 
 void ReleasePlayerGraphics(PlayerGraphics& g) {
@@ -124,14 +122,13 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
         if (!graphics.sceneRenderer) {
             return S_OK;
         }
-        std::string message;
         // The default shader set draws every model loaded from now on.
-        const HRESULT hr = graphics.sceneRenderer->CreateModel(
-            instance, model, SceneShaderSet(scene, scene.defaultShader), &message, &textures);
-        if (hr != S_OK && !message.empty()) {
-            std::fprintf(stderr, "%s: %s\n", program, message.c_str());
+        const Result made = graphics.sceneRenderer->CreateModel(
+            instance, model, SceneShaderSet(scene, scene.defaultShader), &textures);
+        if (made.code != S_OK && !made.message.empty()) {
+            std::fprintf(stderr, "%s: %s\n", program, made.message.c_str());
         }
-        return hr;  // 2 for a missing texture: the model is dropped
+        return made.code;  // 2 for a missing texture: the model is dropped
     };
     scene.releaseModelResources = [&graphics](const ModelInstance& instance) {
         if (graphics.sceneRenderer) {
@@ -142,11 +139,11 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
         if (!graphics.sceneRenderer) {
             return false;
         }
-        std::string message;
-        if (Failed(graphics.sceneRenderer->RebuildRayTracing(scene, &message))) {
-            std::fprintf(stderr, "%s: ray tracing is switched off: %s\n", program, message.c_str());
+        if (const Result built = graphics.sceneRenderer->RebuildRayTracing(scene); !built.ok()) {
+            std::fprintf(stderr, "%s: ray tracing is switched off: %s\n", program,
+                         built.message.c_str());
             // The user sees it in the import status window as well.
-            scene.importer.ShowMessage("Ray Tracing was switched off: " + message + ".");
+            scene.importer.ShowMessage("Ray Tracing was switched off: " + built.message + ".");
             return false;
         }
         return true;
@@ -382,9 +379,8 @@ int RunPlayer(const PlayerOptions& options) {
     DemoFolder demo;
     std::vector<std::filesystem::path> files = options.files;
     if (options.demo) {
-        std::string error;
-        if (const HRESULT hr = demo.Create(&error); Failed(hr)) {
-            return Report(hr, "the demo cannot be written: " + error);
+        if (const Result created = demo.Create(); !created.ok()) {
+            return Report(created.code, "the demo cannot be written: " + created.message);
         }
         files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
     }
@@ -397,9 +393,8 @@ int RunPlayer(const PlayerOptions& options) {
     // is no interface, and nothing else needs to start.
     PlayerInterface interface;
     if (!options.hideInterface) {
-        std::string reason;
-        if (const HRESULT hr = interface.Start(&reason); Failed(hr)) {
-            return Report(hr, reason);
+        if (const Result started = interface.Start(); !started.ok()) {
+            return Report(started.code, started.message);
         }
     }
     EngineContext* ctx = EngineContext::Instance();

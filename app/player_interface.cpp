@@ -31,21 +31,22 @@ void RememberImePosition(int x, int y) {
 
 }  // namespace
 
-HRESULT PlayerInterface::Start(std::string* reason) {
+Result PlayerInterface::Start() {
     context_ = std::make_unique<InterfaceContext>();
     FontFace face;
-    if (!FindInterfaceFont(kInterfaceFontPath, &face, reason)) {
+    Result found = FindInterfaceFont(kInterfaceFontPath, &face);
+    if (!found.ok()) {
         context_.reset();
-        return E_FAIL;
+        return found;
     }
-    if (const HRESULT hr = context_->LoadFont(face, reason); Failed(hr)) {
+    if (Result loaded = context_->LoadFont(face); !loaded.ok()) {
         context_.reset();
-        return hr;
+        return loaded;
     }
     // Dear ImGui points the input method at the window by itself on Windows
     // only; here the main thread forwards the position (BeginFrame).
     ImGui::GetIO().ImeSetInputScreenPosFn = RememberImePosition;
-    return S_OK;
+    return {};
 }
 
 HRESULT PlayerInterface::AttachWindow(SDL_Window* window) {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "core/engine_context.h"
-#include "platform/result_code.h"
+#include "platform/result.h"
 #include "ui/interface_context.h"
 #include "ui/interface_view.h"
 
@@ -35,7 +35,7 @@ public:
 
     // The context, its style and the font: the one beside the program, else
     // the installed Noto Sans CJK JP face. E_FAIL with a one-line reason.
-    HRESULT Start(std::string* reason);
+    Result Start();
     // The SDL2 back end on the window. E_FAIL when it refuses.
     HRESULT AttachWindow(SDL_Window* window);
     void Shutdown();

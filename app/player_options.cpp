@@ -40,8 +40,7 @@ const char* const kUsage =
     "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n"
     "qv render OUT [FILE...] makes a video of the files instead: see qv render --help.\n";
 
-HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
-                     std::string* error) {
+Result ParseOptions(int argc, const char* const* argv, PlayerOptions* options) {
     *options = {};
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -56,27 +55,24 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
             std::uint64_t n = 0;
             auto [ptr, ec] = std::from_chars(text, end, n);
             if (ec != std::errc() || ptr != end || n == 0) {
-                *error = "--frames needs a whole number above 0";
-                return E_INVALIDARG;
+                return Result::Failure(E_INVALIDARG, "--frames needs a whole number above 0");
             }
             options->frames = n;
         } else if (arg == "--screenshot") {
             if (!hasValue || argv[i + 1][0] == '\0') {
-                *error = "--screenshot needs a file name";
-                return E_INVALIDARG;
+                return Result::Failure(E_INVALIDARG, "--screenshot needs a file name");
             }
             options->screenshot = argv[++i];
         } else if (arg == "--show") {
             if (!hasValue || argv[i + 1][0] == '\0') {
-                *error = std::string("--show needs window names: ") + kWindowNames;
-                return E_INVALIDARG;
+                return Result::Failure(E_INVALIDARG,
+                                       std::string("--show needs window names: ") + kWindowNames);
             }
             UiState probe;
             std::string unknown;
             if (!OpenWindowsByName(argv[i + 1], &probe, &unknown)) {
-                *error =
-                    "--show knows no window \"" + unknown + "\" (it knows " + kWindowNames + ")";
-                return E_INVALIDARG;
+                return Result::Failure(E_INVALIDARG, "--show knows no window \"" + unknown +
+                                                         "\" (it knows " + kWindowNames + ")");
             }
             if (!options->showWindows.empty()) {
                 options->showWindows += ',';
@@ -88,8 +84,8 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
             options->rayTracing = true;
         } else if (arg == "--rt-quality") {
             if (!ParseRayTracingQuality(hasValue ? argv[++i] : "", &options->rayTracingQuality)) {
-                *error = "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA";
-                return E_INVALIDARG;
+                return Result::Failure(E_INVALIDARG,
+                                       "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA");
             }
         } else if (arg == "--play") {
             options->play = true;
@@ -98,11 +94,10 @@ HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options,
         } else if (!arg.starts_with("--")) {
             options->files.emplace_back(arg);
         } else {
-            *error = "unknown option " + arg + " (see qv --help)";
-            return E_INVALIDARG;
+            return Result::Failure(E_INVALIDARG, "unknown option " + arg + " (see qv --help)");
         }
     }
-    return S_OK;
+    return {};
 }
 
 bool ParseRayTracingQuality(std::string level, std::int32_t* quality) {

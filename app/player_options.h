@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/result_code.h"
+#include "platform/result.h"
 
 namespace qv {
 
@@ -45,6 +45,6 @@ bool ParseRayTracingQuality(std::string level, std::int32_t* quality);
 extern const char* const kUsage;
 
 // E_INVALIDARG with a one-line reason for an unknown option or a bad value.
-HRESULT ParseOptions(int argc, const char* const* argv, PlayerOptions* options, std::string* error);
+Result ParseOptions(int argc, const char* const* argv, PlayerOptions* options);
 
 }  // namespace qv

@@ -44,9 +44,10 @@ extern "C" void OnInterrupt(int) {
     gInterrupted.store(true);
 }
 
-int Fail(HRESULT hr, const std::string& line) {
-    std::fprintf(stderr, "qv render: %s\n", line.c_str());
-    return static_cast<int>(hr);
+// Says why on standard error; the code becomes the exit code.
+int Fail(const Result& failure) {
+    std::fprintf(stderr, "qv render: %s\n", failure.message.c_str());
+    return static_cast<int>(failure.code);
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -76,8 +77,7 @@ void DriveCamera(Scene& scene, const RenderOptions& options, double seconds) {
 }
 
 // --shader: the named set on every material of every model.
-bool ApplyShaderByName(Scene& scene, PlayerGraphics& graphics, const std::string& name,
-                       std::string* error) {
+Result ApplyShaderByName(Scene& scene, PlayerGraphics& graphics, const std::string& name) {
     std::int32_t index = -1;
     std::string known;
     for (std::size_t i = 0; i < scene.shaders.size(); ++i) {
@@ -87,8 +87,8 @@ bool ApplyShaderByName(Scene& scene, PlayerGraphics& graphics, const std::string
         }
     }
     if (index < 0) {
-        *error = "--shader knows no shader \"" + name + "\" (it knows " + known + ")";
-        return false;
+        return Result::Failure(
+            E_INVALIDARG, "--shader knows no shader \"" + name + "\" (it knows " + known + ")");
     }
     scene.defaultShader = index;
     for (auto& model : scene.models) {
@@ -98,13 +98,13 @@ bool ApplyShaderByName(Scene& scene, PlayerGraphics& graphics, const std::string
             const HRESULT hr = graphics.sceneRenderer->ApplyShader(
                 *model.instance, static_cast<std::int32_t>(m), SceneShaderSet(scene, index));
             if (Failed(hr)) {
-                *error =
-                    "the shader \"" + name + "\" cannot draw this model (" + FormatResult(hr) + ")";
-                return false;
+                return Result::Failure(E_INVALIDARG, "the shader \"" + name +
+                                                         "\" cannot draw this model (" +
+                                                         FormatResult(hr) + ")");
             }
         }
     }
-    return true;
+    return {};
 }
 
 // The end of the default span: the longest motion or the song.
@@ -160,96 +160,86 @@ struct RenderInputs {
 
 // The song is read here, not by the importer: it goes into the file, not to
 // a sound device. A song that fails stops the render before it starts.
-HRESULT ReadSong(const std::filesystem::path& file, RenderInputs* inputs, std::string* error) {
+Result ReadSong(const std::filesystem::path& file, RenderInputs* inputs) {
     if (inputs->song) {
-        *error = "one song at most: " + file.string() + " is a second one";
-        return E_INVALIDARG;
+        return Result::Failure(E_INVALIDARG,
+                               "one song at most: " + file.string() + " is a second one");
     }
     std::vector<std::uint8_t> bytes;
-    std::string reason;
     inputs->song = std::make_unique<WavAudio>();
     if (Failed(ReadWholeFile(file, bytes))) {
-        *error = "cannot read the song " + file.string();
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "cannot read the song " + file.string());
     }
-    if (!DecodeWav(bytes, *inputs->song, reason)) {
-        *error = "the song " + file.string() + " cannot be loaded: " + reason;
-        return E_FAIL;
+    if (const Result decoded = DecodeWav(bytes, *inputs->song); !decoded.ok()) {
+        return Result::Failure(
+            E_FAIL, "the song " + file.string() + " cannot be loaded: " + decoded.message);
     }
-    return S_OK;
+    return {};
 }
 
 // The options' files and the demo's, sorted into imports and the song.
-HRESULT GatherInputs(const RenderOptions& options, DemoFolder& demo, RenderInputs* inputs,
-                     std::string* error) {
+Result GatherInputs(const RenderOptions& options, DemoFolder& demo, RenderInputs* inputs) {
     std::vector<std::filesystem::path> files = options.files;
     if (options.demo) {
-        if (const HRESULT hr = demo.Create(error); Failed(hr)) {
-            *error = "the demo cannot be written: " + *error;
-            return hr;
+        if (const Result created = demo.Create(); !created.ok()) {
+            return Result::Failure(created.code, "the demo cannot be written: " + created.message);
         }
         files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
     }
     for (const auto& file : files) {
         if (ImportKindOf(file) != ImportKind::Song) {
             inputs->imports.push_back(file);
-        } else if (const HRESULT hr = ReadSong(file, inputs, error); Failed(hr)) {
-            return hr;
+        } else if (Result read = ReadSong(file, inputs); !read.ok()) {
+            return read;
         }
     }
     if (std::none_of(inputs->imports.begin(), inputs->imports.end(),
                      [](const auto& f) { return ImportKindOf(f) == ImportKind::Model; })) {
-        *error = "nothing to render: give a model (.pmx)";
-        return E_INVALIDARG;
+        return Result::Failure(E_INVALIDARG, "nothing to render: give a model (.pmx)");
     }
-    return S_OK;
+    return {};
 }
 
 // The engine, a scene without a sound device (the song is encoded, never
 // played) and a headless device that can draw the requested size.
-HRESULT StartDevice(RenderSession& session, const RenderOptions& options, std::string* error) {
+Result StartDevice(RenderSession& session, const RenderOptions& options) {
     session.ctx = EngineContext::Instance();
     if (session.ctx == nullptr) {
-        *error = "the engine has already been shut down";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the engine has already been shut down");
     }
     EngineContext& ctx = *session.ctx;
     session.scene = std::make_unique<Scene>(nullptr);
     if (const HRESULT hr = RegisterPlayer(ctx, session.graphics); Failed(hr)) {
-        *error = "the frame stages cannot be registered";
-        return hr;
+        return Result::Failure(hr, "the frame stages cannot be registered");
     }
     ConnectSceneRenderer(ctx, session.graphics, *session.scene, "qv render");
     ctx.SetWidth(kProbeSide);
     ctx.SetHeight(kProbeSide);
     const GraphicsDeviceOptions deviceOptions{PresentTarget::Headless,
                                               ValidationRequestedByEnvironment()};
-    if (const Result device = CreateGraphicsDevice(ctx, deviceOptions); !device.ok()) {
-        *error = device.message;
-        return device.code;
+    if (Result device = CreateGraphicsDevice(ctx, deviceOptions); !device.ok()) {
+        return device;
     }
     session.presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
     std::uint32_t maxWidth = 0, maxHeight = 0;
     session.presenter->MaxSize(&maxWidth, &maxHeight);
     if (options.width > maxWidth || options.height > maxHeight) {
-        *error = "--size " + std::to_string(options.width) + "x" + std::to_string(options.height) +
-                 " is above the device's " + std::to_string(maxWidth) + "x" +
-                 std::to_string(maxHeight);
-        return E_INVALIDARG;
+        return Result::Failure(E_INVALIDARG,
+                               "--size " + std::to_string(options.width) + "x" +
+                                   std::to_string(options.height) + " is above the device's " +
+                                   std::to_string(maxWidth) + "x" + std::to_string(maxHeight));
     }
-    return S_OK;
+    return {};
 }
 
 // The drawing size, anti-aliasing and ray tracing the options ask for.
-HRESULT ApplyDisplayOptions(RenderSession& session, const RenderOptions& options,
-                            std::string* error) {
+Result ApplyDisplayOptions(RenderSession& session, const RenderOptions& options) {
     Scene& scene = *session.scene;
     if (const HRESULT hr = SetRenderResolution(*session.ctx, session.graphics.renderer,
                                                options.width, options.height);
         Failed(hr)) {
-        *error = "the device cannot draw at " + std::to_string(options.width) + "x" +
-                 std::to_string(options.height);
-        return hr;
+        return Result::Failure(hr, "the device cannot draw at " + std::to_string(options.width) +
+                                       "x" + std::to_string(options.height));
     }
     scene.render.renderWidth = options.width;
     scene.render.renderHeight = options.height;
@@ -261,16 +251,16 @@ HRESULT ApplyDisplayOptions(RenderSession& session, const RenderOptions& options
     }
     // The structures are built by the scene update that brings the models.
     if (options.rayTracing && !SwitchOnRayTracing(scene, options.rayTracingQuality)) {
-        *error = "--raytracing: " + session.ctx->GetAdapterDescription() + " cannot ray trace";
-        return E_FAIL;
+        return Result::Failure(
+            E_FAIL, "--raytracing: " + session.ctx->GetAdapterDescription() + " cannot ray trace");
     }
-    return S_OK;
+    return {};
 }
 
 // Imports as the player does, between frames on this thread, then starts
 // everything playing.
-HRESULT LoadContent(RenderSession& session, const RenderOptions& options,
-                    const std::vector<std::filesystem::path>& imports, std::string* error) {
+Result LoadContent(RenderSession& session, const RenderOptions& options,
+                   const std::vector<std::filesystem::path>& imports) {
     Scene& scene = *session.scene;
     UiState ui;
     ModelSettingState modelSetting;
@@ -281,49 +271,45 @@ HRESULT LoadContent(RenderSession& session, const RenderOptions& options,
     }
     UpdateScene(scene, ui, modelSetting, 0.0f);
     if (scene.models.empty()) {
-        *error = "no model could be loaded: " + scene.importer.Status();
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "no model could be loaded: " + scene.importer.Status());
     }
-    if (!options.shader.empty() &&
-        !ApplyShaderByName(scene, session.graphics, options.shader, error)) {
-        return E_INVALIDARG;
+    if (!options.shader.empty()) {
+        if (Result applied = ApplyShaderByName(scene, session.graphics, options.shader);
+            !applied.ok()) {
+            return applied;
+        }
     }
     PlayEverything(scene);
-    return S_OK;
+    return {};
 }
 
 // The number of frames from --from to --to, or to the content's end.
-HRESULT CountFrames(const Scene& scene, const RenderOptions& options, const WavAudio* song,
-                    std::uint64_t* total, std::string* error) {
+Result CountFrames(const Scene& scene, const RenderOptions& options, const WavAudio* song,
+                   std::uint64_t* total) {
     const double end = options.to.value_or(ContentEnd(scene, song));
     if (end <= options.from) {
-        *error = options.to ? "--to must come after --from"
-                            : "nothing to render: the content ends at " + FormatLength(end) +
-                                  ", give --to";
-        return E_INVALIDARG;
+        return Result::Failure(E_INVALIDARG, options.to
+                                                 ? "--to must come after --from"
+                                                 : "nothing to render: the content ends at " +
+                                                       FormatLength(end) + ", give --to");
     }
     *total = static_cast<std::uint64_t>(std::ceil((end - options.from) * options.fps - 1e-6));
-    return S_OK;
+    return {};
 }
-
-// How the frame loop ended: S_OK after the last frame or Ctrl-C.
-struct FramesEnd {
-    HRESULT code = S_OK;
-    std::string failure;
-};
 
 // Draws, reads back and writes frames from `frame` on until `total` or
 // Ctrl-C; `frame` ends as the count written, which the frame update reads.
-FramesEnd RenderFrames(RenderSession& session, FrameOutput& output, std::uint64_t total,
-                       std::uint64_t& frame, RenderTimings& t) {
-    FramesEnd end;
+// How the frame loop ended: success after the last frame or Ctrl-C.
+Result RenderFrames(RenderSession& session, FrameOutput& output, std::uint64_t total,
+                    std::uint64_t& frame, RenderTimings& t) {
+    Result end;
     ProgressPacer pacer(isatty(STDERR_FILENO) == 1);
     const auto started = std::chrono::steady_clock::now();
     CapturedImage image;
     for (; frame < total && !gInterrupted.load(); ++frame) {
         auto mark = std::chrono::steady_clock::now();
         if (const HRESULT hr = RunFrame(*session.ctx); Failed(hr)) {
-            end = {hr, "the graphics device was lost"};
+            end = Result::Failure(hr, "the graphics device was lost");
             break;
         }
         t.sceneSeconds += SecondsSince(mark);
@@ -332,13 +318,12 @@ FramesEnd RenderFrames(RenderSession& session, FrameOutput& output, std::uint64_
         t.gpuWaitSeconds += SecondsSince(mark);
         mark = std::chrono::steady_clock::now();
         if (const HRESULT hr = session.presenter->ReadBackLastPresented(&image); Failed(hr)) {
-            end = {hr, "a frame cannot be read back (" + FormatResult(hr) + ")"};
+            end = Result::Failure(hr, "a frame cannot be read back (" + FormatResult(hr) + ")");
             break;
         }
         t.readBackSeconds += SecondsSince(mark);
         mark = std::chrono::steady_clock::now();
-        if (!output.Write(image, frame, &end.failure)) {
-            end.code = E_FAIL;
+        if (end = output.Write(image, frame); !end.ok()) {
             break;
         }
         t.encodeSeconds += SecondsSince(mark);
@@ -354,23 +339,22 @@ FramesEnd RenderFrames(RenderSession& session, FrameOutput& output, std::uint64_
 }
 
 // Closes the output and says how the render went; returns the exit code.
-int FinishRender(const RenderOptions& options, FrameOutput& output, const FramesEnd& end,
+int FinishRender(const RenderOptions& options, FrameOutput& output, const Result& end,
                  const RenderTimings& t) {
     const std::uint64_t frame = t.frames;
-    std::string finishError;
-    const bool finished = output.Finish(frame, &finishError);
+    const Result finished = output.Finish(frame);
     const double length = static_cast<double>(frame) / options.fps;
     const std::string what = options.output.string() + ": " + std::to_string(frame) + " frames, " +
                              FormatLength(length) + " at " + std::to_string(options.fps) +
                              " fps, " + std::to_string(options.width) + "x" +
                              std::to_string(options.height) + ", " +
                              FormatSize(output.BytesWritten());
-    if (end.code != S_OK || !finished) {
-        const std::string reason = end.code != S_OK ? end.failure : finishError;
+    if (!end.ok() || !finished.ok()) {
+        const Result& failure = !end.ok() ? end : finished;
         std::fprintf(stderr, "qv render: %s; the output was closed after %llu frames (%s)\n",
-                     reason.c_str(), static_cast<unsigned long long>(frame),
+                     failure.message.c_str(), static_cast<unsigned long long>(frame),
                      FormatLength(length).c_str());
-        return static_cast<int>(end.code != S_OK ? end.code : E_FAIL);
+        return static_cast<int>(failure.code);
     }
     if (gInterrupted.load()) {
         std::printf("Stopped by Ctrl-C; wrote the frames done to %s\n", what.c_str());
@@ -393,34 +377,33 @@ int FinishRender(const RenderOptions& options, FrameOutput& output, const Frames
 int RunRender(const RenderOptions& options, RenderTimings* timings) {
     RenderSession session;
     RenderInputs inputs;
-    std::string error;
-    if (const HRESULT hr = GatherInputs(options, session.demo, &inputs, &error); Failed(hr)) {
-        return Fail(hr, error);
+    if (const Result gathered = GatherInputs(options, session.demo, &inputs); !gathered.ok()) {
+        return Fail(gathered);
     }
-    if (const HRESULT hr = StartDevice(session, options, &error); Failed(hr)) {
-        return Fail(hr, error);
+    if (const Result started = StartDevice(session, options); !started.ok()) {
+        return Fail(started);
     }
     // The device can draw the size: now the output, so that a path that
     // cannot be written stops the render before any import or frame.
     std::unique_ptr<FrameOutput> output = MakeFrameOutput(options, inputs.song.get());
-    if (!output->Open(&error)) {
+    if (const Result opened = output->Open(); !opened.ok()) {
         output->Discard();
-        return Fail(E_FAIL, error);
+        return Fail(opened);
     }
     // From here every early return discards the output it made, and Ctrl-C
     // ends the render with the frames done so far in a finished file.
     InterruptGuard interruptGuard;
     std::uint64_t total = 0;
-    HRESULT hr = ApplyDisplayOptions(session, options, &error);
-    if (Succeeded(hr)) {
-        hr = LoadContent(session, options, inputs.imports, &error);
+    Result prepared = ApplyDisplayOptions(session, options);
+    if (prepared.ok()) {
+        prepared = LoadContent(session, options, inputs.imports);
     }
-    if (Succeeded(hr)) {
-        hr = CountFrames(*session.scene, options, inputs.song.get(), &total, &error);
+    if (prepared.ok()) {
+        prepared = CountFrames(*session.scene, options, inputs.song.get(), &total);
     }
-    if (Failed(hr)) {
+    if (!prepared.ok()) {
         output->Discard();
-        return Fail(hr, error);
+        return Fail(prepared);
     }
 
     Scene& scene = *session.scene;
@@ -436,7 +419,7 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
         };
     });
     RenderTimings t;
-    const FramesEnd end = RenderFrames(session, *output, total, frame, t);
+    const Result end = RenderFrames(session, *output, total, frame, t);
     if (timings != nullptr) {
         *timings = t;
     }
@@ -445,9 +428,8 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
 
 int RunRenderCommand(int argc, const char* const* argv) {
     RenderOptions options;
-    std::string error;
-    if (const HRESULT hr = ParseRenderOptions(argc - 1, argv + 1, &options, &error); Failed(hr)) {
-        return Fail(hr, error);
+    if (const Result parsed = ParseRenderOptions(argc - 1, argv + 1, &options); !parsed.ok()) {
+        return Fail(parsed);
     }
     if (options.help) {
         std::fputs(kRenderUsage, stdout);

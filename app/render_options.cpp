@@ -70,12 +70,12 @@ struct AntiAliasingName {
 constexpr AntiAliasingName kAntiAliasingNames[] = {
     {"none", 0}, {"fxaa-low", 1}, {"fxaa-high", 2}, {"msaa4x", 3}, {"msaa8x", 4}};
 
-bool Fail(std::string* error, std::string text) {
-    *error = std::move(text);
-    return false;
+// Every option's failure is a bad argument.
+Result Fail(std::string text) {
+    return Result::Failure(E_INVALIDARG, std::move(text));
 }
 
-bool SetOutput(const std::string& name, RenderOptions* o, std::string* error) {
+Result SetOutput(const std::string& name, RenderOptions* o) {
     const std::filesystem::path path(name);
     const std::string ext = path.extension().string();
     if (ext == ".mp4") {
@@ -84,84 +84,85 @@ bool SetOutput(const std::string& name, RenderOptions* o, std::string* error) {
         o->kind = RenderOutputKind::Mkv;
     } else if (ext == ".png") {
         if (!FrameFileName(path.filename().string(), 0)) {
-            return Fail(error,
-                        "a PNG output needs one frame number in its name, as in "
-                        "frame%05d.png: " +
-                            name);
+            return Fail(
+                "a PNG output needs one frame number in its name, as in "
+                "frame%05d.png: " +
+                name);
         }
         o->kind = RenderOutputKind::PngSequence;
     } else {
-        return Fail(error, "cannot tell the output format from " + name +
-                               " (use .mp4, .mkv or NAME%05d.png)");
+        return Fail("cannot tell the output format from " + name +
+                    " (use .mp4, .mkv or NAME%05d.png)");
     }
     o->output = path;
-    return true;
+    return {};
 }
 
-bool ReadRayTracingQuality(const std::string&, const char* value, RenderOptions* o,
-                           std::string* error) {
-    return ParseRayTracingQuality(value, &o->rayTracingQuality) ||
-           Fail(error, "--rt-quality needs LOW, MEDIUM, HIGH or ULTRA");
+Result ReadRayTracingQuality(const std::string&, const char* value, RenderOptions* o) {
+    if (!ParseRayTracingQuality(value, &o->rayTracingQuality)) {
+        return Fail("--rt-quality needs LOW, MEDIUM, HIGH or ULTRA");
+    }
+    return {};
 }
 
-bool ReadTime(const std::string& arg, const char* value, RenderOptions* o, std::string* error) {
+Result ReadTime(const std::string& arg, const char* value, RenderOptions* o) {
     double seconds = 0.0;
     if (!ParseDouble(value, &seconds) || seconds < 0.0) {
-        return Fail(error, arg + " needs a time in seconds, 0 or more");
+        return Fail(arg + " needs a time in seconds, 0 or more");
     }
     (arg == "--from" ? o->from : o->to.emplace()) = seconds;
-    return true;
+    return {};
 }
 
-bool ReadSize(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+Result ReadSize(const std::string&, const char* value, RenderOptions* o) {
     const std::string_view text(value);
     const std::size_t x = text.find('x');
     if (x == std::string_view::npos || !ParseUnsigned(text.substr(0, x), &o->width) ||
         !ParseUnsigned(text.substr(x + 1), &o->height) || o->width == 0 || o->height == 0) {
-        return Fail(error, "--size needs a size such as 1280x720");
+        return Fail("--size needs a size such as 1280x720");
     }
     if (o->width > kMaxRenderSide || o->height > kMaxRenderSide) {
-        return Fail(error, "--size " + std::string(value) + " is larger than any device draws");
+        return Fail("--size " + std::string(value) + " is larger than any device draws");
     }
-    return true;
+    return {};
 }
 
 std::string FpsNeeds() {
     return "a whole number from 1 to " + std::to_string(kMaxRenderFps);
 }
 
-bool ReadFps(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+Result ReadFps(const std::string&, const char* value, RenderOptions* o) {
     if (!ParseUnsigned(value, &o->fps) || o->fps == 0 || o->fps > kMaxRenderFps) {
-        return Fail(error, "--fps needs " + FpsNeeds());
+        return Fail("--fps needs " + FpsNeeds());
     }
-    return true;
+    return {};
 }
 
-bool ReadAntiAliasing(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+Result ReadAntiAliasing(const std::string&, const char* value, RenderOptions* o) {
     for (const AntiAliasingName& entry : kAntiAliasingNames) {
         if (std::strcmp(entry.name, value) == 0) {
             o->antiAliasingMode = entry.mode;
-            return true;
+            return {};
         }
     }
-    return Fail(error, std::string("--aa knows no mode \"") + value +
-                           "\" (none, fxaa-low, fxaa-high, msaa4x, msaa8x)");
+    return Fail(std::string("--aa knows no mode \"") + value +
+                "\" (none, fxaa-low, fxaa-high, msaa4x, msaa8x)");
 }
 
-bool ReadShader(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+Result ReadShader(const std::string&, const char* value, RenderOptions* o) {
     if (value[0] == '\0') {
-        return Fail(error, "--shader needs a shader name");
+        return Fail("--shader needs a shader name");
     }
     o->shader = value;
-    return true;
+    return {};
 }
 
 constexpr const char* kCameraNeeds = "distance,yaw,pitch[,x,y,z] with a distance above 0";
 
-bool ReadCamera(const std::string&, const char* value, RenderOptions* o, std::string* error) {
+Result ReadCamera(const std::string&, const char* value, RenderOptions* o) {
     std::vector<float> v;
     if (!ParseFloats(value, &v) || (v.size() != 3 && v.size() != 6) || v[0] <= 0.0f) {
-        return Fail(error, std::string("--camera needs ") + kCameraNeeds);
+        return Fail(std::string("--camera needs ") + kCameraNeeds);
     }
     FixedCameraPlacement c;
     c.distance = v[0];
@@ -173,7 +174,7 @@ bool ReadCamera(const std::string&, const char* value, RenderOptions* o, std::st
         c.targetZ = v[5];
     }
     o->camera = c;
-    return true;
+    return {};
 }
 
 // An option that takes the next argument as its value: what that value is,
@@ -181,7 +182,7 @@ bool ReadCamera(const std::string&, const char* value, RenderOptions* o, std::st
 struct ValueOption {
     const char* name;
     std::string needs;
-    bool (*read)(const std::string& arg, const char* value, RenderOptions* o, std::string* error);
+    Result (*read)(const std::string& arg, const char* value, RenderOptions* o);
 };
 
 const ValueOption* FindValueOption(const std::string& arg) {
@@ -204,21 +205,18 @@ const ValueOption* FindValueOption(const std::string& arg) {
 }
 
 // What no single option can check: the options together.
-HRESULT CheckTogether(const RenderOptions& o, std::string* error) {
+Result CheckTogether(const RenderOptions& o) {
     if (o.to && *o.to <= o.from) {
-        *error = "--to must come after --from";
-        return E_INVALIDARG;
+        return Fail("--to must come after --from");
     }
     if (o.kind != RenderOutputKind::PngSequence && (o.width % 2 != 0 || o.height % 2 != 0)) {
-        *error = "video needs even sides (yuv420p): " + std::to_string(o.width) + "x" +
-                 std::to_string(o.height);
-        return E_INVALIDARG;
+        return Fail("video needs even sides (yuv420p): " + std::to_string(o.width) + "x" +
+                    std::to_string(o.height));
     }
     if (o.files.empty() && !o.demo) {
-        *error = "nothing to render: give a model (.pmx) or --demo";
-        return E_INVALIDARG;
+        return Fail("nothing to render: give a model (.pmx) or --demo");
     }
-    return S_OK;
+    return {};
 }
 
 }  // namespace
@@ -249,8 +247,7 @@ std::optional<std::string> FrameFileName(const std::string& pattern, std::uint64
     return pattern.substr(0, percent) + number + pattern.substr(at + 1);
 }
 
-HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* options,
-                           std::string* error) {
+Result ParseRenderOptions(int argc, const char* const* argv, RenderOptions* options) {
     *options = {};
     RenderOptions& o = *options;
     bool haveOutput = false;
@@ -258,27 +255,23 @@ HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* opt
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             o.help = true;
-            return S_OK;
+            return {};
         } else if (arg == "--demo") {
             o.demo = true;
         } else if (arg == "--raytracing") {
             o.rayTracing = true;
         } else if (const ValueOption* option = FindValueOption(arg)) {
             if (i + 1 == argc) {
-                *error = arg + " needs " + option->needs;
-                return E_INVALIDARG;
+                return Fail(arg + " needs " + option->needs);
             }
-            if (!option->read(arg, argv[++i], &o, error)) {
-                return E_INVALIDARG;
+            if (Result read = option->read(arg, argv[++i], &o); !read.ok()) {
+                return read;
             }
         } else if (arg.starts_with("--")) {
-            *error = "unknown option " + arg + " (see qv render --help)";
-            return E_INVALIDARG;
+            return Fail("unknown option " + arg + " (see qv render --help)");
         } else if (!haveOutput) {
-            std::string reason;
-            if (!SetOutput(arg, &o, &reason)) {
-                *error = reason;
-                return E_INVALIDARG;
+            if (Result set = SetOutput(arg, &o); !set.ok()) {
+                return set;
             }
             haveOutput = true;
         } else {
@@ -286,10 +279,9 @@ HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* opt
         }
     }
     if (!haveOutput) {
-        *error = "the output file comes first (see qv render --help)";
-        return E_INVALIDARG;
+        return Fail("the output file comes first (see qv render --help)");
     }
-    return CheckTogether(o, error);
+    return CheckTogether(o);
 }
 
 }  // namespace qv

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/result_code.h"
+#include "platform/result.h"
 
 namespace qv {
 
@@ -49,10 +49,9 @@ extern const char* const kRenderUsage;
 inline constexpr std::uint32_t kMaxRenderSide = 32768;
 inline constexpr std::uint32_t kMaxRenderFps = 240;
 
-// Reads the arguments after "render". E_INVALIDARG with a one-line reason in
-// error for anything that cannot make a video, before any file is touched.
-HRESULT ParseRenderOptions(int argc, const char* const* argv, RenderOptions* options,
-                           std::string* error);
+// Reads the arguments after "render". E_INVALIDARG with a one-line reason
+// for anything that cannot make a video, before any file is touched.
+Result ParseRenderOptions(int argc, const char* const* argv, RenderOptions* options);
 
 // A PNG name pattern holds exactly one "%d" or "%0Nd" (N from 1 to 9) and no
 // other "%". The name of frame `index`, or nothing for a pattern that is not one.

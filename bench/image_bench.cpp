@@ -38,8 +38,7 @@ const std::vector<std::vector<std::uint8_t>>& GeneJpegs() {
         tjhandle handle = tjInitCompress();
         for (const auto& png : GenePngs()) {
             RgbaImage image;
-            std::string error;
-            if (!DecodePng(png, image, error)) {
+            if (!DecodePng(png, image).ok()) {
                 continue;
             }
             unsigned char* jpeg = nullptr;
@@ -90,8 +89,7 @@ BENCHMARK(BM_PngStbImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_PngLibspng(benchmark::State& state) {
     DecodeAll(state, GenePngs(), [](const std::vector<std::uint8_t>& bytes) {
         RgbaImage image;
-        std::string error;
-        DecodePng(bytes, image, error);
+        static_cast<void>(DecodePng(bytes, image));
         return static_cast<std::int64_t>(image.pixels.size());
     });
 }
@@ -105,8 +103,7 @@ BENCHMARK(BM_JpegStbImage)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_JpegLibjpegTurbo(benchmark::State& state) {
     DecodeAll(state, GeneJpegs(), [](const std::vector<std::uint8_t>& bytes) {
         RgbaImage image;
-        std::string error;
-        DecodeJpeg(bytes, image, error);
+        static_cast<void>(DecodeJpeg(bytes, image));
         return static_cast<std::int64_t>(image.pixels.size());
     });
 }

@@ -53,8 +53,8 @@ struct GeneStage {
             state.SkipWithError("the shared content folder is missing");
             return false;
         }
-        if (std::string reason; withInterface && Failed(interface.Start(&reason))) {
-            state.SkipWithError(reason.c_str());
+        if (Result started; withInterface && !(started = interface.Start()).ok()) {
+            state.SkipWithError(started.message.c_str());
             return false;
         }
         ctx.Initialize();
@@ -83,11 +83,14 @@ struct GeneStage {
             ++recorded;
         };
         auto instance = std::make_unique<ModelInstance>();
-        std::string message;
-        if (Failed(CreateModelInstance(*instance, model)) ||
-            graphics.sceneRenderer->CreateModel(*instance, model, BuiltInShaderSet(shaderSet),
-                                                &message) != S_OK) {
-            state.SkipWithError(message.c_str());
+        if (Failed(CreateModelInstance(*instance, model))) {
+            state.SkipWithError("the model instance cannot be made");
+            return false;
+        }
+        if (const Result made =
+                graphics.sceneRenderer->CreateModel(*instance, model, BuiltInShaderSet(shaderSet));
+            made.code != S_OK) {
+            state.SkipWithError(made.message.c_str());
             return false;
         }
         AttachMotion(*instance, motion);
@@ -160,9 +163,7 @@ void BM_GeneRayTracedFrame(benchmark::State& state) {
     SceneRenderer& renderer = *stage.graphics.sceneRenderer;
     stage.scene.render.antiAliasingMode = 0;
     if (quality >= 0) {
-        std::string message;
-        if (!renderer.RayTracingAvailable() ||
-            Failed(renderer.RebuildRayTracing(stage.scene, &message)) ||
+        if (!renderer.RayTracingAvailable() || !renderer.RebuildRayTracing(stage.scene).ok() ||
             !renderer.RayTracing()->EnableBuildTimings()) {
             state.SkipWithError("no ray tracing on this device");
             return;
@@ -274,10 +275,10 @@ void BM_CreateGeneGpu(benchmark::State& state) {
         state.SkipWithError("no instance");
         return;
     }
-    std::string message;
     for (auto _ : state) {
-        if (stage.graphics.sceneRenderer->CreateModel(instance, stage.model, &message) != S_OK) {
-            state.SkipWithError(message.c_str());
+        if (const Result made = stage.graphics.sceneRenderer->CreateModel(instance, stage.model);
+            made.code != S_OK) {
+            state.SkipWithError(made.message.c_str());
             break;
         }
         state.PauseTiming();

@@ -17,14 +17,14 @@ std::vector<DemoFile> DemoFiles() {
     };
 }
 
-HRESULT WriteDemoContent(const std::filesystem::path& folder,
-                         std::vector<std::filesystem::path>* imports, std::string* error) {
+Result WriteDemoContent(const std::filesystem::path& folder,
+                        std::vector<std::filesystem::path>* imports) {
     imports->clear();
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) {
-        *error = "cannot make the folder " + folder.string() + ": " + ec.message();
-        return E_FAIL;
+        return Result::Failure(E_FAIL,
+                               "cannot make the folder " + folder.string() + ": " + ec.message());
     }
     for (const DemoFile& file : DemoFiles()) {
         const std::filesystem::path path = folder / file.name;
@@ -33,15 +33,14 @@ HRESULT WriteDemoContent(const std::filesystem::path& folder,
                   static_cast<std::streamsize>(file.bytes.size()));
         out.close();
         if (!out) {
-            *error = "cannot write " + path.string();
             imports->clear();
-            return E_FAIL;
+            return Result::Failure(E_FAIL, "cannot write " + path.string());
         }
         if (file.name != kDemoTextureFile) {
             imports->push_back(path);
         }
     }
-    return S_OK;
+    return {};
 }
 
 DemoFolder::~DemoFolder() {
@@ -51,7 +50,7 @@ DemoFolder::~DemoFolder() {
     }
 }
 
-HRESULT DemoFolder::Create(std::string* error) {
+Result DemoFolder::Create() {
     std::error_code ec;
     std::filesystem::path base = std::filesystem::temp_directory_path(ec);
     if (ec) {
@@ -59,7 +58,7 @@ HRESULT DemoFolder::Create(std::string* error) {
     }
     folder_ = base / ("qv-demo-" + std::to_string(::getpid()));
     std::filesystem::remove_all(folder_, ec);
-    return WriteDemoContent(folder_, &imports_, error);
+    return WriteDemoContent(folder_, &imports_);
 }
 
 }  // namespace qv

@@ -8,7 +8,7 @@
 
 #include "demo/file_writers.h"
 #include "formats/pmx_model.h"
-#include "platform/result_code.h"
+#include "platform/result.h"
 
 namespace qv {
 
@@ -46,10 +46,10 @@ struct DemoFile {
 std::vector<DemoFile> DemoFiles();
 
 // Writes the demo files into folder (made if missing) and lists the ones to
-// import: model, motion and song. E_FAIL with the reason in error when a file
-// cannot be written.
-HRESULT WriteDemoContent(const std::filesystem::path& folder,
-                         std::vector<std::filesystem::path>* imports, std::string* error);
+// import: model, motion and song. E_FAIL with the reason when a file cannot
+// be written.
+Result WriteDemoContent(const std::filesystem::path& folder,
+                        std::vector<std::filesystem::path>* imports);
 
 // The demo written into a folder of its own under the system temp folder,
 // named for the process, and removed with everything in it when this goes.
@@ -61,7 +61,7 @@ public:
     ~DemoFolder();
 
     // Replaces whatever a former process of the same id left there.
-    HRESULT Create(std::string* error);
+    Result Create();
     const std::filesystem::path& Folder() const { return folder_; }
     const std::vector<std::filesystem::path>& Imports() const { return imports_; }
 

@@ -117,12 +117,11 @@ std::uint8_t Channel(std::uint32_t pixel, std::uint32_t mask, std::uint8_t absen
 
 }  // namespace
 
-bool DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error) {
+Result DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image) {
     image = {};
     if (bytes.size() < 4 + kHeaderSize || std::memcmp(bytes.data(), "DDS ", 4) != 0 ||
         U32(bytes.data() + 4) != kHeaderSize) {
-        error = "not a DDS file, or its header is cut short";
-        return false;
+        return Result::Failure(E_FAIL, "not a DDS file, or its header is cut short");
     }
     const std::uint8_t* header = bytes.data() + 4;
     const std::uint32_t height = U32(header + 8);
@@ -137,8 +136,7 @@ bool DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image, std::strin
         std::uint32_t code = fourCc;
         if (fourCc == FourCc("DX10")) {
             if (bytes.size() < dataOffset + 20) {
-                error = "its extended header is cut short";
-                return false;
+                return Result::Failure(E_FAIL, "its extended header is cut short");
             }
             const std::uint32_t dxgi = U32(bytes.data() + dataOffset);
             dataOffset += 20;
@@ -157,20 +155,18 @@ bool DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image, std::strin
         } else if (code == FourCc("RGBA")) {
             encoding = Encoding::Rgba32;
         } else {
-            error = "its compression is not BC1, BC2 or BC3";
-            return false;
+            return Result::Failure(E_FAIL, "its compression is not BC1, BC2 or BC3");
         }
     } else if ((formatFlags & kPixelFormatRgb) && U32(format + 12) == 32) {
         encoding = Encoding::Rgba32;
     } else {
-        error = "its pixel format is neither block-compressed nor 32-bit RGB";
-        return false;
+        return Result::Failure(E_FAIL,
+                               "its pixel format is neither block-compressed nor 32-bit RGB");
     }
     if (width == 0 || height == 0 || width > kMaxImageSide || height > kMaxImageSide ||
         std::uint64_t{width} * height > kMaxImagePixels) {
-        error = "its size of " + std::to_string(width) + " x " + std::to_string(height) +
-                " is not usable";
-        return false;
+        return Result::Failure(E_FAIL, "its size of " + std::to_string(width) + " x " +
+                                           std::to_string(height) + " is not usable");
     }
 
     const std::uint64_t blocksWide = (width + 3) / 4, blocksHigh = (height + 3) / 4;
@@ -178,8 +174,7 @@ bool DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image, std::strin
                                  : encoding == Encoding::Bc1  ? blocksWide * blocksHigh * 8
                                                               : blocksWide * blocksHigh * 16;
     if (bytes.size() - dataOffset < needed) {
-        error = "the file is cut short inside its pixels";
-        return false;
+        return Result::Failure(E_FAIL, "the file is cut short inside its pixels");
     }
     const std::uint8_t* data = bytes.data() + dataOffset;
     image.width = width;
@@ -202,7 +197,7 @@ bool DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image, std::strin
             out[2] = Channel(pixel, b, 0);
             out[3] = Channel(pixel, a, 255);
         }
-        return true;
+        return {};
     }
     const std::size_t blockBytes = encoding == Encoding::Bc1 ? 8 : 16;
     for (std::uint64_t by = 0; by < blocksHigh; ++by) {
@@ -227,7 +222,7 @@ bool DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image, std::strin
             }
         }
     }
-    return true;
+    return {};
 }
 
 }  // namespace qv

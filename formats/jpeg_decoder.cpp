@@ -29,34 +29,30 @@ bool IsJpeg(std::span<const std::uint8_t> bytes) {
     return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
-bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error) {
+Result DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& image) {
     image = {};
     if (bytes.size() > std::numeric_limits<unsigned long>::max()) {
-        error = "the file is too large";
-        return false;
+        return Result::Failure(E_FAIL, "the file is too large");
     }
     std::unique_ptr<void, HandleFree> handle(tjInitDecompress());
     if (!handle) {
-        error = "the JPEG decoder cannot start";
-        return false;
+        return Result::Failure(E_FAIL, "the JPEG decoder cannot start");
     }
     const auto size = static_cast<unsigned long>(bytes.size());
     int width = 0, height = 0, subsampling = 0, colorspace = 0;
     if (tjDecompressHeader3(handle.get(), bytes.data(), size, &width, &height, &subsampling,
                             &colorspace) != 0) {
-        error = std::string("not a JPEG this player reads (") + tjGetErrorStr2(handle.get()) + ")";
-        return false;
+        return Result::Failure(E_FAIL, std::string("not a JPEG this player reads (") +
+                                           tjGetErrorStr2(handle.get()) + ")");
     }
     if (width <= 0 || height <= 0 || static_cast<std::uint32_t>(width) > kMaxImageSide ||
         static_cast<std::uint32_t>(height) > kMaxImageSide ||
         std::uint64_t(width) * std::uint64_t(height) > kMaxImagePixels) {
-        error = "its size of " + std::to_string(width) + " x " + std::to_string(height) +
-                " is not usable";
-        return false;
+        return Result::Failure(E_FAIL, "its size of " + std::to_string(width) + " x " +
+                                           std::to_string(height) + " is not usable");
     }
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
-        error = "its CMYK colours cannot be shown";
-        return false;
+        return Result::Failure(E_FAIL, "its CMYK colours cannot be shown");
     }
     image.pixels.resize(std::size_t(width) * std::size_t(height) * 4);
     if (tjDecompress2(handle.get(), bytes.data(), size, image.pixels.data(), width, 0, height,
@@ -65,16 +61,15 @@ bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& image, std::stri
         // cut: the rest of that picture would be made up.
         const bool warning = tjGetErrorCode(handle.get()) == TJERR_WARNING;
         if (!warning || !EndsWithEndOfImage(bytes)) {
-            error =
-                std::string(warning ? "the JPEG is cut short (" : "the JPEG cannot be decoded (") +
-                tjGetErrorStr2(handle.get()) + ")";
             image = {};
-            return false;
+            return Result::Failure(E_FAIL, std::string(warning ? "the JPEG is cut short ("
+                                                               : "the JPEG cannot be decoded (") +
+                                               tjGetErrorStr2(handle.get()) + ")");
         }
     }
     image.width = static_cast<std::uint32_t>(width);
     image.height = static_cast<std::uint32_t>(height);
-    return true;
+    return {};
 }
 
 }  // namespace qv

@@ -13,10 +13,10 @@ namespace qv {
 bool IsJpeg(std::span<const std::uint8_t> bytes);
 
 // Baseline and progressive JPEG (grey, YCbCr, RGB) to 8-bit RGBA with opaque
-// alpha. false with a sentence in error for a damaged file, a colour space the
+// alpha. E_FAIL with a sentence for a damaged file, a colour space the
 // decoder cannot turn into RGB (CMYK), or an image beyond the texture limits,
 // checked before its pixels are allocated. Recoverable damage that still
 // gives a whole picture is accepted, as viewers do.
-bool DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error);
+Result DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& image);
 
 }  // namespace qv

@@ -41,8 +41,11 @@ std::vector<Decoded> DecodeAll(const std::vector<std::filesystem::path>& paths,
             // An exception must not leave a helper thread: that would end the program.
             try {
                 std::vector<std::uint8_t> bytes;
-                out[i].ok = Succeeded(ReadWholeFile(paths[i], bytes)) &&
-                            DecodeImage(bytes, images[i], out[i].reason);
+                if (Succeeded(ReadWholeFile(paths[i], bytes))) {
+                    Result decoded = DecodeImage(bytes, images[i]);
+                    out[i].ok = decoded.ok();
+                    out[i].reason = std::move(decoded.message);
+                }
             } catch (const std::bad_alloc&) {
                 images[i] = {};
                 out[i].ok = false;

@@ -26,12 +26,11 @@ bool IsPng(std::span<const std::uint8_t> bytes) {
            std::memcmp(bytes.data(), kSignature, sizeof kSignature) == 0;
 }
 
-bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error) {
+Result DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& image) {
     image = {};
     std::unique_ptr<spng_ctx, ContextFree> ctx(spng_ctx_new(0));
     if (!ctx) {
-        error = "the PNG decoder cannot start";
-        return false;
+        return Result::Failure(E_FAIL, "the PNG decoder cannot start");
     }
     spng_set_image_limits(ctx.get(), kMaxImageSide, kMaxImageSide);
     spng_set_chunk_limits(ctx.get(), kChunkLimit, kChunkLimit);
@@ -41,31 +40,30 @@ bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& image, std::strin
         ret = spng_get_ihdr(ctx.get(), &header);
     }
     if (ret != 0) {
-        error = std::string("not a PNG this player reads (") + spng_strerror(ret) + ")";
-        return false;
+        return Result::Failure(
+            E_FAIL, std::string("not a PNG this player reads (") + spng_strerror(ret) + ")");
     }
     if (header.width == 0 || header.height == 0 || header.width > kMaxImageSide ||
         header.height > kMaxImageSide ||
         std::uint64_t{header.width} * header.height > kMaxImagePixels) {
-        error = "its size of " + std::to_string(header.width) + " x " +
-                std::to_string(header.height) + " is not usable";
-        return false;
+        return Result::Failure(E_FAIL, "its size of " + std::to_string(header.width) + " x " +
+                                           std::to_string(header.height) + " is not usable");
     }
     std::size_t size = 0;
     if ((ret = spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &size)) != 0) {
-        error = std::string("the PNG cannot be decoded (") + spng_strerror(ret) + ")";
-        return false;
+        return Result::Failure(
+            E_FAIL, std::string("the PNG cannot be decoded (") + spng_strerror(ret) + ")");
     }
     image.pixels.resize(size);
     if ((ret = spng_decode_image(ctx.get(), image.pixels.data(), size, SPNG_FMT_RGBA8,
                                  SPNG_DECODE_TRNS)) != 0) {
         image = {};
-        error = std::string("the PNG cannot be decoded (") + spng_strerror(ret) + ")";
-        return false;
+        return Result::Failure(
+            E_FAIL, std::string("the PNG cannot be decoded (") + spng_strerror(ret) + ")");
     }
     image.width = header.width;
     image.height = header.height;
-    return true;
+    return {};
 }
 
 }  // namespace qv

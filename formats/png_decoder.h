@@ -13,9 +13,9 @@ namespace qv {
 bool IsPng(std::span<const std::uint8_t> bytes);
 
 // Any PNG colour type and depth to 8-bit RGBA (16-bit samples keep their
-// high byte; a tRNS chunk becomes alpha; no gamma is applied). false with a
-// sentence in error for a damaged file (a bad CRC included) or an image
-// beyond the texture limits, checked before its pixels are allocated.
-bool DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error);
+// high byte; a tRNS chunk becomes alpha; no gamma is applied). E_FAIL with
+// a sentence for a damaged file (a bad CRC included) or an image beyond the
+// texture limits, checked before its pixels are allocated.
+Result DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& image);
 
 }  // namespace qv

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace qv {
 
 // A decoded texture: 8-bit RGBA, rows top to bottom, one mip level.
@@ -23,11 +25,11 @@ inline constexpr std::uint64_t kMaxImagePixels = std::uint64_t{8192} * 8192;
 // Decodes an image file held in memory, recognised by its content rather than
 // its name (sphere maps named .spa or .sph are BMP files, for instance): DDS
 // (BC1, BC2, BC3 and uncompressed 32-bit), PNG, JPEG, BMP with alpha, TGA,
-// GIF and PSD. false with a sentence in error for anything else, a file cut
-// short, or an image larger than the limits.
-bool DecodeImage(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error);
+// GIF and PSD. E_FAIL with a sentence for anything else, a file cut short,
+// or an image larger than the limits.
+Result DecodeImage(std::span<const std::uint8_t> bytes, RgbaImage& image);
 
 // DDS alone; DecodeImage calls it for files that start with "DDS ".
-bool DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image, std::string& error);
+Result DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image);
 
 }  // namespace qv

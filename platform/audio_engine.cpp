@@ -168,9 +168,8 @@ SoundEffect::SoundEffect(AudioEngine& engine, std::span<const std::uint8_t> wavB
 
 void SoundEffect::Decode(std::span<const std::uint8_t> wavBytes) {
     WavAudio audio;
-    std::string error;
-    if (!DecodeWav(wavBytes, audio, error)) {
-        throw AudioError("not a playable WAV file: " + error);
+    if (const Result decoded = DecodeWav(wavBytes, audio); !decoded.ok()) {
+        throw AudioError("not a playable WAV file: " + decoded.message);
     }
     if (audio.channels == channels_ && static_cast<int>(audio.sampleRate) == sampleRate_) {
         samples_ = std::move(audio.samples);

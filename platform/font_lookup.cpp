@@ -62,19 +62,19 @@ bool FindInstalledFont(const std::string& family, const std::string& style, Font
     return found;
 }
 
-bool FindInterfaceFont(const std::filesystem::path& preferred, FontFace* face,
-                       std::string* reason) {
+Result FindInterfaceFont(const std::filesystem::path& preferred, FontFace* face) {
     std::error_code ec;
     if (std::filesystem::is_regular_file(preferred, ec)) {
         *face = {preferred, 0};
-        return true;
+        return {};
     }
     if (FindInstalledFont("Noto Sans CJK JP", "Medium", face)) {
-        return true;
+        return {};
     }
-    *reason = "no interface font: neither " + preferred.string() +
-              " nor an installed Noto Sans CJK JP face (Debian package fonts-noto-cjk) was found";
-    return false;
+    return Result::Failure(
+        E_FAIL, "no interface font: neither " + preferred.string() +
+                    " nor an installed Noto Sans CJK JP face (Debian package fonts-noto-cjk) "
+                    "was found");
 }
 
 }  // namespace qv

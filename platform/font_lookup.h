@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/result.h"
+
 namespace qv {
 
 // One face of a font file; a collection (.ttc) holds several, by index.
@@ -19,7 +21,7 @@ bool FindInstalledFont(const std::string& family, const std::string& style, Font
 
 // The interface font: `preferred` when that file exists, otherwise the
 // installed Noto Sans CJK JP face (Medium where installed, else the nearest
-// weight). False with a one-line reason when neither is there.
-bool FindInterfaceFont(const std::filesystem::path& preferred, FontFace* face, std::string* reason);
+// weight). E_FAIL with a one-line reason when neither is there.
+Result FindInterfaceFont(const std::filesystem::path& preferred, FontFace* face);
 
 }  // namespace qv

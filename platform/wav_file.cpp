@@ -50,12 +50,11 @@ float Sample(const std::uint8_t* p, std::uint16_t bits, bool isFloat) {
 
 }  // namespace
 
-bool DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio, std::string& error) {
+Result DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio) {
     audio = {};
     if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
         std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
-        error = "not a WAV file (no RIFF WAVE header)";
-        return false;
+        return Result::Failure(E_FAIL, "not a WAV file (no RIFF WAVE header)");
     }
     std::uint16_t format = 0, channels = 0, blockAlign = 0, bits = 0;
     std::uint32_t rate = 0;
@@ -67,15 +66,13 @@ bool DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio, std::string
         const std::uint8_t* chunk = bytes.data() + pos;
         const std::uint32_t size = U32(chunk + 4);
         if (size > bytes.size() - pos - 8) {
-            error =
-                "the file is cut short inside its '" + std::string(chunk, chunk + 4) + "' chunk";
-            return false;
+            return Result::Failure(E_FAIL, "the file is cut short inside its '" +
+                                               std::string(chunk, chunk + 4) + "' chunk");
         }
         const std::uint8_t* body = chunk + 8;
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             if (size < 16) {
-                error = "its format chunk is too short";
-                return false;
+                return Result::Failure(E_FAIL, "its format chunk is too short");
             }
             format = U16(body);
             channels = U16(body + 2);
@@ -84,8 +81,7 @@ bool DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio, std::string
             bits = U16(body + 14);
             if (format == kFormatExtensible) {
                 if (size < 40) {
-                    error = "its extensible format chunk is too short";
-                    return false;
+                    return Result::Failure(E_FAIL, "its extensible format chunk is too short");
                 }
                 format = U16(body + 24);  // the first two bytes of the sub-format GUID
             }
@@ -98,39 +94,35 @@ bool DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio, std::string
         pos += 8 + static_cast<std::size_t>(size) + (size & 1);
     }
     if (!haveFormat) {
-        error = "it has no format chunk";
-        return false;
+        return Result::Failure(E_FAIL, "it has no format chunk");
     }
     if (!haveData) {
-        error = "it has no sample data";
-        return false;
+        return Result::Failure(E_FAIL, "it has no sample data");
     }
     const bool isFloat = format == kFormatFloat;
     if (format != kFormatPcm && !isFloat) {
-        error = "its sample format " + std::to_string(format) + " is not PCM or float";
-        return false;
+        return Result::Failure(
+            E_FAIL, "its sample format " + std::to_string(format) + " is not PCM or float");
     }
     if ((isFloat && bits != 32) ||
         (!isFloat && bits != 8 && bits != 16 && bits != 24 && bits != 32)) {
-        error = "its " + std::to_string(bits) + "-bit samples are not supported";
-        return false;
+        return Result::Failure(E_FAIL,
+                               "its " + std::to_string(bits) + "-bit samples are not supported");
     }
     if (channels != 1 && channels != 2) {
-        error = "it has " + std::to_string(channels) + " channels (mono or stereo expected)";
-        return false;
+        return Result::Failure(
+            E_FAIL, "it has " + std::to_string(channels) + " channels (mono or stereo expected)");
     }
     if (rate == 0 || rate > 384000) {
-        error = "its sample rate of " + std::to_string(rate) + " Hz is not usable";
-        return false;
+        return Result::Failure(E_FAIL,
+                               "its sample rate of " + std::to_string(rate) + " Hz is not usable");
     }
     const std::uint32_t frameBytes = channels * (bits / 8u);
     if (blockAlign != frameBytes) {
-        error = "its block size does not match its sample format";
-        return false;
+        return Result::Failure(E_FAIL, "its block size does not match its sample format");
     }
     if (data.size() % frameBytes != 0) {
-        error = "its sample data ends inside a sample frame";
-        return false;
+        return Result::Failure(E_FAIL, "its sample data ends inside a sample frame");
     }
     audio.channels = channels;
     audio.sampleRate = rate;
@@ -141,7 +133,7 @@ bool DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio, std::string
     for (std::size_t i = 0; i < count; ++i) {
         audio.samples[i] = Sample(data.data() + i * (bits / 8u), bits, isFloat);
     }
-    return true;
+    return {};
 }
 
 }  // namespace qv

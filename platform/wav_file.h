@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace qv {
 
 // PCM audio decoded from a RIFF WAVE file: interleaved 32-bit float samples in
@@ -22,8 +24,8 @@ struct WavAudio {
 
 // Decodes integer PCM of 8, 16, 24 or 32 bits and 32-bit float, mono or
 // stereo, at any rate, also in the extensible header form. Anything else, and
-// every file cut short or with chunks that do not add up, is refused with a
-// sentence for the user in error.
-bool DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio, std::string& error);
+// every file cut short or with chunks that do not add up, is refused with
+// E_FAIL and a sentence for the user.
+Result DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio);
 
 }  // namespace qv

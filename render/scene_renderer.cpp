@@ -40,31 +40,26 @@ SceneRenderer::~SceneRenderer() {
     Release();
 }
 
-HRESULT SceneRenderer::Initialize(const GpuContext& gpu, std::string* message) {
-    std::string ignored;
-    if (message == nullptr) {
-        message = &ignored;
-    }
+Result SceneRenderer::Initialize(const GpuContext& gpu) {
     gpu_ = gpu;
     eightSamples_ = SupportsEightSamples(gpu.physical);
-    HRESULT hr = CreateRasterResources(gpu_, light_, &raster_, message);
-    if (Succeeded(hr)) {
-        const std::filesystem::path folder = PipelineCacheFolder();
-        pipelines_.Initialize(gpu_.physical, gpu_.device, &raster_.layouts,
-                              folder.empty() ? folder : folder / kPipelineCacheFileName);
-        hr = CreateFixedPipelines(pipelines_, eightSamples_, gpu_.device, &raster_);
+    if (Result raster = CreateRasterResources(gpu_, light_, &raster_); !raster.ok()) {
+        return raster;
     }
-    if (Succeeded(hr) && gpu_.rayTracing) {
+    const std::filesystem::path folder = PipelineCacheFolder();
+    pipelines_.Initialize(gpu_.physical, gpu_.device, &raster_.layouts,
+                          folder.empty() ? folder : folder / kPipelineCacheFileName);
+    if (const HRESULT hr = CreateFixedPipelines(pipelines_, eightSamples_, gpu_.device, &raster_);
+        Failed(hr)) {
+        return Result{hr, {}};
+    }
+    if (gpu_.rayTracing) {
         rayTracing_.Initialize(gpu_, raster_.samplers[0], raster_.samplers[1]);
     }
-    return hr;
+    return {};
 }
 
-HRESULT SceneRenderer::RebuildRayTracing(const Scene& scene, std::string* message) {
-    std::string ignored;
-    if (message == nullptr) {
-        message = &ignored;
-    }
+Result SceneRenderer::RebuildRayTracing(const Scene& scene) {
     std::vector<const ModelGpu*> models;
     if (rayTracing_.Available()) {
         for (const auto& record : scene.models) {
@@ -73,7 +68,7 @@ HRESULT SceneRenderer::RebuildRayTracing(const Scene& scene, std::string* messag
             }
         }
     }
-    return rayTracing_.Rebuild(models, raster_.whiteTexture.view, raster_.toons, message);
+    return rayTracing_.Rebuild(models, raster_.whiteTexture.view, raster_.toons);
 }
 
 HRESULT SceneRenderer::EnsureTargets(std::uint32_t width, std::uint32_t height) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/engine_context.h"
+#include "platform/result.h"
 #include "render/model/model_resources.h"
 #include "render/model/scene_light.h"
 #include "render/raster/frame_targets.h"
@@ -45,21 +46,20 @@ public:
     SceneRenderer& operator=(const SceneRenderer&) = delete;
     ~SceneRenderer();
 
-    // `message` says what failed, where there is more to say than the code.
-    HRESULT Initialize(const GpuContext& gpu, std::string* message = nullptr);
+    // The message says what failed, where there is more to say than the code.
+    Result Initialize(const GpuContext& gpu);
     // Waits for the device, then releases every model and target.
     void Release();
 
-    // The model hook: 0, 2 for a missing texture, or the failing code; the
-    // reason of a failure is in `message`. The main pipelines use `set`.
-    // `textures` are the model's images decoded by the import thread; without
-    // them they are decoded here, on the calling thread.
-    HRESULT CreateModel(const ModelInstance& instance, const PmxModel& model,
-                        const ShaderSetCode& set, std::string* message,
-                        ModelTextures* textures = nullptr);
-    HRESULT CreateModel(const ModelInstance& instance, const PmxModel& model,
-                        std::string* message) {
-        return CreateModel(instance, model, BuiltInShaderSet(1), message);
+    // The model hook: code 0, 2 for a missing texture, or the failing code,
+    // with the reason of a failure. 2 counts as a success to ok(), so callers
+    // compare the code with S_OK. The main pipelines use `set`. `textures`
+    // are the model's images decoded by the import thread; without them they
+    // are decoded here, on the calling thread.
+    Result CreateModel(const ModelInstance& instance, const PmxModel& model,
+                       const ShaderSetCode& set, ModelTextures* textures = nullptr);
+    Result CreateModel(const ModelInstance& instance, const PmxModel& model) {
+        return CreateModel(instance, model, BuiltInShaderSet(1));
     }
     const ModelGpu* Find(const ModelInstance* instance) const;
     // The model's GPU half for the material editors: its constants are
@@ -84,7 +84,7 @@ public:
     // Rebuilds the ray-tracing structures and tables for the scene's models.
     // The caller has waited for the GPU. Until the next successful rebuild
     // after a model came or went, frames are rasterised.
-    HRESULT RebuildRayTracing(const Scene& scene, std::string* message);
+    Result RebuildRayTracing(const Scene& scene);
     const RaytracingRenderer* RayTracing() const { return rayTracing_.Renderer(); }
     RaytracingRenderer* RayTracing() { return rayTracing_.Renderer(); }
 

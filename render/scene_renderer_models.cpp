@@ -4,21 +4,20 @@
 
 namespace qv {
 
-HRESULT SceneRenderer::CreateModel(const ModelInstance& instance, const PmxModel& model,
-                                   const ShaderSetCode& set, std::string* message,
-                                   ModelTextures* textures) {
+Result SceneRenderer::CreateModel(const ModelInstance& instance, const PmxModel& model,
+                                  const ShaderSetCode& set, ModelTextures* textures) {
     auto gpu = std::make_unique<ModelGpu>();
     ModelTextures decodedHere;
-    HRESULT hr = CreateModelGpu(gpu_, model, instance,
-                                textures != nullptr ? *textures : decodedHere, gpu.get(), message);
-    if (hr != S_OK) {
-        return hr;
+    Result made = CreateModelGpu(gpu_, model, instance,
+                                 textures != nullptr ? *textures : decodedHere, gpu.get());
+    if (made.code != S_OK) {
+        return made;
     }
-    hr = BuildMaterialPipelines(pipelines_, set, eightSamples_, gpu.get());
-    if (Failed(hr)) {
-        *message = "the shader \"" + set.name + "\" cannot draw this model's materials";
+    if (const HRESULT hr = BuildMaterialPipelines(pipelines_, set, eightSamples_, gpu.get());
+        Failed(hr)) {
         DestroyModelGpu(gpu_.device, gpu.get());
-        return hr;
+        return Result::Failure(
+            hr, "the shader \"" + set.name + "\" cannot draw this model's materials");
     }
     // An address can come back for a new instance once an old one is gone;
     // the old GPU half may still be in flight, so it waits for release.
@@ -27,7 +26,7 @@ HRESULT SceneRenderer::CreateModel(const ModelInstance& instance, const PmxModel
     }
     models_[&instance] = std::move(gpu);
     rayTracing_.ModelsChanged();
-    return S_OK;
+    return {};
 }
 
 void SceneRenderer::ReleaseModel(const ModelInstance& instance) {

@@ -47,11 +47,11 @@ InterfaceContext::~InterfaceContext() {
     }
 }
 
-HRESULT InterfaceContext::LoadFont(const FontFace& face, std::string* reason) {
+Result InterfaceContext::LoadFont(const FontFace& face) {
     std::vector<std::uint8_t> bytes;
     if (Failed(ReadWholeFile(face.file, bytes)) || !LooksLikeFont(bytes, face.index)) {
-        *reason = "the interface font " + face.file.string() + " cannot be read as a font";
-        return E_FAIL;
+        return Result::Failure(
+            E_FAIL, "the interface font " + face.file.string() + " cannot be read as a font");
     }
     ImGuiIO& io = ImGui::GetIO();
     ImFontGlyphRangesBuilder builder;
@@ -72,10 +72,10 @@ HRESULT InterfaceContext::LoadFont(const FontFace& face, std::string* reason) {
                                                   kInterfaceFontPixels, &config, ranges_.Data);
     if (font == nullptr || !io.Fonts->Build()) {
         io.Fonts->Clear();
-        *reason = "the interface font " + face.file.string() + " has no usable glyphs";
-        return E_FAIL;
+        return Result::Failure(
+            E_FAIL, "the interface font " + face.file.string() + " has no usable glyphs");
     }
-    return S_OK;
+    return {};
 }
 
 void InterfaceContext::UseBuiltInFont() {

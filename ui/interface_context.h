@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/font_lookup.h"
-#include "platform/result_code.h"
+#include "platform/result.h"
 
 namespace qv {
 
@@ -32,7 +32,7 @@ public:
     // Adds the face at kInterfaceFontPixels with the Japanese glyph ranges and
     // the few symbols the windows use, and builds the atlas. E_FAIL with a
     // one-line reason when the file cannot be read or is not a font.
-    HRESULT LoadFont(const FontFace& face, std::string* reason);
+    Result LoadFont(const FontFace& face);
     // Dear ImGui's built-in font: for tests, which need no Japanese glyphs.
     void UseBuiltInFont();
 

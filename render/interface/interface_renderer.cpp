@@ -23,8 +23,7 @@ void CountBackendFailure(VkResult result) {
 
 }  // namespace
 
-HRESULT InterfaceRenderer::Initialize(VkInstance instance, const GpuContext& gpu, VkFormat format,
-                                      std::string* message) {
+Result InterfaceRenderer::Initialize(VkInstance instance, const GpuContext& gpu, VkFormat format) {
     device_ = gpu.device;
     format_ = format;
 
@@ -49,8 +48,7 @@ HRESULT InterfaceRenderer::Initialize(VkInstance instance, const GpuContext& gpu
     passInfo.subpassCount = 1;
     passInfo.pSubpasses = &subpass;
     if (vkCreateRenderPass(device_, &passInfo, nullptr, &renderPass_) != VK_SUCCESS) {
-        *message = "the interface's render pass cannot be created";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the interface's render pass cannot be created");
     }
 
     VkDescriptorPoolSize poolSize{VK_DESCRIPTOR_TYPE_COMBINED_IMAGE_SAMPLER, 8};
@@ -61,8 +59,7 @@ HRESULT InterfaceRenderer::Initialize(VkInstance instance, const GpuContext& gpu
     poolInfo.poolSizeCount = 1;
     poolInfo.pPoolSizes = &poolSize;
     if (vkCreateDescriptorPool(device_, &poolInfo, nullptr, &descriptorPool_) != VK_SUCCESS) {
-        *message = "the interface's descriptor pool cannot be created";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the interface's descriptor pool cannot be created");
     }
 
     ImGui_ImplVulkan_InitInfo init{};
@@ -80,8 +77,7 @@ HRESULT InterfaceRenderer::Initialize(VkInstance instance, const GpuContext& gpu
     init.CheckVkResultFn = CountBackendFailure;
     backendFailures.store(0);
     if (!ImGui_ImplVulkan_Init(&init, renderPass_)) {
-        *message = "the interface's Vulkan back end cannot start";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the interface's Vulkan back end cannot start");
     }
     backendReady_ = true;
     const HRESULT uploaded =
@@ -89,10 +85,10 @@ HRESULT InterfaceRenderer::Initialize(VkInstance instance, const GpuContext& gpu
                 [](VkCommandBuffer cmd) { ImGui_ImplVulkan_CreateFontsTexture(cmd); });
     ImGui_ImplVulkan_DestroyFontUploadObjects();
     if (Failed(uploaded) || backendFailures.load() != 0) {
-        *message = "the interface's font cannot be uploaded";
-        return Failed(uploaded) ? uploaded : E_FAIL;
+        return Result::Failure(Failed(uploaded) ? uploaded : E_FAIL,
+                               "the interface's font cannot be uploaded");
     }
-    return S_OK;
+    return {};
 }
 
 void InterfaceRenderer::Record(VkCommandBuffer cmd, std::uint32_t frame, const BackBuffer& target,

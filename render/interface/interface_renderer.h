@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/engine_context.h"
-#include "platform/result_code.h"
+#include "platform/result.h"
 #include "render/model/model_resources.h"
 
 struct ImDrawData;
@@ -27,9 +27,8 @@ public:
 
     // Sets up the back end for back buffers of `format` (a render pass that
     // keeps what the scene drew beneath) and uploads the font atlas, waiting
-    // for the GPU once. `message` says what failed.
-    HRESULT Initialize(VkInstance instance, const GpuContext& gpu, VkFormat format,
-                       std::string* message);
+    // for the GPU once. The message says what failed.
+    Result Initialize(VkInstance instance, const GpuContext& gpu, VkFormat format);
     // Records the draw data over `target` for frame slot `frame`. The target
     // is in its present layout and is left in it. Nothing is recorded for an
     // empty frame or a missing target.

@@ -157,14 +157,13 @@ HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures&
 
 }  // namespace
 
-HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
-                       ModelTextures& textures, ModelGpu* out, std::string* message) {
+Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
+                      ModelTextures& textures, ModelGpu* out) {
     if (!textures.loaded) {
         textures = LoadModelTextures(model);
     }
     if (textures.result != S_OK) {
-        *message = textures.message;
-        return textures.result;
+        return Result{textures.result, textures.message};
     }
     ModelGpu m;
     m.vertexCount = static_cast<std::uint32_t>(model.vertices.size());
@@ -194,7 +193,7 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
     }
     if (Failed(hr)) {
         DestroyModelGpu(gpu.device, &m);
-        return hr;
+        return Result{hr, {}};
     }
     for (std::uint32_t f = 0; f < kFrameCount; ++f) {
         for (std::size_t i = 0; i < m.materialConstants.size(); ++i) {
@@ -203,7 +202,7 @@ HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const Model
         }
     }
     *out = std::move(m);
-    return S_OK;
+    return {};
 }
 
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu) {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "formats/model_textures.h"
-#include "platform/result_code.h"
+#include "platform/result.h"
 #include "render/model/material_table.h"
 #include "render/model/shader_layouts.h"
 #include "render/vk/gpu_buffers.h"
@@ -56,11 +56,11 @@ struct ModelGpu {
 // GPU. `textures` are the model's decoded images (LoadModelTextures, done by
 // the import thread); when they were not loaded they are loaded here. Their
 // pixels are freed as they go up. 0 on success; 2 when a texture file does
-// not exist; E_FAIL for a texture that cannot be decoded (message set in both
-// cases); otherwise the failing creation's code. On failure nothing is left
-// behind.
-HRESULT CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
-                       ModelTextures& textures, ModelGpu* out, std::string* message);
+// not exist; E_FAIL for a texture that cannot be decoded (with a message in
+// both cases); otherwise the failing creation's code. On failure nothing is
+// left behind.
+Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
+                      ModelTextures& textures, ModelGpu* out);
 // The caller has waited for the GPU.
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu);
 

@@ -34,35 +34,35 @@ std::filesystem::path FindToonFolder() {
     return {};
 }
 
-HRESULT LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCount>* out,
-                         std::string* message) {
+Result LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCount>* out) {
     const std::filesystem::path folder = FindToonFolder();
     if (folder.empty()) {
-        *message = "the toon textures (" + kToonFolder.string() +
-                   "/toon01.bmp ...) are neither in the working directory nor beside the program";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the toon textures (" + kToonFolder.string() +
+                                           "/toon01.bmp ...) are neither in the working directory "
+                                           "nor beside the program");
     }
-    HRESULT hr = S_OK;
-    for (std::uint32_t n = 0; n < kToonCount && Succeeded(hr); ++n) {
+    Result result;
+    for (std::uint32_t n = 0; n < kToonCount && result.ok(); ++n) {
         char name[16];
         std::snprintf(name, sizeof name, "toon%02u.bmp", n + 1);
         const std::filesystem::path path = folder / name;
         std::vector<std::uint8_t> bytes;
         RgbaImage image;
-        std::string reason = "the file cannot be read";
-        if (Failed(ReadWholeFile(path, bytes)) || !DecodeImage(bytes, image, reason)) {
-            *message = "toon texture " + path.string() + " cannot be loaded (" + reason + ")";
-            hr = E_FAIL;
+        Result decoded = Result::Failure(E_FAIL, "the file cannot be read");
+        if (Failed(ReadWholeFile(path, bytes)) || !(decoded = DecodeImage(bytes, image)).ok()) {
+            result = Result::Failure(E_FAIL, "toon texture " + path.string() +
+                                                 " cannot be loaded (" + decoded.message + ")");
             break;
         }
-        hr = CreateTexture(gpu, image.width, image.height, image.pixels.data(), &(*out)[n]);
+        result.code =
+            CreateTexture(gpu, image.width, image.height, image.pixels.data(), &(*out)[n]);
     }
-    if (Failed(hr)) {
+    if (!result.ok()) {
         for (OwnedImage& toon : *out) {
             DestroyColorImage(gpu.device, &toon);
         }
     }
-    return hr;
+    return result;
 }
 
 }  // namespace qv

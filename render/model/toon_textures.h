@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/result_code.h"
+#include "platform/result.h"
 #include "render/vk/vulkan_helpers.h"
 
 namespace qv {
@@ -20,8 +20,7 @@ inline constexpr std::uint32_t kToonCount = 10;
 std::filesystem::path FindToonFolder();
 
 // Loads toon01.bmp to toon10.bmp. On failure nothing is left loaded and
-// `message` names the file and the reason.
-HRESULT LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCount>* out,
-                         std::string* message);
+// the message names the file and the reason.
+Result LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCount>* out);
 
 }  // namespace qv

@@ -34,18 +34,18 @@ HRESULT CreateSamplers(VkDevice device, std::array<VkSampler, 3>* out) {
 
 }  // namespace
 
-HRESULT CreateRasterResources(const GpuContext& gpu, const SceneLight& light, RasterResources* out,
-                              std::string* message) {
+Result CreateRasterResources(const GpuContext& gpu, const SceneLight& light, RasterResources* out) {
     RasterResources& r = *out;
     r.pushDescriptors = reinterpret_cast<PFN_vkCmdPushDescriptorSetKHR>(
         vkGetDeviceProcAddr(gpu.device, "vkCmdPushDescriptorSetKHR"));
     if (r.pushDescriptors == nullptr) {
-        *message = "the device cannot push descriptors";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the device cannot push descriptors");
     }
     HRESULT hr = CreateSamplers(gpu.device, &r.samplers);
     if (Succeeded(hr)) {
-        hr = LoadToonTextures(gpu, &r.toons, message);
+        if (Result toons = LoadToonTextures(gpu, &r.toons); !toons.ok()) {
+            return toons;
+        }
     }
     if (Succeeded(hr)) {
         const std::uint8_t white[4] = {255, 255, 255, 255};
@@ -67,7 +67,7 @@ HRESULT CreateRasterResources(const GpuContext& gpu, const SceneLight& light, Ra
     if (Succeeded(hr)) {
         hr = CreatePipelineLayouts(gpu.device, r.samplers, &r.layouts);
     }
-    return hr;
+    return Result{hr, {}};
 }
 
 HRESULT CreateFixedPipelines(PipelinePool& pool, bool eightSamples, VkDevice device,

@@ -6,7 +6,7 @@
 #include <array>
 #include <string>
 
-#include "platform/result_code.h"
+#include "platform/result.h"
 #include "render/model/scene_light.h"
 #include "render/model/toon_textures.h"
 #include "render/raster/frame_targets.h"
@@ -37,9 +37,8 @@ struct RasterResources {
 };
 
 // Everything but the pipelines, which need the pool made on `out->layouts`.
-// `message` says what failed, where there is more to say than the code.
-HRESULT CreateRasterResources(const GpuContext& gpu, const SceneLight& light, RasterResources* out,
-                              std::string* message);
+// The message says what failed, where there is more to say than the code.
+Result CreateRasterResources(const GpuContext& gpu, const SceneLight& light, RasterResources* out);
 // The skinning, shadow, ground shadow and FXAA pipelines, and ahead of the
 // first model the main and edge pipelines of the default shader set.
 HRESULT CreateFixedPipelines(PipelinePool& pool, bool eightSamples, VkDevice device,

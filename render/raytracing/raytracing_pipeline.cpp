@@ -61,7 +61,7 @@ void DescribeGroups(const VkShaderModule (&modules)[kGroupCount],
 
 }  // namespace
 
-HRESULT RaytracingRenderer::CreateLayouts(std::string* message) {
+Result RaytracingRenderer::CreateLayouts() {
     const VkDevice d = gpu_.device;
     const VkShaderStageFlags traced = VK_SHADER_STAGE_RAYGEN_BIT_KHR |
                                       VK_SHADER_STAGE_CLOSEST_HIT_BIT_KHR |
@@ -91,8 +91,7 @@ HRESULT RaytracingRenderer::CreateLayouts(std::string* message) {
     textureInfo.pBindings = &textures;
     if (vkCreateDescriptorSetLayout(d, &globalInfo, nullptr, &globalLayout_) != VK_SUCCESS ||
         vkCreateDescriptorSetLayout(d, &textureInfo, nullptr, &textureLayout_) != VK_SUCCESS) {
-        *message = "the ray-tracing descriptor layouts cannot be created";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the ray-tracing descriptor layouts cannot be created");
     }
     const VkDescriptorSetLayout sets[2] = {globalLayout_, textureLayout_};
     auto layoutInfo =
@@ -100,15 +99,14 @@ HRESULT RaytracingRenderer::CreateLayouts(std::string* message) {
     layoutInfo.setLayoutCount = 2;
     layoutInfo.pSetLayouts = sets;
     if (vkCreatePipelineLayout(d, &layoutInfo, nullptr, &layout_) != VK_SUCCESS) {
-        *message = "the ray-tracing pipeline layout cannot be created";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the ray-tracing pipeline layout cannot be created");
     }
-    return S_OK;
+    return {};
 }
 
-HRESULT RaytracingRenderer::CreatePipeline(std::string* message) {
-    if (const HRESULT hr = CreateLayouts(message); Failed(hr)) {
-        return hr;
+Result RaytracingRenderer::CreatePipeline() {
+    if (Result layouts = CreateLayouts(); !layouts.ok()) {
+        return layouts;
     }
     const VkDevice d = gpu_.device;
     const VkShaderModule modules[kGroupCount] = {
@@ -139,16 +137,14 @@ HRESULT RaytracingRenderer::CreatePipeline(std::string* message) {
     }
     if (result != VK_SUCCESS) {
         pipeline_ = VK_NULL_HANDLE;
-        *message = "the ray-tracing pipeline cannot be created";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the ray-tracing pipeline cannot be created");
     }
     handles_.resize(std::size_t{kGroupCount} * kShaderIdentifierSize);
     if (groupHandles_(d, pipeline_, 0, kGroupCount, handles_.size(), handles_.data()) !=
         VK_SUCCESS) {
-        *message = "the ray-tracing program identifiers cannot be read";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the ray-tracing program identifiers cannot be read");
     }
-    return S_OK;
+    return {};
 }
 
 }  // namespace qv

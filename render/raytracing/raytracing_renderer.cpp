@@ -31,8 +31,7 @@ HRESULT CreateOutputImage(const GpuContext& gpu, std::uint32_t width, std::uint3
 
 }  // namespace
 
-HRESULT RaytracingRenderer::Initialize(const GpuContext& gpu, VkSampler warp, VkSampler clamp,
-                                       std::string* message) {
+Result RaytracingRenderer::Initialize(const GpuContext& gpu, VkSampler warp, VkSampler clamp) {
     gpu_ = gpu;
     warp_ = warp;
     clamp_ = clamp;
@@ -57,8 +56,7 @@ HRESULT RaytracingRenderer::Initialize(const GpuContext& gpu, VkSampler warp, Vk
         destroyStructure_ == nullptr || buildSizes_ == nullptr || structureAddress_ == nullptr ||
         cmdBuild_ == nullptr || createPipelines_ == nullptr || groupHandles_ == nullptr ||
         cmdTraceRays_ == nullptr) {
-        *message = "the device lacks the ray-tracing entry points";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "the device lacks the ray-tracing entry points");
     }
 
     props_ = VkStruct<VkPhysicalDeviceRayTracingPipelinePropertiesKHR>(
@@ -74,8 +72,8 @@ HRESULT RaytracingRenderer::Initialize(const GpuContext& gpu, VkSampler warp, Vk
     if (props_.shaderGroupHandleSize != kShaderIdentifierSize ||
         kHitRecordStride % std::max(1u, props_.shaderGroupHandleAlignment) != 0 ||
         kHitRecordStride > props_.maxShaderGroupStride) {
-        *message = "the device's ray-tracing program identifiers do not fit the shader records";
-        return E_FAIL;
+        return Result::Failure(
+            E_FAIL, "the device's ray-tracing program identifiers do not fit the shader records");
     }
     scratchAlignment_ =
         std::max<VkDeviceSize>(1, structureProps.minAccelerationStructureScratchOffsetAlignment);
@@ -85,12 +83,12 @@ HRESULT RaytracingRenderer::Initialize(const GpuContext& gpu, VkSampler warp, Vk
         std::min({kMaxTextureSlots, limits.maxPerStageDescriptorSampledImages,
                   limits.maxPerStageDescriptorSamplers, limits.maxDescriptorSetSampledImages,
                   limits.maxDescriptorSetSamplers});
-    HRESULT hr = CreatePerFrameBuffer(gpu_, sizeof(RaytracingConstants),
-                                      VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &constants_);
-    if (Succeeded(hr)) {
-        hr = CreatePipeline(message);
+    if (const HRESULT hr = CreatePerFrameBuffer(gpu_, sizeof(RaytracingConstants),
+                                                VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &constants_);
+        Failed(hr)) {
+        return Result::Failure(hr, "the ray-tracing constants cannot be created");
     }
-    return hr;
+    return CreatePipeline();
 }
 
 bool RaytracingRenderer::EnableBuildTimings() {
@@ -186,28 +184,26 @@ void RaytracingRenderer::ReleaseBuild() {
     }
 }
 
-HRESULT RaytracingRenderer::Rebuild(const std::vector<const ModelGpu*>& models, VkImageView white,
-                                    const std::array<OwnedImage, kToonCount>& toons,
-                                    std::string* message) {
+Result RaytracingRenderer::Rebuild(const std::vector<const ModelGpu*>& models, VkImageView white,
+                                   const std::array<OwnedImage, kToonCount>& toons) {
     ReleaseBuild();
     if (pipeline_ == VK_NULL_HANDLE) {
-        *message = "there is no ray-tracing pipeline";
-        return E_FAIL;
+        return Result::Failure(E_FAIL, "there is no ray-tracing pipeline");
     }
     const GeometryPlan plan = PlanGeometries(models);
-    HRESULT hr = BuildAccelerationStructures(models, plan);
-    if (Failed(hr)) {
-        *message = "the acceleration structures cannot be built";
+    Result result;
+    if (HRESULT hr = BuildAccelerationStructures(models, plan); Failed(hr)) {
+        result = Result::Failure(hr, "the acceleration structures cannot be built");
     } else if (hr = BuildShaderTables(models, plan, white, toons); Failed(hr)) {
-        *message = "the shader tables cannot be built";
+        result = Result::Failure(hr, "the shader tables cannot be built");
     }
-    if (Failed(hr)) {
+    if (!result.ok()) {
         ReleaseBuild();
-        return hr;
+        return result;
     }
     builtModels_ = models;
     built_ = true;
-    return S_OK;
+    return {};
 }
 
 HRESULT RaytracingRenderer::EnsureOutput(std::uint32_t width, std::uint32_t height,

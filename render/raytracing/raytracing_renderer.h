@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/result_code.h"
+#include "platform/result.h"
 #include "render/model/toon_textures.h"
 #include "render/raytracing/raytracing_layout.h"
 #include "render/vk/gpu_buffers.h"
@@ -36,18 +36,17 @@ public:
     RaytracingRenderer& operator=(const RaytracingRenderer&) = delete;
     ~RaytracingRenderer() { Release(); }
 
-    // The pipeline, its layouts and the per-frame constants. `message` says
-    // what failed.
-    HRESULT Initialize(const GpuContext& gpu, VkSampler warp, VkSampler clamp,
-                       std::string* message);
+    // The pipeline, its layouts and the per-frame constants. The message
+    // says what failed.
+    Result Initialize(const GpuContext& gpu, VkSampler warp, VkSampler clamp);
     void Release();
 
     // Recreates the structures and the shader tables for `models` in scene
     // order, with their textures and the shared toons. The caller has waited
     // for the GPU. On failure nothing of the old build is left and
     // Built() is false.
-    HRESULT Rebuild(const std::vector<const ModelGpu*>& models, VkImageView white,
-                    const std::array<OwnedImage, kToonCount>& toons, std::string* message);
+    Result Rebuild(const std::vector<const ModelGpu*>& models, VkImageView white,
+                   const std::array<OwnedImage, kToonCount>& toons);
     bool Built() const { return built_; }
     // The models of the last successful build, in order.
     const std::vector<const ModelGpu*>& BuiltModels() const { return builtModels_; }
@@ -81,8 +80,8 @@ private:
         std::uint32_t count = 0;
     };
 
-    HRESULT CreateLayouts(std::string* message);
-    HRESULT CreatePipeline(std::string* message);
+    Result CreateLayouts();
+    Result CreatePipeline();
     HRESULT BuildAccelerationStructures(const std::vector<const ModelGpu*>& models,
                                         const GeometryPlan& plan);
     HRESULT BuildShaderTables(const std::vector<const ModelGpu*>& models, const GeometryPlan& plan,

@@ -7,21 +7,21 @@ namespace qv {
 
 void SceneRayTracing::Initialize(const GpuContext& gpu, VkSampler warp, VkSampler clamp) {
     renderer_ = std::make_unique<RaytracingRenderer>();
-    if (Failed(renderer_->Initialize(gpu, warp, clamp, &error_))) {
+    if (Result made = renderer_->Initialize(gpu, warp, clamp); !made.ok()) {
+        error_ = std::move(made.message);
         renderer_.reset();
     }
 }
 
-HRESULT SceneRayTracing::Rebuild(const std::vector<const ModelGpu*>& models, VkImageView white,
-                                 const std::array<OwnedImage, kToonCount>& toons,
-                                 std::string* message) {
+Result SceneRayTracing::Rebuild(const std::vector<const ModelGpu*>& models, VkImageView white,
+                                const std::array<OwnedImage, kToonCount>& toons) {
     if (renderer_ == nullptr) {
-        *message = error_.empty() ? "the device offers no ray tracing" : error_;
-        return E_FAIL;
+        return Result::Failure(E_FAIL,
+                               error_.empty() ? "the device offers no ray tracing" : error_);
     }
-    const HRESULT hr = renderer_->Rebuild(models, white, toons, message);
-    builtGeneration_ = Succeeded(hr) ? modelGeneration_ : ~std::uint64_t{0};
-    return hr;
+    Result built = renderer_->Rebuild(models, white, toons);
+    builtGeneration_ = built.ok() ? modelGeneration_ : ~std::uint64_t{0};
+    return built;
 }
 
 bool SceneRayTracing::Ready(bool enabled, const std::vector<ModelGpu*>& drawn) const {

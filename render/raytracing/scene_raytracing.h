@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/result_code.h"
+#include "platform/result.h"
 #include "render/model/toon_textures.h"
 #include "render/raytracing/raytracing_renderer.h"
 
@@ -30,8 +30,8 @@ public:
     // A model's GPU half was made or freed.
     void ModelsChanged() { ++modelGeneration_; }
     // The caller has waited for the GPU.
-    HRESULT Rebuild(const std::vector<const ModelGpu*>& models, VkImageView white,
-                    const std::array<OwnedImage, kToonCount>& toons, std::string* message);
+    Result Rebuild(const std::vector<const ModelGpu*>& models, VkImageView white,
+                   const std::array<OwnedImage, kToonCount>& toons);
     // Whether this frame, with ray tracing `enabled`, is traced: the build
     // is of the current models and of `drawn`, in order.
     bool Ready(bool enabled, const std::vector<ModelGpu*>& drawn) const;

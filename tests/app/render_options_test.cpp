@@ -21,7 +21,9 @@ struct Parsed {
 
 Parsed Parse(std::vector<const char*> args) {
     Parsed p;
-    p.hr = ParseRenderOptions(static_cast<int>(args.size()), args.data(), &p.options, &p.error);
+    const Result r = ParseRenderOptions(static_cast<int>(args.size()), args.data(), &p.options);
+    p.hr = r.code;
+    p.error = r.message;
     return p;
 }
 

@@ -18,8 +18,8 @@ TEST(DemoFiles, WrittenFilesLoadAndTheTextureLiesBesideTheModel) {
     const TempFile scratch("unused", {});
     const std::filesystem::path folder = scratch.folder() / "nested" / "demo";
     std::vector<std::filesystem::path> imports;
-    std::string error;
-    ASSERT_EQ(WriteDemoContent(folder, &imports, &error), S_OK) << error;
+    const Result written = WriteDemoContent(folder, &imports);
+    ASSERT_EQ(written.code, S_OK) << written.message;
     ASSERT_EQ(imports.size(), 3u);
     EXPECT_EQ(imports[0], folder / kDemoModelFile);
     EXPECT_EQ(imports[1], folder / kDemoMotionFile);
@@ -39,23 +39,22 @@ TEST(DemoFiles, WrittenFilesLoadAndTheTextureLiesBesideTheModel) {
 TEST(DemoFiles, AFolderThatCannotBeMadeIsReported) {
     const TempFile blocker("file", std::vector<std::uint8_t>{1});
     std::vector<std::filesystem::path> imports{"stale"};
-    std::string error;
-    EXPECT_EQ(WriteDemoContent(blocker.path() / "demo", &imports, &error), E_FAIL);
+    const Result written = WriteDemoContent(blocker.path() / "demo", &imports);
+    EXPECT_EQ(written.code, E_FAIL);
     EXPECT_TRUE(imports.empty());
-    EXPECT_NE(error.find(blocker.path().string()), std::string::npos) << error;
+    EXPECT_NE(written.message.find(blocker.path().string()), std::string::npos) << written.message;
 }
 
 TEST(DemoFolder, BelongsToTheProcessReplacesLeftoversAndGoesAway) {
     std::filesystem::path folder;
     {
         DemoFolder demo;
-        std::string error;
-        ASSERT_EQ(demo.Create(&error), S_OK) << error;
+        ASSERT_EQ(demo.Create().code, S_OK);
         folder = demo.Folder();
         EXPECT_EQ(folder.filename().string(), "qv-demo-" + std::to_string(::getpid()));
         // A file a former process of the same id left behind goes.
         std::ofstream(folder / "leftover") << "x";
-        ASSERT_EQ(demo.Create(&error), S_OK) << error;
+        ASSERT_EQ(demo.Create().code, S_OK);
         EXPECT_FALSE(std::filesystem::exists(folder / "leftover"));
         ASSERT_EQ(demo.Imports().size(), 3u);
         for (const std::filesystem::path& file : demo.Imports()) {

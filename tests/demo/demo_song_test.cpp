@@ -14,8 +14,8 @@ namespace {
 TEST(DemoSong, DecodesAndLastsAsLongAsTheDance) {
     const std::vector<std::uint8_t> bytes = DemoSong();
     WavAudio audio;
-    std::string error;
-    ASSERT_TRUE(DecodeWav(bytes, audio, error)) << error;
+    Result decoded;
+    ASSERT_TRUE((decoded = DecodeWav(bytes, audio)).ok()) << decoded.message;
     EXPECT_EQ(audio.channels, 1);
     EXPECT_EQ(audio.bitsPerSample, 16);
     EXPECT_FALSE(audio.floatingPoint);

@@ -146,8 +146,8 @@ TEST(ImageFile, EveryTextureOfTheContentDecodes) {
         std::vector<std::uint8_t> bytes;
         ASSERT_EQ(ReadWholeFile(entry.path(), bytes), S_OK);
         RgbaImage image;
-        std::string error;
-        EXPECT_TRUE(DecodeImage(bytes, image, error)) << entry.path() << ": " << error;
+        const Result result = DecodeImage(bytes, image);
+        EXPECT_TRUE(result.ok()) << entry.path() << ": " << result.message;
         EXPECT_EQ(image.pixels.size(), std::size_t{image.width} * image.height * 4);
         ++decoded;
     }

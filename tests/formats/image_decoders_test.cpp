@@ -72,8 +72,9 @@ TEST(ImageDecoders, EveryContentTextureDecodesToTheSamePixelsAsBefore) {
                 continue;
             }
             RgbaImage ours;
-            std::string error;
-            ASSERT_TRUE(DecodeImage(bytes, ours, error)) << entry.path() << ": " << error;
+            Result decoded;
+            ASSERT_TRUE((decoded = DecodeImage(bytes, ours)).ok())
+                << entry.path() << ": " << decoded.message;
             const RgbaImage reference = StbDecode(bytes);
             EXPECT_EQ(ours.width, reference.width) << entry.path();
             EXPECT_EQ(ours.height, reference.height) << entry.path();
@@ -88,11 +89,11 @@ TEST(ImageDecoders, DamagedOrOversizedPngIsRefusedWithAReason) {
     QV_REQUIRE_CONTENT();
     const std::vector<std::uint8_t> good = ReadAll(ContentDir() / "gene" / "light" / "eye.png");
     RgbaImage image;
-    std::string error;
+    Result decoded;
 
     std::vector<std::uint8_t> cut(good.begin(), good.begin() + good.size() / 2);
-    EXPECT_FALSE(DecodeImage(cut, image, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE((decoded = DecodeImage(cut, image)).ok());
+    EXPECT_FALSE(decoded.message.empty());
     EXPECT_TRUE(image.pixels.empty());
 
     // A byte flipped inside the image data no longer matches its checksum.
@@ -100,9 +101,8 @@ TEST(ImageDecoders, DamagedOrOversizedPngIsRefusedWithAReason) {
     const auto idat = std::search(flipped.begin(), flipped.end(), "IDAT", "IDAT" + 4);
     ASSERT_NE(idat, flipped.end());
     idat[40] ^= 0x5A;
-    error.clear();
-    EXPECT_FALSE(DecodeImage(flipped, image, error));
-    EXPECT_NE(error.find("PNG"), std::string::npos) << error;
+    EXPECT_FALSE((decoded = DecodeImage(flipped, image)).ok());
+    EXPECT_NE(decoded.message.find("PNG"), std::string::npos) << decoded.message;
 
     // A header that claims 100,000 x 100,000 pixels: refused before any
     // allocation for it (the header's checksum is made to match).
@@ -119,9 +119,8 @@ TEST(ImageDecoders, DamagedOrOversizedPngIsRefusedWithAReason) {
     }
     crc ^= 0xFFFFFFFFu;
     huge[29] = crc >> 24, huge[30] = crc >> 16, huge[31] = crc >> 8, huge[32] = crc & 0xFF;
-    error.clear();
-    EXPECT_FALSE(DecodeImage(huge, image, error));
-    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE((decoded = DecodeImage(huge, image)).ok());
+    EXPECT_FALSE(decoded.message.empty());
 }
 
 TEST(ImageDecoders, JpegMatchesTheOldDecoderWithinRoundingAndRefusesCutFiles) {
@@ -129,8 +128,8 @@ TEST(ImageDecoders, JpegMatchesTheOldDecoderWithinRoundingAndRefusesCutFiles) {
         const std::vector<std::uint8_t> bytes = MakeJpeg(96, 64, subsampling);
         ASSERT_TRUE(IsJpeg(bytes));
         RgbaImage ours;
-        std::string error;
-        ASSERT_TRUE(DecodeImage(bytes, ours, error)) << error;
+        Result decoded;
+        ASSERT_TRUE((decoded = DecodeImage(bytes, ours)).ok()) << decoded.message;
         const RgbaImage reference = StbDecode(bytes);
         ASSERT_EQ(ours.width, 96u);
         ASSERT_EQ(ours.height, 64u);
@@ -145,10 +144,10 @@ TEST(ImageDecoders, JpegMatchesTheOldDecoderWithinRoundingAndRefusesCutFiles) {
     }
     const std::vector<std::uint8_t> bytes = MakeJpeg(96, 64);
     RgbaImage image;
-    std::string error;
+    Result decoded;
     std::vector<std::uint8_t> cut(bytes.begin(), bytes.begin() + bytes.size() * 2 / 3);
-    EXPECT_FALSE(DecodeImage(cut, image, error));
-    EXPECT_NE(error.find("cut short"), std::string::npos) << error;
+    EXPECT_FALSE((decoded = DecodeImage(cut, image)).ok());
+    EXPECT_NE(decoded.message.find("cut short"), std::string::npos) << decoded.message;
 
     // The frame header's height and width (after the SOF0 marker) raised to
     // 60,000 x 60,000.
@@ -159,9 +158,8 @@ TEST(ImageDecoders, JpegMatchesTheOldDecoderWithinRoundingAndRefusesCutFiles) {
             break;
         }
     }
-    error.clear();
-    EXPECT_FALSE(DecodeImage(huge, image, error));
-    EXPECT_NE(error.find("not usable"), std::string::npos) << error;
+    EXPECT_FALSE((decoded = DecodeImage(huge, image)).ok());
+    EXPECT_NE(decoded.message.find("not usable"), std::string::npos) << decoded.message;
 }
 
 }  // namespace

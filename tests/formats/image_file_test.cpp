@@ -43,17 +43,18 @@ std::array<std::uint8_t, 4> Pixel(const RgbaImage& image, std::uint32_t x, std::
 
 RgbaImage Decode(const std::vector<std::uint8_t>& bytes) {
     RgbaImage image;
-    std::string error;
-    EXPECT_TRUE(DecodeImage(bytes, image, error)) << error;
+    Result decoded;
+    EXPECT_TRUE((decoded = DecodeImage(bytes, image)).ok()) << decoded.message;
     return image;
 }
 
 std::string Refusal(const std::vector<std::uint8_t>& bytes) {
     RgbaImage image;
-    std::string error;
-    EXPECT_FALSE(DecodeImage(bytes, image, error));
+    Result decoded;
+    EXPECT_FALSE((decoded = DecodeImage(bytes, image)).ok());
+    EXPECT_EQ(decoded.code, E_FAIL);
     EXPECT_TRUE(image.pixels.empty());
-    return error;
+    return decoded.message;
 }
 
 }  // namespace

@@ -91,12 +91,12 @@ TEST(ModelTexturesTest, GeneDecodesEveryTextureInListOrder) {
         // Each slot holds the file the model names there, not whichever
         // finished decoding first.
         RgbaImage alone;
-        std::string error;
+        Result decoded;
         std::vector<std::uint8_t> bytes;
         const auto path = ResolveContentPath(gene.folder, gene.textures[i]);
         std::ifstream in(path, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), {});
-        ASSERT_TRUE(DecodeImage(bytes, alone, error)) << error;
+        ASSERT_TRUE((decoded = DecodeImage(bytes, alone)).ok()) << decoded.message;
         EXPECT_EQ(textures.images[i].width, alone.width);
         EXPECT_EQ(textures.images[i].height, alone.height);
         EXPECT_EQ(textures.images[i].pixels, alone.pixels) << path;

@@ -45,9 +45,8 @@ inline bool CheckVmd(std::span<const std::uint8_t> bytes) {
 
 inline bool CheckWav(std::span<const std::uint8_t> bytes) {
     WavAudio audio;
-    std::string error;
-    if (!DecodeWav(bytes, audio, error)) {
-        return !error.empty() && audio.samples.empty();
+    if (const Result decoded = DecodeWav(bytes, audio); !decoded.ok()) {
+        return decoded.code == E_FAIL && !decoded.message.empty() && audio.samples.empty();
     }
     if ((audio.channels != 1 && audio.channels != 2) || audio.sampleRate == 0 ||
         audio.samples.size() % audio.channels != 0 || audio.samples.size() > bytes.size()) {
@@ -64,9 +63,9 @@ inline bool CheckWav(std::span<const std::uint8_t> bytes) {
 
 namespace fuzz_detail {
 
-inline bool CheckImageOutcome(bool decoded, const RgbaImage& image, const std::string& error) {
-    if (!decoded) {
-        return !error.empty() && image.pixels.empty();
+inline bool CheckImageOutcome(const Result& decoded, const RgbaImage& image) {
+    if (!decoded.ok()) {
+        return decoded.code == E_FAIL && !decoded.message.empty() && image.pixels.empty();
     }
     return image.width > 0 && image.height > 0 && image.width <= kMaxImageSide &&
            image.height <= kMaxImageSide &&
@@ -79,17 +78,14 @@ inline bool CheckImageOutcome(bool decoded, const RgbaImage& image, const std::s
 // Every texture format through the entry point models use.
 inline bool CheckImage(std::span<const std::uint8_t> bytes) {
     RgbaImage image;
-    std::string error;
-    const bool decoded = DecodeImage(bytes, image, error);
-    return fuzz_detail::CheckImageOutcome(decoded, image, error);
+    return fuzz_detail::CheckImageOutcome(DecodeImage(bytes, image), image);
 }
 
 // DDS straight, so that inputs need not keep the signature to reach the header checks.
 inline bool CheckDds(std::span<const std::uint8_t> bytes) {
     RgbaImage image;
-    std::string error;
-    const bool decoded = DecodeDds(bytes, image, error);
-    return fuzz_detail::CheckImageOutcome(decoded, image, error);
+    const Result decoded = DecodeDds(bytes, image);
+    return fuzz_detail::CheckImageOutcome(decoded, image);
 }
 
 // An effect shader file as import compiles it: both entry points. A failed compile must say

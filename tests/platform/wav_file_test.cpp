@@ -14,17 +14,18 @@ namespace {
 
 WavAudio Decode(const std::vector<std::uint8_t>& bytes) {
     WavAudio audio;
-    std::string error;
-    EXPECT_TRUE(DecodeWav(bytes, audio, error)) << error;
+    Result decoded;
+    EXPECT_TRUE((decoded = DecodeWav(bytes, audio)).ok()) << decoded.message;
     return audio;
 }
 
 std::string Refusal(const std::vector<std::uint8_t>& bytes) {
     WavAudio audio;
-    std::string error;
-    EXPECT_FALSE(DecodeWav(bytes, audio, error));
+    Result decoded;
+    EXPECT_FALSE((decoded = DecodeWav(bytes, audio)).ok());
+    EXPECT_EQ(decoded.code, E_FAIL);
     EXPECT_TRUE(audio.samples.empty());
-    return error;
+    return decoded.message;
 }
 
 }  // namespace

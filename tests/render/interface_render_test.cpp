@@ -12,9 +12,8 @@ namespace {
 class InterfaceRenderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string reason;
-        if (Failed(interface_.Start(&reason))) {
-            GTEST_SKIP() << reason;
+        if (const Result started = interface_.Start(); !started.ok()) {
+            GTEST_SKIP() << started.message;
         }
         messagesBefore_ = ValidationMessageCount();
         ctx_.Initialize();

@@ -65,8 +65,8 @@ protected:
 
     void Rebuild() {
         WaitForGpu(ctx_);
-        std::string message;
-        ASSERT_EQ(graphics_.sceneRenderer->RebuildRayTracing(scene_, &message), S_OK) << message;
+        const Result built = graphics_.sceneRenderer->RebuildRayTracing(scene_);
+        ASSERT_EQ(built.code, S_OK) << built.message;
     }
 
     // The sum of the channels of the pixel a world point lands on.

@@ -124,9 +124,8 @@ protected:
                             HRESULT expected = S_OK) {
         auto instance = std::make_unique<ModelInstance>();
         EXPECT_EQ(CreateModelInstance(*instance, model), S_OK);
-        std::string message;
-        EXPECT_EQ(graphics_.sceneRenderer->CreateModel(*instance, model, set, &message), expected)
-            << message;
+        const Result made = graphics_.sceneRenderer->CreateModel(*instance, model, set);
+        EXPECT_EQ(made.code, expected) << made.message;
         scene_.models.push_back({std::move(instance), {}});
         return scene_.models.back().instance.get();
     }

@@ -13,24 +13,24 @@ TEST(InterfaceFontTest, AFileThatIsNoFontIsRefusedWithItsName) {
                                  'n', 't', 0,   1,   2,   3,   4,   5};
     TempFile file("broken.otf", junk);
     InterfaceContext context;
-    std::string reason;
-    EXPECT_EQ(context.LoadFont({file.path(), 0}, &reason), E_FAIL);
-    EXPECT_NE(reason.find("broken.otf"), std::string::npos) << reason;
-    reason.clear();
-    EXPECT_EQ(context.LoadFont({file.folder() / "missing.otf", 0}, &reason), E_FAIL);
-    EXPECT_NE(reason.find("missing.otf"), std::string::npos) << reason;
+    Result loaded = context.LoadFont({file.path(), 0});
+    EXPECT_EQ(loaded.code, E_FAIL);
+    EXPECT_NE(loaded.message.find("broken.otf"), std::string::npos) << loaded.message;
+    loaded = context.LoadFont({file.folder() / "missing.otf", 0});
+    EXPECT_EQ(loaded.code, E_FAIL);
+    EXPECT_NE(loaded.message.find("missing.otf"), std::string::npos) << loaded.message;
 }
 
 TEST(InterfaceFontTest, TheInstalledJapaneseFaceDrawsNamesAndTheExtraSymbols) {
     FontFace face;
-    std::string reason;
-    if (!FindInterfaceFont("no/such/folder/font.otf", &face, &reason)) {
-        GTEST_SKIP() << reason;
+    if (const Result found = FindInterfaceFont("no/such/folder/font.otf", &face); !found.ok()) {
+        GTEST_SKIP() << found.message;
     }
     InterfaceContext context;
     EXPECT_TRUE(ImGui::GetIO().IniFilename == nullptr);
     EXPECT_FLOAT_EQ(ImGui::GetStyle().WindowRounding, 4.0f);
-    ASSERT_EQ(context.LoadFont(face, &reason), S_OK) << reason;
+    const Result loaded = context.LoadFont(face);
+    ASSERT_EQ(loaded.code, S_OK) << loaded.message;
     const ImFont* font = ImGui::GetIO().Fonts->Fonts[0];
     EXPECT_FLOAT_EQ(font->FontSize, kInterfaceFontPixels);
     // Kana and kanji of model names, and the symbols beyond the Japanese ranges.
