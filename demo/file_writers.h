@@ -68,7 +68,7 @@ struct VmdRawMorphKey {
 };
 
 struct VmdFile {
-    std::string signature = "Vocaloid Motion Data 0002";
+    std::string signature{kVmdSignature};
     std::size_t modelNameBytes = 20;
     std::string modelName = "model";
     std::vector<VmdRawBoneKey> bones;

@@ -7,6 +7,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "formats/non_finite.h"
@@ -69,6 +70,16 @@ struct VmdIkKey {
     std::vector<VmdIkSwitch> switches;
     friend bool operator==(const VmdIkKey&, const VmdIkKey&) = default;
 };
+
+// The format's fixed signatures, the text at the start of its 30-byte field
+// (zeros fill the rest), spelled as bytes: the current version's, and the
+// first version's, whose files carry a 10-byte model name.
+inline constexpr std::string_view kVmdSignature =
+    "\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20\x4d\x6f\x74\x69\x6f\x6e\x20\x44\x61\x74\x61"
+    "\x20\x30\x30\x30\x32";
+inline constexpr std::string_view kVmdFirstSignature =
+    "\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20\x4d\x6f\x74\x69\x6f\x6e\x20\x44\x61\x74\x61"
+    "\x20\x66\x69\x6c\x65";
 
 struct VmdMotion {
     std::filesystem::path filePath;

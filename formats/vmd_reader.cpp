@@ -20,9 +20,8 @@ namespace {
 
 constexpr std::uint32_t kSignatureBytes = 30;
 constexpr std::uint32_t kModelNameBytes = 20;
-// Files of the first VMD version carry this signature and a 10-byte model name.
+// Files of the first version carry a 10-byte model name.
 constexpr std::uint32_t kOldModelNameBytes = 10;
-constexpr std::string_view kOldSignature = "Vocaloid Motion Data file";
 
 template <typename T>
 T Load(const std::uint8_t* p) {
@@ -81,7 +80,7 @@ public:
         if (std::span<const std::uint8_t> sig = r_.Take(kSignatureBytes); !sig.empty()) {
             m_.signature = decoder_.Decode(sig);
             std::string_view text(reinterpret_cast<const char*>(sig.data()), sig.size());
-            if (text.starts_with(kOldSignature)) {
+            if (text.starts_with(kVmdFirstSignature)) {
                 modelNameBytes = kOldModelNameBytes;
             }
         }

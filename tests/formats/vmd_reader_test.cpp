@@ -9,6 +9,11 @@ namespace qv {
 
 namespace {
 
+// A signature as the reader gives it back: its ASCII bytes as UTF-16.
+std::u16string Widened(std::string_view ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
 const std::string kCenter = "\x83\x5A\x83\x93\x83\x5E\x81\x5B";  // センター
 
 VmdMotion Parse(const std::vector<std::uint8_t>& bytes) {
@@ -37,7 +42,7 @@ TEST(VmdReader, ReadsEverySectionField) {
     f.shadows = {{5, 1, 0.01125f}};
     const VmdMotion m = Parse(EncodeVmd(f));
 
-    EXPECT_EQ(m.signature, u"Vocaloid Motion Data 0002");
+    EXPECT_EQ(m.signature, Widened(kVmdSignature));
     EXPECT_EQ(m.modelName, u"model");
     ASSERT_EQ(m.boneKeys.count(u"センター"), 1u);
     const VmdBoneKey& k = m.boneKeys.at(u"センター").at(0);
@@ -89,12 +94,12 @@ TEST(VmdReader, OlderFilesWithoutCameraSectionsLoad) {
 
 TEST(VmdReader, FirstVersionFilesHaveATenByteModelName) {
     VmdFile f;
-    f.signature = "Vocaloid Motion Data file";
+    f.signature = kVmdFirstSignature;
     f.modelNameBytes = 10;
     f.modelName = "old";
     f.bones = {{"bone", 12}};
     const VmdMotion m = Parse(EncodeVmd(f));
-    EXPECT_EQ(m.signature, u"Vocaloid Motion Data file");
+    EXPECT_EQ(m.signature, Widened(kVmdFirstSignature));
     EXPECT_EQ(m.modelName, u"old");
     ASSERT_EQ(m.boneKeys.count(u"bone"), 1u);
     EXPECT_EQ(m.boneKeys.at(u"bone")[0].frame, 12u);

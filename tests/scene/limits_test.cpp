@@ -154,7 +154,7 @@ TEST_F(LimitsTest, TenMinuteSongLoadsWhole) {
 TEST_F(LimitsTest, FiveMillionMotionKeysLoadAndAttach) {
     // One million bone keys and four million morph keys: a long dance with lip sync.
     ByteWriter w;
-    w.Fixed("Vocaloid Motion Data 0002", 30);
+    w.Fixed(std::string(kVmdSignature), 30);
     w.Fixed("model", 20);
     const std::uint32_t boneKeys = 1'000'000, morphKeys = 4'000'000;
     w.bytes.reserve(std::size_t{boneKeys} * 111 + std::size_t{morphKeys} * 23 + 100);
