@@ -1,11 +1,18 @@
 // The rows the tool windows list for models and shader programs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace qv {
+
+// Whether a row or list index names an entry of a list of `size`: the
+// interface keeps -1 for "none".
+inline bool InRange(std::int32_t index, std::size_t size) {
+    return index >= 0 && static_cast<std::size_t>(index) < size;
+}
 
 // One row per loaded model, shared by the resource manager and the model
 // setting window.

@@ -50,10 +50,6 @@ void ZeroMorphs(ModelInstance& model) {
     std::fill(model.uvMorphWeights.begin(), model.uvMorphWeights.end(), 0.0f);
 }
 
-bool InRange(std::int32_t index, std::size_t size) {
-    return index >= 0 && static_cast<std::size_t>(index) < size;
-}
-
 }  // namespace
 
 void SanitizeMaterialValues(MaterialValues& v, const MaterialValues& p) {

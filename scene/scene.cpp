@@ -37,10 +37,6 @@ void StopPlayback(Scene& scene) {
     }
 }
 
-bool InRange(std::int32_t index, std::size_t size) {
-    return index >= 0 && static_cast<std::size_t>(index) < size;
-}
-
 void RewindModels(Scene& scene) {
     for (auto& model : scene.models) {
         RewindMotion(*model.instance);

@@ -10,10 +10,6 @@ namespace qv {
 
 namespace {
 
-bool InRange(std::int32_t index, std::size_t size) {
-    return index >= 0 && static_cast<std::size_t>(index) < size;
-}
-
 // Keeps an index into a list right when entry `removed` leaves it.
 void Shift(std::int32_t& index, std::int32_t removed, std::int32_t whenRemoved) {
     if (index == removed) {

@@ -14,10 +14,6 @@ namespace qv {
 
 namespace {
 
-bool InRange(std::int32_t index, std::size_t size) {
-    return index >= 0 && static_cast<std::size_t>(index) < size;
-}
-
 // Queues an edit for the scene update, which alone changes the bound model;
 // the caller fills in what its kind carries beyond the index.
 ModelEdit& PushEdit(ModelSettingState& state, ModelEdit::Kind kind, std::int32_t index = -1) {
@@ -41,25 +37,24 @@ void TakePendingChoices(ModelSettingState& state) {
     }
 }
 
-const char* NameAt(const std::vector<std::string>& names, std::int32_t index) {
-    return InRange(index, names.size()) ? names[static_cast<std::size_t>(index)].c_str() : "";
-}
-
-// A combo over `names` whose current entry is highlighted and takes the
-// focus; the chosen index, or -1 when nothing was chosen this frame.
-std::int32_t NameCombo(const char* label, const std::vector<std::string>& names,
-                       std::int32_t current) {
+// A combo over `count` names, `nameOf(i)` giving the i-th, whose current
+// entry is highlighted and takes the focus; the chosen index, or -1 when
+// nothing was chosen this frame. The names are read in place: drawing a
+// frame copies none of them.
+template <typename NameOf>
+std::int32_t NameCombo(const char* label, std::size_t count, NameOf nameOf, std::int32_t current) {
     std::int32_t chosen = -1;
-    if (ImGui::BeginCombo(label, NameAt(names, current))) {
+    const bool valid = InRange(current, count);
+    if (ImGui::BeginCombo(label, valid ? nameOf(static_cast<std::size_t>(current)) : "")) {
         ImGuiListClipper clipper;
-        clipper.Begin(static_cast<int>(names.size()));
-        if (InRange(current, names.size())) {
+        clipper.Begin(static_cast<int>(count));
+        if (valid) {
             clipper.ForceDisplayRangeByIndices(current, current + 1);
         }
         while (clipper.Step()) {
             for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
                 ImGui::PushID(i);
-                if (ImGui::Selectable(names[static_cast<std::size_t>(i)].c_str(), i == current)) {
+                if (ImGui::Selectable(nameOf(static_cast<std::size_t>(i)), i == current)) {
                     chosen = i;
                 }
                 if (i == current) {
@@ -71,6 +66,12 @@ std::int32_t NameCombo(const char* label, const std::vector<std::string>& names,
         ImGui::EndCombo();
     }
     return chosen;
+}
+
+std::int32_t NameCombo(const char* label, const std::vector<std::string>& names,
+                       std::int32_t current) {
+    return NameCombo(
+        label, names.size(), [&](std::size_t i) { return names[i].c_str(); }, current);
 }
 
 void DrawBoneTab(InterfaceView& view, ModelSettingState& state) {
@@ -151,11 +152,13 @@ void DrawMorphTab(ModelSettingState& state) {
 
 void DrawMotionTab(InterfaceView& view, ModelSettingState& state) {
     ImGui::Text("Added motions: %s", state.addedMotionsText.c_str());
-    if (!AddedMotionNames(view).empty() && ImGui::Button("Clear all motions")) {
+    if (!state.addedMotionsText.empty() && ImGui::Button("Clear all motions")) {
         ClearAllMotions(view);
     }
-    if (const std::int32_t k =
-            NameCombo("Motion select", MotionNames(view.scene), state.motionSelectIndex);
+    if (const std::int32_t k = NameCombo(
+            "Motion select", view.scene.motions.size(),
+            [&](std::size_t i) { return view.scene.motions[i].name.c_str(); },
+            state.motionSelectIndex);
         k >= 0) {
         state.motionSelectIndex = k;
     }
@@ -292,8 +295,7 @@ bool AddSelectedMotion(InterfaceView& view) {
         return false;
     }
     ModelSettingState& state = *view.modelSetting;
-    if (state.model->playing != 0 || !InRange(state.motionSelectIndex, view.scene.motions.size()) ||
-        !InRange(state.motionSelectIndex, view.scene.motions.size())) {
+    if (state.model->playing != 0 || !InRange(state.motionSelectIndex, view.scene.motions.size())) {
         return false;
     }
     PushEdit(state, ModelEdit::Kind::AttachMotion, state.motionSelectIndex);

@@ -10,10 +10,6 @@ namespace qv {
 
 namespace {
 
-bool InRange(std::int32_t index, std::size_t size) {
-    return index >= 0 && static_cast<std::size_t>(index) < size;
-}
-
 bool ValueSlider(const char* label, float* value) {
     return ImGui::SliderFloat(label, value, 0.0f, 1.0f, "%.3f", ImGuiSliderFlags_AlwaysClamp);
 }

@@ -1,6 +1,8 @@
 // The resource manager: play control, and the lists of models, motions, songs and shaders.
 #include <imgui.h>
 
+#include <cstdio>
+
 #include "scene/scene.h"
 #include "ui/main_windows.h"
 #include "ui/widgets.h"
@@ -77,16 +79,16 @@ void DrawModelTab(InterfaceView& view) {
 // The motion whose camera keys drive the camera while playing; "None"
 // leaves the camera to the mouse.
 void DrawCameraMotionCombo(const Scene& scene, UiState& ui) {
-    const auto& names = MotionNames(scene);
+    const auto& motions = scene.motions;
     const int chosen = scene.stage.cameraMotion;
-    const bool valid = chosen >= 0 && chosen < static_cast<int>(names.size());
-    if (ImGui::BeginCombo("Camera motion", valid ? names[chosen].c_str() : "None")) {
+    const bool valid = chosen >= 0 && chosen < static_cast<int>(motions.size());
+    if (ImGui::BeginCombo("Camera motion", valid ? motions[chosen].name.c_str() : "None")) {
         if (ImGui::Selectable("None", !valid)) {
             ui.requests.push_back({RequestKind::ChooseCameraMotion, -1});
         }
-        for (int i = 0; i < static_cast<int>(names.size()); ++i) {
+        for (int i = 0; i < static_cast<int>(motions.size()); ++i) {
             ImGui::PushID(i);
-            if (ImGui::Selectable(names[i].c_str(), i == chosen)) {
+            if (ImGui::Selectable(motions[i].name.c_str(), i == chosen)) {
                 ui.requests.push_back({RequestKind::ChooseCameraMotion, i});
             }
             ImGui::PopID();
@@ -101,10 +103,10 @@ void DrawMotionTab(InterfaceView& view) {
         return;
     }
     if (BeginListTable("MotionListTable", {"#", "Name", "Action"})) {
-        const auto& names = MotionNames(view.scene);
-        for (int row = 0; row < static_cast<int>(names.size()); ++row) {
+        const auto& motions = view.scene.motions;
+        for (int row = 0; row < static_cast<int>(motions.size()); ++row) {
             ImGui::PushID(row);
-            NumberedListRow(row, names[row].c_str());
+            NumberedListRow(row, motions[row].name.c_str());
             if (ImGui::Button("Delete")) {
                 view.ui.requests.push_back({RequestKind::DeleteMotion, row});
             }
@@ -225,7 +227,12 @@ void DrawResourceManager(InterfaceView& view) {
                     hasSong ? scene.songs[scene.playback.selectedSong].name.c_str() : "");
         ImGui::Dummy(ImVec2(0.0f, 10.0f));
         // The label changes when pressed; the id stays, so the press is one click.
-        if (ImGui::Button((scene.playback.label + "###PlayButton").c_str())) {
+        // One id whatever the label reads, built on the stack: a drawn frame
+        // allocates nothing.
+        char playButton[64];
+        std::snprintf(playButton, sizeof(playButton), "%s###PlayButton",
+                      scene.playback.label.c_str());
+        if (ImGui::Button(playButton)) {
             view.ui.requests.push_back({RequestKind::PressPlay});
         }
         ImGui::SameLine();
