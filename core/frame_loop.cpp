@@ -1,7 +1,10 @@
 // Starts the stage threads and drives each frame through them to presentation.
 #include "core/frame_loop.h"
 
+#include <algorithm>
+#include <array>
 #include <new>
+#include <span>
 #include <system_error>
 #include <vector>
 
@@ -165,26 +168,30 @@ namespace {
 // them. A stage whose thread never started has no events; it is neither
 // started nor waited for, so it cannot hold the frame up.
 void RunStages(EngineContext& ctx) {
-    std::vector<AutoResetEvent*> starts[2];
-    std::vector<AutoResetEvent*> dones[2];
+    // Fixed arrays: a played frame allocates nothing.
+    std::array<std::array<AutoResetEvent*, kMaxStagesPerKind>, 2> starts{};
+    std::array<std::array<AutoResetEvent*, kMaxStagesPerKind>, 2> dones{};
+    std::array<std::size_t, 2> counts{};
     ctx.Locked([&](EngineState& s) {
         for (std::size_t k = 0; k < 2; ++k) {
-            for (std::size_t i = 0; i < s.stages[k].startEvents.size(); ++i) {
-                const bool started = s.stages[k].startEvents[i] && s.stages[k].doneEvents[i];
-                starts[k].push_back(started ? s.stages[k].startEvents[i].get() : nullptr);
-                dones[k].push_back(started ? s.stages[k].doneEvents[i].get() : nullptr);
+            const StageList& list = s.stages[k];
+            counts[k] = std::min(list.startEvents.size(), kMaxStagesPerKind);
+            for (std::size_t i = 0; i < counts[k]; ++i) {
+                const bool started = list.startEvents[i] && list.doneEvents[i];
+                starts[k][i] = started ? list.startEvents[i].get() : nullptr;
+                dones[k][i] = started ? list.doneEvents[i].get() : nullptr;
             }
         }
     });
-    for (const auto& kind : starts) {
-        for (AutoResetEvent* start : kind) {
-            if (start != nullptr) {
-                start->Set();
+    for (std::size_t k = 0; k < 2; ++k) {
+        for (std::size_t i = 0; i < counts[k]; ++i) {
+            if (starts[k][i] != nullptr) {
+                starts[k][i]->Set();
             }
         }
     }
-    for (auto& kind : dones) {
-        WaitForAll(kind);
+    for (std::size_t k = 0; k < 2; ++k) {
+        WaitForAll(std::span<AutoResetEvent* const>(dones[k].data(), counts[k]));
     }
 }
 
@@ -197,9 +204,11 @@ GpuDevice* DeviceOf(EngineContext& ctx) {
 HRESULT RunFrame(EngineContext& ctx) {
     ctx.UpdateFrameTiming();
 
-    FrameUpdateCallback update = ctx.Locked([](EngineState& s) { return s.onFrameUpdate; });
-    if (update) {
-        update(ctx);
+    // Called in place, not copied: only the main thread sets the callback,
+    // and a copy of a capturing callback would allocate every frame.
+    const FrameUpdateCallback* update = ctx.Locked([](EngineState& s) { return &s.onFrameUpdate; });
+    if (*update) {
+        (*update)(ctx);
     }
 
     Presenter* presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });

@@ -1,4 +1,5 @@
 // Each frame's submission, presentation and fence waits on the device's two queues.
+#include <array>
 #include <span>
 #include <vector>
 
@@ -31,19 +32,23 @@ void WaitOnHost(VkDevice device, VkSemaphore fence, std::uint64_t value) {
     vkWaitSemaphores(device, &wait, UINT64_MAX);
 }
 
-// A stage slot left empty this frame is skipped.
-std::vector<VkCommandBufferSubmitInfo> ListsToSubmit(const std::vector<VkCommandBuffer>& lists) {
-    std::vector<VkCommandBufferSubmitInfo> infos;
-    for (VkCommandBuffer list : lists) {
-        if (list != VK_NULL_HANDLE) {
-            auto info =
-                VkStruct<VkCommandBufferSubmitInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO);
-            info.commandBuffer = list;
-            infos.push_back(info);
+// The lists of one queue that the stages recorded this frame, in a fixed
+// array so that a played frame allocates nothing; an empty slot is skipped.
+struct ListsToSubmit {
+    std::array<VkCommandBufferSubmitInfo, kMaxStagesPerKind> infos{};
+    std::uint32_t count = 0;
+
+    void Take(const std::vector<VkCommandBuffer>& lists) {
+        for (VkCommandBuffer list : lists) {
+            if (list != VK_NULL_HANDLE && count < infos.size()) {
+                infos[count] = VkStruct<VkCommandBufferSubmitInfo>(
+                    VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO);
+                infos[count++].commandBuffer = list;
+            }
         }
     }
-    return infos;
-}
+    std::span<const VkCommandBufferSubmitInfo> Span() const { return {infos.data(), count}; }
+};
 
 // What one frame's submission reads from the engine state, taken in one go.
 struct FrameSubmission {
@@ -52,18 +57,21 @@ struct FrameSubmission {
     std::uint64_t computeValue = 0;
     std::uint64_t directValue = 0;
     Presenter* presenter = nullptr;
-    std::vector<VkCommandBuffer> computeLists;
-    std::vector<VkCommandBuffer> directLists;
+    ListsToSubmit computeLists;
+    ListsToSubmit directLists;
 };
 
-FrameSubmission ReadFrame(EngineContext& ctx) {
-    return ctx.Locked([](EngineState& s) {
-        const std::uint32_t f = s.frameIndex % kFrameCount;
+void ReadFrame(EngineContext& ctx, FrameSubmission& f) {
+    ctx.Locked([&](EngineState& s) {
+        const std::uint32_t slot = s.frameIndex % kFrameCount;
         const StageList& stages = s.stages[static_cast<std::uint32_t>(StageKind::CommandList)];
-        return FrameSubmission{
-            s.tearingSupported,          s.vsync,           s.computeQueueFenceValues[f],
-            s.directQueueFenceValues[f], s.presenter.get(), stages.computeLists,
-            stages.directLists};
+        f.allowTearing = s.tearingSupported;
+        f.vsync = s.vsync;
+        f.computeValue = s.computeQueueFenceValues[slot];
+        f.directValue = s.directQueueFenceValues[slot];
+        f.presenter = s.presenter.get();
+        f.computeLists.Take(stages.computeLists);
+        f.directLists.Take(stages.directLists);
     });
 }
 
@@ -71,27 +79,29 @@ FrameSubmission ReadFrame(EngineContext& ctx) {
 
 HRESULT VulkanDevice::SubmitAndPresent() {
     const DeviceHandles& h = handles;
-    const FrameSubmission f = ReadFrame(ctx_);
+    FrameSubmission f;
+    ReadFrame(ctx_, f);
     if (h.device == VK_NULL_HANDLE || f.presenter == nullptr) {
         return S_OK;
     }
     // Compute first; the direct queue waits for it on the GPU, not the CPU.
     const VkSemaphoreSubmitInfo computeDone = SemaphoreSubmit(h.computeFence, f.computeValue);
     const VkSemaphoreSubmitInfo directDone = SemaphoreSubmit(h.directFence, f.directValue);
-    Submit(h.computeQueue, {}, ListsToSubmit(f.computeLists), {&computeDone, 1});
+    Submit(h.computeQueue, {}, f.computeLists.Span(), {&computeDone, 1});
 
-    std::vector<VkSemaphoreSubmitInfo> waits{computeDone};
-    std::vector<VkSemaphoreSubmitInfo> signals{directDone};
+    std::array<VkSemaphoreSubmitInfo, 2> waits{computeDone};
+    std::array<VkSemaphoreSubmitInfo, 2> signals{directDone};
+    std::size_t waitCount = 1, signalCount = 1;
     if (VkSemaphore acquired = f.presenter->AcquiredSemaphore(); acquired != VK_NULL_HANDLE) {
-        waits.push_back(SemaphoreSubmit(acquired));
+        waits[waitCount++] = SemaphoreSubmit(acquired);
     }
     if (VkSemaphore rendered = f.presenter->RenderedSemaphore(); rendered != VK_NULL_HANDLE) {
-        signals.push_back(SemaphoreSubmit(rendered));
+        signals[signalCount++] = SemaphoreSubmit(rendered);
     }
     // The one submission result looked at: a lost device would otherwise let
     // the loop spin on without ever drawing again.
-    if (Submit(h.directQueue, waits, ListsToSubmit(f.directLists), signals) ==
-        VK_ERROR_DEVICE_LOST) {
+    if (Submit(h.directQueue, {waits.data(), waitCount}, f.directLists.Span(),
+               {signals.data(), signalCount}) == VK_ERROR_DEVICE_LOST) {
         return E_FAIL;
     }
     // The next frame's compute work must not overtake this frame's direct work.

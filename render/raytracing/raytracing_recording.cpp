@@ -1,5 +1,7 @@
 // Records a ray-traced frame: constants, structure builds from this frame's vertices, the rays.
+#include <array>
 #include <cstring>
+#include <tuple>
 
 #include "core/vk_struct.h"
 #include "render/model/model_resources.h"
@@ -20,16 +22,19 @@ void RaytracingRenderer::RecordStructureBuilds(VkCommandBuffer cmd, std::uint32_
         vkCmdResetQueryPool(cmd, timings_, 2 * f, 2);
         vkCmdWriteTimestamp2(cmd, VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT, timings_, 2 * f);
     }
-    std::vector<VkAccelerationStructureBuildGeometryInfoKHR> infos;
-    std::vector<const VkAccelerationStructureBuildRangeInfoKHR*> ranges;
+    // One entry per bottom structure, on the stack: a played frame allocates nothing.
+    std::array<VkAccelerationStructureBuildGeometryInfoKHR, std::tuple_size_v<decltype(bottom_)>>
+        infos{};
+    std::array<const VkAccelerationStructureBuildRangeInfoKHR*, infos.size()> ranges{};
+    std::uint32_t count = 0;
     for (const Structure& s : bottom_) {
         if (s.handle != VK_NULL_HANDLE) {
-            infos.push_back(BuildInfo(VK_ACCELERATION_STRUCTURE_TYPE_BOTTOM_LEVEL_KHR, s));
-            ranges.push_back(s.ranges.data());
+            infos[count] = BuildInfo(VK_ACCELERATION_STRUCTURE_TYPE_BOTTOM_LEVEL_KHR, s);
+            ranges[count++] = s.ranges.data();
         }
     }
-    if (!infos.empty()) {
-        cmdBuild_(cmd, static_cast<std::uint32_t>(infos.size()), infos.data(), ranges.data());
+    if (count != 0) {
+        cmdBuild_(cmd, count, infos.data(), ranges.data());
         MemoryBarrier(cmd, VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
                       VK_ACCESS_2_ACCELERATION_STRUCTURE_WRITE_BIT_KHR,
                       VK_PIPELINE_STAGE_2_ACCELERATION_STRUCTURE_BUILD_BIT_KHR,
