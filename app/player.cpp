@@ -165,13 +165,16 @@ int Report(HRESULT hr, const std::string& line) {
     return static_cast<int>(hr);
 }
 
-// The engine's facts that change from frame to frame, read under its lock.
+// The engine's facts that change from frame to frame, read under one hold
+// of its lock so that they belong to the same frame.
 void RefreshFacts(EngineContext& ctx, InterfaceFacts& facts) {
-    facts.framesPerSecond = ctx.GetFramesPerSecond();
-    facts.meanMilliseconds = ctx.GetMeanMilliseconds();
-    facts.clientWidth = ctx.GetWidth();
-    facts.clientHeight = ctx.GetHeight();
-    facts.vsync = ctx.GetVsync();
+    ctx.Locked([&](EngineState& s) {
+        facts.framesPerSecond = s.framesPerSecond;
+        facts.meanMilliseconds = s.meanMilliseconds;
+        facts.clientWidth = s.width;
+        facts.clientHeight = s.height;
+        facts.vsync = s.vsync;
+    });
 }
 
 void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiState& ui,

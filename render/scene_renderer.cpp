@@ -22,11 +22,10 @@ ShaderSetCode SceneShaderSet(const SceneContent& scene, std::int32_t index) {
         return BuiltInShaderSet(index);
     }
     if (index > 1 && static_cast<std::size_t>(index) < scene.shaders.size()) {
-        const ShaderProgram& program = scene.shaders[static_cast<std::size_t>(index)].program;
+        const ShaderRecord& shader = scene.shaders[static_cast<std::size_t>(index)];
+        const ShaderProgram& program = shader.program;
         ShaderSetCode set;
-        set.name = static_cast<std::size_t>(index) < scene.shaders.size()
-                       ? scene.shaders[static_cast<std::size_t>(index)].entry.name
-                       : std::string();
+        set.name = shader.entry.name;
         set.vertex = program.vertexCode;
         set.vertexEntry = "VS";
         set.pixel = program.pixelCode;

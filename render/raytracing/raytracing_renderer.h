@@ -51,7 +51,6 @@ public:
     // The models of the last successful build, in order.
     const std::vector<const ModelGpu*>& BuiltModels() const { return builtModels_; }
     std::size_t HitRecordCount() const { return hitRecordCount_; }
-    std::uint32_t RecursionDepth() const { return recursionDepth_; }
     const RaytracingConstants& Constants(std::uint32_t frame) const {
         return *static_cast<const RaytracingConstants*>(constants_.Slot(frame));
     }
