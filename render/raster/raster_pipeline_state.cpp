@@ -12,20 +12,6 @@ namespace {
 
 constexpr float kShadowSlopeBias = 1.5f;
 
-VkShaderModule CreateModule(VkDevice device, std::span<const std::uint32_t> code) {
-    if (code.empty()) {
-        return VK_NULL_HANDLE;
-    }
-    auto info = VkStruct<VkShaderModuleCreateInfo>(VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO);
-    info.codeSize = code.size_bytes();
-    info.pCode = code.data();
-    VkShaderModule module = VK_NULL_HANDLE;
-    if (vkCreateShaderModule(device, &info, nullptr, &module) != VK_SUCCESS) {
-        return VK_NULL_HANDLE;
-    }
-    return module;
-}
-
 VkPipelineShaderStageCreateInfo Stage(VkShaderStageFlagBits stage, VkShaderModule module,
                                       const std::string& entry) {
     auto info = VkStruct<VkPipelineShaderStageCreateInfo>(

@@ -17,16 +17,6 @@ namespace {
 
 constexpr std::uint32_t kGroupCount = 5;  // raygen, two misses, two hit groups
 
-template <std::size_t N>
-VkShaderModule CreateModule(VkDevice device, const std::uint32_t (&words)[N]) {
-    auto info = VkStruct<VkShaderModuleCreateInfo>(VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO);
-    info.codeSize = N * 4;
-    info.pCode = words;
-    VkShaderModule module = VK_NULL_HANDLE;
-    vkCreateShaderModule(device, &info, nullptr, &module);
-    return module;
-}
-
 // Raygen and the two misses are general groups; the two hit groups have
 // only a closest-hit program.
 void DescribeGroups(const VkShaderModule (&modules)[kGroupCount],

@@ -125,6 +125,20 @@ HRESULT RunOnce(VkDevice device, VkQueue queue, std::uint32_t queueFamily,
     return hr;
 }
 
+VkShaderModule CreateModule(VkDevice device, std::span<const std::uint32_t> code) {
+    if (code.empty()) {
+        return VK_NULL_HANDLE;
+    }
+    auto info = VkStruct<VkShaderModuleCreateInfo>(VK_STRUCTURE_TYPE_SHADER_MODULE_CREATE_INFO);
+    info.codeSize = code.size_bytes();
+    info.pCode = code.data();
+    VkShaderModule module = VK_NULL_HANDLE;
+    if (vkCreateShaderModule(device, &info, nullptr, &module) != VK_SUCCESS) {
+        return VK_NULL_HANDLE;
+    }
+    return module;
+}
+
 void MemoryBarrier(VkCommandBuffer cmd, VkPipelineStageFlags2 srcStage, VkAccessFlags2 srcAccess,
                    VkPipelineStageFlags2 dstStage, VkAccessFlags2 dstAccess) {
     auto barrier = VkStruct<VkMemoryBarrier2>(VK_STRUCTURE_TYPE_MEMORY_BARRIER_2);
