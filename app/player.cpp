@@ -327,10 +327,6 @@ Result TakeDeviceAbilities(EngineContext& ctx, const PlayerGraphics& graphics, S
     return {};
 }
 
-Presenter* PresenterOf(EngineContext& ctx) {
-    return ctx.Locked([](EngineState& s) { return s.presenter.get(); });
-}
-
 // Frames until the count asked for is done or the window closes; automation
 // counts frames from when the start-up files are in. Returns the exit code.
 int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
@@ -339,7 +335,7 @@ int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
     const bool wantShot = !options.screenshot.empty();
     if (wantShot && frames == 0) {
         // Without a known last frame every frame is kept until the window closes.
-        PresenterOf(ctx)->SetCapture(true);
+        ctx.GetPresenter()->SetCapture(true);
     }
     for (std::uint64_t done = 0; frames == 0 || done < frames;) {
         if (!options.headless) {
@@ -349,7 +345,7 @@ int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
             }
         }
         if (wantShot && frames != 0 && done + 1 == frames) {
-            PresenterOf(ctx)->SetCapture(true);
+            ctx.GetPresenter()->SetCapture(true);
         }
         if (const HRESULT hr = RunFrame(ctx); Failed(hr)) {
             return Report(hr, "the graphics device was lost");
@@ -365,7 +361,7 @@ int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
 int WriteScreenshot(EngineContext& ctx, const std::filesystem::path& file) {
     WaitForGpu(ctx);
     CapturedImage image;
-    if (const HRESULT hr = PresenterOf(ctx)->ReadBackLastPresented(&image); Failed(hr)) {
+    if (const HRESULT hr = ctx.GetPresenter()->ReadBackLastPresented(&image); Failed(hr)) {
         return Report(hr, "no frame was presented to take a screenshot of");
     }
     if (const HRESULT hr = WritePng(file, image); Failed(hr)) {

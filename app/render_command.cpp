@@ -220,7 +220,7 @@ Result StartDevice(RenderSession& session, const RenderOptions& options) {
     if (Result device = CreateGraphicsDevice(ctx, deviceOptions); !device.ok()) {
         return device;
     }
-    session.presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
+    session.presenter = ctx.GetPresenter();
     std::uint32_t maxWidth = 0, maxHeight = 0;
     session.presenter->MaxSize(&maxWidth, &maxHeight);
     if (options.width > maxWidth || options.height > maxHeight) {

@@ -223,6 +223,14 @@ public:
     std::string GetAdapterDescription() {
         return Locked([](EngineState& s) { return s.adapterDescription; });
     }
+    // The presenter and the device object, owned by the state; null before
+    // the device is made and after teardown.
+    Presenter* GetPresenter() {
+        return Locked([](EngineState& s) { return s.presenter.get(); });
+    }
+    GpuDevice* GetGraphicsDevice() {
+        return Locked([](EngineState& s) { return s.graphicsDevice.get(); });
+    }
     VkDevice GetDevice() {
         return Locked([](EngineState& s) { return s.device; });
     }

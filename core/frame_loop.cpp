@@ -195,10 +195,6 @@ void RunStages(EngineContext& ctx) {
     }
 }
 
-GpuDevice* DeviceOf(EngineContext& ctx) {
-    return ctx.Locked([](EngineState& s) { return s.graphicsDevice.get(); });
-}
-
 }  // namespace
 
 HRESULT RunFrame(EngineContext& ctx) {
@@ -211,7 +207,7 @@ HRESULT RunFrame(EngineContext& ctx) {
         (*update)(ctx);
     }
 
-    Presenter* presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
+    Presenter* presenter = ctx.GetPresenter();
     // The scene has moved on above, so motion stays with the song; the slot,
     // its image and its fences wait untouched for the window to come back.
     if (presenter != nullptr && FrameIsHidden(ctx)) {
@@ -220,7 +216,7 @@ HRESULT RunFrame(EngineContext& ctx) {
     }
     RunStages(ctx);
 
-    GpuDevice* device = DeviceOf(ctx);
+    GpuDevice* device = ctx.GetGraphicsDevice();
     if (device == nullptr || presenter == nullptr) {
         return S_OK;
     }
@@ -228,13 +224,13 @@ HRESULT RunFrame(EngineContext& ctx) {
 }
 
 void WaitForGpu(EngineContext& ctx) {
-    if (GpuDevice* device = DeviceOf(ctx)) {
+    if (GpuDevice* device = ctx.GetGraphicsDevice()) {
         device->WaitForGpu();
     }
 }
 
 void MoveToNextFrame(EngineContext& ctx) {
-    if (GpuDevice* device = DeviceOf(ctx)) {
+    if (GpuDevice* device = ctx.GetGraphicsDevice()) {
         device->MoveToNextFrame();
     }
 }

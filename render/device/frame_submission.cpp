@@ -139,7 +139,7 @@ void VulkanDevice::MoveToNextFrame() {
     const std::uint32_t f = ctx_.GetFrameIndex() % kFrameCount;
     const std::uint64_t computeValue = ctx_.GetComputeFenceValue(f);
     const std::uint64_t directValue = ctx_.GetDirectFenceValue(f);
-    Presenter* presenter = ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
+    Presenter* presenter = ctx_.GetPresenter();
     if (presenter == nullptr) {
         return;
     }

@@ -359,7 +359,7 @@ Result CreateGraphicsDevice(EngineContext& ctx, const GraphicsDeviceOptions& opt
 }
 
 HRESULT ResizeSwapChain(EngineContext& ctx, std::uint32_t width, std::uint32_t height) {
-    Presenter* presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
+    Presenter* presenter = ctx.GetPresenter();
     if (ctx.GetDevice() == VK_NULL_HANDLE || presenter == nullptr ||
         ctx.GetCurrentBackBuffer().image == VK_NULL_HANDLE) {
         return E_FAIL;

@@ -14,8 +14,7 @@ StageFunction RecordingStage(StageRecorder record, StageQueues queues) {
                                                  StageKind kind) {
         // The device is made before the stage threads start and released
         // after they stop, so it stays for the whole loop.
-        auto* device = dynamic_cast<VulkanDevice*>(
-            ctx.Locked([](EngineState& s) { return s.graphicsDevice.get(); }));
+        auto* device = dynamic_cast<VulkanDevice*>(ctx.GetGraphicsDevice());
         RunStageLoop(ctx, index, kind, [&] {
             if (device == nullptr) {
                 return;

@@ -35,9 +35,7 @@ protected:
         EXPECT_EQ(ValidationMessageCount(), messagesBefore_);
     }
 
-    Presenter* presenter() {
-        return ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
-    }
+    Presenter* presenter() { return ctx_.GetPresenter(); }
     std::uint64_t Completed(VkSemaphore fence) {
         std::uint64_t value = 0;
         vkGetSemaphoreCounterValue(ctx_.GetDevice(), fence, &value);

@@ -91,7 +91,7 @@ inline CapturedImage RunAndCapture(EngineContext& ctx, int count) {
     }
     WaitForGpu(ctx);
     CapturedImage image;
-    Presenter* presenter = ctx.Locked([](EngineState& s) { return s.presenter.get(); });
+    Presenter* presenter = ctx.GetPresenter();
     EXPECT_EQ(presenter->ReadBackLastPresented(&image), S_OK);
     return image;
 }

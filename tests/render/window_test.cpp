@@ -41,9 +41,7 @@ protected:
             ASSERT_EQ(RunFrame(ctx_), S_OK);
         }
     }
-    Presenter* presenter() {
-        return ctx_.Locked([](EngineState& s) { return s.presenter.get(); });
-    }
+    Presenter* presenter() { return ctx_.GetPresenter(); }
 
     EngineContext ctx_;
     PlayerGraphics graphics_;
