@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <utility>
 
 #include "runtime/physics_bodies.h"
 
@@ -285,13 +286,17 @@ void CarryOut(Scene& scene, UiState& ui, const SceneRequest& request,
 
 }  // namespace
 
-ModelRecord* BoundModel(Scene& scene, const ModelSettingState& modelSetting) {
+const ModelRecord* BoundModel(const Scene& scene, const ModelSettingState& modelSetting) {
     const std::int32_t row = modelSetting.modelRow;
     if (modelSetting.model == nullptr || !InRange(row, scene.models.size()) ||
         scene.models[row].instance.get() != modelSetting.model) {
         return nullptr;
     }
     return &scene.models[row];
+}
+
+ModelRecord* BoundModel(Scene& scene, const ModelSettingState& modelSetting) {
+    return const_cast<ModelRecord*>(BoundModel(std::as_const(scene), modelSetting));
 }
 
 void CarryOutRequests(Scene& scene, UiState& ui, ModelSettingState& modelSetting, GpuIdle& gpu) {

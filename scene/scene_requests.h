@@ -25,6 +25,7 @@ private:
 // The model the model setting window is bound to, while the binding holds;
 // the window keeps only a read-only pointer, this is the scene's own record.
 ModelRecord* BoundModel(Scene& scene, const ModelSettingState& modelSetting);
+const ModelRecord* BoundModel(const Scene& scene, const ModelSettingState& modelSetting);
 
 // Carries out ui.requests in order and empties the queue. Main thread, while
 // no stage runs.

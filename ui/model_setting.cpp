@@ -7,6 +7,7 @@
 
 #include "formats/text_decode.h"
 #include "scene/scene.h"
+#include "scene/scene_requests.h"
 #include "ui/model_setting_tabs.h"
 #include "ui/widgets.h"
 
@@ -179,15 +180,11 @@ std::string JoinMotionNames(const std::vector<std::string>& names) {
 }
 
 const ModelUiEntry* BoundModelRow(const InterfaceView& view) {
-    const ModelSettingState* state = view.modelSetting;
-    const Scene& scene = view.scene;
-    if (state == nullptr || state->model == nullptr ||
-        !InRange(state->modelRow, scene.models.size()) ||
-        scene.models[static_cast<std::size_t>(state->modelRow)].instance.get() != state->model ||
-        !InRange(state->modelRow, scene.models.size())) {
+    if (view.modelSetting == nullptr) {
         return nullptr;
     }
-    return &scene.models[static_cast<std::size_t>(state->modelRow)].entry;
+    const ModelRecord* bound = BoundModel(view.scene, *view.modelSetting);
+    return bound != nullptr ? &bound->entry : nullptr;
 }
 
 void OpenModelSetting(InterfaceView& view, std::int32_t row) {
@@ -200,7 +197,7 @@ void OpenModelSetting(InterfaceView& view, std::int32_t row) {
     std::vector<ModelEdit> pending = std::move(state.edits);
     const ModelInstance* previous = state.model;
     state.Clear();
-    if (!InRange(row, scene.models.size()) || !InRange(row, scene.models.size())) {
+    if (!InRange(row, scene.models.size())) {
         return;
     }
     const ModelInstance& model = *scene.models[static_cast<std::size_t>(row)].instance;
