@@ -276,9 +276,11 @@ std::filesystem::path FindEffectCompiler(std::string* looked,
         places.push_back(programFolder / kEffectCompilerProgram);
         places.push_back(InstalledHelperFolder(programFolder) / kEffectCompilerProgram);
     }
-#ifdef QV_EFFECT_COMPILER_BUILT
-    // Programs run from the build tree, tests among them, find the one built beside them.
-    places.emplace_back(QV_EFFECT_COMPILER_BUILT);
+#ifdef QV_EFFECT_COMPILER_IN_BUILD
+    // Programs run from the build tree, tests among them, find the one built with them.
+    if (const std::filesystem::path build = BuildFolderAbove(programFolder); !build.empty()) {
+        places.push_back(build / QV_EFFECT_COMPILER_IN_BUILD);
+    }
 #endif
     for (const auto& place : places) {
         if (::access(place.c_str(), X_OK) == 0) {

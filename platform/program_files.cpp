@@ -19,6 +19,20 @@ std::filesystem::path InstalledHelperFolder(const std::filesystem::path& program
     return (programFolder / QV_BIN_TO_HELPERS).lexically_normal();
 }
 
+std::filesystem::path BuildFolderAbove(const std::filesystem::path& programFolder) {
+    std::error_code error;
+    for (std::filesystem::path folder = programFolder; !folder.empty();
+         folder = folder.parent_path()) {
+        if (std::filesystem::is_regular_file(folder / "CMakeCache.txt", error)) {
+            return folder;
+        }
+        if (folder == folder.parent_path()) {
+            break;
+        }
+    }
+    return {};
+}
+
 std::filesystem::path FindProgramFile(const std::filesystem::path& relative,
                                       const std::filesystem::path& programFolder) {
     std::error_code error;

@@ -15,6 +15,11 @@ std::filesystem::path RunningProgramFolder();
 std::filesystem::path InstalledDataFolder(const std::filesystem::path& programFolder);
 std::filesystem::path InstalledHelperFolder(const std::filesystem::path& programFolder);
 
+// The CMake build folder (the one with CMakeCache.txt) that holds
+// `programFolder`, for programs run where they were built; empty for an
+// installed program.
+std::filesystem::path BuildFolderAbove(const std::filesystem::path& programFolder);
+
 // The first regular file among `relative` under the working folder, beside
 // the program and under its installed data folder, in that order: the
 // working folder lets a user override a shipped file, and the program's own

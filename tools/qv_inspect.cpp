@@ -16,7 +16,7 @@ namespace qv {
 namespace {
 
 void PrintUsage(std::ostream& out) {
-    out << "usage: qv-inspect [--json] FILE...\n"
+    out << "Usage: qv-inspect [--json] FILE...\n"
            "Loads each PMX model (.pmx) and VMD motion (.vmd) and prints a summary:\n"
            "header fields, section counts, morph counts by type and names, with a\n"
            "warning for every index that points outside its list.\n"

@@ -31,7 +31,7 @@ namespace {
 constexpr float kStepSeconds = 1.0f / 60.0f;
 
 const char* const kUsage =
-    "usage: qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] "
+    "Usage: qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] "
     "[--json] [--physics] [--settle SECONDS]\n";
 
 const char* const kHelp =

@@ -61,11 +61,24 @@ TEST(ProgramFiles, AFolderOfTheFilesNameIsNotTheFile) {
     EXPECT_TRUE(FindProgramFile(kRamp, root.path() / "prefix/bin").empty());
 }
 
+TEST(ProgramFiles, AProgramInABuildFolderFindsThatFolder) {
+    const TempFolder root;
+    root.Write("build/CMakeCache.txt", "");
+    std::filesystem::create_directories(root.path() / "build/tests/render");
+    EXPECT_EQ(BuildFolderAbove(root.path() / "build/tests/render"), root.path() / "build");
+    EXPECT_EQ(BuildFolderAbove(root.path() / "build"), root.path() / "build");
+    std::filesystem::create_directories(root.path() / "prefix/bin");
+    EXPECT_TRUE(BuildFolderAbove(root.path() / "prefix/bin").empty());
+    EXPECT_TRUE(BuildFolderAbove({}).empty());
+}
+
 TEST(ProgramFiles, TheRunningProgramKnowsItsFolder) {
     const std::filesystem::path folder = RunningProgramFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_TRUE(folder.is_absolute());
     EXPECT_TRUE(std::filesystem::is_directory(folder));
+    // This test runs where it was built.
+    EXPECT_FALSE(BuildFolderAbove(folder).empty());
 }
 
 }  // namespace qv
