@@ -5,6 +5,7 @@
 
 #include "app/player.h"
 #include "app/render_command.h"
+#include "platform/version.h"
 
 using namespace qv;
 
@@ -19,6 +20,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("qv %s\n", kVersion);
         return 0;
     }
     return RunPlayer(options);

@@ -407,7 +407,7 @@ int RunPlayer(const PlayerOptions& options) {
     ModelSettingState modelSetting;
     FileDrop drop;
     InterfaceView view{*scene, ui, {}, {}};
-    bool autoPlay = options.play || options.demo;
+    bool autoPlay = StartsPlaying(options);
     // The browser offers the root, the home folder and the mounted devices
     // found now.
     FileBrowser browser(WorkingFolder(), SystemBrowserDrives());

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstring>
 
+#include "scene/import_kind.h"
 #include "scene/scene.h"
 #include "scene/ui_state.h"
 #include "ui/window_names.h"
@@ -15,7 +16,8 @@ namespace qv {
 const char* const kUsage =
     "Usage: qv [options] [FILE...]\n"
     "Opens the player window and imports the given files (.pmx models, .vmd motions,\n"
-    ".wav songs, .hlsl effect shaders) as one batch.\n"
+    ".wav songs, .hlsl effect shaders) as one batch, and plays them when a motion is\n"
+    "among them.\n"
     "  --play             once the files are in, add every motion to every model,\n"
     "                     select the first song, let the first motion with camera\n"
     "                     keys drive the camera, and start playing\n"
@@ -37,6 +39,7 @@ const char* const kUsage =
     "                     samples of ray-traced diffuse light and shadow: 4, 8, 12\n"
     "                     or 16 (default LOW)\n"
     "  --help             show this text\n"
+    "  --version          show the version\n"
     "Set QV_VALIDATION=1 to run with the Vulkan validation layer.\n"
     "qv render OUT [FILE...] makes a video of the files instead: see qv render --help.\n";
 
@@ -47,6 +50,8 @@ Result ParseOptions(int argc, const char* const* argv, PlayerOptions* options) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--help" || arg == "-h") {
             options->help = true;
+        } else if (arg == "--version") {
+            options->version = true;
         } else if (arg == "--headless") {
             options->headless = true;
         } else if (arg == "--frames") {
@@ -98,6 +103,12 @@ Result ParseOptions(int argc, const char* const* argv, PlayerOptions* options) {
         }
     }
     return {};
+}
+
+bool StartsPlaying(const PlayerOptions& options) {
+    return options.play || options.demo ||
+           std::any_of(options.files.begin(), options.files.end(),
+                       [](const auto& file) { return ImportKindOf(file) == ImportKind::Motion; });
 }
 
 bool ParseRayTracingQuality(std::string level, std::int32_t* quality) {

@@ -14,6 +14,7 @@ struct Scene;
 
 struct PlayerOptions {
     bool help = false;
+    bool version = false;
     // Files imported as one batch at start, as if picked in the file browser.
     std::vector<std::filesystem::path> files;
     // Once that batch is in: every motion on every model, the first song, play.
@@ -41,6 +42,11 @@ bool SwitchOnRayTracing(Scene& scene, std::int32_t quality);
 // "LOW", "MEDIUM", "HIGH" or "ULTRA" in any case to 0..3; false for
 // anything else.
 bool ParseRayTracingQuality(std::string level, std::int32_t* quality);
+
+// Whether the player starts playing once its files are in: asked for, the
+// demo, or a motion among the files, as when a file manager opens a model
+// and its dance together.
+bool StartsPlaying(const PlayerOptions& options);
 
 extern const char* const kUsage;
 

@@ -16,6 +16,7 @@
 
 #include "platform/effect_compile_frames.h"
 #include "platform/file_read.h"
+#include "platform/program_files.h"
 #include "platform/utf16_text.h"
 
 extern char** environ;
@@ -262,18 +263,24 @@ HlslCompileResult CompileInHelper(const EffectCompileRequest& request,
 }  // namespace
 
 std::filesystem::path FindEffectCompiler(std::string* looked) {
+    return FindEffectCompiler(looked, RunningProgramFolder());
+}
+
+std::filesystem::path FindEffectCompiler(std::string* looked,
+                                         const std::filesystem::path& programFolder) {
     if (const char* chosen = std::getenv(kEffectCompilerVariable); chosen && *chosen != '\0') {
         return chosen;
     }
     std::vector<std::filesystem::path> places;
-    std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (!error) {
-        places.push_back(self.parent_path() / kEffectCompilerProgram);
+    if (!programFolder.empty()) {
+        places.push_back(programFolder / kEffectCompilerProgram);
+        places.push_back(InstalledHelperFolder(programFolder) / kEffectCompilerProgram);
     }
-#ifdef QV_EFFECT_COMPILER_BUILT
-    // Programs run from the build tree, tests among them, find the one built beside them.
-    places.emplace_back(QV_EFFECT_COMPILER_BUILT);
+#ifdef QV_EFFECT_COMPILER_IN_BUILD
+    // Programs run from the build tree, tests among them, find the one built with them.
+    if (const std::filesystem::path build = BuildFolderAbove(programFolder); !build.empty()) {
+        places.push_back(build / QV_EFFECT_COMPILER_IN_BUILD);
+    }
 #endif
     for (const auto& place : places) {
         if (::access(place.c_str(), X_OK) == 0) {

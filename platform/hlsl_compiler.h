@@ -46,9 +46,12 @@ inline constexpr const char* kEffectCompilerVariable = "QV_EFFECT_COMPILER";
 
 // The helper: the program kEffectCompilerVariable names when it is set (even
 // when that does not exist, so that a wrong setting shows), else the one beside
-// the running executable, else the one this build made. Empty when none is
-// there; looked, when given, then lists the places tried.
+// the running executable, else the one in its installed helper folder, else the
+// one built in the build folder that holds the executable. Empty when none is there; looked, when
+// given, then lists the places tried. The second form looks beside `programFolder` instead.
 std::filesystem::path FindEffectCompiler(std::string* looked = nullptr);
+std::filesystem::path FindEffectCompiler(std::string* looked,
+                                         const std::filesystem::path& programFolder);
 
 // Compiles one entry point of a source text. name appears in messages;
 // #include "x" is resolved against includeFolder. Text with a UTF-8 or UTF-16

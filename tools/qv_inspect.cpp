@@ -8,6 +8,7 @@
 
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
+#include "platform/version.h"
 #include "tools/inspect_report.h"
 
 namespace qv {
@@ -15,11 +16,13 @@ namespace qv {
 namespace {
 
 void PrintUsage(std::ostream& out) {
-    out << "usage: qv-inspect [--json] FILE...\n"
+    out << "Usage: qv-inspect [--json] FILE...\n"
            "Loads each PMX model (.pmx) and VMD motion (.vmd) and prints a summary:\n"
            "header fields, section counts, morph counts by type and names, with a\n"
            "warning for every index that points outside its list.\n"
-           "  --json   one JSON object per file and line\n"
+           "  --json      one JSON object per file and line\n"
+           "  --help      show this text\n"
+           "  --version   show the version\n"
            "Exit status: 0 when every file loaded, 1 when any failed, 2 on bad usage.\n";
 }
 
@@ -62,6 +65,9 @@ int main(int argc, char** argv) {
             json = true;
         } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
             PrintUsage(std::cout);
+            return 0;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::cout << "qv-inspect " << kVersion << "\n";
             return 0;
         } else {
             files.emplace_back(argv[i]);

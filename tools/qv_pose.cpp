@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -18,6 +19,7 @@
 #include "formats/pmx_model.h"
 #include "formats/text_decode.h"
 #include "formats/vmd_motion.h"
+#include "platform/version.h"
 #include "runtime/model_instance.h"
 #include "runtime/physics_bodies.h"
 #include "runtime/physics_world.h"
@@ -28,10 +30,24 @@ namespace {
 
 constexpr float kStepSeconds = 1.0f / 60.0f;
 
+const char* const kUsage =
+    "Usage: qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] "
+    "[--json] [--physics] [--settle SECONDS]\n";
+
+const char* const kHelp =
+    "Poses a PMX model with its VMD motions at one moment and prints every bone's\n"
+    "position and rotation and the morph weights in use.\n"
+    "  --time SECONDS     the moment, in seconds from the start (default 0)\n"
+    "  --frame N          the moment as a motion frame (30 a second)\n"
+    "  --json             one JSON object instead of text\n"
+    "  --physics          simulate the model's rigid bodies up to that moment\n"
+    "  --settle SECONDS   with --physics, let the bodies settle this long first\n"
+    "  --help             show this text\n"
+    "  --version          show the version\n"
+    "Exit status: 0 when posed, 1 when a file cannot be read, 2 on bad usage.\n";
+
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] "
-                 "[--json] [--physics] [--settle SECONDS]\n");
+    std::fputs(kUsage, stderr);
     return 2;
 }
 
@@ -219,6 +235,16 @@ void PrintText(const ModelInstance& instance) {
 using namespace qv;
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf("%s%s", kUsage, kHelp);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("qv-pose %s\n", kVersion);
+            return 0;
+        }
+    }
     PoseOptions options;
     if (!ParseOptions(argc, argv, &options)) {
         return Usage();

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <string>
 
+#include "platform/version.h"
 #include "scene/scene.h"
 #include "ui/main_windows.h"
 #include "ui/widgets.h"
@@ -30,7 +31,8 @@ void DrawAbout(InterfaceView& view) {
         ImGui::BulletText("Window, input and audio: SDL2");
         ImGui::BulletText("File browser: written for QV by the QV developers");
         ImGui::Dummy(ImVec2(0.0f, 10.0f));
-        ImGui::TextUnformatted("Version info: QVE development version 0 build 2024.10.27");
+        ImGui::Text("Version info: QVE development version %s build %s", kVersionMajor,
+                    kVersionBuild);
         ImGui::Spacing();
         ImGui::TextUnformatted("Powered by QVFramework\n(c) 2024-2026 the QV developers");
     }
@@ -47,7 +49,7 @@ void DrawStatistics(InterfaceView& view) {
     ImGui::SetNextWindowBgAlpha(0.35f);
     if (ImGui::Begin("Statistics", &view.ui.showStatistics, flags)) {
         ImGui::TextUnformatted("QV Engine Development");
-        ImGui::TextUnformatted("Version 0 build 2024.10.27");
+        ImGui::Text("Version %s build %s", kVersionMajor, kVersionBuild);
         if (view.facts.rayTracingSupported) {
             ImGui::TextUnformatted(view.scene.render.rayTracing ? "RTX ON" : "RTX OFF");
         }

@@ -2,11 +2,11 @@
 #include "render/model/toon_textures.h"
 
 #include <cstdio>
-#include <system_error>
 #include <vector>
 
 #include "formats/rgba_image.h"
 #include "platform/file_read.h"
+#include "platform/program_files.h"
 #include "render/model/model_resources.h"
 
 namespace qv {
@@ -15,23 +15,10 @@ namespace {
 
 const std::filesystem::path kToonFolder = std::filesystem::path("Assets") / "Images" / "toon";
 
-bool HoldsToons(const std::filesystem::path& folder) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(folder / "toon01.bmp", ec);
-}
-
 }  // namespace
 
 std::filesystem::path FindToonFolder() {
-    if (HoldsToons(kToonFolder)) {
-        return kToonFolder;
-    }
-    std::error_code ec;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (!ec && HoldsToons(program.parent_path() / kToonFolder)) {
-        return program.parent_path() / kToonFolder;
-    }
-    return {};
+    return FindProgramFile(kToonFolder / "toon01.bmp", RunningProgramFolder()).parent_path();
 }
 
 Result LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCount>* out) {
@@ -39,7 +26,8 @@ Result LoadToonTextures(const GpuContext& gpu, std::array<OwnedImage, kToonCount
     if (folder.empty()) {
         return Result::Failure(E_FAIL, "the toon textures (" + kToonFolder.string() +
                                            "/toon01.bmp ...) are neither in the working directory "
-                                           "nor beside the program");
+                                           "nor beside the program nor in its installed data "
+                                           "folder");
     }
     Result result;
     for (std::uint32_t n = 0; n < kToonCount && result.ok(); ++n) {

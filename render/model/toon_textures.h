@@ -15,8 +15,8 @@ struct GpuContext;
 inline constexpr std::uint32_t kToonCount = 10;
 
 // The folder of the shared toon ramps: "Assets/Images/toon" under the working
-// directory when it holds them, else beside the program. Empty when neither
-// does.
+// directory when it holds them, else beside the program, else under its
+// installed data folder. Empty when none does.
 std::filesystem::path FindToonFolder();
 
 // Loads toon01.bmp to toon10.bmp. On failure nothing is left loaded and

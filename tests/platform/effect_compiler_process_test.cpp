@@ -111,6 +111,31 @@ TEST(EffectCompilerProcess, TheHelperIsFoundOrNamed) {
     EXPECT_EQ(FindEffectCompiler(), found);
 }
 
+// An installed player keeps its helper in PREFIX/libexec/qv, away from the
+// programs on the PATH; one beside the program (a build folder) still wins.
+TEST(EffectCompilerProcess, AnInstalledPlayerFindsItsHelperUnderItsPrefix) {
+    const TempFolder prefix;
+    const std::filesystem::path bin = prefix.path() / "bin";
+    std::filesystem::create_directories(bin);
+    const std::filesystem::path installed =
+        prefix.Write(std::filesystem::path("libexec/qv") / kEffectCompilerProgram, "#!/bin/sh\n");
+    std::filesystem::permissions(installed, std::filesystem::perms::owner_all);
+    EXPECT_EQ(FindEffectCompiler(nullptr, bin), installed);
+
+    const std::filesystem::path beside = prefix.Write(bin / kEffectCompilerProgram, "#!/bin/sh\n");
+    std::filesystem::permissions(beside, std::filesystem::perms::owner_all);
+    EXPECT_EQ(FindEffectCompiler(nullptr, bin), beside);
+
+    // Neither executable: the places tried are named, the installed one among them.
+    std::filesystem::permissions(beside, std::filesystem::perms::owner_read);
+    std::filesystem::permissions(installed, std::filesystem::perms::owner_read);
+    std::string looked;
+    const std::filesystem::path fallback = FindEffectCompiler(&looked, bin);
+    EXPECT_NE(fallback, installed);
+    EXPECT_NE(fallback, beside);
+    EXPECT_NE(looked.find(installed.string()), std::string::npos) << looked;
+}
+
 TEST(EffectCompilerProcess, CompilesOnSeveralThreadsAtOnce) {
     std::vector<std::thread> threads;
     std::vector<int> ok(6, 0);
