@@ -85,6 +85,7 @@ TEST_F(InterfaceRenderTest, WindowsDrawOverTheSceneInEveryAntiAliasingMode) {
 TEST_F(InterfaceRenderTest, ClosedWindowsLeaveTheSceneUntouchedAndFollowAResize) {
     ui_.showNavigator = false;
     ui_.showStatistics = false;
+    ui_.showPlaybackBar = false;
     CapturedImage image = Frames(3);
     std::size_t notWhite = 0;
     for (std::size_t i = 0; i < image.rgba.size(); ++i) {
