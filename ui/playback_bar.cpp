@@ -111,7 +111,11 @@ void DrawPlaybackBar(InterfaceView& view) {
                                    ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_NoSavedSettings |
                                    ImGuiWindowFlags_NoBringToFrontOnFocus |
                                    ImGuiWindowFlags_NoFocusOnAppearing;
-    if (ImGui::Begin(kPlaybackBarWindow, nullptr, flags)) {
+    // Square corners: a strip flush with the window's edges.
+    ImGui::PushStyleVar(ImGuiStyleVar_WindowRounding, 0.0f);
+    const bool open = ImGui::Begin(kPlaybackBarWindow, nullptr, flags);
+    ImGui::PopStyleVar();
+    if (open) {
         DrawControls(view);
     }
     ImGui::End();
