@@ -50,6 +50,13 @@ void DrawControls(InterfaceView& view) {
         view.ui.requests.push_back({RequestKind::StopAndReset});
     }
     ImGui::SameLine();
+    // The switch before the slider: the import status window, where it
+    // opens, covers the bar's right end.
+    bool loop = AskedLoop(view);
+    if (ImGui::Checkbox("Loop", &loop)) {
+        view.ui.requests.push_back({RequestKind::SwitchLoop, -1, loop});
+    }
+    ImGui::SameLine();
     const double length = PlaybackLength(view.scene);
     const double time = AskedTime(view);
     char now[32];
@@ -72,11 +79,6 @@ void DrawControls(InterfaceView& view) {
         view.ui.requests.push_back({RequestKind::Seek, -1, false, position});
     }
     ImGui::EndDisabled();
-    ImGui::SameLine();
-    bool loop = AskedLoop(view);
-    if (ImGui::Checkbox("Loop", &loop)) {
-        view.ui.requests.push_back({RequestKind::SwitchLoop, -1, loop});
-    }
 }
 
 }  // namespace

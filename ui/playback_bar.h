@@ -12,9 +12,9 @@ namespace qv {
 inline constexpr const char* kPlaybackBarWindow = "##PlaybackBar";
 
 // One frame of the bar, across the bottom of the display, behind the tool
-// windows: the play button, "Stop", the time as "m:ss.ff / m:ss.ff" with
-// the frame number at 30 a second, a slider seeking over the timeline's
-// length, and the "Loop" switch. Every control asks through a request.
+// windows: the play button, "Stop", the "Loop" switch, the time as
+// "m:ss.ff / m:ss.ff" with the frame number at 30 a second, and a slider
+// seeking over the timeline's length. Every control asks through a request.
 // Interface stage; drawn while ui.showPlaybackBar is set.
 void DrawPlaybackBar(InterfaceView& view);
 
