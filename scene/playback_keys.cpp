@@ -12,8 +12,26 @@ namespace qv {
 
 namespace {
 
-// Where the play position will be once the waiting requests are carried out.
-double PendingTime(const Scene& scene, const UiState& ui) {
+void Step(const Scene& scene, UiState& ui, bool forward, bool wholeSecond) {
+    if (scene.playback.state == PlayState::Playing) {
+        return;
+    }
+    const double now = PendingPlayTime(scene, ui);
+    double target = 0.0;
+    if (wholeSecond) {
+        target = now + (forward ? 1.0 : -1.0);
+    } else {
+        // To the neighbouring frame, so steps land on frames whatever the
+        // position was.
+        const double frame = std::round(now * kTimelineFps);
+        target = (frame + (forward ? 1.0 : -1.0)) / kTimelineFps;
+    }
+    ui.requests.push_back({RequestKind::Seek, -1, false, std::max(target, 0.0)});
+}
+
+}  // namespace
+
+double PendingPlayTime(const Scene& scene, const UiState& ui) {
     double time = scene.playback.time;
     for (const SceneRequest& request : ui.requests) {
         if (request.kind == RequestKind::Seek) {
@@ -34,25 +52,6 @@ bool PendingLoop(const Scene& scene, const UiState& ui) {
     }
     return loop;
 }
-
-void Step(const Scene& scene, UiState& ui, bool forward, bool wholeSecond) {
-    if (scene.playback.state == PlayState::Playing) {
-        return;
-    }
-    const double now = PendingTime(scene, ui);
-    double target = 0.0;
-    if (wholeSecond) {
-        target = now + (forward ? 1.0 : -1.0);
-    } else {
-        // To the neighbouring frame, so steps land on frames whatever the
-        // position was.
-        const double frame = std::round(now * kTimelineFps);
-        target = (frame + (forward ? 1.0 : -1.0)) / kTimelineFps;
-    }
-    ui.requests.push_back({RequestKind::Seek, -1, false, std::max(target, 0.0)});
-}
-
-}  // namespace
 
 void HandlePlaybackKeys(const Scene& scene, UiState& ui, const InputEvent& event, bool textInput) {
     if (event.kind != InputKind::KeyDown || textInput) {

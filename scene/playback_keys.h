@@ -16,4 +16,9 @@ struct UiState;
 // a held key repeats only the steps. Main thread, between frames.
 void HandlePlaybackKeys(const Scene& scene, UiState& ui, const InputEvent& event, bool textInput);
 
+// The play position and the loop switch as they will be once the requests
+// still waiting are carried out: what the user last asked this frame.
+double PendingPlayTime(const Scene& scene, const UiState& ui);
+bool PendingLoop(const Scene& scene, const UiState& ui);
+
 }  // namespace qv

@@ -8,33 +8,12 @@
 #include <cstdio>
 
 #include "scene/playback_clock.h"
+#include "scene/playback_keys.h"
 #include "scene/scene.h"
 
 namespace qv {
 
 namespace {
-
-// The state as the user left it this frame: the last request of the kind
-// still waiting, else the scene's.
-bool AskedLoop(const InterfaceView& view) {
-    bool loop = view.scene.playback.loop;
-    for (const SceneRequest& request : view.ui.requests) {
-        if (request.kind == RequestKind::SwitchLoop) {
-            loop = request.on;
-        }
-    }
-    return loop;
-}
-
-double AskedTime(const InterfaceView& view) {
-    double time = view.scene.playback.time;
-    for (const SceneRequest& request : view.ui.requests) {
-        if (request.kind == RequestKind::Seek) {
-            time = request.seconds;
-        }
-    }
-    return time;
-}
 
 void DrawControls(InterfaceView& view) {
     const Playback& playback = view.scene.playback;
@@ -52,13 +31,13 @@ void DrawControls(InterfaceView& view) {
     ImGui::SameLine();
     // The switch before the slider: the import status window, where it
     // opens, covers the bar's right end.
-    bool loop = AskedLoop(view);
+    bool loop = PendingLoop(view.scene, view.ui);
     if (ImGui::Checkbox("Loop", &loop)) {
         view.ui.requests.push_back({RequestKind::SwitchLoop, -1, loop});
     }
     ImGui::SameLine();
     const double length = PlaybackLength(view.scene);
-    const double time = AskedTime(view);
+    const double time = PendingPlayTime(view.scene, view.ui);
     char now[32];
     char total[32];
     FormatPlaybackTime(time, now, sizeof(now));
