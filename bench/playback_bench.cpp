@@ -1,5 +1,4 @@
-// Playback keeping time: a swinging chain at 30 fps against the render clock, and the dance
-// against the song after ten imports of Gene while playing. Both report distances, not times.
+// How far physics and the dance stray: chain tip against the render clock, dance against the song.
 #include <benchmark/benchmark.h>
 
 #include <btBulletDynamicsCommon.h>

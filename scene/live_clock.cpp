@@ -1,5 +1,4 @@
-// The live player's clock: as many fixed steps as the frame's time holds, models moved between
-// them.
+// The live clock: as many fixed steps as a frame's time holds, the models moved between them.
 #include "scene/live_clock.h"
 
 #include <algorithm>

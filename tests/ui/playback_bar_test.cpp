@@ -1,5 +1,4 @@
-// The playback bar asks for play, stop, seeks and the loop; its keys leave a typing text field
-// alone.
+// The playback bar and its keys ask for play, stop, seeks and the loop, never over typing.
 #include <gtest/gtest.h>
 
 #include <string>
