@@ -404,6 +404,7 @@ int RunPlayer(const PlayerOptions& options) {
     // The scene owns all content and the import thread; it runs silently
     // where there is no sound device.
     auto scene = std::make_unique<Scene>(std::make_unique<AudioEngine>());
+    scene->playback.loop = options.loop;
     ModelSettingState modelSetting;
     FileDrop drop;
     InterfaceView view{*scene, ui, {}, {}};

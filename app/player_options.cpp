@@ -22,6 +22,7 @@ const char* const kUsage =
     "                     select the first song, let the first motion with camera\n"
     "                     keys drive the camera, and start playing\n"
     "  --demo             play the built-in demo: a figure dancing to a beat\n"
+    "  --loop             start again from the beginning at the end of the dance\n"
     "No other option is needed in normal use; these serve automation:\n"
     "  --headless         render offscreen without a window or display\n"
     "                     (runs one frame unless --frames says otherwise)\n"
@@ -96,6 +97,8 @@ Result ParseOptions(int argc, const char* const* argv, PlayerOptions* options) {
             options->play = true;
         } else if (arg == "--demo") {
             options->demo = true;
+        } else if (arg == "--loop") {
+            options->loop = true;
         } else if (!arg.starts_with("--")) {
             options->files.emplace_back(arg);
         } else {

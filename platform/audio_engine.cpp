@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "platform/file_read.h"
@@ -57,6 +59,12 @@ private:
     int saved_;
 };
 
+std::int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
 AudioEngine::AudioEngine() {
@@ -84,6 +92,7 @@ AudioEngine::AudioEngine() {
             std::lock_guard lock(voicesMutex_);
             sampleRate_ = have.freq;
             channels_ = have.channels;
+            latencyFrames_ = have.samples;
         }
         SDL_PauseAudioDevice(device_, 0);
     } else {
@@ -139,6 +148,8 @@ void AudioEngine::Mix(float* out, std::size_t samplesOut) {
             ++pos;
         }
         voice->position_.store(pos);
+        voice->mixedPosition_ = pos;
+        voice->mixedAtNanoseconds_ = SteadyNanoseconds();
     }
 }
 
@@ -222,6 +233,9 @@ SoundEffectInstance::~SoundEffectInstance() {
 void SoundEffectInstance::Play(bool loop) {
     std::lock_guard lock(effect_.engine_.voicesMutex_);
     loop_ = loop;
+    if (state_.load() != SoundState::Playing) {
+        mixedAtNanoseconds_ = 0;
+    }
     state_.store(SoundState::Playing);
 }
 
@@ -236,6 +250,29 @@ void SoundEffectInstance::Stop(bool /*immediate: every stop is immediate here*/)
     std::lock_guard lock(effect_.engine_.voicesMutex_);
     state_.store(SoundState::Stopped);
     position_.store(0);
+    mixedAtNanoseconds_ = 0;
+}
+
+void SoundEffectInstance::SetPositionSeconds(double seconds) {
+    const double frames = std::isfinite(seconds) ? std::round(seconds * effect_.sampleRate_) : 0.0;
+    const auto last = static_cast<double>(effect_.FrameCount());
+    std::lock_guard lock(effect_.engine_.voicesMutex_);
+    position_.store(static_cast<std::uint64_t>(std::clamp(frames, 0.0, last)));
+    mixedAtNanoseconds_ = 0;
+}
+
+double SoundEffectInstance::PlayPositionSeconds() const {
+    std::lock_guard lock(effect_.engine_.voicesMutex_);
+    const double rate = effect_.sampleRate_;
+    const std::uint64_t position = position_.load();
+    if (state_.load() != SoundState::Playing || mixedAtNanoseconds_ == 0) {
+        // Nothing mixed since the last change: the listener is where it left.
+        return static_cast<double>(position) / rate;
+    }
+    const double mixed = static_cast<double>(mixedPosition_) / rate;
+    const double latency = effect_.engine_.latencyFrames_ / rate;
+    const double since = static_cast<double>(SteadyNanoseconds() - mixedAtNanoseconds_) * 1e-9;
+    return std::clamp(mixed - latency + since, 0.0, mixed);
 }
 
 }  // namespace qv

@@ -38,12 +38,16 @@ enum class RequestKind : std::int32_t {
     ChooseCameraMotion,      // index: motion, -1 for none
     ChooseDefaultShader,     // index: shader program
     ChooseRayTracingShader,  // index: ray-tracing look
+    Seek,                    // seconds: the play position; only a frame's last one counts
+    SwitchLoop,              // on: start again at the end
+    ResetView,               // the camera to the front, framing every model
 };
 
 struct SceneRequest {
     RequestKind kind = RequestKind::PressPlay;
     std::int32_t index = -1;
     bool on = false;
+    double seconds = 0.0;
 };
 
 // The interface's flags, edit values and pending requests: one for the
@@ -57,6 +61,8 @@ struct UiState {
     bool showPhysicsSetting = false;
     bool showAbout = false;
     bool showImportStatus = false;
+    // The timeline along the bottom; F1 leaves it alone.
+    bool showPlaybackBar = true;
 
     // Carried out in this order by the next scene update, which empties it.
     std::vector<SceneRequest> requests;

@@ -239,6 +239,10 @@ void DrawResourceManager(InterfaceView& view) {
         if (ImGui::Button("Stop/Reset")) {
             view.ui.requests.push_back({RequestKind::StopAndReset});
         }
+        ImGui::SameLine();
+        if (ImGui::Button("Reset view")) {
+            view.ui.requests.push_back({RequestKind::ResetView});
+        }
         ImGui::Spacing();
         ImGui::Separator();
         ImGui::Spacing();

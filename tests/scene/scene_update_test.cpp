@@ -202,12 +202,13 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_FALSE(scene_.render.rayTracing);
 }
 
-TEST_F(SceneUpdateTest, FramesPlayEveryModelAndStepPhysicsOnce) {
+TEST_F(SceneUpdateTest, FramesPlayEveryModelAndTakeTheStepsTheirTimeHolds) {
     for (auto& m : scene_.models)
         m.instance->playing = 1;
-    Frame(0.05f);
-    EXPECT_NEAR(scene_.playback.elapsedTime, 0.05f, 1e-6f);
-    EXPECT_NEAR(scene_.physics->accumulator, 0.05f - 1.0f / 60.0f, 1e-6f);
+    Frame(0.04f);
+    EXPECT_NEAR(scene_.playback.elapsedTime, 0.04f, 1e-6f);
+    // Two whole steps; the rest waits for the next frame.
+    EXPECT_NEAR(scene_.physics->accumulator, 0.04f - 2.0f / 60.0f, 1e-6f);
 }
 
 TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
@@ -265,8 +266,11 @@ TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
         EXPECT_EQ(model.motion.boneTracks.count(center), 1u);
         EXPECT_EQ(scene_.models[m].entry.addedMotions, allMotions);
     }
+    // The song plays, so the motions are where the song is.
     Frame();
-    EXPECT_FLOAT_EQ(scene_.models[2].instance->motion.time, 1.0f / 60.0f);
+    EXPECT_NEAR(scene_.models[2].instance->motion.time, scene_.playback.time, 1e-6);
+    EXPECT_NEAR(scene_.playback.time, scene_.playback.songInstance->PlayPositionSeconds(),
+                1.0 / 60.0);
 }
 
 TEST_F(SceneUpdateTest, RequestsOfOneFrameAreAllCarriedOutInTheOrderAsked) {
