@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "formats/text_decode.h"
 #include "scene/import_kind.h"
 #include "scene/scene_content.h"
 #include "tests/support/content_writers.h"
@@ -103,9 +104,15 @@ TEST_F(ImportTest, OneFailingModelAmongThreeFiles) {
     EXPECT_EQ(content_.motions.size(), content_.motions.size());
 }
 
-TEST_F(ImportTest, AMissingTextureIsNamedAfterTheResourceFailure) {
+TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
     PmxModel model = SamplePmxModel();
-    model.textures = {u"Tex\\gone.png"};
+    model.textures = {u"Tex\\gone.png", u"s.spa", u"toon.bmp", u"Tex\\gone.png"};
+    model.materials.resize(1);
+    model.materials[0].textureIndex = 0;
+    model.materials[0].sphereTextureIndex = 1;
+    model.materials[0].sphereMode = 2;
+    model.materials[0].sharedToon = 0;
+    model.materials[0].toonIndex = 2;
     const fs::path path = Write("tex.pmx", EncodePmx(model));
     // As the renderer does: find the textures unless the import thread did.
     content_.createModelResources = [](ModelInstance&, const PmxModel& m, ModelTextures& t) {
@@ -114,10 +121,25 @@ TEST_F(ImportTest, AMissingTextureIsNamedAfterTheResourceFailure) {
         }
         return t.result;
     };
-    EXPECT_EQ(Import({path}), "Loaded 0 resource(s).\nFailed: 1\nError detail:\n" + path.string() +
-                                  "\n\nFailed to create graphic resource for this model!\n"
-                                  "texture not found: Tex\\gone.png\n");
-    EXPECT_TRUE(content_.models.empty());
+    const std::string lines =
+        "texture not found: Tex\\gone.png\nsphere not found: s.spa\ntoon not found: toon.bmp\n";
+    EXPECT_EQ(Import({path}), "Loaded 1 resource(s).\nWarnings:\n" + path.string() + "\n" + lines);
+    ASSERT_EQ(content_.models.size(), 1u);
+    EXPECT_EQ(content_.models[0].entry.warnings,
+              (std::vector<std::string>{"texture not found: Tex\\gone.png",
+                                        "sphere not found: s.spa", "toon not found: toon.bmp"}));
+
+    // Twelve missing files: ten lines, then how many more.
+    model.textures.clear();
+    for (int i = 0; i < 12; ++i) {
+        model.textures.push_back(u"t" + ToUtf16(std::to_string(i)) + u".png");
+    }
+    const fs::path many = Write("many.pmx", EncodePmx(model));
+    const std::string status = Import({many});
+    EXPECT_NE(status.find("texture not found: t9.png\nand 2 more\n"), std::string::npos) << status;
+    EXPECT_EQ(status.find("t10.png"), std::string::npos) << status;
+    ASSERT_EQ(content_.models.size(), 2u);
+    EXPECT_EQ(content_.models[1].entry.warnings.size(), 11u);
 }
 
 TEST_F(ImportTest, ShaderErrorsCarryBothHeadingsAndTheCompilersText) {
