@@ -128,6 +128,7 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
             AddFailure(detail, entry.path, entry.error);
             continue;
         }
+        AddWarnings(warned, entry.path, CappedWarnings(entry.warnings, entry.warningCount));
         std::string name = entry.motion.fileName.string();
         content.motions.push_back({std::move(entry.motion), std::move(name)});
         ++loaded;

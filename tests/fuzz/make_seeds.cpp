@@ -9,6 +9,7 @@
 #include <map>
 #include <string>
 
+#include "formats/vpd_pose.h"
 #include "tests/support/content_writers.h"
 
 namespace fs = std::filesystem;
@@ -44,6 +45,23 @@ void WriteVmdSeeds(const fs::path& out) {
     f.lights.resize(1);
     f.shadows.resize(1);
     Write(out / "sample.vmd", EncodeVmd(f));
+}
+
+// Poses as files hold them: comments, CRLF, Shift-JIS names, a morph; and one
+// with a bad line of each kind.
+void WriteVpdSeeds(const fs::path& out) {
+    const std::string first =
+        std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") + std::string(kVpdSignature);
+    WriteText(out / "pose.vpd", first +
+                                    "\r\n\r\nmodel.osm;\t\t// file\r\n2;\r\n\r\n"
+                                    "Bone0{\x83\x5A\x83\x93\x83\x5E\x81\x5B\r\n"
+                                    "  0.5,-1.25,3e-2;\t// trans x,y,z\r\n"
+                                    "  0.000000,0.707107,0.000000,0.707107;\r\n}\r\n"
+                                    "Bone1{arm\r\n  0,0,0;\r\n  0,0,0,1;\r\n}\r\n"
+                                    "Morph0{\x82\xA0\r\n  0.75;\r\n}\r\n");
+    WriteText(out / "bad-lines.vpd", first +
+                                         "\nm.osm;\nx;\nBone0{a\n1,2;\nnan,0,0,1;\n9;\n}\n"
+                                         "stray\nMorph0{\n}\nBone1{b\n0,0,0;\n");
 }
 
 // Every sample format the decoder takes, with a little data each.
@@ -216,15 +234,16 @@ using namespace qv;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: qv-fuzz-seeds pmx|vmd|wav|dds|image|hlsl OUTDIR [FOLDER...]\n";
+        std::cerr << "usage: qv-fuzz-seeds pmx|vmd|vpd|wav|dds|image|hlsl OUTDIR [FOLDER...]\n";
         return 2;
     }
     const std::string kind = argv[1];
     const fs::path out = argv[2];
     fs::create_directories(out);
     const std::map<std::string, void (*)(const fs::path&)> writers = {
-        {"pmx", WritePmxSeeds}, {"vmd", WriteVmdSeeds},     {"wav", WriteWavSeeds},
-        {"dds", WriteDdsSeeds}, {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds}};
+        {"pmx", WritePmxSeeds},  {"vmd", WriteVmdSeeds}, {"vpd", WriteVpdSeeds},
+        {"wav", WriteWavSeeds},  {"dds", WriteDdsSeeds}, {"image", WriteImageSeeds},
+        {"hlsl", WriteHlslSeeds}};
     const auto writer = writers.find(kind);
     if (writer == writers.end()) {
         std::cerr << "qv-fuzz-seeds: no seeds for '" << kind << "'\n";
@@ -235,6 +254,7 @@ int main(int argc, char** argv) {
     const std::map<std::string, std::vector<std::string>> endings = {
         {"pmx", {".pmx"}},
         {"vmd", {".vmd"}},
+        {"vpd", {".vpd"}},
         {"wav", {".wav"}},
         {"dds", {".dds"}},
         {"image",

@@ -42,6 +42,9 @@ TEST(RegressionCorpus, Pmx) {
 TEST(RegressionCorpus, Vmd) {
     Replay("vmd", CheckVmd);
 }
+TEST(RegressionCorpus, Vpd) {
+    Replay("vpd", CheckVpd);
+}
 TEST(RegressionCorpus, Wav) {
     Replay("wav", CheckWav);
 }

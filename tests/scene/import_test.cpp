@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "formats/text_decode.h"
+#include "formats/vpd_pose.h"
 #include "scene/import_kind.h"
 #include "scene/scene_content.h"
 #include "tests/support/content_writers.h"
@@ -66,6 +67,8 @@ TEST(ImportKind, ExtensionsAreMatchedExactlyInOneCaseOrTheOther) {
     EXPECT_EQ(ImportKindOf("a/MODEL.PMX"), ImportKind::Model);
     EXPECT_EQ(ImportKindOf("a/model.Pmx"), ImportKind::None);
     EXPECT_EQ(ImportKindOf("dance.tar.vmd"), ImportKind::Motion);
+    EXPECT_EQ(ImportKindOf("smile.vpd"), ImportKind::Motion);  // a pose: a motion of one key
+    EXPECT_EQ(ImportKindOf("SMILE.VPD"), ImportKind::Motion);
     EXPECT_EQ(ImportKindOf("song.WAV"), ImportKind::Song);
     EXPECT_EQ(ImportKindOf("toon.hlsl"), ImportKind::Shader);
     EXPECT_EQ(ImportKindOf("x/.pmx"), ImportKind::None);  // a leading dot opens no extension
@@ -140,6 +143,22 @@ TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
     EXPECT_EQ(status.find("t10.png"), std::string::npos) << status;
     ASSERT_EQ(content_.models.size(), 2u);
     EXPECT_EQ(content_.models[1].entry.warnings.size(), 11u);
+}
+
+TEST_F(ImportTest, APoseIsListedAsAMotionWithItsBadLinesAndANonPoseIsRefused) {
+    const std::string first =
+        std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") + std::string(kVpdSignature) + "\n";
+    const fs::path pose =
+        WriteText("smile.vpd", first + "m.osm;\n1;\nBone0{a\n1,2;\n0,0,0,1;\n}\n");
+    const fs::path notPose = WriteText("notes.VPD", "just some text\n");
+    EXPECT_EQ(Import({pose, notPose}),
+              "Loaded 1 resource(s).\nFailed: 1\nError detail:\n" + notPose.string() +
+                  "\nFailed to load VPD pose!\nThe file cannot be read or is not a pose file.\n"
+                  "Warnings:\n" +
+                  pose.string() + "\nline 5: not a position x,y,z of bone \"a\": 1,2;\n");
+    ASSERT_EQ(content_.motions.size(), 1u);
+    EXPECT_EQ(content_.motions[0].name, "smile.vpd");
+    EXPECT_EQ(content_.motions[0].motion.boneKeys.at(u"a").size(), 1u);
 }
 
 TEST_F(ImportTest, ShaderErrorsCarryBothHeadingsAndTheCompilersText) {
