@@ -14,7 +14,7 @@ std::string ExtensionOf(const std::filesystem::path& path) {
 
 ImportKind ImportKindOf(const std::filesystem::path& path) {
     const std::string ext = ExtensionOf(path);
-    if (ext == ".pmx" || ext == ".PMX")
+    if (ext == ".pmx" || ext == ".PMX" || ext == ".pmd" || ext == ".PMD")
         return ImportKind::Model;
     // A pose is a motion of one key.
     if (ext == ".vmd" || ext == ".VMD" || ext == ".vpd" || ext == ".VPD")

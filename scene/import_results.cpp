@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 
+#include "formats/pmd_model.h"
 #include "formats/vpd_pose.h"
 #include "platform/hlsl_compiler.h"
 #include "scene/import_kind.h"
@@ -31,7 +32,13 @@ bool ReadAlone(Content& content, const auto& read, const std::filesystem::path& 
 void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportResults& results) {
     ModelImport& entry = results.models.emplace_back();
     entry.path = path;
-    if (!ReadAlone(entry.model, LoadPmxModel, path)) {
+    const std::string ext = ExtensionOf(path);
+    if (ext == ".pmd" || ext == ".PMD") {
+        if (!ReadAlone(entry.model, LoadPmdModel, path)) {
+            entry.error = "Failed to load PMD model!";
+            return;
+        }
+    } else if (!ReadAlone(entry.model, LoadPmxModel, path)) {
         entry.error = "Failed to load PMX model!";
         return;
     }

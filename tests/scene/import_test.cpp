@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "demo/pmd_writer.h"
 #include "formats/text_decode.h"
 #include "formats/vpd_pose.h"
 #include "scene/import_kind.h"
@@ -66,6 +67,8 @@ TEST(ImportKind, ExtensionsAreMatchedExactlyInOneCaseOrTheOther) {
     EXPECT_EQ(ImportKindOf("a/model.pmx"), ImportKind::Model);
     EXPECT_EQ(ImportKindOf("a/MODEL.PMX"), ImportKind::Model);
     EXPECT_EQ(ImportKindOf("a/model.Pmx"), ImportKind::None);
+    EXPECT_EQ(ImportKindOf("a/old.pmd"), ImportKind::Model);
+    EXPECT_EQ(ImportKindOf("a/OLD.PMD"), ImportKind::Model);
     EXPECT_EQ(ImportKindOf("dance.tar.vmd"), ImportKind::Motion);
     EXPECT_EQ(ImportKindOf("smile.vpd"), ImportKind::Motion);  // a pose: a motion of one key
     EXPECT_EQ(ImportKindOf("SMILE.VPD"), ImportKind::Motion);
@@ -159,6 +162,16 @@ TEST_F(ImportTest, APoseIsListedAsAMotionWithItsBadLinesAndANonPoseIsRefused) {
     ASSERT_EQ(content_.motions.size(), 1u);
     EXPECT_EQ(content_.motions[0].name, "smile.vpd");
     EXPECT_EQ(content_.motions[0].motion.boneKeys.at(u"a").size(), 1u);
+}
+
+TEST_F(ImportTest, OlderModelsLoadAsModelsAndABrokenOneSaysWhichFormat) {
+    PmdFile file = PmdFileOf(SamplePmxModel());
+    const fs::path older = Write("old.PMD", EncodePmd(file));
+    const fs::path broken = Write("broken.pmd", {'P', 'M', 'X', ' '});
+    EXPECT_EQ(Import({older, broken}), "Loaded 1 resource(s).\nFailed: 1\nError detail:\n" +
+                                           broken.string() + "\nFailed to load PMD model!\n");
+    ASSERT_EQ(content_.models.size(), 1u);
+    EXPECT_EQ(content_.models[0].instance->bones.size(), SamplePmxModel().bones.size());
 }
 
 TEST_F(ImportTest, ShaderErrorsCarryBothHeadingsAndTheCompilersText) {
