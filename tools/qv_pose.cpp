@@ -1,9 +1,11 @@
 // qv-pose: poses a model with motions at a given time and prints every bone's
 // pose and the morph weights in use.
 //
-//   qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] [--json] [--physics]
+//   qv-pose MODEL.pmx|.pmd [MOTION.vmd|.vpd ...] [--time SECONDS | --frame N] [--json] [--physics]
 //           [--settle SECONDS]
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -11,13 +13,16 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "formats/pmd_model.h"
 #include "formats/pmx_model.h"
 #include "formats/text_decode.h"
 #include "formats/vmd_motion.h"
+#include "formats/vpd_pose.h"
 #include "runtime/model_instance.h"
 #include "runtime/physics_bodies.h"
 #include "runtime/physics_world.h"
@@ -30,9 +35,19 @@ constexpr float kStepSeconds = 1.0f / 60.0f;
 
 int Usage() {
     std::fprintf(stderr,
-                 "usage: qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] "
+                 "usage: qv-pose MODEL.pmx|.pmd [MOTION.vmd|.vpd ...] [--time SECONDS | --frame N] "
                  "[--json] [--physics] [--settle SECONDS]\n");
     return 2;
+}
+
+// The file's ending, in either case, decides its format.
+bool HasEnding(const std::string& file, std::string_view ending) {
+    if (file.size() < ending.size()) {
+        return false;
+    }
+    return std::equal(
+        ending.begin(), ending.end(), file.end() - static_cast<std::ptrdiff_t>(ending.size()),
+        [](char e, char f) { return e == std::tolower(static_cast<unsigned char>(f)); });
 }
 
 bool ParseNumber(const char* text, double& value) {
@@ -105,7 +120,10 @@ bool ParseOptions(int argc, char** argv, PoseOptions* o) {
 // With physics the bodies are simulated every frame, as in the player.
 bool BuildInstance(const PoseOptions& o, PhysicsWorld& world, ModelInstance& instance) {
     PmxModel model;
-    if (const HRESULT hr = LoadPmxModel(model, o.files[0]); Failed(hr)) {
+    const bool older = HasEnding(o.files[0], ".pmd");
+    if (const HRESULT hr =
+            older ? LoadPmdModel(model, o.files[0]) : LoadPmxModel(model, o.files[0]);
+        Failed(hr)) {
         std::fprintf(stderr, "qv-pose: cannot read model %s (%s)\n", o.files[0].c_str(),
                      FormatResult(hr).c_str());
         return false;
@@ -122,7 +140,10 @@ bool BuildInstance(const PoseOptions& o, PhysicsWorld& world, ModelInstance& ins
 bool AttachMotions(const PoseOptions& o, ModelInstance& instance) {
     for (std::size_t i = 1; i < o.files.size(); ++i) {
         VmdMotion motion;
-        if (const HRESULT hr = LoadVmdMotion(motion, o.files[i]); Failed(hr)) {
+        VpdWarnings warnings;  // a pose's bad lines are skipped, as the player skips them
+        const HRESULT hr = HasEnding(o.files[i], ".vpd") ? LoadVpdPose(motion, o.files[i], warnings)
+                                                         : LoadVmdMotion(motion, o.files[i]);
+        if (Failed(hr)) {
             std::fprintf(stderr, "qv-pose: cannot read motion %s (%s)\n", o.files[i].c_str(),
                          FormatResult(hr).c_str());
             return false;

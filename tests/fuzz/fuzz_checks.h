@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "formats/pmd_model.h"
 #include "formats/pmx_model.h"
 #include "formats/rgba_image.h"
 #include "formats/vmd_motion.h"
@@ -29,6 +31,23 @@ inline bool CheckPmx(std::span<const std::uint8_t> bytes) {
         model.materials.size() + model.bones.size() + model.morphs.size() +
         model.displayFrames.size() + model.rigidBodies.size() + model.joints.size();
     return records <= bytes.size();
+}
+
+inline bool CheckPmd(std::span<const std::uint8_t> bytes) {
+    PmxModel model;
+    if (ParsePmdModel(model, bytes) != S_OK) {
+        return bytes.size() < 3 || std::memcmp(bytes.data(), kPmdSignature, 3) != 0;
+    }
+    // Records never outnumber the bytes that carried them; the two display
+    // frames the format implies are the only records made from nothing.
+    std::size_t records = model.vertices.size() + model.indices.size() + model.textures.size() +
+                          model.materials.size() + model.bones.size() + model.morphs.size() +
+                          model.rigidBodies.size() + model.joints.size();
+    for (const PmxMorph& morph : model.morphs)
+        records += morph.vertexOffsets.size();
+    for (const PmxDisplayFrame& frame : model.displayFrames)
+        records += frame.elements.size();
+    return records <= bytes.size() && model.displayFrames.size() >= 2;
 }
 
 inline bool CheckVmd(std::span<const std::uint8_t> bytes) {

@@ -9,6 +9,8 @@
 #include <map>
 #include <string>
 
+#include "demo/demo_content.h"
+#include "demo/pmd_writer.h"
 #include "formats/vpd_pose.h"
 #include "tests/support/content_writers.h"
 
@@ -35,6 +37,20 @@ void WritePmxSeeds(const fs::path& out) {
     sample.version = 2.1f;
     sample.vertexIndexSize = sample.boneIndexSize = 4;
     Write(out / "sample-utf8.pmx", EncodePmx(sample));
+}
+
+// The sample model and the demo figure in the older format: every section,
+// and one file that ends before the optional ones.
+void WritePmdSeeds(const fs::path& out) {
+    Write(out / "sample.pmd", EncodePmd(PmdFileOf(SamplePmxModel())));
+    PmdFile demo = PmdFileOf(DemoModel());
+    demo.toonNames.emplace();
+    (*demo.toonNames)[2] = "own\\toon.bmp";
+    Write(out / "demo.pmd", EncodePmd(demo));
+    demo.english.reset();
+    demo.toonNames.reset();
+    demo.physics = false;
+    Write(out / "demo-bare.pmd", EncodePmd(demo));
 }
 
 void WriteVmdSeeds(const fs::path& out) {
@@ -234,16 +250,16 @@ using namespace qv;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: qv-fuzz-seeds pmx|vmd|vpd|wav|dds|image|hlsl OUTDIR [FOLDER...]\n";
+        std::cerr << "usage: qv-fuzz-seeds pmx|pmd|vmd|vpd|wav|dds|image|hlsl OUTDIR [FOLDER...]\n";
         return 2;
     }
     const std::string kind = argv[1];
     const fs::path out = argv[2];
     fs::create_directories(out);
     const std::map<std::string, void (*)(const fs::path&)> writers = {
-        {"pmx", WritePmxSeeds},  {"vmd", WriteVmdSeeds}, {"vpd", WriteVpdSeeds},
-        {"wav", WriteWavSeeds},  {"dds", WriteDdsSeeds}, {"image", WriteImageSeeds},
-        {"hlsl", WriteHlslSeeds}};
+        {"pmx", WritePmxSeeds},     {"pmd", WritePmdSeeds},  {"vmd", WriteVmdSeeds},
+        {"vpd", WriteVpdSeeds},     {"wav", WriteWavSeeds},  {"dds", WriteDdsSeeds},
+        {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds}};
     const auto writer = writers.find(kind);
     if (writer == writers.end()) {
         std::cerr << "qv-fuzz-seeds: no seeds for '" << kind << "'\n";
@@ -253,6 +269,7 @@ int main(int argc, char** argv) {
     // Real files of the kind, found by their endings.
     const std::map<std::string, std::vector<std::string>> endings = {
         {"pmx", {".pmx"}},
+        {"pmd", {".pmd"}},
         {"vmd", {".vmd"}},
         {"vpd", {".vpd"}},
         {"wav", {".wav"}},

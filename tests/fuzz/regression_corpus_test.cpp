@@ -39,6 +39,9 @@ void Replay(const std::string& kind, Check check) {
 TEST(RegressionCorpus, Pmx) {
     Replay("pmx", CheckPmx);
 }
+TEST(RegressionCorpus, Pmd) {
+    Replay("pmd", CheckPmd);
+}
 TEST(RegressionCorpus, Vmd) {
     Replay("vmd", CheckVmd);
 }
