@@ -31,7 +31,7 @@ TEST(VpdReaderTest, BonesAndMorphsBecomeKeysAtFrameZeroNamedAsMotionsNameThem) {
     // A name longer than a motion's 15-byte field, cut inside a character.
     const std::u16string longName = u"左足ＩＫ親先端ボーン";
     const std::string text =
-        kFirstLine + "\r\n\r\n" + Sjis(u"ミク.osm") + ";\t\t// the model\r\n3;  // bones\r\n\r\n" +
+        kFirstLine + "\r\n\r\n" + Sjis(u"人形.osm") + ";\t\t// the model\r\n3;  // bones\r\n\r\n" +
         "Bone0{" + Sjis(u"右腕") + "\r\n  1.5,-2,0.25;  // trans\r\n" +
         "  0.0,0.7071068,0,0.7071068;\r\n}\r\n" + "Bone1{" + Sjis(longName) +
         "\n0,0,0;\n0,0,0,1;\n}\n" + "// a comment line\nBone2{center\n0,1e1,0;\n0,0,0,1;\n}\n" +
@@ -39,7 +39,7 @@ TEST(VpdReaderTest, BonesAndMorphsBecomeKeysAtFrameZeroNamedAsMotionsNameThem) {
     VpdWarnings warnings;
     const VmdMotion pose = Parse(text, warnings);
     EXPECT_EQ(warnings.count, 0u) << (warnings.lines.empty() ? "" : warnings.lines[0]);
-    EXPECT_EQ(pose.modelName, u"ミク.osm");
+    EXPECT_EQ(pose.modelName, u"人形.osm");
     VmdNameCodec codec;
     const std::u16string arm = codec.ModelNameKey(u"右腕", kVmdKeyNameBytes);
     ASSERT_EQ(pose.boneKeys.size(), 3u);
