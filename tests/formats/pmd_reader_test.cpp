@@ -246,6 +246,22 @@ TEST(PmdReaderTest, HostileFilesLoadWhatTheyHoldAndNeverMore) {
         ASSERT_EQ(ParsePmdModel(m, part), cut >= 3 ? S_OK : E_FAIL) << cut;
         EXPECT_LE(m.vertices.size() * 38 + m.bones.size() * 39 + m.materials.size() * 70, cut);
     }
+    // All ones over every four bytes in turn hits every count of every
+    // section: none may make records the bytes could not have carried.
+    for (std::size_t at = 3; at + 4 <= good.size(); ++at) {
+        std::vector<std::uint8_t> bytes = good;
+        std::memset(bytes.data() + at, 0xFF, 4);
+        PmxModel m;
+        ASSERT_EQ(ParsePmdModel(m, bytes), S_OK);
+        std::size_t carried =
+            m.vertices.size() * kPmdVertexSize + m.indices.size() * 2 +
+            m.materials.size() * kPmdMaterialSize + m.bones.size() * kPmdBoneSize +
+            m.rigidBodies.size() * kPmdRigidBodySize + m.joints.size() * kPmdJointSize;
+        for (const PmxMorph& morph : m.morphs) {
+            carried += morph.vertexOffsets.size() * 16;
+        }
+        ASSERT_LE(carried, bytes.size()) << at;
+    }
     Parse({'P', 'M', 'X', ' '}, E_FAIL);
     Parse({'p', 'm', 'd', 0}, E_FAIL);
 
