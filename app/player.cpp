@@ -277,7 +277,7 @@ std::filesystem::path WorkingFolder() {
 // resource manager.
 void ConnectToolWindows(InterfaceView& view, UiState& ui, FileBrowser& browser,
                         ModelSettingState& modelSetting) {
-    browser.SetExtensionFilters({".pmx", ".vmd", ".wav", ".hlsl"});
+    browser.SetExtensionFilters({".pmx", ".pmd", ".vmd", ".vpd", ".wav", ".hlsl"});
     view.fileBrowser = &browser;
     view.modelSetting = &modelSetting;
     view.actions.openFileBrowser = [&browser] { browser.Open(); };

@@ -15,9 +15,9 @@ namespace qv {
 
 const char* const kUsage =
     "Usage: qv [options] [FILE...]\n"
-    "Opens the player window and imports the given files (.pmx models, .vmd motions,\n"
-    ".wav songs, .hlsl effect shaders) as one batch, and plays them when a motion is\n"
-    "among them.\n"
+    "Opens the player window and imports the given files (.pmx and .pmd models, .vmd\n"
+    "motions, .vpd poses, .wav songs, .hlsl effect shaders) as one batch, and plays\n"
+    "them when a motion is among them.\n"
     "  --play             once the files are in, add every motion to every model,\n"
     "                     select the first song, let the first motion with camera\n"
     "                     keys drive the camera, and start playing\n"

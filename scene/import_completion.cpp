@@ -1,4 +1,5 @@
 // The main-thread half of importing: a finished batch becomes scene content in one frame.
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -37,8 +38,35 @@ void AddFailure(std::string& detail, const std::filesystem::path& path,
     }
 }
 
+// A file's warnings as the status and the model row show them: a model may
+// lack dozens of files, so past ten lines only their number is given.
+// count is how many there were, of which `warnings` may keep only the first.
+std::vector<std::string> CappedWarnings(const std::vector<std::string>& warnings,
+                                        std::size_t count) {
+    constexpr std::size_t kShown = 10;
+    const std::size_t shown = std::min(kShown, warnings.size());
+    std::vector<std::string> lines(warnings.begin(),
+                                   warnings.begin() + static_cast<std::ptrdiff_t>(shown));
+    if (count > shown) {
+        lines.push_back("and " + std::to_string(count - shown) + " more");
+    }
+    return lines;
+}
+
+// One loaded file's warnings in the status: its path, then one line each.
+void AddWarnings(std::string& warned, const std::filesystem::path& path,
+                 const std::vector<std::string>& lines) {
+    if (lines.empty()) {
+        return;
+    }
+    warned += path.string() + "\n";
+    for (const std::string& line : lines) {
+        warned += line + "\n";
+    }
+}
+
 void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, unsigned& loaded,
-                    std::string& detail) {
+                    std::string& detail, std::string& warned) {
     if (imports.empty()) {
         return;
     }
@@ -60,7 +88,7 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
         if (hr == S_OK && content.createModelResources) {
             hr = content.createModelResources(*instance, entry.model, entry.textures);
         }
-        // Any result but S_OK drops the model: a missing texture is 2.
+        // Any result but S_OK drops the model; a missing texture does not.
         if (hr != S_OK) {
             if (physics != nullptr) {
                 ReleaseBodies(*instance, *physics);
@@ -76,6 +104,8 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
         ModelUiEntry row;
         row.name = ToUtf8(entry.model.name);
         row.englishName = ToUtf8(entry.model.nameEnglish);
+        row.warnings = CappedWarnings(entry.textures.warnings, entry.textures.warnings.size());
+        AddWarnings(warned, entry.path, row.warnings);
         content.models.push_back({std::move(instance), std::move(row)});
         ++loaded;
     }
@@ -90,13 +120,15 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
     ImportResults& batch = worker.PendingResults();
     unsigned loaded = 0;
     std::string detail;
+    std::string warned;
 
-    CompleteModels(content, batch.models, loaded, detail);
+    CompleteModels(content, batch.models, loaded, detail, warned);
     for (MotionImport& entry : batch.motions) {
         if (!entry.error.empty()) {
             AddFailure(detail, entry.path, entry.error);
             continue;
         }
+        AddWarnings(warned, entry.path, CappedWarnings(entry.warnings, entry.warningCount));
         std::string name = entry.motion.fileName.string();
         content.motions.push_back({std::move(entry.motion), std::move(name)});
         ++loaded;
@@ -129,6 +161,10 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
         status += line;
         status += "Error detail:\n";
         status += detail;
+    }
+    if (!warned.empty()) {
+        status += status.back() == '\n' ? "Warnings:\n" : "\nWarnings:\n";
+        status += warned;
     }
     worker.FinishBatch(std::move(status));
 }

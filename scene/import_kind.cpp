@@ -14,9 +14,10 @@ std::string ExtensionOf(const std::filesystem::path& path) {
 
 ImportKind ImportKindOf(const std::filesystem::path& path) {
     const std::string ext = ExtensionOf(path);
-    if (ext == ".pmx" || ext == ".PMX")
+    if (ext == ".pmx" || ext == ".PMX" || ext == ".pmd" || ext == ".PMD")
         return ImportKind::Model;
-    if (ext == ".vmd" || ext == ".VMD")
+    // A pose is a motion of one key.
+    if (ext == ".vmd" || ext == ".VMD" || ext == ".vpd" || ext == ".VPD")
         return ImportKind::Motion;
     if (ext == ".wav" || ext == ".WAV")
         return ImportKind::Song;

@@ -4,6 +4,8 @@
 #include <exception>
 #include <new>
 
+#include "formats/pmd_model.h"
+#include "formats/vpd_pose.h"
 #include "platform/hlsl_compiler.h"
 #include "scene/import_kind.h"
 
@@ -30,7 +32,13 @@ bool ReadAlone(Content& content, const auto& read, const std::filesystem::path& 
 void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportResults& results) {
     ModelImport& entry = results.models.emplace_back();
     entry.path = path;
-    if (!ReadAlone(entry.model, LoadPmxModel, path)) {
+    const std::string ext = ExtensionOf(path);
+    if (ext == ".pmd" || ext == ".PMD") {
+        if (!ReadAlone(entry.model, LoadPmdModel, path)) {
+            entry.error = "Failed to load PMD model!";
+            return;
+        }
+    } else if (!ReadAlone(entry.model, LoadPmxModel, path)) {
         entry.error = "Failed to load PMX model!";
         return;
     }
@@ -49,9 +57,23 @@ void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportR
 void ImportMotion(const std::filesystem::path& path, ImportResults& results) {
     MotionImport& entry = results.motions.emplace_back();
     entry.path = path;
-    if (!ReadAlone(entry.motion, LoadVmdMotion, path)) {
-        entry.error = "Failed to load VMD motion!";
+    const std::string ext = ExtensionOf(path);
+    if (ext != ".vpd" && ext != ".VPD") {
+        if (!ReadAlone(entry.motion, LoadVmdMotion, path)) {
+            entry.error = "Failed to load VMD motion!";
+        }
+        return;
     }
+    VpdWarnings warnings;
+    auto readPose = [&](VmdMotion& motion, const std::filesystem::path& file) {
+        return LoadVpdPose(motion, file, warnings);
+    };
+    if (!ReadAlone(entry.motion, readPose, path)) {
+        entry.error = "Failed to load VPD pose!\nThe file cannot be read or is not a pose file.";
+        return;
+    }
+    entry.warnings = std::move(warnings.lines);
+    entry.warningCount = warnings.count;
 }
 
 void ImportSong(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results) {

@@ -29,6 +29,10 @@ struct MotionImport {
     VmdMotion motion;
     std::filesystem::path path;
     std::string error;
+    // The bad lines of a pose file, loaded without: the first few as text,
+    // and how many there were.
+    std::vector<std::string> warnings;
+    std::size_t warningCount = 0;
 };
 
 struct SongImport {

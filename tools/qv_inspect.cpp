@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/pmd_model.h"
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
 #include "platform/version.h"
@@ -17,7 +18,8 @@ namespace {
 
 void PrintUsage(std::ostream& out) {
     out << "Usage: qv-inspect [--json] FILE...\n"
-           "Loads each PMX model (.pmx) and VMD motion (.vmd) and prints a summary:\n"
+           "Loads each PMX or PMD model (.pmx, .pmd) and VMD motion (.vmd) and prints a\n"
+           "summary:\n"
            "header fields, section counts, morph counts by type and names, with a\n"
            "warning for every index that points outside its list.\n"
            "  --json      one JSON object per file and line\n"
@@ -83,12 +85,16 @@ int main(int argc, char** argv) {
         if (ext == ".pmx") {
             anyFailed |= !InspectFile<PmxModel>(file, json, "Failed to load PMX model!",
                                                 LoadPmxModel, PmxReportJson, PmxReportText);
+        } else if (ext == ".pmd") {
+            anyFailed |= !InspectFile<PmxModel>(file, json, "Failed to load PMD model!",
+                                                LoadPmdModel, PmxReportJson, PmxReportText);
         } else if (ext == ".vmd") {
             anyFailed |= !InspectFile<VmdMotion>(file, json, "Failed to load VMD motion!",
                                                  LoadVmdMotion, VmdReportJson, VmdReportText);
         } else {
             anyFailed = true;
-            const std::string error = "Not a PMX model or VMD motion (expected .pmx or .vmd)";
+            const std::string error =
+                "Not a PMX or PMD model or VMD motion (expected .pmx, .pmd or .vmd)";
             if (json) {
                 std::cout << FailureJson(file, error, E_INVALIDARG).dump() << "\n";
             } else {

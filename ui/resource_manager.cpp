@@ -34,6 +34,23 @@ bool AskedSwitch(const UiState& ui, RequestKind kind, std::int32_t row, bool cur
     return current;
 }
 
+// A model that loaded without some of its files says so on its row; the
+// lines name the files, as the import status did.
+void DrawWarningMark(const std::vector<std::string>& warnings) {
+    if (warnings.empty()) {
+        return;
+    }
+    ImGui::TextColored(ImVec4(1.0f, 0.8f, 0.2f, 1.0f), "(!)");
+    if (ImGui::IsItemHovered()) {
+        ImGui::BeginTooltip();
+        for (const std::string& line : warnings) {
+            ImGui::TextUnformatted(line.c_str());
+        }
+        ImGui::EndTooltip();
+    }
+    ImGui::SameLine();
+}
+
 void DrawModelTab(InterfaceView& view) {
     if (!ImGui::TreeNodeEx("Model list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
@@ -53,6 +70,7 @@ void DrawModelTab(InterfaceView& view) {
             ImGui::TableNextColumn();
             ImGui::Text("%d", row + 1);
             ImGui::TableNextColumn();
+            DrawWarningMark(entry.warnings);
             ImGui::TextUnformatted(entry.name.c_str());
             ImGui::TableNextColumn();
             ImGui::TextUnformatted(entry.englishName.c_str());

@@ -4,13 +4,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "formats/pmd_model.h"
 #include "formats/pmx_model.h"
 #include "formats/rgba_image.h"
 #include "formats/vmd_motion.h"
+#include "formats/vpd_pose.h"
 #include "platform/hlsl_compiler.h"
 #include "platform/wav_file.h"
 
@@ -30,6 +33,23 @@ inline bool CheckPmx(std::span<const std::uint8_t> bytes) {
     return records <= bytes.size();
 }
 
+inline bool CheckPmd(std::span<const std::uint8_t> bytes) {
+    PmxModel model;
+    if (ParsePmdModel(model, bytes) != S_OK) {
+        return bytes.size() < 3 || std::memcmp(bytes.data(), kPmdSignature, 3) != 0;
+    }
+    // Records never outnumber the bytes that carried them; the two display
+    // frames the format implies are the only records made from nothing.
+    std::size_t records = model.vertices.size() + model.indices.size() + model.textures.size() +
+                          model.materials.size() + model.bones.size() + model.morphs.size() +
+                          model.rigidBodies.size() + model.joints.size();
+    for (const PmxMorph& morph : model.morphs)
+        records += morph.vertexOffsets.size();
+    for (const PmxDisplayFrame& frame : model.displayFrames)
+        records += frame.elements.size();
+    return records <= bytes.size() && model.displayFrames.size() >= 2;
+}
+
 inline bool CheckVmd(std::span<const std::uint8_t> bytes) {
     VmdMotion motion;
     ParseVmdMotion(motion, bytes);
@@ -41,6 +61,33 @@ inline bool CheckVmd(std::span<const std::uint8_t> bytes) {
         keys += list.size();
     // No key is made from fewer bytes than any key holds.
     return keys * 9 <= bytes.size();
+}
+
+inline bool CheckVpd(std::span<const std::uint8_t> bytes) {
+    VmdMotion pose;
+    VpdWarnings warnings;
+    const HRESULT hr = ParseVpdPose(pose, bytes, warnings);
+    std::size_t keys = 0;
+    for (const auto& [name, list] : pose.boneKeys)
+        keys += list.size();
+    for (const auto& [name, list] : pose.morphKeys)
+        keys += list.size();
+    if (hr != S_OK) {
+        // A refused file leaves nothing behind.
+        return hr == E_FAIL && keys == 0 && warnings.count == 0;
+    }
+    // A block takes at least "Bone0{a" and a line end; a warning, a line; and
+    // only the first few warnings are kept as text, each naming its line.
+    if (keys * 8 > bytes.size() || warnings.count > bytes.size() + 1 ||
+        warnings.lines.size() > kVpdWarningsKept || warnings.lines.size() > warnings.count) {
+        return false;
+    }
+    for (const std::string& line : warnings.lines) {
+        if (line.rfind("line ", 0) != 0 || line.size() > 400) {
+            return false;
+        }
+    }
+    return true;
 }
 
 inline bool CheckWav(std::span<const std::uint8_t> bytes) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "formats/vmd_names.h"
+#include "formats/vpd_pose.h"
 #include "runtime/physics_bodies.h"
 #include "scene/play_everything.h"
 #include "scene/scene.h"
@@ -394,5 +395,48 @@ TEST_F(SceneUpdateTest, ModelSettingChoicesReachTheBoundRowWithTheEdits) {
     Frame();
     EXPECT_EQ(row.addedMotions, (std::vector<std::string>{"motion2"}));
 }
+
+}  // namespace qv
+
+namespace qv {
+
+namespace {
+
+// A pose is a motion of one key: attached to a paused model it poses it at
+// once, and a playing model holds the pose however long it plays.
+TEST_F(SceneUpdateTest, APoseAttachedToAPausedModelPosesItAndPlayingHoldsIt) {
+    const std::string text = std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") +
+                             std::string(kVpdSignature) + "\nm.osm;\n1;\nBone0{" +
+                             EncodeCp932(u"センター") + "\n1,2,3;\n0,0.6,0,0.8;\n}\n";
+    VmdMotion pose;
+    VpdWarnings warnings;
+    ASSERT_EQ(ParseVpdPose(pose, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                           warnings),
+              S_OK);
+    scene_.motions[0] = {std::move(pose), "pose.vpd"};
+    modelSetting_.modelRow = 0;
+    modelSetting_.model = scene_.models[0].instance.get();
+    ModelEdit attach;
+    attach.kind = ModelEdit::Kind::AttachMotion;
+    attach.index = 0;
+    modelSetting_.edits = {attach};
+    Frame();
+    const BoneState& centre = scene_.models[0].instance->bones[0];
+    ASSERT_EQ(centre.name, u"センター");
+    auto expectPosed = [&] {
+        EXPECT_NEAR(centre.translation.x - centre.restOffset.x, 1.0f, 1e-6f);
+        EXPECT_NEAR(centre.translation.z - centre.restOffset.z, 3.0f, 1e-6f);
+        EXPECT_NEAR(centre.rotation.y, 0.6f, 1e-6f);
+        EXPECT_NEAR(centre.rotation.w, 0.8f, 1e-6f);
+    };
+    expectPosed();
+    PressPlay(scene_);
+    for (int i = 0; i < 120; ++i) {
+        Frame(0.1f);
+    }
+    expectPosed();
+}
+
+}  // namespace
 
 }  // namespace qv

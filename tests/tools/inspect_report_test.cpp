@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+#include "demo/pmd_writer.h"
+#include "formats/pmd_model.h"
 #include "tests/support/content_writers.h"
 
 namespace qv {
@@ -36,6 +38,17 @@ TEST(InspectReport, JsonHasEveryFieldUsersScriptAgainst) {
     const auto f = FailureJson("x.pmx", "Failed to load PMX model!", E_FAIL);
     EXPECT_EQ(f.dump(),
               R"({"file":"x.pmx","error":"Failed to load PMX model!","result":"0x80004005"})");
+}
+
+TEST(InspectReport, AModelOfTheOlderFormatSaysSo) {
+    PmxModel m;
+    ASSERT_EQ(ParsePmdModel(m, EncodePmd(PmdFileOf(SamplePmxModel()))), S_OK);
+    const auto j = PmxReportJson("m.pmd", m);
+    EXPECT_EQ(j["format"], "PMD");
+    EXPECT_EQ(j["encoding"], "CP932");
+    EXPECT_EQ(j["name"], "テストモデル");
+    EXPECT_NE(PmxReportText("m.pmd", m).find("format      PMD 1.0, CP932 texts"), std::string::npos)
+        << PmxReportText("m.pmd", m);
 }
 
 TEST(InspectReport, WarnsAboutEveryIndexOutsideItsList) {

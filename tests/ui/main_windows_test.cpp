@@ -2,7 +2,10 @@
 // clicks.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <thread>
+
+#include <imgui_internal.h>
 
 #include "scene/camera_input.h"
 #include "scene/scene.h"
@@ -115,6 +118,33 @@ TEST_F(MainWindowsTest, ModelDeleteActsOnlyOnATickedRowAndTheSceneUpdateCarriesI
     SceneUpdate();
     EXPECT_FALSE(scene_.models[0].entry.physicsOn);
     EXPECT_EQ(scene_.models[0].instance->physicsEnabled, 0);
+}
+
+// A model that loaded without some files carries a mark on its row, and
+// hovering the mark lists them; a row without warnings has no mark.
+TEST_F(MainWindowsTest, AModelRowWithWarningsShowsThemInATooltip) {
+    scene_.models[0].entry.warnings = {"texture not found: t\\a.png", "toon not found: b.bmp"};
+    ui_.showResourceManager = true;
+    driver_.Frames(2);
+    auto tooltipAlongRow = [&](int row) {
+        ImVec2 at;
+        EXPECT_TRUE(driver_.Find(kManager, ModelListWidget(row, "##Select"), &at));
+        // Across the number and name columns, a few pixels at a time, through
+        // the middle of the row (the box was found at its upper edge).
+        for (float x = at.x; x < at.x + 300.0f; x += 3.0f) {
+            driver_.Io().MousePos = ImVec2(x, at.y + 6.0f);
+            driver_.Frame();
+            const ImGuiWindow* tip = ImGui::FindWindowByName("##Tooltip_00");
+            if (tip != nullptr && tip->Active) {
+                driver_.Io().MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+                return true;
+            }
+        }
+        driver_.Io().MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+        return false;
+    };
+    EXPECT_TRUE(tooltipAlongRow(0));
+    EXPECT_FALSE(tooltipAlongRow(1));
 }
 
 TEST_F(MainWindowsTest, ClicksOnlyAskAndSeveralBeforeOneUpdateAllHappen) {
