@@ -18,6 +18,7 @@
 #include "core/presenter.h"
 #include "demo/demo_content.h"
 #include "platform/file_read.h"
+#include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 #include "render/device/graphics_device.h"
 #include "runtime/motion.h"
@@ -170,7 +171,7 @@ Result ReadSong(const std::filesystem::path& file, RenderInputs* inputs) {
     if (Failed(ReadWholeFile(file, bytes))) {
         return Result::Failure(E_FAIL, "cannot read the song " + file.string());
     }
-    if (const Result decoded = DecodeWav(bytes, *inputs->song); !decoded.ok()) {
+    if (const Result decoded = DecodeSongFile(file, bytes, *inputs->song); !decoded.ok()) {
         return Result::Failure(
             E_FAIL, "the song " + file.string() + " cannot be loaded: " + decoded.message);
     }

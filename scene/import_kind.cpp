@@ -1,6 +1,8 @@
 // Sorts picked files by the exact extension of their name.
 #include "scene/import_kind.h"
 
+#include "platform/song_decoder.h"
+
 namespace qv {
 
 std::string ExtensionOf(const std::filesystem::path& path) {
@@ -18,7 +20,7 @@ ImportKind ImportKindOf(const std::filesystem::path& path) {
         return ImportKind::Model;
     if (ext == ".vmd" || ext == ".VMD")
         return ImportKind::Motion;
-    if (ext == ".wav" || ext == ".WAV")
+    if (ext == ".wav" || ext == ".WAV" || IsCompressedSongExtension(ext))
         return ImportKind::Song;
     if (ext == ".hlsl" || ext == ".HLSL")
         return ImportKind::Shader;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/hlsl_compiler.h"
+#include "platform/song_decoder.h"
 #include "scene/import_kind.h"
 
 namespace qv {
@@ -57,15 +58,18 @@ void ImportMotion(const std::filesystem::path& path, ImportResults& results) {
 void ImportSong(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results) {
     SongImport& entry = results.songs.emplace_back();
     entry.path = path;
+    const std::string heading = IsCompressedSongExtension(ExtensionOf(path))
+                                    ? "Failed to load song!\n"
+                                    : "Failed to load WAV song!\n";
     if (audio == nullptr) {
-        entry.error = "Failed to load WAV song!\nThere is no audio engine.";
+        entry.error = heading + "There is no audio engine.";
         return;
     }
     try {
         entry.effect = std::make_unique<SoundEffect>(*audio, path);
     } catch (const std::exception& e) {
         // The file counts as failed; the import thread carries on.
-        entry.error = std::string("Failed to load WAV song!\n") + e.what();
+        entry.error = heading + e.what();
     }
 }
 

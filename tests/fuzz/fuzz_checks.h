@@ -12,6 +12,7 @@
 #include "formats/rgba_image.h"
 #include "formats/vmd_motion.h"
 #include "platform/hlsl_compiler.h"
+#include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 
 namespace qv {
@@ -53,6 +54,24 @@ inline bool CheckWav(std::span<const std::uint8_t> bytes) {
         return false;
     }
     // The mixer relies on samples in range: a NaN or a huge value would be noise or worse.
+    for (float s : audio.samples) {
+        if (!(s >= -1.0f && s <= 1.0f)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Compressed songs as the player asks for them: the mixer's rate and two channels.
+inline bool CheckAudio(std::span<const std::uint8_t> bytes) {
+    WavAudio audio;
+    if (const Result decoded = DecodeCompressedSong(bytes, audio, 48000, 2); !decoded.ok()) {
+        return decoded.code == E_FAIL && !decoded.message.empty() && audio.samples.empty();
+    }
+    if (audio.channels != 2 || audio.sampleRate != 48000 || audio.samples.empty() ||
+        audio.samples.size() % 2 != 0 || audio.samples.size() > kMaxSongSamples) {
+        return false;
+    }
     for (float s : audio.samples) {
         if (!(s >= -1.0f && s <= 1.0f)) {
             return false;

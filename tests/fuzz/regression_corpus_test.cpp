@@ -45,6 +45,9 @@ TEST(RegressionCorpus, Vmd) {
 TEST(RegressionCorpus, Wav) {
     Replay("wav", CheckWav);
 }
+TEST(RegressionCorpus, Audio) {
+    Replay("audio", CheckAudio);
+}
 TEST(RegressionCorpus, Dds) {
     Replay("dds", CheckDds);
 }
