@@ -11,6 +11,7 @@
 #include "formats/pmx_model.h"
 #include "formats/rgba_image.h"
 #include "formats/vmd_motion.h"
+#include "formats/x_model.h"
 #include "platform/hlsl_compiler.h"
 #include "platform/song_decoder.h"
 #include "platform/wav_file.h"
@@ -74,6 +75,43 @@ inline bool CheckAudio(std::span<const std::uint8_t> bytes) {
     }
     for (float s : audio.samples) {
         if (!(s >= -1.0f && s <= 1.0f)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+inline bool CheckX(std::span<const std::uint8_t> bytes) {
+    XModel model;
+    if (const Result parsed = ParseXModel(model, bytes); !parsed.ok()) {
+        return parsed.code == E_FAIL && !parsed.message.empty() && model.meshes.empty() &&
+               model.frames.empty();
+    }
+    // What the renderer indexes with must stay inside the lists it indexes.
+    for (const XMesh& mesh : model.meshes) {
+        if (mesh.corners.size() % 3 != 0 || mesh.triangleMaterials.size() != mesh.triangleCount() ||
+            mesh.materials.empty() ||
+            (!mesh.normals.empty() && mesh.normalCorners.size() != mesh.corners.size()) ||
+            (!mesh.texcoords.empty() && mesh.texcoords.size() != mesh.positions.size())) {
+            return false;
+        }
+        for (std::size_t i = 0; i < mesh.corners.size(); ++i) {
+            if (mesh.corners[i] >= mesh.positions.size() ||
+                (!mesh.normals.empty() && mesh.normalCorners[i] >= mesh.normals.size())) {
+                return false;
+            }
+        }
+        for (std::uint32_t m : mesh.triangleMaterials) {
+            if (m >= mesh.materials.size()) {
+                return false;
+            }
+        }
+        if (mesh.frame >= static_cast<std::int32_t>(model.frames.size())) {
+            return false;
+        }
+    }
+    for (std::size_t f = 0; f < model.frames.size(); ++f) {
+        if (model.frames[f].parent >= static_cast<std::int32_t>(f)) {
             return false;
         }
     }

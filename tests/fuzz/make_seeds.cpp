@@ -11,6 +11,7 @@
 
 #include "tests/support/content_writers.h"
 #include "tests/support/song_writer.h"
+#include "tests/support/x_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -92,6 +93,15 @@ void WriteAudioSeeds(const fs::path& out) {
         fs::copy_file(whole, out / "cut-mp3.mp3");
         fs::resize_file(out / "cut-mp3.mp3", fs::file_size(whole) / 2);
     }
+}
+
+// Every block kind of the text mesh form, in both float widths.
+void WriteXSeeds(const fs::path& out) {
+    WriteText(out / "cube.x", XTexturedCube());
+    WriteText(out / "frames.x", XFrameHierarchy());
+    WriteText(out / "fan.x", XPolygonFan());
+    WriteText(out / "sphere.x", XSphereMapped());
+    WriteText(out / "grid.x", XLargeGrid(8 * 1024));
 }
 
 // A DDS header and its pixel data; masks select the uncompressed form.
@@ -242,16 +252,16 @@ using namespace qv;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: qv-fuzz-seeds pmx|vmd|wav|audio|dds|image|hlsl OUTDIR [FOLDER...]\n";
+        std::cerr << "usage: qv-fuzz-seeds pmx|vmd|wav|audio|x|dds|image|hlsl OUTDIR [FOLDER...]\n";
         return 2;
     }
     const std::string kind = argv[1];
     const fs::path out = argv[2];
     fs::create_directories(out);
     const std::map<std::string, void (*)(const fs::path&)> writers = {
-        {"pmx", WritePmxSeeds},    {"vmd", WriteVmdSeeds},     {"wav", WriteWavSeeds},
-        {"dds", WriteDdsSeeds},    {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds},
-        {"audio", WriteAudioSeeds}};
+        {"pmx", WritePmxSeeds},     {"vmd", WriteVmdSeeds},     {"wav", WriteWavSeeds},
+        {"dds", WriteDdsSeeds},     {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds},
+        {"audio", WriteAudioSeeds}, {"x", WriteXSeeds}};
     const auto writer = writers.find(kind);
     if (writer == writers.end()) {
         std::cerr << "qv-fuzz-seeds: no seeds for '" << kind << "'\n";
@@ -263,6 +273,7 @@ int main(int argc, char** argv) {
         {"pmx", {".pmx"}},
         {"vmd", {".vmd"}},
         {"wav", {".wav"}},
+        {"x", {".x"}},
         {"audio", {".mp3", ".m4a", ".aac", ".ogg", ".oga", ".opus", ".flac"}},
         {"dds", {".dds"}},
         {"image",

@@ -48,6 +48,9 @@ TEST(RegressionCorpus, Wav) {
 TEST(RegressionCorpus, Audio) {
     Replay("audio", CheckAudio);
 }
+TEST(RegressionCorpus, X) {
+    Replay("x", CheckX);
+}
 TEST(RegressionCorpus, Dds) {
     Replay("dds", CheckDds);
 }
