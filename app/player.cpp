@@ -277,8 +277,8 @@ std::filesystem::path WorkingFolder() {
 // resource manager.
 void ConnectToolWindows(InterfaceView& view, UiState& ui, FileBrowser& browser,
                         ModelSettingState& modelSetting) {
-    browser.SetExtensionFilters({".pmx", ".vmd", ".wav", ".mp3", ".m4a", ".aac", ".ogg", ".oga",
-                                 ".opus", ".flac", ".hlsl"});
+    browser.SetExtensionFilters({".pmx", ".x", ".vmd", ".wav", ".mp3", ".m4a", ".aac", ".ogg",
+                                 ".oga", ".opus", ".flac", ".hlsl"});
     view.fileBrowser = &browser;
     view.modelSetting = &modelSetting;
     view.actions.openFileBrowser = [&browser] { browser.Open(); };

@@ -15,7 +15,8 @@ namespace qv {
 const char* const kUsage =
     "Usage: qv [options] [FILE...]\n"
     "Opens the player window and imports the given files (.pmx models, .vmd motions,\n"
-    "songs in .wav, .mp3, .m4a, .ogg, .opus or .flac, .hlsl effect shaders) as one batch.\n"
+    "songs in .wav, .mp3, .m4a, .ogg, .opus or .flac, .hlsl effect shaders, .x\n"
+    "accessories) as one batch.\n"
     "  --play             once the files are in, add every motion to every model,\n"
     "                     select the first song, let the first motion with camera\n"
     "                     keys drive the camera, and start playing\n"

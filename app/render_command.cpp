@@ -194,9 +194,10 @@ Result GatherInputs(const RenderOptions& options, DemoFolder& demo, RenderInputs
             return read;
         }
     }
-    if (std::none_of(inputs->imports.begin(), inputs->imports.end(),
-                     [](const auto& f) { return ImportKindOf(f) == ImportKind::Model; })) {
-        return Result::Failure(E_INVALIDARG, "nothing to render: give a model (.pmx)");
+    if (std::none_of(inputs->imports.begin(), inputs->imports.end(), [](const auto& f) {
+            return ImportKindOf(f) == ImportKind::Model || ImportKindOf(f) == ImportKind::Accessory;
+        })) {
+        return Result::Failure(E_INVALIDARG, "nothing to render: give a model (.pmx or .x)");
     }
     return {};
 }
@@ -271,7 +272,7 @@ Result LoadContent(RenderSession& session, const RenderOptions& options,
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     UpdateScene(scene, ui, modelSetting, 0.0f);
-    if (scene.models.empty()) {
+    if (scene.models.empty() && scene.accessories.empty()) {
         return Result::Failure(E_FAIL, "no model could be loaded: " + scene.importer.Status());
     }
     if (!options.shader.empty()) {

@@ -81,6 +81,43 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
     }
 }
 
+// Accessories after the models: the same GPU half, no bodies. The GPU wait
+// is taken here only when no model of the batch has taken it already.
+void CompleteAccessories(SceneContent& content, ImportResults& batch, unsigned& loaded,
+                         std::string& detail, std::string& notes) {
+    if (batch.accessories.empty()) {
+        return;
+    }
+    if (batch.models.empty() && content.waitForGpu) {
+        content.waitForGpu();
+    }
+    for (AccessoryImport& entry : batch.accessories) {
+        if (!entry.error.empty()) {
+            AddFailure(detail, entry.path, entry.error);
+            continue;
+        }
+        auto instance = std::make_unique<ModelInstance>();
+        HRESULT hr = CreateModelInstance(*instance, entry.model, nullptr);
+        if (hr == S_OK && content.createModelResources) {
+            hr = content.createModelResources(*instance, entry.model, entry.textures);
+        }
+        if (hr != S_OK) {
+            std::string message = "\nFailed to create graphic resource for this accessory!";
+            if (entry.textures.result != S_OK && !entry.textures.message.empty()) {
+                message += "\n" + entry.textures.message;
+            }
+            AddFailure(detail, entry.path, message);
+            continue;
+        }
+        for (const std::string& warning : entry.warnings) {
+            notes += "\nWarning: " + entry.path.filename().string() + ": " + warning;
+        }
+        content.accessories.push_back(
+            {std::move(instance), entry.path.filename().string(), AccessorySettings{}});
+        ++loaded;
+    }
+}
+
 }  // namespace
 
 void CompleteImports(SceneContent& content, ImportWorker& worker) {
@@ -90,8 +127,10 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
     ImportResults& batch = worker.PendingResults();
     unsigned loaded = 0;
     std::string detail;
+    std::string notes;  // what loaded, but not wholly
 
     CompleteModels(content, batch.models, loaded, detail);
+    CompleteAccessories(content, batch, loaded, detail, notes);
     for (MotionImport& entry : batch.motions) {
         if (!entry.error.empty()) {
             AddFailure(detail, entry.path, entry.error);
@@ -121,7 +160,7 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
 
     char line[256];
     std::snprintf(line, sizeof line, "Loaded %u resource(s).", loaded);
-    std::string status = line;
+    std::string status = line + notes;
     if (!detail.empty()) {
         // Every queued file that did not load counts, unknown kinds included.
         const std::size_t queued = worker.QueueSize();

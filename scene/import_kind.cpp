@@ -24,6 +24,8 @@ ImportKind ImportKindOf(const std::filesystem::path& path) {
         return ImportKind::Song;
     if (ext == ".hlsl" || ext == ".HLSL")
         return ImportKind::Shader;
+    if (ext == ".x" || ext == ".X")
+        return ImportKind::Accessory;
     return ImportKind::None;
 }
 

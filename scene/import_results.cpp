@@ -6,6 +6,7 @@
 
 #include "platform/hlsl_compiler.h"
 #include "platform/song_decoder.h"
+#include "scene/import_accessory.h"
 #include "scene/import_kind.h"
 
 namespace qv {
@@ -28,6 +29,18 @@ bool ReadAlone(Content& content, const auto& read, const std::filesystem::path& 
     return loaded;
 }
 
+// Textures are decoded like a model's; the same failure rules hold.
+void DecodeTextures(const PmxModel& model, ModelTextures& textures) {
+    try {
+        textures = LoadModelTextures(model);
+    } catch (const std::bad_alloc&) {
+        textures = {};
+        textures.loaded = true;
+        textures.result = E_OUTOFMEMORY;
+        textures.message = "the textures do not fit in memory";
+    }
+}
+
 void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportResults& results) {
     ModelImport& entry = results.models.emplace_back();
     entry.path = path;
@@ -36,14 +49,28 @@ void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportR
         return;
     }
     if (decodeTextures) {
-        try {
-            entry.textures = LoadModelTextures(entry.model);
-        } catch (const std::bad_alloc&) {
-            entry.textures = {};
-            entry.textures.loaded = true;
-            entry.textures.result = E_OUTOFMEMORY;
-            entry.textures.message = "the textures do not fit in memory";
+        DecodeTextures(entry.model, entry.textures);
+    }
+}
+
+void ImportAccessory(const std::filesystem::path& path, bool decodeTextures,
+                     ImportResults& results) {
+    AccessoryImport& entry = results.accessories.emplace_back();
+    entry.path = path;
+    try {
+        XModel mesh;
+        if (const Result loaded = LoadXModel(mesh, path); !loaded.ok()) {
+            entry.error = "Failed to load accessory!\n" + loaded.message;
+            return;
         }
+        entry.model = AccessoryModel(mesh, &entry.warnings);
+    } catch (const std::bad_alloc&) {
+        entry.model = {};
+        entry.error = "Failed to load accessory!\nthe mesh does not fit in memory";
+        return;
+    }
+    if (decodeTextures) {
+        DecodeTextures(entry.model, entry.textures);
     }
 }
 
@@ -106,6 +133,9 @@ void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportRes
             break;
         case ImportKind::Shader:
             ImportShader(path, results);
+            break;
+        case ImportKind::Accessory:
+            ImportAccessory(path, decodeTextures, results);
             break;
         case ImportKind::None:
             break;

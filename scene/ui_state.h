@@ -8,6 +8,7 @@
 #include "runtime/ik.h"
 #include "runtime/morphs.h"
 #include "runtime/pose_math.h"
+#include "scene/accessory_settings.h"
 #include "scene/anti_aliasing.h"
 #include "scene/model_edits.h"
 
@@ -38,6 +39,7 @@ enum class RequestKind : std::int32_t {
     ChooseCameraMotion,      // index: motion, -1 for none
     ChooseDefaultShader,     // index: shader program
     ChooseRayTracingShader,  // index: ray-tracing look
+    DeleteAccessory,         // index: accessory row
 };
 
 struct SceneRequest {
@@ -60,6 +62,9 @@ struct UiState {
 
     // Carried out in this order by the next scene update, which empties it.
     std::vector<SceneRequest> requests;
+    // Accessory rows as the interface changed them; applied by the next
+    // scene update before the requests (so before any removal), then emptied.
+    std::vector<AccessoryEdit> accessoryEdits;
 
     std::int32_t editResolutionIndex = 0;
     std::int32_t editAntiAliasing = kMsaa4x;
