@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 extern "C" {
@@ -11,6 +12,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
 }
@@ -315,6 +317,14 @@ Result DecodeCompressedSong(std::span<const std::uint8_t> bytes, WavAudio& audio
     if (sampleRate < 0 || channels < 0 || channels > 2) {
         return Result::Failure(E_INVALIDARG, "the output format is not one the mixer plays");
     }
+    // The decoders warn on the standard error stream about things a song
+    // plays fine with (timestamps of trimmed samples); only errors remain.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] {
+        if (av_log_get_level() > AV_LOG_ERROR) {
+            av_log_set_level(AV_LOG_ERROR);
+        }
+    });
     Result result;
     try {
         DecodeSession session;

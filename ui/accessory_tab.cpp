@@ -97,13 +97,13 @@ void DrawAccessoryTab(InterfaceView& view) {
     for (int row = 0; row < static_cast<int>(scene.accessories.size()); ++row) {
         const AccessoryRecord& accessory = scene.accessories[static_cast<std::size_t>(row)];
         ImGui::PushID(row);
-        const bool open = ImGui::TreeNodeEx("##Accessory", ImGuiTreeNodeFlags_DefaultOpen, "%d  %s",
-                                            row + 1, accessory.name.c_str());
-        ImGui::SameLine();
+        // Before the node, so that its id does not depend on the node being open.
         if (ImGui::SmallButton("Delete")) {
             view.ui.requests.push_back({RequestKind::DeleteAccessory, row});
         }
-        if (open) {
+        ImGui::SameLine();
+        if (ImGui::TreeNodeEx("##Accessory", ImGuiTreeNodeFlags_DefaultOpen, "%d  %s", row + 1,
+                              accessory.name.c_str())) {
             // Edits made earlier this frame show at once; the scene takes
             // them at its next update.
             AccessorySettings s = PendingAccessorySettings(view.ui, row, accessory.settings);
