@@ -88,20 +88,18 @@ bool XParser::ParseMesh(std::int32_t frame, int depth) {
         return Fail("a face names a position the mesh does not have");
     }
     for (;;) {
-        const XToken token = tokens_.Next();
-        if (token.kind == XTokenKind::Close) {
+        std::string_view type;
+        if (const Next next = NextChild(type, "a mesh"); next == Next::Failed) {
+            return false;
+        } else if (next == Next::Closed) {
             break;
         }
-        if (token.kind != XTokenKind::Word) {
-            return Fail(token.kind == XTokenKind::End ? "a block is not closed"
-                                                      : "unexpected text in a mesh");
-        }
         bool ok = true;
-        if (token.text == "MeshNormals") {
+        if (type == "MeshNormals") {
             ok = OpenNamedBlock(nullptr) && ParseNormals(mesh, faceSizes);
-        } else if (token.text == "MeshTextureCoords") {
+        } else if (type == "MeshTextureCoords") {
             ok = OpenNamedBlock(nullptr) && ParseTexcoords(mesh);
-        } else if (token.text == "MeshMaterialList") {
+        } else if (type == "MeshMaterialList") {
             ok = OpenNamedBlock(nullptr) && ParseMaterialList(mesh, faceSizes, depth + 1);
         } else {
             ok = OpenNamedBlock(nullptr) && SkipBlock();
@@ -244,18 +242,14 @@ bool XParser::ParseMaterial(XMaterial& material, int depth) {
     material.specular = {values[5], values[6], values[7]};
     material.emissive = {values[8], values[9], values[10]};
     for (;;) {
-        const XToken token = tokens_.Next();
-        if (token.kind == XTokenKind::Close) {
-            return true;
-        }
-        if (token.kind != XTokenKind::Word) {
-            return Fail(token.kind == XTokenKind::End ? "a block is not closed"
-                                                      : "unexpected text in a material");
+        std::string_view type;
+        if (const Next next = NextChild(type, "a material"); next != Next::Child) {
+            return next == Next::Closed;
         }
         if (depth + 1 > kXMaxNesting || !OpenNamedBlock(nullptr)) {
             return Fail("a material's inner block cannot be read");
         }
-        if (token.text != "TextureFilename" && token.text != "TextureFileName") {
+        if (type != "TextureFilename" && type != "TextureFileName") {
             if (!SkipBlock()) {
                 return false;
             }

@@ -29,6 +29,9 @@ private:
     bool ReadFloat(float& value, const char* what);
     bool ReadFloats(float* values, int n, const char* what);
     bool SkipBlock();
+    // The type word of the next inner block of the block being read.
+    enum class Next { Child, Closed, Failed };
+    Next NextChild(std::string_view& type, const char* where);
     bool OpenNamedBlock(std::u16string* name);
     bool ParseObject(std::string_view type, std::int32_t frame, int depth);
     bool ParseFrame(std::int32_t parent, int depth);

@@ -100,6 +100,20 @@ bool XParser::SkipBlock() {
     return true;
 }
 
+XParser::Next XParser::NextChild(std::string_view& type, const char* where) {
+    const XToken token = tokens_.Next();
+    if (token.kind == XTokenKind::Close) {
+        return Next::Closed;
+    }
+    if (token.kind != XTokenKind::Word) {
+        Fail(token.kind == XTokenKind::End ? "a block is not closed"
+                                           : std::string("unexpected text in ") + where);
+        return Next::Failed;
+    }
+    type = token.text;
+    return Next::Child;
+}
+
 // Reads an optional name and the opening brace of a block.
 bool XParser::OpenNamedBlock(std::u16string* name) {
     XToken token = tokens_.Next();
@@ -177,22 +191,18 @@ bool XParser::ParseFrame(std::int32_t parent, int depth) {
     const auto index = static_cast<std::int32_t>(model_.frames.size());
     model_.frames.push_back(std::move(frame));
     for (;;) {
-        const XToken token = tokens_.Next();
-        if (token.kind == XTokenKind::Close) {
-            return true;
+        std::string_view type;
+        if (const Next next = NextChild(type, "a frame"); next != Next::Child) {
+            return next == Next::Closed;
         }
-        if (token.kind != XTokenKind::Word) {
-            return Fail(token.kind == XTokenKind::End ? "a block is not closed"
-                                                      : "unexpected text in a frame");
-        }
-        if (token.text == "FrameTransformMatrix") {
+        if (type == "FrameTransformMatrix") {
             XMatrix m;
             if (!OpenNamedBlock(nullptr) || !ReadFloats(m.data(), 16, "a frame matrix") ||
                 !Expect(XTokenKind::Close, "a frame matrix")) {
                 return false;
             }
             model_.frames[static_cast<std::size_t>(index)].transform = m;
-        } else if (!ParseObject(token.text, index, depth + 1)) {
+        } else if (!ParseObject(type, index, depth + 1)) {
             return false;
         }
     }

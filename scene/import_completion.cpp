@@ -37,6 +37,30 @@ void AddFailure(std::string& detail, const std::filesystem::path& path,
     }
 }
 
+// The instance (with its bodies when a world is given) and its GPU half;
+// false, with the bodies given back, when either fails. Any result but S_OK
+// drops the content: a missing texture is 2.
+bool CreateDrawable(SceneContent& content, ModelInstance& instance, const PmxModel& model,
+                    ModelTextures& textures, PhysicsWorld* physics) {
+    HRESULT hr = CreateModelInstance(instance, model, physics);
+    if (hr == S_OK && content.createModelResources) {
+        hr = content.createModelResources(instance, model, textures);
+    }
+    if (hr != S_OK && physics != nullptr) {
+        ReleaseBodies(instance, *physics);
+    }
+    return hr == S_OK;
+}
+
+// The user needs to know which file to look for.
+std::string ResourceFailure(const char* heading, const ModelTextures& textures) {
+    std::string message = heading;
+    if (textures.result != S_OK && !textures.message.empty()) {
+        message += "\n" + textures.message;
+    }
+    return message;
+}
+
 void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, unsigned& loaded,
                     std::string& detail) {
     if (imports.empty()) {
@@ -56,21 +80,10 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
             continue;
         }
         auto instance = std::make_unique<ModelInstance>();
-        HRESULT hr = CreateModelInstance(*instance, entry.model, physics);
-        if (hr == S_OK && content.createModelResources) {
-            hr = content.createModelResources(*instance, entry.model, entry.textures);
-        }
-        // Any result but S_OK drops the model: a missing texture is 2.
-        if (hr != S_OK) {
-            if (physics != nullptr) {
-                ReleaseBodies(*instance, *physics);
-            }
-            // The user needs to know which file to look for.
-            std::string message = "\nFailed to create graphic resource for this model!";
-            if (entry.textures.result != S_OK && !entry.textures.message.empty()) {
-                message += "\n" + entry.textures.message;
-            }
-            AddFailure(detail, entry.path, message);
+        if (!CreateDrawable(content, *instance, entry.model, entry.textures, physics)) {
+            AddFailure(detail, entry.path,
+                       ResourceFailure("\nFailed to create graphic resource for this model!",
+                                       entry.textures));
             continue;
         }
         ModelUiEntry row;
@@ -97,16 +110,10 @@ void CompleteAccessories(SceneContent& content, ImportResults& batch, unsigned& 
             continue;
         }
         auto instance = std::make_unique<ModelInstance>();
-        HRESULT hr = CreateModelInstance(*instance, entry.model, nullptr);
-        if (hr == S_OK && content.createModelResources) {
-            hr = content.createModelResources(*instance, entry.model, entry.textures);
-        }
-        if (hr != S_OK) {
-            std::string message = "\nFailed to create graphic resource for this accessory!";
-            if (entry.textures.result != S_OK && !entry.textures.message.empty()) {
-                message += "\n" + entry.textures.message;
-            }
-            AddFailure(detail, entry.path, message);
+        if (!CreateDrawable(content, *instance, entry.model, entry.textures, nullptr)) {
+            AddFailure(detail, entry.path,
+                       ResourceFailure("\nFailed to create graphic resource for this accessory!",
+                                       entry.textures));
             continue;
         }
         for (const std::string& warning : entry.warnings) {
