@@ -107,7 +107,7 @@ void ForgetRemovedModel(SceneContent& content, std::int32_t removed) {
     for (AccessoryRecord& accessory : content.accessories) {
         AccessorySettings& s = accessory.settings;
         if (s.model == removed) {
-            // It stays where it was seen last, now in the world's frame.
+            // The bone's turn is gone with the model; the place is kept.
             const Matrix4 last = accessory.instance->bones.empty()
                                      ? Matrix4{}
                                      : accessory.instance->bones[0].worldMatrix;

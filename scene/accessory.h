@@ -46,7 +46,8 @@ void ApplyAccessoryEdits(SceneContent& content, std::vector<AccessoryEdit>& edit
 bool RemoveAccessory(SceneContent& content, std::int32_t row);
 
 // After model `removed` is gone: accessories that followed it stand in the
-// world where they were, and the rows after it move up by one.
+// world at the point they were last drawn (their own turn and scale kept),
+// and the rows after it move up by one.
 void ForgetRemovedModel(SceneContent& content, std::int32_t removed);
 
 }  // namespace qv

@@ -64,6 +64,12 @@ void ImportAccessory(const std::filesystem::path& path, bool decodeTextures,
             return;
         }
         entry.model = AccessoryModel(mesh, &entry.warnings);
+        if (entry.model.indices.empty()) {
+            entry.model = {};
+            entry.warnings.clear();
+            entry.error = "Failed to load accessory!\nthe file holds no triangles to draw";
+            return;
+        }
     } catch (const std::bad_alloc&) {
         entry.model = {};
         entry.error = "Failed to load accessory!\nthe mesh does not fit in memory";

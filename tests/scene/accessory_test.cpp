@@ -105,13 +105,17 @@ TEST(AccessoryModel, FramesPlaceTheirMeshesAndNormalsSplitVertices) {
 TEST_F(AccessoryTest, AnAccessoryImportsWithAMissingTextureNamedAndABrokenOneSaysWhy) {
     const fs::path cube = folder_.Write("cube.x", XTexturedCube("missing.png"));
     const fs::path broken = folder_.Write("broken.x", std::string_view("xof 0303bin 0032...."));
-    const std::string status = Import({cube, broken});
+    const fs::path empty = folder_.Write("empty.x", std::string_view("xof 0303txt 0032 Frame {}"));
+    const std::string status = Import({cube, broken, empty});
     EXPECT_EQ(status.rfind("Loaded 1 resource(s).\nWarning: cube.x: texture not found: "
-                           "missing.png\nFailed: 1\nError detail:\n",
+                           "missing.png\nFailed: 2\nError detail:\n",
                            0),
               0u)
         << status;
     EXPECT_NE(status.find("broken.x\nFailed to load accessory!\nthe binary form"),
+              std::string::npos)
+        << status;
+    EXPECT_NE(status.find("empty.x\nFailed to load accessory!\nthe file holds no triangles"),
               std::string::npos)
         << status;
     ASSERT_EQ(content_.accessories.size(), 1u);
