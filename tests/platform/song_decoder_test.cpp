@@ -69,6 +69,20 @@ TEST(SongDecoder, EveryFormKeepsTheSourceLengthAndLoudnessOfEachSide) {
     }
 }
 
+TEST(SongDecoder, RawAacStreamsDecodeLikeThoseInM4a) {
+    TempFolder folder;
+    const WavAudio source = TestTone(48000, 1.5);
+    const std::vector<std::uint8_t> bytes = Encoded(folder, {".aac", "adts", "aac"}, source);
+    WavAudio decoded;
+    const Result result = DecodeCompressedSong(bytes, decoded, 48000, 2);
+    ASSERT_TRUE(result.ok()) << result.message;
+    // A raw stream carries no trim for the encoder's lead-in: up to one
+    // frame (1024 samples) longer, never shorter.
+    EXPECT_GE(decoded.frameCount() + 1, source.frameCount());
+    EXPECT_LE(decoded.frameCount(), source.frameCount() + 2 * 1024);
+    EXPECT_NEAR(Rms(decoded, 0), Rms(source, 0), 0.1 * Rms(source, 0));
+}
+
 TEST(SongDecoder, KeepsTheFilesOwnFormatWhenAskedForNone) {
     TempFolder folder;
     const WavAudio stereo = TestTone(44100, 1.0);
