@@ -27,8 +27,8 @@ const std::vector<std::uint8_t>& SongBytes(const char* ending) {
             if (std::string(form.ending) != ending) {
                 continue;
             }
-            const auto path = std::filesystem::temp_directory_path() /
-                              ("qv-bench-song" + std::string(ending));
+            const auto path =
+                std::filesystem::temp_directory_path() / ("qv-bench-song" + std::string(ending));
             std::string error;
             WriteSong(path, form, TestTone(44100, kSongSeconds), &error);
             std::ifstream in(path, std::ios::binary);
