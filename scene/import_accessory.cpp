@@ -130,20 +130,23 @@ void AppendMesh(const XModel& x, const XMesh& mesh, PmxModel& model, TextureSlot
         vertexOf.emplace(key, index);
         return index;
     };
+    // Triangles grouped by material in one pass: a stage has many of both.
+    std::vector<std::vector<std::uint32_t>> byMaterial(mesh.materials.size());
+    for (std::size_t t = 0; t < mesh.triangleCount(); ++t) {
+        byMaterial[mesh.triangleMaterials[t]].push_back(static_cast<std::uint32_t>(t));
+    }
     for (std::size_t m = 0; m < mesh.materials.size(); ++m) {
+        if (byMaterial[m].empty()) {
+            continue;
+        }
         PmxMaterial material = AccessoryMaterial(mesh.materials[m], textures);
-        for (std::size_t t = 0; t < mesh.triangleCount(); ++t) {
-            if (mesh.triangleMaterials[t] != m) {
-                continue;
-            }
+        for (const std::uint32_t t : byMaterial[m]) {
             for (std::size_t k = 0; k < 3; ++k) {
-                model.indices.push_back(vertex(3 * t + k));
+                model.indices.push_back(vertex(3 * std::size_t{t} + k));
             }
-            material.indexCount += 3;
         }
-        if (material.indexCount != 0) {
-            model.materials.push_back(std::move(material));
-        }
+        material.indexCount = static_cast<std::uint32_t>(3 * byMaterial[m].size());
+        model.materials.push_back(std::move(material));
     }
 }
 
