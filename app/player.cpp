@@ -277,7 +277,8 @@ std::filesystem::path WorkingFolder() {
 // resource manager.
 void ConnectToolWindows(InterfaceView& view, UiState& ui, FileBrowser& browser,
                         ModelSettingState& modelSetting) {
-    browser.SetExtensionFilters({".pmx", ".pmd", ".vmd", ".vpd", ".wav", ".hlsl"});
+    browser.SetExtensionFilters({".pmx", ".pmd", ".x", ".vmd", ".vpd", ".wav", ".mp3", ".m4a",
+                                 ".aac", ".ogg", ".oga", ".opus", ".flac", ".hlsl"});
     view.fileBrowser = &browser;
     view.modelSetting = &modelSetting;
     view.actions.openFileBrowser = [&browser] { browser.Open(); };

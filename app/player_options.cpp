@@ -16,8 +16,8 @@ namespace qv {
 const char* const kUsage =
     "Usage: qv [options] [FILE...]\n"
     "Opens the player window and imports the given files (.pmx and .pmd models, .vmd\n"
-    "motions, .vpd poses, .wav songs, .hlsl effect shaders) as one batch, and plays\n"
-    "them when a motion is among them.\n"
+    "motions, .vpd poses, songs in .wav, .mp3, .m4a, .ogg, .opus or .flac, .hlsl effect\n"
+    "shaders, .x accessories) as one batch, and plays them when a motion is among them.\n"
     "  --play             once the files are in, add every motion to every model,\n"
     "                     select the first song, let the first motion with camera\n"
     "                     keys drive the camera, and start playing\n"

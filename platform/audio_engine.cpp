@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/file_read.h"
+#include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 
 namespace qv {
@@ -169,7 +170,18 @@ SoundEffect::SoundEffect(AudioEngine& engine, const std::filesystem::path& path)
     if (Failed(ReadWholeFile(path, bytes))) {
         throw AudioError("cannot read the file " + path.string());
     }
-    Decode(bytes);
+    WavAudio audio;
+    if (const Result decoded = DecodeSongFile(path, bytes, audio, sampleRate_, channels_);
+        !decoded.ok()) {
+        throw AudioError(decoded.message);
+    }
+    bytes = {};
+    Adopt(std::move(audio));
+}
+
+SoundEffect::SoundEffect(AudioEngine& engine, WavAudio audio)
+    : engine_(engine), channels_(engine.Channels()), sampleRate_(engine.SampleRate()) {
+    Adopt(std::move(audio));
 }
 
 SoundEffect::SoundEffect(AudioEngine& engine, std::span<const std::uint8_t> wavBytes)
@@ -179,8 +191,15 @@ SoundEffect::SoundEffect(AudioEngine& engine, std::span<const std::uint8_t> wavB
 
 void SoundEffect::Decode(std::span<const std::uint8_t> wavBytes) {
     WavAudio audio;
-    if (const Result decoded = DecodeWav(wavBytes, audio); !decoded.ok()) {
-        throw AudioError("not a playable WAV file: " + decoded.message);
+    if (const Result decoded = DecodeSongFile("song.wav", wavBytes, audio); !decoded.ok()) {
+        throw AudioError(decoded.message);
+    }
+    Adopt(std::move(audio));
+}
+
+void SoundEffect::Adopt(WavAudio audio) {
+    if (audio.channels == 0 || audio.sampleRate == 0) {
+        throw AudioError("the song has no channels or no sample rate");
     }
     if (audio.channels == channels_ && static_cast<int>(audio.sampleRate) == sampleRate_) {
         samples_ = std::move(audio.samples);

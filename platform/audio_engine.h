@@ -20,6 +20,7 @@ namespace qv {
 
 class SoundEffect;
 class SoundEffectInstance;
+struct WavAudio;
 
 // Raised when a song cannot be loaded; what() is a sentence for the user.
 class AudioError : public std::runtime_error {
@@ -68,11 +69,14 @@ private:
 
 class SoundEffect {
 public:
-    // Reads and decodes a whole WAV file into the engine's output format.
-    // Throws AudioError when the file cannot be read or is not a WAV file the
-    // engine can play (truncated and malformed files included).
+    // Reads and decodes a whole song file into the engine's output format: a
+    // WAV file, or a compressed one by the endings IsCompressedSongExtension
+    // takes. Throws AudioError when the file cannot be read or is not a song
+    // the engine can play (truncated and malformed files included).
     SoundEffect(AudioEngine& engine, const std::filesystem::path& path);
     SoundEffect(AudioEngine& engine, std::span<const std::uint8_t> wavBytes);
+    // A song already decoded, in any rate and one or two channels.
+    SoundEffect(AudioEngine& engine, WavAudio audio);
     ~SoundEffect() = default;
     SoundEffect(const SoundEffect&) = delete;
     SoundEffect& operator=(const SoundEffect&) = delete;
@@ -88,6 +92,7 @@ private:
     friend class AudioEngine;
     friend class SoundEffectInstance;
     void Decode(std::span<const std::uint8_t> wavBytes);
+    void Adopt(WavAudio audio);
 
     AudioEngine& engine_;
     int channels_;

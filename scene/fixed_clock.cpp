@@ -21,6 +21,7 @@ void UpdateModelsTo(SceneContent& content, FixedClock& clock, double time) {
     for (auto& model : content.models) {
         UpdateModel(*model.instance, delta);
     }
+    UpdateAccessories(content);
     clock.modelTime = time;
 }
 

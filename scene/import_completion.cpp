@@ -65,6 +65,30 @@ void AddWarnings(std::string& warned, const std::filesystem::path& path,
     }
 }
 
+// The instance (with its bodies when a world is given) and its GPU half;
+// false, with the bodies given back, when either fails. Any result but S_OK
+// drops the content; a missing texture does not.
+bool CreateDrawable(SceneContent& content, ModelInstance& instance, const PmxModel& model,
+                    ModelTextures& textures, PhysicsWorld* physics) {
+    HRESULT hr = CreateModelInstance(instance, model, physics);
+    if (hr == S_OK && content.createModelResources) {
+        hr = content.createModelResources(instance, model, textures);
+    }
+    if (hr != S_OK && physics != nullptr) {
+        ReleaseBodies(instance, *physics);
+    }
+    return hr == S_OK;
+}
+
+// The user needs to know which file to look for.
+std::string ResourceFailure(const char* heading, const ModelTextures& textures) {
+    std::string message = heading;
+    if (textures.result != S_OK && !textures.message.empty()) {
+        message += "\n" + textures.message;
+    }
+    return message;
+}
+
 void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, unsigned& loaded,
                     std::string& detail, std::string& warned) {
     if (imports.empty()) {
@@ -84,21 +108,10 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
             continue;
         }
         auto instance = std::make_unique<ModelInstance>();
-        HRESULT hr = CreateModelInstance(*instance, entry.model, physics);
-        if (hr == S_OK && content.createModelResources) {
-            hr = content.createModelResources(*instance, entry.model, entry.textures);
-        }
-        // Any result but S_OK drops the model; a missing texture does not.
-        if (hr != S_OK) {
-            if (physics != nullptr) {
-                ReleaseBodies(*instance, *physics);
-            }
-            // The user needs to know which file to look for.
-            std::string message = "\nFailed to create graphic resource for this model!";
-            if (entry.textures.result != S_OK && !entry.textures.message.empty()) {
-                message += "\n" + entry.textures.message;
-            }
-            AddFailure(detail, entry.path, message);
+        if (!CreateDrawable(content, *instance, entry.model, entry.textures, physics)) {
+            AddFailure(detail, entry.path,
+                       ResourceFailure("\nFailed to create graphic resource for this model!",
+                                       entry.textures));
             continue;
         }
         ModelUiEntry row;
@@ -107,6 +120,35 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
         row.warnings = CappedWarnings(entry.textures.warnings, entry.textures.warnings.size());
         AddWarnings(warned, entry.path, row.warnings);
         content.models.push_back({std::move(instance), std::move(row)});
+        ++loaded;
+    }
+}
+
+// Accessories after the models: the same GPU half, no bodies. The GPU wait
+// is taken here only when no model of the batch has taken it already.
+void CompleteAccessories(SceneContent& content, ImportResults& batch, unsigned& loaded,
+                         std::string& detail, std::string& warned) {
+    if (batch.accessories.empty()) {
+        return;
+    }
+    if (batch.models.empty() && content.waitForGpu) {
+        content.waitForGpu();
+    }
+    for (AccessoryImport& entry : batch.accessories) {
+        if (!entry.error.empty()) {
+            AddFailure(detail, entry.path, entry.error);
+            continue;
+        }
+        auto instance = std::make_unique<ModelInstance>();
+        if (!CreateDrawable(content, *instance, entry.model, entry.textures, nullptr)) {
+            AddFailure(detail, entry.path,
+                       ResourceFailure("\nFailed to create graphic resource for this accessory!",
+                                       entry.textures));
+            continue;
+        }
+        AddWarnings(warned, entry.path, CappedWarnings(entry.warnings, entry.warnings.size()));
+        content.accessories.push_back(
+            {std::move(instance), entry.path.filename().string(), AccessorySettings{}});
         ++loaded;
     }
 }
@@ -120,9 +162,10 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
     ImportResults& batch = worker.PendingResults();
     unsigned loaded = 0;
     std::string detail;
-    std::string warned;
+    std::string warned;  // what loaded, but not wholly
 
     CompleteModels(content, batch.models, loaded, detail, warned);
+    CompleteAccessories(content, batch, loaded, detail, warned);
     for (MotionImport& entry : batch.motions) {
         if (!entry.error.empty()) {
             AddFailure(detail, entry.path, entry.error);

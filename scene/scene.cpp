@@ -72,10 +72,12 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
         if (scene.importer.showImportStatus.exchange(false)) {
             ui.showImportStatus = true;
         }
-        const bool bringsModels = !scene.importer.PendingResults().models.empty();
-        const std::size_t modelsBefore = scene.models.size();
+        const ImportResults& pending = scene.importer.PendingResults();
+        const bool bringsModels = !pending.models.empty() || !pending.accessories.empty();
+        const std::size_t modelsBefore = scene.models.size() + scene.accessories.size();
         CompleteImports(scene, scene.importer);
-        if (scene.render.rayTracing && scene.models.size() != modelsBefore) {
+        if (scene.render.rayTracing &&
+            scene.models.size() + scene.accessories.size() != modelsBefore) {
             scene.render.rebuildAccelerationStructures = true;
         }
         if (bringsModels) {
@@ -91,6 +93,7 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
                         scene.hooks.writeMaterial);
     }
     modelSetting.edits.clear();
+    ApplyAccessoryEdits(scene, ui.accessoryEdits);
     // 3. to 7. The interface's requests, in the order it made them.
     CarryOutRequests(scene, ui, modelSetting, gpu);
     // 8. Ray-tracing structures.
@@ -112,6 +115,8 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     }
     AdvanceLiveFrame(scene, dt, static_cast<float>(motionSeconds));
     FinishPlaybackFrame(scene);
+    // Accessories follow their bones where physics and the frame's end left them.
+    UpdateAccessories(scene);
     // 13. Camera, light and self-shadow of the camera motion, at the same time.
     if (scene.playback.state != PlayState::Stopped) {
         scene.stage.stageMotionTime = static_cast<float>(scene.playback.time);

@@ -34,6 +34,7 @@ bool RemoveModel(Scene& scene, std::int32_t i, ModelSettingState& modelSetting, 
         scene.releaseModelResources(*scene.models[i].instance);
     }
     scene.models.erase(scene.models.begin() + i);
+    ForgetRemovedModel(scene, i);
     if (scene.render.rayTracing) {
         scene.render.rebuildAccelerationStructures = true;
     }
@@ -172,6 +173,8 @@ bool NamesSameList(RequestKind removal, RequestKind kind) {
             return kind == RequestKind::DeleteSong || kind == RequestKind::SelectSong;
         case RequestKind::DeleteShader:
             return kind == RequestKind::DeleteShader || kind == RequestKind::ChooseDefaultShader;
+        case RequestKind::DeleteAccessory:
+            return kind == RequestKind::DeleteAccessory;
         default:
             return false;
     }
@@ -229,6 +232,15 @@ bool CarryOutRemoval(Scene& scene, const SceneRequest& request, ModelSettingStat
             return RemoveSong(scene, i);
         case RequestKind::DeleteShader:
             return RemoveShader(scene, i, modelSetting);
+        case RequestKind::DeleteAccessory:
+            if (!InRange(i, scene.accessories.size())) {
+                return false;
+            }
+            gpu.Wait();
+            if (scene.render.rayTracing) {
+                scene.render.rebuildAccelerationStructures = true;
+            }
+            return RemoveAccessory(scene, i);
         default:
             return false;
     }

@@ -8,6 +8,7 @@
 #include "runtime/ik.h"
 #include "runtime/morphs.h"
 #include "runtime/pose_math.h"
+#include "scene/accessory_settings.h"
 #include "scene/anti_aliasing.h"
 #include "scene/model_edits.h"
 
@@ -41,6 +42,7 @@ enum class RequestKind : std::int32_t {
     Seek,                    // seconds: the play position; only a frame's last one counts
     SwitchLoop,              // on: start again at the end
     ResetView,               // the camera to the front, framing every model
+    DeleteAccessory,         // index: accessory row
 };
 
 struct SceneRequest {
@@ -66,6 +68,9 @@ struct UiState {
 
     // Carried out in this order by the next scene update, which empties it.
     std::vector<SceneRequest> requests;
+    // Accessory rows as the interface changed them; applied by the next
+    // scene update before the requests (so before any removal), then emptied.
+    std::vector<AccessoryEdit> accessoryEdits;
 
     std::int32_t editResolutionIndex = 0;
     std::int32_t editAntiAliasing = kMsaa4x;

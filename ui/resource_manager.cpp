@@ -1,4 +1,5 @@
-// The resource manager: play control, and the lists of models, motions, songs and shaders.
+// The resource manager: play control, and the lists of models, motions, songs, shaders and
+// accessories.
 #include <imgui.h>
 
 #include <cstdio>
@@ -279,6 +280,10 @@ void DrawResourceManager(InterfaceView& view) {
             }
             if (ImGui::BeginTabItem("Shader (effect)")) {
                 DrawShaderTab(view);
+                ImGui::EndTabItem();
+            }
+            if (ImGui::BeginTabItem("Accessory")) {
+                DrawAccessoryTab(view);
                 ImGui::EndTabItem();
             }
             ImGui::EndTabBar();

@@ -14,7 +14,9 @@
 #include "formats/rgba_image.h"
 #include "formats/vmd_motion.h"
 #include "formats/vpd_pose.h"
+#include "formats/x_model.h"
 #include "platform/hlsl_compiler.h"
+#include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 
 namespace qv {
@@ -102,6 +104,61 @@ inline bool CheckWav(std::span<const std::uint8_t> bytes) {
     // The mixer relies on samples in range: a NaN or a huge value would be noise or worse.
     for (float s : audio.samples) {
         if (!(s >= -1.0f && s <= 1.0f)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Compressed songs as the player asks for them: the mixer's rate and two channels.
+inline bool CheckAudio(std::span<const std::uint8_t> bytes) {
+    WavAudio audio;
+    if (const Result decoded = DecodeCompressedSong(bytes, audio, 48000, 2); !decoded.ok()) {
+        return decoded.code == E_FAIL && !decoded.message.empty() && audio.samples.empty();
+    }
+    if (audio.channels != 2 || audio.sampleRate != 48000 || audio.samples.empty() ||
+        audio.samples.size() % 2 != 0 || audio.samples.size() > kMaxSongSamples) {
+        return false;
+    }
+    for (float s : audio.samples) {
+        if (!(s >= -1.0f && s <= 1.0f)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+inline bool CheckX(std::span<const std::uint8_t> bytes) {
+    XModel model;
+    if (const Result parsed = ParseXModel(model, bytes); !parsed.ok()) {
+        return parsed.code == E_FAIL && !parsed.message.empty() && model.meshes.empty() &&
+               model.frames.empty();
+    }
+    // What the renderer indexes with must stay inside the lists it indexes.
+    for (const XMesh& mesh : model.meshes) {
+        if (mesh.corners.size() % 3 != 0 || mesh.triangleMaterials.size() != mesh.triangleCount() ||
+            mesh.materials.empty() ||
+            (!mesh.normals.empty() && mesh.normalCorners.size() != mesh.corners.size()) ||
+            (!mesh.texcoords.empty() && mesh.texcoords.size() != mesh.positions.size())) {
+            return false;
+        }
+        for (std::size_t i = 0; i < mesh.corners.size(); ++i) {
+            if (mesh.corners[i] >= mesh.positions.size() ||
+                (!mesh.normals.empty() && mesh.normalCorners[i] >= mesh.normals.size())) {
+                return false;
+            }
+        }
+        for (std::uint32_t m : mesh.triangleMaterials) {
+            if (m >= mesh.materials.size()) {
+                return false;
+            }
+        }
+        if (mesh.frame >= static_cast<std::int32_t>(model.frames.size())) {
+            return false;
+        }
+    }
+    for (std::size_t f = 0; f < model.frames.size(); ++f) {
+        if (model.frames[f].parent >= static_cast<std::int32_t>(f)) {
             return false;
         }
     }

@@ -13,6 +13,8 @@
 #include "demo/pmd_writer.h"
 #include "formats/vpd_pose.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/song_writer.h"
+#include "tests/support/x_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -100,6 +102,40 @@ void WriteWavSeeds(const fs::path& out) {
     extensible.format = 0xFFFE;
     extensible.extraChunkBeforeData = true;
     Write(out / "extensible.wav", EncodeWav(extensible, data));
+}
+
+// A short song in every compressed form, in stereo and mono, and one cut in half.
+void WriteAudioSeeds(const fs::path& out) {
+    const WavAudio stereo = TestTone(48000, 0.3);
+    WavAudio mono = TestTone(44100, 0.2);
+    for (std::size_t f = 0; f < mono.frameCount(); ++f)
+        mono.samples[f] = mono.samples[2 * f];
+    mono.samples.resize(mono.samples.size() / 2);
+    mono.channels = 1;
+    for (const SongForm& form : SongForms()) {
+        const std::string base = std::string(form.ending + 1);
+        std::string error;
+        if (!WriteSong(out / ("stereo-" + base + form.ending), form, stereo, &error)) {
+            std::cerr << "qv-fuzz-seeds: " << form.encoder << ": " << error << "\n";
+        }
+        if (std::string(form.ending) != ".opus") {
+            WriteSong(out / ("mono-" + base + form.ending), form, mono, &error);
+        }
+    }
+    const fs::path whole = out / "stereo-mp3.mp3";
+    if (fs::exists(whole)) {
+        fs::copy_file(whole, out / "cut-mp3.mp3");
+        fs::resize_file(out / "cut-mp3.mp3", fs::file_size(whole) / 2);
+    }
+}
+
+// Every block kind of the text mesh form, in both float widths.
+void WriteXSeeds(const fs::path& out) {
+    WriteText(out / "cube.x", XTexturedCube());
+    WriteText(out / "frames.x", XFrameHierarchy());
+    WriteText(out / "fan.x", XPolygonFan());
+    WriteText(out / "sphere.x", XSphereMapped());
+    WriteText(out / "grid.x", XLargeGrid(8 * 1024));
 }
 
 // A DDS header and its pixel data; masks select the uncompressed form.
@@ -250,16 +286,18 @@ using namespace qv;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: qv-fuzz-seeds pmx|pmd|vmd|vpd|wav|dds|image|hlsl OUTDIR [FOLDER...]\n";
+        std::cerr << "usage: qv-fuzz-seeds pmx|pmd|vmd|vpd|wav|audio|x|dds|image|hlsl OUTDIR "
+                     "[FOLDER...]\n";
         return 2;
     }
     const std::string kind = argv[1];
     const fs::path out = argv[2];
     fs::create_directories(out);
     const std::map<std::string, void (*)(const fs::path&)> writers = {
-        {"pmx", WritePmxSeeds},     {"pmd", WritePmdSeeds},  {"vmd", WriteVmdSeeds},
-        {"vpd", WriteVpdSeeds},     {"wav", WriteWavSeeds},  {"dds", WriteDdsSeeds},
-        {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds}};
+        {"pmx", WritePmxSeeds},     {"pmd", WritePmdSeeds},     {"vmd", WriteVmdSeeds},
+        {"vpd", WriteVpdSeeds},     {"wav", WriteWavSeeds},     {"dds", WriteDdsSeeds},
+        {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds},   {"audio", WriteAudioSeeds},
+        {"x", WriteXSeeds}};
     const auto writer = writers.find(kind);
     if (writer == writers.end()) {
         std::cerr << "qv-fuzz-seeds: no seeds for '" << kind << "'\n";
@@ -273,6 +311,8 @@ int main(int argc, char** argv) {
         {"vmd", {".vmd"}},
         {"vpd", {".vpd"}},
         {"wav", {".wav"}},
+        {"x", {".x"}},
+        {"audio", {".mp3", ".m4a", ".aac", ".ogg", ".oga", ".opus", ".flac"}},
         {"dds", {".dds"}},
         {"image",
          {".png", ".jpg", ".jpeg", ".bmp", ".tga", ".gif", ".psd", ".dds", ".spa", ".sph"}},

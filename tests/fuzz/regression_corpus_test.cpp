@@ -51,6 +51,12 @@ TEST(RegressionCorpus, Vpd) {
 TEST(RegressionCorpus, Wav) {
     Replay("wav", CheckWav);
 }
+TEST(RegressionCorpus, Audio) {
+    Replay("audio", CheckAudio);
+}
+TEST(RegressionCorpus, X) {
+    Replay("x", CheckX);
+}
 TEST(RegressionCorpus, Dds) {
     Replay("dds", CheckDds);
 }

@@ -10,6 +10,7 @@
 #include "scene/import_kind.h"
 #include "scene/scene_content.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/song_writer.h"
 #include "tests/support/temp_file.h"
 
 namespace fs = std::filesystem;
@@ -227,6 +228,27 @@ TEST_F(ImportTest, HostileFilesFailAloneAndTheNextBatchStillWorks) {
     EXPECT_EQ(Import({Write("song.wav", Wav())}), "Loaded 1 resource(s).");
     ASSERT_EQ(content_.songs.size(), 1u);
     EXPECT_EQ(content_.songs[0].name, "song.wav");
+}
+
+TEST_F(ImportTest, CompressedSongsImportBesideWavAndABrokenOneSaysWhy) {
+    std::vector<fs::path> files;
+    for (const SongForm& form : SongForms()) {
+        files.push_back(folder_.path() / (std::string("tone") + form.ending));
+        std::string error;
+        ASSERT_TRUE(WriteSong(files.back(), form, TestTone(48000, 0.5), &error)) << error;
+    }
+    files.push_back(WriteText("broken.flac", "fLaC but nothing after it"));
+    files.push_back(WriteText("mixed.Mp3", "skipped by its ending"));
+    const std::string status = Import(files);
+    EXPECT_EQ(status.rfind("Loaded 5 resource(s).\nFailed: 2\nError detail:\n", 0), 0u) << status;
+    EXPECT_NE(status.find("broken.flac\nFailed to load song!\ncannot decode the audio: "),
+              std::string::npos)
+        << status;
+    ASSERT_EQ(content_.songs.size(), 5u);
+    EXPECT_EQ(content_.songs[0].name, "tone.mp3");
+    for (const auto& song : content_.songs) {
+        EXPECT_NEAR(song.sound->DurationSeconds(), 0.5, 0.020) << song.name;
+    }
 }
 
 TEST_F(ImportTest, ABatchCompletesWhileModelsPlay) {

@@ -8,6 +8,8 @@
 #include "demo/pmd_writer.h"
 #include "formats/pmd_model.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/x_writer.h"
+#include "tools/x_report.h"
 
 namespace qv {
 
@@ -103,6 +105,29 @@ TEST(InspectReport, WarnsAboutEveryNumberThatWasNotFinite) {
     const auto lines = NonFiniteWarnings(many);
     ASSERT_EQ(lines.size(), NonFiniteFields::kMaxListed + 1);
     EXPECT_EQ(lines.back(), "... and 50 more numbers that are not finite");
+}
+
+}  // namespace qv
+
+namespace qv {
+
+TEST(InspectReport, AnAccessoryListsItsFramesMeshesAndEachTextureOnce) {
+    const std::string text = XSphereMapped();
+    XModel model;
+    ASSERT_TRUE(
+        ParseXModel(model, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}).ok());
+    const auto j = XReportJson("ball.x", model);
+    EXPECT_EQ(j["format"], "X");
+    EXPECT_EQ(j["version"], "3.3");
+    ASSERT_EQ(j["frames"].size(), 1u);
+    EXPECT_EQ(j["frames"][0]["name"], "Ball");
+    ASSERT_EQ(j["meshes"].size(), 1u);
+    EXPECT_EQ(j["meshes"][0]["triangles"], 8);
+    EXPECT_EQ(j["meshes"][0]["materials"][1]["sphere_mode"], "add");
+    EXPECT_EQ(j["textures"], nlohmann::json({"base.png", "env.sph", "glow.spa"}));
+    const std::string report = XReportText("ball.x", model);
+    EXPECT_NE(report.find("Ball: 6 positions, 8 triangles"), std::string::npos) << report;
+    EXPECT_NE(report.find("sphere env.sph (multiply)"), std::string::npos) << report;
 }
 
 }  // namespace qv
