@@ -3,6 +3,7 @@
 
 #include "app/file_drop.h"
 #include "app/player_interface.h"
+#include "scene/playback_keys.h"
 #include "scene/scene.h"
 
 namespace qv {
@@ -33,6 +34,27 @@ std::uint32_t HeldButtons(std::uint32_t sdlButtons, std::uint32_t modifiers) {
         held |= kInputControl;
     }
     return held;
+}
+
+InputKey KeyOf(SDL_Keycode key) {
+    switch (key) {
+        case SDLK_F1:
+            return InputKey::F1;
+        case SDLK_SPACE:
+            return InputKey::Space;
+        case SDLK_HOME:
+            return InputKey::Home;
+        case SDLK_LEFT:
+            return InputKey::Left;
+        case SDLK_RIGHT:
+            return InputKey::Right;
+        case SDLK_l:
+            return InputKey::L;
+        case SDLK_r:
+            return InputKey::R;
+        default:
+            return InputKey::Other;
+    }
 }
 
 InputKind ButtonKind(std::uint8_t button, bool down) {
@@ -99,7 +121,9 @@ bool TranslateSdlEvent(const SDL_Event& event, std::uint32_t modifiers, CursorPo
         }
         case SDL_KEYDOWN:
             e.kind = InputKind::KeyDown;
-            e.key = event.key.keysym.sym == SDLK_F1 ? InputKey::F1 : InputKey::Other;
+            e.key = KeyOf(event.key.keysym.sym);
+            e.buttons = HeldButtons(0, modifiers);
+            e.repeat = event.key.repeat != 0;
             break;
         case SDL_WINDOWEVENT:
             // The window no longer gets the mouse's button releases.
@@ -157,6 +181,10 @@ void InstallInputHook(EngineContext& ctx, Scene& scene, UiState& ui, PlayerInter
             if (!TranslateSdlEvent(event, SDL_GetModState(), origin, &input)) {
                 return false;
             }
+            // Playback keys count over the tool windows too, but never while
+            // a text field types.
+            HandlePlaybackKeys(*scenePtr, *uiPtr, input,
+                               interface != nullptr && interface->WantsTextInput());
             const bool wanted = InterfaceWantsInput(interface);
             const MouseCapture capture =
                 HandleSceneInput(*scenePtr, *uiPtr, c.GetFrameSeconds(), input, wanted);

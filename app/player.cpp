@@ -277,7 +277,8 @@ std::filesystem::path WorkingFolder() {
 // resource manager.
 void ConnectToolWindows(InterfaceView& view, UiState& ui, FileBrowser& browser,
                         ModelSettingState& modelSetting) {
-    browser.SetExtensionFilters({".pmx", ".vmd", ".wav", ".hlsl"});
+    browser.SetExtensionFilters({".pmx", ".pmd", ".x", ".vmd", ".vpd", ".wav", ".mp3", ".m4a",
+                                 ".aac", ".ogg", ".oga", ".opus", ".flac", ".hlsl"});
     view.fileBrowser = &browser;
     view.modelSetting = &modelSetting;
     view.actions.openFileBrowser = [&browser] { browser.Open(); };
@@ -404,6 +405,7 @@ int RunPlayer(const PlayerOptions& options) {
     // The scene owns all content and the import thread; it runs silently
     // where there is no sound device.
     auto scene = std::make_unique<Scene>(std::make_unique<AudioEngine>());
+    scene->playback.loop = options.loop;
     ModelSettingState modelSetting;
     FileDrop drop;
     InterfaceView view{*scene, ui, {}, {}};

@@ -79,6 +79,10 @@ bool PlayerInterface::WantsInput() const {
     return io.WantCaptureMouse || io.WantCaptureKeyboard;
 }
 
+bool PlayerInterface::WantsTextInput() const {
+    return Started() && ImGui::GetIO().WantTextInput;
+}
+
 void PlayerInterface::BeginFrame() {
     if (window_ == nullptr) {
         return;

@@ -47,6 +47,9 @@ public:
     // Whether the tool windows want the mouse or the keyboard (as of the
     // last frame): the camera and the models then get nothing.
     bool WantsInput() const;
+    // Whether a text field has the keyboard (as of the last frame): keys
+    // that act everywhere else then belong to it.
+    bool WantsTextInput() const;
 
     // Main thread, before the stages start: the platform's new-frame step,
     // and the text-input rectangle moved to where Dear ImGui types.

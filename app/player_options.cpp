@@ -15,13 +15,14 @@ namespace qv {
 
 const char* const kUsage =
     "Usage: qv [options] [FILE...]\n"
-    "Opens the player window and imports the given files (.pmx models, .vmd motions,\n"
-    ".wav songs, .hlsl effect shaders) as one batch, and plays them when a motion is\n"
-    "among them.\n"
+    "Opens the player window and imports the given files (.pmx and .pmd models, .vmd\n"
+    "motions, .vpd poses, songs in .wav, .mp3, .m4a, .ogg, .opus or .flac, .hlsl effect\n"
+    "shaders, .x accessories) as one batch, and plays them when a motion is among them.\n"
     "  --play             once the files are in, add every motion to every model,\n"
     "                     select the first song, let the first motion with camera\n"
     "                     keys drive the camera, and start playing\n"
     "  --demo             play the built-in demo: a figure dancing to a beat\n"
+    "  --loop             start again from the beginning at the end of the dance\n"
     "No other option is needed in normal use; these serve automation:\n"
     "  --headless         render offscreen without a window or display\n"
     "                     (runs one frame unless --frames says otherwise)\n"
@@ -96,6 +97,8 @@ Result ParseOptions(int argc, const char* const* argv, PlayerOptions* options) {
             options->play = true;
         } else if (arg == "--demo") {
             options->demo = true;
+        } else if (arg == "--loop") {
+            options->loop = true;
         } else if (!arg.starts_with("--")) {
             options->files.emplace_back(arg);
         } else {

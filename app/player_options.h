@@ -28,6 +28,8 @@ struct PlayerOptions {
     std::string showWindows;
     // No tool windows at all: the scene alone, as in a video.
     bool hideInterface = false;
+    // At the end of the dance everything starts again from the beginning.
+    bool loop = false;
     // Ray-traced frames from the start, at this quality (0 "Low" to 3
     // "Ultra") for both diffuse light and shadows.
     bool rayTracing = false;

@@ -18,6 +18,7 @@
 #include "core/presenter.h"
 #include "demo/demo_content.h"
 #include "platform/file_read.h"
+#include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 #include "render/device/graphics_device.h"
 #include "runtime/motion.h"
@@ -170,7 +171,7 @@ Result ReadSong(const std::filesystem::path& file, RenderInputs* inputs) {
     if (Failed(ReadWholeFile(file, bytes))) {
         return Result::Failure(E_FAIL, "cannot read the song " + file.string());
     }
-    if (const Result decoded = DecodeWav(bytes, *inputs->song); !decoded.ok()) {
+    if (const Result decoded = DecodeSongFile(file, bytes, *inputs->song); !decoded.ok()) {
         return Result::Failure(
             E_FAIL, "the song " + file.string() + " cannot be loaded: " + decoded.message);
     }
@@ -193,9 +194,10 @@ Result GatherInputs(const RenderOptions& options, DemoFolder& demo, RenderInputs
             return read;
         }
     }
-    if (std::none_of(inputs->imports.begin(), inputs->imports.end(),
-                     [](const auto& f) { return ImportKindOf(f) == ImportKind::Model; })) {
-        return Result::Failure(E_INVALIDARG, "nothing to render: give a model (.pmx)");
+    if (std::none_of(inputs->imports.begin(), inputs->imports.end(), [](const auto& f) {
+            return ImportKindOf(f) == ImportKind::Model || ImportKindOf(f) == ImportKind::Accessory;
+        })) {
+        return Result::Failure(E_INVALIDARG, "nothing to render: give a model (.pmx or .x)");
     }
     return {};
 }
@@ -270,7 +272,7 @@ Result LoadContent(RenderSession& session, const RenderOptions& options,
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     UpdateScene(scene, ui, modelSetting, 0.0f);
-    if (scene.models.empty()) {
+    if (scene.models.empty() && scene.accessories.empty()) {
         return Result::Failure(E_FAIL, "no model could be loaded: " + scene.importer.Status());
     }
     if (!options.shader.empty()) {

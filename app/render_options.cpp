@@ -10,8 +10,9 @@ namespace qv {
 
 const char* const kRenderUsage =
     "Usage: qv render OUT [FILE...] [options]\n"
-    "Renders the given files (.pmx models, .vmd motions, one .wav song, .hlsl effect\n"
-    "shaders) into a video, every motion on every model, each frame at its exact time.\n"
+    "Renders the given files (.pmx models, .x accessories, .vmd motions, one song in\n"
+    ".wav, .mp3, .m4a, .ogg, .opus or .flac, .hlsl effect shaders) into a video, every\n"
+    "motion on every model, each frame at its exact time.\n"
     "OUT names the output by its ending: NAME.mp4 (H.264 with the song as AAC),\n"
     "NAME.mkv (the same in Matroska) or NAME%05d.png (numbered PNG pictures).\n"
     "  --demo             render the built-in demo: a figure dancing to a beat\n"

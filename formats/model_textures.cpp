@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <new>
+#include <set>
 #include <system_error>
 #include <thread>
 
@@ -20,14 +21,14 @@ namespace {
 struct Decoded {
     bool ran = false;  // false for images skipped once the model was refused
     bool ok = false;
+    bool overLimit = false;  // the budget or memory ran out: that refuses the model
     std::string reason = "the file cannot be read";
 };
 
 // Decoding is most of a model's import time; the images are independent, so
 // they are decoded side by side on every core. Once the decoded pixels pass
-// the budget, or memory runs out, or one of the first `required` images
-// fails, the rest is skipped: the model is refused. Images after those are
-// optional and fail alone.
+// the budget, or memory runs out, for one of the first `required` images, the
+// rest is skipped: the model is refused. Any other failure is the image's alone.
 std::vector<Decoded> DecodeAll(const std::vector<std::filesystem::path>& paths,
                                std::size_t required, std::vector<RgbaImage>& images) {
     std::vector<Decoded> out(paths.size());
@@ -49,15 +50,17 @@ std::vector<Decoded> DecodeAll(const std::vector<std::filesystem::path>& paths,
             } catch (const std::bad_alloc&) {
                 images[i] = {};
                 out[i].ok = false;
+                out[i].overLimit = true;
                 out[i].reason = "it does not fit in memory";
             }
             if (out[i].ok && (decodedBytes += images[i].pixels.size()) > kMaxModelTextureBytes) {
                 images[i] = {};
                 out[i].ok = false;
+                out[i].overLimit = true;
                 out[i].reason = "the model's textures take more than " +
                                 std::to_string(kMaxModelTextureBytes >> 20) + " MiB once decoded";
             }
-            if (!out[i].ok && i < required) {
+            if (out[i].overLimit && i < required) {
                 refused.store(true);
             }
         }
@@ -79,21 +82,57 @@ std::vector<Decoded> DecodeAll(const std::vector<std::filesystem::path>& paths,
     return out;
 }
 
+// What each listed texture is to the model, for the warning that names it:
+// the first use a material makes of it, in material order.
+std::vector<const char*> RolesOf(const PmxModel& model) {
+    std::vector<const char*> roles(model.textures.size(), nullptr);
+    auto note = [&](std::int32_t index, const char* role) {
+        const auto i = static_cast<std::size_t>(static_cast<std::uint32_t>(index));
+        if (i < roles.size() && roles[i] == nullptr) {
+            roles[i] = role;
+        }
+    };
+    for (const PmxMaterial& m : model.materials) {
+        note(m.textureIndex, "texture");
+        if (m.sphereMode >= 1 && m.sphereMode <= 3) {
+            note(m.sphereTextureIndex, "sphere");
+        }
+        if (m.sharedToon == 0) {
+            note(m.toonIndex, "toon");
+        }
+    }
+    for (const char*& role : roles) {
+        role = role == nullptr ? "texture" : role;
+    }
+    return roles;
+}
+
+RgbaImage WhiteTexel() {
+    RgbaImage image;
+    image.width = image.height = 1;
+    image.pixels = {255, 255, 255, 255};
+    return image;
+}
+
 }  // namespace
 
 ModelTextures LoadModelTextures(const PmxModel& model) {
     ModelTextures textures;
     textures.loaded = true;
+    const std::size_t listed = model.textures.size();
+    textures.absent.assign(listed, false);
+    const std::vector<const char*> roles = RolesOf(model);
+    std::set<std::u16string> warned;  // a file named twice is warned about once
+    auto warn = [&](std::size_t i, const std::string& what) {
+        textures.absent[i] = true;
+        if (warned.insert(model.textures[i]).second) {
+            textures.warnings.push_back(std::string(roles[i]) + " " + what);
+        }
+    };
     std::vector<std::filesystem::path> paths;
     for (const std::u16string& texturePath : model.textures) {
         paths.push_back(ResolveContentPath(model.folder, texturePath));
-        if (paths.back().empty()) {
-            textures.result = 2;
-            textures.message = "texture not found: " + ToUtf8(texturePath);
-            return textures;
-        }
     }
-    const std::size_t listed = paths.size();
     // The shared toon numbers the materials use, looked for beside the model.
     std::array<std::int32_t, 10> toonPaths{-1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
     for (const PmxMaterial& m : model.materials) {
@@ -111,6 +150,28 @@ ModelTextures LoadModelTextures(const PmxModel& model) {
         }
     }
     const std::vector<Decoded> decoded = DecodeAll(paths, listed, textures.images);
+    for (std::size_t i = 0; i < listed; ++i) {
+        if (decoded[i].ran && decoded[i].overLimit) {
+            textures.result = E_FAIL;
+            textures.message =
+                "texture cannot be read: " + paths[i].string() + " (" + decoded[i].reason + ")";
+            textures.images.clear();
+            textures.absent.assign(listed, false);
+            textures.warnings.clear();
+            return textures;
+        }
+    }
+    for (std::size_t i = 0; i < listed; ++i) {
+        if (paths[i].empty()) {
+            warn(i, "not found: " + ToUtf8(model.textures[i]));
+        } else if (!decoded[i].ok) {
+            warn(i,
+                 "cannot be read: " + ToUtf8(model.textures[i]) + " (" + decoded[i].reason + ")");
+        }
+        if (textures.absent[i]) {
+            textures.images[i] = WhiteTexel();
+        }
+    }
     for (std::size_t n = 0; n < toonPaths.size(); ++n) {
         if (toonPaths[n] < 0) {
             continue;
@@ -119,22 +180,8 @@ ModelTextures LoadModelTextures(const PmxModel& model) {
         if (decoded[slot].ok) {
             textures.ownToons[n] = toonPaths[n];
         } else {
-            // Kept as a white texel so that image slots stay in order; no
-            // material uses it.
-            textures.images[slot] = {};
-            textures.images[slot].width = textures.images[slot].height = 1;
-            textures.images[slot].pixels = {255, 255, 255, 255};
-        }
-    }
-    // The first failure in texture order; images skipped after a refusal never ran.
-    for (std::size_t i = 0; i < listed; ++i) {
-        if (decoded[i].ran && !decoded[i].ok) {
-            textures.result = E_FAIL;
-            textures.message =
-                "texture cannot be read: " + paths[i].string() + " (" + decoded[i].reason + ")";
-            textures.images.clear();
-            textures.ownToons.fill(-1);
-            return textures;
+            // Kept so that image slots stay in order; no material uses it.
+            textures.images[slot] = WhiteTexel();
         }
     }
     return textures;

@@ -20,11 +20,19 @@ inline constexpr std::uint64_t kMaxModelTextureBytes = std::uint64_t{2} << 30;
 // The decoded images of one model, in the order of its texture list.
 struct ModelTextures {
     bool loaded = false;  // false until LoadModelTextures has run
-    // S_OK; 2 when a file does not exist; E_FAIL when one cannot be decoded.
-    // message names the file in both cases.
+    // S_OK, or why the model is refused: E_FAIL when its textures pass
+    // kMaxModelTextureBytes or do not fit in memory; message says which.
     HRESULT result = S_OK;
     std::string message;
     std::vector<RgbaImage> images;
+    // By index in the model's texture list: true where the file is missing
+    // or cannot be decoded. Its image is a white texel that keeps the slots
+    // in order; materials draw as if they named no texture there.
+    std::vector<bool> absent;
+    // One line per absent file, in texture-list order, each file once:
+    // "texture not found: t\a.png", "sphere not found: ...", "toon cannot
+    // be read: ... (reason)". The role is the first a material gives it.
+    std::vector<std::string> warnings;
     // A model may ship its own "toon01.bmp" to "toon10.bmp" beside it; they
     // replace the shared ramps of those numbers for this model. By shared
     // toon number (0 to 9): the index in `images` (after the model's own
@@ -33,12 +41,12 @@ struct ModelTextures {
 };
 
 // Finds every texture of the model next to it and decodes them side by side
-// on every core. Any thread may call it. Every path is checked before any
-// image is decoded, so a missing file is reported as such even when an
-// earlier one is also broken. Textures beyond kMaxModelTextureBytes, or
-// beyond the memory there is, fail the model like a broken file. On failure
-// no image is kept. A toon image beside the model is optional: one that is
-// missing or broken leaves the shared ramp in place.
+// on every core. Any thread may call it. A file that is missing or cannot be
+// decoded does not fail the model: it is marked absent and warned about
+// (users often lack one file of many). Textures beyond kMaxModelTextureBytes,
+// or beyond the memory there is, fail the model; then no image is kept. A
+// toon image beside the model is optional: one that is missing or broken
+// leaves the shared ramp in place.
 ModelTextures LoadModelTextures(const PmxModel& model);
 
 }  // namespace qv

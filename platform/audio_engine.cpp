@@ -6,9 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstring>
 
 #include "platform/file_read.h"
+#include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 
 namespace qv {
@@ -57,6 +60,12 @@ private:
     int saved_;
 };
 
+std::int64_t SteadyNanoseconds() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
 AudioEngine::AudioEngine() {
@@ -84,6 +93,7 @@ AudioEngine::AudioEngine() {
             std::lock_guard lock(voicesMutex_);
             sampleRate_ = have.freq;
             channels_ = have.channels;
+            latencyFrames_ = have.samples;
         }
         SDL_PauseAudioDevice(device_, 0);
     } else {
@@ -139,6 +149,8 @@ void AudioEngine::Mix(float* out, std::size_t samplesOut) {
             ++pos;
         }
         voice->position_.store(pos);
+        voice->mixedPosition_ = pos;
+        voice->mixedAtNanoseconds_ = SteadyNanoseconds();
     }
 }
 
@@ -158,7 +170,18 @@ SoundEffect::SoundEffect(AudioEngine& engine, const std::filesystem::path& path)
     if (Failed(ReadWholeFile(path, bytes))) {
         throw AudioError("cannot read the file " + path.string());
     }
-    Decode(bytes);
+    WavAudio audio;
+    if (const Result decoded = DecodeSongFile(path, bytes, audio, sampleRate_, channels_);
+        !decoded.ok()) {
+        throw AudioError(decoded.message);
+    }
+    bytes = {};
+    Adopt(std::move(audio));
+}
+
+SoundEffect::SoundEffect(AudioEngine& engine, WavAudio audio)
+    : engine_(engine), channels_(engine.Channels()), sampleRate_(engine.SampleRate()) {
+    Adopt(std::move(audio));
 }
 
 SoundEffect::SoundEffect(AudioEngine& engine, std::span<const std::uint8_t> wavBytes)
@@ -168,8 +191,15 @@ SoundEffect::SoundEffect(AudioEngine& engine, std::span<const std::uint8_t> wavB
 
 void SoundEffect::Decode(std::span<const std::uint8_t> wavBytes) {
     WavAudio audio;
-    if (const Result decoded = DecodeWav(wavBytes, audio); !decoded.ok()) {
-        throw AudioError("not a playable WAV file: " + decoded.message);
+    if (const Result decoded = DecodeSongFile("song.wav", wavBytes, audio); !decoded.ok()) {
+        throw AudioError(decoded.message);
+    }
+    Adopt(std::move(audio));
+}
+
+void SoundEffect::Adopt(WavAudio audio) {
+    if (audio.channels == 0 || audio.sampleRate == 0) {
+        throw AudioError("the song has no channels or no sample rate");
     }
     if (audio.channels == channels_ && static_cast<int>(audio.sampleRate) == sampleRate_) {
         samples_ = std::move(audio.samples);
@@ -222,6 +252,9 @@ SoundEffectInstance::~SoundEffectInstance() {
 void SoundEffectInstance::Play(bool loop) {
     std::lock_guard lock(effect_.engine_.voicesMutex_);
     loop_ = loop;
+    if (state_.load() != SoundState::Playing) {
+        mixedAtNanoseconds_ = 0;
+    }
     state_.store(SoundState::Playing);
 }
 
@@ -236,6 +269,29 @@ void SoundEffectInstance::Stop(bool /*immediate: every stop is immediate here*/)
     std::lock_guard lock(effect_.engine_.voicesMutex_);
     state_.store(SoundState::Stopped);
     position_.store(0);
+    mixedAtNanoseconds_ = 0;
+}
+
+void SoundEffectInstance::SetPositionSeconds(double seconds) {
+    const double frames = std::isfinite(seconds) ? std::round(seconds * effect_.sampleRate_) : 0.0;
+    const auto last = static_cast<double>(effect_.FrameCount());
+    std::lock_guard lock(effect_.engine_.voicesMutex_);
+    position_.store(static_cast<std::uint64_t>(std::clamp(frames, 0.0, last)));
+    mixedAtNanoseconds_ = 0;
+}
+
+double SoundEffectInstance::PlayPositionSeconds() const {
+    std::lock_guard lock(effect_.engine_.voicesMutex_);
+    const double rate = effect_.sampleRate_;
+    const std::uint64_t position = position_.load();
+    if (state_.load() != SoundState::Playing || mixedAtNanoseconds_ == 0) {
+        // Nothing mixed since the last change: the listener is where it left.
+        return static_cast<double>(position) / rate;
+    }
+    const double mixed = static_cast<double>(mixedPosition_) / rate;
+    const double latency = effect_.engine_.latencyFrames_ / rate;
+    const double since = static_cast<double>(SteadyNanoseconds() - mixedAtNanoseconds_) * 1e-9;
+    return std::clamp(mixed - latency + since, 0.0, mixed);
 }
 
 }  // namespace qv

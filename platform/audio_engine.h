@@ -20,6 +20,7 @@ namespace qv {
 
 class SoundEffect;
 class SoundEffectInstance;
+struct WavAudio;
 
 // Raised when a song cannot be loaded; what() is a sentence for the user.
 class AudioError : public std::runtime_error {
@@ -44,6 +45,9 @@ public:
     const std::string& DriverName() const { return driver_; }
     int SampleRate() const { return sampleRate_; }
     int Channels() const { return channels_; }
+    // Frames the device holds between the mix and the speaker: what is
+    // mixed is heard this much later.
+    int LatencyFrames() const { return latencyFrames_; }
 
 private:
     friend class SoundEffect;
@@ -58,17 +62,21 @@ private:
     std::string driver_;
     int sampleRate_ = 48000;
     int channels_ = 2;
+    int latencyFrames_ = 0;
     std::mutex voicesMutex_;
     std::vector<SoundEffectInstance*> voices_;
 };
 
 class SoundEffect {
 public:
-    // Reads and decodes a whole WAV file into the engine's output format.
-    // Throws AudioError when the file cannot be read or is not a WAV file the
-    // engine can play (truncated and malformed files included).
+    // Reads and decodes a whole song file into the engine's output format: a
+    // WAV file, or a compressed one by the endings IsCompressedSongExtension
+    // takes. Throws AudioError when the file cannot be read or is not a song
+    // the engine can play (truncated and malformed files included).
     SoundEffect(AudioEngine& engine, const std::filesystem::path& path);
     SoundEffect(AudioEngine& engine, std::span<const std::uint8_t> wavBytes);
+    // A song already decoded, in any rate and one or two channels.
+    SoundEffect(AudioEngine& engine, WavAudio audio);
     ~SoundEffect() = default;
     SoundEffect(const SoundEffect&) = delete;
     SoundEffect& operator=(const SoundEffect&) = delete;
@@ -84,6 +92,7 @@ private:
     friend class AudioEngine;
     friend class SoundEffectInstance;
     void Decode(std::span<const std::uint8_t> wavBytes);
+    void Adopt(WavAudio audio);
 
     AudioEngine& engine_;
     int channels_;
@@ -97,7 +106,8 @@ public:
     SoundEffectInstance(const SoundEffectInstance&) = delete;
     SoundEffectInstance& operator=(const SoundEffectInstance&) = delete;
 
-    // From Stopped: plays from the start; from Paused: continues where it was.
+    // From Stopped: plays from the position (the start after a Stop or
+    // when new); from Paused: continues where it was.
     void Play(bool loop = false);
     // Keeps the position.
     void Pause();
@@ -105,8 +115,17 @@ public:
     void Stop(bool immediate = true);
 
     SoundState GetState() const { return state_.load(); }
-    // Frames played since the start, at the engine's output rate.
+    // Frames mixed since the start, at the engine's output rate.
     std::uint64_t GetPosition() const { return position_.load(); }
+    // Moves to a time in the song (held to its length) in any state; a
+    // playing instance goes on from there.
+    void SetPositionSeconds(double seconds);
+    // Where the listener is in the song, seconds: the mixed position less
+    // the device's latency, moved on by the time since that mix so it runs
+    // smoothly between the mixer's blocks. Never ahead of what was mixed.
+    // Any thread.
+    double PlayPositionSeconds() const;
+    double DurationSeconds() const { return effect_.DurationSeconds(); }
 
 private:
     friend class SoundEffect;
@@ -116,6 +135,10 @@ private:
     SoundEffect& effect_;
     std::atomic<SoundState> state_{SoundState::Stopped};
     std::atomic<std::uint64_t> position_{0};
+    // The last mix of this voice: when (steady clock, ns; 0 for none since
+    // the last change of state or position) and where it left the voice.
+    std::int64_t mixedAtNanoseconds_ = 0;
+    std::uint64_t mixedPosition_ = 0;
     bool loop_ = false;
 };
 

@@ -66,6 +66,11 @@ Result SceneRenderer::RebuildRayTracing(const Scene& scene) {
                 models.push_back(m);
             }
         }
+        for (const auto& record : scene.accessories) {
+            if (const ModelGpu* m = Find(record.instance.get()); m != nullptr) {
+                models.push_back(m);
+            }
+        }
     }
     return rayTracing_.Rebuild(models, raster_.whiteTexture.view, raster_.toons);
 }
@@ -129,12 +134,19 @@ void SceneRenderer::UploadFrame(const Scene& scene, std::uint32_t f, const Scene
     constants.viewportSize[1] = static_cast<float>(targets_.height);
     // Kept between frames so that a played frame allocates nothing.
     drawn_.clear();
-    for (const auto& record : scene.models) {
-        auto it = models_.find(record.instance.get());
+    // Accessories are one-bone models to the renderer, drawn after the models.
+    const auto upload = [&](const ModelInstance& instance) {
+        auto it = models_.find(&instance);
         if (it != models_.end()) {
-            UploadModelFrame(*it->second, *record.instance, f, constants);
+            UploadModelFrame(*it->second, instance, f, constants);
             drawn_.push_back(it->second.get());
         }
+    };
+    for (const auto& record : scene.models) {
+        upload(*record.instance);
+    }
+    for (const auto& record : scene.accessories) {
+        upload(*record.instance);
     }
 }
 

@@ -426,9 +426,13 @@ void EvaluateMotion(ModelInstance& instance) {
 }
 
 void RewindMotion(ModelInstance& instance) {
+    SeekMotion(instance, 0.0f);
+}
+
+void SeekMotion(ModelInstance& instance, float seconds) {
     MotionState& state = instance.motion;
     // 0 / fps is 0 for any usable rate; a rate of 0 would make it undefined.
-    state.time = std::min(0.0f, state.end);
+    state.time = std::min(std::isfinite(seconds) ? std::max(seconds, 0.0f) : 0.0f, state.end);
     for (auto& [name, track] : state.boneTracks) {
         std::fill(std::begin(track.cachedIndex), std::end(track.cachedIndex), 0);
     }

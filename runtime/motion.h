@@ -98,6 +98,10 @@ void EvaluateMotion(ModelInstance& instance);
 // Returns to time 0, evaluates, updates the skeleton and solves enabled IK.
 void RewindMotion(ModelInstance& instance);
 
+// The same at `seconds`, held to 0..end (a time that is not a number is 0):
+// playing or not, the pose is the motion's at that time.
+void SeekMotion(ModelInstance& instance, float seconds);
+
 // Finds the segment that holds time in keys sorted by time, starting from
 // the cached index so that forward playback costs one step per frame.
 template <typename Key>

@@ -3,6 +3,7 @@
 
 #include <btBulletDynamicsCommon.h>
 
+#include <algorithm>
 #include <cmath>
 #include <mutex>
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr float kGroundFriction = 0.5f;
 constexpr float kGroundRestitution = 0.6f;
+constexpr float kStepTolerance = 1e-3f;
 
 // Bodies collide when each one's group is in the other's mask, the way PMX
 // content is authored; the ground plane touches every body whatever its mask,
@@ -79,17 +81,37 @@ HRESULT CreatePhysicsScene(std::unique_ptr<PhysicsWorld>& world) {
     return S_OK;
 }
 
-bool StepPhysics(PhysicsWorld& world, float deltaSeconds) {
+int DueSteps(PhysicsWorld& world, float deltaSeconds) {
     if (!std::isfinite(deltaSeconds) || deltaSeconds < 0.0f) {
         deltaSeconds = 0.0f;
     }
     world.accumulator += deltaSeconds;
-    if (world.stepSeconds > world.accumulator) {
-        return false;
+    const float cap = static_cast<float>(PhysicsWorld::kMaxStepsPerFrame);
+    if (world.accumulator >= world.stepSeconds * (cap + 1.0f)) {
+        // The dropped steps are the oldest: the ones taken end at the
+        // frame's end, and the part step still waits.
+        world.accumulator =
+            std::fmod(world.accumulator, world.stepSeconds) + world.stepSeconds * cap;
     }
-    world.accumulator -= world.stepSeconds;
-    TakePhysicsStep(world);
-    return true;
+    // A frame that lands on a step but for float rounding takes it, as the
+    // offline clock does: a thousandth of a step is far above the rounding
+    // of summed frame times and far below a frame.
+    const float due = world.stepSeconds * (1.0f - kStepTolerance);
+    int steps = 0;
+    while (due <= world.accumulator && steps < PhysicsWorld::kMaxStepsPerFrame) {
+        world.accumulator = std::max(world.accumulator - world.stepSeconds, 0.0f);
+        ++steps;
+    }
+    world.accumulator = std::min(world.accumulator, world.stepSeconds);
+    return steps;
+}
+
+int StepPhysics(PhysicsWorld& world, float deltaSeconds) {
+    const int steps = DueSteps(world, deltaSeconds);
+    for (int i = 0; i < steps; ++i) {
+        TakePhysicsStep(world);
+    }
+    return steps;
 }
 
 void TakePhysicsStep(PhysicsWorld& world) {

@@ -18,8 +18,8 @@ class btSequentialImpulseConstraintSolver;
 namespace qv {
 
 // The one physics world every model's bodies live in: gravity, the ground
-// plane y = 0 that every body touches, and a fixed step taken at most once a
-// frame from an accumulator of frame time.
+// plane y = 0 that every body touches, and a fixed step taken as often as a
+// frame's time holds, from an accumulator of frame time.
 class PhysicsWorld {
 public:
     static constexpr float kDefaultStep = 1.0f / 60.0f;
@@ -29,6 +29,11 @@ public:
     // Model masks are 16 bits wide, so no body ever selects this bit.
     static constexpr int kBelowGroundGroup = 1 << 20;
     static constexpr float kGravityY = -9.81f;
+    // The most steps one frame takes. Every step costs frame time, so a
+    // player that always caught up would make a slow frame slower still and
+    // never recover; four steps keep bodies in real time down to 15 frames a
+    // second, and below that they lose the time past the cap instead.
+    static constexpr int kMaxStepsPerFrame = 4;
 
     PhysicsWorld();
     ~PhysicsWorld();
@@ -67,9 +72,17 @@ private:
 // ground plane with friction 0.5 and restitution 0.6).
 HRESULT CreatePhysicsScene(std::unique_ptr<PhysicsWorld>& world);
 
-// Adds a frame's time and takes one fixed step when a whole step has built
-// up; what is left over waits for the next frame. Returns whether it stepped.
-bool StepPhysics(PhysicsWorld& world, float deltaSeconds);
+// Adds a frame's time to the accumulator and takes out the whole steps it
+// holds, at most kMaxStepsPerFrame: a backlog past the cap is dropped, less
+// than a step waits for the next frame. Returns the number of steps the
+// caller is to take; takes none itself. A time that is not a finite
+// number of seconds, or is negative, counts as 0.
+int DueSteps(PhysicsWorld& world, float deltaSeconds);
+
+// DueSteps, then those steps one after another, for a caller whose
+// kinematic bodies stay where they are during the frame (one step a frame
+// at the step rate). Returns the number of steps taken.
+int StepPhysics(PhysicsWorld& world, float deltaSeconds);
 
 // One fixed step of stepSeconds whatever the accumulator holds, for a clock
 // that decides itself how many steps a span of time needs.

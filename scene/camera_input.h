@@ -35,7 +35,7 @@ enum class InputKind : std::uint8_t {
     KeyDown,
 };
 
-enum class InputKey : std::uint8_t { Other, F1 };
+enum class InputKey : std::uint8_t { Other, F1, Space, Home, Left, Right, L, R };
 
 // One window event, reduced to what the camera, the model rotation and the
 // keys look at.
@@ -45,6 +45,7 @@ struct InputEvent {
     CursorPosition cursor;        // screen position, for mouse events
     std::int32_t wheelDelta = 0;  // > 0 towards the scene
     InputKey key = InputKey::Other;
+    bool repeat = false;  // KeyDown: the key held down repeats
 };
 
 // What the window must do with the mouse capture after an event.

@@ -26,6 +26,10 @@ struct ModelUiEntry {
     float yRotationAngle = 0.0f;
     std::int32_t materialIndex = -1;
     std::vector<std::string> addedMotions;
+    // What the model lacks but loaded without (a texture file not found, one
+    // that cannot be decoded), as the import status lists it; the row shows
+    // a warning mark with these lines when there are any.
+    std::vector<std::string> warnings;
 };
 
 // One row per shader program; built-in programs cannot be deleted.

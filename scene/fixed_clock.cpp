@@ -21,6 +21,7 @@ void UpdateModelsTo(SceneContent& content, FixedClock& clock, double time) {
     for (auto& model : content.models) {
         UpdateModel(*model.instance, delta);
     }
+    UpdateAccessories(content);
     clock.modelTime = time;
 }
 
@@ -36,6 +37,10 @@ void SettleAtStart(SceneContent& content, FixedClock& clock, double seconds) {
     UpdateModelsTo(content, clock, clock.start);
     // Relative times from here on: the start pose is already in the motions.
     clock.modelTime = 0.0;
+    SettlePhysics(content, seconds);
+}
+
+void SettlePhysics(SceneContent& content, double seconds) {
     if (!content.physics) {
         return;
     }
@@ -43,8 +48,11 @@ void SettleAtStart(SceneContent& content, FixedClock& clock, double seconds) {
     const auto steps = static_cast<std::uint64_t>(std::floor(seconds / step + kStepTolerance));
     for (std::uint64_t i = 0; i < steps; ++i) {
         TakePhysicsStep(*content.physics);
-        UpdateModelsTo(content, clock, 0.0);
+        for (auto& model : content.models) {
+            UpdateModel(*model.instance, 0.0f);
+        }
     }
+    content.physics->accumulator = 0.0f;
 }
 
 void AdvanceToFrame(SceneContent& content, FixedClock& clock, std::uint64_t frame) {

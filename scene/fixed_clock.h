@@ -32,6 +32,11 @@ inline constexpr double kSettleSeconds = 1.0;
 // first frame is drawn. Resets the clock's counts.
 void SettleAtStart(SceneContent& content, FixedClock& clock, double seconds = kSettleSeconds);
 
+// Steps physics for `seconds` with every model held where it stands, so
+// bodies come to rest at the current pose; restarts the accumulator. For a
+// render's first frame and for the player's seeks.
+void SettlePhysics(SceneContent& content, double seconds);
+
 // Advances physics and models to the time of frame `frame`. Frames must come
 // in increasing order; a frame already reached changes nothing.
 void AdvanceToFrame(SceneContent& content, FixedClock& clock, std::uint64_t frame);

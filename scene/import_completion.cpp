@@ -1,4 +1,5 @@
 // The main-thread half of importing: a finished batch becomes scene content in one frame.
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -37,8 +38,59 @@ void AddFailure(std::string& detail, const std::filesystem::path& path,
     }
 }
 
+// A file's warnings as the status and the model row show them: a model may
+// lack dozens of files, so past ten lines only their number is given.
+// count is how many there were, of which `warnings` may keep only the first.
+std::vector<std::string> CappedWarnings(const std::vector<std::string>& warnings,
+                                        std::size_t count) {
+    constexpr std::size_t kShown = 10;
+    const std::size_t shown = std::min(kShown, warnings.size());
+    std::vector<std::string> lines(warnings.begin(),
+                                   warnings.begin() + static_cast<std::ptrdiff_t>(shown));
+    if (count > shown) {
+        lines.push_back("and " + std::to_string(count - shown) + " more");
+    }
+    return lines;
+}
+
+// One loaded file's warnings in the status: its path, then one line each.
+void AddWarnings(std::string& warned, const std::filesystem::path& path,
+                 const std::vector<std::string>& lines) {
+    if (lines.empty()) {
+        return;
+    }
+    warned += path.string() + "\n";
+    for (const std::string& line : lines) {
+        warned += line + "\n";
+    }
+}
+
+// The instance (with its bodies when a world is given) and its GPU half;
+// false, with the bodies given back, when either fails. Any result but S_OK
+// drops the content; a missing texture does not.
+bool CreateDrawable(SceneContent& content, ModelInstance& instance, const PmxModel& model,
+                    ModelTextures& textures, PhysicsWorld* physics) {
+    HRESULT hr = CreateModelInstance(instance, model, physics);
+    if (hr == S_OK && content.createModelResources) {
+        hr = content.createModelResources(instance, model, textures);
+    }
+    if (hr != S_OK && physics != nullptr) {
+        ReleaseBodies(instance, *physics);
+    }
+    return hr == S_OK;
+}
+
+// The user needs to know which file to look for.
+std::string ResourceFailure(const char* heading, const ModelTextures& textures) {
+    std::string message = heading;
+    if (textures.result != S_OK && !textures.message.empty()) {
+        message += "\n" + textures.message;
+    }
+    return message;
+}
+
 void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, unsigned& loaded,
-                    std::string& detail) {
+                    std::string& detail, std::string& warned) {
     if (imports.empty()) {
         return;
     }
@@ -56,27 +108,47 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
             continue;
         }
         auto instance = std::make_unique<ModelInstance>();
-        HRESULT hr = CreateModelInstance(*instance, entry.model, physics);
-        if (hr == S_OK && content.createModelResources) {
-            hr = content.createModelResources(*instance, entry.model, entry.textures);
-        }
-        // Any result but S_OK drops the model: a missing texture is 2.
-        if (hr != S_OK) {
-            if (physics != nullptr) {
-                ReleaseBodies(*instance, *physics);
-            }
-            // The user needs to know which file to look for.
-            std::string message = "\nFailed to create graphic resource for this model!";
-            if (entry.textures.result != S_OK && !entry.textures.message.empty()) {
-                message += "\n" + entry.textures.message;
-            }
-            AddFailure(detail, entry.path, message);
+        if (!CreateDrawable(content, *instance, entry.model, entry.textures, physics)) {
+            AddFailure(detail, entry.path,
+                       ResourceFailure("\nFailed to create graphic resource for this model!",
+                                       entry.textures));
             continue;
         }
         ModelUiEntry row;
         row.name = ToUtf8(entry.model.name);
         row.englishName = ToUtf8(entry.model.nameEnglish);
+        row.warnings = CappedWarnings(entry.textures.warnings, entry.textures.warnings.size());
+        AddWarnings(warned, entry.path, row.warnings);
         content.models.push_back({std::move(instance), std::move(row)});
+        ++loaded;
+    }
+}
+
+// Accessories after the models: the same GPU half, no bodies. The GPU wait
+// is taken here only when no model of the batch has taken it already.
+void CompleteAccessories(SceneContent& content, ImportResults& batch, unsigned& loaded,
+                         std::string& detail, std::string& warned) {
+    if (batch.accessories.empty()) {
+        return;
+    }
+    if (batch.models.empty() && content.waitForGpu) {
+        content.waitForGpu();
+    }
+    for (AccessoryImport& entry : batch.accessories) {
+        if (!entry.error.empty()) {
+            AddFailure(detail, entry.path, entry.error);
+            continue;
+        }
+        auto instance = std::make_unique<ModelInstance>();
+        if (!CreateDrawable(content, *instance, entry.model, entry.textures, nullptr)) {
+            AddFailure(detail, entry.path,
+                       ResourceFailure("\nFailed to create graphic resource for this accessory!",
+                                       entry.textures));
+            continue;
+        }
+        AddWarnings(warned, entry.path, CappedWarnings(entry.warnings, entry.warnings.size()));
+        content.accessories.push_back(
+            {std::move(instance), entry.path.filename().string(), AccessorySettings{}});
         ++loaded;
     }
 }
@@ -90,13 +162,16 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
     ImportResults& batch = worker.PendingResults();
     unsigned loaded = 0;
     std::string detail;
+    std::string warned;  // what loaded, but not wholly
 
-    CompleteModels(content, batch.models, loaded, detail);
+    CompleteModels(content, batch.models, loaded, detail, warned);
+    CompleteAccessories(content, batch, loaded, detail, warned);
     for (MotionImport& entry : batch.motions) {
         if (!entry.error.empty()) {
             AddFailure(detail, entry.path, entry.error);
             continue;
         }
+        AddWarnings(warned, entry.path, CappedWarnings(entry.warnings, entry.warningCount));
         std::string name = entry.motion.fileName.string();
         content.motions.push_back({std::move(entry.motion), std::move(name)});
         ++loaded;
@@ -129,6 +204,10 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
         status += line;
         status += "Error detail:\n";
         status += detail;
+    }
+    if (!warned.empty()) {
+        status += status.back() == '\n' ? "Warnings:\n" : "\nWarnings:\n";
+        status += warned;
     }
     worker.FinishBatch(std::move(status));
 }

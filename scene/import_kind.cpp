@@ -1,6 +1,8 @@
 // Sorts picked files by the exact extension of their name.
 #include "scene/import_kind.h"
 
+#include "platform/song_decoder.h"
+
 namespace qv {
 
 std::string ExtensionOf(const std::filesystem::path& path) {
@@ -14,14 +16,17 @@ std::string ExtensionOf(const std::filesystem::path& path) {
 
 ImportKind ImportKindOf(const std::filesystem::path& path) {
     const std::string ext = ExtensionOf(path);
-    if (ext == ".pmx" || ext == ".PMX")
+    if (ext == ".pmx" || ext == ".PMX" || ext == ".pmd" || ext == ".PMD")
         return ImportKind::Model;
-    if (ext == ".vmd" || ext == ".VMD")
+    // A pose is a motion of one key.
+    if (ext == ".vmd" || ext == ".VMD" || ext == ".vpd" || ext == ".VPD")
         return ImportKind::Motion;
-    if (ext == ".wav" || ext == ".WAV")
+    if (ext == ".wav" || ext == ".WAV" || IsCompressedSongExtension(ext))
         return ImportKind::Song;
     if (ext == ".hlsl" || ext == ".HLSL")
         return ImportKind::Shader;
+    if (ext == ".x" || ext == ".X")
+        return ImportKind::Accessory;
     return ImportKind::None;
 }
 

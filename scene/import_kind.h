@@ -10,7 +10,7 @@ namespace qv {
 // "." of the file name on, compared exactly. A dot that starts the name opens
 // no extension (".pmx" has none), and mixed case such as ".Pmx" is not
 // recognised: such files are passed over without a message.
-enum class ImportKind { None, Model, Motion, Song, Shader };
+enum class ImportKind { None, Model, Motion, Song, Shader, Accessory };
 
 std::string ExtensionOf(const std::filesystem::path& path);
 ImportKind ImportKindOf(const std::filesystem::path& path);

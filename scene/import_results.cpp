@@ -4,7 +4,11 @@
 #include <exception>
 #include <new>
 
+#include "formats/pmd_model.h"
+#include "formats/vpd_pose.h"
 #include "platform/hlsl_compiler.h"
+#include "platform/song_decoder.h"
+#include "scene/import_accessory.h"
 #include "scene/import_kind.h"
 
 namespace qv {
@@ -27,45 +31,100 @@ bool ReadAlone(Content& content, const auto& read, const std::filesystem::path& 
     return loaded;
 }
 
+// Textures are decoded like a model's; the same failure rules hold.
+void DecodeTextures(const PmxModel& model, ModelTextures& textures) {
+    try {
+        textures = LoadModelTextures(model);
+    } catch (const std::bad_alloc&) {
+        textures = {};
+        textures.loaded = true;
+        textures.result = E_OUTOFMEMORY;
+        textures.message = "the textures do not fit in memory";
+    }
+}
+
 void ImportModel(const std::filesystem::path& path, bool decodeTextures, ImportResults& results) {
     ModelImport& entry = results.models.emplace_back();
     entry.path = path;
-    if (!ReadAlone(entry.model, LoadPmxModel, path)) {
+    const std::string ext = ExtensionOf(path);
+    if (ext == ".pmd" || ext == ".PMD") {
+        if (!ReadAlone(entry.model, LoadPmdModel, path)) {
+            entry.error = "Failed to load PMD model!";
+            return;
+        }
+    } else if (!ReadAlone(entry.model, LoadPmxModel, path)) {
         entry.error = "Failed to load PMX model!";
         return;
     }
     if (decodeTextures) {
-        try {
-            entry.textures = LoadModelTextures(entry.model);
-        } catch (const std::bad_alloc&) {
-            entry.textures = {};
-            entry.textures.loaded = true;
-            entry.textures.result = E_OUTOFMEMORY;
-            entry.textures.message = "the textures do not fit in memory";
+        DecodeTextures(entry.model, entry.textures);
+    }
+}
+
+void ImportAccessory(const std::filesystem::path& path, bool decodeTextures,
+                     ImportResults& results) {
+    AccessoryImport& entry = results.accessories.emplace_back();
+    entry.path = path;
+    try {
+        XModel mesh;
+        if (const Result loaded = LoadXModel(mesh, path); !loaded.ok()) {
+            entry.error = "Failed to load accessory!\n" + loaded.message;
+            return;
         }
+        entry.model = AccessoryModel(mesh, &entry.warnings);
+        if (entry.model.indices.empty()) {
+            entry.model = {};
+            entry.warnings.clear();
+            entry.error = "Failed to load accessory!\nthe file holds no triangles to draw";
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+        entry.model = {};
+        entry.error = "Failed to load accessory!\nthe mesh does not fit in memory";
+        return;
+    }
+    if (decodeTextures) {
+        DecodeTextures(entry.model, entry.textures);
     }
 }
 
 void ImportMotion(const std::filesystem::path& path, ImportResults& results) {
     MotionImport& entry = results.motions.emplace_back();
     entry.path = path;
-    if (!ReadAlone(entry.motion, LoadVmdMotion, path)) {
-        entry.error = "Failed to load VMD motion!";
+    const std::string ext = ExtensionOf(path);
+    if (ext != ".vpd" && ext != ".VPD") {
+        if (!ReadAlone(entry.motion, LoadVmdMotion, path)) {
+            entry.error = "Failed to load VMD motion!";
+        }
+        return;
     }
+    VpdWarnings warnings;
+    auto readPose = [&](VmdMotion& motion, const std::filesystem::path& file) {
+        return LoadVpdPose(motion, file, warnings);
+    };
+    if (!ReadAlone(entry.motion, readPose, path)) {
+        entry.error = "Failed to load VPD pose!\nThe file cannot be read or is not a pose file.";
+        return;
+    }
+    entry.warnings = std::move(warnings.lines);
+    entry.warningCount = warnings.count;
 }
 
 void ImportSong(const std::filesystem::path& path, AudioEngine* audio, ImportResults& results) {
     SongImport& entry = results.songs.emplace_back();
     entry.path = path;
+    const std::string heading = IsCompressedSongExtension(ExtensionOf(path))
+                                    ? "Failed to load song!\n"
+                                    : "Failed to load WAV song!\n";
     if (audio == nullptr) {
-        entry.error = "Failed to load WAV song!\nThere is no audio engine.";
+        entry.error = heading + "There is no audio engine.";
         return;
     }
     try {
         entry.effect = std::make_unique<SoundEffect>(*audio, path);
     } catch (const std::exception& e) {
         // The file counts as failed; the import thread carries on.
-        entry.error = std::string("Failed to load WAV song!\n") + e.what();
+        entry.error = heading + e.what();
     }
 }
 
@@ -102,6 +161,9 @@ void ImportFile(const std::filesystem::path& path, AudioEngine* audio, ImportRes
             break;
         case ImportKind::Shader:
             ImportShader(path, results);
+            break;
+        case ImportKind::Accessory:
+            ImportAccessory(path, decodeTextures, results);
             break;
         case ImportKind::None:
             break;

@@ -29,6 +29,10 @@ struct MotionImport {
     VmdMotion motion;
     std::filesystem::path path;
     std::string error;
+    // The bad lines of a pose file, loaded without: the first few as text,
+    // and how many there were.
+    std::vector<std::string> warnings;
+    std::size_t warningCount = 0;
 };
 
 struct SongImport {
@@ -49,12 +53,24 @@ struct ShaderImport {
     std::string error;
 };
 
+// An accessory as the one-bone model it is drawn as. warnings name the
+// textures that were not found (their slots stay empty); the accessory still
+// loads.
+struct AccessoryImport {
+    PmxModel model;
+    ModelTextures textures;
+    std::filesystem::path path;
+    std::string error;
+    std::vector<std::string> warnings;
+};
+
 // A whole batch, handed from the import thread to the scene in one piece.
 struct ImportResults {
     std::vector<ModelImport> models;
     std::vector<MotionImport> motions;
     std::vector<SongImport> songs;
     std::vector<ShaderImport> shaders;
+    std::vector<AccessoryImport> accessories;
 };
 
 // Reads one file by its kind and appends its outcome to results; files of no

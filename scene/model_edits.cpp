@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "runtime/model_instance.h"
+#include "runtime/motion.h"
 #include "scene/content_rows.h"
 #include "scene/scene_content.h"
 
@@ -155,6 +156,12 @@ void ApplyModelEdits(
                     AttachMotion(model,
                                  content.motions[static_cast<std::size_t>(edit.index)].motion);
                     attached = true;
+                    // A pose (every key at frame 0) has no time to play
+                    // through, so playing would never evaluate it: it poses
+                    // the model now, and the pose then holds.
+                    if (model.motion.end == 0.0f) {
+                        RewindMotion(model);
+                    }
                 }
                 break;
             case ModelEdit::Kind::ChooseYRotationBone:

@@ -6,6 +6,8 @@
 
 #include "runtime/motion.h"
 #include "scene/camera_motion.h"
+#include "scene/live_clock.h"
+#include "scene/playback_clock.h"
 #include "scene/scene_requests.h"
 
 namespace qv {
@@ -27,6 +29,7 @@ namespace {
 // the models' playing flags, none of which the scene stage reads.
 void StopPlayback(Scene& scene) {
     scene.playback.state = PlayState::Stopped;
+    scene.playback.time = 0.0;
     scene.stage.stageMotionTime = 0.0f;
     scene.playback.label = "Play";
     if (scene.playback.songInstance) {
@@ -69,10 +72,12 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
         if (scene.importer.showImportStatus.exchange(false)) {
             ui.showImportStatus = true;
         }
-        const bool bringsModels = !scene.importer.PendingResults().models.empty();
-        const std::size_t modelsBefore = scene.models.size();
+        const ImportResults& pending = scene.importer.PendingResults();
+        const bool bringsModels = !pending.models.empty() || !pending.accessories.empty();
+        const std::size_t modelsBefore = scene.models.size() + scene.accessories.size();
         CompleteImports(scene, scene.importer);
-        if (scene.render.rayTracing && scene.models.size() != modelsBefore) {
+        if (scene.render.rayTracing &&
+            scene.models.size() + scene.accessories.size() != modelsBefore) {
             scene.render.rebuildAccelerationStructures = true;
         }
         if (bringsModels) {
@@ -88,6 +93,7 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
                         scene.hooks.writeMaterial);
     }
     modelSetting.edits.clear();
+    ApplyAccessoryEdits(scene, ui.accessoryEdits);
     // 3. to 7. The interface's requests, in the order it made them.
     CarryOutRequests(scene, ui, modelSetting, gpu);
     // 8. Ray-tracing structures.
@@ -102,16 +108,20 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     }
     // 9. Physics settings, once saved.
     ApplyPhysicsSettings(*scene.physics);
-    // 10. to 12. Physics, audio, every model.
-    StepPhysics(*scene.physics, dt);
+    // 10. to 12. The play position, audio, physics and every model.
+    const double motionSeconds = AdvancePlayback(scene, dt);
     if (scene.audioEngine) {
         scene.audioEngine->Update();
     }
-    for (auto& model : scene.models) {
-        UpdateModel(*model.instance, dt);
+    AdvanceLiveFrame(scene, dt, static_cast<float>(motionSeconds));
+    FinishPlaybackFrame(scene);
+    // Accessories follow their bones where physics and the frame's end left them.
+    UpdateAccessories(scene);
+    // 13. Camera, light and self-shadow of the camera motion, at the same time.
+    if (scene.playback.state != PlayState::Stopped) {
+        scene.stage.stageMotionTime = static_cast<float>(scene.playback.time);
     }
-    // 13. Camera, light and self-shadow of the camera motion.
-    UpdateStageMotion(scene, dt);
+    UpdateStageMotion(scene, 0.0f);
 }
 
 std::int32_t PickCameraMotion(const Scene& scene) {
@@ -165,14 +175,25 @@ void UpdateStageMotion(Scene& scene, float dt) {
 }
 
 void PressPlay(Scene& scene) {
-    const bool start = scene.playback.state != PlayState::Playing;
-    scene.playback.state = start ? PlayState::Playing : PlayState::Paused;
-    scene.playback.label = start ? "Pause" : "Play";
-    if (scene.playback.songInstance) {
-        if (start) {
-            scene.playback.songInstance->Play(false);
-        } else {
-            scene.playback.songInstance->Pause();
+    Playback& playback = scene.playback;
+    const bool start = playback.state != PlayState::Playing;
+    if (start && playback.state == PlayState::Paused) {
+        const double length = PlaybackLength(scene);
+        if (length > 0.0 && playback.time >= length) {
+            SeekPlayback(scene, 0.0);  // played to the end: from the start again
+        }
+    }
+    playback.state = start ? PlayState::Playing : PlayState::Paused;
+    playback.label = start ? "Pause" : "Play";
+    if (SoundEffectInstance* song = playback.songInstance.get()) {
+        if (start && playback.time < song->DurationSeconds()) {
+            // From where the motions are: a song shorter than the dance
+            // stays silent once the dance has passed its end.
+            song->SetPositionSeconds(playback.time);
+            song->Play(false);
+        } else if (!start && song->GetState() == SoundState::Playing) {
+            song->Pause();
+            song->SetPositionSeconds(playback.time);
         }
     }
     for (auto& model : scene.models) {

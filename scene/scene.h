@@ -52,6 +52,12 @@ struct Playback {
     PlayState state = PlayState::Stopped;
     std::string label = "Play";  // the play button's
     float elapsedTime = 0.0f;    // every frame's seconds since start
+    // Where song, motions and camera motion stand, seconds: the song's play
+    // position while it plays, else moved on by frame time while playing;
+    // 0 after a stop. Only the scene update and its requests change it.
+    double time = 0.0;
+    // At the end everything starts again from 0 instead of holding.
+    bool loop = false;
     std::int32_t selectedSong = -1;
     // The selected song's voice; it goes before the song it was made from.
     std::unique_ptr<SoundEffectInstance> songInstance;
@@ -136,8 +142,9 @@ struct Scene : SceneContent {
 
 // One frame of the scene on the main thread, dt being the frame's elapsed
 // seconds: completes an import batch, carries out the interface's requests,
-// applies saved settings, takes at most one physics step, updates the audio
-// engine and then every model instance.
+// applies saved settings, moves the play position on, takes the physics
+// steps the frame's time holds with the models brought to each step's
+// moment, updates the audio engine, and handles the end of the dance.
 void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, float dt);
 
 // Ray-traced samples per pixel for a quality level, 0 "Low" to 3 "Ultra":
@@ -145,7 +152,8 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
 std::uint32_t SamplesForQuality(std::int32_t quality);
 
 // The play button: from Stopped or Paused to Playing (song and every model
-// start), from Playing to Paused (both pause).
+// start, the song from the play position; paused at the end, from 0), from
+// Playing to Paused (both pause, the song put where the motions are).
 void PressPlay(Scene& scene);
 // To Stopped from anywhere: the song stops at once and every motion rewinds.
 void StopAndReset(Scene& scene);

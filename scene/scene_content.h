@@ -11,6 +11,7 @@
 #include "platform/result_code.h"
 #include "runtime/model_instance.h"
 #include "runtime/physics_world.h"
+#include "scene/accessory.h"
 #include "scene/content_rows.h"
 #include "scene/import_results.h"
 #include "scene/import_worker.h"
@@ -54,6 +55,7 @@ struct SceneContent {
     std::vector<MotionRecord> motions;
     std::vector<SongRecord> songs;
     std::vector<ShaderRecord> shaders;  // the two built-ins first
+    std::vector<AccessoryRecord> accessories;
     std::int32_t defaultShader = 1;
 
     // The process-wide physics world every model's bodies live in.
@@ -71,8 +73,8 @@ struct SceneContent {
 
 // Moves a finished batch into the content lists on the main thread: builds
 // each model's instance (with its bodies, under the physics write lock) and
-// GPU half, adds motions, songs and shaders, and writes the summary with every
-// failure into the import status. Call while worker.ResultsReady().
+// GPU half, then each accessory's, adds motions, songs and shaders, and writes the summary with
+// every failure into the import status. Call while worker.ResultsReady().
 void CompleteImports(SceneContent& content, ImportWorker& worker);
 
 // The names the windows list, in list order.

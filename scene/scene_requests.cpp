@@ -6,6 +6,8 @@
 #include <utility>
 
 #include "runtime/physics_bodies.h"
+#include "scene/camera_framing.h"
+#include "scene/playback_clock.h"
 
 namespace qv {
 
@@ -32,6 +34,7 @@ bool RemoveModel(Scene& scene, std::int32_t i, ModelSettingState& modelSetting, 
         scene.releaseModelResources(*scene.models[i].instance);
     }
     scene.models.erase(scene.models.begin() + i);
+    ForgetRemovedModel(scene, i);
     if (scene.render.rayTracing) {
         scene.render.rebuildAccelerationStructures = true;
     }
@@ -170,6 +173,8 @@ bool NamesSameList(RequestKind removal, RequestKind kind) {
             return kind == RequestKind::DeleteSong || kind == RequestKind::SelectSong;
         case RequestKind::DeleteShader:
             return kind == RequestKind::DeleteShader || kind == RequestKind::ChooseDefaultShader;
+        case RequestKind::DeleteAccessory:
+            return kind == RequestKind::DeleteAccessory;
         default:
             return false;
     }
@@ -227,6 +232,15 @@ bool CarryOutRemoval(Scene& scene, const SceneRequest& request, ModelSettingStat
             return RemoveSong(scene, i);
         case RequestKind::DeleteShader:
             return RemoveShader(scene, i, modelSetting);
+        case RequestKind::DeleteAccessory:
+            if (!InRange(i, scene.accessories.size())) {
+                return false;
+            }
+            gpu.Wait();
+            if (scene.render.rayTracing) {
+                scene.render.rebuildAccelerationStructures = true;
+            }
+            return RemoveAccessory(scene, i);
         default:
             return false;
     }
@@ -279,9 +293,23 @@ void CarryOut(Scene& scene, UiState& ui, const SceneRequest& request,
                 scene.render.selectedRayTracingShader = i;
             }
             break;
+        case RequestKind::Seek:
+            SeekPlayback(scene, request.seconds);
+            break;
+        case RequestKind::SwitchLoop:
+            scene.playback.loop = request.on;
+            break;
+        case RequestKind::ResetView:
+            FrameModels(scene.stage.camera, scene);
+            break;
         default:
             break;
     }
+}
+
+bool LaterSeekWaits(const std::vector<SceneRequest>& requests, std::size_t k) {
+    return std::any_of(requests.begin() + static_cast<std::ptrdiff_t>(k) + 1, requests.end(),
+                       [](const SceneRequest& r) { return r.kind == RequestKind::Seek; });
 }
 
 }  // namespace
@@ -303,6 +331,9 @@ void CarryOutRequests(Scene& scene, UiState& ui, ModelSettingState& modelSetting
     // Indexed: a removal shifts the requests after it.
     for (std::size_t k = 0; k < ui.requests.size(); ++k) {
         const SceneRequest request = ui.requests[k];
+        if (request.kind == RequestKind::Seek && LaterSeekWaits(ui.requests, k)) {
+            continue;  // a drag asks every frame; settling for each would only cost time
+        }
         if (CarryOutRemoval(scene, request, modelSetting, gpu)) {
             ShiftPending(ui.requests, k, request);
         } else {

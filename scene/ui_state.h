@@ -8,6 +8,7 @@
 #include "runtime/ik.h"
 #include "runtime/morphs.h"
 #include "runtime/pose_math.h"
+#include "scene/accessory_settings.h"
 #include "scene/anti_aliasing.h"
 #include "scene/model_edits.h"
 
@@ -38,12 +39,17 @@ enum class RequestKind : std::int32_t {
     ChooseCameraMotion,      // index: motion, -1 for none
     ChooseDefaultShader,     // index: shader program
     ChooseRayTracingShader,  // index: ray-tracing look
+    Seek,                    // seconds: the play position; only a frame's last one counts
+    SwitchLoop,              // on: start again at the end
+    ResetView,               // the camera to the front, framing every model
+    DeleteAccessory,         // index: accessory row
 };
 
 struct SceneRequest {
     RequestKind kind = RequestKind::PressPlay;
     std::int32_t index = -1;
     bool on = false;
+    double seconds = 0.0;
 };
 
 // The interface's flags, edit values and pending requests: one for the
@@ -57,9 +63,14 @@ struct UiState {
     bool showPhysicsSetting = false;
     bool showAbout = false;
     bool showImportStatus = false;
+    // The timeline along the bottom; F1 leaves it alone.
+    bool showPlaybackBar = true;
 
     // Carried out in this order by the next scene update, which empties it.
     std::vector<SceneRequest> requests;
+    // Accessory rows as the interface changed them; applied by the next
+    // scene update before the requests (so before any removal), then emptied.
+    std::vector<AccessoryEdit> accessoryEdits;
 
     std::int32_t editResolutionIndex = 0;
     std::int32_t editAntiAliasing = kMsaa4x;

@@ -37,6 +37,11 @@ bool OutOfRange(std::int64_t index, std::size_t n) {
     return index != -1 && (index < 0 || static_cast<std::uint64_t>(index) >= n);
 }
 
+// A model read from the older format keeps that format's signature.
+bool IsOlderFormat(const PmxModel& model) {
+    return model.signature == u"Pmd";
+}
+
 std::string FormatVersion(float version) {
     std::ostringstream out;
     out.setf(std::ios::fixed);
@@ -236,9 +241,10 @@ std::vector<std::string> PmxIndexWarnings(const PmxModel& model) {
 nlohmann::ordered_json PmxReportJson(const std::string& file, const PmxModel& model) {
     nlohmann::ordered_json j;
     j["file"] = file;
-    j["format"] = "PMX";
+    const bool older = IsOlderFormat(model);
+    j["format"] = older ? "PMD" : "PMX";
     j["version"] = model.version;
-    j["encoding"] = model.textEncoding == 0 ? "UTF-16LE" : "UTF-8";
+    j["encoding"] = older ? "CP932" : model.textEncoding == 0 ? "UTF-16LE" : "UTF-8";
     j["additional_uv"] = model.additionalUvCount;
     j["index_sizes"] = {
         {"vertex", model.vertexIndexSize},     {"texture", model.textureIndexSize},
@@ -302,9 +308,12 @@ nlohmann::ordered_json FailureJson(const std::string& file, const std::string& e
 std::string PmxReportText(const std::string& file, const PmxModel& model) {
     std::ostringstream out;
     out << file << "\n";
-    out << "  format      PMX " << FormatVersion(model.version) << ", "
-        << (model.textEncoding == 0 ? "UTF-16LE" : "UTF-8") << " texts, "
-        << unsigned(model.additionalUvCount) << " additional UV sets\n";
+    const bool older = IsOlderFormat(model);
+    out << "  format      " << (older ? "PMD " : "PMX ") << FormatVersion(model.version) << ", "
+        << (older                     ? "CP932"
+            : model.textEncoding == 0 ? "UTF-16LE"
+                                      : "UTF-8")
+        << " texts, " << unsigned(model.additionalUvCount) << " additional UV sets\n";
     out << "  index sizes vertex " << model.vertexIndexSize << ", texture "
         << model.textureIndexSize << ", material " << model.materialIndexSize << ", bone "
         << model.boneIndexSize << ", morph " << model.morphIndexSize << ", rigid body "

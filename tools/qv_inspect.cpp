@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "formats/pmd_model.h"
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
 #include "platform/version.h"
 #include "tools/inspect_report.h"
+#include "tools/x_report.h"
 
 namespace qv {
 
@@ -17,7 +19,8 @@ namespace {
 
 void PrintUsage(std::ostream& out) {
     out << "Usage: qv-inspect [--json] FILE...\n"
-           "Loads each PMX model (.pmx) and VMD motion (.vmd) and prints a summary:\n"
+           "Loads each PMX or PMD model (.pmx, .pmd), VMD motion (.vmd) and accessory (.x)\n"
+           "and prints a summary:\n"
            "header fields, section counts, morph counts by type and names, with a\n"
            "warning for every index that points outside its list.\n"
            "  --json      one JSON object per file and line\n"
@@ -48,6 +51,22 @@ bool InspectFile(const std::string& file, bool json, const char* failure, const 
         return false;
     }
     std::cout << (json ? reportJson(file, content).dump() + "\n" : reportText(file, content));
+    return true;
+}
+
+// An accessory's report, or the reader's reason it was refused.
+bool InspectAccessory(const std::string& file, bool json) {
+    XModel model;
+    if (const Result loaded = LoadXModel(model, file); !loaded.ok()) {
+        const std::string error = "Failed to load accessory! " + loaded.message;
+        if (json) {
+            std::cout << FailureJson(file, error, loaded.code).dump() << "\n";
+        } else {
+            std::cout << file << "\n  " << error << " (" << FormatResult(loaded.code) << ")\n";
+        }
+        return false;
+    }
+    std::cout << (json ? XReportJson(file, model).dump() + "\n" : XReportText(file, model));
     return true;
 }
 
@@ -83,12 +102,18 @@ int main(int argc, char** argv) {
         if (ext == ".pmx") {
             anyFailed |= !InspectFile<PmxModel>(file, json, "Failed to load PMX model!",
                                                 LoadPmxModel, PmxReportJson, PmxReportText);
+        } else if (ext == ".pmd") {
+            anyFailed |= !InspectFile<PmxModel>(file, json, "Failed to load PMD model!",
+                                                LoadPmdModel, PmxReportJson, PmxReportText);
         } else if (ext == ".vmd") {
             anyFailed |= !InspectFile<VmdMotion>(file, json, "Failed to load VMD motion!",
                                                  LoadVmdMotion, VmdReportJson, VmdReportText);
+        } else if (ext == ".x") {
+            anyFailed |= !InspectAccessory(file, json);
         } else {
             anyFailed = true;
-            const std::string error = "Not a PMX model or VMD motion (expected .pmx or .vmd)";
+            const std::string error =
+                "Not a PMX or PMD model, VMD motion or accessory (expected .pmx, .pmd, .vmd or .x)";
             if (json) {
                 std::cout << FailureJson(file, error, E_INVALIDARG).dump() << "\n";
             } else {

@@ -1,9 +1,11 @@
 // qv-pose: poses a model with motions at a given time and prints every bone's
 // pose and the morph weights in use.
 //
-//   qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] [--json] [--physics]
+//   qv-pose MODEL.pmx|.pmd [MOTION.vmd|.vpd ...] [--time SECONDS | --frame N] [--json] [--physics]
 //           [--settle SECONDS]
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -12,13 +14,16 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "formats/pmd_model.h"
 #include "formats/pmx_model.h"
 #include "formats/text_decode.h"
 #include "formats/vmd_motion.h"
+#include "formats/vpd_pose.h"
 #include "platform/version.h"
 #include "runtime/model_instance.h"
 #include "runtime/physics_bodies.h"
@@ -31,12 +36,12 @@ namespace {
 constexpr float kStepSeconds = 1.0f / 60.0f;
 
 const char* const kUsage =
-    "Usage: qv-pose MODEL.pmx [MOTION.vmd ...] [--time SECONDS | --frame N] "
+    "Usage: qv-pose MODEL.pmx|.pmd [MOTION.vmd|.vpd ...] [--time SECONDS | --frame N] "
     "[--json] [--physics] [--settle SECONDS]\n";
 
 const char* const kHelp =
-    "Poses a PMX model with its VMD motions at one moment and prints every bone's\n"
-    "position and rotation and the morph weights in use.\n"
+    "Poses a PMX or PMD model with its VMD motions or VPD poses at one moment and\n"
+    "prints every bone's position and rotation and the morph weights in use.\n"
     "  --time SECONDS     the moment, in seconds from the start (default 0)\n"
     "  --frame N          the moment as a motion frame (30 a second)\n"
     "  --json             one JSON object instead of text\n"
@@ -49,6 +54,16 @@ const char* const kHelp =
 int Usage() {
     std::fputs(kUsage, stderr);
     return 2;
+}
+
+// The file's ending, in either case, decides its format.
+bool HasEnding(const std::string& file, std::string_view ending) {
+    if (file.size() < ending.size()) {
+        return false;
+    }
+    return std::equal(
+        ending.begin(), ending.end(), file.end() - static_cast<std::ptrdiff_t>(ending.size()),
+        [](char e, char f) { return e == std::tolower(static_cast<unsigned char>(f)); });
 }
 
 bool ParseNumber(const char* text, double& value) {
@@ -121,7 +136,10 @@ bool ParseOptions(int argc, char** argv, PoseOptions* o) {
 // With physics the bodies are simulated every frame, as in the player.
 bool BuildInstance(const PoseOptions& o, PhysicsWorld& world, ModelInstance& instance) {
     PmxModel model;
-    if (const HRESULT hr = LoadPmxModel(model, o.files[0]); Failed(hr)) {
+    const bool older = HasEnding(o.files[0], ".pmd");
+    if (const HRESULT hr =
+            older ? LoadPmdModel(model, o.files[0]) : LoadPmxModel(model, o.files[0]);
+        Failed(hr)) {
         std::fprintf(stderr, "qv-pose: cannot read model %s (%s)\n", o.files[0].c_str(),
                      FormatResult(hr).c_str());
         return false;
@@ -138,7 +156,10 @@ bool BuildInstance(const PoseOptions& o, PhysicsWorld& world, ModelInstance& ins
 bool AttachMotions(const PoseOptions& o, ModelInstance& instance) {
     for (std::size_t i = 1; i < o.files.size(); ++i) {
         VmdMotion motion;
-        if (const HRESULT hr = LoadVmdMotion(motion, o.files[i]); Failed(hr)) {
+        VpdWarnings warnings;  // a pose's bad lines are skipped, as the player skips them
+        const HRESULT hr = HasEnding(o.files[i], ".vpd") ? LoadVpdPose(motion, o.files[i], warnings)
+                                                         : LoadVmdMotion(motion, o.files[i]);
+        if (Failed(hr)) {
             std::fprintf(stderr, "qv-pose: cannot read motion %s (%s)\n", o.files[i].c_str(),
                          FormatResult(hr).c_str());
             return false;

@@ -3,6 +3,7 @@
 #include "ui/file_browser.h"
 #include "ui/main_windows.h"
 #include "ui/model_setting.h"
+#include "ui/playback_bar.h"
 
 namespace qv {
 
@@ -21,6 +22,10 @@ bool HandOverBrowserSelection(FileBrowser& browser, ImportWorker& importer) {
 
 void DrawInterface(InterfaceView& view) {
     UiState& ui = view.ui;
+    // First, so every tool window lies over it.
+    if (ui.showPlaybackBar) {
+        DrawPlaybackBar(view);
+    }
     if (ui.showNavigator) {
         DrawNavigator(view);
     }

@@ -1,4 +1,5 @@
-// The resource manager: play control, and the lists of models, motions, songs and shaders.
+// The resource manager: play control, and the lists of models, motions, songs, shaders and
+// accessories.
 #include <imgui.h>
 
 #include <cstdio>
@@ -34,6 +35,23 @@ bool AskedSwitch(const UiState& ui, RequestKind kind, std::int32_t row, bool cur
     return current;
 }
 
+// A model that loaded without some of its files says so on its row; the
+// lines name the files, as the import status did.
+void DrawWarningMark(const std::vector<std::string>& warnings) {
+    if (warnings.empty()) {
+        return;
+    }
+    ImGui::TextColored(ImVec4(1.0f, 0.8f, 0.2f, 1.0f), "(!)");
+    if (ImGui::IsItemHovered()) {
+        ImGui::BeginTooltip();
+        for (const std::string& line : warnings) {
+            ImGui::TextUnformatted(line.c_str());
+        }
+        ImGui::EndTooltip();
+    }
+    ImGui::SameLine();
+}
+
 void DrawModelTab(InterfaceView& view) {
     if (!ImGui::TreeNodeEx("Model list", ImGuiTreeNodeFlags_DefaultOpen)) {
         return;
@@ -53,6 +71,7 @@ void DrawModelTab(InterfaceView& view) {
             ImGui::TableNextColumn();
             ImGui::Text("%d", row + 1);
             ImGui::TableNextColumn();
+            DrawWarningMark(entry.warnings);
             ImGui::TextUnformatted(entry.name.c_str());
             ImGui::TableNextColumn();
             ImGui::TextUnformatted(entry.englishName.c_str());
@@ -239,6 +258,10 @@ void DrawResourceManager(InterfaceView& view) {
         if (ImGui::Button("Stop/Reset")) {
             view.ui.requests.push_back({RequestKind::StopAndReset});
         }
+        ImGui::SameLine();
+        if (ImGui::Button("Reset view")) {
+            view.ui.requests.push_back({RequestKind::ResetView});
+        }
         ImGui::Spacing();
         ImGui::Separator();
         ImGui::Spacing();
@@ -257,6 +280,10 @@ void DrawResourceManager(InterfaceView& view) {
             }
             if (ImGui::BeginTabItem("Shader (effect)")) {
                 DrawShaderTab(view);
+                ImGui::EndTabItem();
+            }
+            if (ImGui::BeginTabItem("Accessory")) {
+                DrawAccessoryTab(view);
                 ImGui::EndTabItem();
             }
             ImGui::EndTabBar();

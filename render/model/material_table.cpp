@@ -79,6 +79,29 @@ void BuildMaterials(const PmxModel& model, std::vector<MaterialDraw>* draws,
     }
 }
 
+void ForgetAbsentTextures(const std::vector<bool>& absent, std::vector<MaterialDraw>* draws,
+                          std::vector<MaterialConstants>* constants) {
+    auto forget = [&](std::int32_t& texture) {
+        const auto i = static_cast<std::size_t>(static_cast<std::uint32_t>(texture));
+        if (texture >= 0 && i < absent.size() && absent[i]) {
+            texture = -1;
+        }
+    };
+    for (std::size_t i = 0; i < draws->size() && i < constants->size(); ++i) {
+        MaterialDraw& draw = (*draws)[i];
+        MaterialConstants& c = (*constants)[i];
+        forget(draw.baseTexture);
+        forget(draw.sphereTexture);
+        if (!draw.sharedToon) {
+            forget(draw.toonTexture);
+        }
+        c.textureBind[0] = draw.baseTexture >= 0 ? 1 : 0;
+        c.textureBind[1] = draw.sphereTexture >= 0 ? 1 : 0;
+        c.textureBind[2] = draw.toonTexture >= 0 ? 1 : 0;
+        c.sphereMode = draw.sphereTexture >= 0 ? c.sphereMode : 0;
+    }
+}
+
 void UseModelToons(const std::array<std::int32_t, 10>& ownToons, std::vector<MaterialDraw>* draws) {
     for (MaterialDraw& draw : *draws) {
         if (draw.sharedToon && draw.toonTexture >= 0 &&

@@ -172,6 +172,7 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
     m.vertexMorphCount = instance.vertexMorphCount;
     m.uvMorphCount = instance.uvMorphCount;
     BuildMaterials(model, &m.materials, &m.materialConstants);
+    ForgetAbsentTextures(textures.absent, &m.materials, &m.materialConstants);
     UseModelToons(textures.ownToons, &m.materials);
 
     // The ray-tracing copies feed the acceleration structures and, with the

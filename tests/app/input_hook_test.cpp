@@ -76,6 +76,26 @@ TEST(InputHookTest, QueuedEventsReachTheSceneAndOneReleaseEndsBothDrags) {
     SDL_Quit();
 }
 
+TEST(InputHookTest, PlaybackKeysArriveWithShiftAndRepeat) {
+    SDL_Event right{};
+    right.type = SDL_KEYDOWN;
+    right.key.keysym.sym = SDLK_RIGHT;
+    right.key.repeat = 1;
+    InputEvent out;
+    ASSERT_TRUE(TranslateSdlEvent(right, KMOD_LSHIFT, {}, &out));
+    EXPECT_EQ(out.key, InputKey::Right);
+    EXPECT_EQ(out.buttons, kInputShift);
+    EXPECT_TRUE(out.repeat);
+    const std::pair<SDL_Keycode, InputKey> keys[] = {
+        {SDLK_SPACE, InputKey::Space}, {SDLK_HOME, InputKey::Home}, {SDLK_LEFT, InputKey::Left},
+        {SDLK_l, InputKey::L},         {SDLK_r, InputKey::R},       {SDLK_a, InputKey::Other}};
+    for (const auto& [sym, key] : keys) {
+        right.key.keysym.sym = sym;
+        ASSERT_TRUE(TranslateSdlEvent(right, 0, {}, &out));
+        EXPECT_EQ(out.key, key) << sym;
+    }
+}
+
 }  // namespace
 
 }  // namespace qv

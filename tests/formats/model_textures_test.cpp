@@ -142,28 +142,44 @@ TEST(ModelTexturesTest, ToonImagesBesideTheModelReplaceTheSharedRampsTheyName) {
     EXPECT_EQ(textures.images[2].width, 1u);
 }
 
-TEST(ModelTexturesTest, AMissingFileWinsOverABrokenOneAndNothingIsKept) {
+TEST(ModelTexturesTest, MissingAndBrokenFilesAreAbsentAndWarnedOnceEachByRole) {
     const std::uint8_t garbage[] = {1, 2, 3, 4};
     TempFile broken("broken.png", garbage);
     PmxModel model;
     model.folder = broken.folder().string() + "/";
-    model.textures = {u"broken.png"};
-    ModelTextures textures = LoadModelTextures(model);
-    EXPECT_EQ(textures.result, E_FAIL);
-    EXPECT_NE(textures.message.find("texture cannot be read"), std::string::npos);
-    EXPECT_NE(textures.message.find("broken.png"), std::string::npos);
-    EXPECT_TRUE(textures.images.empty());
-
-    model.textures = {u"broken.png", u"Missing\\gone.png"};
-    textures = LoadModelTextures(model);
-    EXPECT_EQ(textures.result, 2);
-    EXPECT_EQ(textures.message, "texture not found: Missing\\gone.png");
-    EXPECT_TRUE(textures.images.empty());
+    // The same missing file twice, a broken one, a missing sphere and toon.
+    model.textures = {u"t\\罪.png", u"broken.png", u"s.sph", u"toon.bmp", u"t\\罪.png"};
+    model.materials.resize(2);
+    model.materials[0].textureIndex = 0;
+    model.materials[0].sphereTextureIndex = 2;
+    model.materials[0].sphereMode = 1;
+    model.materials[0].sharedToon = 0;
+    model.materials[0].toonIndex = 3;
+    model.materials[1].textureIndex = 1;
+    model.materials[1].sphereTextureIndex = 4;  // a sphere index, but a texture first
+    model.materials[1].sphereMode = 2;
+    const ModelTextures textures = LoadModelTextures(model);
+    EXPECT_EQ(textures.result, S_OK) << textures.message;
+    EXPECT_EQ(textures.absent, (std::vector<bool>{true, true, true, true, true}));
+    ASSERT_EQ(textures.warnings.size(), 4u);
+    EXPECT_EQ(textures.warnings[0], "texture not found: t\\\xE7\xBD\xAA.png");
+    EXPECT_EQ(textures.warnings[1].rfind("texture cannot be read: broken.png (", 0), 0u)
+        << textures.warnings[1];
+    EXPECT_EQ(textures.warnings[2], "sphere not found: s.sph");
+    EXPECT_EQ(textures.warnings[3], "toon not found: toon.bmp");
+    // Every slot keeps its place, so the indices of the rest stay right.
+    ASSERT_EQ(textures.images.size(), 5u);
+    for (const RgbaImage& image : textures.images) {
+        EXPECT_EQ(image.width, 1u);
+        EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{255, 255, 255, 255}));
+    }
 
     model.textures.clear();  // no textures: nothing to do, and that is success
-    textures = LoadModelTextures(model);
-    EXPECT_EQ(textures.result, S_OK);
-    EXPECT_TRUE(textures.loaded);
+    model.materials.clear();
+    const ModelTextures none = LoadModelTextures(model);
+    EXPECT_EQ(none.result, S_OK);
+    EXPECT_TRUE(none.loaded);
+    EXPECT_TRUE(none.warnings.empty());
 }
 
 }  // namespace

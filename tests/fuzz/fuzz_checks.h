@@ -4,14 +4,19 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "formats/pmd_model.h"
 #include "formats/pmx_model.h"
 #include "formats/rgba_image.h"
 #include "formats/vmd_motion.h"
+#include "formats/vpd_pose.h"
+#include "formats/x_model.h"
 #include "platform/hlsl_compiler.h"
+#include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 
 namespace qv {
@@ -30,6 +35,23 @@ inline bool CheckPmx(std::span<const std::uint8_t> bytes) {
     return records <= bytes.size();
 }
 
+inline bool CheckPmd(std::span<const std::uint8_t> bytes) {
+    PmxModel model;
+    if (ParsePmdModel(model, bytes) != S_OK) {
+        return bytes.size() < 3 || std::memcmp(bytes.data(), kPmdSignature, 3) != 0;
+    }
+    // Records never outnumber the bytes that carried them; the two display
+    // frames the format implies are the only records made from nothing.
+    std::size_t records = model.vertices.size() + model.indices.size() + model.textures.size() +
+                          model.materials.size() + model.bones.size() + model.morphs.size() +
+                          model.rigidBodies.size() + model.joints.size();
+    for (const PmxMorph& morph : model.morphs)
+        records += morph.vertexOffsets.size();
+    for (const PmxDisplayFrame& frame : model.displayFrames)
+        records += frame.elements.size();
+    return records <= bytes.size() && model.displayFrames.size() >= 2;
+}
+
 inline bool CheckVmd(std::span<const std::uint8_t> bytes) {
     VmdMotion motion;
     ParseVmdMotion(motion, bytes);
@@ -41,6 +63,33 @@ inline bool CheckVmd(std::span<const std::uint8_t> bytes) {
         keys += list.size();
     // No key is made from fewer bytes than any key holds.
     return keys * 9 <= bytes.size();
+}
+
+inline bool CheckVpd(std::span<const std::uint8_t> bytes) {
+    VmdMotion pose;
+    VpdWarnings warnings;
+    const HRESULT hr = ParseVpdPose(pose, bytes, warnings);
+    std::size_t keys = 0;
+    for (const auto& [name, list] : pose.boneKeys)
+        keys += list.size();
+    for (const auto& [name, list] : pose.morphKeys)
+        keys += list.size();
+    if (hr != S_OK) {
+        // A refused file leaves nothing behind.
+        return hr == E_FAIL && keys == 0 && warnings.count == 0;
+    }
+    // A block takes at least "Bone0{a" and a line end; a warning, a line; and
+    // only the first few warnings are kept as text, each naming its line.
+    if (keys * 8 > bytes.size() || warnings.count > bytes.size() + 1 ||
+        warnings.lines.size() > kVpdWarningsKept || warnings.lines.size() > warnings.count) {
+        return false;
+    }
+    for (const std::string& line : warnings.lines) {
+        if (line.rfind("line ", 0) != 0 || line.size() > 400) {
+            return false;
+        }
+    }
+    return true;
 }
 
 inline bool CheckWav(std::span<const std::uint8_t> bytes) {
@@ -55,6 +104,61 @@ inline bool CheckWav(std::span<const std::uint8_t> bytes) {
     // The mixer relies on samples in range: a NaN or a huge value would be noise or worse.
     for (float s : audio.samples) {
         if (!(s >= -1.0f && s <= 1.0f)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Compressed songs as the player asks for them: the mixer's rate and two channels.
+inline bool CheckAudio(std::span<const std::uint8_t> bytes) {
+    WavAudio audio;
+    if (const Result decoded = DecodeCompressedSong(bytes, audio, 48000, 2); !decoded.ok()) {
+        return decoded.code == E_FAIL && !decoded.message.empty() && audio.samples.empty();
+    }
+    if (audio.channels != 2 || audio.sampleRate != 48000 || audio.samples.empty() ||
+        audio.samples.size() % 2 != 0 || audio.samples.size() > kMaxSongSamples) {
+        return false;
+    }
+    for (float s : audio.samples) {
+        if (!(s >= -1.0f && s <= 1.0f)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+inline bool CheckX(std::span<const std::uint8_t> bytes) {
+    XModel model;
+    if (const Result parsed = ParseXModel(model, bytes); !parsed.ok()) {
+        return parsed.code == E_FAIL && !parsed.message.empty() && model.meshes.empty() &&
+               model.frames.empty();
+    }
+    // What the renderer indexes with must stay inside the lists it indexes.
+    for (const XMesh& mesh : model.meshes) {
+        if (mesh.corners.size() % 3 != 0 || mesh.triangleMaterials.size() != mesh.triangleCount() ||
+            mesh.materials.empty() ||
+            (!mesh.normals.empty() && mesh.normalCorners.size() != mesh.corners.size()) ||
+            (!mesh.texcoords.empty() && mesh.texcoords.size() != mesh.positions.size())) {
+            return false;
+        }
+        for (std::size_t i = 0; i < mesh.corners.size(); ++i) {
+            if (mesh.corners[i] >= mesh.positions.size() ||
+                (!mesh.normals.empty() && mesh.normalCorners[i] >= mesh.normals.size())) {
+                return false;
+            }
+        }
+        for (std::uint32_t m : mesh.triangleMaterials) {
+            if (m >= mesh.materials.size()) {
+                return false;
+            }
+        }
+        if (mesh.frame >= static_cast<std::int32_t>(model.frames.size())) {
+            return false;
+        }
+    }
+    for (std::size_t f = 0; f < model.frames.size(); ++f) {
+        if (model.frames[f].parent >= static_cast<std::int32_t>(f)) {
             return false;
         }
     }

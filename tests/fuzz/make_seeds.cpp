@@ -9,7 +9,12 @@
 #include <map>
 #include <string>
 
+#include "demo/demo_content.h"
+#include "demo/pmd_writer.h"
+#include "formats/vpd_pose.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/song_writer.h"
+#include "tests/support/x_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -36,6 +41,20 @@ void WritePmxSeeds(const fs::path& out) {
     Write(out / "sample-utf8.pmx", EncodePmx(sample));
 }
 
+// The sample model and the demo figure in the older format: every section,
+// and one file that ends before the optional ones.
+void WritePmdSeeds(const fs::path& out) {
+    Write(out / "sample.pmd", EncodePmd(PmdFileOf(SamplePmxModel())));
+    PmdFile demo = PmdFileOf(DemoModel());
+    demo.toonNames.emplace();
+    (*demo.toonNames)[2] = "own\\toon.bmp";
+    Write(out / "demo.pmd", EncodePmd(demo));
+    demo.english.reset();
+    demo.toonNames.reset();
+    demo.physics = false;
+    Write(out / "demo-bare.pmd", EncodePmd(demo));
+}
+
 void WriteVmdSeeds(const fs::path& out) {
     VmdFile f;
     f.bones = {{"\x83\x5A\x83\x93\x83\x5E\x81\x5B", 0}, {"arm", 10}};
@@ -44,6 +63,23 @@ void WriteVmdSeeds(const fs::path& out) {
     f.lights.resize(1);
     f.shadows.resize(1);
     Write(out / "sample.vmd", EncodeVmd(f));
+}
+
+// Poses as files hold them: comments, CRLF, Shift-JIS names, a morph; and one
+// with a bad line of each kind.
+void WriteVpdSeeds(const fs::path& out) {
+    const std::string first =
+        std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") + std::string(kVpdSignature);
+    WriteText(out / "pose.vpd", first +
+                                    "\r\n\r\nmodel.osm;\t\t// file\r\n2;\r\n\r\n"
+                                    "Bone0{\x83\x5A\x83\x93\x83\x5E\x81\x5B\r\n"
+                                    "  0.5,-1.25,3e-2;\t// trans x,y,z\r\n"
+                                    "  0.000000,0.707107,0.000000,0.707107;\r\n}\r\n"
+                                    "Bone1{arm\r\n  0,0,0;\r\n  0,0,0,1;\r\n}\r\n"
+                                    "Morph0{\x82\xA0\r\n  0.75;\r\n}\r\n");
+    WriteText(out / "bad-lines.vpd", first +
+                                         "\nm.osm;\nx;\nBone0{a\n1,2;\nnan,0,0,1;\n9;\n}\n"
+                                         "stray\nMorph0{\n}\nBone1{b\n0,0,0;\n");
 }
 
 // Every sample format the decoder takes, with a little data each.
@@ -66,6 +102,40 @@ void WriteWavSeeds(const fs::path& out) {
     extensible.format = 0xFFFE;
     extensible.extraChunkBeforeData = true;
     Write(out / "extensible.wav", EncodeWav(extensible, data));
+}
+
+// A short song in every compressed form, in stereo and mono, and one cut in half.
+void WriteAudioSeeds(const fs::path& out) {
+    const WavAudio stereo = TestTone(48000, 0.3);
+    WavAudio mono = TestTone(44100, 0.2);
+    for (std::size_t f = 0; f < mono.frameCount(); ++f)
+        mono.samples[f] = mono.samples[2 * f];
+    mono.samples.resize(mono.samples.size() / 2);
+    mono.channels = 1;
+    for (const SongForm& form : SongForms()) {
+        const std::string base = std::string(form.ending + 1);
+        std::string error;
+        if (!WriteSong(out / ("stereo-" + base + form.ending), form, stereo, &error)) {
+            std::cerr << "qv-fuzz-seeds: " << form.encoder << ": " << error << "\n";
+        }
+        if (std::string(form.ending) != ".opus") {
+            WriteSong(out / ("mono-" + base + form.ending), form, mono, &error);
+        }
+    }
+    const fs::path whole = out / "stereo-mp3.mp3";
+    if (fs::exists(whole)) {
+        fs::copy_file(whole, out / "cut-mp3.mp3");
+        fs::resize_file(out / "cut-mp3.mp3", fs::file_size(whole) / 2);
+    }
+}
+
+// Every block kind of the text mesh form, in both float widths.
+void WriteXSeeds(const fs::path& out) {
+    WriteText(out / "cube.x", XTexturedCube());
+    WriteText(out / "frames.x", XFrameHierarchy());
+    WriteText(out / "fan.x", XPolygonFan());
+    WriteText(out / "sphere.x", XSphereMapped());
+    WriteText(out / "grid.x", XLargeGrid(8 * 1024));
 }
 
 // A DDS header and its pixel data; masks select the uncompressed form.
@@ -216,15 +286,18 @@ using namespace qv;
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::cerr << "usage: qv-fuzz-seeds pmx|vmd|wav|dds|image|hlsl OUTDIR [FOLDER...]\n";
+        std::cerr << "usage: qv-fuzz-seeds pmx|pmd|vmd|vpd|wav|audio|x|dds|image|hlsl OUTDIR "
+                     "[FOLDER...]\n";
         return 2;
     }
     const std::string kind = argv[1];
     const fs::path out = argv[2];
     fs::create_directories(out);
     const std::map<std::string, void (*)(const fs::path&)> writers = {
-        {"pmx", WritePmxSeeds}, {"vmd", WriteVmdSeeds},     {"wav", WriteWavSeeds},
-        {"dds", WriteDdsSeeds}, {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds}};
+        {"pmx", WritePmxSeeds},     {"pmd", WritePmdSeeds},     {"vmd", WriteVmdSeeds},
+        {"vpd", WriteVpdSeeds},     {"wav", WriteWavSeeds},     {"dds", WriteDdsSeeds},
+        {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds},   {"audio", WriteAudioSeeds},
+        {"x", WriteXSeeds}};
     const auto writer = writers.find(kind);
     if (writer == writers.end()) {
         std::cerr << "qv-fuzz-seeds: no seeds for '" << kind << "'\n";
@@ -234,8 +307,12 @@ int main(int argc, char** argv) {
     // Real files of the kind, found by their endings.
     const std::map<std::string, std::vector<std::string>> endings = {
         {"pmx", {".pmx"}},
+        {"pmd", {".pmd"}},
         {"vmd", {".vmd"}},
+        {"vpd", {".vpd"}},
         {"wav", {".wav"}},
+        {"x", {".x"}},
+        {"audio", {".mp3", ".m4a", ".aac", ".ogg", ".oga", ".opus", ".flac"}},
         {"dds", {".dds"}},
         {"image",
          {".png", ".jpg", ".jpeg", ".bmp", ".tga", ".gif", ".psd", ".dds", ".spa", ".sph"}},

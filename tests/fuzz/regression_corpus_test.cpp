@@ -39,11 +39,23 @@ void Replay(const std::string& kind, Check check) {
 TEST(RegressionCorpus, Pmx) {
     Replay("pmx", CheckPmx);
 }
+TEST(RegressionCorpus, Pmd) {
+    Replay("pmd", CheckPmd);
+}
 TEST(RegressionCorpus, Vmd) {
     Replay("vmd", CheckVmd);
 }
+TEST(RegressionCorpus, Vpd) {
+    Replay("vpd", CheckVpd);
+}
 TEST(RegressionCorpus, Wav) {
     Replay("wav", CheckWav);
+}
+TEST(RegressionCorpus, Audio) {
+    Replay("audio", CheckAudio);
+}
+TEST(RegressionCorpus, X) {
+    Replay("x", CheckX);
 }
 TEST(RegressionCorpus, Dds) {
     Replay("dds", CheckDds);

@@ -62,6 +62,35 @@ TEST(AudioEngine, PlayPauseAndStopFollowTheSong) {
     engine.Update();
 }
 
+TEST(AudioEngine, ThePlayPositionRunsOnTheDeviceClockAndASeekMovesIt) {
+    AudioEngine engine;
+    SoundEffect song(engine, MakeRampWav(480000, 48000));  // 10 s
+    auto instance = song.CreateInstance();
+    instance->SetPositionSeconds(2.0);
+    EXPECT_DOUBLE_EQ(instance->PlayPositionSeconds(), 2.0);
+    instance->Play();
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitForPosition(*instance, 2 * 48000 + 4096));
+    double last = 0.0;
+    for (int i = 0; i < 20; ++i) {
+        const double heard = instance->PlayPositionSeconds();
+        // Never ahead of the mix, never ahead of the time since the start.
+        EXPECT_LE(heard, static_cast<double>(instance->GetPosition()) / 48000.0);
+        const std::chrono::duration<double> since = std::chrono::steady_clock::now() - started;
+        EXPECT_LE(heard, 2.0 + since.count() + 1e-3);
+        EXPECT_GE(heard, last - 1e-3) << "it runs forwards";
+        last = heard;
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_GT(last, 2.0);
+    // A seek while playing goes on from there; past the end is the end.
+    instance->SetPositionSeconds(7.5);
+    EXPECT_NEAR(instance->PlayPositionSeconds(), 7.5, 0.05);
+    instance->Pause();
+    instance->SetPositionSeconds(100.0);
+    EXPECT_DOUBLE_EQ(instance->PlayPositionSeconds(), 10.0);
+}
+
 TEST(AudioEngine, ASongThatEndsStopsAndRewinds) {
     AudioEngine engine;
     SoundEffect blip(engine, MakeRampWav(480, 48000));  // 10 ms

@@ -73,11 +73,13 @@ TEST_F(InterfaceRenderTest, WindowsDrawOverTheSceneInEveryAntiAliasingMode) {
         const CapturedImage image = Frames(3);
         ASSERT_EQ(image.width, 1280u);
         // The navigator's dark body at (10, 120) and the resource manager's at
-        // (670, 10); the white scene between and below them.
+        // (670, 10); the white scene between and below them, down to the
+        // playback bar along the bottom.
         EXPECT_TRUE(Dark(image, 14, 250)) << "mode " << mode;
         EXPECT_TRUE(Dark(image, 900, 200)) << "mode " << mode;
         EXPECT_TRUE(White(image, 500, 600)) << "mode " << mode;
-        EXPECT_TRUE(White(image, 5, 715)) << "mode " << mode;
+        EXPECT_TRUE(White(image, 5, 650)) << "mode " << mode;
+        EXPECT_TRUE(Dark(image, 5, 715)) << "mode " << mode;
         EXPECT_EQ(ValidationMessageCount(), messagesBefore_) << "mode " << mode;
     }
 }
@@ -85,6 +87,7 @@ TEST_F(InterfaceRenderTest, WindowsDrawOverTheSceneInEveryAntiAliasingMode) {
 TEST_F(InterfaceRenderTest, ClosedWindowsLeaveTheSceneUntouchedAndFollowAResize) {
     ui_.showNavigator = false;
     ui_.showStatistics = false;
+    ui_.showPlaybackBar = false;
     CapturedImage image = Frames(3);
     std::size_t notWhite = 0;
     for (std::size_t i = 0; i < image.rgba.size(); ++i) {

@@ -48,6 +48,38 @@ TEST_F(RenderPassesTest, MaterialAlphaScalesTheTextureAndAtZeroHidesTheEdgeToo) 
     }
 }
 
+// A model whose texture, sphere and toon files are all missing (or broken)
+// draws exactly as if its materials named none: the diffuse colour.
+TEST_F(RenderPassesTest, MissingTextureSphereAndToonDrawAsTheUntexturedMaterial) {
+    TempFolder folder;
+    folder.Write("broken.png", "not an image");
+    scene_.render.antiAliasingMode = 0;
+    auto render = [&](PmxModel model) {
+        model.folder = folder.path();
+        scene_.models.clear();
+        AddModel(model);
+        return Frames(kFrameCount);
+    };
+    PmxModel plain = EmptyModel();
+    AddBox(plain, {0, 10, 0}, {3, 3, 3}, kDrawEdge, {0.9f, 0.3f, 0.2f, 1});
+    plain.materials[0].sharedToon = 0;
+    plain.materials[0].toonIndex = -1;
+    PmxModel lacking = plain;
+    lacking.textures = {u"t\\罪.png", u"s.sph", u"toon.bmp", u"broken.png"};
+    lacking.materials[0].textureIndex = 0;
+    lacking.materials[0].sphereTextureIndex = 1;
+    lacking.materials[0].sphereMode = 1;
+    lacking.materials[0].toonIndex = 2;
+    const CapturedImage expected = render(plain);
+    const CapturedImage drawn = render(lacking);
+    EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/missing_textures.png", drawn), S_OK);
+    const std::uint8_t* centre = Pixel(drawn, 640, 360);
+    EXPECT_GT(centre[0], centre[1] + 60);  // the red of the diffuse colour
+    EXPECT_TRUE(drawn.rgba == expected.rgba);
+    lacking.materials[0].textureIndex = 3;  // a file that is there but broken
+    EXPECT_TRUE(render(lacking).rgba == expected.rgba);
+}
+
 // The block's front face in the middle of the frame, drawn by the toon set:
 // a ramp beside the model replaces the shared one of its number, and a
 // sphere texture in mode 3 is laid on by the first additional UV.

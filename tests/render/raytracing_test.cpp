@@ -255,6 +255,36 @@ TEST_F(RaytracingTest, TheBlockShadowsTheFloorUnderIt) {
     EXPECT_NEAR(Brightness(unshadowed, {-4, 0, 4}), Brightness(unshadowed, {8, 0, 4}), 30);
 }
 
+TEST_F(RaytracingTest, MissingTexturesDrawAsTheUntexturedMaterial) {
+    TempFolder folder;
+    auto render = [&](PmxModel model) {
+        WaitForGpu(ctx_);
+        model.folder = folder.path();
+        scene_.models.clear();
+        AddModel(model);
+        Rebuild();
+        return Frames(1);
+    };
+    PmxModel plain = EmptyModel();
+    AddFacingQuad(plain, 0, 8, 0, 4, {0.9f, 0.3f, 0.2f, 1});
+    PmxModel lacking = plain;
+    lacking.textures = {u"t.png", u"s.sph", u"toon.bmp"};
+    lacking.materials[0].textureIndex = 0;
+    lacking.materials[0].sphereTextureIndex = 1;
+    lacking.materials[0].sphereMode = 1;
+    lacking.materials[0].sharedToon = 0;
+    lacking.materials[0].toonIndex = 2;
+    plain.materials[0].sharedToon = 0;
+    plain.materials[0].toonIndex = -1;
+    for (int look : {0, 1}) {
+        scene_.render.selectedRayTracingShader = look;
+        const CapturedImage expected = render(plain);
+        const CapturedImage drawn = render(lacking);
+        EXPECT_GT(Brightness(drawn, {0, 8, 0}), 0);
+        EXPECT_TRUE(drawn.rgba == expected.rgba) << look;
+    }
+}
+
 // A mirror behind a red card that faces it: the camera sees the card's back,
 // which single-sided culling lets rays through, so any red seen there has
 // come back from the mirror.

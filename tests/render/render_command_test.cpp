@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <stb_image.h>
+#include <stb_image_write.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,7 +21,9 @@
 #include <nlohmann/json.hpp>
 
 #include "tests/support/command_output.h"
+#include "tests/support/song_writer.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/x_writer.h"
 
 extern char** environ;
 
@@ -87,6 +90,50 @@ TEST_F(RenderCommandTest, TwoSecondsOfTheDemoProbeAsH264FramesAndTwoSecondsOfSou
     }
     EXPECT_EQ(videos, 1);
     EXPECT_EQ(sounds, 1);
+}
+
+TEST_F(RenderCommandTest, AnAccessoryAloneRendersAndACompressedSongSetsTheLengthAndIsMuxed) {
+    // A cube textured plain green, seen face on from 8 units away.
+    const std::vector<std::uint8_t> green(4 * 4 * 3, 0);
+    std::vector<std::uint8_t> texture = green;
+    for (std::size_t i = 1; i < texture.size(); i += 3) {
+        texture[i] = 220;
+    }
+    ASSERT_TRUE(stbi_write_png((folder_ / "cube.png").c_str(), 4, 4, 3, texture.data(), 12));
+    std::ofstream(folder_ / "cube.x") << XTexturedCube("cube.png");
+    std::string error;
+    ASSERT_TRUE(WriteSong(folder_ / "tone.ogg", SongForms()[2], TestTone(44100, 1.0), &error))
+        << error;
+
+    const CommandRun picture =
+        Render(Quote(folder_ / "f%03d.png") + " " + Quote(folder_ / "cube.x") +
+               " --to 0.03 --size 160x120 --camera 8,0,0,0,0,0");
+    ASSERT_EQ(picture.status, 0) << picture.output;
+    EXPECT_EQ(picture.output.find("alidation"), std::string::npos) << picture.output;
+    int w = 0, h = 0, n = 0;
+    unsigned char* pixels = stbi_load((folder_ / "f000.png").c_str(), &w, &h, &n, 3);
+    ASSERT_NE(pixels, nullptr);
+    const unsigned char* centre = pixels + (h / 2 * w + w / 2) * 3;
+    EXPECT_GT(centre[1], centre[0] + 60) << int(centre[0]) << " " << int(centre[1]);
+    EXPECT_GT(centre[1], centre[2] + 60) << int(centre[2]);
+    stbi_image_free(pixels);
+
+    const auto video = folder_ / "cube.mp4";
+    const CommandRun run = Render(Quote(video) + " " + Quote(folder_ / "cube.x") + " " +
+                                  Quote(folder_ / "tone.ogg") + " --size 160x120");
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find(": 30 frames, 0:01.00"), std::string::npos) << run.output;
+    bool sound = false;
+    const nlohmann::json probe = Probe(video);
+    ASSERT_TRUE(probe.contains("streams")) << run.output;
+    for (const auto& stream : probe["streams"]) {
+        if (stream["codec_type"] == "audio") {
+            sound = true;
+            EXPECT_EQ(stream["codec_name"], "aac");
+            EXPECT_NEAR(std::stod(stream["duration"].get<std::string>()), 1.0, 0.03);
+        }
+    }
+    EXPECT_TRUE(sound) << run.output;
 }
 
 TEST_F(RenderCommandTest, GeneWithPhysicsRendersTheSameFramesEveryTimeAndAtAnyRate) {

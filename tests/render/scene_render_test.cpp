@@ -1,4 +1,4 @@
-// Frames must show the model centred, skin as on the CPU and refuse broken textures.
+// Frames must show the model centred, skin as on the CPU and draw without broken textures.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -332,17 +332,27 @@ TEST_F(SceneRenderTest, GpuSkinningMatchesTheCpuReferenceWithMorphs) {
     EXPECT_LE(worst, 1e-4f);
 }
 
-TEST_F(SceneRenderTest, MissingAndCorruptTexturesFailModelCreation) {
+TEST_F(SceneRenderTest, MissingAndCorruptTexturesLeaveTheirSlotsEmpty) {
     TempFolder folder;
     folder.Write("Tex/Broken.png", "not an image");
     PmxModel model = TriangleModel();
     model.folder = folder.path();
-    model.textures = {u"tex\\missing.png"};
-    const ModelInstance* missing = AddModel(model, 2);
-    model.textures = {u"TEX\\broken.PNG"};
-    const ModelInstance* corrupt = AddModel(model, E_FAIL);
-    EXPECT_EQ(graphics_.sceneRenderer->Find(missing), nullptr);
-    EXPECT_EQ(graphics_.sceneRenderer->Find(corrupt), nullptr);
+    model.textures = {u"tex\\missing.png", u"TEX\\broken.PNG"};
+    model.materials[0].textureIndex = 1;
+    model.materials[0].sphereTextureIndex = 0;
+    model.materials[0].sphereMode = 2;
+    model.materials[0].sharedToon = 0;
+    model.materials[0].toonIndex = 0;
+    const ModelInstance* lacking = AddModel(model, S_OK);
+    const ModelGpu* gpu = graphics_.sceneRenderer->Find(lacking);
+    ASSERT_NE(gpu, nullptr);
+    ASSERT_EQ(gpu->textures.size(), 2u);  // placeholders keep the slots in order
+    EXPECT_EQ(gpu->materials[0].baseTexture, -1);
+    EXPECT_EQ(gpu->materials[0].sphereTexture, -1);
+    EXPECT_EQ(gpu->materials[0].toonTexture, -1);
+    const MaterialConstants& c = gpu->materialConstants[0];
+    EXPECT_EQ((std::array{c.textureBind[0], c.textureBind[1], c.textureBind[2], c.sphereMode}),
+              (std::array{0u, 0u, 0u, 0u}));
 }
 
 TEST_F(SceneRenderTest, FaceIndicesPastTheVerticesArePinnedAndTheFrameStillRenders) {

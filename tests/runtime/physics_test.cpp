@@ -7,53 +7,12 @@
 
 #include "runtime/physics_bodies.h"
 #include "runtime/physics_world.h"
+#include "tests/runtime/chain_model.h"
 #include "tests/runtime/test_models.h"
 
 namespace qv {
 
 namespace {
-
-PmxRigidBody MakeBody(std::u16string name, std::int32_t bone, Float3 position, std::uint32_t mode,
-                      std::uint32_t shape = 0, Float3 size = {0.2f, 0.2f, 0.2f}) {
-    PmxRigidBody body;
-    body.name = std::move(name);
-    body.boneIndex = bone;
-    body.position = position;
-    body.physicsMode = mode;
-    body.shape = shape;
-    body.size = size;
-    body.mass = 1.0f;
-    body.linearDamping = 0.5f;
-    body.angularDamping = 0.5f;
-    body.friction = 0.5f;
-    body.group = 0;
-    body.noCollisionMask = 0;  // collides with no other body, only the ground
-    return body;
-}
-
-PmxJoint MakeJoint(std::int32_t a, std::int32_t b, Float3 position, float swing) {
-    PmxJoint joint;
-    joint.rigidBodyA = a;
-    joint.rigidBodyB = b;
-    joint.position = position;
-    joint.rotationLower = {-swing, 0.0f, -swing};
-    joint.rotationUpper = {swing, 0.0f, swing};
-    return joint;
-}
-
-// A horizontal chain of three bones: a kinematic root and two simulated
-// links, joined by joints that let them swing down by at most `swing`.
-PmxModel ChainModel(float swing) {
-    PmxModel model;
-    model.bones = {MakeBone(u"root", {0, 10, 0}, -1, {1, 0, 0}),
-                   MakeBone(u"link1", {1, 10, 0}, 0, {1, 0, 0}),
-                   MakeBone(u"link2", {2, 10, 0}, 1, {1, 0, 0})};
-    model.rigidBodies = {MakeBody(u"anchor", 0, {0.5f, 10, 0}, 0),
-                         MakeBody(u"b1", 1, {1.5f, 10, 0}, 1),
-                         MakeBody(u"b2", 2, {2.5f, 10, 0}, 1)};
-    model.joints = {MakeJoint(0, 1, {1, 10, 0}, swing), MakeJoint(1, 2, {2, 10, 0}, swing)};
-    return model;
-}
 
 struct PhysicsModel {
     PhysicsWorld world;
@@ -185,16 +144,39 @@ TEST(Physics, UnboundKinematicBodiesStayAndBadRecordsAreSkipped) {
     EXPECT_NEAR(Pose(m.instance.bodies[0]).getOrigin().y(), 5.0f, 1e-6f);
 }
 
-TEST(Physics, TheAccumulatorTakesOneStepAFrame) {
+TEST(Physics, AFrameTakesTheStepsItsTimeHoldsUpToACap) {
     PhysicsWorld world;
-    EXPECT_TRUE(StepPhysics(world, 0.05f));
-    EXPECT_NEAR(world.accumulator, 0.05f - 1.0f / 60.0f, 1e-6f);
-    EXPECT_TRUE(StepPhysics(world, 0.0f));  // the next frame steps again at once
-    StepPhysics(world, 0.0f);               // about one step is left: rounding decides
-    EXPECT_FALSE(StepPhysics(world, 0.0f));
-    EXPECT_FALSE(StepPhysics(world, NAN));
-    EXPECT_FALSE(StepPhysics(world, -1.0f));
+    const float step = world.stepSeconds;
+    // 40 ms holds two whole steps; the rest waits for the next frame.
+    EXPECT_EQ(StepPhysics(world, 0.04f), 2);
+    EXPECT_NEAR(world.accumulator, 0.04f - 2.0f * step, 1e-6f);
+    EXPECT_EQ(StepPhysics(world, step), 1);
+    // At the step rate: one step every frame, never two, nothing piling up.
+    world.accumulator = 0.0f;
+    for (int i = 0; i < 600; ++i) {
+        ASSERT_EQ(DueSteps(world, 1.0f / 60.0f), 1) << "frame " << i;
+    }
+    EXPECT_LT(world.accumulator, step);
+    // Faster frames take a step only once a whole one has built up.
+    int steps = 0;
+    for (int i = 0; i < 144; ++i) {
+        const int due = DueSteps(world, 1.0f / 144.0f);
+        ASSERT_LE(due, 1);
+        steps += due;
+    }
+    EXPECT_NEAR(steps, 60, 1);
+    // A stall: the cap, and the backlog past it is gone, not owed.
+    world.accumulator = 0.0f;
+    EXPECT_EQ(DueSteps(world, 2.5f), PhysicsWorld::kMaxStepsPerFrame);
+    EXPECT_LT(world.accumulator, step);
+    EXPECT_LE(DueSteps(world, 0.0f), 1);
+    EXPECT_EQ(DueSteps(world, 0.0f), 0);
+    EXPECT_EQ(DueSteps(world, NAN), 0);
+    EXPECT_EQ(DueSteps(world, -1.0f), 0);
+}
 
+TEST(Physics, SavedSettingsChangeGravityAndRestartTheAccumulator) {
+    PhysicsWorld world;
     world.accumulator = 0.01f;
     LoadPhysicsSettings(world);
     EXPECT_FLOAT_EQ(world.gravitySetting.y, -9.81f);

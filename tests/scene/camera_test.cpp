@@ -1,9 +1,11 @@
 // The camera must keep its target centred and respond to each drag and the wheel alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
+#include "scene/camera_framing.h"
 #include "scene/camera_input.h"
 #include "scene/scene.h"
 
@@ -127,6 +129,44 @@ TEST(CameraInputTest, MiddleDragPansTargetAndEyeTogetherInCameraSpace) {
     EXPECT_NEAR(Distance(moved, {right.x * -0.2f, right.y * -0.2f, right.z * -0.2f, 0.0f}), 0.0f,
                 1e-5f);
     EXPECT_NEAR(Distance(Subtract3(camera.target, camera.eye), eyeToTarget), 0.0f, 1e-5f);
+}
+
+TEST(CameraFramingTest, ResetViewTurnsToTheFrontAndFitsEveryModel) {
+    SceneContent content;
+    Camera camera;
+    camera.yaw = 1.0f;
+    camera.pitch = 0.4f;
+    camera.zoom = 15.0f;
+    FrameModels(camera, content);  // nothing loaded: the start view
+    const Camera fresh;
+    EXPECT_NEAR(Distance(camera.eye, fresh.eye), 0.0f, 1e-5f);
+
+    // A tall model at the origin and a small one far to the right, behind.
+    const Vector4 points[] = {{0, 0, 0, 1}, {0, 20, 0, 1}, {30, 2, 10, 1}, {31, 4, 11, 1}};
+    for (int m = 0; m < 2; ++m) {
+        content.models.push_back({std::make_unique<ModelInstance>(), {}});
+        content.models.back().instance->bones.resize(2);
+        for (int b = 0; b < 2; ++b) {
+            content.models.back().instance->bones[b].framePosition = points[m * 2 + b];
+        }
+    }
+    content.models[1].instance->bones[0].framePosition.x = NAN;  // skipped, not spread
+    content.models[1].instance->bones[0].framePosition = points[2];
+    camera.yaw = 2.0f;
+    FrameModels(camera, content);
+    EXPECT_EQ(camera.yaw, 0.0f);
+    EXPECT_EQ(camera.pitch, 0.0f);
+    EXPECT_LT(camera.eye.z, camera.target.z) << "looking from the front, along +z";
+    EXPECT_NEAR(camera.target.x, 15.5f, 1e-4f);
+    EXPECT_NEAR(camera.target.y, 10.0f, 1e-4f);
+    float widest = 0.0f;
+    for (const Vector4& p : points) {
+        const Vector4 seen = Project(camera, p);
+        EXPECT_LE(std::abs(seen.x), 1.0f);
+        EXPECT_LE(std::abs(seen.y), 1.0f);
+        widest = std::max({widest, std::abs(seen.x), std::abs(seen.y)});
+    }
+    EXPECT_GT(widest, 0.6f) << "framed, not lost in the distance";
 }
 
 // Two models of three bones each; only the first is selected.

@@ -4,9 +4,13 @@
 #include <chrono>
 #include <thread>
 
+#include "demo/pmd_writer.h"
+#include "formats/text_decode.h"
+#include "formats/vpd_pose.h"
 #include "scene/import_kind.h"
 #include "scene/scene_content.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/song_writer.h"
 #include "tests/support/temp_file.h"
 
 namespace fs = std::filesystem;
@@ -64,7 +68,11 @@ TEST(ImportKind, ExtensionsAreMatchedExactlyInOneCaseOrTheOther) {
     EXPECT_EQ(ImportKindOf("a/model.pmx"), ImportKind::Model);
     EXPECT_EQ(ImportKindOf("a/MODEL.PMX"), ImportKind::Model);
     EXPECT_EQ(ImportKindOf("a/model.Pmx"), ImportKind::None);
+    EXPECT_EQ(ImportKindOf("a/old.pmd"), ImportKind::Model);
+    EXPECT_EQ(ImportKindOf("a/OLD.PMD"), ImportKind::Model);
     EXPECT_EQ(ImportKindOf("dance.tar.vmd"), ImportKind::Motion);
+    EXPECT_EQ(ImportKindOf("smile.vpd"), ImportKind::Motion);  // a pose: a motion of one key
+    EXPECT_EQ(ImportKindOf("SMILE.VPD"), ImportKind::Motion);
     EXPECT_EQ(ImportKindOf("song.WAV"), ImportKind::Song);
     EXPECT_EQ(ImportKindOf("toon.hlsl"), ImportKind::Shader);
     EXPECT_EQ(ImportKindOf("x/.pmx"), ImportKind::None);  // a leading dot opens no extension
@@ -103,9 +111,15 @@ TEST_F(ImportTest, OneFailingModelAmongThreeFiles) {
     EXPECT_EQ(content_.motions.size(), content_.motions.size());
 }
 
-TEST_F(ImportTest, AMissingTextureIsNamedAfterTheResourceFailure) {
+TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
     PmxModel model = SamplePmxModel();
-    model.textures = {u"Tex\\gone.png"};
+    model.textures = {u"Tex\\gone.png", u"s.spa", u"toon.bmp", u"Tex\\gone.png"};
+    model.materials.resize(1);
+    model.materials[0].textureIndex = 0;
+    model.materials[0].sphereTextureIndex = 1;
+    model.materials[0].sphereMode = 2;
+    model.materials[0].sharedToon = 0;
+    model.materials[0].toonIndex = 2;
     const fs::path path = Write("tex.pmx", EncodePmx(model));
     // As the renderer does: find the textures unless the import thread did.
     content_.createModelResources = [](ModelInstance&, const PmxModel& m, ModelTextures& t) {
@@ -114,10 +128,51 @@ TEST_F(ImportTest, AMissingTextureIsNamedAfterTheResourceFailure) {
         }
         return t.result;
     };
-    EXPECT_EQ(Import({path}), "Loaded 0 resource(s).\nFailed: 1\nError detail:\n" + path.string() +
-                                  "\n\nFailed to create graphic resource for this model!\n"
-                                  "texture not found: Tex\\gone.png\n");
-    EXPECT_TRUE(content_.models.empty());
+    const std::string lines =
+        "texture not found: Tex\\gone.png\nsphere not found: s.spa\ntoon not found: toon.bmp\n";
+    EXPECT_EQ(Import({path}), "Loaded 1 resource(s).\nWarnings:\n" + path.string() + "\n" + lines);
+    ASSERT_EQ(content_.models.size(), 1u);
+    EXPECT_EQ(content_.models[0].entry.warnings,
+              (std::vector<std::string>{"texture not found: Tex\\gone.png",
+                                        "sphere not found: s.spa", "toon not found: toon.bmp"}));
+
+    // Twelve missing files: ten lines, then how many more.
+    model.textures.clear();
+    for (int i = 0; i < 12; ++i) {
+        model.textures.push_back(u"t" + ToUtf16(std::to_string(i)) + u".png");
+    }
+    const fs::path many = Write("many.pmx", EncodePmx(model));
+    const std::string status = Import({many});
+    EXPECT_NE(status.find("texture not found: t9.png\nand 2 more\n"), std::string::npos) << status;
+    EXPECT_EQ(status.find("t10.png"), std::string::npos) << status;
+    ASSERT_EQ(content_.models.size(), 2u);
+    EXPECT_EQ(content_.models[1].entry.warnings.size(), 11u);
+}
+
+TEST_F(ImportTest, APoseIsListedAsAMotionWithItsBadLinesAndANonPoseIsRefused) {
+    const std::string first =
+        std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") + std::string(kVpdSignature) + "\n";
+    const fs::path pose =
+        WriteText("smile.vpd", first + "m.osm;\n1;\nBone0{a\n1,2;\n0,0,0,1;\n}\n");
+    const fs::path notPose = WriteText("notes.VPD", "just some text\n");
+    EXPECT_EQ(Import({pose, notPose}),
+              "Loaded 1 resource(s).\nFailed: 1\nError detail:\n" + notPose.string() +
+                  "\nFailed to load VPD pose!\nThe file cannot be read or is not a pose file.\n"
+                  "Warnings:\n" +
+                  pose.string() + "\nline 5: not a position x,y,z of bone \"a\": 1,2;\n");
+    ASSERT_EQ(content_.motions.size(), 1u);
+    EXPECT_EQ(content_.motions[0].name, "smile.vpd");
+    EXPECT_EQ(content_.motions[0].motion.boneKeys.at(u"a").size(), 1u);
+}
+
+TEST_F(ImportTest, OlderModelsLoadAsModelsAndABrokenOneSaysWhichFormat) {
+    PmdFile file = PmdFileOf(SamplePmxModel());
+    const fs::path older = Write("old.PMD", EncodePmd(file));
+    const fs::path broken = Write("broken.pmd", {'P', 'M', 'X', ' '});
+    EXPECT_EQ(Import({older, broken}), "Loaded 1 resource(s).\nFailed: 1\nError detail:\n" +
+                                           broken.string() + "\nFailed to load PMD model!\n");
+    ASSERT_EQ(content_.models.size(), 1u);
+    EXPECT_EQ(content_.models[0].instance->bones.size(), SamplePmxModel().bones.size());
 }
 
 TEST_F(ImportTest, ShaderErrorsCarryBothHeadingsAndTheCompilersText) {
@@ -173,6 +228,27 @@ TEST_F(ImportTest, HostileFilesFailAloneAndTheNextBatchStillWorks) {
     EXPECT_EQ(Import({Write("song.wav", Wav())}), "Loaded 1 resource(s).");
     ASSERT_EQ(content_.songs.size(), 1u);
     EXPECT_EQ(content_.songs[0].name, "song.wav");
+}
+
+TEST_F(ImportTest, CompressedSongsImportBesideWavAndABrokenOneSaysWhy) {
+    std::vector<fs::path> files;
+    for (const SongForm& form : SongForms()) {
+        files.push_back(folder_.path() / (std::string("tone") + form.ending));
+        std::string error;
+        ASSERT_TRUE(WriteSong(files.back(), form, TestTone(48000, 0.5), &error)) << error;
+    }
+    files.push_back(WriteText("broken.flac", "fLaC but nothing after it"));
+    files.push_back(WriteText("mixed.Mp3", "skipped by its ending"));
+    const std::string status = Import(files);
+    EXPECT_EQ(status.rfind("Loaded 5 resource(s).\nFailed: 2\nError detail:\n", 0), 0u) << status;
+    EXPECT_NE(status.find("broken.flac\nFailed to load song!\ncannot decode the audio: "),
+              std::string::npos)
+        << status;
+    ASSERT_EQ(content_.songs.size(), 5u);
+    EXPECT_EQ(content_.songs[0].name, "tone.mp3");
+    for (const auto& song : content_.songs) {
+        EXPECT_NEAR(song.sound->DurationSeconds(), 0.5, 0.020) << song.name;
+    }
 }
 
 TEST_F(ImportTest, ABatchCompletesWhileModelsPlay) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "formats/vmd_names.h"
+#include "formats/vpd_pose.h"
 #include "runtime/physics_bodies.h"
 #include "scene/play_everything.h"
 #include "scene/scene.h"
@@ -202,12 +203,13 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_FALSE(scene_.render.rayTracing);
 }
 
-TEST_F(SceneUpdateTest, FramesPlayEveryModelAndStepPhysicsOnce) {
+TEST_F(SceneUpdateTest, FramesPlayEveryModelAndTakeTheStepsTheirTimeHolds) {
     for (auto& m : scene_.models)
         m.instance->playing = 1;
-    Frame(0.05f);
-    EXPECT_NEAR(scene_.playback.elapsedTime, 0.05f, 1e-6f);
-    EXPECT_NEAR(scene_.physics->accumulator, 0.05f - 1.0f / 60.0f, 1e-6f);
+    Frame(0.04f);
+    EXPECT_NEAR(scene_.playback.elapsedTime, 0.04f, 1e-6f);
+    // Two whole steps; the rest waits for the next frame.
+    EXPECT_NEAR(scene_.physics->accumulator, 0.04f - 2.0f / 60.0f, 1e-6f);
 }
 
 TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
@@ -265,8 +267,11 @@ TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
         EXPECT_EQ(model.motion.boneTracks.count(center), 1u);
         EXPECT_EQ(scene_.models[m].entry.addedMotions, allMotions);
     }
+    // The song plays, so the motions are where the song is.
     Frame();
-    EXPECT_FLOAT_EQ(scene_.models[2].instance->motion.time, 1.0f / 60.0f);
+    EXPECT_NEAR(scene_.models[2].instance->motion.time, scene_.playback.time, 1e-6);
+    EXPECT_NEAR(scene_.playback.time, scene_.playback.songInstance->PlayPositionSeconds(),
+                1.0 / 60.0);
 }
 
 TEST_F(SceneUpdateTest, RequestsOfOneFrameAreAllCarriedOutInTheOrderAsked) {
@@ -390,5 +395,48 @@ TEST_F(SceneUpdateTest, ModelSettingChoicesReachTheBoundRowWithTheEdits) {
     Frame();
     EXPECT_EQ(row.addedMotions, (std::vector<std::string>{"motion2"}));
 }
+
+}  // namespace qv
+
+namespace qv {
+
+namespace {
+
+// A pose is a motion of one key: attached to a paused model it poses it at
+// once, and a playing model holds the pose however long it plays.
+TEST_F(SceneUpdateTest, APoseAttachedToAPausedModelPosesItAndPlayingHoldsIt) {
+    const std::string text = std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") +
+                             std::string(kVpdSignature) + "\nm.osm;\n1;\nBone0{" +
+                             EncodeCp932(u"センター") + "\n1,2,3;\n0,0.6,0,0.8;\n}\n";
+    VmdMotion pose;
+    VpdWarnings warnings;
+    ASSERT_EQ(ParseVpdPose(pose, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                           warnings),
+              S_OK);
+    scene_.motions[0] = {std::move(pose), "pose.vpd"};
+    modelSetting_.modelRow = 0;
+    modelSetting_.model = scene_.models[0].instance.get();
+    ModelEdit attach;
+    attach.kind = ModelEdit::Kind::AttachMotion;
+    attach.index = 0;
+    modelSetting_.edits = {attach};
+    Frame();
+    const BoneState& centre = scene_.models[0].instance->bones[0];
+    ASSERT_EQ(centre.name, u"センター");
+    auto expectPosed = [&] {
+        EXPECT_NEAR(centre.translation.x - centre.restOffset.x, 1.0f, 1e-6f);
+        EXPECT_NEAR(centre.translation.z - centre.restOffset.z, 3.0f, 1e-6f);
+        EXPECT_NEAR(centre.rotation.y, 0.6f, 1e-6f);
+        EXPECT_NEAR(centre.rotation.w, 0.8f, 1e-6f);
+    };
+    expectPosed();
+    PressPlay(scene_);
+    for (int i = 0; i < 120; ++i) {
+        Frame(0.1f);
+    }
+    expectPosed();
+}
+
+}  // namespace
 
 }  // namespace qv

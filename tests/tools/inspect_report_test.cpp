@@ -5,7 +5,11 @@
 
 #include <cmath>
 
+#include "demo/pmd_writer.h"
+#include "formats/pmd_model.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/x_writer.h"
+#include "tools/x_report.h"
 
 namespace qv {
 
@@ -36,6 +40,17 @@ TEST(InspectReport, JsonHasEveryFieldUsersScriptAgainst) {
     const auto f = FailureJson("x.pmx", "Failed to load PMX model!", E_FAIL);
     EXPECT_EQ(f.dump(),
               R"({"file":"x.pmx","error":"Failed to load PMX model!","result":"0x80004005"})");
+}
+
+TEST(InspectReport, AModelOfTheOlderFormatSaysSo) {
+    PmxModel m;
+    ASSERT_EQ(ParsePmdModel(m, EncodePmd(PmdFileOf(SamplePmxModel()))), S_OK);
+    const auto j = PmxReportJson("m.pmd", m);
+    EXPECT_EQ(j["format"], "PMD");
+    EXPECT_EQ(j["encoding"], "CP932");
+    EXPECT_EQ(j["name"], "テストモデル");
+    EXPECT_NE(PmxReportText("m.pmd", m).find("format      PMD 1.0, CP932 texts"), std::string::npos)
+        << PmxReportText("m.pmd", m);
 }
 
 TEST(InspectReport, WarnsAboutEveryIndexOutsideItsList) {
@@ -90,6 +105,29 @@ TEST(InspectReport, WarnsAboutEveryNumberThatWasNotFinite) {
     const auto lines = NonFiniteWarnings(many);
     ASSERT_EQ(lines.size(), NonFiniteFields::kMaxListed + 1);
     EXPECT_EQ(lines.back(), "... and 50 more numbers that are not finite");
+}
+
+}  // namespace qv
+
+namespace qv {
+
+TEST(InspectReport, AnAccessoryListsItsFramesMeshesAndEachTextureOnce) {
+    const std::string text = XSphereMapped();
+    XModel model;
+    ASSERT_TRUE(
+        ParseXModel(model, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}).ok());
+    const auto j = XReportJson("ball.x", model);
+    EXPECT_EQ(j["format"], "X");
+    EXPECT_EQ(j["version"], "3.3");
+    ASSERT_EQ(j["frames"].size(), 1u);
+    EXPECT_EQ(j["frames"][0]["name"], "Ball");
+    ASSERT_EQ(j["meshes"].size(), 1u);
+    EXPECT_EQ(j["meshes"][0]["triangles"], 8);
+    EXPECT_EQ(j["meshes"][0]["materials"][1]["sphere_mode"], "add");
+    EXPECT_EQ(j["textures"], nlohmann::json({"base.png", "env.sph", "glow.spa"}));
+    const std::string report = XReportText("ball.x", model);
+    EXPECT_NE(report.find("Ball: 6 positions, 8 triangles"), std::string::npos) << report;
+    EXPECT_NE(report.find("sphere env.sph (multiply)"), std::string::npos) << report;
 }
 
 }  // namespace qv

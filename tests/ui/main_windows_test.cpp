@@ -2,12 +2,18 @@
 // clicks.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <thread>
 
+#include <imgui_internal.h>
+
+#include "formats/x_model.h"
 #include "scene/camera_input.h"
+#include "scene/import_accessory.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
 #include "tests/support/scene_models.h"
+#include "tests/support/x_writer.h"
 #include "tests/ui/interface_driver.h"
 #include "ui/main_windows.h"
 #include "ui/window_names.h"
@@ -115,6 +121,33 @@ TEST_F(MainWindowsTest, ModelDeleteActsOnlyOnATickedRowAndTheSceneUpdateCarriesI
     SceneUpdate();
     EXPECT_FALSE(scene_.models[0].entry.physicsOn);
     EXPECT_EQ(scene_.models[0].instance->physicsEnabled, 0);
+}
+
+// A model that loaded without some files carries a mark on its row, and
+// hovering the mark lists them; a row without warnings has no mark.
+TEST_F(MainWindowsTest, AModelRowWithWarningsShowsThemInATooltip) {
+    scene_.models[0].entry.warnings = {"texture not found: t\\a.png", "toon not found: b.bmp"};
+    ui_.showResourceManager = true;
+    driver_.Frames(2);
+    auto tooltipAlongRow = [&](int row) {
+        ImVec2 at;
+        EXPECT_TRUE(driver_.Find(kManager, ModelListWidget(row, "##Select"), &at));
+        // Across the number and name columns, a few pixels at a time, through
+        // the middle of the row (the box was found at its upper edge).
+        for (float x = at.x; x < at.x + 300.0f; x += 3.0f) {
+            driver_.Io().MousePos = ImVec2(x, at.y + 6.0f);
+            driver_.Frame();
+            const ImGuiWindow* tip = ImGui::FindWindowByName("##Tooltip_00");
+            if (tip != nullptr && tip->Active) {
+                driver_.Io().MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+                return true;
+            }
+        }
+        driver_.Io().MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+        return false;
+    };
+    EXPECT_TRUE(tooltipAlongRow(0));
+    EXPECT_FALSE(tooltipAlongRow(1));
 }
 
 TEST_F(MainWindowsTest, ClicksOnlyAskAndSeveralBeforeOneUpdateAllHappen) {
@@ -342,5 +375,47 @@ TEST(WindowNamesTest, ShowOpensNamedWindowsAndNamesTheUnknownOne) {
 }
 
 }  // namespace
+
+TEST_F(MainWindowsTest, TheAccessoryTabHidesAndDeletesThroughTheSceneUpdate) {
+    const std::string text = XTexturedCube();
+    XModel mesh;
+    ASSERT_TRUE(
+        ParseXModel(mesh, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}).ok());
+    for (const char* name : {"cube.x", "hat.x"}) {
+        auto instance = std::make_unique<ModelInstance>();
+        ASSERT_EQ(CreateModelInstance(*instance, AccessoryModel(mesh, nullptr)), S_OK);
+        scene_.accessories.push_back({std::move(instance), name, {}});
+    }
+    ui_.showResourceManager = true;
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickIn(kManager, {"ResourceManagerTabs", "Accessory"}));
+    driver_.Frames(1);
+    const auto show = [](int r) {
+        return InterfaceDriver::Id(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list",
+                                              r, "##Accessory", "Show"});
+    };
+    const auto remove = [](int r) {
+        return InterfaceDriver::Id(
+            kManager, {"ResourceManagerTabs", "Accessory", "Accessory list", r, "Delete"});
+    };
+    ASSERT_TRUE(driver_.Click(kManager, show(0)));
+    // Only asked: the scene's row changes at the next update.
+    EXPECT_TRUE(scene_.accessories[0].settings.visible);
+    ASSERT_EQ(ui_.accessoryEdits.size(), 1u);
+    EXPECT_EQ(ui_.accessoryEdits[0].row, 0);
+    SceneUpdate();
+    EXPECT_FALSE(scene_.accessories[0].settings.visible);
+    EXPECT_TRUE(scene_.accessories[1].settings.visible);
+    EXPECT_TRUE(ui_.accessoryEdits.empty());
+    EXPECT_EQ(scene_.accessories[0].instance->materialMorphs[0].multiply.diffuse.w, 0.0f);
+    // The hidden row goes; the other moves up with its own settings.
+    ASSERT_TRUE(driver_.Click(kManager, remove(0)));
+    EXPECT_EQ(Asked(ui_, RequestKind::DeleteAccessory), (std::vector<std::int32_t>{0}));
+    SceneUpdate();
+    ASSERT_EQ(scene_.accessories.size(), 1u);
+    EXPECT_EQ(scene_.accessories[0].name, "hat.x");
+    EXPECT_TRUE(scene_.accessories[0].settings.visible);
+    EXPECT_EQ(scene_.accessories[0].instance->materialMorphs[0].multiply.diffuse.w, 1.0f);
+}
 
 }  // namespace qv

@@ -1,0 +1,266 @@
+// Reads the meshes of DirectX text files: positions, faces, normals, coordinates, materials.
+#include <algorithm>
+
+#include "formats/x_parser.h"
+
+namespace qv {
+
+namespace {
+
+// "tex.png*sphere.sph" names a texture and a sphere map; a name ending in
+// ".sph" or ".spa" alone is a sphere map with no texture.
+void SplitTextureName(std::u16string name, XMaterial& material) {
+    // Paths written with doubled backslashes mean single ones.
+    for (std::size_t at = name.find(u"\\\\"); at != std::u16string::npos;
+         at = name.find(u"\\\\", at + 1)) {
+        name.erase(at, 1);
+    }
+    const auto sphereModeOf = [](const std::u16string& file) {
+        std::u16string end = file.size() >= 4 ? file.substr(file.size() - 4) : u"";
+        for (char16_t& c : end) {
+            c = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
+        }
+        return end == u".sph" ? kXSphereMultiply : end == u".spa" ? kXSphereAdd : kXSphereNone;
+    };
+    const std::size_t star = name.find(u'*');
+    std::u16string first = name.substr(0, star);
+    std::u16string second = star == std::u16string::npos ? u"" : name.substr(star + 1);
+    if (second.empty() && sphereModeOf(first) != kXSphereNone) {
+        std::swap(first, second);
+    }
+    material.texture = std::move(first);
+    material.sphereMode = second.empty() ? kXSphereNone : sphereModeOf(second);
+    material.sphere = material.sphereMode == kXSphereNone ? u"" : std::move(second);
+}
+
+}  // namespace
+
+// Reads `count` faces of "n; i0, i1, ...;" and fans each into triangles;
+// sizes keeps each face's corner count, for the lists that follow per face.
+bool XParser::ParseFaces(std::vector<std::uint32_t>& corners, std::vector<std::uint32_t>& sizes,
+                         const char* what) {
+    std::uint32_t count = 0;
+    if (!ReadCount(count, what)) {
+        return false;
+    }
+    sizes.reserve(count);
+    std::vector<std::uint32_t> face;
+    for (std::uint32_t f = 0; f < count; ++f) {
+        std::uint32_t n = 0;
+        if (!ReadCount(n, what)) {
+            return false;
+        }
+        face.resize(n);
+        for (std::uint32_t& index : face) {
+            if (!ReadIndex(index, what)) {
+                return false;
+            }
+        }
+        // A polygon is a fan around its first corner; fewer than three
+        // corners make no triangle but still take their place in the lists.
+        for (std::uint32_t k = 2; k < n; ++k) {
+            corners.insert(corners.end(), {face[0], face[k - 1], face[k]});
+        }
+        sizes.push_back(n);
+    }
+    return true;
+}
+
+bool XParser::ParseMesh(std::int32_t frame, int depth) {
+    XMesh mesh;
+    mesh.frame = frame;
+    std::uint32_t count = 0;
+    if (!OpenNamedBlock(&mesh.name) || !ReadCount(count, "mesh positions")) {
+        return false;
+    }
+    mesh.positions.resize(count);
+    for (Float3& p : mesh.positions) {
+        if (!ReadFloats(&p.x, 3, "mesh positions")) {
+            return false;
+        }
+    }
+    std::vector<std::uint32_t> faceSizes;
+    if (!ParseFaces(mesh.corners, faceSizes, "mesh faces")) {
+        return false;
+    }
+    if (std::any_of(mesh.corners.begin(), mesh.corners.end(),
+                    [&](std::uint32_t i) { return i >= mesh.positions.size(); })) {
+        return Fail("a face names a position the mesh does not have");
+    }
+    for (;;) {
+        std::string_view type;
+        if (const Next next = NextChild(type, "a mesh"); next == Next::Failed) {
+            return false;
+        } else if (next == Next::Closed) {
+            break;
+        }
+        bool ok = true;
+        if (type == "MeshNormals") {
+            ok = OpenNamedBlock(nullptr) && ParseNormals(mesh, faceSizes);
+        } else if (type == "MeshTextureCoords") {
+            ok = OpenNamedBlock(nullptr) && ParseTexcoords(mesh);
+        } else if (type == "MeshMaterialList") {
+            ok = OpenNamedBlock(nullptr) && ParseMaterialList(mesh, faceSizes, depth + 1);
+        } else {
+            ok = OpenNamedBlock(nullptr) && SkipBlock();
+        }
+        if (!ok) {
+            return false;
+        }
+    }
+    if (mesh.materials.empty()) {
+        // No material list: drawn in plain white, as the format's default.
+        XMaterial white;
+        white.faceColor = {1.0f, 1.0f, 1.0f, 1.0f};
+        mesh.materials.push_back(white);
+        mesh.triangleMaterials.assign(mesh.triangleCount(), 0);
+    }
+    model_.meshes.push_back(std::move(mesh));
+    return true;
+}
+
+bool XParser::ParseNormals(XMesh& mesh, const std::vector<std::uint32_t>& faceSizes) {
+    std::uint32_t count = 0;
+    if (!ReadCount(count, "normals")) {
+        return false;
+    }
+    std::vector<Float3> normals(count);
+    for (Float3& n : normals) {
+        if (!ReadFloats(&n.x, 3, "normals")) {
+            return false;
+        }
+    }
+    std::vector<std::uint32_t> corners;
+    std::vector<std::uint32_t> sizes;
+    if (!ParseFaces(corners, sizes, "normal faces") || !Expect(XTokenKind::Close, "normals")) {
+        return false;
+    }
+    // Normals whose faces do not match the mesh's cannot be placed: the mesh
+    // is then lit with normals made from its faces instead.
+    const bool fits =
+        sizes == faceSizes && std::all_of(corners.begin(), corners.end(),
+                                          [&](std::uint32_t i) { return i < normals.size(); });
+    if (fits) {
+        mesh.normals = std::move(normals);
+        mesh.normalCorners = std::move(corners);
+    }
+    return true;
+}
+
+bool XParser::ParseTexcoords(XMesh& mesh) {
+    std::uint32_t count = 0;
+    if (!ReadCount(count, "texture coordinates")) {
+        return false;
+    }
+    std::vector<Float2> uv(count);
+    for (Float2& t : uv) {
+        if (!ReadFloats(&t.x, 2, "texture coordinates")) {
+            return false;
+        }
+    }
+    if (!Expect(XTokenKind::Close, "texture coordinates")) {
+        return false;
+    }
+    // One per position; a shorter list cannot be matched to them and is left out.
+    if (uv.size() >= mesh.positions.size()) {
+        uv.resize(mesh.positions.size());
+        mesh.texcoords = std::move(uv);
+    }
+    return true;
+}
+
+bool XParser::ParseMaterialList(XMesh& mesh, const std::vector<std::uint32_t>& faceSizes,
+                                int depth) {
+    std::uint32_t materialCount = 0;
+    std::uint32_t indexCount = 0;
+    if (!ReadCount(materialCount, "materials") || !ReadCount(indexCount, "face materials")) {
+        return false;
+    }
+    std::vector<std::uint32_t> faceMaterials(indexCount);
+    for (std::uint32_t& m : faceMaterials) {
+        if (!ReadIndex(m, "face materials")) {
+            return false;
+        }
+    }
+    for (;;) {
+        XToken token = tokens_.Next();
+        if (token.kind == XTokenKind::Close) {
+            break;
+        }
+        if (token.kind == XTokenKind::Open) {
+            // "{ name }": a material defined earlier at the top level.
+            const XToken name = tokens_.Next();
+            if (name.kind != XTokenKind::Word || !Expect(XTokenKind::Close, "a material name")) {
+                return Fail("a material reference is not a name in braces");
+            }
+            const auto found = namedMaterials_.find(name.text);
+            if (found == namedMaterials_.end()) {
+                return Fail("a mesh names a material that is not defined");
+            }
+            mesh.materials.push_back(found->second);
+        } else if (token.kind == XTokenKind::Word && token.text == "Material") {
+            XMaterial material;
+            if (depth + 1 > kXMaxNesting || !OpenNamedBlock(&material.name) ||
+                !ParseMaterial(material, depth + 1)) {
+                return Fail("a material cannot be read");
+            }
+            mesh.materials.push_back(std::move(material));
+        } else if (token.kind == XTokenKind::Word) {
+            if (!OpenNamedBlock(nullptr) || !SkipBlock()) {
+                return false;
+            }
+        } else {
+            return Fail(token.kind == XTokenKind::End ? "a block is not closed"
+                                                      : "unexpected text in a material list");
+        }
+    }
+    if (mesh.materials.size() != materialCount) {
+        return Fail("a material list holds another number of materials than its count");
+    }
+    // Faces past the end of the list keep the last material named.
+    mesh.triangleMaterials.reserve(mesh.triangleCount());
+    for (std::size_t f = 0; f < faceSizes.size(); ++f) {
+        const std::uint32_t m =
+            faceMaterials.empty() ? 0 : faceMaterials[std::min(f, faceMaterials.size() - 1)];
+        if (m >= mesh.materials.size()) {
+            return Fail("a face names a material the mesh does not have");
+        }
+        for (std::uint32_t k = 2; k < faceSizes[f]; ++k) {
+            mesh.triangleMaterials.push_back(m);
+        }
+    }
+    return true;
+}
+
+bool XParser::ParseMaterial(XMaterial& material, int depth) {
+    float values[11];
+    if (!ReadFloats(values, 11, "a material")) {
+        return false;
+    }
+    material.faceColor = {values[0], values[1], values[2], values[3]};
+    material.power = values[4];
+    material.specular = {values[5], values[6], values[7]};
+    material.emissive = {values[8], values[9], values[10]};
+    for (;;) {
+        std::string_view type;
+        if (const Next next = NextChild(type, "a material"); next != Next::Child) {
+            return next == Next::Closed;
+        }
+        if (depth + 1 > kXMaxNesting || !OpenNamedBlock(nullptr)) {
+            return Fail("a material's inner block cannot be read");
+        }
+        if (type != "TextureFilename" && type != "TextureFileName") {
+            if (!SkipBlock()) {
+                return false;
+            }
+            continue;
+        }
+        const XToken file = tokens_.Next();
+        if (file.kind != XTokenKind::String || !Expect(XTokenKind::Close, "a texture name")) {
+            return Fail("a texture name is not a quoted string");
+        }
+        SplitTextureName(Decode(file.text), material);
+    }
+}
+
+}  // namespace qv

@@ -1,0 +1,22 @@
+// Accessory files read on the import thread and turned into one-bone models for the renderer.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "formats/pmx_model.h"
+#include "formats/x_model.h"
+
+namespace qv {
+
+// A rigid one-bone model holding every mesh of `mesh` in its frames' places,
+// with one material per mesh material that has triangles, drawn the way
+// accessories are: no edge, lit by the scene, casting into the shadow map and
+// onto the ground and receiving the self-shadow, the emissive colour as the
+// ambient term, no toon ramp. Meshes without normals get smooth ones made
+// from their faces. A texture or sphere map that is not found beside the
+// file leaves its slot empty and adds a line to `warnings`.
+PmxModel AccessoryModel(const XModel& mesh, std::vector<std::string>* warnings);
+
+}  // namespace qv

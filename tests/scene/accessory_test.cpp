@@ -1,0 +1,193 @@
+// Accessories must import as drawable one-bone models, follow their bone each frame and obey
+// their row.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "demo/demo_content.h"
+#include "demo/file_writers.h"
+#include "formats/x_model.h"
+#include "runtime/motion.h"
+#include "runtime/skeleton.h"
+#include "scene/import_accessory.h"
+#include "scene/scene.h"
+#include "tests/support/temp_file.h"
+#include "tests/support/x_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace qv {
+
+namespace {
+
+XModel ParsedX(const std::string& text) {
+    XModel mesh;
+    EXPECT_TRUE(
+        ParseXModel(mesh, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}).ok());
+    return mesh;
+}
+
+void ExpectNear(const Vector4& a, const Vector4& b, const char* what) {
+    EXPECT_NEAR(a.x, b.x, 1e-3f) << what;
+    EXPECT_NEAR(a.y, b.y, 1e-3f) << what;
+    EXPECT_NEAR(a.z, b.z, 1e-3f) << what;
+}
+
+class AccessoryTest : public ::testing::Test {
+protected:
+    std::string Import(std::vector<fs::path> files) {
+        EXPECT_TRUE(worker_.Request(std::move(files)));
+        for (int i = 0; i < 3000 && !worker_.ResultsReady(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        CompleteImports(content_, worker_);
+        return worker_.Status();
+    }
+
+    TempFolder folder_;
+    SceneContent content_;
+    ImportWorker worker_{nullptr};
+};
+
+}  // namespace
+
+TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
+    TempFolder folder;
+    folder.Write("base.png", std::string_view("present"));
+    XModel mesh = ParsedX(XSphereMapped());
+    mesh.folder = folder.path().string() + "/";
+    std::vector<std::string> warnings;
+    const PmxModel model = AccessoryModel(mesh, &warnings);
+    ASSERT_EQ(model.bones.size(), 1u);
+    EXPECT_EQ(model.bones[0].parentIndex, -1);
+    // Six positions without normals: one vertex each, with smooth normals
+    // pointing out of the octahedron.
+    ASSERT_EQ(model.vertices.size(), 6u);
+    for (const PmxVertex& v : model.vertices) {
+        EXPECT_EQ(v.weight.deformType, kPmxDeformBdef1);
+        EXPECT_EQ(v.weight.boneIndex[0], 0);
+        EXPECT_GT(v.normal.x * v.position.x + v.normal.y * v.position.y + v.normal.z * v.position.z,
+                  0.9f);
+    }
+    ASSERT_EQ(model.materials.size(), 2u);
+    EXPECT_EQ(model.indices.size(), 24u);
+    const PmxMaterial& skin = model.materials[0];
+    EXPECT_EQ(skin.indexCount, 12u);
+    EXPECT_EQ(skin.drawFlags & kPmxMaterialEdge, 0);
+    EXPECT_EQ(skin.drawFlags,
+              kPmxMaterialGroundShadow | kPmxMaterialCastsShadow | kPmxMaterialReceivesShadow);
+    EXPECT_EQ(skin.ambient, (Float4{0.3f, 0.3f, 0.3f, 1.0f}));  // the emissive colour
+    EXPECT_EQ(skin.specularPower, 5.0f);
+    // base.png is there; env.sph and glow.spa are not: empty slots, one warning each.
+    ASSERT_EQ(model.textures, std::vector<std::u16string>{u"base.png"});
+    EXPECT_EQ(skin.textureIndex, 0);
+    EXPECT_EQ(skin.sphereTextureIndex, -1);
+    EXPECT_EQ(skin.sphereMode, 0u);
+    EXPECT_EQ(model.materials[1].textureIndex, -1);
+    EXPECT_EQ(warnings, (std::vector<std::string>{"texture not found: env.sph",
+                                                  "texture not found: glow.spa"}));
+}
+
+TEST(AccessoryModel, FramesPlaceTheirMeshesAndNormalsSplitVertices) {
+    const PmxModel frames = AccessoryModel(ParsedX(XFrameHierarchy()), nullptr);
+    ASSERT_EQ(frames.vertices.size(), 6u);
+    // The inner triangle is scaled by 2 and moved up by 1.
+    EXPECT_EQ(frames.vertices[1].position, (Float3{2, 1, 0}));
+    EXPECT_EQ(frames.vertices[4].position, (Float3{1, 0, 0}));
+    // The cube's corners are shared by three sides with three normals.
+    const PmxModel cube = AccessoryModel(ParsedX(XTexturedCube()), nullptr);
+    EXPECT_EQ(cube.vertices.size(), 24u);
+    EXPECT_EQ(cube.indices.size(), 36u);
+}
+
+TEST_F(AccessoryTest, AnAccessoryImportsWithAMissingTextureNamedAndABrokenOneSaysWhy) {
+    const fs::path cube = folder_.Write("cube.x", XTexturedCube("missing.png"));
+    const fs::path broken = folder_.Write("broken.x", std::string_view("xof 0303bin 0032...."));
+    const fs::path empty = folder_.Write("empty.x", std::string_view("xof 0303txt 0032 Frame {}"));
+    const std::string status = Import({cube, broken, empty});
+    EXPECT_EQ(status.rfind("Loaded 1 resource(s).\nFailed: 2\nError detail:\n", 0), 0u) << status;
+    // Warnings follow the failures, as a model's do.
+    EXPECT_NE(status.find("Warnings:\n" + cube.string() + "\ntexture not found: missing.png\n"),
+              std::string::npos)
+        << status;
+    EXPECT_NE(status.find("broken.x\nFailed to load accessory!\nthe binary form"),
+              std::string::npos)
+        << status;
+    EXPECT_NE(status.find("empty.x\nFailed to load accessory!\nthe file holds no triangles"),
+              std::string::npos)
+        << status;
+    ASSERT_EQ(content_.accessories.size(), 1u);
+    EXPECT_EQ(content_.accessories[0].name, "cube.x");
+    EXPECT_TRUE(content_.models.empty());
+}
+
+TEST_F(AccessoryTest, AnAccessoryFollowsItsBoneThroughADanceAndObeysItsRow) {
+    content_.physics = std::make_unique<PhysicsWorld>();
+    {
+        auto figure = std::make_unique<ModelInstance>();
+        ASSERT_EQ(CreateModelInstance(*figure, DemoModel(), content_.physics.get()), S_OK);
+        content_.models.push_back({std::move(figure), {}});
+    }
+    static VmdMotion dance;
+    ASSERT_EQ(ParseVmdMotion(dance, EncodeVmd(DemoMotion())), S_OK);
+    ModelInstance& figure = *content_.models[0].instance;
+    AttachMotion(figure, dance);
+    figure.playing = 1;
+    Import({folder_.Write("cube.x", XTexturedCube())});
+    ASSERT_EQ(content_.accessories.size(), 1u);
+    AccessoryRecord& cube = content_.accessories[0];
+    const std::int32_t hand = static_cast<std::int32_t>(figure.bones.size() / 2);
+    std::vector<AccessoryEdit> edits = {{0, {true, 0, hand, {0.5f, 1.0f, -0.25f}, {}, 1, 1}}};
+    ApplyAccessoryEdits(content_, edits);
+    EXPECT_TRUE(edits.empty());
+
+    const Vector4 offset{0.5f, 1.0f, -0.25f, 1.0f};
+    for (int frame = 0; frame < 90; ++frame) {
+        StepPhysics(*content_.physics, 1.0f / 30.0f);
+        UpdateModel(figure, 1.0f / 30.0f);
+        UpdateAccessories(content_);
+        const BoneState& bone = figure.bones[static_cast<std::size_t>(hand)];
+        // The bone's posed head, and the offset turned with the bone.
+        const Vector4 head = TransformPoint(bone.restHead, SkinningMatrix(bone));
+        const Vector4 expected = Add3(head, Rotate(offset, bone.worldRotation));
+        const Vector4 origin =
+            TransformPoint({0, 0, 0, 1}, SkinningMatrix(cube.instance->bones[0]));
+        ExpectNear(origin, expected, "the accessory's origin");
+    }
+    // The dance moved the bone: the test followed something that moves.
+    EXPECT_GT(figure.motion.time, 2.0f);
+
+    // Hidden, then half faded: the diffuse alpha multiplier says so.
+    edits = {{0, {false, 0, hand, {}, {}, 1, 0.5f}}};
+    ApplyAccessoryEdits(content_, edits);
+    UpdateAccessories(content_);
+    EXPECT_EQ(cube.instance->materialMorphs.at(0).multiply.diffuse.w, 0.0f);
+    edits = {{0, {true, 0, hand, {}, {}, 1, 7.0f}}, {5, {}}};  // out of range: clamped, dropped
+    ApplyAccessoryEdits(content_, edits);
+    UpdateAccessories(content_);
+    EXPECT_EQ(cube.instance->materialMorphs.at(0).multiply.diffuse.w, 1.0f);
+
+    // In the world: scaled, then turned 90 degrees about y, then moved.
+    edits = {{0, {true, -1, -1, {1, 2, 3}, {0, 90, 0}, 2, 1}}};
+    ApplyAccessoryEdits(content_, edits);
+    UpdateAccessories(content_);
+    const Vector4 corner = TransformPoint({1, 0, 0, 1}, SkinningMatrix(cube.instance->bones[0]));
+    ExpectNear(corner, {1, 2, 3 - 2, 1}, "a turned and moved corner");
+
+    // The followed model goes: the accessory stays where it was, in the world.
+    edits = {{0, {true, 0, hand, {}, {}, 1, 1}}};
+    ApplyAccessoryEdits(content_, edits);
+    UpdateAccessories(content_);
+    const Vector4 before = TransformPoint({0, 0, 0, 1}, SkinningMatrix(cube.instance->bones[0]));
+    ForgetRemovedModel(content_, 0);
+    EXPECT_EQ(cube.settings.model, -1);
+    UpdateAccessories(content_);
+    ExpectNear(TransformPoint({0, 0, 0, 1}, SkinningMatrix(cube.instance->bones[0])), before,
+               "the place after the model went");
+    EXPECT_TRUE(RemoveAccessory(content_, 0));
+    EXPECT_FALSE(RemoveAccessory(content_, 0));
+}
+
+}  // namespace qv

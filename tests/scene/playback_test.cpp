@@ -1,0 +1,160 @@
+// Song, motions and the play position must stay together through stalls, seeks and the end.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "formats/vmd_names.h"
+#include "runtime/motion.h"
+#include "scene/playback_clock.h"
+#include "scene/scene.h"
+#include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
+
+namespace qv {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Two models dancing a 3 s motion (the centre bone moves a unit a second
+// along x) and a song, as the user would have them after the imports.
+class PlaybackTest : public ::testing::Test {
+protected:
+    PlaybackTest() : scene_(std::make_unique<AudioEngine>()) {}
+
+    void SetUp() override {
+        VmdNameCodec codec;
+        const std::u16string center = codec.ModelNameKey(u"センター", kVmdKeyNameBytes);
+        VmdMotion motion;
+        motion.boneKeys[center].push_back({center, 0, {0, 0, 0}, {0, 0, 0, 1}});
+        motion.boneKeys[center].push_back({center, 90, {3, 0, 0}, {0, 0, 0, 1}});
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(AddSceneModel(scene_, "model" + std::to_string(i)), S_OK);
+            AttachMotion(*scene_.models.back().instance, motion);
+        }
+        scene_.songs.push_back(
+            {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000 * 5)), "song"});
+    }
+
+    void Frame(float dt = 1.0f / 60.0f) { UpdateScene(scene_, ui_, modelSetting_, dt); }
+    void Ask(RequestKind kind, double seconds = 0.0, bool on = false) {
+        ui_.requests.push_back({kind, -1, on, seconds});
+    }
+    float MotionTime(int model = 0) const { return scene_.models[model].instance->motion.time; }
+    float CenterX() const { return scene_.models[0].instance->bones[0].translation.x; }
+    SoundEffectInstance& Song() { return *scene_.playback.songInstance; }
+
+    Scene scene_;
+    UiState ui_;
+    ModelSettingState modelSetting_;
+};
+
+}  // namespace
+
+TEST_F(PlaybackTest, AStalledFrameLeavesTheDanceOnTheSong) {
+    SelectSong(scene_, 0);
+    PressPlay(scene_);
+    for (int i = 0; i < 10; ++i) {
+        std::this_thread::sleep_for(16ms);
+        Frame();
+    }
+    const float before = MotionTime();
+    // An import holds the main thread; the frame timing caps what it reports.
+    std::this_thread::sleep_for(700ms);
+    Frame(0.1f);
+    EXPECT_GT(MotionTime() - before, 0.6f) << "the dance must not lose the stall";
+    for (int m = 0; m < 2; ++m) {
+        EXPECT_NEAR(MotionTime(m), scene_.playback.time, 1e-5);
+    }
+    EXPECT_NEAR(scene_.playback.time, Song().PlayPositionSeconds(), 1.0 / 30.0);
+    // Pause keeps both where they are, and play goes on from there together.
+    PressPlay(scene_);
+    EXPECT_NEAR(Song().PlayPositionSeconds(), MotionTime(), 1e-4);
+    PressPlay(scene_);
+    Frame();
+    EXPECT_NEAR(MotionTime(), Song().PlayPositionSeconds(), 1.0 / 30.0);
+    // A stop rewinds both.
+    StopAndReset(scene_);
+    EXPECT_EQ(scene_.playback.time, 0.0);
+    EXPECT_EQ(MotionTime(), 0.0f);
+    EXPECT_EQ(Song().PlayPositionSeconds(), 0.0);
+}
+
+TEST_F(PlaybackTest, SeeksMoveSongAndEveryMotionPlayingOrPausedAndStopAtTheEnd) {
+    SelectSong(scene_, 0);
+    PressPlay(scene_);
+    Frame();
+    Ask(RequestKind::Seek, 2.0);
+    Frame();
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_NEAR(MotionTime(1), 2.0f, 0.05f);
+    EXPECT_NEAR(Song().PlayPositionSeconds(), 2.0, 0.05);
+    EXPECT_EQ(Song().GetState(), SoundState::Playing);
+
+    PressPlay(scene_);
+    Ask(RequestKind::Seek, 1.0);
+    Ask(RequestKind::Seek, 1.5);  // a drag: only the last one of a frame counts
+    Frame();
+    EXPECT_EQ(scene_.playback.state, PlayState::Paused);
+    EXPECT_FLOAT_EQ(MotionTime(1), 1.5f);
+    EXPECT_NEAR(CenterX(), 1.5f, 1e-4f) << "a paused seek shows the pose there";
+    EXPECT_NEAR(Song().PlayPositionSeconds(), 1.5, 1e-4);
+    EXPECT_EQ(scene_.physics->accumulator, 0.0f);
+
+    // Past the end: the end of the longest of song and motions.
+    Ask(RequestKind::Seek, 100.0);
+    Frame();
+    EXPECT_DOUBLE_EQ(scene_.playback.time, 5.0);
+    EXPECT_FLOAT_EQ(MotionTime(), 3.0f);
+    EXPECT_NEAR(CenterX(), 3.0f, 1e-4f);
+    Ask(RequestKind::Seek, -3.0);
+    Frame();
+    EXPECT_EQ(scene_.playback.time, 0.0);
+    EXPECT_EQ(MotionTime(), 0.0f);
+}
+
+TEST_F(PlaybackTest, WithoutLoopTheLastFrameHoldsAndPlayStartsAgain) {
+    PressPlay(scene_);  // no song: frame time drives the dance
+    for (int i = 0; i < 40; ++i) {
+        Frame(0.1f);
+    }
+    EXPECT_EQ(scene_.playback.state, PlayState::Paused);
+    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_DOUBLE_EQ(scene_.playback.time, 3.0);
+    EXPECT_FLOAT_EQ(MotionTime(), 3.0f);
+    EXPECT_NEAR(CenterX(), 3.0f, 1e-4f);
+    PressPlay(scene_);
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_EQ(MotionTime(), 0.0f);
+}
+
+TEST_F(PlaybackTest, WithLoopEverythingStartsAgainTheSongToo) {
+    Ask(RequestKind::SwitchLoop, 0.0, true);
+    Frame();
+    EXPECT_TRUE(scene_.playback.loop);
+    PressPlay(scene_);  // without a song first
+    for (int i = 0; i < 31; ++i) {
+        Frame(0.1f);
+    }
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_LT(scene_.playback.time, 0.2);
+    EXPECT_LT(MotionTime(), 0.2f);
+
+    // With the song: its end is the timeline's end, and it starts again.
+    SelectSong(scene_, 0);
+    PressPlay(scene_);
+    Ask(RequestKind::Seek, 4.99);
+    Frame();
+    std::this_thread::sleep_for(100ms);
+    for (int i = 0; i < 3; ++i) {
+        Frame(0.1f);
+    }
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_LT(scene_.playback.time, 1.0);
+    EXPECT_EQ(Song().GetState(), SoundState::Playing);
+    EXPECT_LT(Song().PlayPositionSeconds(), 1.0);
+    EXPECT_NEAR(MotionTime(), scene_.playback.time, 0.1);
+}
+
+}  // namespace qv

@@ -1,0 +1,120 @@
+// The resource manager's Accessory tab: each accessory's visibility, place, look and removal.
+#include <imgui.h>
+
+#include "platform/utf16_text.h"
+#include "scene/scene.h"
+#include "ui/main_windows.h"
+
+namespace qv {
+
+namespace {
+
+constexpr const char* kWorld = "World";
+
+// The bone a row follows, as its combo shows it; the world when none.
+std::string FollowedBoneName(const Scene& scene, const AccessorySettings& s) {
+    if (!InRange(s.model, scene.models.size())) {
+        return {};
+    }
+    const ModelInstance& model = *scene.models[static_cast<std::size_t>(s.model)].instance;
+    return InRange(s.bone, model.bones.size())
+               ? ToUtf8(model.bones[static_cast<std::size_t>(s.bone)].name)
+               : std::string();
+}
+
+// The model and bone combos; true when the choice changed.
+bool DrawFollowCombos(const Scene& scene, AccessorySettings& s) {
+    bool changed = false;
+    const bool following = InRange(s.model, scene.models.size());
+    const char* modelName =
+        following ? scene.models[static_cast<std::size_t>(s.model)].entry.name.c_str() : kWorld;
+    if (ImGui::BeginCombo("Follows", modelName)) {
+        if (ImGui::Selectable(kWorld, !following)) {
+            s.model = s.bone = -1;
+            changed = true;
+        }
+        for (int m = 0; m < static_cast<int>(scene.models.size()); ++m) {
+            ImGui::PushID(m);
+            if (ImGui::Selectable(scene.models[static_cast<std::size_t>(m)].entry.name.c_str(),
+                                  m == s.model)) {
+                // A new model starts at its first bone, the root of most.
+                changed |= m != s.model;
+                s.bone = m != s.model ? 0 : s.bone;
+                s.model = m;
+            }
+            ImGui::PopID();
+        }
+        ImGui::EndCombo();
+    }
+    if (!InRange(s.model, scene.models.size())) {
+        return changed;
+    }
+    const ModelInstance& model = *scene.models[static_cast<std::size_t>(s.model)].instance;
+    if (ImGui::BeginCombo("Bone", FollowedBoneName(scene, s).c_str())) {
+        for (int b = 0; b < static_cast<int>(model.bones.size()); ++b) {
+            ImGui::PushID(b);
+            const std::string name = ToUtf8(model.bones[static_cast<std::size_t>(b)].name);
+            if (ImGui::Selectable(name.c_str(), b == s.bone)) {
+                changed |= b != s.bone;
+                s.bone = b;
+            }
+            ImGui::PopID();
+        }
+        ImGui::EndCombo();
+    }
+    return changed;
+}
+
+// One accessory's controls; true when the user changed any of them.
+bool DrawAccessoryControls(const Scene& scene, AccessorySettings& s) {
+    bool changed = ImGui::Checkbox("Show", &s.visible);
+    changed |= DrawFollowCombos(scene, s);
+    changed |= ImGui::DragFloat3("Position", &s.position.x, 0.05f);
+    changed |= ImGui::DragFloat3("Rotation (degrees)", &s.rotationDegrees.x, 0.5f);
+    changed |= ImGui::DragFloat("Scale", &s.scale, 0.01f, 0.0f, 1000.0f);
+    changed |= ImGui::SliderFloat("Opacity", &s.opacity, 0.0f, 1.0f);
+    return changed;
+}
+
+}  // namespace
+
+AccessorySettings PendingAccessorySettings(const UiState& ui, std::int32_t row,
+                                           const AccessorySettings& current) {
+    AccessorySettings pending = current;
+    for (const AccessoryEdit& edit : ui.accessoryEdits) {
+        if (edit.row == row) {
+            pending = edit.settings;
+        }
+    }
+    return pending;
+}
+
+void DrawAccessoryTab(InterfaceView& view) {
+    const Scene& scene = view.scene;
+    if (!ImGui::TreeNodeEx("Accessory list", ImGuiTreeNodeFlags_DefaultOpen)) {
+        return;
+    }
+    for (int row = 0; row < static_cast<int>(scene.accessories.size()); ++row) {
+        const AccessoryRecord& accessory = scene.accessories[static_cast<std::size_t>(row)];
+        ImGui::PushID(row);
+        // Before the node, so that its id does not depend on the node being open.
+        if (ImGui::SmallButton("Delete")) {
+            view.ui.requests.push_back({RequestKind::DeleteAccessory, row});
+        }
+        ImGui::SameLine();
+        if (ImGui::TreeNodeEx("##Accessory", ImGuiTreeNodeFlags_DefaultOpen, "%d  %s", row + 1,
+                              accessory.name.c_str())) {
+            // Edits made earlier this frame show at once; the scene takes
+            // them at its next update.
+            AccessorySettings s = PendingAccessorySettings(view.ui, row, accessory.settings);
+            if (DrawAccessoryControls(scene, s)) {
+                view.ui.accessoryEdits.push_back({row, s});
+            }
+            ImGui::TreePop();
+        }
+        ImGui::PopID();
+    }
+    ImGui::TreePop();
+}
+
+}  // namespace qv
