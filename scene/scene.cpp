@@ -87,7 +87,15 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
         ui.showImportStatus = true;
     }
     // The model setting window's edits of the frame just drawn, before a
-    // removal could unbind the model or shift the motion they name.
+    // removal could unbind the model or shift the motion they name: first
+    // those for models it was bound to earlier in the frame.
+    for (const EarlierModelEdits& earlier : modelSetting.earlierEdits) {
+        if (ModelRecord* record = ModelAtRow(scene, earlier.modelRow, earlier.model)) {
+            ApplyModelEdits(*record->instance, &record->entry, scene, earlier.edits,
+                            scene.hooks.writeMaterial);
+        }
+    }
+    modelSetting.earlierEdits.clear();
     if (ModelRecord* bound = BoundModel(scene, modelSetting); bound != nullptr) {
         ApplyModelEdits(*bound->instance, &bound->entry, scene, modelSetting.edits,
                         scene.hooks.writeMaterial);

@@ -314,13 +314,20 @@ bool LaterSeekWaits(const std::vector<SceneRequest>& requests, std::size_t k) {
 
 }  // namespace
 
-const ModelRecord* BoundModel(const Scene& scene, const ModelSettingState& modelSetting) {
-    const std::int32_t row = modelSetting.modelRow;
-    if (modelSetting.model == nullptr || !InRange(row, scene.models.size()) ||
-        scene.models[row].instance.get() != modelSetting.model) {
+const ModelRecord* ModelAtRow(const Scene& scene, std::int32_t row, const ModelInstance* model) {
+    if (model == nullptr || !InRange(row, scene.models.size()) ||
+        scene.models[row].instance.get() != model) {
         return nullptr;
     }
     return &scene.models[row];
+}
+
+ModelRecord* ModelAtRow(Scene& scene, std::int32_t row, const ModelInstance* model) {
+    return const_cast<ModelRecord*>(ModelAtRow(std::as_const(scene), row, model));
+}
+
+const ModelRecord* BoundModel(const Scene& scene, const ModelSettingState& modelSetting) {
+    return ModelAtRow(scene, modelSetting.modelRow, modelSetting.model);
 }
 
 ModelRecord* BoundModel(Scene& scene, const ModelSettingState& modelSetting) {

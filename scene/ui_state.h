@@ -94,6 +94,14 @@ enum ModelSettingTab : std::int32_t {
     kModelSettingMotion = 4,
 };
 
+// Edits the window made for a model it was bound to before, in the same
+// frame: they still reach that model at the next scene update.
+struct EarlierModelEdits {
+    std::int32_t modelRow = -1;
+    const ModelInstance* model = nullptr;
+    std::vector<ModelEdit> edits;
+};
+
 // What the model setting window is bound to, and the edits it has made since
 // the last scene update. The window (interface stage) fills and reads it;
 // the scene update applies `edits` and empties the list, and clears the whole
@@ -116,6 +124,7 @@ struct ModelSettingState {
     std::vector<MorphControl> morphControls;
 
     std::vector<ModelEdit> edits;
+    std::vector<EarlierModelEdits> earlierEdits;
     // A tab (ModelSettingTab) to bring to the front at the next draw, for
     // automation; -1 for none. The draw resets it.
     std::int32_t tabRequest = -1;

@@ -193,18 +193,26 @@ void OpenModelSetting(InterfaceView& view, std::int32_t row) {
     }
     ModelSettingState& state = *view.modelSetting;
     const Scene& scene = view.scene;
-    // Edits made for the model bound so far still belong to it.
+    // Edits made for the model bound so far still belong to it: they reach it
+    // at the next scene update whichever model the window shows by then.
     std::vector<ModelEdit> pending = std::move(state.edits);
+    std::vector<EarlierModelEdits> earlier = std::move(state.earlierEdits);
     const ModelInstance* previous = state.model;
+    const std::int32_t previousRow = state.modelRow;
     state.Clear();
+    const bool sameModel = InRange(row, scene.models.size()) &&
+                           scene.models[static_cast<std::size_t>(row)].instance.get() == previous;
+    if (sameModel) {
+        state.edits = std::move(pending);
+    } else if (!pending.empty()) {
+        earlier.push_back({previousRow, previous, std::move(pending)});
+    }
+    state.earlierEdits = std::move(earlier);
     if (!InRange(row, scene.models.size())) {
         return;
     }
     const ModelInstance& model = *scene.models[static_cast<std::size_t>(row)].instance;
     const ModelUiEntry& entry = scene.models[static_cast<std::size_t>(row)].entry;
-    if (previous == &model) {
-        state.edits = std::move(pending);
-    }
     state.modelRow = row;
     state.model = &model;
     state.yRotationBone = entry.yRotationBone;

@@ -73,8 +73,8 @@ TEST(ContentPathTest, TrailingSpacesDotsClimbsAndDrivesResolveAsOnWindows) {
     EXPECT_EQ(ResolveContentPath(model, u"d:/tears.png"), model / "tears.png");
     EXPECT_EQ(ResolveContentPath(model, u"\\\\server\\share\\tears.png"), model / "tears.png");
     EXPECT_EQ(ResolveContentPath(model, u"\\tex\\face.png"), model / "Tex" / "Face.png");
-    // Tails never start by climbing out of the folder.
-    EXPECT_TRUE(ResolveContentPath(model, u"C:\\..\\shared\\none.bmp").empty());
+    // Tails never start by climbing out of the folder, even towards a file that is there.
+    EXPECT_TRUE(ResolveContentPath(model, u"C:\\..\\shared\\Toon.bmp").empty());
     EXPECT_TRUE(ResolveContentPath(model, u"C:\\Users\\me\\gone.png").empty());
     EXPECT_TRUE(ResolveContentPath(model, u"C:\\").empty());
 }

@@ -115,6 +115,33 @@ TEST(NonFinite, PmxFieldsOfEveryKindReadAsTheirNeutralValue) {
     }
 }
 
+// One number at a time, so a check that reads only some components of a vector
+// or quaternion lets the others through and is seen.
+TEST(NonFinite, EachPmxNumberAloneIsFoundAndReplaced) {
+    int numbers = 0;
+    PmxModel sample = SamplePmxModel();
+    ForEachNumber(sample, [&](float&) { ++numbers; });
+    const std::vector<std::uint8_t> clean = EncodePmx(sample);
+    int stored = 0;
+    for (int poisoned = 0; poisoned < numbers; ++poisoned) {
+        PmxModel source = SamplePmxModel();
+        int at = 0;
+        ForEachNumber(source, [&](float& v) { v = at++ == poisoned ? kNan : v; });
+        const std::vector<std::uint8_t> bytes = EncodePmx(source);
+        // Some numbers have no place in the file for their record (a BDEF1
+        // vertex's SDEF vectors): nothing to find there.
+        const bool inFile = bytes != clean;
+        stored += inFile ? 1 : 0;
+        PmxModel read;
+        ASSERT_EQ(ParsePmxModel(read, bytes), S_OK);
+        int finite = 0, total = 0;
+        ForEachNumber(read, [&](float& v) { finite += std::isfinite(v) ? 1 : 0, ++total; });
+        ASSERT_EQ(finite, total) << "number " << poisoned;
+        ASSERT_EQ(read.nonFinite.count, inFile ? 1u : 0u) << "number " << poisoned;
+    }
+    EXPECT_GT(stored, numbers / 2);
+}
+
 TEST(NonFinite, PmxNotesNameTheRecordAndField) {
     PmxModel source = SamplePmxModel();
     source.bones[1].tailOffset = {kNan, 0, 0};
@@ -155,6 +182,27 @@ TEST(NonFinite, VmdKeysOfEveryKindReadAsTheirNeutralValue) {
     EXPECT_EQ(m.lightKeys.at(0).direction, (Float3{}));
     EXPECT_EQ(m.shadowKeys.at(0).distance, 0.0f);
     EXPECT_EQ(m.nonFinite.count, 9u);
+
+    // Any one component: a position keeps its finite ones, a rotation is none at all.
+    for (int c = 0; c < 4; ++c) {
+        VmdFile one;
+        Float3 position{1, 2, 3};
+        Float4 rotation{0.1f, 0.2f, 0.3f, 0.9f};
+        (&rotation.x)[c] = c % 2 == 0 ? kInf : kNan;
+        if (c < 3) {
+            (&position.x)[c] = -kInf;
+        }
+        one.bones = {{"b", 0, position, rotation}};
+        VmdMotion read;
+        ASSERT_EQ(ParseVmdMotion(read, EncodeVmd(one)), S_OK);
+        const VmdBoneKey& key = read.boneKeys.at(u"b").at(0);
+        Float3 expected{1, 2, 3};
+        if (c < 3) {
+            (&expected.x)[c] = 0;
+        }
+        EXPECT_EQ(key.position, expected) << c;
+        EXPECT_EQ(key.rotation, (Float4{0, 0, 0, 1})) << c;
+    }
     ASSERT_FALSE(m.nonFinite.fields.empty());
     EXPECT_EQ(m.nonFinite.fields[0], "key of a at frame 0 position");
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <numbers>
 
 #include "app/player.h"
 #include "core/frame_loop.h"
@@ -236,37 +237,54 @@ TEST_F(SceneRenderTest, SdefSkinningOnTheGpuMatchesTheCpuReference) {
     }
     model.indices = {0, 1, 2};
     ModelInstance* instance = AddModel(model);
-    instance->bones[0].rotation = {0.0f, 0.0f, std::sin(0.2f), std::cos(0.2f)};
-    instance->bones[1].rotation = {std::sin(0.1f), 0.0f, std::sin(0.6f), std::cos(0.6f)};
-    const float n = std::sqrt(Dot(instance->bones[1].rotation, instance->bones[1].rotation));
-    instance->bones[1].rotation = {instance->bones[1].rotation.x / n, 0.0f,
-                                   instance->bones[1].rotation.z / n,
-                                   instance->bones[1].rotation.w / n};
-    UpdateModel(*instance, 0.0f);
-    Frames(2);
-
     const ModelGpu* gpu = graphics_.sceneRenderer->Find(instance);
     ASSERT_NE(gpu, nullptr);
-    const std::vector<VsInput> out = SkinnedVertices(*gpu);
-    ASSERT_EQ(out.size(), gpu->vertexCount);
+    // A bend, then the bones turned 200° apart (+100° and, in the world, -100°
+    // about a tilted Z), where the sign of the turns' quaternions decides the blend.
+    const auto turn = [](float x, float y, float z, float degrees) {
+        const float length = std::sqrt(x * x + y * y + z * z);
+        const float half = degrees * std::numbers::pi_v<float> / 360.0f;
+        const float s = std::sin(half) / length;
+        return Quaternion{x * s, y * s, z * s, std::cos(half)};
+    };
+    const float n = std::sqrt(std::sin(0.1f) * std::sin(0.1f) + std::sin(0.6f) * std::sin(0.6f) +
+                              std::cos(0.6f) * std::cos(0.6f));
+    const Quaternion poses[][2] = {
+        {{0.0f, 0.0f, std::sin(0.2f), std::cos(0.2f)},
+         {std::sin(0.1f) / n, 0.0f, std::sin(0.6f) / n, std::cos(0.6f) / n}},
+        {turn(0, 0, 1, 100), turn(0.2f, 0, 1, -200)}};
+    for (const auto& pose : poses) {
+        instance->bones[0].rotation = pose[0];
+        instance->bones[1].rotation = pose[1];
+        UpdateModel(*instance, 0.0f);
+        Frames(2);
+        const std::vector<VsInput> out = SkinnedVertices(*gpu);
+        ASSERT_EQ(out.size(), gpu->vertexCount);
 
-    const std::vector<Matrix4> skinning = {SkinningMatrix(instance->bones[0]),
-                                           SkinningMatrix(instance->bones[1])};
-    float worst = 0.0f, moved = 0.0f;
-    for (std::size_t v = 0; v < model.vertices.size(); ++v) {
-        const PmxVertex& in = model.vertices[v];
-        const SkinnedVertex cpu = SkinVertex({in.position.x, in.position.y, in.position.z, 1},
-                                             {in.normal.x, in.normal.y, in.normal.z, 0}, in.weight,
-                                             PrepareSdef(in.weight), skinning);
-        const float errors[] = {
-            std::abs(out[v].pos[0] - cpu.position.x),  std::abs(out[v].pos[1] - cpu.position.y),
-            std::abs(out[v].pos[2] - cpu.position.z),  std::abs(out[v].normal[0] - cpu.normal.x),
-            std::abs(out[v].normal[1] - cpu.normal.y), std::abs(out[v].normal[2] - cpu.normal.z)};
-        worst = std::max(worst, *std::max_element(std::begin(errors), std::end(errors)));
-        moved = std::max(moved, std::abs(cpu.position.y - in.position.y));
+        const std::vector<Matrix4> skinning = {SkinningMatrix(instance->bones[0]),
+                                               SkinningMatrix(instance->bones[1])};
+        const bool apart = &pose == &poses[1];
+        if (apart) {
+            ASSERT_LT(Dot(MatrixToQuaternion(skinning[0]), MatrixToQuaternion(skinning[1])), 0.0f);
+        }
+        float worst = 0.0f, moved = 0.0f;
+        for (std::size_t v = 0; v < model.vertices.size(); ++v) {
+            const PmxVertex& in = model.vertices[v];
+            const SkinnedVertex cpu = SkinVertex({in.position.x, in.position.y, in.position.z, 1},
+                                                 {in.normal.x, in.normal.y, in.normal.z, 0},
+                                                 in.weight, PrepareSdef(in.weight), skinning);
+            const float errors[] = {std::abs(out[v].pos[0] - cpu.position.x),
+                                    std::abs(out[v].pos[1] - cpu.position.y),
+                                    std::abs(out[v].pos[2] - cpu.position.z),
+                                    std::abs(out[v].normal[0] - cpu.normal.x),
+                                    std::abs(out[v].normal[1] - cpu.normal.y),
+                                    std::abs(out[v].normal[2] - cpu.normal.z)};
+            worst = std::max(worst, *std::max_element(std::begin(errors), std::end(errors)));
+            moved = std::max(moved, std::abs(cpu.position.y - in.position.y));
+        }
+        EXPECT_LE(worst, 1e-4f) << (apart ? "bones apart" : "bent");
+        EXPECT_GT(moved, 0.5f);  // the pose really moved the vertices
     }
-    EXPECT_LE(worst, 1e-4f);
-    EXPECT_GT(moved, 0.5f);  // the bend really moved the vertices
 }
 
 TEST_F(SceneRenderTest, GpuSkinningMatchesTheCpuReferenceWithMorphs) {

@@ -81,18 +81,20 @@ TEST(Append, ChainsTakeTheResultUnlessLocalAndTranslationsAddByRatio) {
     BoneState& a = instance.bones[0];
     BoneState& b = instance.bones[1];
     a.rotation = AxisAngle(0, 1, 0, 0.8f);
-    a.translation = Add3(a.restOffset, {2, 0, 0, 0});
+    // Moves on every axis, each of its own size and sign, so no axis can be
+    // dropped or mixed with another unseen.
+    a.translation = Add3(a.restOffset, {2, -6, 8, 0});
     b.rotation = AxisAngle(0, 1, 0, 0.2f);
-    b.translation = Add3(b.restOffset, {0, 4, 0, 0});
+    b.translation = Add3(b.restOffset, {1, 4, -2, 0});
     UpdateSkeleton(instance);
     EXPECT_NEAR(YawOf(b), 0.2f + 0.4f, 1e-5f);
     EXPECT_NEAR(YawOf(instance.bones[2]), 0.5f * 0.6f, 1e-5f);
     EXPECT_NEAR(YawOf(instance.bones[3]), 0.5f * 0.2f, 1e-5f);
-    // Heads: B moves by its own (0, 4, 0) and half of A's (2, 0, 0); C by
-    // half of that result, the local C by half of B's own move.
-    ExpectNear(b.jointPosition, {2, 4, 0, 1});
-    ExpectNear(instance.bones[2].jointPosition, {2.5f, 2, 0, 1});
-    ExpectNear(instance.bones[3].jointPosition, {3, 2, 0, 1});
+    // Heads: B moves by its own (1, 4, -2) and half of A's (2, -6, 8); C by
+    // half of that result (2, 1, 2), the local C by half of B's own move.
+    ExpectNear(b.jointPosition, {1 + 1 + 1, 4 - 3, -2 + 4, 1});
+    ExpectNear(instance.bones[2].jointPosition, {2 + 1, 0.5f, 1, 1});
+    ExpectNear(instance.bones[3].jointPosition, {3 + 0.5f, 2, -1, 1});
 }
 
 TEST(Append, DeformLayersOrderChainsWhateverTheFileOrder) {

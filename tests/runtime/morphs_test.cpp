@@ -113,7 +113,9 @@ TEST(ApplyMorphs, GroupsAndFlipsScaleTheirChildrenThroughNesting) {
                     Group(u"a", {{6, 1.0f}, {0, 1.0f}}), Group(u"b", {{5, 1.0f}, {1, 1.0f}}),
                     Group(u"self", {{7, 1.0f}, {0, 1.0f}}),
                     // A group of a refused group still drives its other children.
-                    Group(u"above", {{5, 1.0f}, {1, 3.0f}})};
+                    Group(u"above", {{5, 1.0f}, {1, 3.0f}}),
+                    // The same leaf directly before and after the same nested group, twice.
+                    Group(u"twice", {{0, 0.25f}, {2, 2.0f}, {0, 0.5f}, {2, 1.0f}})};
     ModelInstance instance = MakeInstance(model);
     auto weightsWith = [&](std::size_t morph, float w) {
         std::fill(instance.morphWeights.begin(), instance.morphWeights.end(), 0.0f);
@@ -128,6 +130,8 @@ TEST(ApplyMorphs, GroupsAndFlipsScaleTheirChildrenThroughNesting) {
     EXPECT_EQ(weightsWith(5, 1.0f), (std::vector<float>{0, 0}));
     EXPECT_EQ(weightsWith(6, 1.0f), (std::vector<float>{0, 0}));
     EXPECT_EQ(weightsWith(7, 1.0f), (std::vector<float>{0, 0}));
+    // Every path adds: v0 by 0.25 + 2 × 0.5 + 0.5 + 1 × 0.5, v1 by 2 × 1 + 1 × 1.
+    EXPECT_EQ(weightsWith(9, 1.0f), (std::vector<float>{2.25f, 3.0f}));
     EXPECT_EQ(weightsWith(8, 1.0f), (std::vector<float>{0, 3.0f}));
     // A group's own weight adds to the child's own.
     instance.morphWeights[0] = 0.25f;

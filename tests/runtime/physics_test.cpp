@@ -248,13 +248,25 @@ TEST(Physics, ModeTwoBodiesKeepTheBonesPositionAndTakeTheirTurn) {
         const BoneState& link1 = m.instance.bones[1];
         float worstStretch = 0.0f;
         for (int frame = 0; frame < 60; ++frame) {
-            root.translation = Add3(root.restOffset, {0.2f * static_cast<float>(frame), 0, 0});
+            // Along x and z, so no axis of the bodies' places stays at zero.
+            const float t = static_cast<float>(frame);
+            root.translation = Add3(root.restOffset, {0.2f * t, 0, -0.15f * t});
             StepPhysics(m.world, 1.0f / 60.0f);
             UpdateModel(m.instance, 1.0f / 60.0f);
             const float length = Distance(link1.framePosition, link1.jointPosition);
             worstStretch = std::max(worstStretch, std::abs(length - 1.0f));
+            // Either way the body carries the bone's frame where it had it at rest,
+            // 0.5 beyond its centre along the link, turned with it.
+            const btVector3 centre = Pose(m.instance.bodies[1]).getOrigin();
+            const Quaternion turn = FromBody(m.instance.bodies[1]);
+            ExpectNear(
+                link1.framePosition,
+                Add3({centre.x(), centre.y(), centre.z(), 1}, Rotate({0.5f, 0, 0, 0}, turn), 1.0f),
+                1e-4f);
             if (mode == 2) {
                 ExpectNear(link1.jointPosition, root.framePosition, 1e-4f);
+                ExpectNear(link1.framePosition,
+                           Add3(link1.jointPosition, Rotate({1, 0, 0, 0}, turn), 1.0f), 1e-4f);
                 ExpectSameRotation(MatrixToQuaternion(link1.worldMatrix),
                                    FromBody(m.instance.bodies[1]), 1e-4f);
             }

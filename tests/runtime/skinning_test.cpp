@@ -57,6 +57,16 @@ TEST(Skinning, SdefTurnsAboutItsCentreWhereLinearBlendingCollapses) {
     const Vector4 onForearm{3, 0.5f, 0, 1};
     ExpectNear(SkinVertex(onForearm, {}, forearmOnly, PrepareSdef(forearmOnly), bent).position,
                TransformPoint(onForearm, bent[1]), 1e-5f);
+    // Bones turned far apart (+100° and -100°, 200° between them): the blend
+    // takes the short way round, through 180°, not back through no turn at all.
+    const Quaternion up = AxisAngle(0, 0, 1, kPi * 100 / 180);
+    const Quaternion down = AxisAngle(0, 0, 1, -kPi * 100 / 180);
+    const std::vector<Matrix4> apart = {RotationMatrix(up), RotationMatrix(down)};
+    ASSERT_LT(Dot(MatrixToQuaternion(apart[0]), MatrixToQuaternion(apart[1])), 0.0f);
+    const SkinnedVertex far = SkinVertex(onTop, {0, 1, 0, 0}, w, params, apart);
+    const Vector4 sum = Add3(Rotate({1.75f, 0, 0, 0}, up), Rotate({2.25f, 0, 0, 0}, down));
+    ExpectNear(far.position, {0.5f * sum.x, 0.5f * sum.y - 1, 0, 1}, 1e-5f);
+    ExpectNear(far.normal, {0, -1, 0, 0}, 1e-5f);
     // A bone outside the list falls back to what linear blending does.
     PmxBoneWeight broken = w;
     broken.boneIndex[1] = 7;

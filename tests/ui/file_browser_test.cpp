@@ -151,6 +151,12 @@ TEST(FileBrowserTest, ShiftRangesSkipFoldersFilteredAndHiddenFiles) {
     EXPECT_TRUE(browser.selectedNames.empty());
     browser.Click(IndexOf(browser, "6.pmx"), false, true);
     EXPECT_EQ(Selected(browser), (std::vector<std::string>{"3.vmd", "5.wav", "6.pmx"}));
+    // After a Ctrl-click the range runs from the file Ctrl-clicked last, and
+    // replaces what Ctrl picked.
+    browser.Click(IndexOf(browser, "1.pmx"), false, false);
+    browser.Click(IndexOf(browser, "6.pmx"), true, false);
+    browser.Click(IndexOf(browser, "3.vmd"), false, true);
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"3.vmd", "5.wav", "6.pmx"}));
     // Ctrl+A takes every file the chosen filter shows, never a hidden one.
     browser.SetFilterIndex(1);  // ".pmx"
     browser.SelectAll();

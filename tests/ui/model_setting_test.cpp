@@ -216,6 +216,34 @@ TEST_F(ModelSettingTest, BoneEditsReachTheModelBetweenFramesAndResetReturnsToRes
     EXPECT_TRUE(modelSetting_.edits.empty());
 }
 
+TEST_F(ModelSettingTest, EditsMadeBeforeAnotherModelIsBoundReachTheModelTheyWereMadeFor) {
+    // The second model's bone stands somewhere of its own first.
+    OpenSecondModel();
+    ChooseTransformBone(view_, 1);
+    modelSetting_.edits.push_back(PositionEdit(1, {4.0f, -5.0f, 6.0f, 0.0f}));
+    SceneUpdate();
+    // Edits for the first model, then the second bound again before any update.
+    OpenModelSetting(view_, 0);
+    ChooseTransformBone(view_, 1);
+    modelSetting_.edits.push_back(PositionEdit(1, {1.0f, 2.0f, 3.0f, 0.0f}));
+    modelSetting_.edits.push_back(WeightEdit(1, 0.5f));
+    OpenModelSetting(view_, 1);
+    // The window shows the second model's own values, with nothing pending for it.
+    EXPECT_EQ(modelSetting_.localPositionEdit, (Vector4{4.0f, -5.0f, 6.0f, 0.0f}));
+    EXPECT_TRUE(modelSetting_.edits.empty());
+    SceneUpdate();
+    ModelInstance& first = *scene_.models[0].instance;
+    EXPECT_EQ(first.bones[1].translation, (Vector4{1.0f, 2.0f, 3.0f, 0.0f}));
+    EXPECT_EQ(first.morphWeights[1], 0.5f);
+    EXPECT_EQ(scene_.models[0].entry.transformBone, 1);
+    EXPECT_EQ(Second().bones[1].translation, (Vector4{4.0f, -5.0f, 6.0f, 0.0f}));
+    EXPECT_EQ(Second().morphWeights[1], 0.0f);
+    // Carried out once: a later update finds nothing left over.
+    first.bones[1].translation = first.bones[1].restOffset;
+    SceneUpdate();
+    EXPECT_EQ(first.bones[1].translation, first.bones[1].restOffset);
+}
+
 TEST_F(ModelSettingTest, AnIkSwitchTurnedOffLeavesTheChainAsTheMotionPosesIt) {
     OpenSecondModel();
     ASSERT_EQ(modelSetting_.ikControls.size(), 1u);
