@@ -108,7 +108,10 @@ void ApplyModelEdits(
         bool attached = false;
         switch (edit.kind) {
             case ModelEdit::Kind::BonePosition:
-                if (InRange(edit.index, model.bones.size())) {
+                // A position field takes "nan" and "inf" as numbers; one would
+                // spread to every bone below and every vertex they move.
+                if (InRange(edit.index, model.bones.size()) && std::isfinite(edit.position.x) &&
+                    std::isfinite(edit.position.y) && std::isfinite(edit.position.z)) {
                     const Vector4& p = edit.position;
                     model.bones[static_cast<std::size_t>(edit.index)].translation = {p.x, p.y, p.z,
                                                                                      0.0f};

@@ -262,6 +262,11 @@ TEST(FileBrowserTest, DisplayNamesReplaceBrokenSequencesAndControls) {
     EXPECT_EQ(DisplayName("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
     EXPECT_EQ(DisplayName("tab\there"), "tab\xEF\xBF\xBDhere");
     EXPECT_EQ(DisplayName("cut\xE3\x83"), "cut\xEF\xBF\xBD\xEF\xBF\xBD");
+    // The smallest value of each length is not overlong, the largest character is text,
+    // and one past it is not.
+    EXPECT_EQ(DisplayName("\xC2\xA0\xE0\xA0\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"),
+              "\xC2\xA0\xE0\xA0\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
+    EXPECT_EQ(DisplayName("\xF4\x90\x80\x80").rfind("\xEF\xBF\xBD", 0), 0u);
 }
 
 TEST(MountPointsTest, RealDevicesAndSharesOnlyWithEscapesDecoded) {

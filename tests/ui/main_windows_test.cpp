@@ -323,6 +323,14 @@ TEST_F(MainWindowsTest, EveryWindowStaysReachableOnASmallDisplay) {
     driver_.SetDisplaySize(1280.0f, 720.0f);
     driver_.Frames(2);
     EXPECT_LT(driver_.Window("Resource manager")->Pos.x, 200.0f);
+    // A minimised window has no height (or no width) for a while: nothing moves.
+    ImGui::SetWindowPos("About", ImVec2(300.0f, 400.0f));
+    for (const ImVec2 size : {ImVec2(1280.0f, 0.0f), ImVec2(0.0f, 720.0f)}) {
+        driver_.SetDisplaySize(size.x, size.y);
+        driver_.Frames(2);
+        EXPECT_EQ(driver_.Window("About")->Pos.x, 300.0f);
+        EXPECT_EQ(driver_.Window("About")->Pos.y, 400.0f);
+    }
 }
 
 TEST(GraphicEditTest, RayTracingDropsMultisamplingForGood) {

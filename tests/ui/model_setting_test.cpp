@@ -201,6 +201,14 @@ TEST_F(ModelSettingTest, BoneEditsReachTheModelBetweenFramesAndResetReturnsToRes
     EXPECT_EQ(Second().bones[1].translation, rest);
     SceneUpdate();
     EXPECT_EQ(Second().bones[1].translation, (Vector4{1.0f, 2.0f, 3.0f, 0.0f}));
+    // A typed "nan" or "inf" is no position: the bone keeps the one it has.
+    for (const float bad :
+         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        modelSetting_.edits.push_back(PositionEdit(1, {1.0f, 2.0f, bad, 0.0f}));
+        modelSetting_.edits.push_back(PositionEdit(1, {bad, 2.0f, 3.0f, 0.0f}));
+        SceneUpdate();
+        EXPECT_EQ(Second().bones[1].translation, (Vector4{1.0f, 2.0f, 3.0f, 0.0f}));
+    }
     // The skeleton followed in the same update.
     EXPECT_FLOAT_EQ(Second().bones[1].jointPosition.x,
                     Second().bones[0].worldMatrix.m[3][0] + 1.0f);
@@ -228,9 +236,15 @@ TEST_F(ModelSettingTest, EditsMadeBeforeAnotherModelIsBoundReachTheModelTheyWere
     modelSetting_.edits.push_back(PositionEdit(1, {1.0f, 2.0f, 3.0f, 0.0f}));
     modelSetting_.edits.push_back(WeightEdit(1, 0.5f));
     OpenModelSetting(view_, 1);
-    // The window shows the second model's own values, with nothing pending for it.
+    // The window shows the second model's own values, with nothing pending for it,
+    // whichever way the bone is chosen.
     EXPECT_EQ(modelSetting_.localPositionEdit, (Vector4{4.0f, -5.0f, 6.0f, 0.0f}));
     EXPECT_TRUE(modelSetting_.edits.empty());
+    ChooseTransformBone(view_, 0);
+    EXPECT_EQ(modelSetting_.localPositionEdit, Second().bones[0].translation);
+    ChooseTransformBone(view_, 1);
+    EXPECT_EQ(modelSetting_.localPositionEdit, (Vector4{4.0f, -5.0f, 6.0f, 0.0f}));
+    modelSetting_.edits.clear();
     SceneUpdate();
     ModelInstance& first = *scene_.models[0].instance;
     EXPECT_EQ(first.bones[1].translation, (Vector4{1.0f, 2.0f, 3.0f, 0.0f}));
