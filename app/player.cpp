@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/file_drop.h"
 #include "app/input_hook.h"
@@ -331,6 +332,8 @@ Result TakeDeviceAbilities(EngineContext& ctx, const PlayerGraphics& graphics, S
 // counts frames from when the start-up files are in. Returns the exit code.
 int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
               const bool& autoPlay) {
+    // Tests that drive the window drop files through this list.
+    const char* dropList = options.headless ? nullptr : std::getenv("QV_TEST_DROP_LIST");
     const std::uint64_t frames = options.frames != 0 ? options.frames : options.headless ? 1 : 0;
     const bool wantShot = !options.screenshot.empty();
     if (wantShot && frames == 0) {
@@ -340,6 +343,9 @@ int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
     for (std::uint64_t done = 0; frames == 0 || done < frames;) {
         if (!options.headless) {
             PaceHiddenFrames(ctx);
+            if (dropList != nullptr) {
+                PostDropList(dropList, SDL_GetWindowID(ctx.GetWindow()));
+            }
             if (!PumpWindowEvents(ctx)) {
                 break;
             }
