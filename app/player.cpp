@@ -376,6 +376,13 @@ int WriteScreenshot(EngineContext& ctx, const std::filesystem::path& file) {
     return 0;
 }
 
+void RemoveDemoFolder(const DemoFolder& demo) {
+    if (!demo.Folder().empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(demo.Folder(), ec);
+    }
+}
+
 }  // namespace
 
 int RunPlayer(const PlayerOptions& options) {
@@ -458,6 +465,18 @@ int RunPlayer(const PlayerOptions& options) {
     }
     if (exitCode == 0 && !options.screenshot.empty()) {
         exitCode = WriteScreenshot(*ctx, options.screenshot);
+    }
+    if (scene->importer.Busy()) {
+        // An import still reading at the close is abandoned, not waited for:
+        // nothing of it would be kept, and one large model takes seconds.
+        // The device and the window go back as usual; the import thread
+        // ends with the process.
+        EngineContext::Destroy();
+        ReleasePlayerGraphics(graphics);
+        interface.Shutdown();
+        RemoveDemoFolder(demo);
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
     }
     shutDown();
     return exitCode;
