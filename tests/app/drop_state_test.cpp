@@ -35,10 +35,6 @@ protected:
         model_ = folder_.Write("dropped.pmx", EncodePmx(SamplePmxModel()));
         notes_ = folder_.Write("notes.txt", "x");
         view_.modelSetting = &modelSetting_;
-        ImGuiIO& io = driver_.Io();
-        for (int key = 0; key < ImGuiKey_COUNT; ++key) {
-            io.KeyMap[key] = key;
-        }
         driver_.Frames(2);
     }
 

@@ -90,10 +90,6 @@ public:
         // Only the navigator at first, so that windows first appear at random
         // moments, the browser's opening among them.
         ui_.showStatistics = false;
-        ImGuiIO& io = driver_.Io();
-        for (int key = 0; key < ImGuiKey_COUNT; ++key) {
-            io.KeyMap[key] = key;
-        }
     }
 
     ~RandomUser() {
