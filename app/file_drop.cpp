@@ -2,6 +2,9 @@
 // file browser.
 #include "app/file_drop.h"
 
+#include <SDL.h>
+
+#include <fstream>
 #include <system_error>
 
 #include "scene/import_kind.h"
@@ -36,6 +39,40 @@ std::string DescribeRefusals(const std::vector<std::filesystem::path>& refused,
         text.pop_back();
     }
     return text;
+}
+
+void PostDropList(const std::filesystem::path& list, std::uint32_t windowId) {
+    std::filesystem::path taken = list;
+    taken += ".taken";
+    std::error_code ec;
+    std::filesystem::rename(list, taken, ec);
+    if (ec) {
+        return;
+    }
+    std::vector<std::string> paths;
+    {
+        std::ifstream in(taken);
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty()) {
+                paths.push_back(line);
+            }
+        }
+    }
+    std::filesystem::remove(taken, ec);
+    SDL_Event event{};
+    event.drop.windowID = windowId;
+    event.type = SDL_DROPBEGIN;
+    SDL_PushEvent(&event);
+    for (const std::string& path : paths) {
+        event.type = SDL_DROPFILE;
+        event.drop.file = SDL_strdup(path.c_str());  // freed by whoever pumps the events
+        if (SDL_PushEvent(&event) != 1) {
+            SDL_free(event.drop.file);
+        }
+    }
+    event.type = SDL_DROPCOMPLETE;
+    event.drop.file = nullptr;
+    SDL_PushEvent(&event);
 }
 
 void FileDrop::Begin() {

@@ -2,6 +2,7 @@
 // file browser.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <string>
@@ -43,5 +44,12 @@ private:
 // of them and then a count of the rest; empty when every path is importable.
 std::string DescribeRefusals(const std::vector<std::filesystem::path>& refused,
                              std::size_t maxLines);
+
+// For tests that drive the real window: the paths listed in the file `list`,
+// one a line, are dropped on window `windowId` through SDL's event queue, as
+// the window system would drop them. The list is renamed away before it is
+// read, so a writer that moves a finished list into place is never half read.
+// Nothing happens while there is no list.
+void PostDropList(const std::filesystem::path& list, std::uint32_t windowId);
 
 }  // namespace qv

@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/file_drop.h"
 #include "app/input_hook.h"
@@ -332,6 +333,8 @@ Result TakeDeviceAbilities(EngineContext& ctx, const PlayerGraphics& graphics, S
 // counts frames from when the start-up files are in. Returns the exit code.
 int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
               const bool& autoPlay) {
+    // Tests that drive the window drop files through this list.
+    const char* dropList = options.headless ? nullptr : std::getenv("QV_TEST_DROP_LIST");
     const std::uint64_t frames = options.frames != 0 ? options.frames : options.headless ? 1 : 0;
     const bool wantShot = !options.screenshot.empty();
     if (wantShot && frames == 0) {
@@ -341,6 +344,9 @@ int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
     for (std::uint64_t done = 0; frames == 0 || done < frames;) {
         if (!options.headless) {
             PaceHiddenFrames(ctx);
+            if (dropList != nullptr) {
+                PostDropList(dropList, SDL_GetWindowID(ctx.GetWindow()));
+            }
             if (!PumpWindowEvents(ctx)) {
                 break;
             }
@@ -369,6 +375,13 @@ int WriteScreenshot(EngineContext& ctx, const std::filesystem::path& file) {
         return Report(hr, "cannot write the screenshot to " + file.string());
     }
     return 0;
+}
+
+void RemoveDemoFolder(const DemoFolder& demo) {
+    if (!demo.Folder().empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(demo.Folder(), ec);
+    }
 }
 
 }  // namespace
@@ -454,6 +467,18 @@ int RunPlayer(const PlayerOptions& options) {
     }
     if (exitCode == 0 && !options.screenshot.empty()) {
         exitCode = WriteScreenshot(*ctx, options.screenshot);
+    }
+    if (scene->importer.Busy()) {
+        // An import still reading at the close is abandoned, not waited for:
+        // nothing of it would be kept, and one large model takes seconds.
+        // The device and the window go back as usual; the import thread
+        // ends with the process.
+        EngineContext::Destroy();
+        ReleasePlayerGraphics(graphics);
+        interface.Shutdown();
+        RemoveDemoFolder(demo);
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
     }
     shutDown();
     return exitCode;

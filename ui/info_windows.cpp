@@ -65,7 +65,11 @@ bool ImportProgressShown(float progress) {
 void DrawImportStatus(InterfaceView& view) {
     ImGui::SetNextWindowPos(ImVec2(770.0f, 620.0f), ImGuiCond_FirstUseEver);
     ImGui::SetNextWindowSize(ImVec2(500.0f, 90.0f), ImGuiCond_FirstUseEver);
-    if (ImGui::Begin("Import resource status", &view.ui.showImportStatus)) {
+    // It opens by itself when an import starts (a drop, say): while the user
+    // types in a field it appears without taking the keyboard from it.
+    const ImGuiWindowFlags flags =
+        ImGui::GetIO().WantTextInput ? ImGuiWindowFlags_NoFocusOnAppearing : 0;
+    if (ImGui::Begin("Import resource status", &view.ui.showImportStatus, flags)) {
         KeepWindowOnScreen();
         const std::string status = view.scene.importer.Status();
         ImGui::TextUnformatted(status.c_str());

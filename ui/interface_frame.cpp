@@ -41,10 +41,6 @@ void DrawInterface(InterfaceView& view) {
     if (ui.showStatistics) {
         DrawStatistics(view);
     }
-    if (view.fileBrowser != nullptr) {
-        view.fileBrowser->Draw();
-        HandOverBrowserSelection(*view.fileBrowser, view.scene.importer);
-    }
     if (ui.showGraphicSetting) {
         DrawGraphicSetting(view);
     }
@@ -53,6 +49,15 @@ void DrawInterface(InterfaceView& view) {
     }
     if (ui.showImportStatus) {
         DrawImportStatus(view);
+    }
+    // The browser's modal popup comes after every other window, whatever
+    // opens in this frame. The Dear ImGui this links against aborts when a
+    // window is created after a modal that opened in the same frame (an
+    // import status that appears as the browser opens, say); windows begun
+    // before the modal are put behind it instead and leave it the input.
+    if (view.fileBrowser != nullptr) {
+        view.fileBrowser->Draw();
+        HandOverBrowserSelection(*view.fileBrowser, view.scene.importer);
     }
 }
 

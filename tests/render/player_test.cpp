@@ -201,6 +201,16 @@ TEST_F(PlayerTest, FilesOnTheCommandLineImportAndPlay) {
     EXPECT_FALSE(picture.IsWhite(w / 2, h * 110 / 720));  // the face
 }
 
+// The import's status window opens in the frames the browser is open: it
+// appears behind the browser, and the player runs on.
+TEST_F(PlayerTest, AnImportEndingUnderTheOpenFileBrowserKeepsThePlayerRunning) {
+    REQUIRE_GENE();
+    const CommandRun run = RunQv("--headless --frames 2 --show file-browser,import-status '" +
+                                 (GeneFolder() / "Gene_light.pmx").string() + "'");
+    EXPECT_TRUE(RanCleanly(run));
+    EXPECT_NE(run.output.find("Loaded 1 resource(s)."), std::string::npos) << run.output;
+}
+
 TEST_F(PlayerTest, RayTracingFromTheCommandLineDrawsTheModel) {
     REQUIRE_GENE();
     const std::filesystem::path gene = GeneFolder();

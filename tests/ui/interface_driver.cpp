@@ -12,6 +12,11 @@ InterfaceDriver::InterfaceDriver(std::function<void()> draw, float width, float 
     ImGui::GetIO().Fonts->GetTexDataAsRGBA32(&pixels, &w, &h);
     SetDisplaySize(width, height);
     ImGui::GetIO().DeltaTime = 1.0f / 60.0f;
+    // Dear ImGui's own key numbers are the driver's key codes: a test
+    // presses ImGuiKey_Enter through KeysDown[ImGuiKey_Enter].
+    for (int key = 0; key < ImGuiKey_COUNT; ++key) {
+        ImGui::GetIO().KeyMap[key] = key;
+    }
 }
 
 void InterfaceDriver::SetDisplaySize(float width, float height) {
