@@ -166,6 +166,26 @@ int Report(HRESULT hr, const std::string& line) {
     return static_cast<int>(hr);
 }
 
+// The passes the renderers timed, each from the renderer that draws it.
+void RefreshPassFigures(const PlayerGraphics& graphics, InterfaceFacts& facts) {
+    GpuPassTimes times;
+    times.fill(-1.0f);
+    if (graphics.sceneRenderer) {
+        times = graphics.sceneRenderer->PassTimes();
+    }
+    if (graphics.interfaceRenderer) {
+        const auto index = static_cast<std::size_t>(GpuPass::Interface);
+        times[index] = graphics.interfaceRenderer->PassTimes()[index];
+    }
+    facts.gpuPassCount = 0;
+    for (std::size_t p = 0; p < kGpuPassCount && facts.gpuPassCount < facts.gpuPasses.size(); ++p) {
+        if (times[p] >= 0.0f) {
+            facts.gpuPasses[facts.gpuPassCount++] = {GpuPassName(static_cast<GpuPass>(p)),
+                                                     times[p]};
+        }
+    }
+}
+
 // The engine's facts that change from frame to frame, read under one hold
 // of its lock so that they belong to the same frame.
 void RefreshFacts(EngineContext& ctx, InterfaceFacts& facts) {
@@ -235,6 +255,7 @@ void AttachScene(EngineContext& ctx, PlayerGraphics& graphics, Scene& scene, UiS
                                                                         std::uint32_t frame,
                                                                         const BackBuffer& target) {
             RefreshFacts(ctx, view.facts);
+            RefreshPassFigures(graphics, view.facts);
             interface.RecordInterface(view, graphics.interfaceRenderer.get(), direct, frame, target,
                                       ctx.GetFrameSeconds());
         };

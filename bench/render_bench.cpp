@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "formats/vmd_motion.h"
 #include "render/device/graphics_device.h"
 #include "render/scene_renderer.h"
+#include "render/vk/pass_timer.h"
 #include "runtime/model_instance.h"
 #include "runtime/motion.h"
 #include "scene/scene.h"
@@ -108,11 +110,37 @@ struct GeneStage {
         RunFrame(ctx);
     }
 
+    // Each pass from the renderer that draws it.
+    GpuPassTimes PassTimes() const {
+        GpuPassTimes times = graphics.sceneRenderer->PassTimes();
+        if (graphics.interfaceRenderer) {
+            const auto index = static_cast<std::size_t>(GpuPass::Interface);
+            times[index] = graphics.interfaceRenderer->PassTimes()[index];
+        }
+        return times;
+    }
+
     ~GeneStage() {
         ctx.Teardown();
         interface.Shutdown();
     }
 };
+
+// The GPU milliseconds of each pass the frames drew, as counters named
+// gpu_<pass>_ms, means over the last frames; none where the device keeps no
+// time.
+void ReportPassTimes(benchmark::State& state, const GpuPassTimes& times) {
+    for (std::size_t p = 0; p < kGpuPassCount; ++p) {
+        if (times[p] < 0.0f) {
+            continue;
+        }
+        std::string name = GpuPassName(static_cast<GpuPass>(p));
+        std::transform(name.begin(), name.end(), name.begin(), [](char c) {
+            return c == ' ' || c == '-' ? '_' : static_cast<char>(std::tolower(c));
+        });
+        state.counters["gpu_" + name + "_ms"] = times[p];
+    }
+}
 
 void BM_GenePlayingFrame(benchmark::State& state) {
     GeneStage stage;
@@ -134,6 +162,7 @@ void BM_GenePlayingFrame(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["record_us"] =
         stage.recorded != 0 ? stage.recordSeconds * 1e6 / static_cast<double>(stage.recorded) : 0;
+    ReportPassTimes(state, stage.PassTimes());
     if (!stage.graphics.sceneRenderer->EightSamplesAvailable() && state.range(0) == 4) {
         state.SetLabel("toon set, drawn as MSAA 4x");
     }
@@ -219,6 +248,7 @@ void BM_GeneShadowFrame(benchmark::State& state) {
     WaitForGpu(stage.ctx);
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    ReportPassTimes(state, stage.PassTimes());
 }
 BENCHMARK(BM_GeneShadowFrame)
     ->ArgsProduct({{0, 1}, {0, 1}})
@@ -255,6 +285,7 @@ void BM_GeneFrameWithInterface(benchmark::State& state) {
         benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
     state.counters["scene_record_us"] = stage.recordSeconds * 1e6 / frames;
     state.counters["interface_record_us"] = stage.interfaceSeconds * 1e6 / frames;
+    ReportPassTimes(state, stage.PassTimes());
 }
 BENCHMARK(BM_GeneFrameWithInterface)
     ->Arg(0)

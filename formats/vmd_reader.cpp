@@ -122,8 +122,10 @@ public:
     }
 
 private:
-    // Bone and morph keys go to one vector per name. Counting first lets every
-    // vector be allocated once at its final size: a dance has a million keys.
+    // Bone and morph keys go to one vector per name. A first pass splits the
+    // keys into runs of one name, looking the name up once per run, and counts
+    // each name's keys, so every vector is allocated once at its final size (a
+    // dance has a million keys) and the second pass only copies numbers.
     template <typename Key, typename Fill>
     void ReadNamedKeys(std::map<std::u16string, std::vector<Key>>& map, std::uint32_t keySize,
                        Fill fill) {
@@ -132,18 +134,35 @@ private:
         const std::uint32_t n = RecordCapacity(r_, count, keySize);
         std::span<const std::uint8_t> keys = r_.Take(n * keySize);
         EndSection(r_, n, count);
-        for (std::uint32_t i = 0; i < n; ++i) {
-            ++names.Find(keys.data() + i * keySize).keyCount;
-        }
+        struct Run {
+            typename NameIndex<Key>::Slot* slot;
+            std::uint32_t first;
+            std::uint32_t count;
+        };
+        std::vector<Run> runs;
         for (std::uint32_t i = 0; i < n; ++i) {
             const std::uint8_t* p = keys.data() + i * keySize;
-            auto& slot = names.Find(p);
-            std::vector<Key>& list = slot.entry->second;
-            if (list.capacity() == 0) {
-                list.reserve(slot.keyCount);
-                PreferHugePages(list.data(), slot.keyCount * sizeof(Key));
+            // Equal fields are the same name; unequal ones may still be, when
+            // they differ only after a NUL, which the index sorts out.
+            if (runs.empty() || std::memcmp(p, p - keySize, kVmdKeyNameBytes) != 0) {
+                auto* slot = &names.Find(p);
+                if (runs.empty() || runs.back().slot != slot) {
+                    runs.push_back({slot, i, 0});
+                }
             }
-            fill(list.emplace_back(), slot.entry->first, p);
+            ++runs.back().count;
+            ++runs.back().slot->keyCount;
+        }
+        for (const Run& run : runs) {
+            std::vector<Key>& list = run.slot->entry->second;
+            if (list.capacity() == 0) {
+                list.reserve(run.slot->keyCount);
+                PreferHugePages(list.data(), run.slot->keyCount * sizeof(Key));
+            }
+            const std::u16string& name = run.slot->entry->first;
+            for (std::uint32_t i = run.first; i < run.first + run.count; ++i) {
+                fill(list.emplace_back(), name, keys.data() + i * keySize);
+            }
         }
     }
 

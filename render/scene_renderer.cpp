@@ -52,6 +52,7 @@ Result SceneRenderer::Initialize(const GpuContext& gpu) {
         Failed(hr)) {
         return Result{hr, {}};
     }
+    timer_.Initialize(gpu_);
     if (gpu_.rayTracing) {
         rayTracing_.Initialize(gpu_, raster_.samplers[0], raster_.samplers[1]);
     }
@@ -108,6 +109,7 @@ void SceneRenderer::Release() {
     }
     vkDeviceWaitIdle(gpu_.device);
     rayTracing_.Release();
+    timer_.Release();
     for (auto& [instance, model] : models_) {
         DestroyModelGpu(gpu_.device, model.get());
     }
@@ -172,10 +174,16 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     }
     UploadFrame(scene, f, light);
     const std::vector<ModelGpu*>& drawn = drawn_;
+    timer_.BeginFrame(f);
+    timer_.StartList(compute, PassTimer::Queue::Compute);
+    timer_.StartList(direct, PassTimer::Queue::Direct);
 
     // 2. Skinning on the compute list, submitted before the direct list.
     if (!drawn.empty()) {
+        timer_.Begin(compute, GpuPass::Skinning);
         RecordSkinning(compute, f, raster_, drawn);
+        timer_.End(compute, GpuPass::Skinning);
+        timer_.FinishList(compute, PassTimer::Queue::Compute);
     }
 
     if (targets_.fresh) {
@@ -205,11 +213,16 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     // device; when no program will read it, the map is left as it is.
     if (std::any_of(drawn.begin(), drawn.end(),
                     [](const ModelGpu* m) { return ReadsShadowMap(*m); })) {
+        timer_.Begin(direct, GpuPass::ShadowMap);
         RecordShadowPass(direct, f, raster_, drawn);
+        timer_.End(direct, GpuPass::ShadowMap);
     }
     TransitionImage(direct, shadowMap, kDepthRestLayout, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
                     VK_IMAGE_ASPECT_DEPTH_BIT);
-    RecordMainPass(direct, f, raster_, targets_, mode, drawn, scene.render.groundShadow);
+    timer_.Begin(direct, GpuPass::Main);
+    RecordMainPass(direct, f, raster_, targets_, mode, drawn, scene.render.groundShadow, &timer_);
+    timer_.End(direct, GpuPass::Main);
+    timer_.Begin(direct, GpuPass::PostProcess);
     if (mode == kMsaa4x) {
         RecordResolve(direct, targets_, targets_.msaa4Color);
     } else if (mode == kMsaa8x) {
@@ -220,6 +233,8 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     TransitionImage(direct, shadowMap, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL, kDepthRestLayout,
                     VK_IMAGE_ASPECT_DEPTH_BIT);
     CopyToBackBuffer(direct, targets_, target);
+    timer_.End(direct, GpuPass::PostProcess);
+    timer_.FinishList(direct, PassTimer::Queue::Direct);
 }
 
 }  // namespace qv

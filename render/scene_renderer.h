@@ -19,6 +19,7 @@
 #include "render/raster/raster_pipelines.h"
 #include "render/raster/raster_resources.h"
 #include "render/raytracing/scene_raytracing.h"
+#include "render/vk/pass_timer.h"
 #include "scene/anti_aliasing.h"
 
 namespace qv {
@@ -88,6 +89,10 @@ public:
     const RaytracingRenderer* RayTracing() const { return rayTracing_.Renderer(); }
     RaytracingRenderer* RayTracing() { return rayTracing_.Renderer(); }
 
+    // GPU milliseconds of each pass the frames drew, means over the last
+    // frames; negative for a pass not timed. May be read from any thread.
+    GpuPassTimes PassTimes() const { return timer_.Means(); }
+
     const GpuContext& Gpu() const { return gpu_; }
     bool EightSamplesAvailable() const { return eightSamples_; }
     std::size_t PipelineCount() const { return pipelines_.Size(); }
@@ -118,6 +123,7 @@ private:
     std::vector<std::unique_ptr<ModelGpu>> retiredModels_;
 
     SceneRayTracing rayTracing_;
+    PassTimer timer_;
 };
 
 }  // namespace qv

@@ -13,10 +13,13 @@ cbuffer ConstantBuffer : register(b0) {
 
 RWByteAddressBuffer outVertexBuffer : register(u0);
 ByteAddressBuffer boneMat : register(t0);            // 16 floats per bone
+// The morph tables hold per vertex only the morphs that move it, in morph
+// order: mMaxVertexCount + 1 start indices, then entries of the morph's
+// index and its offset (3 floats for positions, 2 for UVs).
 ByteAddressBuffer vertexMorphWeight : register(t1);  // 1 float per morph
-ByteAddressBuffer vertexMorphBuffer : register(t2);  // 3 floats per entry
+ByteAddressBuffer vertexMorphBuffer : register(t2);
 ByteAddressBuffer uvMorphWeight : register(t3);      // 1 float per morph
-ByteAddressBuffer uvMorphBuffer : register(t4);      // 2 floats per entry
+ByteAddressBuffer uvMorphBuffer : register(t4);
 ByteAddressBuffer vertexBuffer : register(t5);       // 64 bytes per vertex
 // SDEF per vertex, 48 bytes: C and a flag (1 for SDEF), then the two points
 // the bones carry (see runtime/skinning.h).
@@ -24,6 +27,8 @@ ByteAddressBuffer sdefBuffer : register(t6);
 
 static const uint kVertexStride = 64;
 static const uint kSdefStride = 48;
+static const uint kVertexMorphEntry = 16;
+static const uint kUvMorphEntry = 12;
 
 // The rotation of a bone matrix as a quaternion (x, y, z, w). The matrix is
 // stored transposed: m[r][c] of its row-vector form is column r of row c.
@@ -71,16 +76,21 @@ void main(uint3 id : SV_DispatchThreadID) {
     const uint4 boneRef = vertexBuffer.Load4(base + 32);
     const float4 boneWeight = asfloat(vertexBuffer.Load4(base + 48));
 
-    for (uint m = 0; m < mVertexMorphCount; ++m) {
-        const float w = asfloat(vertexMorphWeight.Load(m * 4));
+    const uint entries = (mMaxVertexCount + 1) * 4;
+    const uint2 vertexMorphs = vertexMorphBuffer.Load2(v * 4);
+    for (uint e = vertexMorphs.x; e < vertexMorphs.y; ++e) {
+        const uint at = entries + e * kVertexMorphEntry;
+        const float w = asfloat(vertexMorphWeight.Load(vertexMorphBuffer.Load(at) * 4));
         if (w > 0.0f) {
-            pos += asfloat(vertexMorphBuffer.Load3((m * mMorphOffset + v) * 12)) * w;
+            pos += asfloat(vertexMorphBuffer.Load3(at + 4)) * w;
         }
     }
-    for (uint k = 0; k < mUvMorphCount; ++k) {
-        const float w = asfloat(uvMorphWeight.Load(k * 4));
+    const uint2 uvMorphs = uvMorphBuffer.Load2(v * 4);
+    for (uint u = uvMorphs.x; u < uvMorphs.y; ++u) {
+        const uint at = entries + u * kUvMorphEntry;
+        const float w = asfloat(uvMorphWeight.Load(uvMorphBuffer.Load(at) * 4));
         if (w > 0.0f) {
-            uv += asfloat(uvMorphBuffer.Load2((k * mMorphOffset + v) * 8)) * w;
+            uv += asfloat(uvMorphBuffer.Load2(at + 4)) * w;
         }
     }
 

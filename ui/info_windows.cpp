@@ -39,6 +39,26 @@ void DrawAbout(InterfaceView& view) {
     ImGui::End();
 }
 
+namespace {
+
+// The GPU time of each pass, a line each, in columns beside the figures
+// above and no taller than they are: the Navigator opens just below.
+void DrawPassFigures(const InterfaceFacts& facts, int rows) {
+    for (std::uint32_t first = 0; first < facts.gpuPassCount;
+         first += static_cast<std::uint32_t>(rows)) {
+        ImGui::SameLine(0.0f, 2.0f * ImGui::GetStyle().ItemSpacing.x);
+        ImGui::BeginGroup();
+        for (std::uint32_t i = first;
+             i < facts.gpuPassCount && i < first + static_cast<std::uint32_t>(rows); ++i) {
+            const GpuPassFigure& pass = facts.gpuPasses[i];
+            ImGui::Text("GPU %s: %.3f ms", pass.name, pass.milliseconds);
+        }
+        ImGui::EndGroup();
+    }
+}
+
+}  // namespace
+
 void DrawStatistics(InterfaceView& view) {
     const ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize |
                                    ImGuiWindowFlags_NoMove | ImGuiWindowFlags_NoScrollbar |
@@ -48,12 +68,17 @@ void DrawStatistics(InterfaceView& view) {
     ImGui::SetNextWindowPos(ImVec2(10.0f, 10.0f), ImGuiCond_Always);
     ImGui::SetNextWindowBgAlpha(0.35f);
     if (ImGui::Begin("Statistics", &view.ui.showStatistics, flags)) {
+        ImGui::BeginGroup();
+        int rows = 3;
         ImGui::TextUnformatted("QV Engine Development");
         ImGui::Text("Version %s build %s", kVersionMajor, kVersionBuild);
         if (view.facts.rayTracingSupported) {
             ImGui::TextUnformatted(view.scene.render.rayTracing ? "RTX ON" : "RTX OFF");
+            ++rows;
         }
         ImGui::Text("FPS: %.2f (%.3f ms)", view.facts.framesPerSecond, view.facts.meanMilliseconds);
+        ImGui::EndGroup();
+        DrawPassFigures(view.facts, rows);
     }
     ImGui::End();
 }

@@ -1,6 +1,7 @@
 // What the tool windows read and ask: the scene, the interface state and the engine's facts.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,6 +13,12 @@ struct ModelSettingState;
 struct Scene;
 struct UiState;
 
+// One pass of the frame with its GPU time, a mean over the last frames.
+struct GpuPassFigure {
+    const char* name = nullptr;  // a string that lives as long as the program
+    float milliseconds = 0.0f;
+};
+
 // Facts of the engine and the device that the windows show. The interface
 // stage gathers them (under the engine lock) before it draws, so the windows
 // themselves read no engine state.
@@ -21,6 +28,10 @@ struct InterfaceFacts {
     bool msaa8xAvailable = true;
     float framesPerSecond = 0.0f;
     float meanMilliseconds = 0.0f;
+    // The passes that were timed, in drawing order: none on a device whose
+    // queues keep no time.
+    std::array<GpuPassFigure, 8> gpuPasses{};
+    std::uint32_t gpuPassCount = 0;
     std::uint32_t clientWidth = 0;
     std::uint32_t clientHeight = 0;
     bool vsync = true;

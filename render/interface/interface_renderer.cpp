@@ -80,6 +80,7 @@ Result InterfaceRenderer::Initialize(VkInstance instance, const GpuContext& gpu,
         return Result::Failure(E_FAIL, "the interface's Vulkan back end cannot start");
     }
     backendReady_ = true;
+    timer_.Initialize(gpu);
     const HRESULT uploaded =
         RunOnce(gpu.device, gpu.queue, gpu.queueFamily,
                 [](VkCommandBuffer cmd) { ImGui_ImplVulkan_CreateFontsTexture(cmd); });
@@ -114,6 +115,9 @@ void InterfaceRenderer::Record(VkCommandBuffer cmd, std::uint32_t frame, const B
         return;
     }
 
+    timer_.BeginFrame(frame);
+    timer_.StartList(cmd, PassTimer::Queue::Direct);
+    timer_.Begin(cmd, GpuPass::Interface);
     ImageBarrier(cmd, target.image, target.presentLayout, VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL,
                  VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT,
                  VK_ACCESS_2_TRANSFER_WRITE_BIT | VK_ACCESS_2_COLOR_ATTACHMENT_WRITE_BIT,
@@ -130,6 +134,8 @@ void InterfaceRenderer::Record(VkCommandBuffer cmd, std::uint32_t frame, const B
                  VK_PIPELINE_STAGE_2_COLOR_ATTACHMENT_OUTPUT_BIT,
                  VK_ACCESS_2_COLOR_ATTACHMENT_WRITE_BIT, VK_PIPELINE_STAGE_2_ALL_COMMANDS_BIT,
                  VK_ACCESS_2_MEMORY_READ_BIT);
+    timer_.End(cmd, GpuPass::Interface);
+    timer_.FinishList(cmd, PassTimer::Queue::Direct);
 }
 
 void InterfaceRenderer::Release() {
@@ -140,6 +146,7 @@ void InterfaceRenderer::Release() {
         ImGui_ImplVulkan_Shutdown();
         backendReady_ = false;
     }
+    timer_.Release();
     for (VkFramebuffer& framebuffer : framebuffers_) {
         if (framebuffer != VK_NULL_HANDLE) {
             vkDestroyFramebuffer(device_, framebuffer, nullptr);

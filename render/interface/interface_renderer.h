@@ -9,6 +9,7 @@
 #include "core/engine_context.h"
 #include "platform/result.h"
 #include "render/model/model_resources.h"
+#include "render/vk/pass_timer.h"
 
 struct ImDrawData;
 
@@ -37,6 +38,9 @@ public:
     void Release();
 
     bool Ready() const { return backendReady_; }
+    // GPU milliseconds of drawing the windows, a mean over the last frames
+    // (the Interface entry; negative where not timed). Any thread.
+    GpuPassTimes PassTimes() const { return timer_.Means(); }
 
 private:
     VkDevice device_ = VK_NULL_HANDLE;
@@ -48,6 +52,7 @@ private:
     // chain images change with every resize.
     std::array<VkFramebuffer, kFrameCount> framebuffers_{};
     bool backendReady_ = false;
+    PassTimer timer_;
 };
 
 }  // namespace qv

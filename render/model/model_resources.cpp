@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "formats/pmx_model.h"
+#include "render/model/morph_tables.h"
 #include "runtime/model_instance.h"
 #include "runtime/skeleton.h"
 #include "runtime/skinning.h"
@@ -100,15 +101,21 @@ HRESULT CreateFilledBuffers(const GpuContext& gpu, UploadBatch& batch, const Ver
         hr = CreateFilledBuffer(gpu, batch, &skinning, sizeof(skinning),
                                 VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &m.skinningConstants);
     }
+    // The dense tables are mostly zeros (61 MB for a model like Gene): the
+    // GPU gets per vertex only the morphs that move it.
+    const auto upload = [&](const auto& dense, std::uint32_t morphs, std::uint32_t components,
+                            GpuBuffer* out) {
+        const std::vector<std::uint32_t> table = SparseMorphTable(
+            {reinterpret_cast<const float*>(dense.data()), dense.size() * components}, morphs,
+            m.vertexCount, components);
+        return CreateFilledBuffer(gpu, batch, table.data(), table.size() * sizeof(std::uint32_t),
+                                  storage, out);
+    };
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, instance.vertexMorphOffsets.data(),
-                                instance.vertexMorphOffsets.size() * sizeof(Float3), storage,
-                                &m.vertexMorphOffsets);
+        hr = upload(instance.vertexMorphOffsets, m.vertexMorphCount, 3, &m.vertexMorphOffsets);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, instance.uvMorphOffsets.data(),
-                                instance.uvMorphOffsets.size() * sizeof(Float2), storage,
-                                &m.uvMorphOffsets);
+        hr = upload(instance.uvMorphOffsets, m.uvMorphCount, 2, &m.uvMorphOffsets);
     }
     return hr;
 }

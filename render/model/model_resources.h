@@ -38,8 +38,9 @@ struct ModelGpu {
     GpuBuffer rayTracingIndices;
     GpuBuffer rayTracingVertices;
     GpuBuffer skinningConstants;
-    GpuBuffer vertexMorphOffsets;  // empty without vertex morphs
-    GpuBuffer uvMorphOffsets;      // empty without UV morphs
+    // Per vertex the morphs that move it (see morph_tables.h).
+    GpuBuffer vertexMorphOffsets;
+    GpuBuffer uvMorphOffsets;
 
     PerFrameBuffer boneMatrices;
     PerFrameBuffer vertexMorphWeights;

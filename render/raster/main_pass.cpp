@@ -34,7 +34,7 @@ std::array<VkDescriptorImageInfo, kTextureSlots> MaterialImages(const RasterReso
 }
 
 void RecordDraws(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
-                 std::size_t samplesIndex, const ModelGpu& m) {
+                 std::size_t samplesIndex, const ModelGpu& m, PassTimer* timer) {
     BindModelBuffers(cmd, m);
     const VkDescriptorBufferInfo scene{m.sceneConstants.buffer.buffer, m.sceneConstants.Offset(f),
                                        sizeof(SceneConstants)};
@@ -67,8 +67,16 @@ void RecordDraws(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
         bind(main);
         vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
         if (draw.drawEdge && draw.edgePipelines[samplesIndex] != VK_NULL_HANDLE) {
+            // Each outline follows its material, as the picture depends on
+            // that order, so the outlines are timed one by one.
+            if (timer != nullptr) {
+                timer->Begin(cmd, GpuPass::Edges);
+            }
             bind(draw.edgePipelines[samplesIndex]);
             vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
+            if (timer != nullptr) {
+                timer->End(cmd, GpuPass::Edges);
+            }
         }
     }
 }
@@ -77,7 +85,7 @@ void RecordDraws(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
 
 void RecordMainPass(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
                     const FrameTargets& targets, std::int32_t mode,
-                    const std::vector<ModelGpu*>& models, bool groundShadow) {
+                    const std::vector<ModelGpu*>& models, bool groundShadow, PassTimer* timer) {
     const OwnedImage* color = &targets.sceneColor;
     const OwnedImage* depth = &targets.depth1;
     VkImageLayout colorFrom = kColorRestLayout;
@@ -103,14 +111,20 @@ void RecordMainPass(VkCommandBuffer cmd, std::uint32_t f, const RasterResources&
                    &depthAttachment);
     SetViewport(cmd, targets.width, targets.height);
     for (const ModelGpu* m : models) {
-        RecordDraws(cmd, f, r, samplesIndex, *m);
+        RecordDraws(cmd, f, r, samplesIndex, *m, timer);
     }
     // Ground shadows after everything the models draw, each model marking
     // its own pixels in the stencil (1 to 255, then round again).
     if (groundShadow) {
+        if (timer != nullptr) {
+            timer->Begin(cmd, GpuPass::GroundShadow);
+        }
         for (std::size_t k = 0; k < models.size(); ++k) {
             RecordGroundShadow(cmd, f, r, samplesIndex, *models[k],
                                static_cast<std::uint32_t>(k % 255) + 1);
+        }
+        if (timer != nullptr) {
+            timer->End(cmd, GpuPass::GroundShadow);
         }
     }
     vkCmdEndRendering(cmd);

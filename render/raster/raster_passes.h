@@ -11,6 +11,7 @@
 #include "render/model/model_resources.h"
 #include "render/raster/frame_targets.h"
 #include "render/raster/raster_resources.h"
+#include "render/vk/pass_timer.h"
 
 namespace qv {
 
@@ -27,10 +28,12 @@ void RecordShadowPass(VkCommandBuffer cmd, std::uint32_t frame, const RasterReso
                       const std::vector<ModelGpu*>& models);
 
 // The models' materials with their outlines into the target of `mode`,
-// then, with `groundShadow`, each model's shadow on the ground.
+// then, with `groundShadow`, each model's shadow on the ground. `timer`,
+// where given, times the outlines and the ground shadows apart.
 void RecordMainPass(VkCommandBuffer cmd, std::uint32_t frame, const RasterResources& r,
                     const FrameTargets& targets, std::int32_t mode,
-                    const std::vector<ModelGpu*>& models, bool groundShadow);
+                    const std::vector<ModelGpu*>& models, bool groundShadow,
+                    PassTimer* timer = nullptr);
 // One model's shadow flattened onto the ground, its pixels marked in the
 // stencil with `reference` so that overlapping triangles darken once.
 void RecordGroundShadow(VkCommandBuffer cmd, std::uint32_t frame, const RasterResources& r,
