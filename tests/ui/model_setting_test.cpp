@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <span>
 #include <thread>
 
 #include "scene/scene.h"
@@ -359,6 +360,47 @@ TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate)
     EXPECT_EQ(materialWrites_, 1);
     EXPECT_TRUE(materials_[1].receiveShadow);
     EXPECT_EQ(materials_[1].specularStrength, 5.0f);
+}
+
+// Every number of the material, one at a time: each is checked against its own
+// previous value and its own range.
+TEST(MaterialValuesTest, EachFieldAloneIsRefusedOrClampedInItsOwnRange) {
+    MaterialValues before;
+    std::vector<std::pair<float MaterialValues::*, float>> scalars = {
+        {&MaterialValues::specularStrength, std::numeric_limits<float>::max()},
+        {&MaterialValues::edgeSize, std::numeric_limits<float>::max()},
+        {&MaterialValues::emissionStrength, 1.0f},
+        {&MaterialValues::metallic, 1.0f},
+        {&MaterialValues::roughness, 1.0f},
+        {&MaterialValues::reflective, 1.0f}};
+    for (const auto& [field, high] : scalars) {
+        before.*field = 0.25f;
+        for (const auto& [typed, expected] :
+             std::vector<std::pair<float, float>>{{std::numeric_limits<float>::quiet_NaN(), 0.25f},
+                                                  {-2.0f, 0.0f},
+                                                  {7.0f, std::min(7.0f, high)}}) {
+            MaterialValues edited = before;
+            edited.*field = typed;
+            SanitizeMaterialValues(edited, before);
+            EXPECT_EQ(edited.*field, expected) << typed;
+        }
+    }
+    const auto colours = [](MaterialValues& v) {
+        return std::vector<std::span<float>>{v.baseColor, v.specularColor, v.ambientColor,
+                                             v.edgeColor, v.emissionColor};
+    };
+    for (std::size_t c = 0; c < colours(before).size(); ++c) {
+        for (std::size_t i = 0; i < colours(before)[c].size(); ++i) {
+            colours(before)[c][i] = 0.5f;
+            for (const auto& [typed, expected] : std::vector<std::pair<float, float>>{
+                     {std::numeric_limits<float>::infinity(), 0.5f}, {-0.5f, 0.0f}, {1.5f, 1.0f}}) {
+                MaterialValues edited = before;
+                colours(edited)[c][i] = typed;
+                SanitizeMaterialValues(edited, before);
+                EXPECT_EQ(colours(edited)[c][i], expected) << "colour " << c << " part " << i;
+            }
+        }
+    }
 }
 
 TEST(MaterialValuesTest, TypedValuesAreRefusedOrClampedAndUntouchedOnesStay) {
