@@ -5,15 +5,11 @@
 
 #include "formats/vmd_names.h"
 #include "formats/vpd_pose.h"
+#include "tests/support/content_writers.h"
 
 namespace qv {
 
 namespace {
-
-// The whole first line real files carry: a product name, then the format's
-// fixed signature.
-const std::string kFirstLine =
-    std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") + std::string(kVpdSignature);
 
 std::string Sjis(std::u16string_view text) {
     VmdNameCodec codec;
@@ -30,12 +26,13 @@ VmdMotion Parse(const std::string& text, VpdWarnings& warnings, HRESULT expected
 TEST(VpdReaderTest, BonesAndMorphsBecomeKeysAtFrameZeroNamedAsMotionsNameThem) {
     // A name longer than a motion's 15-byte field, cut inside a character.
     const std::u16string longName = u"左足ＩＫ親先端ボーン";
-    const std::string text =
-        kFirstLine + "\r\n\r\n" + Sjis(u"人形.osm") + ";\t\t// the model\r\n3;  // bones\r\n\r\n" +
-        "Bone0{" + Sjis(u"右腕") + "\r\n  1.5,-2,0.25;  // trans\r\n" +
-        "  0.0,0.7071068,0,0.7071068;\r\n}\r\n" + "Bone1{" + Sjis(longName) +
-        "\n0,0,0;\n0,0,0,1;\n}\n" + "// a comment line\nBone2{center\n0,1e1,0;\n0,0,0,1;\n}\n" +
-        "Morph0{" + Sjis(u"まばたき") + "\n 0.5;\n}\n";
+    const std::string text = kVpdFirstLine + "\r\n\r\n" + Sjis(u"人形.osm") +
+                             ";\t\t// the model\r\n3;  // bones\r\n\r\n" + "Bone0{" +
+                             Sjis(u"右腕") + "\r\n  1.5,-2,0.25;  // trans\r\n" +
+                             "  0.0,0.7071068,0,0.7071068;\r\n}\r\n" + "Bone1{" + Sjis(longName) +
+                             "\n0,0,0;\n0,0,0,1;\n}\n" +
+                             "// a comment line\nBone2{center\n0,1e1,0;\n0,0,0,1;\n}\n" +
+                             "Morph0{" + Sjis(u"まばたき") + "\n 0.5;\n}\n";
     VpdWarnings warnings;
     const VmdMotion pose = Parse(text, warnings);
     EXPECT_EQ(warnings.count, 0u) << (warnings.lines.empty() ? "" : warnings.lines[0]);
@@ -58,7 +55,7 @@ TEST(VpdReaderTest, BonesAndMorphsBecomeKeysAtFrameZeroNamedAsMotionsNameThem) {
 }
 
 TEST(VpdReaderTest, EachBadLineWarnsOnceByNumberAndTheRestOfThePoseLoads) {
-    const std::string text = kFirstLine +
+    const std::string text = kVpdFirstLine +
                              "\n"            // 1
                              "m.osm;\n"      // 2
                              "three;\n"      // 3: not a count
@@ -102,35 +99,35 @@ TEST(VpdReaderTest, EachBadLineWarnsOnceByNumberAndTheRestOfThePoseLoads) {
 TEST(VpdReaderTest, FilesThatAreNotPosesAreRefused) {
     VpdWarnings warnings;
     Parse("", warnings, E_FAIL);
-    Parse("\n" + kFirstLine + "\n", warnings, E_FAIL);  // the signature must be the first line
-    Parse(kFirstLine.substr(0, kFirstLine.size() - 1) + "\nm;\n", warnings, E_FAIL);
+    Parse("\n" + kVpdFirstLine + "\n", warnings, E_FAIL);  // the signature must be the first line
+    Parse(kVpdFirstLine.substr(0, kVpdFirstLine.size() - 1) + "\nm;\n", warnings, E_FAIL);
     Parse(std::string("PMX \0\0\0@", 8), warnings, E_FAIL);
     EXPECT_EQ(warnings.count, 0u);
     // A signature line with trailing spaces, a UTF-8 mark or no line end at all is a pose.
-    Parse(kFirstLine + "  \r", warnings);
-    Parse("\xEF\xBB\xBF" + kFirstLine, warnings);
+    Parse(kVpdFirstLine + "  \r", warnings);
+    Parse("\xEF\xBB\xBF" + kVpdFirstLine, warnings);
 }
 
 TEST(VpdReaderTest, HostileFilesLoadOrFailCleanlyAndWarningsStayBounded) {
-    const std::string good = kFirstLine + "\nm.osm;\n1;\nBone0{" + Sjis(u"右腕") +
+    const std::string good = kVpdFirstLine + "\nm.osm;\n1;\nBone0{" + Sjis(u"右腕") +
                              "\n1,2,3;\n0,0,0,1;\n}\nMorph0{x\n1;\n}\n";
     for (std::size_t cut = 0; cut <= good.size(); ++cut) {
         VpdWarnings warnings;
         VmdMotion motion;
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(good.data());
         const HRESULT hr = ParseVpdPose(motion, {bytes, cut}, warnings);
-        EXPECT_EQ(hr, cut >= kFirstLine.size() ? S_OK : E_FAIL) << cut;
+        EXPECT_EQ(hr, cut >= kVpdFirstLine.size() ? S_OK : E_FAIL) << cut;
         EXPECT_LE(motion.boneKeys.size(), 1u);
     }
 
     // A line of a megabyte is quoted, not copied.
     VpdWarnings warnings;
-    Parse(kFirstLine + "\nm;\n0;\n" + std::string(1 << 20, '7') + "\n", warnings);
+    Parse(kVpdFirstLine + "\nm;\n0;\n" + std::string(1 << 20, '7') + "\n", warnings);
     ASSERT_EQ(warnings.count, 1u);
     EXPECT_LT(warnings.lines[0].size(), 200u);
 
     // Half a million bad lines: all counted, a hundred kept.
-    std::string junk = kFirstLine + "\nm;\n0;\n";
+    std::string junk = kVpdFirstLine + "\nm;\n0;\n";
     for (int i = 0; i < 500000; ++i) {
         junk += "?\n";
     }
@@ -142,7 +139,7 @@ TEST(VpdReaderTest, HostileFilesLoadOrFailCleanlyAndWarningsStayBounded) {
     // A count of 2^32 - 1 is only a number: nothing is reserved for it.
     warnings = {};
     const VmdMotion pose =
-        Parse(kFirstLine + "\nm;\n4294967295;\nBone0{a\n0,0,0;\n0,0,0,1;\n}\n", warnings);
+        Parse(kVpdFirstLine + "\nm;\n4294967295;\nBone0{a\n0,0,0;\n0,0,0,1;\n}\n", warnings);
     EXPECT_EQ(pose.boneKeys.size(), 1u);
     EXPECT_EQ(warnings.count, 1u);  // the count does not match
 }

@@ -68,8 +68,7 @@ void WriteVmdSeeds(const fs::path& out) {
 // Poses as files hold them: comments, CRLF, Shift-JIS names, a morph; and one
 // with a bad line of each kind.
 void WriteVpdSeeds(const fs::path& out) {
-    const std::string first =
-        std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") + std::string(kVpdSignature);
+    const std::string first = kVpdFirstLine;
     WriteText(out / "pose.vpd", first +
                                     "\r\n\r\nmodel.osm;\t\t// file\r\n2;\r\n\r\n"
                                     "Bone0{\x83\x5A\x83\x93\x83\x5E\x81\x5B\r\n"
@@ -294,9 +293,9 @@ int main(int argc, char** argv) {
     const fs::path out = argv[2];
     fs::create_directories(out);
     const std::map<std::string, void (*)(const fs::path&)> writers = {
-        {"pmx", WritePmxSeeds},     {"pmd", WritePmdSeeds},     {"vmd", WriteVmdSeeds},
-        {"vpd", WriteVpdSeeds},     {"wav", WriteWavSeeds},     {"dds", WriteDdsSeeds},
-        {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds},   {"audio", WriteAudioSeeds},
+        {"pmx", WritePmxSeeds},     {"pmd", WritePmdSeeds},   {"vmd", WriteVmdSeeds},
+        {"vpd", WriteVpdSeeds},     {"wav", WriteWavSeeds},   {"dds", WriteDdsSeeds},
+        {"image", WriteImageSeeds}, {"hlsl", WriteHlslSeeds}, {"audio", WriteAudioSeeds},
         {"x", WriteXSeeds}};
     const auto writer = writers.find(kind);
     if (writer == writers.end()) {

@@ -150,8 +150,7 @@ TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
 }
 
 TEST_F(ImportTest, APoseIsListedAsAMotionWithItsBadLinesAndANonPoseIsRefused) {
-    const std::string first =
-        std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") + std::string(kVpdSignature) + "\n";
+    const std::string first = kVpdFirstLine + "\n";
     const fs::path pose =
         WriteText("smile.vpd", first + "m.osm;\n1;\nBone0{a\n1,2;\n0,0,0,1;\n}\n");
     const fs::path notPose = WriteText("notes.VPD", "just some text\n");

@@ -405,9 +405,8 @@ namespace {
 // A pose is a motion of one key: attached to a paused model it poses it at
 // once, and a playing model holds the pose however long it plays.
 TEST_F(SceneUpdateTest, APoseAttachedToAPausedModelPosesItAndPlayingHoldsIt) {
-    const std::string text = std::string("\x56\x6f\x63\x61\x6c\x6f\x69\x64\x20") +
-                             std::string(kVpdSignature) + "\nm.osm;\n1;\nBone0{" +
-                             EncodeCp932(u"センター") + "\n1,2,3;\n0,0.6,0,0.8;\n}\n";
+    const std::string text = kVpdFirstLine + "\nm.osm;\n1;\nBone0{" + EncodeCp932(u"センター") +
+                             "\n1,2,3;\n0,0.6,0,0.8;\n}\n";
     VmdMotion pose;
     VpdWarnings warnings;
     ASSERT_EQ(ParseVpdPose(pose, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
