@@ -135,6 +135,16 @@ TEST(XReader, CommentsSeparatorsAndCodePage932NamesReadAsWritten) {
     EXPECT_EQ(model.meshes[0].normalCorners, (std::vector<std::uint32_t>{0, 0, 0}));
 }
 
+TEST(XReader, DoubleByteNamesWhoseSecondByteIsABraceStayWhole) {
+    // "ボディ" and "マ": the second bytes of ボ and マ are '{' and '}'.
+    const XModel model =
+        Parsed("xof 0303txt 0032\nFrame \x83\x7B\x83\x66\x83\x42 { Frame \x83\x7D {} }\n");
+    ASSERT_EQ(model.frames.size(), 2u);
+    EXPECT_EQ(model.frames[0].name, u"\u30DC\u30C7\u30A3");
+    EXPECT_EQ(model.frames[1].name, u"\u30DE");
+    EXPECT_EQ(model.frames[1].parent, 0);
+}
+
 TEST(XReader, NormalsThatDoNotFitTheFacesAreLeftOutNotFatal) {
     const XModel model = Parsed(
         "xof 0303txt 0032 Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;"
