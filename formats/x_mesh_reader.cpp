@@ -193,7 +193,8 @@ bool XParser::ParseMaterialList(XMesh& mesh, const std::vector<std::uint32_t>& f
             if (name.kind != XTokenKind::Word || !Expect(XTokenKind::Close, "a material name")) {
                 return Fail("a material reference is not a name in braces");
             }
-            const auto found = namedMaterials_.find(name.text);
+            // Keyed by the decoded name, as the definition was.
+            const auto found = namedMaterials_.find(Decode(name.text));
             if (found == namedMaterials_.end()) {
                 return Fail("a mesh names a material that is not defined");
             }

@@ -47,7 +47,7 @@ private:
     XModel& model_;
     XTokens tokens_;
     Cp932Decoder cp932_;
-    std::map<std::string, XMaterial, std::less<>> namedMaterials_;
+    std::map<std::u16string, XMaterial> namedMaterials_;
     std::string error_;
 };
 

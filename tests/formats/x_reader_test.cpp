@@ -145,6 +145,22 @@ TEST(XReader, DoubleByteNamesWhoseSecondByteIsABraceStayWhole) {
     EXPECT_EQ(model.frames[1].parent, 0);
 }
 
+TEST(XReader, TopLevelMaterialsWithDoubleByteNamesAreFoundByTheirReferences) {
+    // "セ" and "ボ", defined at the top level and named in a mesh's list.
+    const XModel model = Parsed(
+        "xof 0303txt 0032\nMaterial \x83\x5A { 1;0;0;1;; 1; 0;0;0;; 0;0;0;; }\n"
+        "Material \x83\x7B { 0;1;0;1;; 1; 0;0;0;; 0;0;0;; }\n"
+        "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;\n"
+        " MeshMaterialList { 2; 1; 1;; { \x83\x5A } { \x83\x7B } } }\n");
+    const XMesh& mesh = model.meshes.at(0);
+    ASSERT_EQ(mesh.materials.size(), 2u);
+    EXPECT_EQ(mesh.materials[0].name, u"\u30BB");
+    EXPECT_EQ(mesh.materials[0].faceColor, (Float4{1, 0, 0, 1}));
+    EXPECT_EQ(mesh.materials[1].name, u"\u30DC");
+    EXPECT_EQ(mesh.materials[1].faceColor, (Float4{0, 1, 0, 1}));
+    EXPECT_EQ(mesh.triangleMaterials, (std::vector<std::uint32_t>{1}));
+}
+
 TEST(XReader, NormalsThatDoNotFitTheFacesAreLeftOutNotFatal) {
     const XModel model = Parsed(
         "xof 0303txt 0032 Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;"
