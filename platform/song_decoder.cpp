@@ -23,9 +23,12 @@ namespace {
 
 // Only the containers and codecs songs come in: the library knows hundreds,
 // and every one left out is one less parser exposed to a downloaded file.
+// Probing the streams opens a decoder for each (cover art, video in .mp4), so
+// the decoders are limited by name before the container is opened.
 constexpr const char* kContainers = "mp3,mov,mp4,m4a,ogg,flac,aac";
 constexpr std::array kCodecs = {AV_CODEC_ID_MP3, AV_CODEC_ID_AAC, AV_CODEC_ID_VORBIS,
                                 AV_CODEC_ID_OPUS, AV_CODEC_ID_FLAC};
+constexpr const char* kDecoders = "mp3float,mp3,aac,aac_fixed,vorbis,libvorbis,opus,libopus,flac";
 constexpr int kIoBufferBytes = 64 * 1024;
 
 std::string AvReason(int code) {
@@ -135,6 +138,7 @@ Result OpenInput(DecodeSession& s) {
     av_dict_set(&options, "format_whitelist", kContainers, 0);
     // A container may name other files to open; a song never needs one.
     av_dict_set(&options, "protocol_whitelist", "none", 0);
+    av_dict_set(&options, "codec_whitelist", kDecoders, 0);
     int rc = avformat_open_input(&s.format, nullptr, nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) {
@@ -157,10 +161,14 @@ Result OpenInput(DecodeSession& s) {
     if (s.codec == nullptr) {
         return Refuse("out of memory");
     }
+    AVDictionary* codecOptions = nullptr;
+    av_dict_set(&codecOptions, "codec_whitelist", kDecoders, 0);
     if ((rc = avcodec_parameters_to_context(s.codec, params)) < 0 ||
-        (rc = avcodec_open2(s.codec, decoder, nullptr)) < 0) {
+        (rc = avcodec_open2(s.codec, decoder, &codecOptions)) < 0) {
+        av_dict_free(&codecOptions);
         return Refuse(AvReason(rc));
     }
+    av_dict_free(&codecOptions);
     s.packet = av_packet_alloc();
     s.frame = av_frame_alloc();
     if (s.packet == nullptr || s.frame == nullptr) {
