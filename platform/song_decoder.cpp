@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -305,7 +306,7 @@ Result DecodeAll(DecodeSession& s) {
     // Lossy codecs overshoot a little on loud passages, and a damaged frame
     // can decode to anything: the mixer is promised samples in range.
     for (float& sample : s.samples) {
-        sample = sample >= -1.0f ? std::min(sample, 1.0f) : (sample < -1.0f ? -1.0f : 0.0f);
+        sample = std::isnan(sample) ? 0.0f : std::clamp(sample, -1.0f, 1.0f);
     }
     return {};
 }
