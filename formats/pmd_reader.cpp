@@ -44,7 +44,7 @@ public:
         if (!r_.Read(signature, 3) || std::memcmp(signature, kPmdSignature, 3) != 0) {
             return E_FAIL;
         }
-        m_.signature = u"Pmd";
+        m_.signature = kPmdSignatureText;
         m_.version = F("version");
         m_.textEncoding = 0;
         m_.vertexIndexSize = 2;
