@@ -10,6 +10,7 @@
 #include "formats/non_finite.h"
 #include "formats/pmd_model.h"
 #include "formats/record_limits.h"
+#include "formats/texture_field.h"
 #include "platform/code_page.h"
 
 namespace qv {
@@ -27,13 +28,6 @@ struct RawSkin {
     std::uint8_t panel = 0;
     std::vector<std::pair<std::uint32_t, Float3>> entries;
 };
-
-bool EndsWithNoCase(const std::u16string& text, std::u16string_view ending) {
-    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; };
-    return text.size() >= ending.size() &&
-           std::equal(ending.begin(), ending.end(), text.end() - ending.size(),
-                      [&](char16_t a, char16_t b) { return lower(a) == lower(b); });
-}
 
 class PmdParser {
 public:
@@ -151,25 +145,14 @@ private:
         return static_cast<std::int32_t>(m_.textures.size() - 1);
     }
 
-    // "tex.bmp*sphere.sph": a texture, a sphere map, or both; the sphere
-    // map's ending picks multiply (.sph) or add (.spa).
     void ReadTextureField(PmxMaterial& mat) {
-        const std::u16string field = Text(kPmdNameBytes);
-        std::size_t start = 0;
-        while (start <= field.size()) {
-            const std::size_t star = std::min(field.find(u'*', start), field.size());
-            const std::u16string part = field.substr(start, star - start);
-            start = star + 1;
-            if (part.empty()) {
-                continue;
-            }
-            const bool multiply = EndsWithNoCase(part, u".sph");
-            if (multiply || EndsWithNoCase(part, u".spa")) {
-                mat.sphereTextureIndex = AddTexture(part);
-                mat.sphereMode = multiply ? 1 : 2;
-            } else {
-                mat.textureIndex = AddTexture(part);
-            }
+        const TextureField field = SplitTextureField(Text(kPmdNameBytes));
+        if (!field.texture.empty()) {
+            mat.textureIndex = AddTexture(field.texture);
+        }
+        if (!field.sphere.empty()) {
+            mat.sphereTextureIndex = AddTexture(field.sphere);
+            mat.sphereMode = static_cast<std::uint32_t>(field.sphereMode);
         }
     }
 

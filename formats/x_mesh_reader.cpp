@@ -1,36 +1,25 @@
 // Reads the meshes of DirectX text files: positions, faces, normals, coordinates, materials.
 #include <algorithm>
 
+#include "formats/texture_field.h"
 #include "formats/x_parser.h"
 
 namespace qv {
 
 namespace {
 
-// "tex.png*sphere.sph" names a texture and a sphere map; a name ending in
-// ".sph" or ".spa" alone is a sphere map with no texture.
-void SplitTextureName(std::u16string name, XMaterial& material) {
+// "tex.png*sphere.sph" names a texture and a sphere map, split as the older
+// model format splits them.
+void SetTextureName(std::u16string name, XMaterial& material) {
     // Paths written with doubled backslashes mean single ones.
     for (std::size_t at = name.find(u"\\\\"); at != std::u16string::npos;
          at = name.find(u"\\\\", at + 1)) {
         name.erase(at, 1);
     }
-    const auto sphereModeOf = [](const std::u16string& file) {
-        std::u16string end = file.size() >= 4 ? file.substr(file.size() - 4) : u"";
-        for (char16_t& c : end) {
-            c = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-        }
-        return end == u".sph" ? kXSphereMultiply : end == u".spa" ? kXSphereAdd : kXSphereNone;
-    };
-    const std::size_t star = name.find(u'*');
-    std::u16string first = name.substr(0, star);
-    std::u16string second = star == std::u16string::npos ? u"" : name.substr(star + 1);
-    if (second.empty() && sphereModeOf(first) != kXSphereNone) {
-        std::swap(first, second);
-    }
-    material.texture = std::move(first);
-    material.sphereMode = second.empty() ? kXSphereNone : sphereModeOf(second);
-    material.sphere = material.sphereMode == kXSphereNone ? u"" : std::move(second);
+    TextureField field = SplitTextureField(name);
+    material.texture = std::move(field.texture);
+    material.sphere = std::move(field.sphere);
+    material.sphereMode = static_cast<XSphereMode>(field.sphereMode);
 }
 
 }  // namespace
@@ -260,7 +249,7 @@ bool XParser::ParseMaterial(XMaterial& material, int depth) {
         if (file.kind != XTokenKind::String || !Expect(XTokenKind::Close, "a texture name")) {
             return Fail("a texture name is not a quoted string");
         }
-        SplitTextureName(Decode(file.text), material);
+        SetTextureName(Decode(file.text), material);
     }
 }
 

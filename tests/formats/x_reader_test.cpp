@@ -121,6 +121,17 @@ TEST(XReader, TextureNamesSplitIntoTextureAndSphereMapByTheirEndings) {
     EXPECT_EQ(ball.triangleMaterials, (std::vector<std::uint32_t>{0, 0, 0, 0, 1, 1, 1, 1}));
 }
 
+TEST(XReader, ASphereMapNamedBeforeItsTextureIsStillTheSphereMap) {
+    const XModel model = Parsed(
+        "xof 0303txt 0032\nMesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;\n"
+        " MeshMaterialList { 1; 1; 0;; Material { 1;1;1;1;; 1; 0;0;0;; 0;0;0;;\n"
+        "  TextureFilename { \"shine.SPA*skin.png\"; } } } }\n");
+    const XMaterial& material = model.meshes.at(0).materials.at(0);
+    EXPECT_EQ(material.texture, u"skin.png");
+    EXPECT_EQ(material.sphere, u"shine.SPA");
+    EXPECT_EQ(material.sphereMode, kXSphereAdd);
+}
+
 TEST(XReader, CommentsSeparatorsAndCodePage932NamesReadAsWritten) {
     // "セ" in code page 932, comments of both kinds, and separators where
     // exporters scatter them.
