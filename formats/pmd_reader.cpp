@@ -122,18 +122,9 @@ private:
         });
     }
 
-    // Most of a model's bytes: taken in one piece rather than index by index.
     void ReadFaces() {
-        const std::uint32_t count = r_.ReadU32();
-        const std::uint32_t n = RecordCapacity(r_, count, 2);
-        const std::span<const std::uint8_t> bytes = r_.Take(n * 2);
-        EndSection(r_, n, count);
-        m_.indices.resize(bytes.size() / 2);
-        for (std::size_t i = 0; i < m_.indices.size(); ++i) {
-            std::uint16_t v;
-            std::memcpy(&v, bytes.data() + 2 * i, 2);
-            m_.indices[i] = v == 0xFFFF ? 0xFFFFFFFFu : v;
-        }
+        m_.indices.clear();
+        ReadFaceIndices<std::uint16_t>(r_, r_.ReadU32(), 0xFFFF, m_.indices);
     }
 
     std::int32_t AddTexture(const std::u16string& name) {
