@@ -258,8 +258,9 @@ private:
 
     void ReadSkins() {
         const std::uint32_t count = r_.ReadU16();
+        std::vector<RawSkin> skins;  // file order, base included
         Section(count, 25, [&](std::uint32_t) {
-            RawSkin& skin = skins_.emplace_back();
+            RawSkin& skin = skins.emplace_back();
             skin.name = Text(kPmdNameBytes);
             const std::uint32_t entries = r_.ReadU32();
             skin.panel = r_.ReadU8();
@@ -269,14 +270,14 @@ private:
                 skin.entries.emplace_back(index, F3("face morph offset"));
             });
         });
-        BuildMorphs();
+        BuildMorphs(skins);
     }
 
     // The base's entries name model vertices; the other skins' entries name
     // base entries and hold offsets from them.
-    void BuildMorphs() {
+    void BuildMorphs(const std::vector<RawSkin>& skins) {
         const RawSkin* base = nullptr;
-        for (const RawSkin& skin : skins_) {
+        for (const RawSkin& skin : skins) {
             if (skin.panel == 0 && base == nullptr) {
                 base = &skin;
                 skinMorph_.push_back(-1);
@@ -362,18 +363,19 @@ private:
         if (!HasRoomFor(r_, kPmdToonCount * kPmdToonNameBytes)) {
             return;
         }
+        std::array<std::u16string, kPmdToonCount> ownNames;
         std::array<bool, kPmdToonCount> own{};
         for (std::uint32_t n = 0; n < kPmdToonCount; ++n) {
-            ownNames_[n] = Text(kPmdToonNameBytes);
+            ownNames[n] = Text(kPmdToonNameBytes);
             const std::string shared = (n < 9 ? "toon0" : "toon") + std::to_string(n + 1) + ".bmp";
-            own[n] = !ownNames_[n].empty() && !(ownNames_[n].size() == shared.size() &&
-                                                EndsWithNoCase(ownNames_[n], ToU16(shared)));
+            own[n] = !ownNames[n].empty() && !(ownNames[n].size() == shared.size() &&
+                                               EndsWithNoCase(ownNames[n], ToU16(shared)));
         }
         for (PmxMaterial& mat : m_.materials) {
             const auto n = static_cast<std::uint32_t>(mat.toonIndex);
             if (mat.sharedToon != 0 && n < kPmdToonCount && own[n]) {
                 mat.sharedToon = 0;
-                mat.toonIndex = AddTexture(ownNames_[n]);
+                mat.toonIndex = AddTexture(ownNames[n]);
             }
         }
     }
@@ -435,9 +437,7 @@ private:
     ByteReader r_;
     Cp932Decoder decoder_;
     std::vector<std::uint8_t> types_;      // by bone
-    std::vector<RawSkin> skins_;           // file order, base included
     std::vector<std::int32_t> skinMorph_;  // by skin: its morph, -1 for the base
-    std::array<std::u16string, kPmdToonCount> ownNames_;
 };
 
 }  // namespace
