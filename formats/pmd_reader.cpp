@@ -94,11 +94,15 @@ private:
         EndSection(r_, i, count);
     }
 
+    // A section whose records each become one element of `out`.
+    template <typename T, typename ReadOne>
+    void Section(std::uint32_t count, std::vector<T>& out, std::uint32_t minSize, ReadOne readOne) {
+        out.reserve(out.size() + RecordCapacity(r_, count, minSize));
+        Section(count, minSize, [&](std::uint32_t i) { readOne(out.emplace_back(), i); });
+    }
+
     void ReadVertices() {
-        const std::uint32_t count = r_.ReadU32();
-        m_.vertices.reserve(RecordCapacity(r_, count, kPmdVertexSize));
-        Section(count, kPmdVertexSize, [&](std::uint32_t) {
-            PmxVertex& v = m_.vertices.emplace_back();
+        Section(r_.ReadU32(), m_.vertices, kPmdVertexSize, [&](PmxVertex& v, std::uint32_t) {
             v.position = F3("vertex position");
             v.normal = F3("vertex normal");
             v.uv = Vec<Float2>("vertex uv");
@@ -149,9 +153,7 @@ private:
 
     void ReadMaterials() {
         const std::uint32_t count = r_.ReadU32();
-        m_.materials.reserve(RecordCapacity(r_, count, kPmdMaterialSize));
-        Section(count, kPmdMaterialSize, [&](std::uint32_t i) {
-            PmxMaterial& mat = m_.materials.emplace_back();
+        Section(count, m_.materials, kPmdMaterialSize, [&](PmxMaterial& mat, std::uint32_t i) {
             const std::u16string number = ToU16(std::to_string(i + 1));
             mat.name = u"\u6750\u8CEA" + number;  // "材質": what authoring tools call them
             mat.nameEnglish = u"material" + number;
@@ -195,10 +197,8 @@ private:
 
     void ReadBones() {
         const std::uint32_t count = r_.ReadU16();
-        m_.bones.reserve(RecordCapacity(r_, count, kPmdBoneSize));
-        types_.reserve(m_.bones.capacity());
-        Section(count, kPmdBoneSize, [&](std::uint32_t) {
-            PmxBone& bone = m_.bones.emplace_back();
+        types_.reserve(RecordCapacity(r_, count, kPmdBoneSize));
+        Section(count, m_.bones, kPmdBoneSize, [&](PmxBone& bone, std::uint32_t) {
             bone.name = Text(kPmdNameBytes);
             bone.parentIndex = r_.ReadIndex(2);
             const std::int32_t tail = r_.ReadIndex(2);
@@ -259,8 +259,7 @@ private:
     void ReadSkins() {
         const std::uint32_t count = r_.ReadU16();
         std::vector<RawSkin> skins;  // file order, base included
-        Section(count, 25, [&](std::uint32_t) {
-            RawSkin& skin = skins.emplace_back();
+        Section(count, skins, 25, [&](RawSkin& skin, std::uint32_t) {
             skin.name = Text(kPmdNameBytes);
             const std::uint32_t entries = r_.ReadU32();
             skin.panel = r_.ReadU8();
@@ -387,9 +386,7 @@ private:
             return;
         }
         const std::uint32_t count = r_.ReadU32();
-        m_.rigidBodies.reserve(RecordCapacity(r_, count, kPmdRigidBodySize));
-        Section(count, kPmdRigidBodySize, [&](std::uint32_t) {
-            PmxRigidBody& body = m_.rigidBodies.emplace_back();
+        Section(count, m_.rigidBodies, kPmdRigidBodySize, [&](PmxRigidBody& body, std::uint32_t) {
             body.name = Text(kPmdNameBytes);
             body.boneIndex = r_.ReadIndex(2);
             body.group = r_.ReadU8();
@@ -414,10 +411,7 @@ private:
         if (!HasRoomFor(r_, 4)) {
             return;
         }
-        const std::uint32_t count = r_.ReadU32();
-        m_.joints.reserve(RecordCapacity(r_, count, kPmdJointSize));
-        Section(count, kPmdJointSize, [&](std::uint32_t) {
-            PmxJoint& joint = m_.joints.emplace_back();
+        Section(r_.ReadU32(), m_.joints, kPmdJointSize, [&](PmxJoint& joint, std::uint32_t) {
             joint.name = Text(kPmdNameBytes);
             joint.type = 0;
             joint.rigidBodyA = r_.ReadI32();
