@@ -24,6 +24,22 @@ void SetTextureName(std::u16string name, XMaterial& material) {
 
 }  // namespace
 
+template <typename V>
+bool XParser::ReadVectors(std::vector<V>& out, const char* what) {
+    static_assert(sizeof(V) % sizeof(float) == 0, "a vector is floats alone");
+    std::uint32_t count = 0;
+    if (!ReadCount(count, what)) {
+        return false;
+    }
+    out.resize(count);
+    for (V& v : out) {
+        if (!ReadFloats(&v.x, static_cast<int>(sizeof(V) / sizeof(float)), what)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Reads `count` faces of "n; i0, i1, ...;" and fans each into triangles;
 // sizes keeps each face's corner count, for the lists that follow per face.
 bool XParser::ParseFaces(std::vector<std::uint32_t>& corners, std::vector<std::uint32_t>& sizes,
@@ -58,15 +74,8 @@ bool XParser::ParseFaces(std::vector<std::uint32_t>& corners, std::vector<std::u
 bool XParser::ParseMesh(std::int32_t frame, int depth) {
     XMesh mesh;
     mesh.frame = frame;
-    std::uint32_t count = 0;
-    if (!OpenNamedBlock(&mesh.name) || !ReadCount(count, "mesh positions")) {
+    if (!OpenNamedBlock(&mesh.name) || !ReadVectors(mesh.positions, "mesh positions")) {
         return false;
-    }
-    mesh.positions.resize(count);
-    for (Float3& p : mesh.positions) {
-        if (!ReadFloats(&p.x, 3, "mesh positions")) {
-            return false;
-        }
     }
     std::vector<std::uint32_t> faceSizes;
     if (!ParseFaces(mesh.corners, faceSizes, "mesh faces")) {
@@ -109,19 +118,11 @@ bool XParser::ParseMesh(std::int32_t frame, int depth) {
 }
 
 bool XParser::ParseNormals(XMesh& mesh, const std::vector<std::uint32_t>& faceSizes) {
-    std::uint32_t count = 0;
-    if (!ReadCount(count, "normals")) {
-        return false;
-    }
-    std::vector<Float3> normals(count);
-    for (Float3& n : normals) {
-        if (!ReadFloats(&n.x, 3, "normals")) {
-            return false;
-        }
-    }
+    std::vector<Float3> normals;
     std::vector<std::uint32_t> corners;
     std::vector<std::uint32_t> sizes;
-    if (!ParseFaces(corners, sizes, "normal faces") || !Expect(XTokenKind::Close, "normals")) {
+    if (!ReadVectors(normals, "normals") || !ParseFaces(corners, sizes, "normal faces") ||
+        !Expect(XTokenKind::Close, "normals")) {
         return false;
     }
     // Normals whose faces do not match the mesh's cannot be placed: the mesh
@@ -137,17 +138,9 @@ bool XParser::ParseNormals(XMesh& mesh, const std::vector<std::uint32_t>& faceSi
 }
 
 bool XParser::ParseTexcoords(XMesh& mesh) {
-    std::uint32_t count = 0;
-    if (!ReadCount(count, "texture coordinates")) {
-        return false;
-    }
-    std::vector<Float2> uv(count);
-    for (Float2& t : uv) {
-        if (!ReadFloats(&t.x, 2, "texture coordinates")) {
-            return false;
-        }
-    }
-    if (!Expect(XTokenKind::Close, "texture coordinates")) {
+    std::vector<Float2> uv;
+    if (!ReadVectors(uv, "texture coordinates") ||
+        !Expect(XTokenKind::Close, "texture coordinates")) {
         return false;
     }
     // One per position; a shorter list cannot be matched to them and is left out.
