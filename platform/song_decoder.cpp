@@ -362,11 +362,7 @@ Result DecodeSongFile(const std::filesystem::path& name, std::span<const std::ui
     if (IsCompressedSongExtension(name.extension().string())) {
         return DecodeCompressedSong(bytes, audio, sampleRate, channels);
     }
-    Result decoded = DecodeWav(bytes, audio);
-    if (!decoded.ok()) {
-        decoded.message = "not a playable WAV file: " + decoded.message;
-    }
-    return decoded;
+    return DecodeWav(bytes, audio);
 }
 
 }  // namespace qv
