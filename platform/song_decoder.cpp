@@ -18,6 +18,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "platform/av_error.h"
+
 namespace qv {
 
 namespace {
@@ -31,12 +33,6 @@ constexpr std::array kCodecs = {AV_CODEC_ID_MP3, AV_CODEC_ID_AAC, AV_CODEC_ID_VO
                                 AV_CODEC_ID_OPUS, AV_CODEC_ID_FLAC};
 constexpr const char* kDecoders = "mp3float,mp3,aac,aac_fixed,vorbis,libvorbis,opus,libopus,flac";
 constexpr int kIoBufferBytes = 64 * 1024;
-
-std::string AvReason(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 Result Refuse(const std::string& what) {
     return Result::Failure(E_FAIL, "cannot decode the audio: " + what);
@@ -143,15 +139,15 @@ Result OpenInput(DecodeSession& s) {
     int rc = avformat_open_input(&s.format, nullptr, nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) {
-        return Refuse(AvReason(rc));
+        return Refuse(AvErrorText(rc));
     }
     if ((rc = avformat_find_stream_info(s.format, nullptr)) < 0) {
-        return Refuse(AvReason(rc));
+        return Refuse(AvErrorText(rc));
     }
     const AVCodec* decoder = nullptr;
     s.streamIndex = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (s.streamIndex < 0) {
-        return Refuse(AvReason(s.streamIndex));
+        return Refuse(AvErrorText(s.streamIndex));
     }
     const AVCodecParameters* params = s.format->streams[s.streamIndex]->codecpar;
     if (std::find(kCodecs.begin(), kCodecs.end(), params->codec_id) == kCodecs.end()) {
@@ -167,7 +163,7 @@ Result OpenInput(DecodeSession& s) {
     if ((rc = avcodec_parameters_to_context(s.codec, params)) < 0 ||
         (rc = avcodec_open2(s.codec, decoder, &codecOptions)) < 0) {
         av_dict_free(&codecOptions);
-        return Refuse(AvReason(rc));
+        return Refuse(AvErrorText(rc));
     }
     av_dict_free(&codecOptions);
     s.packet = av_packet_alloc();
@@ -184,7 +180,7 @@ Result Convert(DecodeSession& s, const AVFrame* frame) {
     const int inSamples = frame != nullptr ? frame->nb_samples : 0;
     const int room = swr_get_out_samples(s.resampler, inSamples);
     if (room < 0) {
-        return Refuse(AvReason(room));
+        return Refuse(AvErrorText(room));
     }
     const std::size_t used = s.samples.size();
     if (used + static_cast<std::size_t>(room) * s.outChannels > kMaxSongSamples) {
@@ -198,7 +194,7 @@ Result Convert(DecodeSession& s, const AVFrame* frame) {
         inSamples);
     if (made < 0) {
         s.samples.resize(used);
-        return Refuse(AvReason(made));
+        return Refuse(AvErrorText(made));
     }
     s.samples.resize(used + static_cast<std::size_t>(made) * s.outChannels);
     return {};
@@ -245,7 +241,7 @@ Result PrepareResampler(DecodeSession& s, const AVFrame* frame) {
         swr_alloc_set_opts2(&s.resampler, &s.outLayout, AV_SAMPLE_FMT_FLT, s.outRate, &s.inLayout,
                             static_cast<AVSampleFormat>(s.inFormat), s.inRate, 0, nullptr);
     if (rc < 0 || (rc == 0 && swr_init(s.resampler) < 0)) {
-        return Refuse(AvReason(rc < 0 ? rc : AVERROR(EINVAL)));
+        return Refuse(AvErrorText(rc < 0 ? rc : AVERROR(EINVAL)));
     }
     return {};
 }
@@ -301,7 +297,7 @@ Result DecodeAll(DecodeSession& s) {
         }
     }
     if (s.samples.empty()) {
-        return Refuse(failure < 0 ? AvReason(failure) : "the file holds no sound");
+        return Refuse(failure < 0 ? AvErrorText(failure) : "the file holds no sound");
     }
     // Lossy codecs overshoot a little on loud passages, and a damaged frame
     // can decode to anything: the mixer is promised samples in range.
