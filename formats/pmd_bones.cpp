@@ -1,5 +1,4 @@
-// What the older model format leaves implicit about bones, made explicit in the newer format's
-// terms.
+// What the older model format leaves implicit about bones, made explicit in newer terms.
 #include <cmath>
 #include <string_view>
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string_view>
 
 #include "formats/pmx_model.h"
 #include "platform/result_code.h"
@@ -12,6 +13,8 @@ namespace qv {
 
 // The format's fixed signature, then a version (1.0 in every file).
 inline constexpr std::uint8_t kPmdSignature[3] = {0x50, 0x6d, 0x64};
+// The same signature as the text a model read from such a file keeps.
+inline constexpr std::u16string_view kPmdSignatureText = u"Pmd";
 
 // Widths of the format's fixed code page 932 text fields.
 inline constexpr std::uint32_t kPmdNameBytes = 20;

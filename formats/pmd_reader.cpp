@@ -10,6 +10,7 @@
 #include "formats/non_finite.h"
 #include "formats/pmd_model.h"
 #include "formats/record_limits.h"
+#include "formats/texture_field.h"
 #include "platform/code_page.h"
 
 namespace qv {
@@ -28,13 +29,6 @@ struct RawSkin {
     std::vector<std::pair<std::uint32_t, Float3>> entries;
 };
 
-bool EndsWithNoCase(const std::u16string& text, std::u16string_view ending) {
-    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c; };
-    return text.size() >= ending.size() &&
-           std::equal(ending.begin(), ending.end(), text.end() - ending.size(),
-                      [&](char16_t a, char16_t b) { return lower(a) == lower(b); });
-}
-
 class PmdParser {
 public:
     PmdParser(PmxModel& model, std::span<const std::uint8_t> bytes) : m_(model), r_(bytes) {}
@@ -44,7 +38,7 @@ public:
         if (!r_.Read(signature, 3) || std::memcmp(signature, kPmdSignature, 3) != 0) {
             return E_FAIL;
         }
-        m_.signature = u"Pmd";
+        m_.signature = kPmdSignatureText;
         m_.version = F("version");
         m_.textEncoding = 0;
         m_.vertexIndexSize = 2;
@@ -100,11 +94,15 @@ private:
         EndSection(r_, i, count);
     }
 
+    // A section whose records each become one element of `out`.
+    template <typename T, typename ReadOne>
+    void Section(std::uint32_t count, std::vector<T>& out, std::uint32_t minSize, ReadOne readOne) {
+        out.reserve(out.size() + RecordCapacity(r_, count, minSize));
+        Section(count, minSize, [&](std::uint32_t i) { readOne(out.emplace_back(), i); });
+    }
+
     void ReadVertices() {
-        const std::uint32_t count = r_.ReadU32();
-        m_.vertices.reserve(RecordCapacity(r_, count, kPmdVertexSize));
-        Section(count, kPmdVertexSize, [&](std::uint32_t) {
-            PmxVertex& v = m_.vertices.emplace_back();
+        Section(r_.ReadU32(), m_.vertices, kPmdVertexSize, [&](PmxVertex& v, std::uint32_t) {
             v.position = F3("vertex position");
             v.normal = F3("vertex normal");
             v.uv = Vec<Float2>("vertex uv");
@@ -128,18 +126,9 @@ private:
         });
     }
 
-    // Most of a model's bytes: taken in one piece rather than index by index.
     void ReadFaces() {
-        const std::uint32_t count = r_.ReadU32();
-        const std::uint32_t n = RecordCapacity(r_, count, 2);
-        const std::span<const std::uint8_t> bytes = r_.Take(n * 2);
-        EndSection(r_, n, count);
-        m_.indices.resize(bytes.size() / 2);
-        for (std::size_t i = 0; i < m_.indices.size(); ++i) {
-            std::uint16_t v;
-            std::memcpy(&v, bytes.data() + 2 * i, 2);
-            m_.indices[i] = v == 0xFFFF ? 0xFFFFFFFFu : v;
-        }
+        m_.indices.clear();
+        ReadFaceIndices<std::uint16_t>(r_, r_.ReadU32(), 0xFFFF, m_.indices);
     }
 
     std::int32_t AddTexture(const std::u16string& name) {
@@ -151,33 +140,20 @@ private:
         return static_cast<std::int32_t>(m_.textures.size() - 1);
     }
 
-    // "tex.bmp*sphere.sph": a texture, a sphere map, or both; the sphere
-    // map's ending picks multiply (.sph) or add (.spa).
     void ReadTextureField(PmxMaterial& mat) {
-        const std::u16string field = Text(kPmdNameBytes);
-        std::size_t start = 0;
-        while (start <= field.size()) {
-            const std::size_t star = std::min(field.find(u'*', start), field.size());
-            const std::u16string part = field.substr(start, star - start);
-            start = star + 1;
-            if (part.empty()) {
-                continue;
-            }
-            const bool multiply = EndsWithNoCase(part, u".sph");
-            if (multiply || EndsWithNoCase(part, u".spa")) {
-                mat.sphereTextureIndex = AddTexture(part);
-                mat.sphereMode = multiply ? 1 : 2;
-            } else {
-                mat.textureIndex = AddTexture(part);
-            }
+        const TextureField field = SplitTextureField(Text(kPmdNameBytes));
+        if (!field.texture.empty()) {
+            mat.textureIndex = AddTexture(field.texture);
+        }
+        if (!field.sphere.empty()) {
+            mat.sphereTextureIndex = AddTexture(field.sphere);
+            mat.sphereMode = static_cast<std::uint32_t>(field.sphereMode);
         }
     }
 
     void ReadMaterials() {
         const std::uint32_t count = r_.ReadU32();
-        m_.materials.reserve(RecordCapacity(r_, count, kPmdMaterialSize));
-        Section(count, kPmdMaterialSize, [&](std::uint32_t i) {
-            PmxMaterial& mat = m_.materials.emplace_back();
+        Section(count, m_.materials, kPmdMaterialSize, [&](PmxMaterial& mat, std::uint32_t i) {
             const std::u16string number = ToU16(std::to_string(i + 1));
             mat.name = u"\u6750\u8CEA" + number;  // "材質": what authoring tools call them
             mat.nameEnglish = u"material" + number;
@@ -221,10 +197,8 @@ private:
 
     void ReadBones() {
         const std::uint32_t count = r_.ReadU16();
-        m_.bones.reserve(RecordCapacity(r_, count, kPmdBoneSize));
-        types_.reserve(m_.bones.capacity());
-        Section(count, kPmdBoneSize, [&](std::uint32_t) {
-            PmxBone& bone = m_.bones.emplace_back();
+        types_.reserve(RecordCapacity(r_, count, kPmdBoneSize));
+        Section(count, m_.bones, kPmdBoneSize, [&](PmxBone& bone, std::uint32_t) {
             bone.name = Text(kPmdNameBytes);
             bone.parentIndex = r_.ReadIndex(2);
             const std::int32_t tail = r_.ReadIndex(2);
@@ -284,8 +258,8 @@ private:
 
     void ReadSkins() {
         const std::uint32_t count = r_.ReadU16();
-        Section(count, 25, [&](std::uint32_t) {
-            RawSkin& skin = skins_.emplace_back();
+        std::vector<RawSkin> skins;  // file order, base included
+        Section(count, skins, 25, [&](RawSkin& skin, std::uint32_t) {
             skin.name = Text(kPmdNameBytes);
             const std::uint32_t entries = r_.ReadU32();
             skin.panel = r_.ReadU8();
@@ -295,14 +269,14 @@ private:
                 skin.entries.emplace_back(index, F3("face morph offset"));
             });
         });
-        BuildMorphs();
+        BuildMorphs(skins);
     }
 
     // The base's entries name model vertices; the other skins' entries name
     // base entries and hold offsets from them.
-    void BuildMorphs() {
+    void BuildMorphs(const std::vector<RawSkin>& skins) {
         const RawSkin* base = nullptr;
-        for (const RawSkin& skin : skins_) {
+        for (const RawSkin& skin : skins) {
             if (skin.panel == 0 && base == nullptr) {
                 base = &skin;
                 skinMorph_.push_back(-1);
@@ -388,18 +362,19 @@ private:
         if (!HasRoomFor(r_, kPmdToonCount * kPmdToonNameBytes)) {
             return;
         }
+        std::array<std::u16string, kPmdToonCount> ownNames;
         std::array<bool, kPmdToonCount> own{};
         for (std::uint32_t n = 0; n < kPmdToonCount; ++n) {
-            ownNames_[n] = Text(kPmdToonNameBytes);
+            ownNames[n] = Text(kPmdToonNameBytes);
             const std::string shared = (n < 9 ? "toon0" : "toon") + std::to_string(n + 1) + ".bmp";
-            own[n] = !ownNames_[n].empty() && !(ownNames_[n].size() == shared.size() &&
-                                                EndsWithNoCase(ownNames_[n], ToU16(shared)));
+            own[n] = !ownNames[n].empty() && !(ownNames[n].size() == shared.size() &&
+                                               EndsWithNoCase(ownNames[n], ToU16(shared)));
         }
         for (PmxMaterial& mat : m_.materials) {
             const auto n = static_cast<std::uint32_t>(mat.toonIndex);
             if (mat.sharedToon != 0 && n < kPmdToonCount && own[n]) {
                 mat.sharedToon = 0;
-                mat.toonIndex = AddTexture(ownNames_[n]);
+                mat.toonIndex = AddTexture(ownNames[n]);
             }
         }
     }
@@ -411,9 +386,7 @@ private:
             return;
         }
         const std::uint32_t count = r_.ReadU32();
-        m_.rigidBodies.reserve(RecordCapacity(r_, count, kPmdRigidBodySize));
-        Section(count, kPmdRigidBodySize, [&](std::uint32_t) {
-            PmxRigidBody& body = m_.rigidBodies.emplace_back();
+        Section(count, m_.rigidBodies, kPmdRigidBodySize, [&](PmxRigidBody& body, std::uint32_t) {
             body.name = Text(kPmdNameBytes);
             body.boneIndex = r_.ReadIndex(2);
             body.group = r_.ReadU8();
@@ -438,10 +411,7 @@ private:
         if (!HasRoomFor(r_, 4)) {
             return;
         }
-        const std::uint32_t count = r_.ReadU32();
-        m_.joints.reserve(RecordCapacity(r_, count, kPmdJointSize));
-        Section(count, kPmdJointSize, [&](std::uint32_t) {
-            PmxJoint& joint = m_.joints.emplace_back();
+        Section(r_.ReadU32(), m_.joints, kPmdJointSize, [&](PmxJoint& joint, std::uint32_t) {
             joint.name = Text(kPmdNameBytes);
             joint.type = 0;
             joint.rigidBodyA = r_.ReadI32();
@@ -461,9 +431,7 @@ private:
     ByteReader r_;
     Cp932Decoder decoder_;
     std::vector<std::uint8_t> types_;      // by bone
-    std::vector<RawSkin> skins_;           // file order, base included
     std::vector<std::int32_t> skinMorph_;  // by skin: its morph, -1 for the base
-    std::array<std::u16string, kPmdToonCount> ownNames_;
 };
 
 }  // namespace

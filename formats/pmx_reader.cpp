@@ -195,35 +195,18 @@ private:
         });
     }
 
-    template <typename T>
-    void ReadFaceIndices(std::uint32_t count, T none) {
-        const std::uint32_t n = RecordCapacity(r_, count, sizeof(T));
-        std::span<const std::uint8_t> bytes = r_.Take(n * static_cast<std::uint32_t>(sizeof(T)));
-        EndSection(r_, n, count);
-        const std::size_t base = m_.indices.size();
-        m_.indices.reserve(base + n);
-        PreferHugePages(m_.indices.data() + base, n * sizeof(std::uint32_t));
-        m_.indices.resize(base + n);
-        std::uint32_t* out = m_.indices.data() + base;
-        for (std::uint32_t i = 0; i < n; ++i) {
-            T value;
-            std::memcpy(&value, bytes.data() + i * sizeof(T), sizeof(T));
-            out[i] = value == none ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
-        }
-    }
-
     void ReadFaces() {
         const std::uint32_t count = r_.ReadU32();
         switch (vw_) {
             case 1:
-                ReadFaceIndices<std::uint8_t>(count, 0xFF);
+                ReadFaceIndices<std::uint8_t>(r_, count, 0xFF, m_.indices);
                 break;
             case 2:
-                ReadFaceIndices<std::uint16_t>(count, 0xFFFF);
+                ReadFaceIndices<std::uint16_t>(r_, count, 0xFFFF, m_.indices);
                 break;
             case 4:
                 // Four-byte indices are taken unchanged, -1 included.
-                ReadFaceIndices<std::uint32_t>(count, 0xFFFFFFFFu);
+                ReadFaceIndices<std::uint32_t>(r_, count, 0xFFFFFFFFu, m_.indices);
                 break;
             default:
                 break;  // a width that reads nothing yields no faces

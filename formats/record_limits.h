@@ -3,8 +3,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <span>
+#include <vector>
 
 #include "formats/byte_reader.h"
+#include "platform/memory_advice.h"
 
 namespace qv {
 
@@ -32,6 +36,27 @@ inline std::uint32_t RecordCapacity(const ByteReader& reader, std::uint32_t coun
         return 0;
     }
     return std::min(count, reader.remaining() / minRecordSize);
+}
+
+// Appends a section of `count` face indices of type T, taken in one piece as
+// they are most of a model's bytes; `none`, the format's "no vertex", becomes
+// 0xFFFFFFFF.
+template <typename T>
+void ReadFaceIndices(ByteReader& reader, std::uint32_t count, T none,
+                     std::vector<std::uint32_t>& indices) {
+    const std::uint32_t n = RecordCapacity(reader, count, sizeof(T));
+    std::span<const std::uint8_t> bytes = reader.Take(n * static_cast<std::uint32_t>(sizeof(T)));
+    EndSection(reader, n, count);
+    const std::size_t base = indices.size();
+    indices.reserve(base + n);
+    PreferHugePages(indices.data() + base, n * sizeof(std::uint32_t));
+    indices.resize(base + n);
+    std::uint32_t* out = indices.data() + base;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        T value;
+        std::memcpy(&value, bytes.data() + i * sizeof(T), sizeof(T));
+        out[i] = value == none ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
+    }
 }
 
 }  // namespace qv

@@ -30,9 +30,9 @@ T Load(const std::uint8_t* p) {
     return value;
 }
 
-// Keys of one name normally come in long runs, and a motion names a few hundred
-// bones at most, so names are keyed once and their map entry is remembered by
-// the raw bytes (up to the first NUL, as nothing after it reaches the name).
+// A motion names a few hundred bones at most, so names are keyed once and
+// their map entry is remembered by the raw bytes (up to the first NUL, as
+// nothing after it reaches the name).
 template <typename Key>
 class NameIndex {
 public:
@@ -48,27 +48,20 @@ public:
         while (length < kVmdKeyNameBytes && field[length] != 0) {
             ++length;
         }
-        std::string_view raw(reinterpret_cast<const char*>(field), length);
-        if (last_ != nullptr && raw == lastRaw_) {
-            return *last_;
-        }
-        auto found = byRaw_.find(std::string(raw));
+        std::string raw(reinterpret_cast<const char*>(field), length);
+        auto found = byRaw_.find(raw);
         if (found == byRaw_.end()) {
             std::u16string name = codec_.KeyOf({field, length});
             auto entry = map_.try_emplace(std::move(name)).first;
-            found = byRaw_.emplace(std::string(raw), Slot{entry}).first;
+            found = byRaw_.emplace(std::move(raw), Slot{entry}).first;
         }
-        lastRaw_.assign(raw);
-        last_ = &found->second;  // node-based: stays valid while the index lives
-        return *last_;
+        return found->second;  // node-based: stays valid while the index lives
     }
 
 private:
     Map& map_;
     VmdNameCodec& codec_;
     std::unordered_map<std::string, Slot> byRaw_;
-    std::string lastRaw_;
-    Slot* last_ = nullptr;
 };
 
 class VmdParser {

@@ -15,11 +15,12 @@ namespace {
 
 using Text = std::string_view;
 
-// The structure of a pose file is all ASCII, and in code page 932 the bytes
-// '{', '}', ',', ';', '/' and line ends never occur inside a double-byte
-// character where this parser looks for them (trail bytes start at 0x40, and
-// names run to the end of their line), so lines are split as bytes and only
-// names and quotes are decoded.
+// The structure of a pose file is all ASCII, so lines are split as bytes and
+// only names and quotes are decoded. In code page 932 the bytes ',', ';', '/'
+// and line ends never occur inside a double-byte character (trail bytes start
+// at 0x40), but '{' and '}' do: a block opens at the first '{' after "BoneN"
+// (the name follows it and runs to the end of the line), and only a line that
+// is a lone '}' closes it, so a name's trail bytes are never taken for braces.
 Text Trim(Text s) {
     const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f'; };
     while (!s.empty() && space(s.front())) {

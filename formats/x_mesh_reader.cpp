@@ -1,39 +1,44 @@
 // Reads the meshes of DirectX text files: positions, faces, normals, coordinates, materials.
 #include <algorithm>
 
+#include "formats/texture_field.h"
 #include "formats/x_parser.h"
 
 namespace qv {
 
 namespace {
 
-// "tex.png*sphere.sph" names a texture and a sphere map; a name ending in
-// ".sph" or ".spa" alone is a sphere map with no texture.
-void SplitTextureName(std::u16string name, XMaterial& material) {
+// "tex.png*sphere.sph" names a texture and a sphere map, split as the older
+// model format splits them.
+void SetTextureName(std::u16string name, XMaterial& material) {
     // Paths written with doubled backslashes mean single ones.
     for (std::size_t at = name.find(u"\\\\"); at != std::u16string::npos;
          at = name.find(u"\\\\", at + 1)) {
         name.erase(at, 1);
     }
-    const auto sphereModeOf = [](const std::u16string& file) {
-        std::u16string end = file.size() >= 4 ? file.substr(file.size() - 4) : u"";
-        for (char16_t& c : end) {
-            c = (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c;
-        }
-        return end == u".sph" ? kXSphereMultiply : end == u".spa" ? kXSphereAdd : kXSphereNone;
-    };
-    const std::size_t star = name.find(u'*');
-    std::u16string first = name.substr(0, star);
-    std::u16string second = star == std::u16string::npos ? u"" : name.substr(star + 1);
-    if (second.empty() && sphereModeOf(first) != kXSphereNone) {
-        std::swap(first, second);
-    }
-    material.texture = std::move(first);
-    material.sphereMode = second.empty() ? kXSphereNone : sphereModeOf(second);
-    material.sphere = material.sphereMode == kXSphereNone ? u"" : std::move(second);
+    TextureField field = SplitTextureField(name);
+    material.texture = std::move(field.texture);
+    material.sphere = std::move(field.sphere);
+    material.sphereMode = static_cast<XSphereMode>(field.sphereMode);
 }
 
 }  // namespace
+
+template <typename V>
+bool XParser::ReadVectors(std::vector<V>& out, const char* what) {
+    static_assert(sizeof(V) % sizeof(float) == 0, "a vector is floats alone");
+    std::uint32_t count = 0;
+    if (!ReadCount(count, what)) {
+        return false;
+    }
+    out.resize(count);
+    for (V& v : out) {
+        if (!ReadFloats(&v.x, static_cast<int>(sizeof(V) / sizeof(float)), what)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Reads `count` faces of "n; i0, i1, ...;" and fans each into triangles;
 // sizes keeps each face's corner count, for the lists that follow per face.
@@ -69,15 +74,8 @@ bool XParser::ParseFaces(std::vector<std::uint32_t>& corners, std::vector<std::u
 bool XParser::ParseMesh(std::int32_t frame, int depth) {
     XMesh mesh;
     mesh.frame = frame;
-    std::uint32_t count = 0;
-    if (!OpenNamedBlock(&mesh.name) || !ReadCount(count, "mesh positions")) {
+    if (!OpenNamedBlock(&mesh.name) || !ReadVectors(mesh.positions, "mesh positions")) {
         return false;
-    }
-    mesh.positions.resize(count);
-    for (Float3& p : mesh.positions) {
-        if (!ReadFloats(&p.x, 3, "mesh positions")) {
-            return false;
-        }
     }
     std::vector<std::uint32_t> faceSizes;
     if (!ParseFaces(mesh.corners, faceSizes, "mesh faces")) {
@@ -120,19 +118,11 @@ bool XParser::ParseMesh(std::int32_t frame, int depth) {
 }
 
 bool XParser::ParseNormals(XMesh& mesh, const std::vector<std::uint32_t>& faceSizes) {
-    std::uint32_t count = 0;
-    if (!ReadCount(count, "normals")) {
-        return false;
-    }
-    std::vector<Float3> normals(count);
-    for (Float3& n : normals) {
-        if (!ReadFloats(&n.x, 3, "normals")) {
-            return false;
-        }
-    }
+    std::vector<Float3> normals;
     std::vector<std::uint32_t> corners;
     std::vector<std::uint32_t> sizes;
-    if (!ParseFaces(corners, sizes, "normal faces") || !Expect(XTokenKind::Close, "normals")) {
+    if (!ReadVectors(normals, "normals") || !ParseFaces(corners, sizes, "normal faces") ||
+        !Expect(XTokenKind::Close, "normals")) {
         return false;
     }
     // Normals whose faces do not match the mesh's cannot be placed: the mesh
@@ -148,17 +138,9 @@ bool XParser::ParseNormals(XMesh& mesh, const std::vector<std::uint32_t>& faceSi
 }
 
 bool XParser::ParseTexcoords(XMesh& mesh) {
-    std::uint32_t count = 0;
-    if (!ReadCount(count, "texture coordinates")) {
-        return false;
-    }
-    std::vector<Float2> uv(count);
-    for (Float2& t : uv) {
-        if (!ReadFloats(&t.x, 2, "texture coordinates")) {
-            return false;
-        }
-    }
-    if (!Expect(XTokenKind::Close, "texture coordinates")) {
+    std::vector<Float2> uv;
+    if (!ReadVectors(uv, "texture coordinates") ||
+        !Expect(XTokenKind::Close, "texture coordinates")) {
         return false;
     }
     // One per position; a shorter list cannot be matched to them and is left out.
@@ -193,7 +175,8 @@ bool XParser::ParseMaterialList(XMesh& mesh, const std::vector<std::uint32_t>& f
             if (name.kind != XTokenKind::Word || !Expect(XTokenKind::Close, "a material name")) {
                 return Fail("a material reference is not a name in braces");
             }
-            const auto found = namedMaterials_.find(name.text);
+            // Keyed by the decoded name, as the definition was.
+            const auto found = namedMaterials_.find(Decode(name.text));
             if (found == namedMaterials_.end()) {
                 return Fail("a mesh names a material that is not defined");
             }
@@ -259,7 +242,7 @@ bool XParser::ParseMaterial(XMaterial& material, int depth) {
         if (file.kind != XTokenKind::String || !Expect(XTokenKind::Close, "a texture name")) {
             return Fail("a texture name is not a quoted string");
         }
-        SplitTextureName(Decode(file.text), material);
+        SetTextureName(Decode(file.text), material);
     }
 }
 

@@ -28,6 +28,9 @@ private:
     bool ReadIndex(std::uint32_t& value, const char* what);
     bool ReadFloat(float& value, const char* what);
     bool ReadFloats(float* values, int n, const char* what);
+    // A count, then that many vectors of floats.
+    template <typename V>
+    bool ReadVectors(std::vector<V>& out, const char* what);
     bool SkipBlock();
     // The type word of the next inner block of the block being read.
     enum class Next { Child, Closed, Failed };
@@ -47,7 +50,7 @@ private:
     XModel& model_;
     XTokens tokens_;
     Cp932Decoder cp932_;
-    std::map<std::string, XMaterial, std::less<>> namedMaterials_;
+    std::map<std::u16string, XMaterial> namedMaterials_;
     std::string error_;
 };
 

@@ -174,8 +174,8 @@ bool XParser::ParseObject(std::string_view type, std::int32_t frame, int depth) 
         if (!OpenNamedBlock(&material.name) || !ParseMaterial(material, depth)) {
             return false;
         }
-        const std::string key(material.name.begin(), material.name.end());
-        namedMaterials_[key] = std::move(material);
+        std::u16string key = material.name;
+        namedMaterials_[std::move(key)] = std::move(material);
         return true;
     }
     // Animation sets, skin weights, vertex colours and the like: not drawn.

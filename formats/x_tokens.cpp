@@ -12,6 +12,13 @@ bool IsSpace(char c) {
            c == '\v' || c == '\0';
 }
 
+// Names are code page 932, whose second bytes include '{' and '}' ("\x83\x7B"
+// is one katakana): a lead byte carries the next byte into the word with it.
+bool IsLeadByte(char c) {
+    const auto b = static_cast<unsigned char>(c);
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
 // A lone '/' belongs to a word (a path); only "//" opens a comment.
 bool EndsWord(std::string_view text, std::size_t pos) {
     const char c = text[pos];
@@ -60,7 +67,7 @@ XToken XTokens::Next() {
     }
     const std::size_t start = pos_;
     do {
-        ++pos_;
+        pos_ += IsLeadByte(text_[pos_]) && pos_ + 1 < text_.size() ? 2 : 1;
     } while (pos_ < text_.size() && !EndsWord(text_, pos_));
     return {XTokenKind::Word, text_.substr(start, pos_ - start)};
 }

@@ -15,7 +15,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QV_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "QV imports PMX models, VMD motions, WAV songs and HLSL effect shaders, poses
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "QV imports PMX and PMD models, DirectX text mesh accessories, VMD motions, VPD
+poses, songs (WAV, MP3, AAC, Ogg Vorbis, Opus, FLAC) and HLSL effect shaders, poses
 every model with its skeleton, morphs, IK and physics, and plays them in one
 window with toon shading, shadows and outlines, the song alongside. Tool
 windows manage the content, pose bones, edit materials and morphs and change

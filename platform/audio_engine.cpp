@@ -13,6 +13,7 @@
 #include "platform/file_read.h"
 #include "platform/song_decoder.h"
 #include "platform/wav_file.h"
+#include "platform/wav_file.h"
 
 namespace qv {
 
@@ -191,7 +192,7 @@ SoundEffect::SoundEffect(AudioEngine& engine, std::span<const std::uint8_t> wavB
 
 void SoundEffect::Decode(std::span<const std::uint8_t> wavBytes) {
     WavAudio audio;
-    if (const Result decoded = DecodeSongFile("song.wav", wavBytes, audio); !decoded.ok()) {
+    if (const Result decoded = DecodeWav(wavBytes, audio); !decoded.ok()) {
         throw AudioError(decoded.message);
     }
     Adopt(std::move(audio));

@@ -262,10 +262,6 @@ HlslCompileResult CompileInHelper(const EffectCompileRequest& request,
 
 }  // namespace
 
-std::filesystem::path FindEffectCompiler(std::string* looked) {
-    return FindEffectCompiler(looked, RunningProgramFolder());
-}
-
 std::filesystem::path FindEffectCompiler(std::string* looked,
                                          const std::filesystem::path& programFolder) {
     if (const char* chosen = std::getenv(kEffectCompilerVariable); chosen && *chosen != '\0') {

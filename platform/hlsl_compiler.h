@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/program_files.h"
+
 namespace qv {
 
 // Compiles HLSL effect shaders to SPIR-V for Vulkan, with the register
@@ -47,11 +49,11 @@ inline constexpr const char* kEffectCompilerVariable = "QV_EFFECT_COMPILER";
 // The helper: the program kEffectCompilerVariable names when it is set (even
 // when that does not exist, so that a wrong setting shows), else the one beside
 // the running executable, else the one in its installed helper folder, else the
-// one built in the build folder that holds the executable. Empty when none is there; looked, when
-// given, then lists the places tried. The second form looks beside `programFolder` instead.
-std::filesystem::path FindEffectCompiler(std::string* looked = nullptr);
-std::filesystem::path FindEffectCompiler(std::string* looked,
-                                         const std::filesystem::path& programFolder);
+// one built in the build folder that holds the executable (programFolder, which tests
+// set). Empty when none is there; looked, when given, then lists the places tried.
+std::filesystem::path FindEffectCompiler(
+    std::string* looked = nullptr,
+    const std::filesystem::path& programFolder = RunningProgramFolder());
 
 // Compiles one entry point of a source text. name appears in messages;
 // #include "x" is resolved against includeFolder. Text with a UTF-8 or UTF-16

@@ -1,5 +1,4 @@
-// Where the program's own files are: beside it in the build folder, under its prefix once
-// installed.
+// Where the program's own files are: beside it when built, under its prefix once installed.
 #pragma once
 
 #include <filesystem>

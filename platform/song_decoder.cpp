@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <new>
@@ -17,22 +18,21 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "platform/av_error.h"
+
 namespace qv {
 
 namespace {
 
 // Only the containers and codecs songs come in: the library knows hundreds,
 // and every one left out is one less parser exposed to a downloaded file.
+// Probing the streams opens a decoder for each (cover art, video in .mp4), so
+// the decoders are limited by name before the container is opened.
 constexpr const char* kContainers = "mp3,mov,mp4,m4a,ogg,flac,aac";
 constexpr std::array kCodecs = {AV_CODEC_ID_MP3, AV_CODEC_ID_AAC, AV_CODEC_ID_VORBIS,
                                 AV_CODEC_ID_OPUS, AV_CODEC_ID_FLAC};
+constexpr const char* kDecoders = "mp3float,mp3,aac,aac_fixed,vorbis,libvorbis,opus,libopus,flac";
 constexpr int kIoBufferBytes = 64 * 1024;
-
-std::string AvReason(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 Result Refuse(const std::string& what) {
     return Result::Failure(E_FAIL, "cannot decode the audio: " + what);
@@ -135,18 +135,19 @@ Result OpenInput(DecodeSession& s) {
     av_dict_set(&options, "format_whitelist", kContainers, 0);
     // A container may name other files to open; a song never needs one.
     av_dict_set(&options, "protocol_whitelist", "none", 0);
+    av_dict_set(&options, "codec_whitelist", kDecoders, 0);
     int rc = avformat_open_input(&s.format, nullptr, nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) {
-        return Refuse(AvReason(rc));
+        return Refuse(AvErrorText(rc));
     }
     if ((rc = avformat_find_stream_info(s.format, nullptr)) < 0) {
-        return Refuse(AvReason(rc));
+        return Refuse(AvErrorText(rc));
     }
     const AVCodec* decoder = nullptr;
     s.streamIndex = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
     if (s.streamIndex < 0) {
-        return Refuse(AvReason(s.streamIndex));
+        return Refuse(AvErrorText(s.streamIndex));
     }
     const AVCodecParameters* params = s.format->streams[s.streamIndex]->codecpar;
     if (std::find(kCodecs.begin(), kCodecs.end(), params->codec_id) == kCodecs.end()) {
@@ -157,10 +158,14 @@ Result OpenInput(DecodeSession& s) {
     if (s.codec == nullptr) {
         return Refuse("out of memory");
     }
+    AVDictionary* codecOptions = nullptr;
+    av_dict_set(&codecOptions, "codec_whitelist", kDecoders, 0);
     if ((rc = avcodec_parameters_to_context(s.codec, params)) < 0 ||
-        (rc = avcodec_open2(s.codec, decoder, nullptr)) < 0) {
-        return Refuse(AvReason(rc));
+        (rc = avcodec_open2(s.codec, decoder, &codecOptions)) < 0) {
+        av_dict_free(&codecOptions);
+        return Refuse(AvErrorText(rc));
     }
+    av_dict_free(&codecOptions);
     s.packet = av_packet_alloc();
     s.frame = av_frame_alloc();
     if (s.packet == nullptr || s.frame == nullptr) {
@@ -175,7 +180,7 @@ Result Convert(DecodeSession& s, const AVFrame* frame) {
     const int inSamples = frame != nullptr ? frame->nb_samples : 0;
     const int room = swr_get_out_samples(s.resampler, inSamples);
     if (room < 0) {
-        return Refuse(AvReason(room));
+        return Refuse(AvErrorText(room));
     }
     const std::size_t used = s.samples.size();
     if (used + static_cast<std::size_t>(room) * s.outChannels > kMaxSongSamples) {
@@ -189,7 +194,7 @@ Result Convert(DecodeSession& s, const AVFrame* frame) {
         inSamples);
     if (made < 0) {
         s.samples.resize(used);
-        return Refuse(AvReason(made));
+        return Refuse(AvErrorText(made));
     }
     s.samples.resize(used + static_cast<std::size_t>(made) * s.outChannels);
     return {};
@@ -236,7 +241,7 @@ Result PrepareResampler(DecodeSession& s, const AVFrame* frame) {
         swr_alloc_set_opts2(&s.resampler, &s.outLayout, AV_SAMPLE_FMT_FLT, s.outRate, &s.inLayout,
                             static_cast<AVSampleFormat>(s.inFormat), s.inRate, 0, nullptr);
     if (rc < 0 || (rc == 0 && swr_init(s.resampler) < 0)) {
-        return Refuse(AvReason(rc < 0 ? rc : AVERROR(EINVAL)));
+        return Refuse(AvErrorText(rc < 0 ? rc : AVERROR(EINVAL)));
     }
     return {};
 }
@@ -292,12 +297,12 @@ Result DecodeAll(DecodeSession& s) {
         }
     }
     if (s.samples.empty()) {
-        return Refuse(failure < 0 ? AvReason(failure) : "the file holds no sound");
+        return Refuse(failure < 0 ? AvErrorText(failure) : "the file holds no sound");
     }
     // Lossy codecs overshoot a little on loud passages, and a damaged frame
     // can decode to anything: the mixer is promised samples in range.
     for (float& sample : s.samples) {
-        sample = sample >= -1.0f ? std::min(sample, 1.0f) : (sample < -1.0f ? -1.0f : 0.0f);
+        sample = std::isnan(sample) ? 0.0f : std::clamp(sample, -1.0f, 1.0f);
     }
     return {};
 }
@@ -353,11 +358,7 @@ Result DecodeSongFile(const std::filesystem::path& name, std::span<const std::ui
     if (IsCompressedSongExtension(name.extension().string())) {
         return DecodeCompressedSong(bytes, audio, sampleRate, channels);
     }
-    Result decoded = DecodeWav(bytes, audio);
-    if (!decoded.ok()) {
-        decoded.message = "not a playable WAV file: " + decoded.message;
-    }
-    return decoded;
+    return DecodeWav(bytes, audio);
 }
 
 }  // namespace qv

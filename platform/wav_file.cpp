@@ -48,9 +48,7 @@ float Sample(const std::uint8_t* p, std::uint16_t bits, bool isFloat) {
     }
 }
 
-}  // namespace
-
-Result DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio) {
+Result DecodeWavBytes(std::span<const std::uint8_t> bytes, WavAudio& audio) {
     audio = {};
     if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 ||
         std::memcmp(bytes.data() + 8, "WAVE", 4) != 0) {
@@ -134,6 +132,16 @@ Result DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio) {
         audio.samples[i] = Sample(data.data() + i * (bits / 8u), bits, isFloat);
     }
     return {};
+}
+
+}  // namespace
+
+Result DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio) {
+    Result decoded = DecodeWavBytes(bytes, audio);
+    if (!decoded.ok()) {
+        decoded.message = "not a playable WAV file: " + decoded.message;
+    }
+    return decoded;
 }
 
 }  // namespace qv

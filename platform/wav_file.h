@@ -25,7 +25,7 @@ struct WavAudio {
 // Decodes integer PCM of 8, 16, 24 or 32 bits and 32-bit float, mono or
 // stereo, at any rate, also in the extensible header form. Anything else, and
 // every file cut short or with chunks that do not add up, is refused with
-// E_FAIL and a sentence for the user.
+// E_FAIL and a sentence for the user, which says it is not a playable WAV file.
 Result DecodeWav(std::span<const std::uint8_t> bytes, WavAudio& audio);
 
 }  // namespace qv

@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 
+#include "formats/pmd_model.h"
 #include "formats/text_decode.h"
 
 namespace qv {
@@ -39,7 +40,7 @@ bool OutOfRange(std::int64_t index, std::size_t n) {
 
 // A model read from the older format keeps that format's signature.
 bool IsOlderFormat(const PmxModel& model) {
-    return model.signature == u"Pmd";
+    return model.signature == kPmdSignatureText;
 }
 
 std::string FormatVersion(float version) {

@@ -36,29 +36,16 @@ std::string LowerExtension(const std::filesystem::path& path) {
     return ext;
 }
 
-// Loads `file` into a `Content` with `load` and prints its report; on failure
-// prints `failure` with the reader's code instead and returns false.
+// Loads `file` into a `Content` with `load` (returning a Result) and prints its
+// report; on failure prints `failure`, the reader's reason and its code instead
+// and returns false.
 template <typename Content>
 bool InspectFile(const std::string& file, bool json, const char* failure, const auto& load,
                  const auto& reportJson, const auto& reportText) {
     Content content;
-    if (const HRESULT hr = load(content, file); Failed(hr)) {
-        if (json) {
-            std::cout << FailureJson(file, failure, hr).dump() << "\n";
-        } else {
-            std::cout << file << "\n  " << failure << " (" << FormatResult(hr) << ")\n";
-        }
-        return false;
-    }
-    std::cout << (json ? reportJson(file, content).dump() + "\n" : reportText(file, content));
-    return true;
-}
-
-// An accessory's report, or the reader's reason it was refused.
-bool InspectAccessory(const std::string& file, bool json) {
-    XModel model;
-    if (const Result loaded = LoadXModel(model, file); !loaded.ok()) {
-        const std::string error = "Failed to load accessory! " + loaded.message;
+    if (const Result loaded = load(content, file); !loaded.ok()) {
+        const std::string error =
+            loaded.message.empty() ? failure : std::string(failure) + " " + loaded.message;
         if (json) {
             std::cout << FailureJson(file, error, loaded.code).dump() << "\n";
         } else {
@@ -66,9 +53,15 @@ bool InspectAccessory(const std::string& file, bool json) {
         }
         return false;
     }
-    std::cout << (json ? XReportJson(file, model).dump() + "\n" : XReportText(file, model));
+    std::cout << (json ? reportJson(file, content).dump() + "\n" : reportText(file, content));
     return true;
 }
+
+// The readers that say only a code, as loaders returning a Result without a reason.
+template <auto Load>
+constexpr auto CodeOnly = [](auto& content, const std::filesystem::path& file) {
+    return Result{Load(content, file), {}};
+};
 
 }  // namespace
 
@@ -100,16 +93,20 @@ int main(int argc, char** argv) {
     for (const std::string& file : files) {
         const std::string ext = LowerExtension(file);
         if (ext == ".pmx") {
-            anyFailed |= !InspectFile<PmxModel>(file, json, "Failed to load PMX model!",
-                                                LoadPmxModel, PmxReportJson, PmxReportText);
+            anyFailed |=
+                !InspectFile<PmxModel>(file, json, "Failed to load PMX model!",
+                                       CodeOnly<LoadPmxModel>, PmxReportJson, PmxReportText);
         } else if (ext == ".pmd") {
-            anyFailed |= !InspectFile<PmxModel>(file, json, "Failed to load PMD model!",
-                                                LoadPmdModel, PmxReportJson, PmxReportText);
+            anyFailed |=
+                !InspectFile<PmxModel>(file, json, "Failed to load PMD model!",
+                                       CodeOnly<LoadPmdModel>, PmxReportJson, PmxReportText);
         } else if (ext == ".vmd") {
-            anyFailed |= !InspectFile<VmdMotion>(file, json, "Failed to load VMD motion!",
-                                                 LoadVmdMotion, VmdReportJson, VmdReportText);
+            anyFailed |=
+                !InspectFile<VmdMotion>(file, json, "Failed to load VMD motion!",
+                                        CodeOnly<LoadVmdMotion>, VmdReportJson, VmdReportText);
         } else if (ext == ".x") {
-            anyFailed |= !InspectAccessory(file, json);
+            anyFailed |= !InspectFile<XModel>(file, json, "Failed to load accessory!", LoadXModel,
+                                              XReportJson, XReportText);
         } else {
             anyFailed = true;
             const std::string error =

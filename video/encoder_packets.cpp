@@ -5,7 +5,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "video/av_error.h"
+#include "platform/av_error.h"
 
 namespace qv {
 

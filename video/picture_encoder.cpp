@@ -8,7 +8,7 @@ extern "C" {
 }
 
 #include "core/presenter.h"
-#include "video/av_error.h"
+#include "platform/av_error.h"
 #include "video/encoder_packets.h"
 
 namespace qv {

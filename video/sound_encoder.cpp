@@ -13,7 +13,7 @@ extern "C" {
 }
 
 #include "platform/wav_file.h"
-#include "video/av_error.h"
+#include "platform/av_error.h"
 #include "video/encoder_packets.h"
 
 namespace qv {

@@ -9,7 +9,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "video/av_error.h"
+#include "platform/av_error.h"
 
 namespace qv {
 

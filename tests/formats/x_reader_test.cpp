@@ -121,6 +121,17 @@ TEST(XReader, TextureNamesSplitIntoTextureAndSphereMapByTheirEndings) {
     EXPECT_EQ(ball.triangleMaterials, (std::vector<std::uint32_t>{0, 0, 0, 0, 1, 1, 1, 1}));
 }
 
+TEST(XReader, ASphereMapNamedBeforeItsTextureIsStillTheSphereMap) {
+    const XModel model = Parsed(
+        "xof 0303txt 0032\nMesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;\n"
+        " MeshMaterialList { 1; 1; 0;; Material { 1;1;1;1;; 1; 0;0;0;; 0;0;0;;\n"
+        "  TextureFilename { \"shine.SPA*skin.png\"; } } } }\n");
+    const XMaterial& material = model.meshes.at(0).materials.at(0);
+    EXPECT_EQ(material.texture, u"skin.png");
+    EXPECT_EQ(material.sphere, u"shine.SPA");
+    EXPECT_EQ(material.sphereMode, kXSphereAdd);
+}
+
 TEST(XReader, CommentsSeparatorsAndCodePage932NamesReadAsWritten) {
     // "セ" in code page 932, comments of both kinds, and separators where
     // exporters scatter them.
@@ -133,6 +144,32 @@ TEST(XReader, CommentsSeparatorsAndCodePage932NamesReadAsWritten) {
     ASSERT_EQ(model.meshes.size(), 1u);
     EXPECT_EQ(model.meshes[0].positions[2], (Float3{0, 1, 0}));
     EXPECT_EQ(model.meshes[0].normalCorners, (std::vector<std::uint32_t>{0, 0, 0}));
+}
+
+TEST(XReader, DoubleByteNamesWhoseSecondByteIsABraceStayWhole) {
+    // "ボディ" and "マ": the second bytes of ボ and マ are '{' and '}'.
+    const XModel model =
+        Parsed("xof 0303txt 0032\nFrame \x83\x7B\x83\x66\x83\x42 { Frame \x83\x7D {} }\n");
+    ASSERT_EQ(model.frames.size(), 2u);
+    EXPECT_EQ(model.frames[0].name, u"\u30DC\u30C7\u30A3");
+    EXPECT_EQ(model.frames[1].name, u"\u30DE");
+    EXPECT_EQ(model.frames[1].parent, 0);
+}
+
+TEST(XReader, TopLevelMaterialsWithDoubleByteNamesAreFoundByTheirReferences) {
+    // "セ" and "ボ", defined at the top level and named in a mesh's list.
+    const XModel model = Parsed(
+        "xof 0303txt 0032\nMaterial \x83\x5A { 1;0;0;1;; 1; 0;0;0;; 0;0;0;; }\n"
+        "Material \x83\x7B { 0;1;0;1;; 1; 0;0;0;; 0;0;0;; }\n"
+        "Mesh { 3; 0;0;0;, 1;0;0;, 0;1;0;; 1; 3;0,1,2;;\n"
+        " MeshMaterialList { 2; 1; 1;; { \x83\x5A } { \x83\x7B } } }\n");
+    const XMesh& mesh = model.meshes.at(0);
+    ASSERT_EQ(mesh.materials.size(), 2u);
+    EXPECT_EQ(mesh.materials[0].name, u"\u30BB");
+    EXPECT_EQ(mesh.materials[0].faceColor, (Float4{1, 0, 0, 1}));
+    EXPECT_EQ(mesh.materials[1].name, u"\u30DC");
+    EXPECT_EQ(mesh.materials[1].faceColor, (Float4{0, 1, 0, 1}));
+    EXPECT_EQ(mesh.triangleMaterials, (std::vector<std::uint32_t>{1}));
 }
 
 TEST(XReader, NormalsThatDoNotFitTheFacesAreLeftOutNotFatal) {

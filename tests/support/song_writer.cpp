@@ -12,15 +12,11 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "platform/av_error.h"
+
 namespace qv {
 
 namespace {
-
-std::string Reason(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 struct Writer {
     AVFormatContext* format = nullptr;
@@ -48,13 +44,13 @@ bool Drain(Writer& w, std::string* error) {
             return true;
         }
         if (rc < 0) {
-            *error = Reason(rc);
+            *error = AvErrorText(rc);
             return false;
         }
         av_packet_rescale_ts(w.packet, w.codec->time_base, w.stream->time_base);
         w.packet->stream_index = 0;
         if ((rc = av_interleaved_write_frame(w.format, w.packet)) < 0) {
-            *error = Reason(rc);
+            *error = AvErrorText(rc);
             return false;
         }
     }
@@ -70,7 +66,7 @@ bool Open(Writer& w, const std::filesystem::path& path, const SongForm& form, co
     int rc =
         avformat_alloc_output_context2(&w.format, nullptr, form.container, path.string().c_str());
     if (rc < 0) {
-        *error = Reason(rc);
+        *error = AvErrorText(rc);
         return false;
     }
     w.stream = avformat_new_stream(w.format, nullptr);
@@ -88,7 +84,7 @@ bool Open(Writer& w, const std::filesystem::path& path, const SongForm& form, co
         (rc = avcodec_parameters_from_context(w.stream->codecpar, w.codec)) < 0 ||
         (rc = avio_open(&w.format->pb, path.string().c_str(), AVIO_FLAG_WRITE)) < 0 ||
         (rc = avformat_write_header(w.format, nullptr)) < 0) {
-        *error = Reason(rc);
+        *error = AvErrorText(rc);
         return false;
     }
     rc = swr_alloc_set_opts2(&w.convert, &w.codec->ch_layout, w.codec->sample_fmt,
@@ -137,7 +133,7 @@ bool WriteSong(const std::filesystem::path& path, const SongForm& form, const Wa
         }
         w.frame->pts = at;
         if ((rc = avcodec_send_frame(w.codec, w.frame)) < 0) {
-            *error = Reason(rc);
+            *error = AvErrorText(rc);
             return false;
         }
         if (!Drain(w, error)) {
@@ -149,7 +145,7 @@ bool WriteSong(const std::filesystem::path& path, const SongForm& form, const Wa
         return false;
     }
     if (const int rc = av_write_trailer(w.format); rc < 0) {
-        *error = Reason(rc);
+        *error = AvErrorText(rc);
         return false;
     }
     return true;

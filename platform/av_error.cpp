@@ -1,5 +1,5 @@
 // FFmpeg error codes as sentences for the user.
-#include "video/av_error.h"
+#include "platform/av_error.h"
 
 #include <cerrno>
 
