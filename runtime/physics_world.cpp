@@ -128,8 +128,11 @@ void ApplyPhysicsSettings(PhysicsWorld& world) {
     if (std::isfinite(g.x) && std::isfinite(g.y) && std::isfinite(g.z)) {
         world.SetGravity(g);
     }
-    const float step = world.stepSetting;
-    if (std::isfinite(step) && step > 0.0f && step != world.stepSeconds) {
+    if (!std::isfinite(world.stepSetting) || world.stepSetting <= 0.0f) {
+        return;
+    }
+    const float step = std::max(world.stepSetting, PhysicsWorld::kMinStep);
+    if (step != world.stepSeconds) {
         world.accumulator = 0.0f;
         world.stepSeconds = step;
     }

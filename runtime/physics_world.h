@@ -23,6 +23,10 @@ namespace qv {
 class PhysicsWorld {
 public:
     static constexpr float kDefaultStep = 1.0f / 60.0f;
+    // The shortest step a saved setting may ask for: a thousand steps a
+    // second is far past any use, and shorter steps would spend whole frames
+    // stepping.
+    static constexpr float kMinStep = 1.0f / 1000.0f;
     // Marks, in its collision group, a body that starts wholly below the
     // ground: content uses such bodies as far-away counterweights (no floor
     // exists where it is authored), and the plane would tear them upwards.
@@ -90,7 +94,8 @@ void TakePhysicsStep(PhysicsWorld& world);
 
 // Once the settings window has been saved: gravity from the setting every
 // frame; a new step time restarts the accumulator. A step that is not a
-// positive finite number of seconds is ignored.
+// positive finite number of seconds is ignored; one shorter than kMinStep
+// becomes kMinStep.
 void ApplyPhysicsSettings(PhysicsWorld& world);
 
 // What the settings window shows when it opens.

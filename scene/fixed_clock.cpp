@@ -1,6 +1,7 @@
 // The offline renderer's clock: whole physics steps per frame, none dropped.
 #include "scene/fixed_clock.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "scene/scene_content.h"
@@ -40,12 +41,14 @@ void SettleAtStart(SceneContent& content, FixedClock& clock, double seconds) {
     SettlePhysics(content, seconds);
 }
 
-void SettlePhysics(SceneContent& content, double seconds) {
+std::uint64_t SettlePhysics(SceneContent& content, double seconds) {
     if (!content.physics) {
-        return;
+        return 0;
     }
     const double step = content.physics->stepSeconds;
-    const auto steps = static_cast<std::uint64_t>(std::floor(seconds / step + kStepTolerance));
+    const double wanted = std::floor(seconds / step + kStepTolerance);
+    const std::uint64_t steps =
+        wanted > 0.0 ? static_cast<std::uint64_t>(std::min(wanted, double(kMaxSettleSteps))) : 0;
     for (std::uint64_t i = 0; i < steps; ++i) {
         TakePhysicsStep(*content.physics);
         for (auto& model : content.models) {
@@ -53,6 +56,7 @@ void SettlePhysics(SceneContent& content, double seconds) {
         }
     }
     content.physics->accumulator = 0.0f;
+    return steps;
 }
 
 void AdvanceToFrame(SceneContent& content, FixedClock& clock, std::uint64_t frame) {
