@@ -53,8 +53,9 @@ bool PendingLoop(const Scene& scene, const UiState& ui) {
     return loop;
 }
 
-void HandlePlaybackKeys(const Scene& scene, UiState& ui, const InputEvent& event, bool textInput) {
-    if (event.kind != InputKind::KeyDown || textInput) {
+void HandlePlaybackKeys(const Scene& scene, UiState& ui, const InputEvent& event,
+                        bool keyboardTaken) {
+    if (event.kind != InputKind::KeyDown || keyboardTaken) {
         return;
     }
     const bool shift = (event.buttons & kInputShift) != 0;

@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "scene/camera_input.h"
+#include "scene/playback_keys.h"
 #include "scene/scene.h"
 #include "tests/support/scene_models.h"
 #include "tests/support/temp_file.h"
@@ -160,6 +162,30 @@ TEST_F(ModalOrderTest, TheModelSettingWindowAndAnImportStatusOpenedByAnImportAls
     ASSERT_TRUE(browser_.Confirm());
     driver_.Frame();
     EXPECT_TRUE(scene_.importer.Busy());
+}
+
+TEST_F(ModalOrderTest, PlaybackKeysWaitWhileTheBrowserIsOpen) {
+    browser_.Open();
+    driver_.Frames(2);
+    ASSERT_TRUE(BrowserOpen());
+    // No field types in the browser, yet it keeps the keyboard.
+    EXPECT_FALSE(driver_.Io().WantTextInput);
+    InputEvent key;
+    key.kind = InputKind::KeyDown;
+    for (InputKey which : {InputKey::Space, InputKey::Home, InputKey::Left, InputKey::Right,
+                           InputKey::L, InputKey::R}) {
+        key.key = which;
+        HandlePlaybackKeys(scene_, ui_, key, driver_.Io().WantCaptureKeyboard);
+    }
+    EXPECT_TRUE(ui_.requests.empty());
+    // Closed, the same keys act again.
+    const char* label = browser_.popupLabel.c_str();
+    ASSERT_TRUE(driver_.Click(label, InterfaceDriver::Id(label, {"cancel"})));
+    driver_.Frames(2);
+    ASSERT_FALSE(BrowserOpen());
+    key.key = InputKey::Space;
+    HandlePlaybackKeys(scene_, ui_, key, driver_.Io().WantCaptureKeyboard);
+    EXPECT_EQ(Asked(ui_, RequestKind::PressPlay).size(), 1u);
 }
 
 }  // namespace

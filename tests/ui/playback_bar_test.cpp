@@ -98,7 +98,7 @@ TEST_F(PlaybackBarTest, KeysAskLikeTheBarButNotWhileATextFieldTypes) {
         key.key = which;
         key.buttons = shift ? kInputShift : 0;
         key.repeat = repeat;
-        HandlePlaybackKeys(scene_, ui_, key, driver_.Io().WantTextInput);
+        HandlePlaybackKeys(scene_, ui_, key, driver_.Io().WantCaptureKeyboard);
     };
     // Frame steps while paused, counted from the seeks still waiting.
     press(InputKey::Right);
