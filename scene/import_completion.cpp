@@ -146,7 +146,8 @@ void CompleteAccessories(SceneContent& content, ImportResults& batch, unsigned& 
                                        entry.textures));
             continue;
         }
-        AddWarnings(warned, entry.path, CappedWarnings(entry.warnings, entry.warnings.size()));
+        AddWarnings(warned, entry.path,
+                    CappedWarnings(entry.textures.warnings, entry.textures.warnings.size()));
         content.accessories.push_back(
             {std::move(instance), entry.path.filename().string(), AccessorySettings{}});
         ++loaded;

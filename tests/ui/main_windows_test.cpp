@@ -391,7 +391,7 @@ TEST_F(MainWindowsTest, TheAccessoryTabHidesAndDeletesThroughTheSceneUpdate) {
         ParseXModel(mesh, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}).ok());
     for (const char* name : {"cube.x", "hat.x"}) {
         auto instance = std::make_unique<ModelInstance>();
-        ASSERT_EQ(CreateModelInstance(*instance, AccessoryModel(mesh, nullptr)), S_OK);
+        ASSERT_EQ(CreateModelInstance(*instance, AccessoryModel(mesh)), S_OK);
         scene_.accessories.push_back({std::move(instance), name, {}});
     }
     ui_.showResourceManager = true;
