@@ -41,7 +41,7 @@ AccessorySettings Sanitised(AccessorySettings s) {
                      &s.rotationDegrees.y, &s.rotationDegrees.z}) {
         *v = finite(*v, 0.0f);
     }
-    s.scale = finite(s.scale, 1.0f);
+    s.scale = std::max(finite(s.scale, 1.0f), kMinAccessoryScale);
     s.opacity = std::clamp(finite(s.opacity, 1.0f), 0.0f, 1.0f);
     return s;
 }

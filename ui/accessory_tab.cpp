@@ -71,7 +71,8 @@ bool DrawAccessoryControls(const Scene& scene, AccessorySettings& s) {
     changed |= DrawFollowCombos(scene, s);
     changed |= ImGui::DragFloat3("Position", &s.position.x, 0.05f);
     changed |= ImGui::DragFloat3("Rotation (degrees)", &s.rotationDegrees.x, 0.5f);
-    changed |= ImGui::DragFloat("Scale", &s.scale, 0.01f, 0.0f, 1000.0f);
+    changed |= ImGui::DragFloat("Scale", &s.scale, 0.01f, kMinAccessoryScale, 1000.0f, "%.3f",
+                                ImGuiSliderFlags_AlwaysClamp);
     changed |= ImGui::SliderFloat("Opacity", &s.opacity, 0.0f, 1.0f);
     return changed;
 }

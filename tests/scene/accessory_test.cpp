@@ -194,6 +194,12 @@ TEST_F(AccessoryTest, AnAccessoryFollowsItsBoneThroughADanceAndObeysItsRow) {
     UpdateAccessories(content_);
     const Vector4 corner = TransformPoint({1, 0, 0, 1}, SkinningMatrix(cube.instance->bones[0]));
     ExpectNear(corner, {1, 2, 3 - 2, 1}, "a turned and moved corner");
+    // A scale typed at 0 or below would mirror it inside out: held small.
+    for (const float typed : {0.0f, -2.0f}) {
+        edits = {{0, {true, -1, -1, {}, {}, typed, 1}}};
+        ApplyAccessoryEdits(content_, edits);
+        EXPECT_EQ(cube.settings.scale, kMinAccessoryScale) << typed;
+    }
 
     // The followed model goes: the accessory stays where it was, in the world.
     edits = {{0, {true, 0, hand, {}, {}, 1, 1}}};
