@@ -91,7 +91,14 @@ void FinishPlaybackFrame(Scene& scene) {
         }
     }
     const double length = PlaybackLength(scene);
-    if (length <= 0.0 || playback.time < length) {
+    if (length <= 0.0) {
+        // Nothing on the timeline (no motion, or a pose alone): the play
+        // state stays as pressed, the position at its only point. Treated as
+        // an end, a loop would settle physics every frame for nothing.
+        playback.time = 0.0;
+        return;
+    }
+    if (playback.time < length) {
         return;
     }
     if (playback.loop) {

@@ -38,7 +38,8 @@ void SeekPlayback(Scene& scene, double seconds);
 // to the play position (the frames' float steps would otherwise wander
 // from it over a long song), and once the length is reached starts
 // everything again from 0 with the loop on (song too), or else pauses on
-// the last frame, which the dance holds. Main thread.
+// the last frame, which the dance holds. A timeline of length 0 holds the
+// position at 0, playing or not. Main thread.
 void FinishPlaybackFrame(Scene& scene);
 
 }  // namespace qv

@@ -157,4 +157,25 @@ TEST_F(PlaybackTest, WithLoopEverythingStartsAgainTheSongToo) {
     EXPECT_NEAR(MotionTime(), scene_.playback.time, 0.1);
 }
 
+TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
+    Scene scene(std::make_unique<AudioEngine>());
+    UiState ui;
+    ModelSettingState modelSetting;
+    ASSERT_EQ(AddSceneModel(scene, "still"), S_OK);  // no motion: nothing to play
+    ASSERT_EQ(PlaybackLength(scene), 0.0);
+    PressPlay(scene);
+    for (int i = 0; i < 5; ++i) {
+        UpdateScene(scene, ui, modelSetting, 0.1f);
+    }
+    EXPECT_EQ(scene.playback.time, 0.0);
+    EXPECT_EQ(scene.playback.state, PlayState::Playing);
+    // Looping too: no restart, no climb.
+    scene.playback.loop = true;
+    for (int i = 0; i < 5; ++i) {
+        UpdateScene(scene, ui, modelSetting, 0.1f);
+    }
+    EXPECT_EQ(scene.playback.time, 0.0);
+    EXPECT_EQ(scene.playback.state, PlayState::Playing);
+}
+
 }  // namespace qv
