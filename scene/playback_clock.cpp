@@ -53,7 +53,7 @@ double AdvancePlayback(Scene& scene, float frameSeconds) {
     return playback.time - before;
 }
 
-void SeekPlayback(Scene& scene, double seconds) {
+void SeekPlayback(Scene& scene, double seconds, bool settle) {
     Playback& playback = scene.playback;
     const double t = std::isfinite(seconds) ? std::clamp(seconds, 0.0, PlaybackLength(scene)) : 0.0;
     playback.time = t;
@@ -76,7 +76,9 @@ void SeekPlayback(Scene& scene, double seconds) {
             song->Stop(true);  // past its end: the song has finished
         }
     }
-    SettlePhysics(scene, kSeekSettleSeconds);
+    if (settle) {
+        SettlePhysics(scene, kSeekSettleSeconds);
+    }
 }
 
 void FinishPlaybackFrame(Scene& scene) {

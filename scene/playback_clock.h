@@ -29,10 +29,11 @@ double PlaybackLength(const Scene& scene);
 double AdvancePlayback(Scene& scene, float frameSeconds);
 
 // Sets song, every motion and the camera motion to `seconds` (held to
-// 0..length), poses every model there and lets physics settle at that
-// pose. Playing or paused, the state stays; a playing song that the seek
-// takes past its end stays silent. Main thread, in the scene update.
-void SeekPlayback(Scene& scene, double seconds);
+// 0..length), poses every model there and, with `settle`, lets physics
+// settle at that pose. Playing or paused, the state stays; a playing song
+// that the seek takes past its end stays silent. Main thread, in the scene
+// update.
+void SeekPlayback(Scene& scene, double seconds, bool settle = true);
 
 // After the models' update of a playing scene: pins every playing motion
 // to the play position (the frames' float steps would otherwise wander

@@ -54,8 +54,13 @@ void DrawControls(InterfaceView& view) {
     const double low = 0.0;
     const double high = length;
     ImGui::BeginDisabled(length <= 0.0);
+    // While dragged the slider poses only; physics settles once, where the
+    // drag ends.
     if (ImGui::SliderScalar("##Seek", ImGuiDataType_Double, &position, &low, &high, "")) {
-        view.ui.requests.push_back({RequestKind::Seek, -1, false, position});
+        view.ui.requests.push_back({RequestKind::Seek, -1, false, position, false});
+    }
+    if (ImGui::IsItemDeactivatedAfterEdit()) {
+        view.ui.requests.push_back({RequestKind::Seek, -1, false, position, true});
     }
     ImGui::EndDisabled();
 }

@@ -157,6 +157,22 @@ TEST_F(PlaybackTest, WithLoopEverythingStartsAgainTheSongToo) {
     EXPECT_NEAR(MotionTime(), scene_.playback.time, 0.1);
 }
 
+TEST_F(PlaybackTest, ADragPosesOnlyAndPhysicsSettlesWhereItStops) {
+    ASSERT_NE(scene_.physics, nullptr);
+    // A settle restarts the step accumulator; a frame of no time leaves it.
+    scene_.physics->accumulator = 0.01f;
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 1.0, false});
+    Frame(0.0f);
+    EXPECT_NEAR(CenterX(), 1.0f, 1e-4f);
+    EXPECT_EQ(scene_.physics->accumulator, 0.01f);
+    // A settling seek that a posing one replaced in the same frame still settles.
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 1.5, true});
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 2.0, false});
+    Frame(0.0f);
+    EXPECT_NEAR(CenterX(), 2.0f, 1e-4f);
+    EXPECT_EQ(scene_.physics->accumulator, 0.0f);
+}
+
 TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
     Scene scene(std::make_unique<AudioEngine>());
     UiState ui;
