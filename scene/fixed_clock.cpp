@@ -22,7 +22,6 @@ void UpdateModelsTo(SceneContent& content, FixedClock& clock, double time) {
     for (auto& model : content.models) {
         UpdateModel(*model.instance, delta);
     }
-    UpdateAccessories(content);
     clock.modelTime = time;
 }
 
@@ -39,6 +38,8 @@ void SettleAtStart(SceneContent& content, FixedClock& clock, double seconds) {
     // Relative times from here on: the start pose is already in the motions.
     clock.modelTime = 0.0;
     SettlePhysics(content, seconds);
+    // Accessories are drawn, not simulated: once where the frame stands.
+    UpdateAccessories(content);
 }
 
 std::uint64_t SettlePhysics(SceneContent& content, double seconds) {
@@ -75,6 +76,7 @@ void AdvanceToFrame(SceneContent& content, FixedClock& clock, std::uint64_t fram
     if (target > clock.modelTime) {
         UpdateModelsTo(content, clock, target);
     }
+    UpdateAccessories(content);
 }
 
 }  // namespace qv
