@@ -117,6 +117,10 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
         ModelUiEntry row;
         row.name = ToUtf8(entry.model.name);
         row.englishName = ToUtf8(entry.model.nameEnglish);
+        row.boneNames.reserve(entry.model.bones.size());
+        for (const PmxBone& bone : entry.model.bones) {
+            row.boneNames.push_back(ToUtf8(bone.name));
+        }
         row.warnings = CappedWarnings(entry.textures.warnings, entry.textures.warnings.size());
         AddWarnings(warned, entry.path, row.warnings);
         content.models.push_back({std::move(instance), std::move(row)});

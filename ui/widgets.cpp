@@ -54,4 +54,10 @@ void NumberedListRow(int row, const char* name) {
     ImGui::TableNextColumn();
 }
 
+std::int32_t NameCombo(const char* label, const std::vector<std::string>& names,
+                       std::int32_t current) {
+    return NameCombo(
+        label, names.size(), [&](std::size_t i) { return names[i].c_str(); }, current);
+}
+
 }  // namespace qv

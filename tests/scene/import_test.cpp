@@ -91,6 +91,8 @@ TEST_F(ImportTest, MixedCaseFilesArePassedOverWithoutAMessage) {
     ASSERT_EQ(content_.models.size(), 1u);
     ASSERT_EQ(content_.models.size(), 1u);
     EXPECT_EQ(content_.models[0].entry.name, "テストモデル");
+    EXPECT_EQ(content_.models[0].entry.boneNames,
+              (std::vector<std::string>{"センター", "左足", "左足ＩＫ"}));
     EXPECT_TRUE(content_.models[0].entry.physicsOn);
     EXPECT_EQ(content_.models[0].entry.yRotationBone, -1);
     EXPECT_EQ(content_.models[0].instance->bodies.size(), 2u);  // built into the shared world
