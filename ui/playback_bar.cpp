@@ -47,9 +47,7 @@ void DrawControls(InterfaceView& view) {
     ImGui::Text("frame %lld", static_cast<long long>(TimelineFrame(time)));
     ImGui::SameLine();
 
-    const float loopWidth = ImGui::CalcTextSize("Loop").x + ImGui::GetFrameHeight() +
-                            ImGui::GetStyle().ItemInnerSpacing.x + ImGui::GetStyle().ItemSpacing.x;
-    ImGui::SetNextItemWidth(std::max(ImGui::GetContentRegionAvail().x - loopWidth, 40.0f));
+    ImGui::SetNextItemWidth(std::max(ImGui::GetContentRegionAvail().x, 40.0f));
     double position = time;
     const double low = 0.0;
     const double high = length;
