@@ -69,7 +69,6 @@ void UpdateAccessories(SceneContent& content) {
         // is the skinning matrix of every vertex.
         BoneState& root = instance.bones[0];
         root.worldMatrix = AccessoryTransform(accessory.settings, content.models);
-        root.worldRotation = MatrixToQuaternion(root.worldMatrix);
         // Opacity reaches the renderer as a material multiplier on the
         // diffuse alpha, the path material morphs take: an accessory has no
         // morphs of its own to overwrite it.
