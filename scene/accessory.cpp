@@ -46,18 +46,22 @@ AccessorySettings Sanitised(AccessorySettings s) {
     return s;
 }
 
-}  // namespace
-
+// The frame a bone gives what follows it: the bone's turn, placed at its
+// posed head. At rest it is a move to the bone's rest position.
 Matrix4 BoneFollowFrame(const BoneState& bone) {
     return Multiply(TranslationMatrix(bone.restHead), SkinningMatrix(bone));
 }
 
+// The accessory's transform in model space: its own scale, turn and move,
+// then the followed bone's frame (or none, in the world).
 Matrix4 AccessoryTransform(const AccessorySettings& settings,
                            const std::vector<ModelRecord>& models) {
     const Matrix4 own = OwnTransform(settings);
     const BoneState* bone = FollowedBone(settings, models);
     return bone != nullptr ? Multiply(own, BoneFollowFrame(*bone)) : own;
 }
+
+}  // namespace
 
 void UpdateAccessories(SceneContent& content) {
     for (AccessoryRecord& accessory : content.accessories) {

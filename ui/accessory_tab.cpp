@@ -60,8 +60,8 @@ bool DrawAccessoryControls(const Scene& scene, AccessorySettings& s) {
     return changed;
 }
 
-}  // namespace
-
+// A row's settings as the interface left them: the last edit queued this
+// frame, else the scene's.
 AccessorySettings PendingAccessorySettings(const UiState& ui, std::int32_t row,
                                            const AccessorySettings& current) {
     AccessorySettings pending = current;
@@ -72,6 +72,8 @@ AccessorySettings PendingAccessorySettings(const UiState& ui, std::int32_t row,
     }
     return pending;
 }
+
+}  // namespace
 
 void DrawAccessoryTab(InterfaceView& view) {
     const Scene& scene = view.scene;
