@@ -38,6 +38,11 @@ public:
     // never recover; four steps keep bodies in real time down to 15 frames a
     // second, and below that they lose the time past the cap instead.
     static constexpr int kMaxStepsPerFrame = 4;
+    // A time that lands on a step but for float rounding counts as reaching
+    // it, in steps: a thousandth of a step is far above the rounding of
+    // summed frame times and far below a frame. The live and the offline
+    // clock share it, so both take the same steps.
+    static constexpr float kStepTolerance = 1e-3f;
 
     PhysicsWorld();
     ~PhysicsWorld();

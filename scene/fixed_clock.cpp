@@ -4,16 +4,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include "runtime/physics_world.h"
 #include "scene/scene_content.h"
 
 namespace qv {
 
 namespace {
 
-// A frame time that lands on a step but for float rounding (the step is a
-// float) counts as that step, so 3 s at 60 steps a second is 180 steps, not
-// 179: a thousandth of a step is far above the rounding and far below a frame.
-constexpr double kStepTolerance = 1e-3;
+// 3 s at 60 steps a second is 180 steps, not the 179 that float rounding of
+// the step would give.
+constexpr double kStepTolerance = PhysicsWorld::kStepTolerance;
 
 void UpdateModelsTo(SceneContent& content, FixedClock& clock, double time) {
     // The delta comes from absolute times, so rounding never builds up
