@@ -43,4 +43,9 @@ struct ShaderEntry {
 
 enum class PlayState { Playing = 0, Paused = 1, Stopped = 2 };
 
+// What the play button offers in a state: to pause what plays, else to play.
+inline const char* PlayButtonLabel(PlayState state) {
+    return state == PlayState::Playing ? "Pause" : "Play";
+}
+
 }  // namespace qv

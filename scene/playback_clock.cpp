@@ -64,7 +64,6 @@ void SeekPlayback(Scene& scene, double seconds, bool settle) {
     if (playback.state == PlayState::Stopped && t > 0.0) {
         // A stopped scene away from the start holds its place like a pause.
         playback.state = PlayState::Paused;
-        playback.label = "Play";
     }
     if (SoundEffectInstance* song = playback.songInstance.get()) {
         if (t < song->DurationSeconds()) {

@@ -25,13 +25,12 @@ Scene::~Scene() {
 
 namespace {
 
-// Everything of a stop but the rewind: the state, the label, the song and
+// Everything of a stop but the rewind: the state, the song and
 // the models' playing flags, none of which the scene stage reads.
 void StopPlayback(Scene& scene) {
     scene.playback.state = PlayState::Stopped;
     scene.playback.time = 0.0;
     scene.stage.stageMotionTime = 0.0f;
-    scene.playback.label = "Play";
     if (scene.playback.songInstance) {
         scene.playback.songInstance->Stop(true);
     }
@@ -192,7 +191,6 @@ void PressPlay(Scene& scene) {
         }
     }
     playback.state = start ? PlayState::Playing : PlayState::Paused;
-    playback.label = start ? "Pause" : "Play";
     if (SoundEffectInstance* song = playback.songInstance.get()) {
         if (start && playback.time < song->DurationSeconds()) {
             // From where the motions are: a song shorter than the dance

@@ -50,8 +50,7 @@ struct SceneHooks {
 // Song and motions playing together, and the clock the frames add up.
 struct Playback {
     PlayState state = PlayState::Stopped;
-    std::string label = "Play";  // the play button's
-    float elapsedTime = 0.0f;    // every frame's seconds since start
+    float elapsedTime = 0.0f;  // every frame's seconds since start
     // Where song, motions and camera motion stand, seconds: the song's play
     // position while it plays, else moved on by frame time while playing;
     // 0 after a stop. Only the scene update and its requests change it.

@@ -10,20 +10,14 @@
 #include "scene/playback_clock.h"
 #include "scene/playback_keys.h"
 #include "scene/scene.h"
+#include "ui/widgets.h"
 
 namespace qv {
 
 namespace {
 
 void DrawControls(InterfaceView& view) {
-    const Playback& playback = view.scene.playback;
-    // One id whatever the label reads, so the press is one click; built on
-    // the stack, so a drawn frame allocates nothing.
-    char playButton[64];
-    std::snprintf(playButton, sizeof(playButton), "%s###BarPlay", playback.label.c_str());
-    if (ImGui::Button(playButton)) {
-        view.ui.requests.push_back({RequestKind::PressPlay});
-    }
+    DrawPlayButton(view, "###BarPlay");
     ImGui::SameLine();
     if (ImGui::Button("Stop")) {
         view.ui.requests.push_back({RequestKind::StopAndReset});

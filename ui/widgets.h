@@ -13,6 +13,8 @@
 
 namespace qv {
 
+struct InterfaceView;
+
 // A greyed "(?)" that shows `text` in a tooltip, wrapped at 35 font sizes.
 void HelpMarker(const char* text);
 
@@ -61,6 +63,11 @@ std::int32_t NameCombo(const char* label, std::size_t count, NameOf nameOf, std:
     }
     return chosen;
 }
+
+// The play button, its label the play state's, its id `id` ("###..."):
+// one id whatever the label reads, so the press is one click. A press
+// queues PressPlay.
+void DrawPlayButton(InterfaceView& view, const char* id);
 
 // NameCombo over a list of names.
 std::int32_t NameCombo(const char* label, const std::vector<std::string>& names,

@@ -120,7 +120,7 @@ TEST_F(PlaybackTest, WithoutLoopTheLastFrameHoldsAndPlayStartsAgain) {
         Frame(0.1f);
     }
     EXPECT_EQ(scene_.playback.state, PlayState::Paused);
-    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Play");
     EXPECT_DOUBLE_EQ(scene_.playback.time, 3.0);
     EXPECT_FLOAT_EQ(MotionTime(), 3.0f);
     EXPECT_NEAR(CenterX(), 3.0f, 1e-4f);

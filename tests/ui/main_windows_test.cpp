@@ -73,12 +73,12 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
     EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
     SceneUpdate();
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
-    EXPECT_EQ(scene_.playback.label, "Pause");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Pause");
     EXPECT_EQ(scene_.models[0].instance->playing, 1u);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
     SceneUpdate();
     EXPECT_EQ(scene_.playback.state, PlayState::Paused);
-    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Play");
     EXPECT_EQ(scene_.models[1].instance->playing, 0u);
     // The rewind poses the skeletons, which the scene stage may be reading
     // while the windows draw: it waits for the scene update.
@@ -93,7 +93,7 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
         ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
         SceneUpdate();
         EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
-        EXPECT_EQ(scene_.playback.label, "Play");
+        EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Play");
         ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));  // from Stopped to Playing
         SceneUpdate();
         EXPECT_EQ(scene_.playback.state, PlayState::Playing);
