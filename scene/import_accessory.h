@@ -1,9 +1,5 @@
-// Accessory files read on the import thread and turned into one-bone models for the renderer.
+// Accessory meshes turned into the one-bone models the renderer draws.
 #pragma once
-
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "formats/pmx_model.h"
 #include "formats/x_model.h"

@@ -1,5 +1,4 @@
-// The resource manager: play control, and the lists of models, motions, songs, shaders and
-// accessories.
+// The resource manager: play control and the lists of models, motions, songs, shaders, accessories.
 #include <imgui.h>
 
 #include "scene/scene.h"
