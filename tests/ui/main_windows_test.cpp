@@ -27,12 +27,9 @@ const char* const kManager = "Resource manager";
 // The windows over a scene with two models, two motions and two songs,
 // clicked through Dear ImGui; the scene update runs between clicks where a
 // request must be carried out.
-class MainWindowsTest : public ::testing::Test {
+class MainWindowsTest : public InterfaceSceneTest {
 protected:
-    MainWindowsTest()
-        : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
-              DrawInterface(view_);
-          }) {
+    MainWindowsTest() {
         view_.facts.renderDeviceName = "Test device";
         view_.facts.clientWidth = 1280;
         view_.facts.clientHeight = 720;
@@ -54,13 +51,6 @@ protected:
     bool ClickIn(const char* window, std::initializer_list<IdPart> path) {
         return driver_.Click(window, InterfaceDriver::Id(window, path));
     }
-    void SceneUpdate() { UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f); }
-
-    Scene scene_;
-    UiState ui_;
-    ModelSettingState modelSetting_;
-    InterfaceView view_;
-    InterfaceDriver driver_;
     int browserOpened_ = 0;
 };
 

@@ -35,13 +35,9 @@ constexpr FlaggedWindow kFlaggedWindows[] = {
 
 // The windows over a scene with one model and the browser in a folder with
 // one model file, every flagged window closed.
-class ModalOrderTest : public ::testing::Test {
+class ModalOrderTest : public InterfaceSceneTest {
 protected:
-    ModalOrderTest()
-        : scene_(std::make_unique<AudioEngine>()),
-          browser_(folder_.path(), {"/"}),
-          view_{scene_, ui_, {}, {}},
-          driver_([this] { DrawInterface(view_); }) {
+    ModalOrderTest() : browser_(folder_.path(), {"/"}) {
         EXPECT_EQ(AddSceneModel(scene_, "first"), S_OK);
         folder_.Write("a.pmx", "x");
         view_.fileBrowser = &browser_;
@@ -83,12 +79,7 @@ protected:
     }
 
     const TempFolder folder_;
-    Scene scene_;
-    UiState ui_;
-    ModelSettingState modelSetting_;
     FileBrowser browser_;
-    InterfaceView view_;
-    InterfaceDriver driver_;
 };
 
 // The browser and the other windows open in one frame, as when an import
@@ -148,7 +139,7 @@ TEST_F(ModalOrderTest, TheModelSettingWindowAndAnImportStatusOpenedByAnImportAls
     while (!scene_.importer.ResultsReady()) {
         std::this_thread::yield();
     }
-    UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f);
+    SceneUpdate();
     ASSERT_TRUE(ui_.showImportStatus);
     driver_.Frames(2);
     EXPECT_NE(driver_.Window("Import resource status"), nullptr);

@@ -21,12 +21,9 @@ std::string TimeText(double seconds) {
     return text;
 }
 
-class PlaybackBarTest : public ::testing::Test {
+class PlaybackBarTest : public InterfaceSceneTest {
 protected:
-    PlaybackBarTest()
-        : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
-              DrawInterface(view_);
-          }) {
+    PlaybackBarTest() {
         scene_.songs.push_back(
             {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000 * 2)), "song"});
         SelectSong(scene_, 0);
@@ -37,13 +34,6 @@ protected:
     bool ClickBar(const char* label) {
         return driver_.Click(kPlaybackBarWindow, InterfaceDriver::Id(kPlaybackBarWindow, {label}));
     }
-    void SceneUpdate() { UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f); }
-
-    Scene scene_;
-    UiState ui_;
-    ModelSettingState modelSetting_;
-    InterfaceView view_;
-    InterfaceDriver driver_;
 };
 
 }  // namespace
