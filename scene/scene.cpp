@@ -128,7 +128,7 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     if (scene.playback.state != PlayState::Stopped) {
         scene.stage.stageMotionTime = static_cast<float>(scene.playback.time);
     }
-    UpdateStageMotion(scene, 0.0f);
+    UpdateStageMotion(scene);
 }
 
 std::int32_t PickCameraMotion(const Scene& scene) {
@@ -140,7 +140,7 @@ std::int32_t PickCameraMotion(const Scene& scene) {
     return -1;
 }
 
-void UpdateStageMotion(Scene& scene, float dt) {
+void UpdateStageMotion(Scene& scene) {
     const bool chosen = InRange(scene.stage.cameraMotion, scene.motions.size());
     if (!chosen || scene.playback.state == PlayState::Stopped) {
         if (scene.stage.cameraDrivenByMotion) {
@@ -160,9 +160,6 @@ void UpdateStageMotion(Scene& scene, float dt) {
         scene.stage.sortedLightKeys = SortedByFrame(motion.lightKeys);
         scene.stage.sortedShadowKeys = SortedByFrame(motion.shadowKeys);
         scene.stage.sortedStageMotion = scene.stage.cameraMotion;
-    }
-    if (scene.playback.state == PlayState::Playing && std::isfinite(dt)) {
-        scene.stage.stageMotionTime += dt;
     }
     const float frame = scene.stage.stageMotionTime * 30.0f;
     CameraMotionPose pose;
