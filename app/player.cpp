@@ -398,13 +398,6 @@ int WriteScreenshot(EngineContext& ctx, const std::filesystem::path& file) {
     return 0;
 }
 
-void RemoveDemoFolder(const DemoFolder& demo) {
-    if (!demo.Folder().empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(demo.Folder(), ec);
-    }
-}
-
 }  // namespace
 
 int RunPlayer(const PlayerOptions& options) {
@@ -455,10 +448,13 @@ int RunPlayer(const PlayerOptions& options) {
 
     // The Vulkan back end goes with the engine's GPU objects, the SDL back
     // end and the context after them.
-    auto shutDown = [&] {
+    auto releaseDevice = [&] {
         EngineContext::Destroy();
         ReleasePlayerGraphics(graphics);
         interface.Shutdown();
+    };
+    auto shutDown = [&] {
+        releaseDevice();
         scene.reset();  // before SDL goes: its audio engine is SDL's
         SDL_Quit();
     };
@@ -494,10 +490,8 @@ int RunPlayer(const PlayerOptions& options) {
         // nothing of it would be kept, and one large model takes seconds.
         // The device and the window go back as usual; the import thread
         // ends with the process.
-        EngineContext::Destroy();
-        ReleasePlayerGraphics(graphics);
-        interface.Shutdown();
-        RemoveDemoFolder(demo);
+        releaseDevice();
+        demo.Remove();
         std::fflush(nullptr);
         std::_Exit(exitCode);
     }
