@@ -19,6 +19,7 @@
 #include "render/device/stage_recording.h"
 #include "render/model/material_values.h"
 #include "render/vk/vulkan_helpers.h"
+#include "scene/import_kind.h"
 #include "scene/play_everything.h"
 #include "scene/scene.h"
 #include "ui/file_browser.h"
@@ -299,8 +300,11 @@ std::filesystem::path WorkingFolder() {
 // resource manager.
 void ConnectToolWindows(InterfaceView& view, UiState& ui, FileBrowser& browser,
                         ModelSettingState& modelSetting) {
-    browser.SetExtensionFilters({".pmx", ".pmd", ".x", ".vmd", ".vpd", ".wav", ".mp3", ".m4a",
-                                 ".aac", ".ogg", ".oga", ".opus", ".flac", ".hlsl"});
+    std::vector<std::string> endings;
+    for (const ImportEnding& e : ImportEndings()) {
+        endings.push_back(e.ending);
+    }
+    browser.SetExtensionFilters(endings);
     view.fileBrowser = &browser;
     view.modelSetting = &modelSetting;
     view.actions.openFileBrowser = [&browser] { browser.Open(); };

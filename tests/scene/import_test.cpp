@@ -7,6 +7,7 @@
 #include "demo/pmd_writer.h"
 #include "formats/text_decode.h"
 #include "formats/vpd_pose.h"
+#include "platform/song_decoder.h"
 #include "scene/import_kind.h"
 #include "scene/scene_content.h"
 #include "tests/support/content_writers.h"
@@ -80,6 +81,31 @@ TEST(ImportKind, ExtensionsAreMatchedExactlyInOneCaseOrTheOther) {
     EXPECT_EQ(ImportKindOf("x.pmx/"), ImportKind::None);
     EXPECT_EQ(ExtensionOf("a.b.c"), ".c");
     EXPECT_EQ(ExtensionOf(".."), "");
+}
+
+TEST(ImportKind, EveryEndingTakenSortsAndIsNamedToTheUser) {
+    // The sentence's words, in order: ".pmx, .pmd, ... or .hlsl".
+    std::string text = ImportEndingsText();
+    ASSERT_NE(text.rfind(" or "), std::string::npos);
+    text.replace(text.rfind(" or "), 4, ", ");
+    std::vector<std::string> named;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t comma = std::min(text.find(", ", at), text.size());
+        named.push_back(text.substr(at, comma - at));
+        at = comma + 2;
+    }
+    ASSERT_EQ(named.size(), ImportEndings().size());
+    std::size_t i = 0;
+    for (const ImportEnding& e : ImportEndings()) {
+        SCOPED_TRACE(e.ending);
+        EXPECT_EQ(ImportKindOf(std::string("a") + e.ending), e.kind);
+        EXPECT_NE(e.kind, ImportKind::None);
+        EXPECT_EQ(named[i++], e.ending);
+        // The compressed songs the list takes are the ones the decoder reads.
+        if (e.kind == ImportKind::Song && std::string(e.ending) != ".wav") {
+            EXPECT_TRUE(IsCompressedSongExtension(e.ending));
+        }
+    }
 }
 
 TEST_F(ImportTest, MixedCaseFilesArePassedOverWithoutAMessage) {
