@@ -21,7 +21,7 @@ std::string RefusalReason(const std::filesystem::path& path) {
     if (std::filesystem::is_directory(path, ec)) {
         return "a folder; drop the files inside it";
     }
-    return "not a .pmx, .x, .vmd, .wav, .mp3, .m4a, .ogg, .opus, .flac or .hlsl file";
+    return "not a " + ImportEndingsText() + " file";
 }
 
 }  // namespace

@@ -182,9 +182,9 @@ void InstallInputHook(EngineContext& ctx, Scene& scene, UiState& ui, PlayerInter
                 return false;
             }
             // Playback keys count over the tool windows too, but never while
-            // a text field types.
+            // a text field types or the file browser is open.
             HandlePlaybackKeys(*scenePtr, *uiPtr, input,
-                               interface != nullptr && interface->WantsTextInput());
+                               interface != nullptr && interface->WantsKeyboard());
             const bool wanted = InterfaceWantsInput(interface);
             const MouseCapture capture =
                 HandleSceneInput(*scenePtr, *uiPtr, c.GetFrameSeconds(), input, wanted);

@@ -19,6 +19,7 @@
 #include "render/device/stage_recording.h"
 #include "render/model/material_values.h"
 #include "render/vk/vulkan_helpers.h"
+#include "scene/import_kind.h"
 #include "scene/play_everything.h"
 #include "scene/scene.h"
 #include "ui/file_browser.h"
@@ -299,8 +300,11 @@ std::filesystem::path WorkingFolder() {
 // resource manager.
 void ConnectToolWindows(InterfaceView& view, UiState& ui, FileBrowser& browser,
                         ModelSettingState& modelSetting) {
-    browser.SetExtensionFilters({".pmx", ".pmd", ".x", ".vmd", ".vpd", ".wav", ".mp3", ".m4a",
-                                 ".aac", ".ogg", ".oga", ".opus", ".flac", ".hlsl"});
+    std::vector<std::string> endings;
+    for (const ImportEnding& e : ImportEndings()) {
+        endings.push_back(e.ending);
+    }
+    browser.SetExtensionFilters(endings);
     view.fileBrowser = &browser;
     view.modelSetting = &modelSetting;
     view.actions.openFileBrowser = [&browser] { browser.Open(); };
@@ -398,13 +402,6 @@ int WriteScreenshot(EngineContext& ctx, const std::filesystem::path& file) {
     return 0;
 }
 
-void RemoveDemoFolder(const DemoFolder& demo) {
-    if (!demo.Folder().empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(demo.Folder(), ec);
-    }
-}
-
 }  // namespace
 
 int RunPlayer(const PlayerOptions& options) {
@@ -455,10 +452,13 @@ int RunPlayer(const PlayerOptions& options) {
 
     // The Vulkan back end goes with the engine's GPU objects, the SDL back
     // end and the context after them.
-    auto shutDown = [&] {
+    auto releaseDevice = [&] {
         EngineContext::Destroy();
         ReleasePlayerGraphics(graphics);
         interface.Shutdown();
+    };
+    auto shutDown = [&] {
+        releaseDevice();
         scene.reset();  // before SDL goes: its audio engine is SDL's
         SDL_Quit();
     };
@@ -494,10 +494,8 @@ int RunPlayer(const PlayerOptions& options) {
         // nothing of it would be kept, and one large model takes seconds.
         // The device and the window go back as usual; the import thread
         // ends with the process.
-        EngineContext::Destroy();
-        ReleasePlayerGraphics(graphics);
-        interface.Shutdown();
-        RemoveDemoFolder(demo);
+        releaseDevice();
+        demo.Remove();
         std::fflush(nullptr);
         std::_Exit(exitCode);
     }

@@ -79,8 +79,10 @@ bool PlayerInterface::WantsInput() const {
     return io.WantCaptureMouse || io.WantCaptureKeyboard;
 }
 
-bool PlayerInterface::WantsTextInput() const {
-    return Started() && ImGui::GetIO().WantTextInput;
+bool PlayerInterface::WantsKeyboard() const {
+    // Without keyboard navigation, Dear ImGui sets this exactly while a
+    // widget is active (typing included) or a modal popup is open.
+    return Started() && ImGui::GetIO().WantCaptureKeyboard;
 }
 
 void PlayerInterface::BeginFrame() {

@@ -47,9 +47,10 @@ public:
     // Whether the tool windows want the mouse or the keyboard (as of the
     // last frame): the camera and the models then get nothing.
     bool WantsInput() const;
-    // Whether a text field has the keyboard (as of the last frame): keys
-    // that act everywhere else then belong to it.
-    bool WantsTextInput() const;
+    // Whether the tool windows hold the keyboard (as of the last frame): a
+    // text field types, a widget is in use or a modal popup is open. Keys
+    // that act everywhere else then belong to them.
+    bool WantsKeyboard() const;
 
     // Main thread, before the stages start: the platform's new-frame step,
     // and the text-input rectangle moved to where Dear ImGui types.

@@ -74,7 +74,7 @@ void DriveCamera(Scene& scene, const RenderOptions& options, double seconds) {
         return;
     }
     scene.stage.stageMotionTime = static_cast<float>(seconds);
-    UpdateStageMotion(scene, 0.0f);
+    UpdateStageMotion(scene);
 }
 
 // --shader: the named set on every material of every model.

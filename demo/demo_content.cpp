@@ -44,9 +44,14 @@ Result WriteDemoContent(const std::filesystem::path& folder,
 }
 
 DemoFolder::~DemoFolder() {
+    Remove();
+}
+
+void DemoFolder::Remove() {
     if (!folder_.empty()) {
         std::error_code ec;
         std::filesystem::remove_all(folder_, ec);
+        folder_.clear();
     }
 }
 

@@ -62,6 +62,9 @@ public:
 
     // Replaces whatever a former process of the same id left there.
     Result Create();
+    // Removes the folder with everything in it now, for a process that ends
+    // without running destructors; nothing is left for the destructor.
+    void Remove();
     const std::filesystem::path& Folder() const { return folder_; }
     const std::vector<std::filesystem::path>& Imports() const { return imports_; }
 

@@ -13,7 +13,6 @@ namespace {
 
 constexpr float kGroundFriction = 0.5f;
 constexpr float kGroundRestitution = 0.6f;
-constexpr float kStepTolerance = 1e-3f;
 
 // Bodies collide when each one's group is in the other's mask, the way PMX
 // content is authored; the ground plane touches every body whatever its mask,
@@ -93,10 +92,7 @@ int DueSteps(PhysicsWorld& world, float deltaSeconds) {
         world.accumulator =
             std::fmod(world.accumulator, world.stepSeconds) + world.stepSeconds * cap;
     }
-    // A frame that lands on a step but for float rounding takes it, as the
-    // offline clock does: a thousandth of a step is far above the rounding
-    // of summed frame times and far below a frame.
-    const float due = world.stepSeconds * (1.0f - kStepTolerance);
+    const float due = world.stepSeconds * (1.0f - PhysicsWorld::kStepTolerance);
     int steps = 0;
     while (due <= world.accumulator && steps < PhysicsWorld::kMaxStepsPerFrame) {
         world.accumulator = std::max(world.accumulator - world.stepSeconds, 0.0f);
@@ -128,8 +124,11 @@ void ApplyPhysicsSettings(PhysicsWorld& world) {
     if (std::isfinite(g.x) && std::isfinite(g.y) && std::isfinite(g.z)) {
         world.SetGravity(g);
     }
-    const float step = world.stepSetting;
-    if (std::isfinite(step) && step > 0.0f && step != world.stepSeconds) {
+    if (!std::isfinite(world.stepSetting) || world.stepSetting <= 0.0f) {
+        return;
+    }
+    const float step = std::max(world.stepSetting, PhysicsWorld::kMinStep);
+    if (step != world.stepSeconds) {
         world.accumulator = 0.0f;
         world.stepSeconds = step;
     }

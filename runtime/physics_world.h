@@ -23,6 +23,10 @@ namespace qv {
 class PhysicsWorld {
 public:
     static constexpr float kDefaultStep = 1.0f / 60.0f;
+    // The shortest step a saved setting may ask for: a thousand steps a
+    // second is far past any use, and shorter steps would spend whole frames
+    // stepping.
+    static constexpr float kMinStep = 1.0f / 1000.0f;
     // Marks, in its collision group, a body that starts wholly below the
     // ground: content uses such bodies as far-away counterweights (no floor
     // exists where it is authored), and the plane would tear them upwards.
@@ -34,6 +38,11 @@ public:
     // never recover; four steps keep bodies in real time down to 15 frames a
     // second, and below that they lose the time past the cap instead.
     static constexpr int kMaxStepsPerFrame = 4;
+    // A time that lands on a step but for float rounding counts as reaching
+    // it, in steps: a thousandth of a step is far above the rounding of
+    // summed frame times and far below a frame. The live and the offline
+    // clock share it, so both take the same steps.
+    static constexpr float kStepTolerance = 1e-3f;
 
     PhysicsWorld();
     ~PhysicsWorld();
@@ -90,7 +99,8 @@ void TakePhysicsStep(PhysicsWorld& world);
 
 // Once the settings window has been saved: gravity from the setting every
 // frame; a new step time restarts the accumulator. A step that is not a
-// positive finite number of seconds is ignored.
+// positive finite number of seconds is ignored; one shorter than kMinStep
+// becomes kMinStep.
 void ApplyPhysicsSettings(PhysicsWorld& world);
 
 // What the settings window shows when it opens.

@@ -41,23 +41,27 @@ AccessorySettings Sanitised(AccessorySettings s) {
                      &s.rotationDegrees.y, &s.rotationDegrees.z}) {
         *v = finite(*v, 0.0f);
     }
-    s.scale = finite(s.scale, 1.0f);
+    s.scale = std::max(finite(s.scale, 1.0f), kMinAccessoryScale);
     s.opacity = std::clamp(finite(s.opacity, 1.0f), 0.0f, 1.0f);
     return s;
 }
 
-}  // namespace
-
+// The frame a bone gives what follows it: the bone's turn, placed at its
+// posed head. At rest it is a move to the bone's rest position.
 Matrix4 BoneFollowFrame(const BoneState& bone) {
     return Multiply(TranslationMatrix(bone.restHead), SkinningMatrix(bone));
 }
 
+// The accessory's transform in model space: its own scale, turn and move,
+// then the followed bone's frame (or none, in the world).
 Matrix4 AccessoryTransform(const AccessorySettings& settings,
                            const std::vector<ModelRecord>& models) {
     const Matrix4 own = OwnTransform(settings);
     const BoneState* bone = FollowedBone(settings, models);
     return bone != nullptr ? Multiply(own, BoneFollowFrame(*bone)) : own;
 }
+
+}  // namespace
 
 void UpdateAccessories(SceneContent& content) {
     for (AccessoryRecord& accessory : content.accessories) {
@@ -69,7 +73,6 @@ void UpdateAccessories(SceneContent& content) {
         // is the skinning matrix of every vertex.
         BoneState& root = instance.bones[0];
         root.worldMatrix = AccessoryTransform(accessory.settings, content.models);
-        root.worldRotation = MatrixToQuaternion(root.worldMatrix);
         // Opacity reaches the renderer as a material multiplier on the
         // diffuse alpha, the path material morphs take: an accessory has no
         // morphs of its own to overwrite it.

@@ -22,15 +22,6 @@ struct AccessoryRecord {
     AccessorySettings settings;
 };
 
-// The frame a bone gives what follows it: the bone's turn, placed at its
-// posed head. At rest it is a move to the bone's rest position.
-Matrix4 BoneFollowFrame(const BoneState& bone);
-
-// The accessory's transform in model space: its own scale, turn and move,
-// then the followed bone's frame (or none, in the world).
-Matrix4 AccessoryTransform(const AccessorySettings& settings,
-                           const std::vector<ModelRecord>& models);
-
 // Moves every accessory to where its settings and the followed bones put it,
 // and fades it by its opacity (hidden ones fully). Call each frame after the
 // models are updated, so the bones are those of this frame, physics included.

@@ -7,6 +7,10 @@
 
 namespace qv {
 
+// The smallest scale an accessory takes: at 0 or below it would vanish or
+// draw mirrored, inside out.
+inline constexpr float kMinAccessoryScale = 0.001f;
+
 // An accessory follows a bone of a model (both indices valid) or stands in
 // the world (either one -1). Its own offset applies in the followed frame:
 // scaled, then turned (degrees, the same axis order as the models' Euler

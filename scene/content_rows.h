@@ -26,6 +26,9 @@ struct ModelUiEntry {
     float yRotationAngle = 0.0f;
     std::int32_t materialIndex = -1;
     std::vector<std::string> addedMotions;
+    // The bones' names in UTF-8, by index: made once at import, so the
+    // windows that list bones convert none while they draw.
+    std::vector<std::string> boneNames;
     // What the model lacks but loaded without (a texture file not found, one
     // that cannot be decoded), as the import status lists it; the row shows
     // a warning mark with these lines when there are any.
@@ -39,5 +42,10 @@ struct ShaderEntry {
 };
 
 enum class PlayState { Playing = 0, Paused = 1, Stopped = 2 };
+
+// What the play button offers in a state: to pause what plays, else to play.
+inline const char* PlayButtonLabel(PlayState state) {
+    return state == PlayState::Playing ? "Pause" : "Play";
+}
 
 }  // namespace qv

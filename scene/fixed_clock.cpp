@@ -1,18 +1,19 @@
 // The offline renderer's clock: whole physics steps per frame, none dropped.
 #include "scene/fixed_clock.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "runtime/physics_world.h"
 #include "scene/scene_content.h"
 
 namespace qv {
 
 namespace {
 
-// A frame time that lands on a step but for float rounding (the step is a
-// float) counts as that step, so 3 s at 60 steps a second is 180 steps, not
-// 179: a thousandth of a step is far above the rounding and far below a frame.
-constexpr double kStepTolerance = 1e-3;
+// 3 s at 60 steps a second is 180 steps, not the 179 that float rounding of
+// the step would give.
+constexpr double kStepTolerance = PhysicsWorld::kStepTolerance;
 
 void UpdateModelsTo(SceneContent& content, FixedClock& clock, double time) {
     // The delta comes from absolute times, so rounding never builds up
@@ -21,7 +22,6 @@ void UpdateModelsTo(SceneContent& content, FixedClock& clock, double time) {
     for (auto& model : content.models) {
         UpdateModel(*model.instance, delta);
     }
-    UpdateAccessories(content);
     clock.modelTime = time;
 }
 
@@ -38,14 +38,18 @@ void SettleAtStart(SceneContent& content, FixedClock& clock, double seconds) {
     // Relative times from here on: the start pose is already in the motions.
     clock.modelTime = 0.0;
     SettlePhysics(content, seconds);
+    // Accessories are drawn, not simulated: once where the frame stands.
+    UpdateAccessories(content);
 }
 
-void SettlePhysics(SceneContent& content, double seconds) {
+std::uint64_t SettlePhysics(SceneContent& content, double seconds) {
     if (!content.physics) {
-        return;
+        return 0;
     }
     const double step = content.physics->stepSeconds;
-    const auto steps = static_cast<std::uint64_t>(std::floor(seconds / step + kStepTolerance));
+    const double wanted = std::floor(seconds / step + kStepTolerance);
+    const std::uint64_t steps =
+        wanted > 0.0 ? static_cast<std::uint64_t>(std::min(wanted, double(kMaxSettleSteps))) : 0;
     for (std::uint64_t i = 0; i < steps; ++i) {
         TakePhysicsStep(*content.physics);
         for (auto& model : content.models) {
@@ -53,6 +57,7 @@ void SettlePhysics(SceneContent& content, double seconds) {
         }
     }
     content.physics->accumulator = 0.0f;
+    return steps;
 }
 
 void AdvanceToFrame(SceneContent& content, FixedClock& clock, std::uint64_t frame) {
@@ -71,6 +76,7 @@ void AdvanceToFrame(SceneContent& content, FixedClock& clock, std::uint64_t fram
     if (target > clock.modelTime) {
         UpdateModelsTo(content, clock, target);
     }
+    UpdateAccessories(content);
 }
 
 }  // namespace qv

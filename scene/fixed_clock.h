@@ -27,6 +27,11 @@ struct FixedClock {
 // The seconds a settle lasts before the first frame.
 inline constexpr double kSettleSeconds = 1.0;
 
+// The most steps one settle takes: a second at twice the default rate. A
+// settle runs inside one frame (every seek, loop and arrow step), so a tiny
+// step time must shorten the settle rather than freeze the player.
+inline constexpr std::uint64_t kMaxSettleSteps = 120;
+
 // Poses every model at `clock.start`, then lets physics settle for `seconds`
 // with the motions held there, so hair and cloth hang at rest when the
 // first frame is drawn. Resets the clock's counts.
@@ -34,8 +39,9 @@ void SettleAtStart(SceneContent& content, FixedClock& clock, double seconds = kS
 
 // Steps physics for `seconds` with every model held where it stands, so
 // bodies come to rest at the current pose; restarts the accumulator. For a
-// render's first frame and for the player's seeks.
-void SettlePhysics(SceneContent& content, double seconds);
+// render's first frame and for the player's seeks. Takes at most
+// kMaxSettleSteps steps; returns the number taken.
+std::uint64_t SettlePhysics(SceneContent& content, double seconds);
 
 // Advances physics and models to the time of frame `frame`. Frames must come
 // in increasing order; a frame already reached changes nothing.

@@ -5,9 +5,6 @@
 #include <map>
 #include <unordered_map>
 
-#include "formats/content_path.h"
-#include "platform/utf16_text.h"
-
 namespace qv {
 
 namespace {
@@ -56,11 +53,11 @@ std::vector<Float3> SmoothNormals(const XMesh& mesh) {
     return sums;
 }
 
-// The texture list of the model: each file once, -1 where it is not found.
+// The texture list of the model: each file once. Whether a file is there
+// and decodes is the texture loader's to find and report, as for any model.
 class TextureSlots {
 public:
-    TextureSlots(PmxModel& model, std::vector<std::string>* warnings)
-        : model_(model), warnings_(warnings) {}
+    explicit TextureSlots(PmxModel& model) : model_(model) {}
 
     std::int32_t Slot(const std::u16string& name) {
         if (name.empty()) {
@@ -69,22 +66,14 @@ public:
         if (const auto found = slots_.find(name); found != slots_.end()) {
             return found->second;
         }
-        std::int32_t slot = -1;
-        if (ResolveContentPath(model_.folder, name).empty()) {
-            if (warnings_ != nullptr) {
-                warnings_->push_back("texture not found: " + ToUtf8(name));
-            }
-        } else {
-            slot = static_cast<std::int32_t>(model_.textures.size());
-            model_.textures.push_back(name);
-        }
+        const auto slot = static_cast<std::int32_t>(model_.textures.size());
+        model_.textures.push_back(name);
         slots_.emplace(name, slot);
         return slot;
     }
 
 private:
     PmxModel& model_;
-    std::vector<std::string>* warnings_;
     std::map<std::u16string, std::int32_t> slots_;
 };
 
@@ -152,7 +141,7 @@ void AppendMesh(const XModel& x, const XMesh& mesh, PmxModel& model, TextureSlot
 
 }  // namespace
 
-PmxModel AccessoryModel(const XModel& mesh, std::vector<std::string>* warnings) {
+PmxModel AccessoryModel(const XModel& mesh) {
     PmxModel model;
     model.filePath = mesh.filePath;
     model.fileName = mesh.fileName;
@@ -170,7 +159,7 @@ PmxModel AccessoryModel(const XModel& mesh, std::vector<std::string>* warnings) 
     root.tailIndex = -1;
     root.flags = kPmxBoneRotatable | kPmxBoneMovable | kPmxBoneVisible | kPmxBoneOperable;
     model.bones.push_back(root);
-    TextureSlots textures(model, warnings);
+    TextureSlots textures(model);
     for (const XMesh& part : mesh.meshes) {
         AppendMesh(mesh, part, model, textures);
     }

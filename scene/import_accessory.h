@@ -1,9 +1,5 @@
-// Accessory files read on the import thread and turned into one-bone models for the renderer.
+// Accessory meshes turned into the one-bone models the renderer draws.
 #pragma once
-
-#include <filesystem>
-#include <string>
-#include <vector>
 
 #include "formats/pmx_model.h"
 #include "formats/x_model.h"
@@ -15,8 +11,8 @@ namespace qv {
 // accessories are: no edge, lit by the scene, casting into the shadow map and
 // onto the ground and receiving the self-shadow, the emissive colour as the
 // ambient term, no toon ramp. Meshes without normals get smooth ones made
-// from their faces. A texture or sphere map that is not found beside the
-// file leaves its slot empty and adds a line to `warnings`.
-PmxModel AccessoryModel(const XModel& mesh, std::vector<std::string>* warnings);
+// from their faces. Every texture and sphere map named is listed once,
+// found or not: loading the textures marks and reports the missing ones.
+PmxModel AccessoryModel(const XModel& mesh);
 
 }  // namespace qv

@@ -80,22 +80,32 @@ bool CreateDrawable(SceneContent& content, ModelInstance& instance, const PmxMod
     return hr == S_OK;
 }
 
-// The user needs to know which file to look for.
-std::string ResourceFailure(const char* heading, const ModelTextures& textures) {
-    std::string message = heading;
+// CreateDrawable for an imported `noun` ("model", "accessory"): the
+// instance, or null after the failure, with the texture that caused it when
+// one did (the user needs to know which file to look for), went to `detail`.
+std::unique_ptr<ModelInstance> MakeDrawable(SceneContent& content,
+                                            const std::filesystem::path& path,
+                                            const PmxModel& model, ModelTextures& textures,
+                                            PhysicsWorld* physics, const char* noun,
+                                            std::string& detail) {
+    auto instance = std::make_unique<ModelInstance>();
+    if (CreateDrawable(content, *instance, model, textures, physics)) {
+        return instance;
+    }
+    std::string message = "\nFailed to create graphic resource for this ";
+    message += noun;
+    message += "!";
     if (textures.result != S_OK && !textures.message.empty()) {
         message += "\n" + textures.message;
     }
-    return message;
+    AddFailure(detail, path, message);
+    return nullptr;
 }
 
 void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, unsigned& loaded,
                     std::string& detail, std::string& warned) {
     if (imports.empty()) {
         return;
-    }
-    if (content.waitForGpu) {
-        content.waitForGpu();  // once for the whole batch
     }
     PhysicsWorld* physics = content.physics.get();
     std::unique_lock<std::shared_mutex> writing;
@@ -107,16 +117,18 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
             AddFailure(detail, entry.path, entry.error);
             continue;
         }
-        auto instance = std::make_unique<ModelInstance>();
-        if (!CreateDrawable(content, *instance, entry.model, entry.textures, physics)) {
-            AddFailure(detail, entry.path,
-                       ResourceFailure("\nFailed to create graphic resource for this model!",
-                                       entry.textures));
+        auto instance = MakeDrawable(content, entry.path, entry.model, entry.textures, physics,
+                                     "model", detail);
+        if (!instance) {
             continue;
         }
         ModelUiEntry row;
         row.name = ToUtf8(entry.model.name);
         row.englishName = ToUtf8(entry.model.nameEnglish);
+        row.boneNames.reserve(entry.model.bones.size());
+        for (const PmxBone& bone : entry.model.bones) {
+            row.boneNames.push_back(ToUtf8(bone.name));
+        }
         row.warnings = CappedWarnings(entry.textures.warnings, entry.textures.warnings.size());
         AddWarnings(warned, entry.path, row.warnings);
         content.models.push_back({std::move(instance), std::move(row)});
@@ -124,29 +136,21 @@ void CompleteModels(SceneContent& content, std::vector<ModelImport>& imports, un
     }
 }
 
-// Accessories after the models: the same GPU half, no bodies. The GPU wait
-// is taken here only when no model of the batch has taken it already.
-void CompleteAccessories(SceneContent& content, ImportResults& batch, unsigned& loaded,
-                         std::string& detail, std::string& warned) {
-    if (batch.accessories.empty()) {
-        return;
-    }
-    if (batch.models.empty() && content.waitForGpu) {
-        content.waitForGpu();
-    }
-    for (AccessoryImport& entry : batch.accessories) {
+// Accessories after the models: the same GPU half, no bodies.
+void CompleteAccessories(SceneContent& content, std::vector<AccessoryImport>& imports,
+                         unsigned& loaded, std::string& detail, std::string& warned) {
+    for (AccessoryImport& entry : imports) {
         if (!entry.error.empty()) {
             AddFailure(detail, entry.path, entry.error);
             continue;
         }
-        auto instance = std::make_unique<ModelInstance>();
-        if (!CreateDrawable(content, *instance, entry.model, entry.textures, nullptr)) {
-            AddFailure(detail, entry.path,
-                       ResourceFailure("\nFailed to create graphic resource for this accessory!",
-                                       entry.textures));
+        auto instance = MakeDrawable(content, entry.path, entry.model, entry.textures, nullptr,
+                                     "accessory", detail);
+        if (!instance) {
             continue;
         }
-        AddWarnings(warned, entry.path, CappedWarnings(entry.warnings, entry.warnings.size()));
+        AddWarnings(warned, entry.path,
+                    CappedWarnings(entry.textures.warnings, entry.textures.warnings.size()));
         content.accessories.push_back(
             {std::move(instance), entry.path.filename().string(), AccessorySettings{}});
         ++loaded;
@@ -164,8 +168,11 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
     std::string detail;
     std::string warned;  // what loaded, but not wholly
 
+    if ((!batch.models.empty() || !batch.accessories.empty()) && content.waitForGpu) {
+        content.waitForGpu();  // once for the whole batch
+    }
     CompleteModels(content, batch.models, loaded, detail, warned);
-    CompleteAccessories(content, batch, loaded, detail, warned);
+    CompleteAccessories(content, batch.accessories, loaded, detail, warned);
     for (MotionImport& entry : batch.motions) {
         if (!entry.error.empty()) {
             AddFailure(detail, entry.path, entry.error);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <span>
 #include <string>
 
 namespace qv {
@@ -14,5 +15,19 @@ enum class ImportKind { None, Model, Motion, Song, Shader, Accessory };
 
 std::string ExtensionOf(const std::filesystem::path& path);
 ImportKind ImportKindOf(const std::filesystem::path& path);
+
+// A file ending the importer takes, in lower case (the whole ending in upper
+// case is taken too), and what such a file holds.
+struct ImportEnding {
+    const char* ending;
+    ImportKind kind;
+};
+
+// Every ending taken, in the order the file browser offers them: the one
+// list that sorting, the browser's filter and the refusal text read.
+std::span<const ImportEnding> ImportEndings();
+
+// The endings as a sentence: ".pmx, .pmd, ... or .hlsl".
+std::string ImportEndingsText();
 
 }  // namespace qv

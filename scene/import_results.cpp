@@ -71,10 +71,9 @@ void ImportAccessory(const std::filesystem::path& path, bool decodeTextures,
             entry.error = "Failed to load accessory!\n" + loaded.message;
             return;
         }
-        entry.model = AccessoryModel(mesh, &entry.warnings);
+        entry.model = AccessoryModel(mesh);
         if (entry.model.indices.empty()) {
             entry.model = {};
-            entry.warnings.clear();
             entry.error = "Failed to load accessory!\nthe file holds no triangles to draw";
             return;
         }

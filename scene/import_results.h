@@ -53,15 +53,13 @@ struct ShaderImport {
     std::string error;
 };
 
-// An accessory as the one-bone model it is drawn as. warnings name the
-// textures that were not found (their slots stay empty); the accessory still
-// loads.
+// An accessory as the one-bone model it is drawn as. Its textures' warnings
+// name the files missing or unreadable; the accessory still loads.
 struct AccessoryImport {
     PmxModel model;
     ModelTextures textures;
     std::filesystem::path path;
     std::string error;
-    std::vector<std::string> warnings;
 };
 
 // A whole batch, handed from the import thread to the scene in one piece.

@@ -11,14 +11,21 @@ namespace qv {
 namespace {
 
 // Moves every model on by the part of the frame's motion that lies before
-// `moment` (seconds into the frame) and has not been moved yet.
+// `moment` (seconds into the frame) and has not been moved yet. Between two
+// steps only a model whose motion runs has a new pose for the bodies to
+// follow; the frame's last update poses every model.
 void UpdateModelsTo(SceneContent& content, float moment, float frameSeconds, float motionSeconds,
-                    float& moved) {
+                    float& moved, bool betweenSteps) {
     const float fraction =
         frameSeconds > 0.0f ? std::clamp(moment / frameSeconds, 0.0f, 1.0f) : 1.0f;
     const float delta = fraction * motionSeconds - moved;
+    if (betweenSteps && delta == 0.0f) {
+        return;
+    }
     for (auto& model : content.models) {
-        UpdateModel(*model.instance, delta);
+        if (!betweenSteps || model.instance->playing != 0) {
+            UpdateModel(*model.instance, delta);
+        }
     }
     moved += delta;
 }
@@ -42,12 +49,12 @@ void AdvanceLiveFrame(SceneContent& content, float frameSeconds, float motionSec
         for (int k = 0; k < steps; ++k) {
             if (k > 0) {
                 const float moment = lastEnd - static_cast<float>(steps - k) * world.stepSeconds;
-                UpdateModelsTo(content, moment, frameSeconds, motionSeconds, moved);
+                UpdateModelsTo(content, moment, frameSeconds, motionSeconds, moved, true);
             }
             TakePhysicsStep(world);
         }
     }
-    UpdateModelsTo(content, frameSeconds, frameSeconds, motionSeconds, moved);
+    UpdateModelsTo(content, frameSeconds, frameSeconds, motionSeconds, moved, false);
 }
 
 }  // namespace qv

@@ -53,7 +53,7 @@ double AdvancePlayback(Scene& scene, float frameSeconds) {
     return playback.time - before;
 }
 
-void SeekPlayback(Scene& scene, double seconds) {
+void SeekPlayback(Scene& scene, double seconds, bool settle) {
     Playback& playback = scene.playback;
     const double t = std::isfinite(seconds) ? std::clamp(seconds, 0.0, PlaybackLength(scene)) : 0.0;
     playback.time = t;
@@ -64,7 +64,6 @@ void SeekPlayback(Scene& scene, double seconds) {
     if (playback.state == PlayState::Stopped && t > 0.0) {
         // A stopped scene away from the start holds its place like a pause.
         playback.state = PlayState::Paused;
-        playback.label = "Play";
     }
     if (SoundEffectInstance* song = playback.songInstance.get()) {
         if (t < song->DurationSeconds()) {
@@ -76,7 +75,9 @@ void SeekPlayback(Scene& scene, double seconds) {
             song->Stop(true);  // past its end: the song has finished
         }
     }
-    SettlePhysics(scene, kSeekSettleSeconds);
+    if (settle) {
+        SettlePhysics(scene, kSeekSettleSeconds);
+    }
 }
 
 void FinishPlaybackFrame(Scene& scene) {
@@ -91,7 +92,14 @@ void FinishPlaybackFrame(Scene& scene) {
         }
     }
     const double length = PlaybackLength(scene);
-    if (length <= 0.0 || playback.time < length) {
+    if (length <= 0.0) {
+        // Nothing on the timeline (no motion, or a pose alone): the play
+        // state stays as pressed, the position at its only point. Treated as
+        // an end, a loop would settle physics every frame for nothing.
+        playback.time = 0.0;
+        return;
+    }
+    if (playback.time < length) {
         return;
     }
     if (playback.loop) {

@@ -29,16 +29,18 @@ double PlaybackLength(const Scene& scene);
 double AdvancePlayback(Scene& scene, float frameSeconds);
 
 // Sets song, every motion and the camera motion to `seconds` (held to
-// 0..length), poses every model there and lets physics settle at that
-// pose. Playing or paused, the state stays; a playing song that the seek
-// takes past its end stays silent. Main thread, in the scene update.
-void SeekPlayback(Scene& scene, double seconds);
+// 0..length), poses every model there and, with `settle`, lets physics
+// settle at that pose. Playing or paused, the state stays; a playing song
+// that the seek takes past its end stays silent. Main thread, in the scene
+// update.
+void SeekPlayback(Scene& scene, double seconds, bool settle = true);
 
 // After the models' update of a playing scene: pins every playing motion
 // to the play position (the frames' float steps would otherwise wander
 // from it over a long song), and once the length is reached starts
 // everything again from 0 with the loop on (song too), or else pauses on
-// the last frame, which the dance holds. Main thread.
+// the last frame, which the dance holds. A timeline of length 0 holds the
+// position at 0, playing or not. Main thread.
 void FinishPlaybackFrame(Scene& scene);
 
 }  // namespace qv

@@ -12,7 +12,7 @@ namespace qv {
 
 namespace {
 
-void Step(const Scene& scene, UiState& ui, bool forward, bool wholeSecond) {
+void Step(const Scene& scene, UiState& ui, bool forward, bool wholeSecond, bool settle) {
     if (scene.playback.state == PlayState::Playing) {
         return;
     }
@@ -26,7 +26,7 @@ void Step(const Scene& scene, UiState& ui, bool forward, bool wholeSecond) {
         const double frame = std::round(now * kTimelineFps);
         target = (frame + (forward ? 1.0 : -1.0)) / kTimelineFps;
     }
-    ui.requests.push_back({RequestKind::Seek, -1, false, std::max(target, 0.0)});
+    ui.requests.push_back({RequestKind::Seek, -1, false, std::max(target, 0.0), settle});
 }
 
 }  // namespace
@@ -53,13 +53,16 @@ bool PendingLoop(const Scene& scene, const UiState& ui) {
     return loop;
 }
 
-void HandlePlaybackKeys(const Scene& scene, UiState& ui, const InputEvent& event, bool textInput) {
-    if (event.kind != InputKind::KeyDown || textInput) {
+void HandlePlaybackKeys(const Scene& scene, UiState& ui, const InputEvent& event,
+                        bool keyboardTaken) {
+    if (event.kind != InputKind::KeyDown || keyboardTaken) {
         return;
     }
     const bool shift = (event.buttons & kInputShift) != 0;
     if (event.key == InputKey::Left || event.key == InputKey::Right) {
-        Step(scene, ui, event.key == InputKey::Right, shift);
+        // A held key poses only: settling at every repeat would cost a
+        // frame's worth of physics steps each time.
+        Step(scene, ui, event.key == InputKey::Right, shift, !event.repeat);
         return;
     }
     if (event.repeat) {

@@ -12,9 +12,12 @@ struct UiState;
 // (at 30 a second) back or forward while not playing (with Shift held, one
 // second), L switches the loop, R resets the view. Steps count from the
 // last seek still waiting, so quick presses before a frame all count.
-// Nothing happens while a text field has the keyboard (`textInput`), and
-// a held key repeats only the steps. Main thread, between frames.
-void HandlePlaybackKeys(const Scene& scene, UiState& ui, const InputEvent& event, bool textInput);
+// Nothing happens while the tool windows hold the keyboard
+// (`keyboardTaken`: a text field types, a widget is in use, or a modal
+// popup such as the file browser is open), and a held key repeats only the
+// steps. Main thread, between frames.
+void HandlePlaybackKeys(const Scene& scene, UiState& ui, const InputEvent& event,
+                        bool keyboardTaken);
 
 // The play position and the loop switch as they will be once the requests
 // still waiting are carried out: what the user last asked this frame.

@@ -25,13 +25,12 @@ Scene::~Scene() {
 
 namespace {
 
-// Everything of a stop but the rewind: the state, the label, the song and
+// Everything of a stop but the rewind: the state, the song and
 // the models' playing flags, none of which the scene stage reads.
 void StopPlayback(Scene& scene) {
     scene.playback.state = PlayState::Stopped;
     scene.playback.time = 0.0;
     scene.stage.stageMotionTime = 0.0f;
-    scene.playback.label = "Play";
     if (scene.playback.songInstance) {
         scene.playback.songInstance->Stop(true);
     }
@@ -129,7 +128,7 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     if (scene.playback.state != PlayState::Stopped) {
         scene.stage.stageMotionTime = static_cast<float>(scene.playback.time);
     }
-    UpdateStageMotion(scene, 0.0f);
+    UpdateStageMotion(scene);
 }
 
 std::int32_t PickCameraMotion(const Scene& scene) {
@@ -141,7 +140,7 @@ std::int32_t PickCameraMotion(const Scene& scene) {
     return -1;
 }
 
-void UpdateStageMotion(Scene& scene, float dt) {
+void UpdateStageMotion(Scene& scene) {
     const bool chosen = InRange(scene.stage.cameraMotion, scene.motions.size());
     if (!chosen || scene.playback.state == PlayState::Stopped) {
         if (scene.stage.cameraDrivenByMotion) {
@@ -161,9 +160,6 @@ void UpdateStageMotion(Scene& scene, float dt) {
         scene.stage.sortedLightKeys = SortedByFrame(motion.lightKeys);
         scene.stage.sortedShadowKeys = SortedByFrame(motion.shadowKeys);
         scene.stage.sortedStageMotion = scene.stage.cameraMotion;
-    }
-    if (scene.playback.state == PlayState::Playing && std::isfinite(dt)) {
-        scene.stage.stageMotionTime += dt;
     }
     const float frame = scene.stage.stageMotionTime * 30.0f;
     CameraMotionPose pose;
@@ -192,7 +188,6 @@ void PressPlay(Scene& scene) {
         }
     }
     playback.state = start ? PlayState::Playing : PlayState::Paused;
-    playback.label = start ? "Pause" : "Play";
     if (SoundEffectInstance* song = playback.songInstance.get()) {
         if (start && playback.time < song->DurationSeconds()) {
             // From where the motions are: a song shorter than the dance

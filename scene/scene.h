@@ -50,8 +50,7 @@ struct SceneHooks {
 // Song and motions playing together, and the clock the frames add up.
 struct Playback {
     PlayState state = PlayState::Stopped;
-    std::string label = "Play";  // the play button's
-    float elapsedTime = 0.0f;    // every frame's seconds since start
+    float elapsedTime = 0.0f;  // every frame's seconds since start
     // Where song, motions and camera motion stand, seconds: the song's play
     // position while it plays, else moved on by frame time while playing;
     // 0 after a stop. Only the scene update and its requests change it.
@@ -162,10 +161,10 @@ void StopAndReset(Scene& scene);
 std::int32_t PickCameraMotion(const Scene& scene);
 
 // Moves the camera, light and self-shadow as the camera motion says at the
-// scene's stage clock, advancing that clock by dt while playing; gives the
-// camera back to the orbit control once playback stops or the motion goes.
-// The last step of UpdateScene.
-void UpdateStageMotion(Scene& scene, float dt);
+// scene's stage clock (stage.stageMotionTime, which the caller sets); gives
+// the camera back to the orbit control once playback stops or the motion
+// goes. The last step of UpdateScene.
+void UpdateStageMotion(Scene& scene);
 
 // Makes a song the selected one with a fresh instance, and stops and rewinds
 // everything so that song and motions start together.

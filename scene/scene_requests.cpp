@@ -294,7 +294,7 @@ void CarryOut(Scene& scene, UiState& ui, const SceneRequest& request,
             }
             break;
         case RequestKind::Seek:
-            SeekPlayback(scene, request.seconds);
+            SeekPlayback(scene, request.seconds, request.settle);
             break;
         case RequestKind::SwitchLoop:
             scene.playback.loop = request.on;
@@ -336,10 +336,15 @@ ModelRecord* BoundModel(Scene& scene, const ModelSettingState& modelSetting) {
 
 void CarryOutRequests(Scene& scene, UiState& ui, ModelSettingState& modelSetting, GpuIdle& gpu) {
     // Indexed: a removal shifts the requests after it.
+    bool settleOwed = false;  // by a seek that a later one replaced
     for (std::size_t k = 0; k < ui.requests.size(); ++k) {
-        const SceneRequest request = ui.requests[k];
-        if (request.kind == RequestKind::Seek && LaterSeekWaits(ui.requests, k)) {
-            continue;  // a drag asks every frame; settling for each would only cost time
+        SceneRequest request = ui.requests[k];
+        if (request.kind == RequestKind::Seek) {
+            if (LaterSeekWaits(ui.requests, k)) {
+                settleOwed |= request.settle;
+                continue;  // quick presses: settling for each would only cost time
+            }
+            request.settle |= settleOwed;
         }
         if (CarryOutRemoval(scene, request, modelSetting, gpu)) {
             ShiftPending(ui.requests, k, request);

@@ -22,11 +22,11 @@ private:
     bool idle_ = false;
 };
 
-// The model the model setting window is bound to, while the binding holds;
-// the window keeps only a read-only pointer, this is the scene's own record.
 // The record at `row` when it still holds `model`, else null.
 ModelRecord* ModelAtRow(Scene& scene, std::int32_t row, const ModelInstance* model);
 const ModelRecord* ModelAtRow(const Scene& scene, std::int32_t row, const ModelInstance* model);
+// The model the model setting window is bound to, while the binding holds;
+// the window keeps only a read-only pointer, this is the scene's own record.
 ModelRecord* BoundModel(Scene& scene, const ModelSettingState& modelSetting);
 const ModelRecord* BoundModel(const Scene& scene, const ModelSettingState& modelSetting);
 

@@ -50,6 +50,9 @@ struct SceneRequest {
     std::int32_t index = -1;
     bool on = false;
     double seconds = 0.0;
+    // A seek: let physics settle at the new pose. A drag along the timeline
+    // or a held arrow key poses only, and settles once where it stops.
+    bool settle = true;
 };
 
 // The interface's flags, edit values and pending requests: one for the

@@ -1,26 +1,15 @@
 // The resource manager's Accessory tab: each accessory's visibility, place, look and removal.
 #include <imgui.h>
 
-#include "platform/utf16_text.h"
 #include "scene/scene.h"
 #include "ui/main_windows.h"
+#include "ui/widgets.h"
 
 namespace qv {
 
 namespace {
 
 constexpr const char* kWorld = "World";
-
-// The bone a row follows, as its combo shows it; the world when none.
-std::string FollowedBoneName(const Scene& scene, const AccessorySettings& s) {
-    if (!InRange(s.model, scene.models.size())) {
-        return {};
-    }
-    const ModelInstance& model = *scene.models[static_cast<std::size_t>(s.model)].instance;
-    return InRange(s.bone, model.bones.size())
-               ? ToUtf8(model.bones[static_cast<std::size_t>(s.bone)].name)
-               : std::string();
-}
 
 // The model and bone combos; true when the choice changed.
 bool DrawFollowCombos(const Scene& scene, AccessorySettings& s) {
@@ -49,18 +38,12 @@ bool DrawFollowCombos(const Scene& scene, AccessorySettings& s) {
     if (!InRange(s.model, scene.models.size())) {
         return changed;
     }
-    const ModelInstance& model = *scene.models[static_cast<std::size_t>(s.model)].instance;
-    if (ImGui::BeginCombo("Bone", FollowedBoneName(scene, s).c_str())) {
-        for (int b = 0; b < static_cast<int>(model.bones.size()); ++b) {
-            ImGui::PushID(b);
-            const std::string name = ToUtf8(model.bones[static_cast<std::size_t>(b)].name);
-            if (ImGui::Selectable(name.c_str(), b == s.bone)) {
-                changed |= b != s.bone;
-                s.bone = b;
-            }
-            ImGui::PopID();
-        }
-        ImGui::EndCombo();
+    // The names made at import, clipped: an open list of hundreds of bones
+    // draws only the rows in sight and converts none.
+    const ModelUiEntry& entry = scene.models[static_cast<std::size_t>(s.model)].entry;
+    if (const std::int32_t b = NameCombo("Bone", entry.boneNames, s.bone); b >= 0) {
+        changed |= b != s.bone;
+        s.bone = b;
     }
     return changed;
 }
@@ -71,13 +54,14 @@ bool DrawAccessoryControls(const Scene& scene, AccessorySettings& s) {
     changed |= DrawFollowCombos(scene, s);
     changed |= ImGui::DragFloat3("Position", &s.position.x, 0.05f);
     changed |= ImGui::DragFloat3("Rotation (degrees)", &s.rotationDegrees.x, 0.5f);
-    changed |= ImGui::DragFloat("Scale", &s.scale, 0.01f, 0.0f, 1000.0f);
+    changed |= ImGui::DragFloat("Scale", &s.scale, 0.01f, kMinAccessoryScale, 1000.0f, "%.3f",
+                                ImGuiSliderFlags_AlwaysClamp);
     changed |= ImGui::SliderFloat("Opacity", &s.opacity, 0.0f, 1.0f);
     return changed;
 }
 
-}  // namespace
-
+// A row's settings as the interface left them: the last edit queued this
+// frame, else the scene's.
 AccessorySettings PendingAccessorySettings(const UiState& ui, std::int32_t row,
                                            const AccessorySettings& current) {
     AccessorySettings pending = current;
@@ -88,6 +72,8 @@ AccessorySettings PendingAccessorySettings(const UiState& ui, std::int32_t row,
     }
     return pending;
 }
+
+}  // namespace
 
 void DrawAccessoryTab(InterfaceView& view) {
     const Scene& scene = view.scene;

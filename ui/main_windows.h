@@ -2,7 +2,6 @@
 // status.
 #pragma once
 
-#include "scene/ui_state.h"
 #include "ui/interface_view.h"
 
 namespace qv {
@@ -41,10 +40,6 @@ void RequestModelDelete(InterfaceView& view, std::int32_t row);
 // The Accessory tab of the resource manager. A changed control queues the
 // row's whole settings in ui.accessoryEdits; Delete queues a request.
 void DrawAccessoryTab(InterfaceView& view);
-// A row's settings as the interface left them: the last edit queued this
-// frame, else the scene's.
-AccessorySettings PendingAccessorySettings(const UiState& ui, std::int32_t row,
-                                           const AccessorySettings& current);
 // The import status shows its progress bar only while a batch runs: above
 // 0 and not yet exactly 1.
 bool ImportProgressShown(float progress);

@@ -5,7 +5,6 @@
 
 #include <cmath>
 
-#include "formats/text_decode.h"
 #include "scene/scene.h"
 #include "scene/scene_requests.h"
 #include "ui/model_setting_tabs.h"
@@ -36,43 +35,6 @@ void TakePendingChoices(ModelSettingState& state) {
             state.materialIndex = edit.index;
         }
     }
-}
-
-// A combo over `count` names, `nameOf(i)` giving the i-th, whose current
-// entry is highlighted and takes the focus; the chosen index, or -1 when
-// nothing was chosen this frame. The names are read in place: drawing a
-// frame copies none of them.
-template <typename NameOf>
-std::int32_t NameCombo(const char* label, std::size_t count, NameOf nameOf, std::int32_t current) {
-    std::int32_t chosen = -1;
-    const bool valid = InRange(current, count);
-    if (ImGui::BeginCombo(label, valid ? nameOf(static_cast<std::size_t>(current)) : "")) {
-        ImGuiListClipper clipper;
-        clipper.Begin(static_cast<int>(count));
-        if (valid) {
-            clipper.ForceDisplayRangeByIndices(current, current + 1);
-        }
-        while (clipper.Step()) {
-            for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
-                ImGui::PushID(i);
-                if (ImGui::Selectable(nameOf(static_cast<std::size_t>(i)), i == current)) {
-                    chosen = i;
-                }
-                if (i == current) {
-                    ImGui::SetItemDefaultFocus();
-                }
-                ImGui::PopID();
-            }
-        }
-        ImGui::EndCombo();
-    }
-    return chosen;
-}
-
-std::int32_t NameCombo(const char* label, const std::vector<std::string>& names,
-                       std::int32_t current) {
-    return NameCombo(
-        label, names.size(), [&](std::size_t i) { return names[i].c_str(); }, current);
 }
 
 void DrawBoneTab(InterfaceView& view, ModelSettingState& state) {
@@ -219,10 +181,7 @@ void OpenModelSetting(InterfaceView& view, std::int32_t row) {
     state.transformBone = entry.transformBone;
     state.materialIndex = entry.materialIndex;
     TakePendingChoices(state);
-    state.boneNames.reserve(model.bones.size());
-    for (const BoneState& bone : model.bones) {
-        state.boneNames.push_back(ToUtf8(bone.name));
-    }
+    state.boneNames = entry.boneNames;
     if (InRange(state.transformBone, model.bones.size())) {
         state.transformBonePtr = &model.bones[static_cast<std::size_t>(state.transformBone)];
         state.localPositionEdit = state.transformBonePtr->translation;

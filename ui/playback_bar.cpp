@@ -10,20 +10,14 @@
 #include "scene/playback_clock.h"
 #include "scene/playback_keys.h"
 #include "scene/scene.h"
+#include "ui/widgets.h"
 
 namespace qv {
 
 namespace {
 
 void DrawControls(InterfaceView& view) {
-    const Playback& playback = view.scene.playback;
-    // One id whatever the label reads, so the press is one click; built on
-    // the stack, so a drawn frame allocates nothing.
-    char playButton[64];
-    std::snprintf(playButton, sizeof(playButton), "%s###BarPlay", playback.label.c_str());
-    if (ImGui::Button(playButton)) {
-        view.ui.requests.push_back({RequestKind::PressPlay});
-    }
+    DrawPlayButton(view, "###BarPlay");
     ImGui::SameLine();
     if (ImGui::Button("Stop")) {
         view.ui.requests.push_back({RequestKind::StopAndReset});
@@ -47,15 +41,18 @@ void DrawControls(InterfaceView& view) {
     ImGui::Text("frame %lld", static_cast<long long>(TimelineFrame(time)));
     ImGui::SameLine();
 
-    const float loopWidth = ImGui::CalcTextSize("Loop").x + ImGui::GetFrameHeight() +
-                            ImGui::GetStyle().ItemInnerSpacing.x + ImGui::GetStyle().ItemSpacing.x;
-    ImGui::SetNextItemWidth(std::max(ImGui::GetContentRegionAvail().x - loopWidth, 40.0f));
+    ImGui::SetNextItemWidth(std::max(ImGui::GetContentRegionAvail().x, 40.0f));
     double position = time;
     const double low = 0.0;
     const double high = length;
     ImGui::BeginDisabled(length <= 0.0);
+    // While dragged the slider poses only; physics settles once, where the
+    // drag ends.
     if (ImGui::SliderScalar("##Seek", ImGuiDataType_Double, &position, &low, &high, "")) {
-        view.ui.requests.push_back({RequestKind::Seek, -1, false, position});
+        view.ui.requests.push_back({RequestKind::Seek, -1, false, position, false});
+    }
+    if (ImGui::IsItemDeactivatedAfterEdit()) {
+        view.ui.requests.push_back({RequestKind::Seek, -1, false, position, true});
     }
     ImGui::EndDisabled();
 }

@@ -1,8 +1,5 @@
-// The resource manager: play control, and the lists of models, motions, songs, shaders and
-// accessories.
+// The resource manager: play control and the lists of models, motions, songs, shaders, accessories.
 #include <imgui.h>
-
-#include <cstdio>
 
 #include "scene/scene.h"
 #include "ui/main_windows.h"
@@ -245,15 +242,7 @@ void DrawResourceManager(InterfaceView& view) {
         ImGui::Text("Selected song: %s",
                     hasSong ? scene.songs[scene.playback.selectedSong].name.c_str() : "");
         ImGui::Dummy(ImVec2(0.0f, 10.0f));
-        // The label changes when pressed; the id stays, so the press is one click.
-        // One id whatever the label reads, built on the stack: a drawn frame
-        // allocates nothing.
-        char playButton[64];
-        std::snprintf(playButton, sizeof(playButton), "%s###PlayButton",
-                      scene.playback.label.c_str());
-        if (ImGui::Button(playButton)) {
-            view.ui.requests.push_back({RequestKind::PressPlay});
-        }
+        DrawPlayButton(view, "###PlayButton");
         ImGui::SameLine();
         if (ImGui::Button("Stop/Reset")) {
             view.ui.requests.push_back({RequestKind::StopAndReset});

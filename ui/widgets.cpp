@@ -4,6 +4,10 @@
 #include <imgui.h>
 
 #include <algorithm>
+#include <cstdio>
+
+#include "scene/scene.h"
+#include "ui/interface_view.h"
 
 namespace qv {
 
@@ -52,6 +56,21 @@ void NumberedListRow(int row, const char* name) {
     ImGui::TableNextColumn();
     ImGui::TextUnformatted(name);
     ImGui::TableNextColumn();
+}
+
+void DrawPlayButton(InterfaceView& view, const char* id) {
+    // Built on the stack: a drawn frame allocates nothing.
+    char label[64];
+    std::snprintf(label, sizeof(label), "%s%s", PlayButtonLabel(view.scene.playback.state), id);
+    if (ImGui::Button(label)) {
+        view.ui.requests.push_back({RequestKind::PressPlay});
+    }
+}
+
+std::int32_t NameCombo(const char* label, const std::vector<std::string>& names,
+                       std::int32_t current) {
+    return NameCombo(
+        label, names.size(), [&](std::size_t i) { return names[i].c_str(); }, current);
 }
 
 }  // namespace qv

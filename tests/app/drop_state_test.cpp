@@ -25,12 +25,9 @@ SDL_Event DropEvent(std::uint32_t type, char* file = nullptr) {
 }
 
 // The windows over a scene with one model, and a folder of files to drop.
-class DropStateTest : public ::testing::Test {
+class DropStateTest : public InterfaceSceneTest {
 protected:
-    DropStateTest()
-        : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
-              DrawInterface(view_);
-          }) {
+    DropStateTest() {
         EXPECT_EQ(AddSceneModel(scene_, "first"), S_OK);
         model_ = folder_.Write("dropped.pmx", EncodePmx(SamplePmxModel()));
         notes_ = folder_.Write("notes.txt", "x");
@@ -51,7 +48,7 @@ protected:
     void Settle() {
         do {
             std::this_thread::yield();
-            UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f);
+            SceneUpdate();
             drop_.HandOver(scene_.importer);
             driver_.Frame();
         } while (scene_.importer.Busy() || drop_.WaitingBatches() != 0);
@@ -73,12 +70,7 @@ protected:
     const TempFolder folder_;
     std::filesystem::path model_;
     std::filesystem::path notes_;
-    Scene scene_;
-    UiState ui_;
-    ModelSettingState modelSetting_;
     FileDrop drop_;
-    InterfaceView view_;
-    InterfaceDriver driver_;
 };
 
 TEST_F(DropStateTest, ADropWhileAFieldHasTheKeyboardLeavesItTheKeyboard) {

@@ -68,7 +68,8 @@ TEST_F(FileDropTest, OneDropIsOneBatchAndWhatCannotBeImportedIsNamed) {
         << status;
     EXPECT_NE(
         status.find(
-            "notes.txt (not a .pmx, .x, .vmd, .wav, .mp3, .m4a, .ogg, .opus, .flac or .hlsl file)"),
+            "notes.txt (not a .pmx, .pmd, .x, .vmd, .vpd, .wav, .mp3, .m4a, .aac, .ogg, .oga, "
+            ".opus, .flac or .hlsl file)"),
         std::string::npos)
         << status;
 }

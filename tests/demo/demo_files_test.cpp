@@ -63,6 +63,12 @@ TEST(DemoFolder, BelongsToTheProcessReplacesLeftoversAndGoesAway) {
         }
     }
     EXPECT_FALSE(std::filesystem::exists(folder));
+    // A process that ends without destructors removes it beforehand.
+    DemoFolder demo;
+    ASSERT_EQ(demo.Create().code, S_OK);
+    demo.Remove();
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_TRUE(demo.Folder().empty());
 }
 
 // Where the motion reader takes each curve's control points from: X, Y, Z and

@@ -193,6 +193,10 @@ TEST(Physics, SavedSettingsChangeGravityAndRestartTheAccumulator) {
     world.stepSetting = 0.0f;
     ApplyPhysicsSettings(world);
     EXPECT_FLOAT_EQ(world.stepSeconds, 1.0f / 30.0f);
+    // A step far too short to run in real time is raised to the shortest.
+    world.stepSetting = 1e-9f;
+    ApplyPhysicsSettings(world);
+    EXPECT_FLOAT_EQ(world.stepSeconds, PhysicsWorld::kMinStep);
 }
 
 TEST(Physics, ABodyThatBlowsUpIsPutBackAndNoBoneSeesIt) {

@@ -8,6 +8,7 @@
 
 #include "demo/demo_content.h"
 #include "demo/file_writers.h"
+#include "formats/model_textures.h"
 #include "formats/x_model.h"
 #include "runtime/motion.h"
 #include "runtime/skeleton.h"
@@ -58,8 +59,7 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     folder.Write("base.png", std::string_view("present"));
     XModel mesh = ParsedX(XSphereMapped());
     mesh.folder = folder.path().string() + "/";
-    std::vector<std::string> warnings;
-    const PmxModel model = AccessoryModel(mesh, &warnings);
+    const PmxModel model = AccessoryModel(mesh);
     ASSERT_EQ(model.bones.size(), 1u);
     EXPECT_EQ(model.bones[0].parentIndex, -1);
     // Six positions without normals: one vertex each, with smooth normals
@@ -80,36 +80,54 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
               kPmxMaterialGroundShadow | kPmxMaterialCastsShadow | kPmxMaterialReceivesShadow);
     EXPECT_EQ(skin.ambient, (Float4{0.3f, 0.3f, 0.3f, 1.0f}));  // the emissive colour
     EXPECT_EQ(skin.specularPower, 5.0f);
-    // base.png is there; env.sph and glow.spa are not: empty slots, one warning each.
-    ASSERT_EQ(model.textures, std::vector<std::u16string>{u"base.png"});
+    // Every file named is listed once; base.png is there but no image, env.sph
+    // and glow.spa are not there: their slots draw empty, one warning each.
+    ASSERT_EQ(model.textures, (std::vector<std::u16string>{u"base.png", u"env.sph", u"glow.spa"}));
     EXPECT_EQ(skin.textureIndex, 0);
-    EXPECT_EQ(skin.sphereTextureIndex, -1);
-    EXPECT_EQ(skin.sphereMode, 0u);
+    EXPECT_EQ(skin.sphereTextureIndex, 1);
     EXPECT_EQ(model.materials[1].textureIndex, -1);
-    EXPECT_EQ(warnings, (std::vector<std::string>{"texture not found: env.sph",
-                                                  "texture not found: glow.spa"}));
+    EXPECT_EQ(model.materials[1].sphereTextureIndex, 2);
+    const ModelTextures textures = LoadModelTextures(model);
+    EXPECT_EQ(textures.absent, (std::vector<bool>{true, true, true}));
+    ASSERT_EQ(textures.warnings.size(), 3u);
+    EXPECT_EQ(textures.warnings[0].rfind("texture cannot be read: base.png (", 0), 0u);
+    EXPECT_EQ(textures.warnings[1], "sphere not found: env.sph");
+    EXPECT_EQ(textures.warnings[2], "sphere not found: glow.spa");
 }
 
 TEST(AccessoryModel, FramesPlaceTheirMeshesAndNormalsSplitVertices) {
-    const PmxModel frames = AccessoryModel(ParsedX(XFrameHierarchy()), nullptr);
+    const PmxModel frames = AccessoryModel(ParsedX(XFrameHierarchy()));
     ASSERT_EQ(frames.vertices.size(), 6u);
     // The inner triangle is scaled by 2 and moved up by 1.
     EXPECT_EQ(frames.vertices[1].position, (Float3{2, 1, 0}));
     EXPECT_EQ(frames.vertices[4].position, (Float3{1, 0, 0}));
     // The cube's corners are shared by three sides with three normals.
-    const PmxModel cube = AccessoryModel(ParsedX(XTexturedCube()), nullptr);
+    const PmxModel cube = AccessoryModel(ParsedX(XTexturedCube()));
     EXPECT_EQ(cube.vertices.size(), 24u);
     EXPECT_EQ(cube.indices.size(), 36u);
 }
 
 TEST_F(AccessoryTest, AnAccessoryImportsWithAMissingTextureNamedAndABrokenOneSaysWhy) {
+    // As the renderer does: find the textures unless the import thread did.
+    content_.createModelResources = [](ModelInstance&, const PmxModel& m, ModelTextures& t) {
+        if (!t.loaded) {
+            t = LoadModelTextures(m);
+        }
+        return t.result;
+    };
     const fs::path cube = folder_.Write("cube.x", XTexturedCube("missing.png"));
+    // A texture that is there but no image: drawn blank, and said so.
+    const fs::path ball = folder_.Write("ball.x", XTexturedCube("noise.png"));
+    folder_.Write("noise.png", std::string_view("not an image"));
     const fs::path broken = folder_.Write("broken.x", std::string_view("xof 0303bin 0032...."));
     const fs::path empty = folder_.Write("empty.x", std::string_view("xof 0303txt 0032 Frame {}"));
-    const std::string status = Import({cube, broken, empty});
-    EXPECT_EQ(status.rfind("Loaded 1 resource(s).\nFailed: 2\nError detail:\n", 0), 0u) << status;
+    const std::string status = Import({cube, broken, empty, ball});
+    EXPECT_EQ(status.rfind("Loaded 2 resource(s).\nFailed: 2\nError detail:\n", 0), 0u) << status;
     // Warnings follow the failures, as a model's do.
     EXPECT_NE(status.find("Warnings:\n" + cube.string() + "\ntexture not found: missing.png\n"),
+              std::string::npos)
+        << status;
+    EXPECT_NE(status.find(ball.string() + "\ntexture cannot be read: noise.png ("),
               std::string::npos)
         << status;
     EXPECT_NE(status.find("broken.x\nFailed to load accessory!\nthe binary form"),
@@ -118,8 +136,9 @@ TEST_F(AccessoryTest, AnAccessoryImportsWithAMissingTextureNamedAndABrokenOneSay
     EXPECT_NE(status.find("empty.x\nFailed to load accessory!\nthe file holds no triangles"),
               std::string::npos)
         << status;
-    ASSERT_EQ(content_.accessories.size(), 1u);
+    ASSERT_EQ(content_.accessories.size(), 2u);
     EXPECT_EQ(content_.accessories[0].name, "cube.x");
+    EXPECT_EQ(content_.accessories[1].name, "ball.x");
     EXPECT_TRUE(content_.models.empty());
 }
 
@@ -175,6 +194,12 @@ TEST_F(AccessoryTest, AnAccessoryFollowsItsBoneThroughADanceAndObeysItsRow) {
     UpdateAccessories(content_);
     const Vector4 corner = TransformPoint({1, 0, 0, 1}, SkinningMatrix(cube.instance->bones[0]));
     ExpectNear(corner, {1, 2, 3 - 2, 1}, "a turned and moved corner");
+    // A scale typed at 0 or below would mirror it inside out: held small.
+    for (const float typed : {0.0f, -2.0f}) {
+        edits = {{0, {true, -1, -1, {}, {}, typed, 1}}};
+        ApplyAccessoryEdits(content_, edits);
+        EXPECT_EQ(cube.settings.scale, kMinAccessoryScale) << typed;
+    }
 
     // The followed model goes: the accessory stays where it was, in the world.
     edits = {{0, {true, 0, hand, {}, {}, 1, 1}}};

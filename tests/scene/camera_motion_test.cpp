@@ -141,19 +141,20 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     scene.stage.cameraMotion = PickCameraMotion(scene);
     const Vector4 orbitEye = scene.stage.camera.eye;
 
-    UpdateStageMotion(scene, 1.0f);  // stopped: nothing moves
+    UpdateStageMotion(scene);  // stopped: nothing moves
     EXPECT_FALSE(scene.stage.cameraDrivenByMotion);
     PressPlay(scene);
-    UpdateStageMotion(scene, 1.0f);  // 1 s: frame 30, half way
+    scene.stage.stageMotionTime = 1.0f;  // 1 s: frame 30, half way
+    UpdateStageMotion(scene);
     EXPECT_TRUE(scene.stage.cameraDrivenByMotion);
     EXPECT_NEAR(scene.stage.camera.eye.z, -40, 1e-3f);
     EXPECT_TRUE(scene.stage.motionLightActive);
     EXPECT_FLOAT_EQ(scene.stage.motionLightColor.y, 0.4f);
     PressPlay(scene);  // paused: the camera stays with the motion
-    UpdateStageMotion(scene, 1.0f);
+    UpdateStageMotion(scene);
     EXPECT_NEAR(scene.stage.camera.eye.z, -40, 1e-3f);
     StopAndReset(scene);
-    UpdateStageMotion(scene, 1.0f);
+    UpdateStageMotion(scene);
     EXPECT_FALSE(scene.stage.cameraDrivenByMotion);
     EXPECT_FALSE(scene.stage.motionLightActive);
     EXPECT_EQ(scene.stage.camera.eye, orbitEye);

@@ -49,6 +49,17 @@ TEST(FixedClockTest, EveryFrameTimeGetsItsWholeStepsHoweverFarItJumps) {
     EXPECT_EQ(film.stepsTaken, 600u);
 }
 
+TEST(FixedClockTest, ASettleIsCappedHoweverShortTheStep) {
+    SceneContent content;
+    CreatePhysicsScene(content.physics);
+    EXPECT_EQ(SettlePhysics(content, 0.5), 30u);
+    // 50,000 steps uncapped: a seek would freeze the player.
+    content.physics->stepSeconds = 1e-5f;
+    EXPECT_EQ(SettlePhysics(content, 0.5), kMaxSettleSteps);
+    EXPECT_EQ(SettlePhysics(content, NAN), 0u);
+    EXPECT_EQ(SettlePhysics(content, -1.0), 0u);
+}
+
 TEST(FixedClockTest, SettlingTakesASecondOfStepsAndLeavesTheClockAtTheStart) {
     SceneContent content;
     CreatePhysicsScene(content.physics);

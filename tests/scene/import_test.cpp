@@ -7,6 +7,7 @@
 #include "demo/pmd_writer.h"
 #include "formats/text_decode.h"
 #include "formats/vpd_pose.h"
+#include "platform/song_decoder.h"
 #include "scene/import_kind.h"
 #include "scene/scene_content.h"
 #include "tests/support/content_writers.h"
@@ -82,6 +83,31 @@ TEST(ImportKind, ExtensionsAreMatchedExactlyInOneCaseOrTheOther) {
     EXPECT_EQ(ExtensionOf(".."), "");
 }
 
+TEST(ImportKind, EveryEndingTakenSortsAndIsNamedToTheUser) {
+    // The sentence's words, in order: ".pmx, .pmd, ... or .hlsl".
+    std::string text = ImportEndingsText();
+    ASSERT_NE(text.rfind(" or "), std::string::npos);
+    text.replace(text.rfind(" or "), 4, ", ");
+    std::vector<std::string> named;
+    for (std::size_t at = 0; at <= text.size();) {
+        const std::size_t comma = std::min(text.find(", ", at), text.size());
+        named.push_back(text.substr(at, comma - at));
+        at = comma + 2;
+    }
+    ASSERT_EQ(named.size(), ImportEndings().size());
+    std::size_t i = 0;
+    for (const ImportEnding& e : ImportEndings()) {
+        SCOPED_TRACE(e.ending);
+        EXPECT_EQ(ImportKindOf(std::string("a") + e.ending), e.kind);
+        EXPECT_NE(e.kind, ImportKind::None);
+        EXPECT_EQ(named[i++], e.ending);
+        // The compressed songs the list takes are the ones the decoder reads.
+        if (e.kind == ImportKind::Song && std::string(e.ending) != ".wav") {
+            EXPECT_TRUE(IsCompressedSongExtension(e.ending));
+        }
+    }
+}
+
 TEST_F(ImportTest, MixedCaseFilesArePassedOverWithoutAMessage) {
     const fs::path model = Write("m.PMX", EncodePmx(SamplePmxModel()));
     VmdFile vmd;
@@ -91,6 +117,8 @@ TEST_F(ImportTest, MixedCaseFilesArePassedOverWithoutAMessage) {
     ASSERT_EQ(content_.models.size(), 1u);
     ASSERT_EQ(content_.models.size(), 1u);
     EXPECT_EQ(content_.models[0].entry.name, "テストモデル");
+    EXPECT_EQ(content_.models[0].entry.boneNames,
+              (std::vector<std::string>{"センター", "左足", "左足ＩＫ"}));
     EXPECT_TRUE(content_.models[0].entry.physicsOn);
     EXPECT_EQ(content_.models[0].entry.yRotationBone, -1);
     EXPECT_EQ(content_.models[0].instance->bodies.size(), 2u);  // built into the shared world

@@ -120,7 +120,7 @@ TEST_F(PlaybackTest, WithoutLoopTheLastFrameHoldsAndPlayStartsAgain) {
         Frame(0.1f);
     }
     EXPECT_EQ(scene_.playback.state, PlayState::Paused);
-    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Play");
     EXPECT_DOUBLE_EQ(scene_.playback.time, 3.0);
     EXPECT_FLOAT_EQ(MotionTime(), 3.0f);
     EXPECT_NEAR(CenterX(), 3.0f, 1e-4f);
@@ -155,6 +155,43 @@ TEST_F(PlaybackTest, WithLoopEverythingStartsAgainTheSongToo) {
     EXPECT_EQ(Song().GetState(), SoundState::Playing);
     EXPECT_LT(Song().PlayPositionSeconds(), 1.0);
     EXPECT_NEAR(MotionTime(), scene_.playback.time, 0.1);
+}
+
+TEST_F(PlaybackTest, ADragPosesOnlyAndPhysicsSettlesWhereItStops) {
+    ASSERT_NE(scene_.physics, nullptr);
+    // A settle restarts the step accumulator; a frame of no time leaves it.
+    scene_.physics->accumulator = 0.01f;
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 1.0, false});
+    Frame(0.0f);
+    EXPECT_NEAR(CenterX(), 1.0f, 1e-4f);
+    EXPECT_EQ(scene_.physics->accumulator, 0.01f);
+    // A settling seek that a posing one replaced in the same frame still settles.
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 1.5, true});
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 2.0, false});
+    Frame(0.0f);
+    EXPECT_NEAR(CenterX(), 2.0f, 1e-4f);
+    EXPECT_EQ(scene_.physics->accumulator, 0.0f);
+}
+
+TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
+    Scene scene(std::make_unique<AudioEngine>());
+    UiState ui;
+    ModelSettingState modelSetting;
+    ASSERT_EQ(AddSceneModel(scene, "still"), S_OK);  // no motion: nothing to play
+    ASSERT_EQ(PlaybackLength(scene), 0.0);
+    PressPlay(scene);
+    for (int i = 0; i < 5; ++i) {
+        UpdateScene(scene, ui, modelSetting, 0.1f);
+    }
+    EXPECT_EQ(scene.playback.time, 0.0);
+    EXPECT_EQ(scene.playback.state, PlayState::Playing);
+    // Looping too: no restart, no climb.
+    scene.playback.loop = true;
+    for (int i = 0; i < 5; ++i) {
+        UpdateScene(scene, ui, modelSetting, 0.1f);
+    }
+    EXPECT_EQ(scene.playback.time, 0.0);
+    EXPECT_EQ(scene.playback.state, PlayState::Playing);
 }
 
 }  // namespace qv

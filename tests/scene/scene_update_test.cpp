@@ -121,7 +121,7 @@ TEST_F(SceneUpdateTest, PlayPauseAndStopDriveSongAndModelsTogether) {
     SelectSong(scene_, 0);
     PressPlay(scene_);
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
-    EXPECT_EQ(scene_.playback.label, "Pause");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Pause");
     EXPECT_EQ(scene_.playback.songInstance->GetState(), SoundState::Playing);
     for (auto& m : scene_.models)
         EXPECT_EQ(m.instance->playing, 1);
@@ -129,7 +129,7 @@ TEST_F(SceneUpdateTest, PlayPauseAndStopDriveSongAndModelsTogether) {
         Frame();
     PressPlay(scene_);
     EXPECT_EQ(scene_.playback.state, PlayState::Paused);
-    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Play");
     EXPECT_EQ(scene_.playback.songInstance->GetState(), SoundState::Paused);
     for (auto& m : scene_.models)
         EXPECT_EQ(m.instance->playing, 0);
@@ -137,7 +137,7 @@ TEST_F(SceneUpdateTest, PlayPauseAndStopDriveSongAndModelsTogether) {
     // Choosing another song while playing stops everything and rewinds.
     SelectSong(scene_, 1);
     EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
-    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Play");
     EXPECT_EQ(scene_.playback.songInstance->GetState(), SoundState::Stopped);
     for (auto& m : scene_.models) {
         EXPECT_EQ(m.instance->playing, 0);
@@ -304,7 +304,7 @@ TEST_F(SceneUpdateTest, RequestsOfOneFrameAreAllCarriedOutInTheOrderAsked) {
     ui_.requests.push_back({RequestKind::StopAndReset});
     Frame();
     EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
-    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Play");
     ui_.requests.push_back({RequestKind::StopAndReset});
     ui_.requests.push_back({RequestKind::PressPlay});
     Frame();

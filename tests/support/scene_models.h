@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "formats/text_decode.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
 
@@ -22,6 +23,9 @@ inline HRESULT AddSceneModel(Scene& scene, const std::string& name,
     }
     ModelUiEntry row;
     row.name = name;
+    for (const PmxBone& bone : model.bones) {
+        row.boneNames.push_back(ToUtf8(bone.name));
+    }
     scene.models.push_back({std::move(instance), row});
     return hr;
 }

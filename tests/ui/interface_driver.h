@@ -2,6 +2,7 @@
 // IO, frames run, state is read back.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <imgui.h>
 #include <imgui_internal.h>
 
@@ -11,8 +12,11 @@
 #include <variant>
 #include <vector>
 
+#include "scene/scene.h"
 #include "scene/ui_state.h"
 #include "ui/interface_context.h"
+#include "ui/interface_view.h"
+#include "ui/main_windows.h"
 
 namespace qv {
 
@@ -61,6 +65,29 @@ private:
     InterfaceContext context_;
     std::function<void()> draw_;
 };
+
+// An empty scene with its interface state, and the tool windows over it
+// drawn through a driver; each user fills the scene as it needs.
+class InterfaceScene {
+protected:
+    InterfaceScene()
+        : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
+              DrawInterface(view_);
+          }) {}
+
+    // One scene update, as the player runs it between frames.
+    void SceneUpdate(float seconds = 1.0f / 60.0f) {
+        UpdateScene(scene_, ui_, modelSetting_, seconds);
+    }
+
+    Scene scene_;
+    UiState ui_;
+    ModelSettingState modelSetting_;
+    InterfaceView view_;
+    InterfaceDriver driver_;
+};
+
+class InterfaceSceneTest : public ::testing::Test, protected InterfaceScene {};
 
 // The id of `widget` in row `row` of the resource manager's model list.
 inline ImGuiID ModelListWidget(int row, const char* widget) {

@@ -27,12 +27,9 @@ const char* const kManager = "Resource manager";
 // The windows over a scene with two models, two motions and two songs,
 // clicked through Dear ImGui; the scene update runs between clicks where a
 // request must be carried out.
-class MainWindowsTest : public ::testing::Test {
+class MainWindowsTest : public InterfaceSceneTest {
 protected:
-    MainWindowsTest()
-        : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
-              DrawInterface(view_);
-          }) {
+    MainWindowsTest() {
         view_.facts.renderDeviceName = "Test device";
         view_.facts.clientWidth = 1280;
         view_.facts.clientHeight = 720;
@@ -54,13 +51,6 @@ protected:
     bool ClickIn(const char* window, std::initializer_list<IdPart> path) {
         return driver_.Click(window, InterfaceDriver::Id(window, path));
     }
-    void SceneUpdate() { UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f); }
-
-    Scene scene_;
-    UiState ui_;
-    ModelSettingState modelSetting_;
-    InterfaceView view_;
-    InterfaceDriver driver_;
     int browserOpened_ = 0;
 };
 
@@ -73,12 +63,12 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
     EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
     SceneUpdate();
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
-    EXPECT_EQ(scene_.playback.label, "Pause");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Pause");
     EXPECT_EQ(scene_.models[0].instance->playing, 1u);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
     SceneUpdate();
     EXPECT_EQ(scene_.playback.state, PlayState::Paused);
-    EXPECT_EQ(scene_.playback.label, "Play");
+    EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Play");
     EXPECT_EQ(scene_.models[1].instance->playing, 0u);
     // The rewind poses the skeletons, which the scene stage may be reading
     // while the windows draw: it waits for the scene update.
@@ -93,7 +83,7 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
         ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
         SceneUpdate();
         EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
-        EXPECT_EQ(scene_.playback.label, "Play");
+        EXPECT_STREQ(PlayButtonLabel(scene_.playback.state), "Play");
         ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));  // from Stopped to Playing
         SceneUpdate();
         EXPECT_EQ(scene_.playback.state, PlayState::Playing);
@@ -391,7 +381,7 @@ TEST_F(MainWindowsTest, TheAccessoryTabHidesAndDeletesThroughTheSceneUpdate) {
         ParseXModel(mesh, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}).ok());
     for (const char* name : {"cube.x", "hat.x"}) {
         auto instance = std::make_unique<ModelInstance>();
-        ASSERT_EQ(CreateModelInstance(*instance, AccessoryModel(mesh, nullptr)), S_OK);
+        ASSERT_EQ(CreateModelInstance(*instance, AccessoryModel(mesh)), S_OK);
         scene_.accessories.push_back({std::move(instance), name, {}});
     }
     ui_.showResourceManager = true;

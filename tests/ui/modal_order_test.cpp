@@ -4,6 +4,8 @@
 
 #include <thread>
 
+#include "scene/camera_input.h"
+#include "scene/playback_keys.h"
 #include "scene/scene.h"
 #include "tests/support/scene_models.h"
 #include "tests/support/temp_file.h"
@@ -33,13 +35,9 @@ constexpr FlaggedWindow kFlaggedWindows[] = {
 
 // The windows over a scene with one model and the browser in a folder with
 // one model file, every flagged window closed.
-class ModalOrderTest : public ::testing::Test {
+class ModalOrderTest : public InterfaceSceneTest {
 protected:
-    ModalOrderTest()
-        : scene_(std::make_unique<AudioEngine>()),
-          browser_(folder_.path(), {"/"}),
-          view_{scene_, ui_, {}, {}},
-          driver_([this] { DrawInterface(view_); }) {
+    ModalOrderTest() : browser_(folder_.path(), {"/"}) {
         EXPECT_EQ(AddSceneModel(scene_, "first"), S_OK);
         folder_.Write("a.pmx", "x");
         view_.fileBrowser = &browser_;
@@ -81,12 +79,7 @@ protected:
     }
 
     const TempFolder folder_;
-    Scene scene_;
-    UiState ui_;
-    ModelSettingState modelSetting_;
     FileBrowser browser_;
-    InterfaceView view_;
-    InterfaceDriver driver_;
 };
 
 // The browser and the other windows open in one frame, as when an import
@@ -146,7 +139,7 @@ TEST_F(ModalOrderTest, TheModelSettingWindowAndAnImportStatusOpenedByAnImportAls
     while (!scene_.importer.ResultsReady()) {
         std::this_thread::yield();
     }
-    UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f);
+    SceneUpdate();
     ASSERT_TRUE(ui_.showImportStatus);
     driver_.Frames(2);
     EXPECT_NE(driver_.Window("Import resource status"), nullptr);
@@ -160,6 +153,30 @@ TEST_F(ModalOrderTest, TheModelSettingWindowAndAnImportStatusOpenedByAnImportAls
     ASSERT_TRUE(browser_.Confirm());
     driver_.Frame();
     EXPECT_TRUE(scene_.importer.Busy());
+}
+
+TEST_F(ModalOrderTest, PlaybackKeysWaitWhileTheBrowserIsOpen) {
+    browser_.Open();
+    driver_.Frames(2);
+    ASSERT_TRUE(BrowserOpen());
+    // No field types in the browser, yet it keeps the keyboard.
+    EXPECT_FALSE(driver_.Io().WantTextInput);
+    InputEvent key;
+    key.kind = InputKind::KeyDown;
+    for (InputKey which : {InputKey::Space, InputKey::Home, InputKey::Left, InputKey::Right,
+                           InputKey::L, InputKey::R}) {
+        key.key = which;
+        HandlePlaybackKeys(scene_, ui_, key, driver_.Io().WantCaptureKeyboard);
+    }
+    EXPECT_TRUE(ui_.requests.empty());
+    // Closed, the same keys act again.
+    const char* label = browser_.popupLabel.c_str();
+    ASSERT_TRUE(driver_.Click(label, InterfaceDriver::Id(label, {"cancel"})));
+    driver_.Frames(2);
+    ASSERT_FALSE(BrowserOpen());
+    key.key = InputKey::Space;
+    HandlePlaybackKeys(scene_, ui_, key, driver_.Io().WantCaptureKeyboard);
+    EXPECT_EQ(Asked(ui_, RequestKind::PressPlay).size(), 1u);
 }
 
 }  // namespace

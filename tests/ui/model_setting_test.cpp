@@ -56,12 +56,9 @@ VmdMotion RootTurn(const char* name, float angle) {
 
 // A scene with two sample models and two motions; material values live in
 // a table the hooks stand in for the renderer with.
-class ModelSettingTest : public ::testing::Test {
+class ModelSettingTest : public InterfaceSceneTest {
 protected:
-    ModelSettingTest()
-        : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
-              DrawInterface(view_);
-          }) {
+    ModelSettingTest() {
         EXPECT_EQ(AddSceneModel(scene_, "first"), S_OK);
         // The second model has no bodies, so its IK chain is one the user may switch.
         PmxModel model = SamplePmxModel();
@@ -103,7 +100,6 @@ protected:
         driver_.Frames(2);
     }
 
-    void SceneUpdate() { UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f); }
     bool ClickIn(std::initializer_list<IdPart> path) {
         return driver_.Click(kWindow, InterfaceDriver::Id(kWindow, path));
     }
@@ -147,11 +143,6 @@ protected:
     }
     ModelInstance& Second() { return *scene_.models[1].instance; }
 
-    Scene scene_;
-    UiState ui_;
-    ModelSettingState modelSetting_;
-    InterfaceView view_;
-    InterfaceDriver driver_;
     std::vector<MaterialValues> materials_;
     int materialWrites_ = 0;
     std::array<std::int32_t, 3> appliedShader_{-1, -1, -1};

@@ -21,12 +21,9 @@ std::string TimeText(double seconds) {
     return text;
 }
 
-class PlaybackBarTest : public ::testing::Test {
+class PlaybackBarTest : public InterfaceSceneTest {
 protected:
-    PlaybackBarTest()
-        : scene_(std::make_unique<AudioEngine>()), view_{scene_, ui_, {}, {}}, driver_([this] {
-              DrawInterface(view_);
-          }) {
+    PlaybackBarTest() {
         scene_.songs.push_back(
             {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000 * 2)), "song"});
         SelectSong(scene_, 0);
@@ -37,13 +34,6 @@ protected:
     bool ClickBar(const char* label) {
         return driver_.Click(kPlaybackBarWindow, InterfaceDriver::Id(kPlaybackBarWindow, {label}));
     }
-    void SceneUpdate() { UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f); }
-
-    Scene scene_;
-    UiState ui_;
-    ModelSettingState modelSetting_;
-    InterfaceView view_;
-    InterfaceDriver driver_;
 };
 
 }  // namespace
@@ -91,6 +81,32 @@ TEST_F(PlaybackBarTest, ControlsAskTheSceneAndItCarriesThemOut) {
     EXPECT_TRUE(driver_.Window(kPlaybackBarWindow)->Active);
 }
 
+TEST_F(PlaybackBarTest, ADragAlongTheTimelinePosesOnlyAndSettlesOnceAtTheEnd) {
+    ImVec2 at;
+    ASSERT_TRUE(
+        driver_.Find(kPlaybackBarWindow, InterfaceDriver::Id(kPlaybackBarWindow, {"##Seek"}), &at));
+    ImGuiIO& io = driver_.Io();
+    io.MousePos = at;
+    driver_.Frame();
+    io.MouseDown[0] = true;
+    for (int i = 0; i < 4; ++i) {
+        io.MousePos.x += 20.0f;
+        driver_.Frame();
+    }
+    const std::vector<std::int32_t> dragged = Asked(ui_, RequestKind::Seek);
+    ASSERT_GE(dragged.size(), 2u);
+    for (const SceneRequest& request : ui_.requests) {
+        EXPECT_FALSE(request.settle);
+    }
+    const double last = ui_.requests.back().seconds;
+    SceneUpdate();
+    io.MouseDown[0] = false;
+    driver_.Frame();
+    ASSERT_EQ(Asked(ui_, RequestKind::Seek).size(), 1u);
+    EXPECT_TRUE(ui_.requests[0].settle);
+    EXPECT_EQ(ui_.requests[0].seconds, last);
+}
+
 TEST_F(PlaybackBarTest, KeysAskLikeTheBarButNotWhileATextFieldTypes) {
     InputEvent key;
     key.kind = InputKind::KeyDown;
@@ -98,7 +114,7 @@ TEST_F(PlaybackBarTest, KeysAskLikeTheBarButNotWhileATextFieldTypes) {
         key.key = which;
         key.buttons = shift ? kInputShift : 0;
         key.repeat = repeat;
-        HandlePlaybackKeys(scene_, ui_, key, driver_.Io().WantTextInput);
+        HandlePlaybackKeys(scene_, ui_, key, driver_.Io().WantCaptureKeyboard);
     };
     // Frame steps while paused, counted from the seeks still waiting.
     press(InputKey::Right);
@@ -107,6 +123,10 @@ TEST_F(PlaybackBarTest, KeysAskLikeTheBarButNotWhileATextFieldTypes) {
     press(InputKey::Left);
     ASSERT_EQ(Asked(ui_, RequestKind::Seek).size(), 4u);
     EXPECT_NEAR(ui_.requests.back().seconds, 2.0 / 30.0 + 1.0 - 1.0 / 30.0, 1e-9);
+    // A repeat poses only; a press lets physics settle.
+    EXPECT_TRUE(ui_.requests[0].settle);
+    EXPECT_FALSE(ui_.requests[1].settle);
+    EXPECT_TRUE(ui_.requests[2].settle);
     press(InputKey::L);
     press(InputKey::L, false, true);  // a held key toggles once
     press(InputKey::Home);

@@ -58,14 +58,10 @@ extern "C" void PrintEventsOnAbort(int) {
 // The player's windows over a scene with two models, a motion and a song,
 // and a browser over a folder of files to import (some that load, some that
 // fail), driven by one seed.
-class RandomUser {
+class RandomUser : protected InterfaceScene {
 public:
     explicit RandomUser(unsigned seed)
-        : rng_(seed),
-          scene_(std::make_unique<AudioEngine>()),
-          browser_(folder_.path(), {"/", folder_.path()}),
-          view_{scene_, ui_, {}, {}},
-          driver_([this] { DrawInterface(view_); }) {
+        : rng_(seed), browser_(folder_.path(), {"/", folder_.path()}) {
         for (const char* name : {"first", "second"}) {
             EXPECT_EQ(AddSceneModel(scene_, name), S_OK);
         }
@@ -166,7 +162,7 @@ private:
     // interface frames; a batch the import thread finished is completed then.
     void Update() {
         if (Uniform(0, 9) < 8) {
-            UpdateScene(scene_, ui_, modelSetting_, 1.0f / 60.0f);
+            SceneUpdate();
         }
         driver_.Frame();
         ++frames_;
@@ -321,12 +317,7 @@ private:
     std::mt19937 rng_;
     const TempFolder folder_;
     std::vector<std::filesystem::path> files_;
-    Scene scene_;
-    UiState ui_;
-    ModelSettingState modelSetting_;
     FileBrowser browser_;
-    InterfaceView view_;
-    InterfaceDriver driver_;
     std::map<ImGuiID, ImVec2> widgets_;
     int frames_ = 0;
 };
