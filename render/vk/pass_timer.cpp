@@ -36,6 +36,10 @@ PassTimer::Queue PassTimer::QueueOf(GpuPass pass) {
     return pass == GpuPass::Skinning ? Queue::Compute : Queue::Direct;
 }
 
+std::uint32_t PassTimer::CapacityOf(Queue queue) {
+    return queue == Queue::Compute ? kComputeQueries : kDirectQueries;
+}
+
 std::uint32_t PassTimer::RangeStart(std::uint32_t slot, Queue queue) {
     return slot * kSlotQueries + (queue == Queue::Compute ? 0 : kComputeQueries);
 }
@@ -104,7 +108,8 @@ void PassTimer::BeginFrame(std::uint32_t frame) {
     slot.intervals.clear();
     slot.used = {};
     slot.copied = {};
-    slot.overflow = false;
+    slot.begun = {};
+    slot.overflow = {};
     open_.fill(-1);
 }
 
@@ -112,8 +117,7 @@ void PassTimer::StartList(VkCommandBuffer cmd, Queue queue) {
     if (pool_ == VK_NULL_HANDLE || cmd == VK_NULL_HANDLE || validMask_[IndexOf(queue)] == 0) {
         return;
     }
-    vkCmdResetQueryPool(cmd, pool_, RangeStart(current_, queue),
-                        queue == Queue::Compute ? kComputeQueries : kDirectQueries);
+    vkCmdResetQueryPool(cmd, pool_, RangeStart(current_, queue), CapacityOf(queue));
 }
 
 void PassTimer::Begin(VkCommandBuffer cmd, GpuPass pass) {
@@ -123,10 +127,19 @@ void PassTimer::Begin(VkCommandBuffer cmd, GpuPass pass) {
     }
     Slot& slot = slots_[current_];
     std::uint32_t& used = slot.used[IndexOf(queue)];
-    if (used + 2 > (queue == Queue::Compute ? kComputeQueries : kDirectQueries)) {
-        slot.overflow = true;  // such a frame adds no figures
+    // A repeat leaves a pair for every pass of the queue, so that a pass
+    // drawn many times (an outline per material) cannot crowd out the others.
+    std::uint32_t kept = 0;
+    if (slot.begun[IndexOf(pass)]) {
+        for (std::size_t p = 0; p < kGpuPassCount; ++p) {
+            kept += QueueOf(static_cast<GpuPass>(p)) == queue ? 2 : 0;
+        }
+    }
+    if (slot.overflow[IndexOf(pass)] || used + 2 + kept > CapacityOf(queue)) {
+        slot.overflow[IndexOf(pass)] = true;
         return;
     }
+    slot.begun[IndexOf(pass)] = true;
     const std::uint32_t query = RangeStart(current_, queue) + used;
     used += 2;
     open_[IndexOf(pass)] = static_cast<std::int64_t>(slot.intervals.size());
@@ -170,7 +183,7 @@ void PassTimer::FinishList(VkCommandBuffer cmd, Queue queue) {
 }
 
 void PassTimer::Gather(const Slot& slot) {
-    if (slot.intervals.empty() || slot.overflow) {
+    if (slot.intervals.empty()) {
         return;
     }
     std::array<double, kGpuPassCount> sums{};
@@ -188,7 +201,7 @@ void PassTimer::Gather(const Slot& slot) {
         const auto* ticks = static_cast<const std::uint64_t*>(results_.mapped);
         const std::uint64_t mask = validMask_[IndexOf(queue)];
         for (const Interval& interval : slot.intervals) {
-            if (QueueOf(interval.pass) != queue) {
+            if (QueueOf(interval.pass) != queue || slot.overflow[IndexOf(interval.pass)]) {
                 continue;
             }
             const std::uint32_t i = interval.query;
@@ -201,7 +214,8 @@ void PassTimer::Gather(const Slot& slot) {
         }
     }
     // The edges and the ground shadow are drawn inside the main pass's
-    // rendering, between its draws: the main figure is what remains.
+    // rendering, between its draws: the main figure is what remains (with
+    // the outlines in it when they ran out of queries).
     double& main = sums[IndexOf(GpuPass::Main)];
     main =
         std::max(0.0, main - sums[IndexOf(GpuPass::Edges)] - sums[IndexOf(GpuPass::GroundShadow)]);

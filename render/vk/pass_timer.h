@@ -41,7 +41,9 @@ using GpuPassTimes = std::array<float, kGpuPassCount>;
 // StartList on each list before its first pass and outside any render pass,
 // Begin/End pairs around the passes, and FinishList after the last pass of
 // each list, outside any render pass. A pass timed several times in one frame
-// adds up. Means may be read from any thread. Release with the GPU idle.
+// adds up; the first interval of every pass always finds its queries, so a
+// pass repeated past what the queue holds loses only its own figure for that
+// frame. Means may be read from any thread. Release with the GPU idle.
 // Without timestamps on a queue, its passes are never timed.
 //
 // The lists copy their timestamps into a mapped buffer, read when the slot
@@ -76,13 +78,15 @@ private:
         std::vector<Interval> intervals;
         std::array<std::uint32_t, 2> used{};  // queries taken, per queue
         std::array<bool, 2> copied{};         // per queue, into results_
-        bool overflow = false;
+        std::array<bool, kGpuPassCount> begun{};
+        std::array<bool, kGpuPassCount> overflow{};  // such a pass adds no figure
     };
     static constexpr std::uint32_t kComputeQueries = 16;
     static constexpr std::uint32_t kDirectQueries = 1024;
     static constexpr std::uint32_t kSlotQueries = kComputeQueries + kDirectQueries;
 
     static Queue QueueOf(GpuPass pass);
+    static std::uint32_t CapacityOf(Queue queue);
     static std::uint32_t RangeStart(std::uint32_t slot, Queue queue);
     // This slot's figures into the history, when every query of it was read.
     void Gather(const Slot& slot);

@@ -75,5 +75,29 @@ TEST_F(SceneRenderTest, AFrameWithoutOutlinesLeavesTheOutlinePassUntimed) {
     EXPECT_LT(Figure(times, GpuPass::GroundShadow), 0.0f);
 }
 
+TEST_F(SceneRenderTest, MoreOutlinesThanQueriesCostOnlyTheOutlineFigure) {
+    const GpuContext& gpu = graphics_.sceneRenderer->Gpu();
+    if (!KeepsTime(gpu, gpu.queueFamily)) {
+        GTEST_SKIP() << "the device keeps no time on its direct queue";
+    }
+    // Each outline is timed on its own: 600 outlined materials ask for more
+    // queries than a frame holds. The other passes keep their figures.
+    PmxModel model = render_test::TriangleModel();
+    model.materials[0].drawFlags = kPmxMaterialEdge | kPmxMaterialGroundShadow;
+    model.materials[0].edgeSize = 1.0f;
+    model.materials.resize(600, model.materials[0]);
+    model.indices.resize(3 * model.materials.size());
+    for (std::size_t i = 0; i < model.indices.size(); ++i) {
+        model.indices[i] = static_cast<std::uint32_t>(i % 3);
+    }
+    AddModel(model);
+    scene_.render.groundShadow = true;
+    Frames(2 * kFrameCount + 2);
+    const GpuPassTimes times = graphics_.sceneRenderer->PassTimes();
+    for (GpuPass pass : {GpuPass::Main, GpuPass::GroundShadow, GpuPass::PostProcess}) {
+        EXPECT_GE(Figure(times, pass), 0.0f) << GpuPassName(pass);
+    }
+}
+
 }  // namespace
 }  // namespace qv
