@@ -82,8 +82,8 @@ void PassTimer::Initialize(const GpuContext& gpu) {
     }
     open_.fill(-1);
     std::lock_guard lock(meansMutex_);
-    cursor_ = filled_ = 0;
-    timed_ = {};
+    cursor_ = {};
+    filled_ = {};
 }
 
 void PassTimer::Release() {
@@ -221,29 +221,28 @@ void PassTimer::Gather(const Slot& slot) {
         std::max(0.0, main - sums[IndexOf(GpuPass::Edges)] - sums[IndexOf(GpuPass::GroundShadow)]);
     std::lock_guard lock(meansMutex_);
     for (std::size_t p = 0; p < kGpuPassCount; ++p) {
-        history_[p][cursor_] = static_cast<float>(sums[p]);
-        timed_[p] = timed_[p] || timed[p];
+        if (!timed[p]) {
+            continue;
+        }
+        history_[p][cursor_[p]] = static_cast<float>(sums[p]);
+        cursor_[p] = (cursor_[p] + 1) % kPassTimerFrames;
+        filled_[p] = std::min(filled_[p] + 1, kPassTimerFrames);
     }
-    cursor_ = (cursor_ + 1) % kPassTimerFrames;
-    filled_ = std::min(filled_ + 1, kPassTimerFrames);
 }
 
 GpuPassTimes PassTimer::Means() const {
     GpuPassTimes means;
     means.fill(-1.0f);
     std::lock_guard lock(meansMutex_);
-    if (filled_ == 0) {
-        return means;
-    }
     for (std::size_t p = 0; p < kGpuPassCount; ++p) {
-        if (!timed_[p]) {
+        if (filled_[p] == 0) {
             continue;
         }
         float sum = 0.0f;
-        for (std::size_t i = 0; i < filled_; ++i) {
+        for (std::size_t i = 0; i < filled_[p]; ++i) {
             sum += history_[p][i];
         }
-        means[p] = sum / static_cast<float>(filled_);
+        means[p] = sum / static_cast<float>(filled_[p]);
     }
     return means;
 }

@@ -34,7 +34,8 @@ const char* GpuPassName(GpuPass pass);
 using GpuPassTimes = std::array<float, kGpuPassCount>;
 
 // Timestamp queries around the passes that one recorder draws, summed per
-// frame and averaged over the last kPassTimerFrames frames that timed any.
+// frame and averaged, pass by pass, over the last kPassTimerFrames frames
+// that timed it: a frame that does not draw a pass leaves its figure alone.
 //
 // Protocol, all on the one recording thread but Means: Initialize once; each
 // frame BeginFrame(f) once slot f's previous frame is off the GPU, then
@@ -101,10 +102,10 @@ private:
     GpuBuffer results_;                               // a tick per query, at the query's index
 
     mutable std::mutex meansMutex_;
+    // Per pass, the figures of the last frames that timed it.
     std::array<std::array<float, kPassTimerFrames>, kGpuPassCount> history_{};
-    std::size_t cursor_ = 0;
-    std::size_t filled_ = 0;
-    std::array<bool, kGpuPassCount> timed_{};  // passes this recorder has timed
+    std::array<std::size_t, kGpuPassCount> cursor_{};
+    std::array<std::size_t, kGpuPassCount> filled_{};
 };
 
 }  // namespace qv

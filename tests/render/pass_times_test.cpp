@@ -99,5 +99,25 @@ TEST_F(SceneRenderTest, MoreOutlinesThanQueriesCostOnlyTheOutlineFigure) {
     }
 }
 
+TEST_F(SceneRenderTest, FramesWithoutAPassLeaveItsMeanAlone) {
+    const GpuContext& gpu = graphics_.sceneRenderer->Gpu();
+    if (!KeepsTime(gpu, gpu.queueFamily)) {
+        GTEST_SKIP() << "the device keeps no time on its direct queue";
+    }
+    PmxModel model = render_test::TriangleModel();
+    model.materials[0].drawFlags = kPmxMaterialGroundShadow;
+    AddModel(model);
+    scene_.render.groundShadow = true;
+    Frames(2 * kFrameCount + 2);
+    // Once the frames drawn with the ground shadow are read, more frames
+    // without it must not pull its mean towards zero.
+    scene_.render.groundShadow = false;
+    Frames(kFrameCount + 2);
+    const float before = Figure(graphics_.sceneRenderer->PassTimes(), GpuPass::GroundShadow);
+    Frames(6);
+    EXPECT_GT(before, 0.0f);
+    EXPECT_EQ(Figure(graphics_.sceneRenderer->PassTimes(), GpuPass::GroundShadow), before);
+}
+
 }  // namespace
 }  // namespace qv
