@@ -2,6 +2,7 @@
 #include "render/vk/pass_timer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/vk_struct.h"
 #include "render/vk/vulkan_helpers.h"
@@ -75,6 +76,10 @@ void PassTimer::Initialize(const GpuContext& gpu) {
         Release();
         return;
     }
+    // A list recorded but never run leaves its queries unread: they read as
+    // zero time rather than as whatever the new memory held.
+    std::memset(results_.mapped, 0,
+                VkDeviceSize{kSlotQueries} * kFrameCount * sizeof(std::uint64_t));
     // Sized once, so that a timed frame allocates nothing.
     for (Slot& slot : slots_) {
         slot = {};
