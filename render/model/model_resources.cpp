@@ -64,8 +64,7 @@ VertexStreams BuildVertexStreams(const PmxModel& model) {
 HRESULT CreateFilledBuffers(const GpuContext& gpu, UploadBatch& batch, const VertexStreams& s,
                             const PmxModel& model, VkBufferUsageFlags addressed, ModelGpu& m) {
     const VkBufferUsageFlags storage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
-    const SkinningConstants skinning{m.boneCount, m.vertexCount, m.vertexMorphCount, m.uvMorphCount,
-                                     m.vertexCount};
+    const SkinningConstants skinning{m.boneCount, m.vertexCount};
     const VkDeviceSize indexBytes = s.indices.size() * 4;
     const VkDeviceSize vertexBytes = s.vertices.size() * sizeof(VsInput);
     HRESULT hr = CreateFilledBuffer(gpu, batch, s.indices.data(), indexBytes,
