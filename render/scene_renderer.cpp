@@ -220,7 +220,7 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     TransitionImage(direct, shadowMap, kDepthRestLayout, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
                     VK_IMAGE_ASPECT_DEPTH_BIT);
     timer_.Begin(direct, GpuPass::Main);
-    RecordMainPass(direct, f, raster_, targets_, mode, drawn, scene.render.groundShadow, &timer_);
+    RecordMainPass(direct, f, raster_, targets_, mode, drawn, scene.render.groundShadow, timer_);
     timer_.End(direct, GpuPass::Main);
     timer_.Begin(direct, GpuPass::PostProcess);
     if (mode == kMsaa4x) {
