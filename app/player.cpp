@@ -126,10 +126,10 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
         // The default shader set draws every model loaded from now on.
         const Result made = graphics.sceneRenderer->CreateModel(
             instance, model, SceneShaderSet(scene, scene.defaultShader), &textures);
-        if (made.code != S_OK && !made.message.empty()) {
+        if (!made.ok() && !made.message.empty()) {
             std::fprintf(stderr, "%s: %s\n", program, made.message.c_str());
         }
-        return made.code;  // 2 for a missing texture: the model is dropped
+        return made.code;
     };
     scene.releaseModelResources = [&graphics](const ModelInstance& instance) {
         if (graphics.sceneRenderer) {

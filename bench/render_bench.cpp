@@ -91,7 +91,7 @@ struct GeneStage {
         }
         if (const Result made =
                 graphics.sceneRenderer->CreateModel(*instance, model, BuiltInShaderSet(shaderSet));
-            made.code != S_OK) {
+            !made.ok()) {
             state.SkipWithError(made.message.c_str());
             return false;
         }
@@ -308,7 +308,7 @@ void BM_CreateGeneGpu(benchmark::State& state) {
     }
     for (auto _ : state) {
         if (const Result made = stage.graphics.sceneRenderer->CreateModel(instance, stage.model);
-            made.code != S_OK) {
+            !made.ok()) {
             state.SkipWithError(made.message.c_str());
             break;
         }

@@ -52,9 +52,9 @@ public:
     // Waits for the device, then releases every model and target.
     void Release();
 
-    // The model hook: code 0, 2 for a missing texture, or the failing code,
-    // with the reason of a failure. 2 counts as a success to ok(), so callers
-    // compare the code with S_OK. The main pipelines use `set`. `textures`
+    // The model hook: success, or the failing code with the reason. A
+    // texture file that does not exist is drawn as no texture. The main
+    // pipelines use `set`. `textures`
     // are the model's images decoded by the import thread; without them they
     // are decoded here, on the calling thread.
     Result CreateModel(const ModelInstance& instance, const PmxModel& model,
