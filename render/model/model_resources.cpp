@@ -173,8 +173,7 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
     m.boneCount = static_cast<std::uint32_t>(instance.bones.size());
     m.vertexMorphCount = instance.vertexMorphCount;
     m.uvMorphCount = instance.uvMorphCount;
-    BuildMaterials(model, &m.materials, &m.materialConstants);
-    ForgetAbsentTextures(textures.absent, &m.materials, &m.materialConstants);
+    BuildMaterials(model, textures.absent, &m.materials, &m.materialConstants);
     UseModelToons(textures.ownToons, &m.materials);
 
     // The ray-tracing copies feed the acceleration structures and, with the

@@ -50,7 +50,7 @@ TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
     model.materials[3].indexCount = 100;  // runs past the index list
 
     ModelGpu gpu;
-    BuildMaterials(model, &gpu.materials, &gpu.materialConstants);
+    BuildMaterials(model, {}, &gpu.materials, &gpu.materialConstants);
     ASSERT_EQ(gpu.materials.size(), 4u);
     const MaterialConstants& c0 = gpu.materialConstants[0];
     EXPECT_EQ(gpu.materials[0].baseTexture, 1);
@@ -81,6 +81,18 @@ TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
     EXPECT_EQ(gpu.materials[1].indexCount, 0u);
     EXPECT_EQ(gpu.materials[3].indexCount, 0u);
     EXPECT_EQ(gpu.materials[3].firstIndex, 3u);
+
+    // A texture file that is not there draws as no texture: the first
+    // material keeps its sphere and shared ramp, the third loses its own ramp.
+    BuildMaterials(model, {false, true}, &gpu.materials, &gpu.materialConstants);
+    const MaterialConstants& absent0 = gpu.materialConstants[0];
+    EXPECT_EQ(gpu.materials[0].baseTexture, -1);
+    EXPECT_EQ(gpu.materials[0].sphereTexture, 0);
+    EXPECT_EQ((std::array{absent0.textureBind[0], absent0.textureBind[1], absent0.textureBind[2]}),
+              (std::array{0u, 1u, 1u}));
+    EXPECT_EQ(absent0.sphereMode, 2u);
+    EXPECT_EQ(gpu.materials[2].toonTexture, -1);
+    EXPECT_EQ(gpu.materialConstants[2].textureBind[2], 0u);
 }
 
 TEST(SceneConstantsTest, CarryTheCameraTransposedWithPointsAtWOne) {
