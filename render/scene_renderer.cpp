@@ -59,19 +59,29 @@ Result SceneRenderer::Initialize(const GpuContext& gpu) {
     return {};
 }
 
+namespace {
+
+// Accessories are one-bone models to the renderer, drawn after the models.
+template <typename Visit>
+void ForEachInstance(const Scene& scene, Visit&& visit) {
+    for (const auto& record : scene.models) {
+        visit(*record.instance);
+    }
+    for (const auto& record : scene.accessories) {
+        visit(*record.instance);
+    }
+}
+
+}  // namespace
+
 Result SceneRenderer::RebuildRayTracing(const Scene& scene) {
     std::vector<const ModelGpu*> models;
     if (rayTracing_.Available()) {
-        for (const auto& record : scene.models) {
-            if (const ModelGpu* m = Find(record.instance.get()); m != nullptr) {
+        ForEachInstance(scene, [&](const ModelInstance& instance) {
+            if (const ModelGpu* m = Find(&instance); m != nullptr) {
                 models.push_back(m);
             }
-        }
-        for (const auto& record : scene.accessories) {
-            if (const ModelGpu* m = Find(record.instance.get()); m != nullptr) {
-                models.push_back(m);
-            }
-        }
+        });
     }
     return rayTracing_.Rebuild(models, raster_.whiteTexture.view, raster_.toons);
 }
@@ -136,20 +146,13 @@ void SceneRenderer::UploadFrame(const Scene& scene, std::uint32_t f, const Scene
     constants.viewportSize[1] = static_cast<float>(targets_.height);
     // Kept between frames so that a played frame allocates nothing.
     drawn_.clear();
-    // Accessories are one-bone models to the renderer, drawn after the models.
-    const auto upload = [&](const ModelInstance& instance) {
+    ForEachInstance(scene, [&](const ModelInstance& instance) {
         auto it = models_.find(&instance);
         if (it != models_.end()) {
             UploadModelFrame(*it->second, instance, f, constants);
             drawn_.push_back(it->second.get());
         }
-    };
-    for (const auto& record : scene.models) {
-        upload(*record.instance);
-    }
-    for (const auto& record : scene.accessories) {
-        upload(*record.instance);
-    }
+    });
 }
 
 void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkCommandBuffer direct,
