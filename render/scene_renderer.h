@@ -104,7 +104,7 @@ private:
     // Frees the targets that no frame still on the GPU can use.
     void ReleaseRetiredTargets();
     // This frame's slot of every drawn model's per-frame buffers; the models
-    // drawn, in scene order, into drawn_.
+    // drawn, in scene order, into drawn_, and those of them shown into shown_.
     void UploadFrame(const Scene& scene, std::uint32_t frame, const SceneLight& light);
 
     GpuContext gpu_;
@@ -120,6 +120,7 @@ private:
     std::uint64_t recordedFrames_ = 0;
     std::map<const ModelInstance*, std::unique_ptr<ModelGpu>> models_;
     std::vector<ModelGpu*> drawn_;  // this frame's models, in scene order
+    std::vector<ModelGpu*> shown_;  // drawn_ without the hidden accessories
     std::vector<std::unique_ptr<ModelGpu>> retiredModels_;
 
     SceneRayTracing rayTracing_;

@@ -119,5 +119,29 @@ TEST_F(SceneRenderTest, FramesWithoutAPassLeaveItsMeanAlone) {
     EXPECT_EQ(Figure(graphics_.sceneRenderer->PassTimes(), GpuPass::GroundShadow), before);
 }
 
+TEST_F(SceneRenderTest, AHiddenAccessoryIsNeitherSkinnedNorDrawn) {
+    const GpuContext& gpu = graphics_.sceneRenderer->Gpu();
+    if (!KeepsTime(gpu, gpu.queueFamily)) {
+        GTEST_SKIP() << "the device keeps no time on its direct queue";
+    }
+    // An outlined triangle as the scene's only accessory: hidden, nothing of
+    // it is recorded, so no pass of it is timed.
+    PmxModel model = render_test::TriangleModel();
+    model.materials[0].drawFlags = kPmxMaterialEdge;
+    model.materials[0].edgeSize = 1.0f;
+    AddModel(model);
+    scene_.accessories.push_back({std::move(scene_.models.back().instance), "a.x", {}});
+    scene_.models.pop_back();
+    scene_.accessories.back().settings.visible = false;
+    Frames(2 * kFrameCount + 2);
+    const GpuPassTimes hidden = graphics_.sceneRenderer->PassTimes();
+    EXPECT_LT(Figure(hidden, GpuPass::Edges), 0.0f);
+    EXPECT_LT(Figure(hidden, GpuPass::Skinning), 0.0f);
+
+    scene_.accessories.back().settings.visible = true;
+    Frames(2 * kFrameCount + 2);
+    EXPECT_GE(Figure(graphics_.sceneRenderer->PassTimes(), GpuPass::Edges), 0.0f);
+}
+
 }  // namespace
 }  // namespace qv
