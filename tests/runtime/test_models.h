@@ -16,9 +16,9 @@
 
 namespace qv {
 
-inline constexpr float kPi = std::numbers::pi_v<float>;
-
 // Hand-made models and motions, and comparisons, for the runtime tests.
+
+inline constexpr float kPi = std::numbers::pi_v<float>;
 
 inline PmxBone MakeBone(std::u16string name, Float3 position, std::int32_t parent,
                         Float3 tailOffset = {}) {
