@@ -37,16 +37,23 @@ PassTimer::Queue PassTimer::QueueOf(GpuPass pass) {
     return pass == GpuPass::Skinning ? Queue::Compute : Queue::Direct;
 }
 
-std::uint32_t PassTimer::CapacityOf(Queue queue) {
-    return queue == Queue::Compute ? kComputeQueries : kDirectQueries;
+std::uint32_t PassTimer::CapacityOf(Queue queue) const {
+    return capacity_[IndexOf(queue)];
 }
 
-std::uint32_t PassTimer::RangeStart(std::uint32_t slot, Queue queue) {
-    return slot * kSlotQueries + (queue == Queue::Compute ? 0 : kComputeQueries);
+std::uint32_t PassTimer::RangeStart(std::uint32_t slot, Queue queue) const {
+    // Compute first, then direct.
+    const std::uint32_t compute = capacity_[IndexOf(Queue::Compute)];
+    return slot * (capacity_[0] + capacity_[1]) + (queue == Queue::Compute ? 0 : compute);
 }
 
-void PassTimer::Initialize(const GpuContext& gpu) {
+void PassTimer::Initialize(const GpuContext& gpu, std::uint32_t directQueries,
+                           std::uint32_t computeQueries) {
     Release();
+    // Whole intervals only: an odd query would never be written.
+    capacity_[IndexOf(Queue::Direct)] = directQueries / 2 * 2;
+    capacity_[IndexOf(Queue::Compute)] = computeQueries / 2 * 2;
+    const std::uint32_t slotQueries = capacity_[0] + capacity_[1];
     std::uint32_t count = 0;
     vkGetPhysicalDeviceQueueFamilyProperties(gpu.physical, &count, nullptr);
     std::vector<VkQueueFamilyProperties> families(count);
@@ -54,8 +61,10 @@ void PassTimer::Initialize(const GpuContext& gpu) {
     const auto bitsOf = [&](std::uint32_t family) {
         return family < count ? families[family].timestampValidBits : 0u;
     };
-    validMask_[IndexOf(Queue::Direct)] = MaskOf(bitsOf(gpu.queueFamily));
-    validMask_[IndexOf(Queue::Compute)] = MaskOf(bitsOf(gpu.computeFamily));
+    validMask_[IndexOf(Queue::Direct)] =
+        capacity_[IndexOf(Queue::Direct)] != 0 ? MaskOf(bitsOf(gpu.queueFamily)) : 0;
+    validMask_[IndexOf(Queue::Compute)] =
+        capacity_[IndexOf(Queue::Compute)] != 0 ? MaskOf(bitsOf(gpu.computeFamily)) : 0;
     VkPhysicalDeviceProperties props;
     vkGetPhysicalDeviceProperties(gpu.physical, &props);
     nanosecondsPerTick_ = props.limits.timestampPeriod;
@@ -64,14 +73,13 @@ void PassTimer::Initialize(const GpuContext& gpu) {
     }
     auto info = VkStruct<VkQueryPoolCreateInfo>(VK_STRUCTURE_TYPE_QUERY_POOL_CREATE_INFO);
     info.queryType = VK_QUERY_TYPE_TIMESTAMP;
-    info.queryCount = kSlotQueries * kFrameCount;
+    info.queryCount = slotQueries * kFrameCount;
     if (vkCreateQueryPool(gpu.device, &info, nullptr, &pool_) != VK_SUCCESS) {
         pool_ = VK_NULL_HANDLE;
         return;
     }
     device_ = gpu.device;
-    if (Failed(CreateGpuBuffer(gpu,
-                               VkDeviceSize{kSlotQueries} * kFrameCount * sizeof(std::uint64_t),
+    if (Failed(CreateGpuBuffer(gpu, VkDeviceSize{slotQueries} * kFrameCount * sizeof(std::uint64_t),
                                VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, &results_))) {
         Release();
         return;
@@ -79,11 +87,11 @@ void PassTimer::Initialize(const GpuContext& gpu) {
     // A list recorded but never run leaves its queries unread: they read as
     // zero time rather than as whatever the new memory held.
     std::memset(results_.mapped, 0,
-                VkDeviceSize{kSlotQueries} * kFrameCount * sizeof(std::uint64_t));
+                VkDeviceSize{slotQueries} * kFrameCount * sizeof(std::uint64_t));
     // Sized once, so that a timed frame allocates nothing.
     for (Slot& slot : slots_) {
         slot = {};
-        slot.intervals.reserve((kComputeQueries + kDirectQueries) / 2);
+        slot.intervals.reserve(slotQueries / 2);
     }
     open_.fill(-1);
     std::lock_guard lock(meansMutex_);

@@ -59,7 +59,10 @@ public:
     PassTimer& operator=(const PassTimer&) = delete;
     ~PassTimer() { Release(); }
 
-    void Initialize(const GpuContext& gpu);
+    // Each frame holds up to `directQueries` and `computeQueries` timestamps
+    // (two per interval) on the two queues.
+    void Initialize(const GpuContext& gpu, std::uint32_t directQueries = 1024,
+                    std::uint32_t computeQueries = 16);
     void Release();
 
     void BeginFrame(std::uint32_t frame);
@@ -82,13 +85,10 @@ private:
         std::array<bool, kGpuPassCount> begun{};
         std::array<bool, kGpuPassCount> overflow{};  // such a pass adds no figure
     };
-    static constexpr std::uint32_t kComputeQueries = 16;
-    static constexpr std::uint32_t kDirectQueries = 1024;
-    static constexpr std::uint32_t kSlotQueries = kComputeQueries + kDirectQueries;
 
     static Queue QueueOf(GpuPass pass);
-    static std::uint32_t CapacityOf(Queue queue);
-    static std::uint32_t RangeStart(std::uint32_t slot, Queue queue);
+    std::uint32_t CapacityOf(Queue queue) const;
+    std::uint32_t RangeStart(std::uint32_t slot, Queue queue) const;
     // This slot's figures into the history, when every query of it was read.
     void Gather(const Slot& slot);
 
@@ -96,6 +96,7 @@ private:
     VkQueryPool pool_ = VK_NULL_HANDLE;
     double nanosecondsPerTick_ = 0.0;
     std::array<std::uint64_t, 2> validMask_{};  // per queue; 0 keeps no time
+    std::array<std::uint32_t, 2> capacity_{};   // queries per frame, per queue
     std::array<Slot, kFrameCount> slots_;
     std::uint32_t current_ = 0;
     std::array<std::int64_t, kGpuPassCount> open_{};  // interval index, -1 when none
