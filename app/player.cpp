@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <tuple>
 
 #include "app/file_drop.h"
 #include "app/input_hook.h"
@@ -159,6 +160,18 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
     };
 }
 
+GpuPassTimes PlayerPassTimes(const PlayerGraphics& graphics) {
+    GpuPassTimes times;
+    times.fill(-1.0f);
+    if (graphics.sceneRenderer) {
+        times = graphics.sceneRenderer->PassTimes();
+    }
+    const auto interface = static_cast<std::size_t>(GpuPass::Interface);
+    times[interface] =
+        graphics.interfaceRenderer ? graphics.interfaceRenderer->PassTimes()[interface] : -1.0f;
+    return times;
+}
+
 namespace {
 
 int Report(HRESULT hr, const std::string& line) {
@@ -166,19 +179,13 @@ int Report(HRESULT hr, const std::string& line) {
     return static_cast<int>(hr);
 }
 
-// The passes the renderers timed, each from the renderer that draws it.
+// The passes the renderers timed.
 void RefreshPassFigures(const PlayerGraphics& graphics, InterfaceFacts& facts) {
-    GpuPassTimes times;
-    times.fill(-1.0f);
-    if (graphics.sceneRenderer) {
-        times = graphics.sceneRenderer->PassTimes();
-    }
-    if (graphics.interfaceRenderer) {
-        const auto index = static_cast<std::size_t>(GpuPass::Interface);
-        times[index] = graphics.interfaceRenderer->PassTimes()[index];
-    }
+    static_assert(kGpuPassCount <= std::tuple_size_v<decltype(InterfaceFacts::gpuPasses)>,
+                  "every pass needs its line in the facts");
+    const GpuPassTimes times = PlayerPassTimes(graphics);
     facts.gpuPassCount = 0;
-    for (std::size_t p = 0; p < kGpuPassCount && facts.gpuPassCount < facts.gpuPasses.size(); ++p) {
+    for (std::size_t p = 0; p < kGpuPassCount; ++p) {
         if (times[p] >= 0.0f) {
             facts.gpuPasses[facts.gpuPassCount++] = {GpuPassName(static_cast<GpuPass>(p)),
                                                      times[p]};

@@ -56,6 +56,11 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& graphics);
 HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& graphics, VkDevice device);
 void ReleasePlayerGraphics(PlayerGraphics& graphics);
 
+// Each pass's GPU time from the renderer that draws it: the interface pass
+// from the interface's renderer, the rest from the scene's. Negative for a
+// pass not timed.
+GpuPassTimes PlayerPassTimes(const PlayerGraphics& graphics);
+
 // The scene's renderer side: model creation and release through the scene
 // renderer, the GPU wait before replacements, and the scene stage's recording.
 // `program` starts the lines printed for models that cannot be drawn.

@@ -110,15 +110,7 @@ struct GeneStage {
         RunFrame(ctx);
     }
 
-    // Each pass from the renderer that draws it.
-    GpuPassTimes PassTimes() const {
-        GpuPassTimes times = graphics.sceneRenderer->PassTimes();
-        if (graphics.interfaceRenderer) {
-            const auto index = static_cast<std::size_t>(GpuPass::Interface);
-            times[index] = graphics.interfaceRenderer->PassTimes()[index];
-        }
-        return times;
-    }
+    GpuPassTimes PassTimes() const { return PlayerPassTimes(graphics); }
 
     ~GeneStage() {
         ctx.Teardown();
