@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <tuple>
 
 #include "app/file_drop.h"
 #include "app/input_hook.h"
@@ -160,37 +159,11 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
     };
 }
 
-GpuPassTimes PlayerPassTimes(const PlayerGraphics& graphics) {
-    GpuPassTimes times;
-    times.fill(-1.0f);
-    if (graphics.sceneRenderer) {
-        times = graphics.sceneRenderer->PassTimes();
-    }
-    const auto interface = static_cast<std::size_t>(GpuPass::Interface);
-    times[interface] =
-        graphics.interfaceRenderer ? graphics.interfaceRenderer->PassTimes()[interface] : -1.0f;
-    return times;
-}
-
 namespace {
 
 int Report(HRESULT hr, const std::string& line) {
     std::fprintf(stderr, "qv: %s (%s)\n", line.c_str(), FormatResult(hr).c_str());
     return static_cast<int>(hr);
-}
-
-// The passes the renderers timed.
-void RefreshPassFigures(const PlayerGraphics& graphics, InterfaceFacts& facts) {
-    static_assert(kGpuPassCount <= std::tuple_size_v<decltype(InterfaceFacts::gpuPasses)>,
-                  "every pass needs its line in the facts");
-    const GpuPassTimes times = PlayerPassTimes(graphics);
-    facts.gpuPassCount = 0;
-    for (std::size_t p = 0; p < kGpuPassCount; ++p) {
-        if (times[p] >= 0.0f) {
-            facts.gpuPasses[facts.gpuPassCount++] = {GpuPassName(static_cast<GpuPass>(p)),
-                                                     times[p]};
-        }
-    }
 }
 
 // The engine's facts that change from frame to frame, read under one hold

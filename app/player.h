@@ -19,6 +19,7 @@
 
 namespace qv {
 
+struct InterfaceFacts;
 class PlayerInterface;
 struct Scene;
 
@@ -60,6 +61,8 @@ void ReleasePlayerGraphics(PlayerGraphics& graphics);
 // from the interface's renderer, the rest from the scene's. Negative for a
 // pass not timed.
 GpuPassTimes PlayerPassTimes(const PlayerGraphics& graphics);
+// The passes timed, in drawing order, into the statistics' facts.
+void RefreshPassFigures(const PlayerGraphics& graphics, InterfaceFacts& facts);
 
 // The scene's renderer side: model creation and release through the scene
 // renderer, the GPU wait before replacements, and the scene stage's recording.
