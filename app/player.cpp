@@ -127,10 +127,10 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
         // The default shader set draws every model loaded from now on.
         const Result made = graphics.sceneRenderer->CreateModel(
             instance, model, SceneShaderSet(scene, scene.defaultShader), &textures);
-        if (made.code != S_OK && !made.message.empty()) {
+        if (!made.ok() && !made.message.empty()) {
             std::fprintf(stderr, "%s: %s\n", program, made.message.c_str());
         }
-        return made.code;  // 2 for a missing texture: the model is dropped
+        return made.code;
     };
     scene.releaseModelResources = [&graphics](const ModelInstance& instance) {
         if (graphics.sceneRenderer) {
@@ -165,26 +165,6 @@ namespace {
 int Report(HRESULT hr, const std::string& line) {
     std::fprintf(stderr, "qv: %s (%s)\n", line.c_str(), FormatResult(hr).c_str());
     return static_cast<int>(hr);
-}
-
-// The passes the renderers timed, each from the renderer that draws it.
-void RefreshPassFigures(const PlayerGraphics& graphics, InterfaceFacts& facts) {
-    GpuPassTimes times;
-    times.fill(-1.0f);
-    if (graphics.sceneRenderer) {
-        times = graphics.sceneRenderer->PassTimes();
-    }
-    if (graphics.interfaceRenderer) {
-        const auto index = static_cast<std::size_t>(GpuPass::Interface);
-        times[index] = graphics.interfaceRenderer->PassTimes()[index];
-    }
-    facts.gpuPassCount = 0;
-    for (std::size_t p = 0; p < kGpuPassCount && facts.gpuPassCount < facts.gpuPasses.size(); ++p) {
-        if (times[p] >= 0.0f) {
-            facts.gpuPasses[facts.gpuPassCount++] = {GpuPassName(static_cast<GpuPass>(p)),
-                                                     times[p]};
-        }
-    }
 }
 
 // The engine's facts that change from frame to frame, read under one hold

@@ -19,6 +19,7 @@
 
 namespace qv {
 
+struct InterfaceFacts;
 class PlayerInterface;
 struct Scene;
 
@@ -55,6 +56,13 @@ HRESULT RegisterPlayer(EngineContext& ctx, PlayerGraphics& graphics);
 // windows' renderer.
 HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& graphics, VkDevice device);
 void ReleasePlayerGraphics(PlayerGraphics& graphics);
+
+// Each pass's GPU time from the renderer that draws it: the interface pass
+// from the interface's renderer, the rest from the scene's. Negative for a
+// pass not timed.
+GpuPassTimes PlayerPassTimes(const PlayerGraphics& graphics);
+// The passes timed, in drawing order, into the statistics' facts.
+void RefreshPassFigures(const PlayerGraphics& graphics, InterfaceFacts& facts);
 
 // The scene's renderer side: model creation and release through the scene
 // renderer, the GPU wait before replacements, and the scene stage's recording.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_models.h"
 #include "formats/pmx_model.h"
 #include "formats/vmd_motion.h"
 #include "platform/file_read.h"
@@ -29,28 +30,13 @@ const std::vector<std::uint8_t>& GeneBytes() {
 // three indices per triangle, a few hundred bones and vertex morphs.
 const std::vector<std::uint8_t>& LargeModelBytes() {
     static const std::vector<std::uint8_t> bytes = [] {
-        PmxModel m = SamplePmxModel();
-        m.additionalUvCount = 0;
-        m.vertexIndexSize = 4;
-        m.boneIndexSize = 2;
-        const std::uint32_t vertexCount = 1'400'000;
-        m.vertices.resize(vertexCount);
-        for (std::uint32_t i = 0; i < vertexCount; ++i) {
+        PmxModel m = GridModel({1'400'000, 1000, 2'700'000, 4});
+        for (std::size_t i = 0; i < m.vertices.size(); ++i) {
             PmxVertex& v = m.vertices[i];
-            v.position = {float(i % 1000), float(i / 1000), 0.5f};
-            v.normal = {0, 0, 1};
-            v.uv = {0.001f * (i % 1000), 0.001f * (i / 1000)};
             v.weight.deformType = i % 4 == 0 ? kPmxDeformBdef4 : kPmxDeformBdef2;
-            v.weight.boneIndex = {int(i % 200), int((i + 1) % 200), 2, 3};
-            v.weight.weight = {0.5f, 0.5f, 0, 0};
-            v.edgeScale = 1;
+            v.weight.boneIndex[2] = 2;
+            v.weight.boneIndex[3] = 3;
         }
-        m.indices.resize(3 * 2'700'000);
-        for (std::size_t i = 0; i < m.indices.size(); ++i)
-            m.indices[i] = (i * 7919) % vertexCount;
-        m.bones.resize(300, m.bones[1]);
-        for (PmxBone& b : m.bones)
-            b.tailIndex = 0, b.appendParentIndex = 0;
         for (int k = 0; k < 100; ++k) {
             PmxMorph morph;
             morph.name = u"morph";

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_models.h"
 #include "demo/pmd_writer.h"
 #include "formats/pmd_model.h"
 #include "formats/pmx_model.h"
@@ -17,28 +18,10 @@ namespace {
 // About 10 MB either way: as many vertices as 16-bit indices reach, on two
 // bones each, a dense index list, a few hundred bones and face morphs.
 PmxModel DenseModel() {
-    PmxModel m = SamplePmxModel();
-    m.additionalUvCount = 0;
-    m.vertexIndexSize = 2;
-    m.boneIndexSize = 2;
-    const std::uint32_t vertexCount = 65'000;
-    m.vertices.resize(vertexCount);
-    for (std::uint32_t i = 0; i < vertexCount; ++i) {
-        PmxVertex& v = m.vertices[i];
-        v.position = {float(i % 250), float(i / 250), 0.5f};
-        v.normal = {0, 0, 1};
-        v.uv = {0.004f * (i % 250), 0.004f * (i / 250)};
-        v.weight.deformType = kPmxDeformBdef2;
-        v.weight.boneIndex = {int(i % 200), int((i + 1) % 200), 0, 0};
-        v.weight.weight = {0.5f, 0.5f, 0, 0};
-        v.edgeScale = 1;
+    PmxModel m = GridModel({65'000, 250, 1'000'000, 2});
+    for (PmxBone& b : m.bones) {
+        b.flags &= ~std::uint32_t{kPmxBoneAppendRotation};
     }
-    m.indices.resize(3 * 1'000'000);
-    for (std::size_t i = 0; i < m.indices.size(); ++i)
-        m.indices[i] = static_cast<std::uint32_t>((i * 7919) % vertexCount);
-    m.bones.resize(300, m.bones[1]);
-    for (PmxBone& b : m.bones)
-        b.tailIndex = 0, b.appendParentIndex = 0, b.flags &= ~std::uint32_t{kPmxBoneAppendRotation};
     m.morphs.clear();
     for (int k = 0; k < 60; ++k) {
         PmxMorph morph;

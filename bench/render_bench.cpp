@@ -91,7 +91,7 @@ struct GeneStage {
         }
         if (const Result made =
                 graphics.sceneRenderer->CreateModel(*instance, model, BuiltInShaderSet(shaderSet));
-            made.code != S_OK) {
+            !made.ok()) {
             state.SkipWithError(made.message.c_str());
             return false;
         }
@@ -110,15 +110,7 @@ struct GeneStage {
         RunFrame(ctx);
     }
 
-    // Each pass from the renderer that draws it.
-    GpuPassTimes PassTimes() const {
-        GpuPassTimes times = graphics.sceneRenderer->PassTimes();
-        if (graphics.interfaceRenderer) {
-            const auto index = static_cast<std::size_t>(GpuPass::Interface);
-            times[index] = graphics.interfaceRenderer->PassTimes()[index];
-        }
-        return times;
-    }
+    GpuPassTimes PassTimes() const { return PlayerPassTimes(graphics); }
 
     ~GeneStage() {
         ctx.Teardown();
@@ -308,7 +300,7 @@ void BM_CreateGeneGpu(benchmark::State& state) {
     }
     for (auto _ : state) {
         if (const Result made = stage.graphics.sceneRenderer->CreateModel(instance, stage.model);
-            made.code != S_OK) {
+            !made.ok()) {
             state.SkipWithError(made.message.c_str());
             break;
         }

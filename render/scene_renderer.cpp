@@ -59,19 +59,30 @@ Result SceneRenderer::Initialize(const GpuContext& gpu) {
     return {};
 }
 
+namespace {
+
+// Accessories are one-bone models to the renderer, drawn after the models.
+// visit(instance, shown): a hidden accessory is not shown.
+template <typename Visit>
+void ForEachInstance(const Scene& scene, Visit&& visit) {
+    for (const auto& record : scene.models) {
+        visit(*record.instance, true);
+    }
+    for (const auto& record : scene.accessories) {
+        visit(*record.instance, record.settings.visible);
+    }
+}
+
+}  // namespace
+
 Result SceneRenderer::RebuildRayTracing(const Scene& scene) {
     std::vector<const ModelGpu*> models;
     if (rayTracing_.Available()) {
-        for (const auto& record : scene.models) {
-            if (const ModelGpu* m = Find(record.instance.get()); m != nullptr) {
+        ForEachInstance(scene, [&](const ModelInstance& instance, bool) {
+            if (const ModelGpu* m = Find(&instance); m != nullptr) {
                 models.push_back(m);
             }
-        }
-        for (const auto& record : scene.accessories) {
-            if (const ModelGpu* m = Find(record.instance.get()); m != nullptr) {
-                models.push_back(m);
-            }
-        }
+        });
     }
     return rayTracing_.Rebuild(models, raster_.whiteTexture.view, raster_.toons);
 }
@@ -136,20 +147,17 @@ void SceneRenderer::UploadFrame(const Scene& scene, std::uint32_t f, const Scene
     constants.viewportSize[1] = static_cast<float>(targets_.height);
     // Kept between frames so that a played frame allocates nothing.
     drawn_.clear();
-    // Accessories are one-bone models to the renderer, drawn after the models.
-    const auto upload = [&](const ModelInstance& instance) {
+    shown_.clear();
+    ForEachInstance(scene, [&](const ModelInstance& instance, bool shown) {
         auto it = models_.find(&instance);
         if (it != models_.end()) {
             UploadModelFrame(*it->second, instance, f, constants);
             drawn_.push_back(it->second.get());
+            if (shown) {
+                shown_.push_back(it->second.get());
+            }
         }
-    };
-    for (const auto& record : scene.models) {
-        upload(*record.instance);
-    }
-    for (const auto& record : scene.accessories) {
-        upload(*record.instance);
-    }
+    });
 }
 
 void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkCommandBuffer direct,
@@ -173,15 +181,19 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
         light.direction = scene.stage.motionLightDirection;
     }
     UploadFrame(scene, f, light);
-    const std::vector<ModelGpu*>& drawn = drawn_;
+    // The ray-traced scene holds every model built into it, hidden
+    // accessories too (their materials fade to nothing); the rasterised one
+    // leaves those out, skinning included.
+    const bool rayTraced = rayTracing_.Ready(scene.render.rayTracing, drawn_);
+    const std::vector<ModelGpu*>& drawn = shown_;
     timer_.BeginFrame(f);
     timer_.StartList(compute, PassTimer::Queue::Compute);
     timer_.StartList(direct, PassTimer::Queue::Direct);
 
     // 2. Skinning on the compute list, submitted before the direct list.
-    if (!drawn.empty()) {
+    if (const std::vector<ModelGpu*>& skinned = rayTraced ? drawn_ : shown_; !skinned.empty()) {
         timer_.Begin(compute, GpuPass::Skinning);
-        RecordSkinning(compute, f, raster_, drawn);
+        RecordSkinning(compute, f, raster_, skinned);
         timer_.End(compute, GpuPass::Skinning);
         timer_.FinishList(compute, PassTimer::Queue::Compute);
     }
@@ -195,7 +207,7 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     // 3. Ray traced: the image on the compute list, filtered or copied on
     // the direct one.
     RaytracingRenderer* traced = rayTracing_.Renderer();
-    if (rayTracing_.Ready(scene.render.rayTracing, drawn) &&
+    if (rayTraced &&
         Succeeded(traced->EnsureOutput(targets_.width, targets_.height, recordedFrames_))) {
         traced->Record(compute, f,
                        BuildRaytracingConstants(
@@ -220,7 +232,7 @@ void SceneRenderer::Record(const Scene& scene, VkCommandBuffer compute, VkComman
     TransitionImage(direct, shadowMap, kDepthRestLayout, VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL,
                     VK_IMAGE_ASPECT_DEPTH_BIT);
     timer_.Begin(direct, GpuPass::Main);
-    RecordMainPass(direct, f, raster_, targets_, mode, drawn, scene.render.groundShadow, &timer_);
+    RecordMainPass(direct, f, raster_, targets_, mode, drawn, scene.render.groundShadow, timer_);
     timer_.End(direct, GpuPass::Main);
     timer_.Begin(direct, GpuPass::PostProcess);
     if (mode == kMsaa4x) {

@@ -52,9 +52,9 @@ public:
     // Waits for the device, then releases every model and target.
     void Release();
 
-    // The model hook: code 0, 2 for a missing texture, or the failing code,
-    // with the reason of a failure. 2 counts as a success to ok(), so callers
-    // compare the code with S_OK. The main pipelines use `set`. `textures`
+    // The model hook: success, or the failing code with the reason. A
+    // texture file that does not exist is drawn as no texture. The main
+    // pipelines use `set`. `textures`
     // are the model's images decoded by the import thread; without them they
     // are decoded here, on the calling thread.
     Result CreateModel(const ModelInstance& instance, const PmxModel& model,
@@ -104,7 +104,7 @@ private:
     // Frees the targets that no frame still on the GPU can use.
     void ReleaseRetiredTargets();
     // This frame's slot of every drawn model's per-frame buffers; the models
-    // drawn, in scene order, into drawn_.
+    // drawn, in scene order, into drawn_, and those of them shown into shown_.
     void UploadFrame(const Scene& scene, std::uint32_t frame, const SceneLight& light);
 
     GpuContext gpu_;
@@ -120,6 +120,7 @@ private:
     std::uint64_t recordedFrames_ = 0;
     std::map<const ModelInstance*, std::unique_ptr<ModelGpu>> models_;
     std::vector<ModelGpu*> drawn_;  // this frame's models, in scene order
+    std::vector<ModelGpu*> shown_;  // drawn_ without the hidden accessories
     std::vector<std::unique_ptr<ModelGpu>> retiredModels_;
 
     SceneRayTracing rayTracing_;

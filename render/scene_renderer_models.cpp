@@ -10,7 +10,7 @@ Result SceneRenderer::CreateModel(const ModelInstance& instance, const PmxModel&
     ModelTextures decodedHere;
     Result made = CreateModelGpu(gpu_, model, instance,
                                  textures != nullptr ? *textures : decodedHere, gpu.get());
-    if (made.code != S_OK) {
+    if (!made.ok()) {
         return made;
     }
     if (const HRESULT hr = BuildMaterialPipelines(pipelines_, set, eightSamples_, gpu.get());

@@ -67,9 +67,6 @@ struct ModelInstance {
     // Points into morphWeights; of two morphs with one name the later wins.
     std::map<std::u16string, float*> morphWeightByName;
     std::vector<MorphControl> morphControls;
-    // Dense tables, morph-major: entry (k, v) at k * vertexCount + v.
-    std::vector<Float3> vertexMorphOffsets;
-    std::vector<Float2> uvMorphOffsets;
 
     // Simulated bodies in rigid-body order; filled by the physics layer.
     std::vector<btRigidBody*> bodies;

@@ -7,7 +7,6 @@
 
 #include "formats/pmx_model.h"
 #include "formats/text_decode.h"
-#include "platform/memory_advice.h"
 #include "runtime/model_instance.h"
 
 namespace qv {
@@ -168,22 +167,9 @@ void BuildMorphs(ModelInstance& instance, const PmxModel& model) {
     instance.materialMorphs.assign(model.materials.size(), MaterialMorphResult{});
     instance.materialMorphCount = 0;
     instance.morphedBones.clear();
-    // The dense tables run to tens of megabytes for a real model; fresh pages
-    // are what they cost, so ask for large ones.
-    const std::size_t vertexEntries = std::size_t{vertexMorphs} * vertexCount;
-    const std::size_t uvEntries = std::size_t{uvMorphs} * vertexCount;
-    instance.vertexMorphOffsets.reserve(vertexEntries);
-    PreferHugePages(instance.vertexMorphOffsets.data(), vertexEntries * sizeof(Float3));
-    instance.vertexMorphOffsets.assign(vertexEntries, Float3{});
-    instance.uvMorphOffsets.reserve(uvEntries);
-    PreferHugePages(instance.uvMorphOffsets.data(), uvEntries * sizeof(Float2));
-    instance.uvMorphOffsets.assign(uvEntries, Float2{});
     instance.morphWeightByName.clear();
     instance.morphControls.clear();
 
-    auto inRange = [vertexCount](std::int32_t v) {
-        return v >= 0 && static_cast<std::size_t>(v) < vertexCount;
-    };
     std::vector<std::uint8_t> boneMorphed(instance.bones.size(), 0);
     std::uint32_t vertexK = 0;
     std::uint32_t uvK = 0;
@@ -194,23 +180,9 @@ void BuildMorphs(ModelInstance& instance, const PmxModel& model) {
         state.type = morph.type;
         instance.morphWeightByName[morph.name] = &instance.morphWeights[m];
         if (morph.type == kPmxMorphVertex) {
-            state.slot = static_cast<std::int32_t>(vertexK);
-            Float3* row = instance.vertexMorphOffsets.data() + std::size_t{vertexK} * vertexCount;
-            for (const PmxVertexMorphOffset& offset : morph.vertexOffsets) {
-                if (inRange(offset.vertexIndex)) {
-                    row[offset.vertexIndex] = offset.offset;
-                }
-            }
-            ++vertexK;
+            state.slot = static_cast<std::int32_t>(vertexK++);
         } else if (morph.type == kPmxMorphUv) {
-            state.slot = static_cast<std::int32_t>(uvK);
-            Float2* row = instance.uvMorphOffsets.data() + std::size_t{uvK} * vertexCount;
-            for (const PmxUvMorphOffset& offset : morph.uvOffsets) {
-                if (inRange(offset.vertexIndex)) {
-                    row[offset.vertexIndex] = {offset.offset.x, offset.offset.y};
-                }
-            }
-            ++uvK;
+            state.slot = static_cast<std::int32_t>(uvK++);
         } else if (IsAdditionalUv(morph.type)) {
             state.slot = static_cast<std::int32_t>(additionalK++);
         } else if (morph.type == kPmxMorphBone) {

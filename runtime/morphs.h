@@ -77,10 +77,10 @@ struct MorphState {
 };
 
 // Builds one weight per morph of every kind, the name map and the controls,
-// the dense offset tables of the vertex (kind 1) and UV (kind 3) morphs, and
-// what group and flip morphs reach. A group that reaches itself, or nests
-// deeper than kMaxMorphNesting, is refused: it does nothing.
-// Offsets that name a vertex outside the model are dropped.
+// the slots of the vertex (kind 1) and UV (kind 3) morphs among their own
+// kind (their offsets go to the GPU as they are in the model), and what
+// group and flip morphs reach. A group that reaches itself, or nests deeper
+// than kMaxMorphNesting, is refused: it does nothing.
 void BuildMorphs(ModelInstance& instance, const PmxModel& model);
 
 inline constexpr std::uint32_t kMaxMorphNesting = 64;

@@ -6,9 +6,6 @@
 cbuffer ConstantBuffer : register(b0) {
     uint mMaxBoneCount;
     uint mMaxVertexCount;
-    uint mVertexMorphCount;
-    uint mUvMorphCount;
-    uint mMorphOffset;
 };
 
 RWByteAddressBuffer outVertexBuffer : register(u0);

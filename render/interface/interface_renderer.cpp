@@ -80,7 +80,8 @@ Result InterfaceRenderer::Initialize(VkInstance instance, const GpuContext& gpu,
         return Result::Failure(E_FAIL, "the interface's Vulkan back end cannot start");
     }
     backendReady_ = true;
-    timer_.Initialize(gpu);
+    // One pass, once a frame, on the direct queue.
+    timer_.Initialize(gpu, 2, 0);
     const HRESULT uploaded =
         RunOnce(gpu.device, gpu.queue, gpu.queueFamily,
                 [](VkCommandBuffer cmd) { ImGui_ImplVulkan_CreateFontsTexture(cmd); });

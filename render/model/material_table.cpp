@@ -18,11 +18,12 @@ void Copy3(const Float4& v, float out[3]) {
 
 }  // namespace
 
-void BuildMaterials(const PmxModel& model, std::vector<MaterialDraw>* draws,
-                    std::vector<MaterialConstants>* constants) {
+void BuildMaterials(const PmxModel& model, const std::vector<bool>& absent,
+                    std::vector<MaterialDraw>* draws, std::vector<MaterialConstants>* constants) {
     const auto textureCount = static_cast<std::uint32_t>(model.textures.size());
     auto modelTexture = [&](std::int32_t index) {
-        return static_cast<std::uint32_t>(index) < textureCount ? index : -1;
+        const auto i = static_cast<std::uint32_t>(index);
+        return i < textureCount && !(i < absent.size() && absent[i]) ? index : -1;
     };
     draws->clear();
     constants->clear();
@@ -76,29 +77,6 @@ void BuildMaterials(const PmxModel& model, std::vector<MaterialDraw>* draws,
         c.textureBind[2] = draw.toonTexture >= 0 ? 1 : 0;
         draws->push_back(std::move(draw));
         constants->push_back(c);
-    }
-}
-
-void ForgetAbsentTextures(const std::vector<bool>& absent, std::vector<MaterialDraw>* draws,
-                          std::vector<MaterialConstants>* constants) {
-    auto forget = [&](std::int32_t& texture) {
-        const auto i = static_cast<std::size_t>(static_cast<std::uint32_t>(texture));
-        if (texture >= 0 && i < absent.size() && absent[i]) {
-            texture = -1;
-        }
-    };
-    for (std::size_t i = 0; i < draws->size() && i < constants->size(); ++i) {
-        MaterialDraw& draw = (*draws)[i];
-        MaterialConstants& c = (*constants)[i];
-        forget(draw.baseTexture);
-        forget(draw.sphereTexture);
-        if (!draw.sharedToon) {
-            forget(draw.toonTexture);
-        }
-        c.textureBind[0] = draw.baseTexture >= 0 ? 1 : 0;
-        c.textureBind[1] = draw.sphereTexture >= 0 ? 1 : 0;
-        c.textureBind[2] = draw.toonTexture >= 0 ? 1 : 0;
-        c.sphereMode = draw.sphereTexture >= 0 ? c.sphereMode : 0;
     }
 }
 

@@ -42,14 +42,11 @@ struct MaterialDraw {
 };
 
 // The draw list and the constants of every material, in file order.
-void BuildMaterials(const PmxModel& model, std::vector<MaterialDraw>* draws,
-                    std::vector<MaterialConstants>* constants);
-
 // Materials whose texture, sphere or toon names a file the model lacks
-// (ModelTextures::absent) draw as if they named none there: the diffuse
-// colour, no sphere, no toon ramp of their own.
-void ForgetAbsentTextures(const std::vector<bool>& absent, std::vector<MaterialDraw>* draws,
-                          std::vector<MaterialConstants>* constants);
+// (`absent`, as ModelTextures::absent) draw as if they named none there: the
+// diffuse colour, no sphere, no toon ramp of their own.
+void BuildMaterials(const PmxModel& model, const std::vector<bool>& absent,
+                    std::vector<MaterialDraw>* draws, std::vector<MaterialConstants>* constants);
 
 // Materials on a shared toon ramp that the model brings its own image of
 // (ModelTextures::ownToons, indices into the model's textures) use that

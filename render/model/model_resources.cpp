@@ -62,11 +62,9 @@ VertexStreams BuildVertexStreams(const PmxModel& model) {
 // The buffers filled once: faces, vertices in their three copies, the
 // extras, SDEF parameters, skinning constants and morph offsets.
 HRESULT CreateFilledBuffers(const GpuContext& gpu, UploadBatch& batch, const VertexStreams& s,
-                            const ModelInstance& instance, VkBufferUsageFlags addressed,
-                            ModelGpu& m) {
+                            const PmxModel& model, VkBufferUsageFlags addressed, ModelGpu& m) {
     const VkBufferUsageFlags storage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
-    const SkinningConstants skinning{m.boneCount, m.vertexCount, m.vertexMorphCount, m.uvMorphCount,
-                                     m.vertexCount};
+    const SkinningConstants skinning{m.boneCount, m.vertexCount};
     const VkDeviceSize indexBytes = s.indices.size() * 4;
     const VkDeviceSize vertexBytes = s.vertices.size() * sizeof(VsInput);
     HRESULT hr = CreateFilledBuffer(gpu, batch, s.indices.data(), indexBytes,
@@ -101,21 +99,18 @@ HRESULT CreateFilledBuffers(const GpuContext& gpu, UploadBatch& batch, const Ver
         hr = CreateFilledBuffer(gpu, batch, &skinning, sizeof(skinning),
                                 VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &m.skinningConstants);
     }
-    // The dense tables are mostly zeros (61 MB for a model like Gene): the
-    // GPU gets per vertex only the morphs that move it.
-    const auto upload = [&](const auto& dense, std::uint32_t morphs, std::uint32_t components,
-                            GpuBuffer* out) {
-        const std::vector<std::uint32_t> table = SparseMorphTable(
-            {reinterpret_cast<const float*>(dense.data()), dense.size() * components}, morphs,
-            m.vertexCount, components);
+    // A face morph moves a few hundred of a model's vertices: the GPU gets
+    // per vertex only the morphs that move it.
+    const auto upload = [&](std::uint32_t morphType, GpuBuffer* out) {
+        const std::vector<std::uint32_t> table = SparseMorphTable(model, morphType);
         return CreateFilledBuffer(gpu, batch, table.data(), table.size() * sizeof(std::uint32_t),
                                   storage, out);
     };
     if (Succeeded(hr)) {
-        hr = upload(instance.vertexMorphOffsets, m.vertexMorphCount, 3, &m.vertexMorphOffsets);
+        hr = upload(kPmxMorphVertex, &m.vertexMorphOffsets);
     }
     if (Succeeded(hr)) {
-        hr = upload(instance.uvMorphOffsets, m.uvMorphCount, 2, &m.uvMorphOffsets);
+        hr = upload(kPmxMorphUv, &m.uvMorphOffsets);
     }
     return hr;
 }
@@ -178,8 +173,7 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
     m.boneCount = static_cast<std::uint32_t>(instance.bones.size());
     m.vertexMorphCount = instance.vertexMorphCount;
     m.uvMorphCount = instance.uvMorphCount;
-    BuildMaterials(model, &m.materials, &m.materialConstants);
-    ForgetAbsentTextures(textures.absent, &m.materials, &m.materialConstants);
+    BuildMaterials(model, textures.absent, &m.materials, &m.materialConstants);
     UseModelToons(textures.ownToons, &m.materials);
 
     // The ray-tracing copies feed the acceleration structures and, with the
@@ -189,7 +183,7 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
                              VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR
                        : 0;
     UploadBatch batch(gpu);
-    HRESULT hr = CreateFilledBuffers(gpu, batch, BuildVertexStreams(model), instance, addressed, m);
+    HRESULT hr = CreateFilledBuffers(gpu, batch, BuildVertexStreams(model), model, addressed, m);
     if (Succeeded(hr)) {
         hr = CreateFrameSlots(gpu, addressed, m);
     }

@@ -56,10 +56,10 @@ struct ModelGpu {
 // Builds every GPU object of a model and uploads it with one wait for the
 // GPU. `textures` are the model's decoded images (LoadModelTextures, done by
 // the import thread); when they were not loaded they are loaded here. Their
-// pixels are freed as they go up. 0 on success; 2 when a texture file does
-// not exist; E_FAIL for a texture that cannot be decoded (with a message in
-// both cases); otherwise the failing creation's code. On failure nothing is
-// left behind.
+// pixels are freed as they go up. A texture file that does not exist is
+// drawn as no texture; one that cannot be decoded fails with E_FAIL and a
+// message; otherwise a failure carries the failing creation's code. On
+// failure nothing is left behind.
 Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
                       ModelTextures& textures, ModelGpu* out);
 // The caller has waited for the GPU.

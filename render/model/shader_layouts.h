@@ -92,9 +92,6 @@ static_assert(sizeof(VertexExtra) == 16);
 struct SkinningConstants {
     std::uint32_t maxBoneCount;
     std::uint32_t maxVertexCount;
-    std::uint32_t vertexMorphCount;
-    std::uint32_t uvMorphCount;
-    std::uint32_t morphOffset;
 };
 
 inline constexpr VkDeviceSize kMaterialSlotSize = 256;

@@ -34,7 +34,7 @@ std::array<VkDescriptorImageInfo, kTextureSlots> MaterialImages(const RasterReso
 }
 
 void RecordDraws(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
-                 std::size_t samplesIndex, const ModelGpu& m, PassTimer* timer) {
+                 std::size_t samplesIndex, const ModelGpu& m, PassTimer& timer) {
     BindModelBuffers(cmd, m);
     const VkDescriptorBufferInfo scene{m.sceneConstants.buffer.buffer, m.sceneConstants.Offset(f),
                                        sizeof(SceneConstants)};
@@ -69,14 +69,10 @@ void RecordDraws(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
         if (draw.drawEdge && draw.edgePipelines[samplesIndex] != VK_NULL_HANDLE) {
             // Each outline follows its material, as the picture depends on
             // that order, so the outlines are timed one by one.
-            if (timer != nullptr) {
-                timer->Begin(cmd, GpuPass::Edges);
-            }
+            timer.Begin(cmd, GpuPass::Edges);
             bind(draw.edgePipelines[samplesIndex]);
             vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
-            if (timer != nullptr) {
-                timer->End(cmd, GpuPass::Edges);
-            }
+            timer.End(cmd, GpuPass::Edges);
         }
     }
 }
@@ -85,7 +81,7 @@ void RecordDraws(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
 
 void RecordMainPass(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
                     const FrameTargets& targets, std::int32_t mode,
-                    const std::vector<ModelGpu*>& models, bool groundShadow, PassTimer* timer) {
+                    const std::vector<ModelGpu*>& models, bool groundShadow, PassTimer& timer) {
     const OwnedImage* color = &targets.sceneColor;
     const OwnedImage* depth = &targets.depth1;
     VkImageLayout colorFrom = kColorRestLayout;
@@ -116,16 +112,12 @@ void RecordMainPass(VkCommandBuffer cmd, std::uint32_t f, const RasterResources&
     // Ground shadows after everything the models draw, each model marking
     // its own pixels in the stencil (1 to 255, then round again).
     if (groundShadow) {
-        if (timer != nullptr) {
-            timer->Begin(cmd, GpuPass::GroundShadow);
-        }
+        timer.Begin(cmd, GpuPass::GroundShadow);
         for (std::size_t k = 0; k < models.size(); ++k) {
             RecordGroundShadow(cmd, f, r, samplesIndex, *models[k],
                                static_cast<std::uint32_t>(k % 255) + 1);
         }
-        if (timer != nullptr) {
-            timer->End(cmd, GpuPass::GroundShadow);
-        }
+        timer.End(cmd, GpuPass::GroundShadow);
     }
     vkCmdEndRendering(cmd);
     TransitionImage(cmd, color->image, VK_IMAGE_LAYOUT_COLOR_ATTACHMENT_OPTIMAL, colorFrom);

@@ -28,12 +28,11 @@ void RecordShadowPass(VkCommandBuffer cmd, std::uint32_t frame, const RasterReso
                       const std::vector<ModelGpu*>& models);
 
 // The models' materials with their outlines into the target of `mode`,
-// then, with `groundShadow`, each model's shadow on the ground. `timer`,
-// where given, times the outlines and the ground shadows apart.
+// then, with `groundShadow`, each model's shadow on the ground. `timer`
+// times the outlines and the ground shadows apart.
 void RecordMainPass(VkCommandBuffer cmd, std::uint32_t frame, const RasterResources& r,
                     const FrameTargets& targets, std::int32_t mode,
-                    const std::vector<ModelGpu*>& models, bool groundShadow,
-                    PassTimer* timer = nullptr);
+                    const std::vector<ModelGpu*>& models, bool groundShadow, PassTimer& timer);
 // One model's shadow flattened onto the ground, its pixels marked in the
 // stencil with `reference` so that overlapping triangles darken once.
 void RecordGroundShadow(VkCommandBuffer cmd, std::uint32_t frame, const RasterResources& r,

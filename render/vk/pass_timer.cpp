@@ -2,6 +2,7 @@
 #include "render/vk/pass_timer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/vk_struct.h"
 #include "render/vk/vulkan_helpers.h"
@@ -36,12 +37,23 @@ PassTimer::Queue PassTimer::QueueOf(GpuPass pass) {
     return pass == GpuPass::Skinning ? Queue::Compute : Queue::Direct;
 }
 
-std::uint32_t PassTimer::RangeStart(std::uint32_t slot, Queue queue) {
-    return slot * kSlotQueries + (queue == Queue::Compute ? 0 : kComputeQueries);
+std::uint32_t PassTimer::CapacityOf(Queue queue) const {
+    return capacity_[IndexOf(queue)];
 }
 
-void PassTimer::Initialize(const GpuContext& gpu) {
+std::uint32_t PassTimer::RangeStart(std::uint32_t slot, Queue queue) const {
+    // Compute first, then direct.
+    const std::uint32_t compute = capacity_[IndexOf(Queue::Compute)];
+    return slot * (capacity_[0] + capacity_[1]) + (queue == Queue::Compute ? 0 : compute);
+}
+
+void PassTimer::Initialize(const GpuContext& gpu, std::uint32_t directQueries,
+                           std::uint32_t computeQueries) {
     Release();
+    // Whole intervals only: an odd query would never be written.
+    capacity_[IndexOf(Queue::Direct)] = directQueries / 2 * 2;
+    capacity_[IndexOf(Queue::Compute)] = computeQueries / 2 * 2;
+    const std::uint32_t slotQueries = capacity_[0] + capacity_[1];
     std::uint32_t count = 0;
     vkGetPhysicalDeviceQueueFamilyProperties(gpu.physical, &count, nullptr);
     std::vector<VkQueueFamilyProperties> families(count);
@@ -49,8 +61,10 @@ void PassTimer::Initialize(const GpuContext& gpu) {
     const auto bitsOf = [&](std::uint32_t family) {
         return family < count ? families[family].timestampValidBits : 0u;
     };
-    validMask_[IndexOf(Queue::Direct)] = MaskOf(bitsOf(gpu.queueFamily));
-    validMask_[IndexOf(Queue::Compute)] = MaskOf(bitsOf(gpu.computeFamily));
+    validMask_[IndexOf(Queue::Direct)] =
+        capacity_[IndexOf(Queue::Direct)] != 0 ? MaskOf(bitsOf(gpu.queueFamily)) : 0;
+    validMask_[IndexOf(Queue::Compute)] =
+        capacity_[IndexOf(Queue::Compute)] != 0 ? MaskOf(bitsOf(gpu.computeFamily)) : 0;
     VkPhysicalDeviceProperties props;
     vkGetPhysicalDeviceProperties(gpu.physical, &props);
     nanosecondsPerTick_ = props.limits.timestampPeriod;
@@ -59,27 +73,30 @@ void PassTimer::Initialize(const GpuContext& gpu) {
     }
     auto info = VkStruct<VkQueryPoolCreateInfo>(VK_STRUCTURE_TYPE_QUERY_POOL_CREATE_INFO);
     info.queryType = VK_QUERY_TYPE_TIMESTAMP;
-    info.queryCount = kSlotQueries * kFrameCount;
+    info.queryCount = slotQueries * kFrameCount;
     if (vkCreateQueryPool(gpu.device, &info, nullptr, &pool_) != VK_SUCCESS) {
         pool_ = VK_NULL_HANDLE;
         return;
     }
     device_ = gpu.device;
-    if (Failed(CreateGpuBuffer(gpu,
-                               VkDeviceSize{kSlotQueries} * kFrameCount * sizeof(std::uint64_t),
+    if (Failed(CreateGpuBuffer(gpu, VkDeviceSize{slotQueries} * kFrameCount * sizeof(std::uint64_t),
                                VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, &results_))) {
         Release();
         return;
     }
+    // A list recorded but never run leaves its queries unread: they read as
+    // zero time rather than as whatever the new memory held.
+    std::memset(results_.mapped, 0,
+                VkDeviceSize{slotQueries} * kFrameCount * sizeof(std::uint64_t));
     // Sized once, so that a timed frame allocates nothing.
     for (Slot& slot : slots_) {
         slot = {};
-        slot.intervals.reserve((kComputeQueries + kDirectQueries) / 2);
+        slot.intervals.reserve(slotQueries / 2);
     }
     open_.fill(-1);
     std::lock_guard lock(meansMutex_);
-    cursor_ = filled_ = 0;
-    timed_ = {};
+    cursor_ = {};
+    filled_ = {};
 }
 
 void PassTimer::Release() {
@@ -104,7 +121,8 @@ void PassTimer::BeginFrame(std::uint32_t frame) {
     slot.intervals.clear();
     slot.used = {};
     slot.copied = {};
-    slot.overflow = false;
+    slot.begun = {};
+    slot.overflow = {};
     open_.fill(-1);
 }
 
@@ -112,8 +130,7 @@ void PassTimer::StartList(VkCommandBuffer cmd, Queue queue) {
     if (pool_ == VK_NULL_HANDLE || cmd == VK_NULL_HANDLE || validMask_[IndexOf(queue)] == 0) {
         return;
     }
-    vkCmdResetQueryPool(cmd, pool_, RangeStart(current_, queue),
-                        queue == Queue::Compute ? kComputeQueries : kDirectQueries);
+    vkCmdResetQueryPool(cmd, pool_, RangeStart(current_, queue), CapacityOf(queue));
 }
 
 void PassTimer::Begin(VkCommandBuffer cmd, GpuPass pass) {
@@ -123,10 +140,19 @@ void PassTimer::Begin(VkCommandBuffer cmd, GpuPass pass) {
     }
     Slot& slot = slots_[current_];
     std::uint32_t& used = slot.used[IndexOf(queue)];
-    if (used + 2 > (queue == Queue::Compute ? kComputeQueries : kDirectQueries)) {
-        slot.overflow = true;  // such a frame adds no figures
+    // A repeat leaves a pair for every pass of the queue, so that a pass
+    // drawn many times (an outline per material) cannot crowd out the others.
+    std::uint32_t kept = 0;
+    if (slot.begun[IndexOf(pass)]) {
+        for (std::size_t p = 0; p < kGpuPassCount; ++p) {
+            kept += QueueOf(static_cast<GpuPass>(p)) == queue ? 2 : 0;
+        }
+    }
+    if (slot.overflow[IndexOf(pass)] || used + 2 + kept > CapacityOf(queue)) {
+        slot.overflow[IndexOf(pass)] = true;
         return;
     }
+    slot.begun[IndexOf(pass)] = true;
     const std::uint32_t query = RangeStart(current_, queue) + used;
     used += 2;
     open_[IndexOf(pass)] = static_cast<std::int64_t>(slot.intervals.size());
@@ -170,7 +196,7 @@ void PassTimer::FinishList(VkCommandBuffer cmd, Queue queue) {
 }
 
 void PassTimer::Gather(const Slot& slot) {
-    if (slot.intervals.empty() || slot.overflow) {
+    if (slot.intervals.empty()) {
         return;
     }
     std::array<double, kGpuPassCount> sums{};
@@ -188,7 +214,7 @@ void PassTimer::Gather(const Slot& slot) {
         const auto* ticks = static_cast<const std::uint64_t*>(results_.mapped);
         const std::uint64_t mask = validMask_[IndexOf(queue)];
         for (const Interval& interval : slot.intervals) {
-            if (QueueOf(interval.pass) != queue) {
+            if (QueueOf(interval.pass) != queue || slot.overflow[IndexOf(interval.pass)]) {
                 continue;
             }
             const std::uint32_t i = interval.query;
@@ -201,35 +227,35 @@ void PassTimer::Gather(const Slot& slot) {
         }
     }
     // The edges and the ground shadow are drawn inside the main pass's
-    // rendering, between its draws: the main figure is what remains.
+    // rendering, between its draws: the main figure is what remains (with
+    // the outlines in it when they ran out of queries).
     double& main = sums[IndexOf(GpuPass::Main)];
     main =
         std::max(0.0, main - sums[IndexOf(GpuPass::Edges)] - sums[IndexOf(GpuPass::GroundShadow)]);
     std::lock_guard lock(meansMutex_);
     for (std::size_t p = 0; p < kGpuPassCount; ++p) {
-        history_[p][cursor_] = static_cast<float>(sums[p]);
-        timed_[p] = timed_[p] || timed[p];
+        if (!timed[p]) {
+            continue;
+        }
+        history_[p][cursor_[p]] = static_cast<float>(sums[p]);
+        cursor_[p] = (cursor_[p] + 1) % kPassTimerFrames;
+        filled_[p] = std::min(filled_[p] + 1, kPassTimerFrames);
     }
-    cursor_ = (cursor_ + 1) % kPassTimerFrames;
-    filled_ = std::min(filled_ + 1, kPassTimerFrames);
 }
 
 GpuPassTimes PassTimer::Means() const {
     GpuPassTimes means;
     means.fill(-1.0f);
     std::lock_guard lock(meansMutex_);
-    if (filled_ == 0) {
-        return means;
-    }
     for (std::size_t p = 0; p < kGpuPassCount; ++p) {
-        if (!timed_[p]) {
+        if (filled_[p] == 0) {
             continue;
         }
         float sum = 0.0f;
-        for (std::size_t i = 0; i < filled_; ++i) {
+        for (std::size_t i = 0; i < filled_[p]; ++i) {
             sum += history_[p][i];
         }
-        means[p] = sum / static_cast<float>(filled_);
+        means[p] = sum / static_cast<float>(filled_[p]);
     }
     return means;
 }

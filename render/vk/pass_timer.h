@@ -34,14 +34,17 @@ const char* GpuPassName(GpuPass pass);
 using GpuPassTimes = std::array<float, kGpuPassCount>;
 
 // Timestamp queries around the passes that one recorder draws, summed per
-// frame and averaged over the last kPassTimerFrames frames that timed any.
+// frame and averaged, pass by pass, over the last kPassTimerFrames frames
+// that timed it: a frame that does not draw a pass leaves its figure alone.
 //
 // Protocol, all on the one recording thread but Means: Initialize once; each
 // frame BeginFrame(f) once slot f's previous frame is off the GPU, then
 // StartList on each list before its first pass and outside any render pass,
 // Begin/End pairs around the passes, and FinishList after the last pass of
 // each list, outside any render pass. A pass timed several times in one frame
-// adds up. Means may be read from any thread. Release with the GPU idle.
+// adds up; the first interval of every pass always finds its queries, so a
+// pass repeated past what the queue holds loses only its own figure for that
+// frame. Means may be read from any thread. Release with the GPU idle.
 // Without timestamps on a queue, its passes are never timed.
 //
 // The lists copy their timestamps into a mapped buffer, read when the slot
@@ -56,7 +59,10 @@ public:
     PassTimer& operator=(const PassTimer&) = delete;
     ~PassTimer() { Release(); }
 
-    void Initialize(const GpuContext& gpu);
+    // Each frame holds up to `directQueries` and `computeQueries` timestamps
+    // (two per interval) on the two queues.
+    void Initialize(const GpuContext& gpu, std::uint32_t directQueries = 1024,
+                    std::uint32_t computeQueries = 16);
     void Release();
 
     void BeginFrame(std::uint32_t frame);
@@ -76,14 +82,13 @@ private:
         std::vector<Interval> intervals;
         std::array<std::uint32_t, 2> used{};  // queries taken, per queue
         std::array<bool, 2> copied{};         // per queue, into results_
-        bool overflow = false;
+        std::array<bool, kGpuPassCount> begun{};
+        std::array<bool, kGpuPassCount> overflow{};  // such a pass adds no figure
     };
-    static constexpr std::uint32_t kComputeQueries = 16;
-    static constexpr std::uint32_t kDirectQueries = 1024;
-    static constexpr std::uint32_t kSlotQueries = kComputeQueries + kDirectQueries;
 
     static Queue QueueOf(GpuPass pass);
-    static std::uint32_t RangeStart(std::uint32_t slot, Queue queue);
+    std::uint32_t CapacityOf(Queue queue) const;
+    std::uint32_t RangeStart(std::uint32_t slot, Queue queue) const;
     // This slot's figures into the history, when every query of it was read.
     void Gather(const Slot& slot);
 
@@ -91,16 +96,17 @@ private:
     VkQueryPool pool_ = VK_NULL_HANDLE;
     double nanosecondsPerTick_ = 0.0;
     std::array<std::uint64_t, 2> validMask_{};  // per queue; 0 keeps no time
+    std::array<std::uint32_t, 2> capacity_{};   // queries per frame, per queue
     std::array<Slot, kFrameCount> slots_;
     std::uint32_t current_ = 0;
     std::array<std::int64_t, kGpuPassCount> open_{};  // interval index, -1 when none
     GpuBuffer results_;                               // a tick per query, at the query's index
 
     mutable std::mutex meansMutex_;
+    // Per pass, the figures of the last frames that timed it.
     std::array<std::array<float, kPassTimerFrames>, kGpuPassCount> history_{};
-    std::size_t cursor_ = 0;
-    std::size_t filled_ = 0;
-    std::array<bool, kGpuPassCount> timed_{};  // passes this recorder has timed
+    std::array<std::size_t, kGpuPassCount> cursor_{};
+    std::array<std::size_t, kGpuPassCount> filled_{};
 };
 
 }  // namespace qv

@@ -52,10 +52,11 @@ HRESULT ReadImage(VkPhysicalDevice physical, VkDevice device, VkQueue queue,
 void ClearBackBuffer(VkCommandBuffer cmd, const BackBuffer& target,
                      const VkClearColorValue& colour);
 
-// A barrier on all memory between the given stages and accesses.
 // A shader module of SPIR-V words; VK_NULL_HANDLE for no code or when the
 // device refuses it.
 VkShaderModule CreateModule(VkDevice device, std::span<const std::uint32_t> code);
+
+// A barrier on all memory between the given stages and accesses.
 void MemoryBarrier(VkCommandBuffer cmd, VkPipelineStageFlags2 srcStage, VkAccessFlags2 srcAccess,
                    VkPipelineStageFlags2 dstStage, VkAccessFlags2 dstAccess);
 

@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "formats/pmx_model.h"
 #include "render/model/morph_tables.h"
 
 namespace qv {
@@ -18,14 +19,36 @@ std::uint32_t W(float value) {
     return std::bit_cast<std::uint32_t>(value);
 }
 
+PmxModel ModelOf(std::size_t vertices) {
+    PmxModel model;
+    model.vertices.resize(vertices);
+    return model;
+}
+
+PmxMorph UvMorph(std::vector<PmxUvMorphOffset> offsets) {
+    PmxMorph morph;
+    morph.type = kPmxMorphUv;
+    morph.uvOffsets = std::move(offsets);
+    return morph;
+}
+
+PmxMorph VertexMorph(std::vector<PmxVertexMorphOffset> offsets) {
+    PmxMorph morph;
+    morph.type = kPmxMorphVertex;
+    morph.vertexOffsets = std::move(offsets);
+    return morph;
+}
+
 TEST(SparseMorphTable, KeepsOnlyMovingEntriesPerVertexInMorphOrder) {
-    // Three morphs over three vertices, two floats per entry (as UV morphs):
-    // vertex 0 moved by morphs 0 and 2, vertex 1 by none, vertex 2 by 1 and 2
-    // (one component zero, one not, still moves it).
-    const std::vector<float> dense = {
-        1.0f, 2.0f, 0.0f, 0.0f,  0.0f, 0.0f,  // morph 0
-        0.0f, 0.0f, 0.0f, -0.0f, 0.0f, 5.0f,  // morph 1
-        3.0f, 4.0f, 0.0f, 0.0f,  6.0f, 0.0f,  // morph 2
+    // Three UV morphs over three vertices: vertex 0 moved by morphs 0 and 2,
+    // vertex 1 by none, vertex 2 by 1 and 2 (one component zero, one not,
+    // still moves it). A morph of another type between them takes no index.
+    PmxModel model = ModelOf(3);
+    model.morphs = {
+        UvMorph({{0, {1.0f, 2.0f, 7.0f, 7.0f}}}),
+        VertexMorph({{0, {5.0f, 5.0f, 5.0f}}}),
+        UvMorph({{1, {0.0f, -0.0f, 0, 0}}, {2, {0.0f, 5.0f, 0, 0}}}),
+        UvMorph({{2, {6.0f, 0.0f, 0, 0}}, {0, {3.0f, 4.0f, 0, 0}}}),
     };
     const std::vector<std::uint32_t> expected = {
         0, 2,       2,       4,  // starts: -0 moves nothing
@@ -34,23 +57,54 @@ TEST(SparseMorphTable, KeepsOnlyMovingEntriesPerVertexInMorphOrder) {
         1, W(0.0f), W(5.0f),     // vertex 2: morph 1
         2, W(6.0f), W(0.0f),     //           morph 2
     };
-    EXPECT_EQ(SparseMorphTable(dense, 3, 3, 2), expected);
+    EXPECT_EQ(SparseMorphTable(model, kPmxMorphUv), expected);
+}
+
+TEST(SparseMorphTable, RepeatedAndOutsideVerticesAreResolvedAsTheFileSays) {
+    PmxModel model = ModelOf(4);
+    model.morphs = {
+        VertexMorph({{1, {1, 2, 3}}, {3, {0, 0, -1}}}),
+        // Vertex indices outside the model are dropped, not written elsewhere;
+        // a vertex listed twice takes its last offset, zero or not.
+        VertexMorph({{0, {4, 4, 4}},
+                     {-1, {7, 7, 7}},
+                     {4, {8, 8, 8}},
+                     {1 << 30, {9, 9, 9}},
+                     {2, {5, 5, 5}},
+                     {0, {6, 6, 6}},
+                     {2, {0, 0, 0}}}),
+    };
+    const std::vector<std::uint32_t> expected = {
+        0, 1,    2,    2,        3,  // starts
+        1, W(6), W(6), W(6),         // vertex 0: morph 1, its last offset
+        0, W(1), W(2), W(3),         // vertex 1: morph 0
+        0, W(0), W(0), W(-1.0f),     // vertex 3: morph 0
+    };
+    EXPECT_EQ(SparseMorphTable(model, kPmxMorphVertex), expected);
+    // The same model twice gives the same table: nothing is left marked.
+    EXPECT_EQ(SparseMorphTable(model, kPmxMorphVertex), expected);
+    EXPECT_EQ(SparseMorphTable(model, kPmxMorphUv), std::vector<std::uint32_t>(5, 0u));
 }
 
 TEST(SparseMorphTable, EmptyShortAndNonFiniteTablesStayReadable) {
     // No morphs: the starts alone, every vertex with an empty range.
-    EXPECT_EQ(SparseMorphTable({}, 0, 4, 3), std::vector<std::uint32_t>(5, 0u));
+    EXPECT_EQ(SparseMorphTable(ModelOf(4), kPmxMorphVertex), std::vector<std::uint32_t>(5, 0u));
     // No vertices: one start, and nothing read from the offsets.
-    EXPECT_EQ(SparseMorphTable(std::vector<float>{1.0f}, 1, 0, 3),
-              std::vector<std::uint32_t>(1, 0u));
-    // A table shorter than its morph count claims: only whole morphs count.
-    const std::vector<float> shortTable = {1.0f, 0.0f, 0.0f, 2.0f, 0.0f, 0.0f, 9.0f};
-    const std::vector<std::uint32_t> t = SparseMorphTable(shortTable, 5, 2, 3);
+    PmxModel none = ModelOf(0);
+    none.morphs = {VertexMorph({{0, {1, 0, 0}}})};
+    EXPECT_EQ(SparseMorphTable(none, kPmxMorphVertex), std::vector<std::uint32_t>(1, 0u));
+    // Morphs without offsets add nothing.
+    PmxModel few = ModelOf(2);
+    few.morphs = {VertexMorph({{0, {1, 0, 0}}, {1, {2, 0, 0}}}), VertexMorph({}), VertexMorph({}),
+                  VertexMorph({}), VertexMorph({})};
+    const std::vector<std::uint32_t> t = SparseMorphTable(few, kPmxMorphVertex);
     ASSERT_EQ(t.size(), 3u + 2u * 4u);
     EXPECT_EQ(t[2], 2u);
-    // A NaN offset still reaches its vertex, as over the dense table.
+    // A NaN offset still reaches its vertex.
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<std::uint32_t> n = SparseMorphTable(std::vector<float>{nan, 0.0f}, 1, 1, 2);
+    PmxModel odd = ModelOf(1);
+    odd.morphs = {UvMorph({{0, {nan, 0.0f, 0, 0}}})};
+    const std::vector<std::uint32_t> n = SparseMorphTable(odd, kPmxMorphUv);
     ASSERT_EQ(n.size(), 2u + 3u);
     EXPECT_TRUE(std::isnan(F(n[3])));
 }

@@ -75,5 +75,73 @@ TEST_F(SceneRenderTest, AFrameWithoutOutlinesLeavesTheOutlinePassUntimed) {
     EXPECT_LT(Figure(times, GpuPass::GroundShadow), 0.0f);
 }
 
+TEST_F(SceneRenderTest, MoreOutlinesThanQueriesCostOnlyTheOutlineFigure) {
+    const GpuContext& gpu = graphics_.sceneRenderer->Gpu();
+    if (!KeepsTime(gpu, gpu.queueFamily)) {
+        GTEST_SKIP() << "the device keeps no time on its direct queue";
+    }
+    // Each outline is timed on its own: 600 outlined materials ask for more
+    // queries than a frame holds. The other passes keep their figures.
+    PmxModel model = render_test::TriangleModel();
+    model.materials[0].drawFlags = kPmxMaterialEdge | kPmxMaterialGroundShadow;
+    model.materials[0].edgeSize = 1.0f;
+    model.materials.resize(600, model.materials[0]);
+    model.indices.resize(3 * model.materials.size());
+    for (std::size_t i = 0; i < model.indices.size(); ++i) {
+        model.indices[i] = static_cast<std::uint32_t>(i % 3);
+    }
+    AddModel(model);
+    scene_.render.groundShadow = true;
+    Frames(2 * kFrameCount + 2);
+    const GpuPassTimes times = graphics_.sceneRenderer->PassTimes();
+    for (GpuPass pass : {GpuPass::Main, GpuPass::GroundShadow, GpuPass::PostProcess}) {
+        EXPECT_GE(Figure(times, pass), 0.0f) << GpuPassName(pass);
+    }
+}
+
+TEST_F(SceneRenderTest, FramesWithoutAPassLeaveItsMeanAlone) {
+    const GpuContext& gpu = graphics_.sceneRenderer->Gpu();
+    if (!KeepsTime(gpu, gpu.queueFamily)) {
+        GTEST_SKIP() << "the device keeps no time on its direct queue";
+    }
+    PmxModel model = render_test::TriangleModel();
+    model.materials[0].drawFlags = kPmxMaterialGroundShadow;
+    AddModel(model);
+    scene_.render.groundShadow = true;
+    Frames(2 * kFrameCount + 2);
+    // Once the frames drawn with the ground shadow are read, more frames
+    // without it must not pull its mean towards zero.
+    scene_.render.groundShadow = false;
+    Frames(kFrameCount + 2);
+    const float before = Figure(graphics_.sceneRenderer->PassTimes(), GpuPass::GroundShadow);
+    Frames(6);
+    EXPECT_GT(before, 0.0f);
+    EXPECT_EQ(Figure(graphics_.sceneRenderer->PassTimes(), GpuPass::GroundShadow), before);
+}
+
+TEST_F(SceneRenderTest, AHiddenAccessoryIsNeitherSkinnedNorDrawn) {
+    const GpuContext& gpu = graphics_.sceneRenderer->Gpu();
+    if (!KeepsTime(gpu, gpu.queueFamily)) {
+        GTEST_SKIP() << "the device keeps no time on its direct queue";
+    }
+    // An outlined triangle as the scene's only accessory: hidden, nothing of
+    // it is recorded, so no pass of it is timed.
+    PmxModel model = render_test::TriangleModel();
+    model.materials[0].drawFlags = kPmxMaterialEdge;
+    model.materials[0].edgeSize = 1.0f;
+    AddModel(model);
+    scene_.accessories.push_back({std::move(scene_.models.back().instance), "a.x", {}});
+    scene_.models.pop_back();
+    scene_.accessories.back().settings.visible = false;
+    Frames(2 * kFrameCount + 2);
+    const GpuPassTimes hidden = graphics_.sceneRenderer->PassTimes();
+    EXPECT_LT(Figure(hidden, GpuPass::Edges), 0.0f);
+    EXPECT_LT(Figure(hidden, GpuPass::Skinning), 0.0f);
+
+    scene_.accessories.back().settings.visible = true;
+    Frames(2 * kFrameCount + 2);
+    EXPECT_GE(Figure(graphics_.sceneRenderer->PassTimes(), GpuPass::Edges), 0.0f);
+}
+
 }  // namespace
 }  // namespace qv

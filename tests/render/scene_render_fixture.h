@@ -81,8 +81,6 @@ inline PmxMaterial FlatMaterial(Float4 colour, float ambient, std::uint8_t flags
     return m;
 }
 
-// A headless player on the software device with the validation layer on; the
-// scene renderer draws `scene_`.
 // Runs `count` frames of a headless player and reads back the last one it
 // presented.
 inline CapturedImage RunAndCapture(EngineContext& ctx, int count) {
@@ -96,6 +94,8 @@ inline CapturedImage RunAndCapture(EngineContext& ctx, int count) {
     return image;
 }
 
+// A headless player on the software device with the validation layer on; the
+// scene renderer draws `scene_`.
 class SceneRenderTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -50,7 +50,7 @@ TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
     model.materials[3].indexCount = 100;  // runs past the index list
 
     ModelGpu gpu;
-    BuildMaterials(model, &gpu.materials, &gpu.materialConstants);
+    BuildMaterials(model, {}, &gpu.materials, &gpu.materialConstants);
     ASSERT_EQ(gpu.materials.size(), 4u);
     const MaterialConstants& c0 = gpu.materialConstants[0];
     EXPECT_EQ(gpu.materials[0].baseTexture, 1);
@@ -81,6 +81,18 @@ TEST(MaterialTest, TextureFlagsToonsAndIndexRangesFollowTheModel) {
     EXPECT_EQ(gpu.materials[1].indexCount, 0u);
     EXPECT_EQ(gpu.materials[3].indexCount, 0u);
     EXPECT_EQ(gpu.materials[3].firstIndex, 3u);
+
+    // A texture file that is not there draws as no texture: the first
+    // material keeps its sphere and shared ramp, the third loses its own ramp.
+    BuildMaterials(model, {false, true}, &gpu.materials, &gpu.materialConstants);
+    const MaterialConstants& absent0 = gpu.materialConstants[0];
+    EXPECT_EQ(gpu.materials[0].baseTexture, -1);
+    EXPECT_EQ(gpu.materials[0].sphereTexture, 0);
+    EXPECT_EQ((std::array{absent0.textureBind[0], absent0.textureBind[1], absent0.textureBind[2]}),
+              (std::array{0u, 1u, 1u}));
+    EXPECT_EQ(absent0.sphereMode, 2u);
+    EXPECT_EQ(gpu.materials[2].toonTexture, -1);
+    EXPECT_EQ(gpu.materialConstants[2].textureBind[2], 0u);
 }
 
 TEST(SceneConstantsTest, CarryTheCameraTransposedWithPointsAtWOne) {
@@ -317,14 +329,32 @@ TEST_F(SceneRenderTest, GpuSkinningMatchesTheCpuReferenceWithMorphs) {
         skinning.push_back(SkinningMatrix(bone));
     }
     const std::uint32_t vc = gpu->vertexCount;
+    // The first vertex and UV morphs' offsets per vertex, a later offset for
+    // a vertex replacing an earlier one.
+    std::vector<Float3> moveBy(vc);
+    std::vector<Float2> uvBy(vc);
+    const auto first = [&](std::uint32_t type) {
+        return *std::find_if(gene.morphs.begin(), gene.morphs.end(),
+                             [type](const PmxMorph& morph) { return morph.type == type; });
+    };
+    for (const PmxVertexMorphOffset& o : first(kPmxMorphVertex).vertexOffsets) {
+        if (o.vertexIndex >= 0 && static_cast<std::uint32_t>(o.vertexIndex) < vc) {
+            moveBy[static_cast<std::size_t>(o.vertexIndex)] = o.offset;
+        }
+    }
+    for (const PmxUvMorphOffset& o : first(kPmxMorphUv).uvOffsets) {
+        if (o.vertexIndex >= 0 && static_cast<std::uint32_t>(o.vertexIndex) < vc) {
+            uvBy[static_cast<std::size_t>(o.vertexIndex)] = {o.offset.x, o.offset.y};
+        }
+    }
     float worst = 0.0f;
     for (std::uint32_t v = 0; v < vc; ++v) {
         const PmxVertex& in = gene.vertices[v];
         Vector4 p{in.position.x, in.position.y, in.position.z, 1.0f};
         Float2 uv = in.uv;
-        const Float3& d = model->vertexMorphOffsets[v];
+        const Float3& d = moveBy[v];
         p = {p.x + 0.7f * d.x, p.y + 0.7f * d.y, p.z + 0.7f * d.z, 1.0f};
-        uv = {uv.x + 0.5f * model->uvMorphOffsets[v].x, uv.y + 0.5f * model->uvMorphOffsets[v].y};
+        uv = {uv.x + 0.5f * uvBy[v].x, uv.y + 0.5f * uvBy[v].y};
         Vector4 pos{}, normal{};
         for (int k = 0; k < 4; ++k) {
             const auto bone = static_cast<std::uint32_t>(in.weight.boneIndex[k]);

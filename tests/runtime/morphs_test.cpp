@@ -39,7 +39,7 @@ PmxMaterialMorphOffset MaterialOffset(std::int32_t material, std::uint32_t opera
 
 }  // namespace
 
-TEST(BuildMorphs, DenseTablesHoldOffsetsPerMorphAndVertex) {
+TEST(BuildMorphs, EveryKindGetsItsSlotWeightNameAndControl) {
     PmxModel model;
     model.vertices.resize(4);
     model.morphs.push_back(Morph(u"a", kPmxMorphVertex));
@@ -47,7 +47,6 @@ TEST(BuildMorphs, DenseTablesHoldOffsetsPerMorphAndVertex) {
     model.morphs.push_back(Morph(u"group", kPmxMorphGroup));
     model.morphs.push_back(Morph(u"scroll", kPmxMorphUv));
     model.morphs[2].uvOffsets = {{2, {0.5f, 0.25f, 9, 9}}};
-    // Vertex indices outside the model are dropped, not written elsewhere.
     model.morphs.push_back(Morph(u"b", kPmxMorphVertex));
     model.morphs[3].vertexOffsets = {
         {0, {4, 4, 4}}, {-1, {7, 7, 7}}, {4, {8, 8, 8}}, {1 << 30, {9, 9, 9}}};
@@ -55,16 +54,8 @@ TEST(BuildMorphs, DenseTablesHoldOffsetsPerMorphAndVertex) {
 
     EXPECT_EQ(instance.vertexMorphCount, 2u);
     EXPECT_EQ(instance.uvMorphCount, 1u);
-    EXPECT_EQ(instance.vertexMorphOffsets, (std::vector<Float3>{{0, 0, 0},
-                                                                {1, 2, 3},
-                                                                {0, 0, 0},
-                                                                {0, 0, -1},
-                                                                {4, 4, 4},
-                                                                {0, 0, 0},
-                                                                {0, 0, 0},
-                                                                {0, 0, 0}}));
-    EXPECT_EQ(instance.uvMorphOffsets,
-              (std::vector<Float2>{{0, 0}, {0, 0}, {0.5f, 0.25f}, {0, 0}}));
+    EXPECT_EQ(instance.morphStates[3].slot, 1);
+    EXPECT_EQ(instance.morphStates[2].slot, 0);
     // Every kind has a weight, a name and a control.
     EXPECT_EQ(instance.morphWeightByName.at(u"b"), &instance.morphWeights[3]);
     EXPECT_EQ(instance.morphWeightByName.at(u"group"), &instance.morphWeights[1]);
@@ -84,7 +75,7 @@ TEST(BuildMorphs, DenseTablesHoldOffsetsPerMorphAndVertex) {
     model.morphs = {Morph(u"uv1", kPmxMorphAdditionalUv1)};
     ModelInstance none = MakeInstance(model);
     EXPECT_EQ(none.vertexMorphCount + none.uvMorphCount, 0u);
-    EXPECT_TRUE(none.vertexMorphWeights.empty() && none.vertexMorphOffsets.empty());
+    EXPECT_TRUE(none.vertexMorphWeights.empty() && none.uvMorphWeights.empty());
     none.morphWeights[0] = 0.75f;
     UpdateModel(none, 0);
     EXPECT_EQ(none.additionalUvMorphWeights, (std::vector<float>{0.75f}));

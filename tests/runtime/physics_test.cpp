@@ -7,8 +7,8 @@
 
 #include "runtime/physics_bodies.h"
 #include "runtime/physics_world.h"
-#include "tests/runtime/chain_model.h"
 #include "tests/runtime/test_models.h"
+#include "tests/support/chain_model.h"
 
 namespace qv {
 

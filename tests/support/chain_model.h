@@ -1,10 +1,10 @@
-// A chain of two simulated links hanging from a kinematic root, for the physics tests.
+// A chain of two simulated links hanging from a kinematic root, for physics tests and benchmarks.
 #pragma once
 
 #include <string>
 
 #include "formats/pmx_model.h"
-#include "tests/runtime/test_models.h"
+#include "tests/support/model_builders.h"
 
 namespace qv {
 
