@@ -15,13 +15,14 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QV_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "QV imports PMX and PMD models, DirectX text mesh accessories, VMD motions, VPD
-poses, songs (WAV, MP3, AAC, Ogg Vorbis, Opus, FLAC) and HLSL effect shaders, poses
-every model with its skeleton, morphs, IK and physics, and plays them in one
-window with toon shading, shadows and outlines, the song alongside. Tool
-windows manage the content, pose bones, edit materials and morphs and change
-the settings. qv-inspect shows what a content file holds; qv-pose prints a
-model's pose at any moment of a motion. No content is included.")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "QV imports PMX and PMD models, DirectX text mesh accessories, VMD
+motions, VPD poses, songs (WAV, MP3, AAC, Ogg Vorbis, Opus, FLAC) and
+HLSL effect shaders, poses every model with its skeleton, morphs, IK and
+physics, and plays them in one window with toon shading, shadows and
+outlines, the song alongside. Tool windows manage the content, pose
+bones, edit materials and morphs and change the settings. qv-inspect
+shows what a content file holds; qv-pose prints a model's pose at any
+moment of a motion. No content is included.")
 # The libraries come from the programs themselves; the font and a Vulkan
 # driver are found at run time, so they are named by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

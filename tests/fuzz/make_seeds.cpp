@@ -123,7 +123,7 @@ void WriteAudioSeeds(const fs::path& out) {
     }
     const fs::path whole = out / "stereo-mp3.mp3";
     if (fs::exists(whole)) {
-        fs::copy_file(whole, out / "cut-mp3.mp3");
+        fs::copy_file(whole, out / "cut-mp3.mp3", fs::copy_options::overwrite_existing);
         fs::resize_file(out / "cut-mp3.mp3", fs::file_size(whole) / 2);
     }
 }

@@ -52,19 +52,25 @@ TEST(DebianPackage, ShipsTheInstalledFilesWithComputedDependenciesAndPassesLinti
     }
     EXPECT_EQ(contents.output.find("Fonts/"), std::string::npos) << "the font is not shipped";
 
-    // No file carries the folder it was built in.
+    // No file carries the folder it was built in. A sanitizer build cannot
+    // pass this and is never shipped: its instrumentation records the full
+    // path of every generated header that defines a global.
+    EXPECT_EQ(contents.output.find(QV_BUILD_DIR), std::string::npos);
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
     const std::filesystem::path unpacked = out.path() / "unpacked";
     ASSERT_EQ(RunCommand("dpkg-deb -x " + Quoted(deb) + " " + Quoted(unpacked)).status, 0);
     const CommandRun traces =
         RunCommand("grep -rlF " + Quoted(QV_BUILD_DIR) + " " + Quoted(unpacked) + " 2>&1");
     EXPECT_EQ(traces.output, "") << "build paths in the package";
-    EXPECT_EQ(contents.output.find(QV_BUILD_DIR), std::string::npos);
+#endif
 
-    // Warnings and notes stay in the log for whoever reads it; errors fail.
+    // Errors and warnings fail; notes stay in the log for whoever reads it.
     const CommandRun lint = RunCommand("lintian --tag-display-limit 0 " + Quoted(deb) + " 2>&1");
     std::printf("lintian:\n%s", lint.output.c_str());
-    EXPECT_EQ(lint.output.find("\nE: "), std::string::npos) << lint.output;
-    EXPECT_NE(lint.output.rfind("E: ", 0), 0u) << lint.output;
+    for (const char* tag : {"E: ", "W: "}) {
+        EXPECT_EQ(lint.output.find(std::string("\n") + tag), std::string::npos) << lint.output;
+        EXPECT_NE(lint.output.rfind(tag, 0), 0u) << lint.output;
+    }
 }
 
 }  // namespace qv
