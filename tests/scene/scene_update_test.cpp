@@ -183,6 +183,7 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     ui_.editAntiAliasing = 4;
     ui_.editRayTracing = true;
     ui_.editDiffuseQuality = 2;
+    ui_.editShadowQuality = 7;  // past the highest
     ui_.requests.push_back({RequestKind::ApplyGraphics});
     Frame(0.0f);
     EXPECT_FALSE(vsync);
@@ -193,8 +194,18 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_EQ(scene_.render.antiAliasingMode, 4);
     EXPECT_TRUE(scene_.render.rayTracing);
     EXPECT_EQ(scene_.render.diffuseSamples, 12u);
+    EXPECT_EQ(scene_.render.shadowQuality, 3);
+    EXPECT_EQ(scene_.render.shadowSamples, 16u);
     EXPECT_EQ(rebuilds, 1);   // in the same frame
     EXPECT_EQ(gpuWaits_, 1);  // once, however many changes wanted it
+
+    // Only what changed is applied again.
+    ui_.editShadowQuality = 1;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
+    EXPECT_EQ(scene_.render.shadowSamples, 8u);
+    EXPECT_EQ(scene_.render.diffuseSamples, 12u);
+    EXPECT_EQ(rebuilds, 1);
 
     // A failed rebuild falls back to rasterising.
     scene_.hooks.rebuildAccelerationStructures = [] { return false; };

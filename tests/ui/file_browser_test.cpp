@@ -233,14 +233,17 @@ TEST(FileBrowserTest, FailuresReportAndFallBackToTheStartingFolder) {
 TEST(FileBrowserTest, LinkLoopsAndForeignNamesListAndStillOpen) {
     TempTree tree;
     tree.File("model.pmx");
-    fs::create_symlink(tree.root() / "loop", tree.root() / "loop");
+    for (const char* loop : {"loop", "loop-b", "loop-c"}) {
+        fs::create_symlink(tree.root() / loop, tree.root() / loop);
+    }
     fs::create_directory_symlink(tree.root(), tree.root() / "self");
     const std::string latin1 = "caf\xE9.pmx";  // not UTF-8
     tree.File(latin1);
     FileBrowser browser = BrowserIn(tree.root());
-    // The loop is left out with a note; the rest of the folder lists.
+    // The loops are left out with a note on the first; the rest of the folder lists.
     EXPECT_TRUE(browser.statusText.starts_with("last error: ")) << browser.statusText;
     EXPECT_NE(browser.statusText.find("loop"), std::string::npos);
+    EXPECT_TRUE(browser.statusText.ends_with(" (and 2 more)")) << browser.statusText;
     const std::uint32_t foreign = IndexOf(browser, latin1);
     EXPECT_EQ(browser.entries[foreign].label, "[F] caf\xEF\xBF\xBD.pmx");
     browser.Click(foreign, false, false);

@@ -416,4 +416,28 @@ TEST_F(MainWindowsTest, TheAccessoryTabHidesAndDeletesThroughTheSceneUpdate) {
     EXPECT_EQ(scene_.accessories[0].instance->materialMorphs[0].multiply.diffuse.w, 1.0f);
 }
 
+TEST_F(MainWindowsTest, TheCameraMotionComboChoosesAMotionAndNoneGivesTheCameraBack) {
+    ui_.showResourceManager = true;
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickIn(kManager, {"ResourceManagerTabs", "Motion"}));
+    driver_.Frames(1);
+    // Opens the combo and clicks an entry of its list.
+    const auto choose = [this](std::initializer_list<IdPart> entry) {
+        if (!ClickIn(kManager, {"ResourceManagerTabs", "Motion", "Camera motion"})) {
+            return false;
+        }
+        driver_.Frames(1);
+        const char* const list = "##Combo_00";
+        return driver_.Click(list, InterfaceDriver::Id(list, entry));
+    };
+    ASSERT_TRUE(choose({1, "walk.vmd"}));
+    EXPECT_EQ(Asked(ui_, RequestKind::ChooseCameraMotion), (std::vector<std::int32_t>{1}));
+    SceneUpdate();
+    EXPECT_EQ(scene_.stage.cameraMotion, 1);
+    ASSERT_TRUE(choose({"None"}));
+    EXPECT_EQ(Asked(ui_, RequestKind::ChooseCameraMotion), (std::vector<std::int32_t>{-1}));
+    SceneUpdate();
+    EXPECT_EQ(scene_.stage.cameraMotion, -1);
+}
+
 }  // namespace qv
