@@ -206,12 +206,38 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_EQ(scene_.render.shadowSamples, 8u);
     EXPECT_EQ(scene_.render.diffuseSamples, 12u);
     EXPECT_EQ(rebuilds, 1);
+    EXPECT_EQ(resizes.size(), 1u);  // the size did not change: no new swapchain
 
     // A failed rebuild falls back to rasterising.
     scene_.hooks.rebuildAccelerationStructures = [] { return false; };
     ui_.requests.push_back({RequestKind::DeleteModel, 0});
     Frame();
     EXPECT_FALSE(scene_.render.rayTracing);
+
+    // Fullscreen renders at the desktop's size; a resolution chosen meanwhile
+    // waits for the window, and a switch the system refuses changes nothing.
+    bool switchWorks = false;
+    scene_.hooks.setFullscreen = [&](bool) { return switchWorks; };
+    scene_.hooks.desktopSize = [] { return Resolution{2560, 1440}; };
+    ui_.editFullscreen = true;
+    for (const bool works : {false, true}) {
+        switchWorks = works;
+        ui_.requests.push_back({RequestKind::ApplyGraphics});
+        Frame(0.0f);
+        EXPECT_EQ(scene_.render.fullscreen, works);
+        EXPECT_EQ(resizes.back().width, works ? 2560u : 1920u);
+    }
+    const std::size_t resized = resizes.size();
+    ui_.editResolutionIndex = 0;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
+    EXPECT_EQ(resizes.size(), resized);
+    ui_.editFullscreen = false;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
+    EXPECT_FALSE(scene_.render.fullscreen);
+    EXPECT_EQ(resizes.back().width, 1280u);
+    EXPECT_EQ(scene_.render.resolutionIndex, 0);
 }
 
 TEST_F(SceneUpdateTest, FramesPlayEveryModelAndTakeTheStepsTheirTimeHolds) {
