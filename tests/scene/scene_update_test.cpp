@@ -13,6 +13,7 @@
 #include "tests/support/content_writers.h"
 #include "tests/support/scene_models.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/x_writer.h"
 
 namespace qv {
 
@@ -256,16 +257,29 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     int rebuilds = 0;
     scene_.hooks.rebuildAccelerationStructures = [&] { return ++rebuilds, true; };
     scene_.render.rayTracingAvailable = scene_.render.rayTracing = true;
-    ASSERT_TRUE(scene_.importer.Request({path}));
-    for (int i = 0; i < 3000 && !scene_.importer.ResultsReady(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const auto import = [&](const auto& file) {
+        ASSERT_TRUE(scene_.importer.Request({file}));
+        for (int i = 0; i < 3000 && !scene_.importer.ResultsReady(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    import(path);
     Frame();
     EXPECT_TRUE(ui_.showImportStatus);
     EXPECT_EQ(scene_.models.size(), 4u);
     EXPECT_EQ(scene_.importer.Status(), "Loaded 1 resource(s).");
     EXPECT_EQ(rebuilds, 1);
     EXPECT_TRUE(scene_.render.rayTracing);
+    EXPECT_EQ(gpuWaits_, 1);
+    // An accessory alone: the GPU the batch waited for serves a removal in
+    // the same frame, and one rebuild takes both.
+    import(folder.Write("cube.x", XTexturedCube()));
+    ui_.requests.push_back({RequestKind::DeleteModel, 0});
+    Frame();
+    EXPECT_EQ(scene_.accessories.size(), 1u);
+    EXPECT_EQ(scene_.models.size(), 3u);
+    EXPECT_EQ(gpuWaits_, 2);
+    EXPECT_EQ(rebuilds, 2);
 }
 
 TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
