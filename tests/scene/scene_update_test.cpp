@@ -432,6 +432,11 @@ TEST_F(SceneUpdateTest, ModelSettingChoicesReachTheBoundRowWithTheEdits) {
                            edit(ModelEdit::Kind::ClearMotions, -1),
                            edit(ModelEdit::Kind::AttachMotion, 2),
                            edit(ModelEdit::Kind::AttachMotion, 9)};
+    // A bone position for a bone the model lacks is dropped.
+    for (const std::int32_t bone : {-1, 1 << 30}) {
+        modelSetting_.edits.push_back(edit(ModelEdit::Kind::BonePosition, bone));
+        modelSetting_.edits.back().position = {1.0f, 2.0f, 3.0f, 0.0f};
+    }
     Frame();
     const ModelUiEntry& row = scene_.models[1].entry;
     EXPECT_EQ(row.yRotationBone, 2);
