@@ -161,10 +161,17 @@ TEST_F(PlaybackTest, ADragPosesOnlyAndPhysicsSettlesWhereItStops) {
     ASSERT_NE(scene_.physics, nullptr);
     // A settle restarts the step accumulator; a frame of no time leaves it.
     scene_.physics->accumulator = 0.01f;
+    // Only the last seek of a frame is carried out: out and back to the
+    // start leaves a stopped scene stopped.
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 1.0, false});
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 0.0, false});
+    Frame(0.0f);
+    EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
     ui_.requests.push_back({RequestKind::Seek, -1, false, 1.0, false});
     Frame(0.0f);
     EXPECT_NEAR(CenterX(), 1.0f, 1e-4f);
     EXPECT_EQ(scene_.physics->accumulator, 0.01f);
+    EXPECT_EQ(scene_.playback.state, PlayState::Paused);  // away from the start it holds
     // A settling seek that a posing one replaced in the same frame still settles.
     ui_.requests.push_back({RequestKind::Seek, -1, false, 1.5, true});
     ui_.requests.push_back({RequestKind::Seek, -1, false, 2.0, false});
