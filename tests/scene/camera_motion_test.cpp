@@ -48,6 +48,13 @@ TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
     ASSERT_TRUE(EvaluateCameraKeys(keys, 99, &pose));  // the last key holds
     EXPECT_FLOAT_EQ(pose.distance, -30);
     EXPECT_FALSE(EvaluateCameraKeys({}, 0, &pose));
+    // Keys of one frame keep the file's order: the later one is the shot from there on.
+    const std::vector<VmdCameraKey> twice =
+        SortedByFrame({CameraKey(10, {0, 1, 0}, -10, 30), CameraKey(0, {0, 0, 0}, -10, 30),
+                       CameraKey(10, {0, 2, 0}, -10, 30)});
+    ASSERT_TRUE(EvaluateCameraKeys(twice, 10, &pose));
+    EXPECT_FLOAT_EQ(pose.target.y, 2);
+    EXPECT_FLOAT_EQ(twice[1].position.y, 1);
 }
 
 // Each value has its own curve, the later key's: time through x, value through y.
@@ -106,6 +113,10 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
     ApplyCameraPose(camera, pose);
     EXPECT_NEAR(std::hypot(camera.eye.x, camera.eye.z), 45, 1e-3f);
     EXPECT_NEAR(std::abs(camera.eye.x), 45, 1e-3f);
+    // Yaw alone keeps the view upright: what is above the target shows above it.
+    const Vector4 above = TransformPoint({0, 11, 0, 1}, Multiply(camera.view, camera.projection));
+    EXPECT_NEAR(above.x / above.w, 0, 1e-4f);
+    EXPECT_GT(above.y / above.w, 0);
     // The target projects to the centre of the view.
     const Vector4 t = TransformPoint({0, 10, 0, 1}, Multiply(camera.view, camera.projection));
     EXPECT_NEAR(t.x / t.w, 0, 1e-4f);

@@ -53,6 +53,10 @@ TEST(CameraTest, TargetSitsInTheScreenCentreFromEveryAngle) {
     EXPECT_GT(Project(camera, {1.0f, 10.0f, 0.0f, 1.0f}).x, 0.0f);
     EXPECT_GT(Project(camera, {0.0f, 11.0f, 0.0f, 1.0f}).y, 0.0f);
     EXPECT_NEAR(Project(camera, {0.0f, 10.0f, -19.0f, 1.0f}).z, 0.0f, 1e-6f);  // near plane
+    EXPECT_NEAR(Project(camera, {0.0f, 10.0f, camera.farZ - 20.0f, 1.0f}).z, 1.0f, 1e-5f);
+    // Twice as far, half as far from the centre.
+    EXPECT_NEAR(Project(camera, {1.0f, 10.0f, 20.0f, 1.0f}).x,
+                Project(camera, {1.0f, 10.0f, 0.0f, 1.0f}).x / 2.0f, 1e-6f);
 
     // A quarter turn of yaw carries the eye from -z to -x, clockwise seen from above.
     camera.yaw = kPi / 2.0f;
@@ -243,6 +247,10 @@ TEST_F(SceneInputTest, ResolutionChangeGivesTheCameraTheNewAspectRatio) {
                 1366.0f / 768.0f, 1e-5f);
     SetCameraViewport(scene_.stage.camera, 0, 300);  // a zero side is ignored
     EXPECT_EQ(scene_.stage.camera.viewportHeight, 768u);
+    SetCameraViewport(scene_.stage.camera, 300, 1);  // a window dragged one pixel tall
+    EXPECT_EQ(scene_.stage.camera.viewportHeight, 1u);
+    EXPECT_NEAR(scene_.stage.camera.projection.m[1][1] / scene_.stage.camera.projection.m[0][0],
+                300.0f, 1e-3f);
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 
 #include "formats/vmd_names.h"
 #include "runtime/motion.h"
+#include "scene/camera_input.h"
 #include "scene/playback_clock.h"
+#include "scene/playback_keys.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
 #include "tests/support/scene_models.h"
@@ -161,16 +163,49 @@ TEST_F(PlaybackTest, ADragPosesOnlyAndPhysicsSettlesWhereItStops) {
     ASSERT_NE(scene_.physics, nullptr);
     // A settle restarts the step accumulator; a frame of no time leaves it.
     scene_.physics->accumulator = 0.01f;
+    // Only the last seek of a frame is carried out: out and back to the
+    // start leaves a stopped scene stopped.
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 1.0, false});
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 0.0, false});
+    Frame(0.0f);
+    EXPECT_EQ(scene_.playback.state, PlayState::Stopped);
     ui_.requests.push_back({RequestKind::Seek, -1, false, 1.0, false});
     Frame(0.0f);
     EXPECT_NEAR(CenterX(), 1.0f, 1e-4f);
     EXPECT_EQ(scene_.physics->accumulator, 0.01f);
+    EXPECT_EQ(scene_.playback.state, PlayState::Paused);  // away from the start it holds
     // A settling seek that a posing one replaced in the same frame still settles.
     ui_.requests.push_back({RequestKind::Seek, -1, false, 1.5, true});
     ui_.requests.push_back({RequestKind::Seek, -1, false, 2.0, false});
     Frame(0.0f);
     EXPECT_NEAR(CenterX(), 2.0f, 1e-4f);
     EXPECT_EQ(scene_.physics->accumulator, 0.0f);
+}
+
+// Both ways, a frame or a whole second, each step counted from the seeks
+// still waiting: a press sequence that ends where it began proves nothing.
+TEST_F(PlaybackTest, ArrowKeysStepAFrameOrASecondEachWay) {
+    Ask(RequestKind::Seek, 1.01);  // between frames: a step lands on the next one
+    Frame(0.0f);
+    InputEvent key{InputKind::KeyDown, 0, {}, 0, InputKey::Other};
+    const auto press = [&](InputKey which, std::uint32_t buttons = 0) {
+        key.key = which;
+        key.buttons = buttons;
+        HandlePlaybackKeys(scene_, ui_, key, false);
+        return ui_.requests.back().seconds;
+    };
+    EXPECT_NEAR(press(InputKey::Right), 31.0 / 30.0, 1e-9);
+    EXPECT_NEAR(press(InputKey::Left), 1.0, 1e-9);
+    EXPECT_NEAR(press(InputKey::Left), 29.0 / 30.0, 1e-9);
+    EXPECT_NEAR(press(InputKey::Right, kInputShift), 59.0 / 30.0, 1e-9);
+    EXPECT_NEAR(press(InputKey::Left, kInputShift), 29.0 / 30.0, 1e-9);
+    Frame(0.0f);
+    EXPECT_NEAR(scene_.playback.time, 29.0 / 30.0, 1e-9);
+    EXPECT_NEAR(MotionTime(), 29.0f / 30.0f, 1e-6f);
+    // At the start a step back stays there.
+    Ask(RequestKind::Seek, 0.0);
+    EXPECT_EQ(press(InputKey::Left), 0.0);
+    EXPECT_EQ(press(InputKey::Left, kInputShift), 0.0);
 }
 
 TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {

@@ -13,6 +13,7 @@
 #include "tests/support/content_writers.h"
 #include "tests/support/scene_models.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/x_writer.h"
 
 namespace qv {
 
@@ -206,12 +207,38 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_EQ(scene_.render.shadowSamples, 8u);
     EXPECT_EQ(scene_.render.diffuseSamples, 12u);
     EXPECT_EQ(rebuilds, 1);
+    EXPECT_EQ(resizes.size(), 1u);  // the size did not change: no new swapchain
 
     // A failed rebuild falls back to rasterising.
     scene_.hooks.rebuildAccelerationStructures = [] { return false; };
     ui_.requests.push_back({RequestKind::DeleteModel, 0});
     Frame();
     EXPECT_FALSE(scene_.render.rayTracing);
+
+    // Fullscreen renders at the desktop's size; a resolution chosen meanwhile
+    // waits for the window, and a switch the system refuses changes nothing.
+    bool switchWorks = false;
+    scene_.hooks.setFullscreen = [&](bool) { return switchWorks; };
+    scene_.hooks.desktopSize = [] { return Resolution{2560, 1440}; };
+    ui_.editFullscreen = true;
+    for (const bool works : {false, true}) {
+        switchWorks = works;
+        ui_.requests.push_back({RequestKind::ApplyGraphics});
+        Frame(0.0f);
+        EXPECT_EQ(scene_.render.fullscreen, works);
+        EXPECT_EQ(resizes.back().width, works ? 2560u : 1920u);
+    }
+    const std::size_t resized = resizes.size();
+    ui_.editResolutionIndex = 0;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
+    EXPECT_EQ(resizes.size(), resized);
+    ui_.editFullscreen = false;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
+    EXPECT_FALSE(scene_.render.fullscreen);
+    EXPECT_EQ(resizes.back().width, 1280u);
+    EXPECT_EQ(scene_.render.resolutionIndex, 0);
 }
 
 TEST_F(SceneUpdateTest, FramesPlayEveryModelAndTakeTheStepsTheirTimeHolds) {
@@ -230,16 +257,29 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     int rebuilds = 0;
     scene_.hooks.rebuildAccelerationStructures = [&] { return ++rebuilds, true; };
     scene_.render.rayTracingAvailable = scene_.render.rayTracing = true;
-    ASSERT_TRUE(scene_.importer.Request({path}));
-    for (int i = 0; i < 3000 && !scene_.importer.ResultsReady(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const auto import = [&](const auto& file) {
+        ASSERT_TRUE(scene_.importer.Request({file}));
+        for (int i = 0; i < 3000 && !scene_.importer.ResultsReady(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    import(path);
     Frame();
     EXPECT_TRUE(ui_.showImportStatus);
     EXPECT_EQ(scene_.models.size(), 4u);
     EXPECT_EQ(scene_.importer.Status(), "Loaded 1 resource(s).");
     EXPECT_EQ(rebuilds, 1);
     EXPECT_TRUE(scene_.render.rayTracing);
+    EXPECT_EQ(gpuWaits_, 1);
+    // An accessory alone: the GPU the batch waited for serves a removal in
+    // the same frame, and one rebuild takes both.
+    import(folder.Write("cube.x", XTexturedCube()));
+    ui_.requests.push_back({RequestKind::DeleteModel, 0});
+    Frame();
+    EXPECT_EQ(scene_.accessories.size(), 1u);
+    EXPECT_EQ(scene_.models.size(), 3u);
+    EXPECT_EQ(gpuWaits_, 2);
+    EXPECT_EQ(rebuilds, 2);
 }
 
 TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
@@ -392,6 +432,11 @@ TEST_F(SceneUpdateTest, ModelSettingChoicesReachTheBoundRowWithTheEdits) {
                            edit(ModelEdit::Kind::ClearMotions, -1),
                            edit(ModelEdit::Kind::AttachMotion, 2),
                            edit(ModelEdit::Kind::AttachMotion, 9)};
+    // A bone position for a bone the model lacks is dropped.
+    for (const std::int32_t bone : {-1, 1 << 30}) {
+        modelSetting_.edits.push_back(edit(ModelEdit::Kind::BonePosition, bone));
+        modelSetting_.edits.back().position = {1.0f, 2.0f, 3.0f, 0.0f};
+    }
     Frame();
     const ModelUiEntry& row = scene_.models[1].entry;
     EXPECT_EQ(row.yRotationBone, 2);
