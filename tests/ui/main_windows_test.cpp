@@ -414,6 +414,27 @@ TEST_F(MainWindowsTest, TheAccessoryTabHidesAndDeletesThroughTheSceneUpdate) {
     EXPECT_EQ(scene_.accessories[0].name, "hat.x");
     EXPECT_TRUE(scene_.accessories[0].settings.visible);
     EXPECT_EQ(scene_.accessories[0].instance->materialMorphs[0].multiply.diffuse.w, 1.0f);
+    // Following a model starts at its first bone; choosing it again changes nothing.
+    const auto follow = [this](std::initializer_list<IdPart> entry) {
+        if (!ClickIn(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list", 0,
+                                "##Accessory", "Follows"})) {
+            return false;
+        }
+        driver_.Frames(1);
+        return driver_.Click("##Combo_00", InterfaceDriver::Id("##Combo_00", entry));
+    };
+    ASSERT_TRUE(follow({1, "second"}));
+    ASSERT_EQ(ui_.accessoryEdits.size(), 1u);
+    EXPECT_EQ(ui_.accessoryEdits[0].settings.model, 1);
+    EXPECT_EQ(ui_.accessoryEdits[0].settings.bone, 0);
+    SceneUpdate();
+    EXPECT_EQ(scene_.accessories[0].settings.model, 1);
+    ASSERT_TRUE(follow({1, "second"}));
+    EXPECT_TRUE(ui_.accessoryEdits.empty());
+    ASSERT_TRUE(follow({"World"}));
+    SceneUpdate();
+    EXPECT_EQ(scene_.accessories[0].settings.model, -1);
+    EXPECT_EQ(scene_.accessories[0].settings.bone, -1);
 }
 
 TEST_F(MainWindowsTest, TheCameraMotionComboChoosesAMotionAndNoneGivesTheCameraBack) {
