@@ -368,6 +368,8 @@ TEST(WindowNamesTest, ShowOpensNamedWindowsAndNamesTheUnknownOne) {
     EXPECT_EQ(shown.modelSettingTab, -1);
     EXPECT_TRUE(OpenWindowsByName("model-setting:morph", &ui, &unknown, &shown));
     EXPECT_EQ(shown.modelSettingTab, 3);
+    EXPECT_TRUE(OpenWindowsByName("model-setting:general", &ui, &unknown, &shown));
+    EXPECT_EQ(shown.modelSettingTab, 0);  // the first tab is a tab too
     EXPECT_FALSE(OpenWindowsByName("model-setting:nose", &ui, &unknown, &shown));
     EXPECT_EQ(unknown, "model-setting:nose");
 }
