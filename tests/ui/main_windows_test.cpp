@@ -224,6 +224,21 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_TRUE(ui_.requests.empty());
     EXPECT_EQ(scene_.render.antiAliasing, 1);
     EXPECT_FALSE(scene_.render.groundShadow);
+    // With ray tracing ticked on a device that has it, every control is there.
+    view_.facts.rayTracingSupported = true;
+    ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Graphic"}));
+    ui_.editRayTracing = true;
+    ImGui::SetWindowSize("Graphic setting", ImVec2(500.0f, 400.0f));
+    driver_.Frames(2);
+    for (const char* control :
+         {"Window resolution", "Anti-aliasing", "Ray Tracing", "Raytraced diffuse quality",
+          "Raytraced shadow quality", "Ground shadow", "VSync", "Fullscreen",
+          "Show frame statistics", "Save", "Cancel"}) {
+        ImVec2 unused;
+        EXPECT_TRUE(driver_.Find("Graphic setting",
+                                 InterfaceDriver::Id("Graphic setting", {control}), &unused))
+            << control;
+    }
 }
 
 TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
