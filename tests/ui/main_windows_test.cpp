@@ -177,6 +177,8 @@ TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParal
     SceneUpdate();
     EXPECT_EQ(scene_.playback.selectedSong, 1);
     ASSERT_NE(scene_.playback.songInstance, nullptr);
+    driver_.Frame();
+    EXPECT_NE(driver_.DrawnText(kManager).find("Selectedsong:song2.wav"), std::string::npos);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
     SceneUpdate();
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
@@ -189,6 +191,8 @@ TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParal
     EXPECT_EQ(scene_.playback.selectedSong, -1);
     EXPECT_EQ(scene_.playback.songInstance, nullptr);
     EXPECT_EQ(SongNames(scene_), (std::vector<std::string>{"song1.wav"}));
+    driver_.Frame();
+    EXPECT_EQ(driver_.DrawnText(kManager).find("song2.wav"), std::string::npos);
     EXPECT_EQ(scene_.songs.size(), 1u);
     driver_.Frames(2);  // the window draws the shorter list
     // Selecting another song while playing stops everything first.
