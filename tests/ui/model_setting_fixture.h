@@ -118,6 +118,15 @@ protected:
         driver_.Frame();
         return true;
     }
+    // Opens the combo at `combo` and clicks an entry of its list.
+    bool ChooseIn(std::initializer_list<IdPart> combo, std::initializer_list<IdPart> entry) {
+        if (!ClickIn(combo)) {
+            return false;
+        }
+        driver_.Frames(1);
+        const char* const list = "##Combo_00";
+        return driver_.Click(list, InterfaceDriver::Id(list, entry));
+    }
     bool Shown(std::initializer_list<IdPart> path) {
         ImVec2 unused;
         return driver_.Find(kWindow, InterfaceDriver::Id(kWindow, path), &unused);

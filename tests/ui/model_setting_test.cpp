@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <thread>
 
@@ -32,11 +33,15 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     EXPECT_EQ(modelSetting_.morphControls.size(), Second().morphControls.size());
     EXPECT_EQ(modelSetting_.materialNames, (std::vector<std::string>{"skin", "hair"}));
     EXPECT_EQ(modelSetting_.addedMotionsText, "a.vmd.");
+    EXPECT_EQ(modelSetting_.materialIndex, 7);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data"}));
-    // A new bone for Y rotation resets the mouse angle of that row.
+    // A new bone for Y rotation resets the mouse angle of that row; the tab
+    // alone asks for nothing.
     scene_.models[1].entry.yRotationAngle = 1.5f;
-    ChooseYRotationBone(view_, 2);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
+    EXPECT_TRUE(modelSetting_.edits.empty());
+    ASSERT_TRUE(ChooseIn({"ModelSettingTabs", "Bone", "Bone for Y rotation"}, {2, "左足ＩＫ"}));
     EXPECT_EQ(scene_.models[1].entry.yRotationBone, -1);  // the scene update writes the row
     SceneUpdate();
     EXPECT_EQ(scene_.models[1].entry.yRotationBone, 2);
@@ -195,6 +200,11 @@ TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate)
     SceneUpdate();
     EXPECT_GT(*weight, 0.0f);  // where the slider was clicked
     EXPECT_LE(*weight, 1.0f);
+    // The slider shows the live weight.
+    char shown[16];
+    std::snprintf(shown, sizeof shown, "%.3f", *weight);
+    driver_.Frame();
+    EXPECT_NE(driver_.DrawnText(kWindow).find(shown), std::string::npos) << shown;
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph", "Reset all morph"}));
     SceneUpdate();
     EXPECT_EQ(*weight, 0.0f);
