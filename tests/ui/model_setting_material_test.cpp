@@ -79,8 +79,21 @@ TEST(MaterialValuesTest, TypedValuesAreRefusedOrClampedAndUntouchedOnesStay) {
 
 TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingHidesIt) {
     OpenSecondModel();
-    ChooseMaterial(view_, 0);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
+    ASSERT_TRUE(ChooseIn({"ModelSettingTabs", "Material", "Material select"}, {0, "skin"}));
+    EXPECT_EQ(modelSetting_.materialIndex, 0);
+    // Every control of the material is there, the colours by their swatch.
+    for (const char* colour :
+         {"Base color", "Specular color", "Ambient color", "Edge color", "Emission color"}) {
+        EXPECT_TRUE(
+            Shown({"ModelSettingTabs", "Material", "Material data", colour, "##ColorButton"}))
+            << colour;
+    }
+    for (const char* control :
+         {"Specular strength", "Draw Edge", "Edge size", "Emission strength", "Metallic",
+          "Roughness", "Reflective", "Cast shadow", "Receive shadow"}) {
+        EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", control})) << control;
+    }
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Shader"}));
     modelSetting_.shaderSelectIndex = 0;
     driver_.Frames(2);
@@ -97,6 +110,33 @@ TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingH
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Shader"}));
     EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Receive shadow"}));
+}
+
+// The step buttons change a value by its own step, and one stepped out of
+// its range is brought back before it is queued.
+TEST_F(ModelSettingTest, SteppedValuesMoveByTheirStepAndStayInRange) {
+    OpenSecondModel();
+    ChooseMaterial(view_, 0);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
+    const auto step = [this](const char* control, const char* button) {
+        return ClickIn({"ModelSettingTabs", "Material", "Material data", control, button});
+    };
+    ASSERT_TRUE(step("Edge size", "-"));
+    ASSERT_TRUE(step("Specular strength", "-"));
+    int stepped = 0;
+    for (const ModelEdit& edit : modelSetting_.edits) {
+        if (edit.kind == ModelEdit::Kind::Material) {
+            ++stepped;
+            EXPECT_EQ(edit.material.edgeSize, 0.0f);
+            EXPECT_EQ(edit.material.specularStrength, 0.0f);
+        }
+    }
+    EXPECT_EQ(stepped, 2);
+    SceneUpdate();
+    ASSERT_TRUE(step("Edge size", "+"));
+    SceneUpdate();
+    EXPECT_FLOAT_EQ(materials_[0].edgeSize, 0.01f);
+    EXPECT_EQ(materials_[0].specularStrength, 0.0f);
 }
 
 }  // namespace
