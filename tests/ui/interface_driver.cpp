@@ -2,6 +2,9 @@
 // IO, frames run, state is read back.
 #include "tests/ui/interface_driver.h"
 
+#include <map>
+#include <utility>
+
 namespace qv {
 
 InterfaceDriver::InterfaceDriver(std::function<void()> draw, float width, float height)
@@ -27,6 +30,51 @@ void InterfaceDriver::Frame() {
     ImGui::NewFrame();
     draw_();
     ImGui::Render();
+}
+
+namespace {
+
+// Appends the glyphs of the window's draw list, then of its child windows, in
+// the order they were drawn.
+void AppendGlyphs(const ImGuiWindow& window, const std::map<std::pair<float, float>, ImWchar>& tops,
+                  std::string& text) {
+    const ImVector<ImDrawVert>& v = window.DrawList->VtxBuffer;
+    for (int i = 0; i + 3 < v.Size; ++i) {
+        const auto top = tops.find({v[i].uv.x, v[i].uv.y});
+        if (top == tops.end()) {
+            continue;
+        }
+        // A glyph is a quad whose corners carry its rectangle in the font atlas.
+        const ImFontGlyph* glyph = ImGui::GetIO().Fonts->Fonts[0]->FindGlyphNoFallback(top->second);
+        if (glyph == nullptr || v[i + 2].uv.x != glyph->U1 || v[i + 2].uv.y != glyph->V1) {
+            continue;
+        }
+        char utf8[5] = {};
+        ImTextCharToUtf8(utf8, top->second);
+        text += utf8;
+        i += 3;
+    }
+    for (const ImGuiWindow* child : window.DC.ChildWindows) {
+        AppendGlyphs(*child, tops, text);
+    }
+}
+
+}  // namespace
+
+std::string InterfaceDriver::DrawnText(const char* window) const {
+    const ImGuiWindow* w = Window(window);
+    if (w == nullptr || !w->Active) {
+        return {};
+    }
+    std::map<std::pair<float, float>, ImWchar> tops;
+    for (const ImFontGlyph& glyph : ImGui::GetIO().Fonts->Fonts[0]->Glyphs) {
+        if (glyph.Visible) {
+            tops[{glyph.U0, glyph.V0}] = static_cast<ImWchar>(glyph.Codepoint);
+        }
+    }
+    std::string text;
+    AppendGlyphs(*w, tops, text);
+    return text;
 }
 
 ImGuiID InterfaceDriver::Id(const char* window, std::initializer_list<IdPart> path) {

@@ -57,6 +57,10 @@ public:
     // Where the widget lies, found by hovering the window point by point.
     bool Find(const char* window, ImGuiID id, ImVec2* at);
 
+    // The text the window and its child windows drew in the last frame, read
+    // back from the glyphs in their draw lists: without spaces, which draw none.
+    std::string DrawnText(const char* window) const;
+
     void SetDisplaySize(float width, float height);
     ImGuiWindow* Window(const char* name) const;
     ImGuiIO& Io() { return ImGui::GetIO(); }

@@ -177,6 +177,8 @@ TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParal
     SceneUpdate();
     EXPECT_EQ(scene_.playback.selectedSong, 1);
     ASSERT_NE(scene_.playback.songInstance, nullptr);
+    driver_.Frame();
+    EXPECT_NE(driver_.DrawnText(kManager).find("Selectedsong:song2.wav"), std::string::npos);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
     SceneUpdate();
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
@@ -189,6 +191,8 @@ TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParal
     EXPECT_EQ(scene_.playback.selectedSong, -1);
     EXPECT_EQ(scene_.playback.songInstance, nullptr);
     EXPECT_EQ(SongNames(scene_), (std::vector<std::string>{"song1.wav"}));
+    driver_.Frame();
+    EXPECT_EQ(driver_.DrawnText(kManager).find("song2.wav"), std::string::npos);
     EXPECT_EQ(scene_.songs.size(), 1u);
     driver_.Frames(2);  // the window draws the shorter list
     // Selecting another song while playing stops everything first.
@@ -224,6 +228,21 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_TRUE(ui_.requests.empty());
     EXPECT_EQ(scene_.render.antiAliasing, 1);
     EXPECT_FALSE(scene_.render.groundShadow);
+    // With ray tracing ticked on a device that has it, every control is there.
+    view_.facts.rayTracingSupported = true;
+    ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Graphic"}));
+    ui_.editRayTracing = true;
+    ImGui::SetWindowSize("Graphic setting", ImVec2(500.0f, 400.0f));
+    driver_.Frames(2);
+    for (const char* control :
+         {"Window resolution", "Anti-aliasing", "Ray Tracing", "Raytraced diffuse quality",
+          "Raytraced shadow quality", "Ground shadow", "VSync", "Fullscreen",
+          "Show frame statistics", "Save", "Cancel"}) {
+        ImVec2 unused;
+        EXPECT_TRUE(driver_.Find("Graphic setting",
+                                 InterfaceDriver::Id("Graphic setting", {control}), &unused))
+            << control;
+    }
 }
 
 TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
@@ -368,6 +387,8 @@ TEST(WindowNamesTest, ShowOpensNamedWindowsAndNamesTheUnknownOne) {
     EXPECT_EQ(shown.modelSettingTab, -1);
     EXPECT_TRUE(OpenWindowsByName("model-setting:morph", &ui, &unknown, &shown));
     EXPECT_EQ(shown.modelSettingTab, 3);
+    EXPECT_TRUE(OpenWindowsByName("model-setting:general", &ui, &unknown, &shown));
+    EXPECT_EQ(shown.modelSettingTab, 0);  // the first tab is a tab too
     EXPECT_FALSE(OpenWindowsByName("model-setting:nose", &ui, &unknown, &shown));
     EXPECT_EQ(unknown, "model-setting:nose");
 }
@@ -414,6 +435,27 @@ TEST_F(MainWindowsTest, TheAccessoryTabHidesAndDeletesThroughTheSceneUpdate) {
     EXPECT_EQ(scene_.accessories[0].name, "hat.x");
     EXPECT_TRUE(scene_.accessories[0].settings.visible);
     EXPECT_EQ(scene_.accessories[0].instance->materialMorphs[0].multiply.diffuse.w, 1.0f);
+    // Following a model starts at its first bone; choosing it again changes nothing.
+    const auto follow = [this](std::initializer_list<IdPart> entry) {
+        if (!ClickIn(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list", 0,
+                                "##Accessory", "Follows"})) {
+            return false;
+        }
+        driver_.Frames(1);
+        return driver_.Click("##Combo_00", InterfaceDriver::Id("##Combo_00", entry));
+    };
+    ASSERT_TRUE(follow({1, "second"}));
+    ASSERT_EQ(ui_.accessoryEdits.size(), 1u);
+    EXPECT_EQ(ui_.accessoryEdits[0].settings.model, 1);
+    EXPECT_EQ(ui_.accessoryEdits[0].settings.bone, 0);
+    SceneUpdate();
+    EXPECT_EQ(scene_.accessories[0].settings.model, 1);
+    ASSERT_TRUE(follow({1, "second"}));
+    EXPECT_TRUE(ui_.accessoryEdits.empty());
+    ASSERT_TRUE(follow({"World"}));
+    SceneUpdate();
+    EXPECT_EQ(scene_.accessories[0].settings.model, -1);
+    EXPECT_EQ(scene_.accessories[0].settings.bone, -1);
 }
 
 TEST_F(MainWindowsTest, TheCameraMotionComboChoosesAMotionAndNoneGivesTheCameraBack) {

@@ -4,149 +4,15 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <limits>
-#include <span>
 #include <thread>
 
-#include "scene/scene.h"
-#include "tests/support/content_writers.h"
-#include "tests/support/scene_models.h"
-#include "tests/ui/interface_driver.h"
-#include "ui/main_windows.h"
-#include "ui/model_setting.h"
+#include "tests/ui/model_setting_fixture.h"
 
 namespace qv {
 
 namespace {
-
-const char* const kWindow = "Model setting";
-
-ModelEdit PositionEdit(std::int32_t bone, Vector4 position) {
-    ModelEdit edit;
-    edit.kind = ModelEdit::Kind::BonePosition;
-    edit.index = bone;
-    edit.position = position;
-    return edit;
-}
-
-ModelEdit WeightEdit(std::int32_t morph, float value) {
-    ModelEdit edit;
-    edit.kind = ModelEdit::Kind::MorphWeight;
-    edit.index = morph;
-    edit.value = value;
-    return edit;
-}
-
-// A motion that turns the root bone ("センター") about X and sets morph A.
-VmdMotion RootTurn(const char* name, float angle) {
-    VmdMotion motion;
-    motion.fileName = name;
-    VmdBoneKey key;
-    key.boneName = u"センター";
-    key.rotation = {std::sin(angle / 2), 0.0f, 0.0f, std::cos(angle / 2)};
-    for (auto& byte : key.interpolation) {
-        byte = 20;
-    }
-    VmdBoneKey later = key;
-    later.frame = 30;
-    motion.boneKeys[key.boneName] = {key, later};
-    motion.morphKeys[u"morphB"] = {{u"morphB", 0, 0.75f}, {u"morphB", 30, 0.75f}};
-    return motion;
-}
-
-// A scene with two sample models and two motions; material values live in
-// a table the hooks stand in for the renderer with.
-class ModelSettingTest : public InterfaceSceneTest {
-protected:
-    ModelSettingTest() {
-        EXPECT_EQ(AddSceneModel(scene_, "first"), S_OK);
-        // The second model has no bodies, so its IK chain is one the user may switch.
-        PmxModel model = SamplePmxModel();
-        model.rigidBodies.clear();
-        model.joints.clear();
-        EXPECT_EQ(AddSceneModel(scene_, "second", model), S_OK);
-        scene_.motions.push_back({RootTurn("a.vmd", 0.5f), "a.vmd"});
-        scene_.motions.push_back({RootTurn("b.vmd", -0.25f), "b.vmd"});
-        materials_.resize(2);
-        materials_[0].shaderName = "QV Toon shader";
-        materials_[1].specularStrength = 5.0f;
-        scene_.hooks.materialNames = [](const ModelInstance&) {
-            return std::vector<std::string>{"skin", "hair"};
-        };
-        scene_.hooks.readMaterial = [this](const ModelInstance&, std::int32_t i,
-                                           MaterialValues* out) {
-            if (i < 0 || i >= static_cast<std::int32_t>(materials_.size())) {
-                return false;
-            }
-            *out = materials_[static_cast<std::size_t>(i)];
-            return true;
-        };
-        scene_.hooks.writeMaterial = [this](ModelInstance&, std::int32_t i,
-                                            const MaterialValues& v) {
-            materials_.at(static_cast<std::size_t>(i)) = v;
-            ++materialWrites_;
-        };
-        scene_.hooks.applyShader = [this](ModelInstance& model, std::int32_t material,
-                                          std::int32_t shader) {
-            appliedShader_ = {&model == scene_.models[1].instance.get() ? 1 : 0, material, shader};
-        };
-        view_.modelSetting = &modelSetting_;
-        view_.actions.openModelSetting = [this](std::int32_t row) {
-            OpenModelSetting(view_, row);
-            ui_.showModelSetting = true;
-        };
-        ui_.showStatistics = false;
-        ui_.showNavigator = false;
-        driver_.Frames(2);
-    }
-
-    bool ClickIn(std::initializer_list<IdPart> path) {
-        return driver_.Click(kWindow, InterfaceDriver::Id(kWindow, path));
-    }
-    // Clicks a slider `offset` pixels right of its left end.
-    bool ClickSlider(std::initializer_list<IdPart> path, float offset) {
-        ImVec2 at;
-        if (!driver_.Find(kWindow, InterfaceDriver::Id(kWindow, path), &at)) {
-            return false;
-        }
-        ImGuiIO& io = driver_.Io();
-        io.MousePos = ImVec2(at.x + offset, at.y);
-        driver_.Frame();
-        io.MouseDown[0] = true;
-        driver_.Frame();
-        io.MouseDown[0] = false;
-        driver_.Frame();
-        io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
-        driver_.Frame();
-        return true;
-    }
-    bool Shown(std::initializer_list<IdPart> path) {
-        ImVec2 unused;
-        return driver_.Find(kWindow, InterfaceDriver::Id(kWindow, path), &unused);
-    }
-    // Binds row 1 through the resource manager's button.
-    void OpenSecondModel() {
-        ui_.showResourceManager = true;
-        driver_.Frames(2);
-        ASSERT_TRUE(driver_.Click(
-            "Resource manager",
-            InterfaceDriver::Id("Resource manager", {"ResourceManagerTabs", "Model", "Model list",
-                                                     "ModelListTable", 1, "Model setting"})));
-        ui_.showResourceManager = false;
-        // Tall enough for every control of the material tab.
-        driver_.Frame();
-        ImGui::SetWindowSize(kWindow, ImVec2(600.0f, 560.0f));
-        ImGui::SetWindowPos(kWindow, ImVec2(10.0f, 10.0f));
-        driver_.Frames(2);
-        ASSERT_TRUE(ui_.showModelSetting);
-        ASSERT_EQ(modelSetting_.model, scene_.models[1].instance.get());
-    }
-    ModelInstance& Second() { return *scene_.models[1].instance; }
-
-    std::vector<MaterialValues> materials_;
-    int materialWrites_ = 0;
-    std::array<std::int32_t, 3> appliedShader_{-1, -1, -1};
-};
 
 TEST(JoinMotionNamesTest, CommaBetweenFullStopAfterNothingForNone) {
     EXPECT_EQ(JoinMotionNames({}), "");
@@ -167,11 +33,15 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     EXPECT_EQ(modelSetting_.morphControls.size(), Second().morphControls.size());
     EXPECT_EQ(modelSetting_.materialNames, (std::vector<std::string>{"skin", "hair"}));
     EXPECT_EQ(modelSetting_.addedMotionsText, "a.vmd.");
+    EXPECT_EQ(modelSetting_.materialIndex, 7);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data"}));
-    // A new bone for Y rotation resets the mouse angle of that row.
+    // A new bone for Y rotation resets the mouse angle of that row; the tab
+    // alone asks for nothing.
     scene_.models[1].entry.yRotationAngle = 1.5f;
-    ChooseYRotationBone(view_, 2);
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
+    EXPECT_TRUE(modelSetting_.edits.empty());
+    ASSERT_TRUE(ChooseIn({"ModelSettingTabs", "Bone", "Bone for Y rotation"}, {2, "左足ＩＫ"}));
     EXPECT_EQ(scene_.models[1].entry.yRotationBone, -1);  // the scene update writes the row
     SceneUpdate();
     EXPECT_EQ(scene_.models[1].entry.yRotationBone, 2);
@@ -330,6 +200,11 @@ TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate)
     SceneUpdate();
     EXPECT_GT(*weight, 0.0f);  // where the slider was clicked
     EXPECT_LE(*weight, 1.0f);
+    // The slider shows the live weight.
+    char shown[16];
+    std::snprintf(shown, sizeof shown, "%.3f", *weight);
+    driver_.Frame();
+    EXPECT_NE(driver_.DrawnText(kWindow).find(shown), std::string::npos) << shown;
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph", "Reset all morph"}));
     SceneUpdate();
     EXPECT_EQ(*weight, 0.0f);
@@ -351,94 +226,6 @@ TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate)
     EXPECT_EQ(materialWrites_, 1);
     EXPECT_TRUE(materials_[1].receiveShadow);
     EXPECT_EQ(materials_[1].specularStrength, 5.0f);
-}
-
-// Every number of the material, one at a time: each is checked against its own
-// previous value and its own range.
-TEST(MaterialValuesTest, EachFieldAloneIsRefusedOrClampedInItsOwnRange) {
-    MaterialValues before;
-    std::vector<std::pair<float MaterialValues::*, float>> scalars = {
-        {&MaterialValues::specularStrength, std::numeric_limits<float>::max()},
-        {&MaterialValues::edgeSize, std::numeric_limits<float>::max()},
-        {&MaterialValues::emissionStrength, 1.0f},
-        {&MaterialValues::metallic, 1.0f},
-        {&MaterialValues::roughness, 1.0f},
-        {&MaterialValues::reflective, 1.0f}};
-    for (const auto& [field, high] : scalars) {
-        before.*field = 0.25f;
-        for (const auto& [typed, expected] :
-             std::vector<std::pair<float, float>>{{std::numeric_limits<float>::quiet_NaN(), 0.25f},
-                                                  {-2.0f, 0.0f},
-                                                  {7.0f, std::min(7.0f, high)}}) {
-            MaterialValues edited = before;
-            edited.*field = typed;
-            SanitizeMaterialValues(edited, before);
-            EXPECT_EQ(edited.*field, expected) << typed;
-        }
-    }
-    const auto colours = [](MaterialValues& v) {
-        return std::vector<std::span<float>>{v.baseColor, v.specularColor, v.ambientColor,
-                                             v.edgeColor, v.emissionColor};
-    };
-    for (std::size_t c = 0; c < colours(before).size(); ++c) {
-        for (std::size_t i = 0; i < colours(before)[c].size(); ++i) {
-            colours(before)[c][i] = 0.5f;
-            for (const auto& [typed, expected] : std::vector<std::pair<float, float>>{
-                     {std::numeric_limits<float>::infinity(), 0.5f}, {-0.5f, 0.0f}, {1.5f, 1.0f}}) {
-                MaterialValues edited = before;
-                colours(edited)[c][i] = typed;
-                SanitizeMaterialValues(edited, before);
-                EXPECT_EQ(colours(edited)[c][i], expected) << "colour " << c << " part " << i;
-            }
-        }
-    }
-}
-
-TEST(MaterialValuesTest, TypedValuesAreRefusedOrClampedAndUntouchedOnesStay) {
-    MaterialValues before;
-    before.ambientColor[0] = 1.5f;  // as the content gave it
-    before.specularStrength = 12.0f;
-    MaterialValues typed = before;
-    typed.specularStrength = -3.0f;
-    typed.edgeSize = std::numeric_limits<float>::quiet_NaN();
-    typed.baseColor[3] = 1.7f;
-    typed.metallic = std::numeric_limits<float>::infinity();
-    typed.emissionColor[1] = -0.5f;
-    SanitizeMaterialValues(typed, before);
-    EXPECT_EQ(typed.specularStrength, 0.0f);
-    EXPECT_EQ(typed.edgeSize, before.edgeSize);
-    EXPECT_EQ(typed.baseColor[3], 1.0f);
-    EXPECT_EQ(typed.metallic, before.metallic);
-    EXPECT_EQ(typed.emissionColor[1], 0.0f);
-    EXPECT_EQ(typed.ambientColor[0], 1.5f);
-    // A content value that is no number gives way to 0 once edited.
-    before.roughness = std::numeric_limits<float>::quiet_NaN();
-    typed = before;
-    typed.roughness = std::numeric_limits<float>::quiet_NaN();
-    SanitizeMaterialValues(typed, before);
-    EXPECT_EQ(typed.roughness, 0.0f);
-}
-
-TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingHidesIt) {
-    OpenSecondModel();
-    ChooseMaterial(view_, 0);
-    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
-    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Shader"}));
-    modelSetting_.shaderSelectIndex = 0;
-    driver_.Frames(2);
-    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Shader", "Use this shader"}));
-    EXPECT_EQ(Asked(ui_, RequestKind::ApplyShader).size(), 1u);
-    EXPECT_EQ(appliedShader_[0], -1);
-    SceneUpdate();
-    EXPECT_TRUE(ui_.requests.empty());
-    EXPECT_EQ(appliedShader_, (std::array<std::int32_t, 3>{1, 0, 0}));
-    // With ray tracing on, the raster-only controls and the shader node go.
-    EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
-    scene_.render.rayTracing = true;
-    driver_.Frames(2);
-    EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
-    EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Shader"}));
-    EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Receive shadow"}));
 }
 
 // The render stage reads the live values while the window is drawn; a

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "scene/camera_input.h"
+#include "scene/playback_clock.h"
 #include "scene/playback_keys.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
@@ -79,6 +80,15 @@ TEST_F(PlaybackBarTest, ControlsAskTheSceneAndItCarriesThemOut) {
     ui_.showNavigator = false;
     driver_.Frames(2);
     EXPECT_TRUE(driver_.Window(kPlaybackBarWindow)->Active);
+    // With nothing on the timeline the slider is greyed: a click asks for
+    // nothing, even with a key's step still waiting.
+    ui_.requests.push_back({RequestKind::DeleteSong, 0});
+    SceneUpdate();
+    ASSERT_EQ(PlaybackLength(scene_), 0.0);
+    ui_.requests.push_back({RequestKind::Seek, -1, false, 1.0, true});
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickBar("##Seek"));
+    EXPECT_EQ(Asked(ui_, RequestKind::Seek).size(), 1u);
 }
 
 TEST_F(PlaybackBarTest, ADragAlongTheTimelinePosesOnlyAndSettlesOnceAtTheEnd) {
