@@ -33,7 +33,8 @@ float Bezier(float p1, float p2, float u) {
 
 TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
     const std::vector<VmdCameraKey> keys =
-        SortedByFrame({CameraKey(30, {0, 20, 0}, -30, 40), CameraKey(0, {0, 10, 0}, -50, 30)});
+        SortedByFrame({CameraKey(30, {0, 20, 0}, -30, 40, {0.3f, 0.6f, 0.9f}),
+                       CameraKey(0, {0, 10, 0}, -50, 30)});
     CameraMotionPose pose;
     ASSERT_TRUE(EvaluateCameraKeys(keys, 0, &pose));
     EXPECT_FLOAT_EQ(pose.target.y, 10);
@@ -43,6 +44,10 @@ TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
     ASSERT_TRUE(EvaluateCameraKeys(keys, 15, &pose));
     EXPECT_NEAR(pose.target.y, 15, 1e-4f);
     EXPECT_NEAR(pose.distance, -40, 1e-4f);
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 10, &pose));  // a third of the way, each angle its own
+    EXPECT_NEAR(pose.rotation.x, 0.1f, 1e-4f);
+    EXPECT_NEAR(pose.rotation.y, 0.2f, 1e-4f);
+    EXPECT_NEAR(pose.rotation.z, 0.3f, 1e-4f);
     ASSERT_TRUE(EvaluateCameraKeys(keys, 30, &pose));
     EXPECT_FLOAT_EQ(pose.target.y, 20);
     ASSERT_TRUE(EvaluateCameraKeys(keys, 99, &pose));  // the last key holds
@@ -155,8 +160,9 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     UpdateStageMotion(scene);  // stopped: nothing moves
     EXPECT_FALSE(scene.stage.cameraDrivenByMotion);
     PressPlay(scene);
-    scene.stage.stageMotionTime = 1.0f;  // 1 s: frame 30, half way
-    UpdateStageMotion(scene);
+    UiState ui;
+    ModelSettingState modelSetting;
+    UpdateScene(scene, ui, modelSetting, 1.0f);  // 1 s played: frame 30, half way
     EXPECT_TRUE(scene.stage.cameraDrivenByMotion);
     EXPECT_NEAR(scene.stage.camera.eye.z, -40, 1e-3f);
     EXPECT_TRUE(scene.stage.motionLightActive);

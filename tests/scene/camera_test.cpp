@@ -171,6 +171,17 @@ TEST(CameraFramingTest, ResetViewTurnsToTheFrontAndFitsEveryModel) {
         widest = std::max({widest, std::abs(seen.x), std::abs(seen.y)});
     }
     EXPECT_GT(widest, 0.6f) << "framed, not lost in the distance";
+
+    // The same models elsewhere are framed from the same distance.
+    const float distance = Distance(camera.eye, camera.target);
+    for (ModelRecord& model : content.models) {
+        for (BoneState& bone : model.instance->bones) {
+            bone.framePosition = Add3(bone.framePosition, {-100.0f, 50.0f, 0.0f, 0.0f}, 1.0f);
+        }
+    }
+    FrameModels(camera, content);
+    EXPECT_NEAR(camera.target.x, -84.5f, 1e-3f);
+    EXPECT_NEAR(Distance(camera.eye, camera.target), distance, 1e-3f);
 }
 
 // Two models of three bones each; only the first is selected.

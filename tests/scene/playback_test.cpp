@@ -114,6 +114,16 @@ TEST_F(PlaybackTest, SeeksMoveSongAndEveryMotionPlayingOrPausedAndStopAtTheEnd) 
     Frame();
     EXPECT_EQ(scene_.playback.time, 0.0);
     EXPECT_EQ(MotionTime(), 0.0f);
+
+    // A song shorter than the dance: play pressed exactly at its end leaves it silent.
+    scene_.songs.push_back(
+        {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000 * 2)), "short"});
+    SelectSong(scene_, 1);
+    Ask(RequestKind::Seek, 2.0);
+    Frame();
+    PressPlay(scene_);
+    EXPECT_EQ(scene_.playback.state, PlayState::Playing);
+    EXPECT_NE(Song().GetState(), SoundState::Playing);
 }
 
 TEST_F(PlaybackTest, WithoutLoopTheLastFrameHoldsAndPlayStartsAgain) {
@@ -206,6 +216,9 @@ TEST_F(PlaybackTest, ArrowKeysStepAFrameOrASecondEachWay) {
     Ask(RequestKind::Seek, 0.0);
     EXPECT_EQ(press(InputKey::Left), 0.0);
     EXPECT_EQ(press(InputKey::Left, kInputShift), 0.0);
+    // R asks for the view to be reset, wherever the play position is.
+    press(InputKey::R);
+    EXPECT_EQ(ui_.requests.back().kind, RequestKind::ResetView);
 }
 
 TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {

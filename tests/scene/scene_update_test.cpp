@@ -64,7 +64,6 @@ TEST_F(SceneUpdateTest, RemovingAModelKeepsRowsParallelAndFreesItsBodies) {
     Frame();
     EXPECT_TRUE(ui_.requests.empty());
     ASSERT_EQ(scene_.models.size(), 2u);
-    ASSERT_EQ(scene_.models.size(), 2u);
     EXPECT_EQ(scene_.models[1].entry.name, "model2");
     EXPECT_EQ(modelSetting_.model, nullptr);
     EXPECT_EQ(modelSetting_.modelRow, -1);
@@ -208,6 +207,14 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_EQ(scene_.render.diffuseSamples, 12u);
     EXPECT_EQ(rebuilds, 1);
     EXPECT_EQ(resizes.size(), 1u);  // the size did not change: no new swapchain
+    // Ray tracing switched on again alone: nothing else waited, the rebuild does.
+    for (const bool on : {false, true}) {
+        ui_.editRayTracing = on;
+        ui_.requests.push_back({RequestKind::ApplyGraphics});
+        Frame(0.0f);
+    }
+    EXPECT_EQ(rebuilds, 2);
+    EXPECT_EQ(gpuWaits_, 2);
 
     // A failed rebuild falls back to rasterising.
     scene_.hooks.rebuildAccelerationStructures = [] { return false; };
@@ -279,6 +286,10 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     EXPECT_EQ(scene_.accessories.size(), 1u);
     EXPECT_EQ(scene_.models.size(), 3u);
     EXPECT_EQ(gpuWaits_, 2);
+    EXPECT_EQ(rebuilds, 2);
+    // A batch that adds nothing leaves the structures as they are.
+    import(folder.Write("broken.pmx", std::string_view("not a model")));
+    Frame();
     EXPECT_EQ(rebuilds, 2);
 }
 
@@ -452,12 +463,6 @@ TEST_F(SceneUpdateTest, ModelSettingChoicesReachTheBoundRowWithTheEdits) {
     EXPECT_EQ(row.addedMotions, (std::vector<std::string>{"motion2"}));
 }
 
-}  // namespace qv
-
-namespace qv {
-
-namespace {
-
 // A pose is a motion of one key: attached to a paused model it poses it at
 // once, and a playing model holds the pose however long it plays.
 TEST_F(SceneUpdateTest, APoseAttachedToAPausedModelPosesItAndPlayingHoldsIt) {
@@ -491,7 +496,5 @@ TEST_F(SceneUpdateTest, APoseAttachedToAPausedModelPosesItAndPlayingHoldsIt) {
     }
     expectPosed();
 }
-
-}  // namespace
 
 }  // namespace qv
