@@ -172,6 +172,11 @@ TEST(FileBrowserTest, ShiftRangesSkipFoldersFilteredAndHiddenFiles) {
     lone.SetFilterIndex(2);
     lone.Click(IndexOf(lone, "x.wav"), false, true);
     EXPECT_EQ(Selected(lone), (std::vector<std::string>{"x.wav"}));
+    // A browser that picks one file takes a Shift-click as a plain click.
+    browser.multipleSelection = false;
+    browser.Click(IndexOf(browser, "1.pmx"), false, false);
+    browser.Click(IndexOf(browser, "6.pmx"), false, true);
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"6.pmx"}));
 }
 
 TEST(FileBrowserTest, DoubleClicksClimbAndEnterFoldersAndStopAtTheRoot) {
@@ -228,6 +233,10 @@ TEST(FileBrowserTest, FailuresReportAndFallBackToTheStartingFolder) {
     browser.Open();
     EXPECT_EQ(browser.statusText, "");
     EXPECT_TRUE(browser.openRequested);
+    // A path the system cannot even make absolute is refused with its reason.
+    EXPECT_FALSE(browser.ChangeDirectory(""));
+    EXPECT_GT(browser.statusText.size(), std::string("last error: ").size()) << browser.statusText;
+    EXPECT_EQ(browser.currentFolder, tree.root());
 }
 
 TEST(FileBrowserTest, LinkLoopsAndForeignNamesListAndStillOpen) {
@@ -353,6 +362,9 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
     driver.Frames(3);
     const char* popup = browser.popupLabel.c_str();
     ASSERT_NE(driver.Window(popup), nullptr);
+    // The filter combo beside the buttons shows the chosen filter: at first all together.
+    EXPECT_NE(driver.DrawnText(popup).find("cancel.pmx,.vmd,"), std::string::npos)
+        << driver.DrawnText(popup);
     const ImGuiID list = InterfaceDriver::Id(popup, {"##list"});
     char childName[512];
     ImFormatString(childName, sizeof childName, "%s/%s_%08X", popup, "##list", list);

@@ -206,6 +206,7 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     ASSERT_TRUE(ui_.showGraphicSetting);
     EXPECT_EQ(ui_.editAntiAliasing, 3);
     ui_.editAntiAliasing = 1;
+    ui_.editResolutionIndex = scene_.render.resolutionIndex + 1;
     ui_.editShowStatistics = false;
     ASSERT_TRUE(ClickIn("Graphic setting", {"Cancel"}));
     EXPECT_FALSE(ui_.showGraphicSetting);
@@ -215,6 +216,7 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     // Opening again shows the live values, not the abandoned edit.
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Graphic"}));
     EXPECT_EQ(ui_.editAntiAliasing, 3);
+    EXPECT_EQ(ui_.editResolutionIndex, scene_.render.resolutionIndex);
     EXPECT_TRUE(ui_.editShowStatistics);
     ui_.editAntiAliasing = 1;
     EXPECT_TRUE(ui_.editGroundShadow);

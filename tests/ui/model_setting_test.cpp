@@ -52,6 +52,11 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     OpenModelSetting(view_, 1);
     EXPECT_EQ(modelSetting_.yRotationBone, 2);
     EXPECT_EQ(modelSetting_.transformBone, 1);
+    // A bone chosen but not yet carried out stays chosen when the window binds again.
+    ChooseTransformBone(view_, 2);
+    OpenModelSetting(view_, 1);
+    EXPECT_EQ(modelSetting_.transformBone, 2);
+    EXPECT_EQ(modelSetting_.transformBonePtr, &Second().bones[2]);
 }
 
 TEST_F(ModelSettingTest, BoneEditsReachTheModelBetweenFramesAndResetReturnsToRest) {
@@ -155,6 +160,8 @@ TEST_F(ModelSettingTest, AddingWhilePlayingIsRefusedAndClearingReturnsToRest) {
     driver_.Frames(2);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion", "Add selected motion"}));
     EXPECT_EQ(modelSetting_.addedMotionsText, "b.vmd.");
+    driver_.Frame();
+    EXPECT_NE(driver_.DrawnText(kWindow).find("Addedmotions:b.vmd."), std::string::npos);
     SceneUpdate();
     EXPECT_EQ(Second().motion.boneTracks.size(), 1u);
     Second().playing = 1;

@@ -1,0 +1,96 @@
+// The resource manager's lists read back as drawn: row numbers, the names its combos and status
+// line show for the first entries, and the requests its controls may and may not make.
+#include <gtest/gtest.h>
+
+#include <imgui_internal.h>
+
+#include "formats/x_model.h"
+#include "scene/import_accessory.h"
+#include "scene/scene.h"
+#include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
+#include "tests/support/x_writer.h"
+#include "tests/ui/interface_driver.h"
+#include "ui/main_windows.h"
+
+namespace qv {
+
+namespace {
+
+const char* const kManager = "Resource manager";
+
+// Two models, two motions and two songs, with only the resource manager open.
+class ResourceManagerTest : public InterfaceSceneTest {
+protected:
+    ResourceManagerTest() {
+        for (const char* name : {"first", "second"}) {
+            EXPECT_EQ(AddSceneModel(scene_, name), S_OK);
+        }
+        for (const char* name : {"dance.vmd", "walk.vmd"}) {
+            scene_.motions.push_back({{}, name});
+        }
+        for (const char* name : {"song1.wav", "song2.wav"}) {
+            scene_.songs.push_back(
+                {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)), name});
+        }
+        ui_.showNavigator = false;
+        ui_.showStatistics = false;
+        ui_.showResourceManager = true;
+        driver_.Frames(2);
+    }
+
+    bool ClickIn(std::initializer_list<IdPart> path) {
+        return driver_.Click(kManager, InterfaceDriver::Id(kManager, path));
+    }
+};
+
+TEST_F(ResourceManagerTest, ModelRowsCountFromOneAndDeleteOutsideTheListAsksNothing) {
+    const std::string text = driver_.DrawnText(kManager);
+    EXPECT_NE(text.find("1first"), std::string::npos) << text;
+    EXPECT_NE(text.find("2second"), std::string::npos) << text;
+    // The row's buttons sit in the last column, under "Action".
+    const ImGuiTable* table = ImGui::TableFindByID(InterfaceDriver::Id(
+        kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable"}));
+    ASSERT_NE(table, nullptr);
+    ImVec2 at;
+    ASSERT_TRUE(driver_.Find(kManager, ModelListWidget(0, "Model setting"), &at));
+    EXPECT_GE(at.x, table->Columns[5].MinX);
+    // Even with a tick asked for them, rows before and past the list are never deleted.
+    for (const std::int32_t row : {-1, 2}) {
+        ui_.requests.push_back({RequestKind::SelectModel, row, true});
+        RequestModelDelete(view_, row);
+        EXPECT_TRUE(Asked(ui_, RequestKind::DeleteModel).empty()) << row;
+    }
+}
+
+TEST_F(ResourceManagerTest, TheFirstCameraMotionAndTheFirstSongShowByName) {
+    scene_.stage.cameraMotion = 0;
+    scene_.playback.selectedSong = 0;
+    ASSERT_TRUE(ClickIn({"ResourceManagerTabs", "Motion"}));
+    driver_.Frames(1);
+    const std::string text = driver_.DrawnText(kManager);
+    EXPECT_NE(text.find("Selectedsong:song1.wav"), std::string::npos) << text;
+    EXPECT_NE(text.find("dance.vmdCameramotion"), std::string::npos) << text;
+}
+
+TEST_F(ResourceManagerTest, AClickOnTheOpacitySliderAsksAValueBelowFull) {
+    const std::string text = XTexturedCube();
+    XModel mesh;
+    ASSERT_TRUE(
+        ParseXModel(mesh, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}).ok());
+    auto instance = std::make_unique<ModelInstance>();
+    ASSERT_EQ(CreateModelInstance(*instance, AccessoryModel(mesh)), S_OK);
+    scene_.accessories.push_back({std::move(instance), "cube.x", {}});
+    ASSERT_TRUE(ClickIn({"ResourceManagerTabs", "Accessory"}));
+    driver_.Frames(1);
+    ASSERT_TRUE(ClickIn(
+        {"ResourceManagerTabs", "Accessory", "Accessory list", 0, "##Accessory", "Opacity"}));
+    ASSERT_EQ(ui_.accessoryEdits.size(), 1u);
+    EXPECT_LT(ui_.accessoryEdits[0].settings.opacity, 0.9f);
+    SceneUpdate();
+    EXPECT_LT(scene_.accessories[0].settings.opacity, 0.9f);
+}
+
+}  // namespace
+
+}  // namespace qv
