@@ -14,6 +14,8 @@
 
 #include "scene/scene.h"
 #include "scene/ui_state.h"
+#include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
 #include "ui/interface_context.h"
 #include "ui/interface_view.h"
 #include "ui/main_windows.h"
@@ -82,6 +84,21 @@ protected:
     // One scene update, as the player runs it between frames.
     void SceneUpdate(float seconds = 1.0f / 60.0f) {
         UpdateScene(scene_, ui_, modelSetting_, seconds);
+    }
+
+    // Two models ("first", "second"), two motions ("dance.vmd", "walk.vmd")
+    // and two silent songs ("song1.wav", "song2.wav").
+    void AddTwoOfEach() {
+        for (const char* name : {"first", "second"}) {
+            EXPECT_EQ(AddSceneModel(scene_, name), S_OK);
+        }
+        for (const char* name : {"dance.vmd", "walk.vmd"}) {
+            scene_.motions.push_back({{}, name});
+        }
+        for (const char* name : {"song1.wav", "song2.wav"}) {
+            scene_.songs.push_back(
+                {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)), name});
+        }
     }
 
     Scene scene_;

@@ -34,16 +34,7 @@ protected:
         view_.facts.clientWidth = 1280;
         view_.facts.clientHeight = 720;
         view_.actions.openFileBrowser = [this] { ++browserOpened_; };
-        for (const char* name : {"first", "second"}) {
-            EXPECT_EQ(AddSceneModel(scene_, name), S_OK);
-        }
-        for (const char* name : {"dance.vmd", "walk.vmd"}) {
-            scene_.motions.push_back({{}, name});
-        }
-        for (const char* name : {"song1.wav", "song2.wav"}) {
-            scene_.songs.push_back(
-                {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)), name});
-        }
+        AddTwoOfEach();
         ui_.showStatistics = false;
         driver_.Frames(2);
     }

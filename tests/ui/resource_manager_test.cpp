@@ -23,16 +23,7 @@ const char* const kManager = "Resource manager";
 class ResourceManagerTest : public InterfaceSceneTest {
 protected:
     ResourceManagerTest() {
-        for (const char* name : {"first", "second"}) {
-            EXPECT_EQ(AddSceneModel(scene_, name), S_OK);
-        }
-        for (const char* name : {"dance.vmd", "walk.vmd"}) {
-            scene_.motions.push_back({{}, name});
-        }
-        for (const char* name : {"song1.wav", "song2.wav"}) {
-            scene_.songs.push_back(
-                {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(48000)), name});
-        }
+        AddTwoOfEach();
         ui_.showNavigator = false;
         ui_.showStatistics = false;
         ui_.showResourceManager = true;
