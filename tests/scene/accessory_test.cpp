@@ -185,6 +185,7 @@ TEST_F(AccessoryTest, AnAccessoryFollowsItsBoneThroughADanceAndObeysItsRow) {
     ApplyAccessoryEdits(content_, edits);
     UpdateAccessories(content_);
     EXPECT_EQ(cube.instance->materialMorphs.at(0).multiply.diffuse.w, 0.0f);
+    EXPECT_NE(cube.instance->materialMorphCount, 0u);  // else the renderer skips the multiplier
     edits = {{0, {true, 0, hand, {}, {}, 1, 7.0f}}, {5, {}}};  // out of range: clamped, dropped
     ApplyAccessoryEdits(content_, edits);
     UpdateAccessories(content_);

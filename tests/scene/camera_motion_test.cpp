@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 #include "scene/camera_motion.h"
 #include "scene/scene.h"
@@ -52,6 +53,13 @@ TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
     EXPECT_FLOAT_EQ(pose.target.y, 20);
     ASSERT_TRUE(EvaluateCameraKeys(keys, 99, &pose));  // the last key holds
     EXPECT_FLOAT_EQ(pose.distance, -30);
+    // The file's flag 1 asks for no perspective; it holds from its own key on.
+    std::vector<VmdCameraKey> flat = keys;
+    flat[1].perspective = 1;
+    ASSERT_TRUE(EvaluateCameraKeys(flat, 15, &pose));
+    EXPECT_TRUE(pose.perspective);
+    ASSERT_TRUE(EvaluateCameraKeys(flat, 30, &pose));
+    EXPECT_FALSE(pose.perspective);
     EXPECT_FALSE(EvaluateCameraKeys({}, 0, &pose));
     // Keys of one frame keep the file's order: the later one is the shot from there on.
     const std::vector<VmdCameraKey> twice =
@@ -126,6 +134,38 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
     const Vector4 t = TransformPoint({0, 10, 0, 1}, Multiply(camera.view, camera.projection));
     EXPECT_NEAR(t.x / t.w, 0, 1e-4f);
     EXPECT_NEAR(t.y / t.w, 0, 1e-4f);
+
+    // Pitched, yawed and rolled at once: the view holds the eye at its origin,
+    // the target straight ahead, and the turned up and right on its own axes.
+    pose.rotation = {0.5f, -0.7f, 0.4f, 0};
+    ApplyCameraPose(camera, pose);
+    const Quaternion turn =
+        Multiply(EulerToQuaternion(0, -0.7f, 0),
+                 Multiply(EulerToQuaternion(0.5f, 0, 0), EulerToQuaternion(0, 0, 0.4f)));
+    const Vector4 up = Rotate({0, 1, 0, 0}, turn);
+    const Vector4 right = Rotate({1, 0, 0, 0}, turn);
+    const auto inView = [&](const Vector4& p) { return TransformPoint(p, camera.view); };
+    const Vector4 eye = inView(camera.eye);
+    const Vector4 ahead = inView({0, 10, 0, 1});
+    const Vector4 overhead = inView(Add3(camera.eye, up));
+    const Vector4 aside = inView(Add3(camera.eye, right));
+    for (const auto& [p, expected] :
+         {std::pair{eye, Vector4{0, 0, 0, 1}}, std::pair{ahead, Vector4{0, 0, 45, 1}},
+          std::pair{overhead, Vector4{0, 1, 0, 1}}, std::pair{aside, Vector4{1, 0, 0, 1}}}) {
+        EXPECT_NEAR(p.x, expected.x, 1e-3f);
+        EXPECT_NEAR(p.y, expected.y, 1e-3f);
+        EXPECT_NEAR(p.z, expected.z, 1e-3f);
+    }
+
+    // A shot from the target itself (distance 0) has no direction to look in:
+    // the view is degenerate but holds no NaN to blank the frame.
+    pose.distance = 0;
+    ApplyCameraPose(camera, pose);
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_TRUE(std::isfinite(camera.view.m[r][c])) << r << "," << c;
+        }
+    }
 }
 
 TEST(CameraMotion, LightAndShadowKeysFollowTheirKeys) {

@@ -192,7 +192,7 @@ protected:
             scene_.models.push_back({std::make_unique<ModelInstance>(), {}});
             scene_.models.back().instance->bones.resize(3);
         }
-        scene_.models[0].entry = Row(true, 1);
+        scene_.models[0].entry = Row(true, 0);  // the first bone counts too
         scene_.models[1].entry.yRotationBone = 2;
     }
 
@@ -214,7 +214,7 @@ TEST_F(SceneInputTest, LeftDragTurnsTheSelectedModelsBoneAboutTheVerticalAxis) {
         EXPECT_NEAR(record.entry.yRotationAngle, -3.0f, 1e-5f);
     }
     const float half = -3.0f * kPi / 180.0f / 2.0f;
-    const Quaternion& q = scene_.models[0].instance->bones[1].rotation;
+    const Quaternion& q = scene_.models[0].instance->bones[0].rotation;
     EXPECT_NEAR(q.y, std::sin(half), 1e-6f);
     EXPECT_NEAR(q.w, std::cos(half), 1e-6f);
     EXPECT_EQ(q.x, 0.0f);

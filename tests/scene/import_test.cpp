@@ -175,6 +175,19 @@ TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
     EXPECT_EQ(status.find("t10.png"), std::string::npos) << status;
     ASSERT_EQ(content_.models.size(), 2u);
     EXPECT_EQ(content_.models[1].entry.warnings.size(), 11u);
+
+    // Textures that do fail the model's GPU half are the reason given for it.
+    content_.createModelResources = [](ModelInstance&, const PmxModel&, ModelTextures& t) {
+        t.result = E_OUTOFMEMORY;
+        t.message = "the textures do not fit in memory";
+        return t.result;
+    };
+    const std::string failed = Import({path});
+    EXPECT_NE(failed.find("Failed to create graphic resource for this model!\n"
+                          "the textures do not fit in memory\n"),
+              std::string::npos)
+        << failed;
+    EXPECT_EQ(content_.models.size(), 2u);
 }
 
 TEST_F(ImportTest, APoseIsListedAsAMotionWithItsBadLinesAndANonPoseIsRefused) {

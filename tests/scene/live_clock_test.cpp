@@ -28,10 +28,19 @@ TEST(LiveClockTest, MotionsMoveByTheirOwnTimeAndAStallOwesPhysicsNothing) {
     EXPECT_NEAR(chain.bodies[0]->getWorldTransform().getOrigin().x(), rootX - 0.5f, 1e-4f);
     // Paused, a model stays put however many steps run; a stall runs the
     // cap and leaves less than a step for the next frame.
+    // A bone posed by hand while paused shows at the end of the next frame.
     chain.playing = 0;
+    const float rootY = chain.bones[0].framePosition.y;
+    chain.bones[0].translation.y += 2.0f;
     AdvanceLiveFrame(scene.content, 0.5f, 0.5f);
     EXPECT_NEAR(chain.motion.time, 0.5f, 1e-6f);
+    EXPECT_NEAR(chain.bones[0].framePosition.y, rootY + 2.0f, 1e-4f);
     EXPECT_LT(scene.content.physics->accumulator, scene.content.physics->stepSeconds);
+    // Two frames at one moment (a zero-length frame) still move a playing
+    // motion to the time it is given.
+    chain.playing = 1;
+    AdvanceLiveFrame(scene.content, 0.0f, 0.25f);
+    EXPECT_NEAR(chain.motion.time, 0.75f, 1e-6f);
 }
 
 }  // namespace qv
