@@ -190,6 +190,9 @@ TEST(FileBrowserTest, DoubleClicksClimbAndEnterFoldersAndStopAtTheRoot) {
     EXPECT_TRUE(browser.selectedNames.empty());
     ASSERT_TRUE(browser.DoubleClick(IndexOf(browser, "..")));
     EXPECT_EQ(browser.currentFolder, tree.root());
+    // A typed path with trailing slashes names the same folder.
+    ASSERT_TRUE(browser.ChangeDirectory(tree.root().string() + "/sub//"));
+    EXPECT_EQ(browser.currentFolder, tree.root() / "sub");
     ASSERT_TRUE(browser.ChangeDirectory("/"));
     ASSERT_TRUE(browser.DoubleClick(IndexOf(browser, "..")));
     EXPECT_EQ(browser.currentFolder, fs::path("/"));
@@ -262,6 +265,12 @@ TEST(FileBrowserTest, LinkLoopsAndForeignNamesListAndStillOpen) {
     ASSERT_TRUE(browser.DoubleClick(IndexOf(browser, "self")));
     EXPECT_EQ(browser.currentFolder, tree.root() / "self");
     EXPECT_NE(IndexOf(browser, "model.pmx"), FileBrowser::kNoAnchor);
+    // One loop left is named alone, with no count of others.
+    fs::remove(tree.root() / "loop-b");
+    fs::remove(tree.root() / "loop-c");
+    ASSERT_TRUE(browser.ChangeDirectory(tree.root()));
+    EXPECT_TRUE(browser.statusText.starts_with("last error: ")) << browser.statusText;
+    EXPECT_EQ(browser.statusText.find("more"), std::string::npos) << browser.statusText;
 }
 
 TEST(FileBrowserTest, DisplayNamesReplaceBrokenSequencesAndControls) {

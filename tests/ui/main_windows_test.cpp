@@ -193,8 +193,17 @@ TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParal
 }
 
 TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem) {
+    view_.facts.renderDeviceName = "llvmpipe";
+    view_.facts.clientWidth = 1920;
+    view_.facts.clientHeight = 1080;
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Graphic"}));
     ASSERT_TRUE(ui_.showGraphicSetting);
+    driver_.Frames(1);
+    EXPECT_NE(
+        driver_.DrawnText("Graphic setting")
+            .find("Renderdevice:llvmpipeRayTracingisnotsupported.Currentresolution:1920x1080"),
+        std::string::npos)
+        << driver_.DrawnText("Graphic setting");
     EXPECT_EQ(ui_.editAntiAliasing, 3);
     ui_.editAntiAliasing = 1;
     ui_.editResolutionIndex = scene_.render.resolutionIndex + 1;
@@ -236,6 +245,14 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
                                  InterfaceDriver::Id("Graphic setting", {control}), &unused))
             << control;
     }
+    // Each quality shows by name; one out of range shows as the lowest.
+    ui_.editDiffuseQuality = 3;
+    ui_.editShadowQuality = 7;
+    driver_.Frames(1);
+    const std::string text = driver_.DrawnText("Graphic setting");
+    EXPECT_NE(text.find("UltraRaytraceddiffuse"), std::string::npos) << text;
+    EXPECT_NE(text.find("LowRaytracedshadow"), std::string::npos) << text;
+    EXPECT_EQ(text.find("notsupported"), std::string::npos) << text;
 }
 
 TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {

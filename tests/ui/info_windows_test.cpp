@@ -1,0 +1,93 @@
+// The windows that only inform read back as drawn: the About text and the statistics overlay's
+// figures, with the GPU pass lines in columns beside them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/version.h"
+#include "tests/ui/interface_driver.h"
+
+namespace qv {
+
+namespace {
+
+class InfoWindowsTest : public InterfaceSceneTest {
+protected:
+    InfoWindowsTest() { ui_.showNavigator = false; }
+
+    // Each pass as "GPU <name>: <ms> ms", in order, spaces dropped as drawn.
+    static std::string PassLines(int count) {
+        std::string lines;
+        for (int i = 0; i < count; ++i) {
+            lines += "GPU" + std::string(kPasses[i]) + ":" + std::to_string(i) + ".250ms";
+        }
+        return lines;
+    }
+
+    void TimePasses(int count) {
+        for (int i = 0; i < count; ++i) {
+            view_.facts.gpuPasses[static_cast<std::size_t>(i)] = {kPasses[i], i + 0.25f};
+        }
+        view_.facts.gpuPassCount = static_cast<std::uint32_t>(count);
+    }
+
+    float StatisticsHeight() const { return driver_.Window("Statistics")->Size.y; }
+
+    static constexpr const char* kPasses[] = {"skinning", "shadow", "main",     "edges",
+                                              "ground",   "post",   "interface"};
+};
+
+TEST_F(InfoWindowsTest, AboutNamesTheProgramItsLibrariesAndItsVersion) {
+    ui_.showStatistics = false;
+    ui_.showAbout = true;
+    driver_.Frames(2);
+    const std::string expected =
+        std::string("AboutQVENGINEPROJECT:") +
+        "QVEngineisarealtime3Drenderengine.Assetsarenotpartofthisprogram." +
+        "PMXmodelandVMDmotionaresupportedatthemoment.Moremodelandmotionformatwillbe" +
+        "supportedinthefuture." + "MadebytheQVdevelopers" + "LIBRARIES&API:" + "3D:Vulkan1.3" +
+        "Physics:Bullet" + "UI:DearImGui" + IMGUI_VERSION + "Window,inputandaudio:SDL2" +
+        "Filebrowser:writtenforQVbytheQVdevelopers" + "Versioninfo:QVEdevelopmentversion" +
+        kVersionMajor + "build" + kVersionBuild + "PoweredbyQVFramework(c)2024-2026theQVdevelopers";
+    EXPECT_EQ(driver_.DrawnText("About"), expected);
+}
+
+// The pass lines stand in columns as tall as the figures beside them, so
+// the overlay never grows down over the Navigator.
+TEST_F(InfoWindowsTest, StatisticsShowEveryPassInColumnsNoTallerThanTheFigures) {
+    view_.facts.framesPerSecond = 59.94f;
+    view_.facts.meanMilliseconds = 16.683f;
+    driver_.Frames(2);
+    const float figuresHeight = StatisticsHeight();
+    const std::string figures = std::string("QVEngineDevelopmentVersion") + kVersionMajor +
+                                "build" + kVersionBuild + "FPS:59.94(16.683ms)";
+    EXPECT_EQ(driver_.DrawnText("Statistics"), figures);
+
+    for (const int count : {1, 3, 4, 7}) {
+        TimePasses(count);
+        driver_.Frames(2);
+        EXPECT_EQ(driver_.DrawnText("Statistics"), figures + PassLines(count)) << count;
+        EXPECT_EQ(StatisticsHeight(), figuresHeight) << count;
+    }
+    const float threeColumns = driver_.Window("Statistics")->Size.x;
+
+    // Where ray tracing can run, its state is a fourth row: seven passes
+    // then fill two columns of four rows.
+    view_.facts.rayTracingSupported = true;
+    driver_.Frames(2);
+    const std::string withRows = driver_.DrawnText("Statistics");
+    EXPECT_NE(withRows.find("RTXOFFFPS:"), std::string::npos) << withRows;
+    scene_.render.rayTracing = true;
+    driver_.Frames(1);
+    EXPECT_NE(driver_.DrawnText("Statistics").find("RTXONFPS:"), std::string::npos);
+    EXPECT_LT(driver_.Window("Statistics")->Size.x, threeColumns);
+    EXPECT_GT(StatisticsHeight(), figuresHeight);
+    const float fourRows = StatisticsHeight();
+    TimePasses(0);
+    driver_.Frames(2);
+    EXPECT_EQ(StatisticsHeight(), fourRows);
+}
+
+}  // namespace
+
+}  // namespace qv
