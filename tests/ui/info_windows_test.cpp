@@ -62,6 +62,9 @@ TEST_F(InfoWindowsTest, StatisticsShowEveryPassInColumnsNoTallerThanTheFigures) 
     const std::string figures = std::string("QVEngineDevelopmentVersion") + kVersionMajor +
                                 "build" + kVersionBuild + "FPS:59.94(16.683ms)";
     EXPECT_EQ(driver_.DrawnText("Statistics"), figures);
+    // In the corner, where the Navigator leaves room for it.
+    EXPECT_EQ(driver_.Window("Statistics")->Pos.x, 10.0f);
+    EXPECT_EQ(driver_.Window("Statistics")->Pos.y, 10.0f);
 
     for (const int count : {1, 3, 4, 7}) {
         TimePasses(count);

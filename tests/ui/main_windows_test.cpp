@@ -230,9 +230,26 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_TRUE(ui_.requests.empty());
     EXPECT_EQ(scene_.render.antiAliasing, 1);
     EXPECT_FALSE(scene_.render.groundShadow);
+    // Opened again, every control starts from the live value.
+    scene_.render.resolutionIndex = 2;
+    scene_.render.diffuseQuality = 2;
+    scene_.render.shadowQuality = 1;
+    scene_.render.showStatistics = false;
+    scene_.render.fullscreen = true;
+    view_.facts.vsync = false;
     // With ray tracing ticked on a device that has it, every control is there.
     view_.facts.rayTracingSupported = true;
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Graphic"}));
+    EXPECT_EQ(ui_.editResolutionIndex, 2);
+    EXPECT_EQ(ui_.editAntiAliasing, 1);
+    EXPECT_FALSE(ui_.editRayTracing);
+    EXPECT_EQ(ui_.editDiffuseQuality, 2);
+    EXPECT_EQ(ui_.editShadowQuality, 1);
+    EXPECT_FALSE(ui_.editShowStatistics);
+    EXPECT_FALSE(ui_.editGroundShadow);
+    EXPECT_TRUE(ui_.editFullscreen);
+    EXPECT_FALSE(ui_.editVSync);
+    ui_.editFullscreen = false;
     ui_.editRayTracing = true;
     ImGui::SetWindowSize("Graphic setting", ImVec2(500.0f, 400.0f));
     driver_.Frames(2);
@@ -272,6 +289,10 @@ TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
     EXPECT_TRUE(ui_.requests.empty());
     EXPECT_FLOAT_EQ(scene_.physics->Gravity().y, -3.0f);
     EXPECT_FLOAT_EQ(scene_.physics->stepSeconds, 1.0f / 120.0f);
+    // Opened again, the window starts from what was saved.
+    ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
+    EXPECT_FLOAT_EQ(ui_.editGravity.y, -3.0f);
+    EXPECT_FLOAT_EQ(ui_.editStepTime, 1.0f / 120.0f);
 }
 
 TEST_F(MainWindowsTest, ImportIsRefusedWhileFilesWaitAndClearsTheLastStatusOtherwise) {
