@@ -64,6 +64,60 @@ TEST_F(ResourceManagerTest, TheFirstCameraMotionAndTheFirstSongShowByName) {
     EXPECT_NE(text.find("dance.vmdCameramotion"), std::string::npos) << text;
 }
 
+TEST_F(ResourceManagerTest, MotionAndShaderRowsOfferOnlyTheActionsThatApply) {
+    ASSERT_TRUE(ClickIn({"ResourceManagerTabs", "Motion"}));
+    driver_.Frames(1);
+    EXPECT_NE(driver_.DrawnText(kManager).find("1dance.vmdDelete2walk.vmdDelete"),
+              std::string::npos)
+        << driver_.DrawnText(kManager);
+    ASSERT_TRUE(
+        ClickIn({"ResourceManagerTabs", "Motion", "Motion list", "MotionListTable", 1, "Delete"}));
+    EXPECT_EQ(Asked(ui_, RequestKind::DeleteMotion), (std::vector<std::int32_t>{1}));
+
+    // The default shader offers no "Set as default"; a built-in one no "Delete".
+    scene_.shaders.push_back({{}, {false, "mine.hlsl"}});
+    scene_.shaders.push_back({{}, {false, "other.hlsl"}});
+    scene_.defaultShader = 2;
+    ASSERT_TRUE(ClickIn({"ResourceManagerTabs", "Shader (effect)"}));
+    driver_.Frames(1);
+    EXPECT_NE(driver_.DrawnText(kManager).find(
+                  "Defaultshader:mine.hlslshaderlist#NameAction1QVshader(experimental)Setasdefault"
+                  "2QVToonshaderSetasdefault3mine.hlslDelete4other.hlslSetasdefaultDelete"),
+              std::string::npos)
+        << driver_.DrawnText(kManager);
+    const auto clickShader = [this](int row, const char* widget) {
+        return ClickIn({"ResourceManagerTabs", "Shader (effect)", "shader list", "shaderListTable",
+                        row, widget});
+    };
+    ASSERT_TRUE(clickShader(3, "Delete"));
+    ASSERT_TRUE(clickShader(2, "Delete"));
+    EXPECT_EQ(Asked(ui_, RequestKind::DeleteShader), (std::vector<std::int32_t>{3, 2}));
+    EXPECT_FALSE(clickShader(1, "Delete"));
+
+    // With ray tracing on, the tab chooses among the ray tracing shaders.
+    scene_.render.rayTracing = true;
+    scene_.render.selectedRayTracingShader = 0;
+    driver_.Frames(1);
+    EXPECT_NE(driver_.DrawnText(kManager).find(
+                  "QVRaytracingshader(experimental)Raytracingshaderselection"),
+              std::string::npos)
+        << driver_.DrawnText(kManager);
+    scene_.render.selectedRayTracingShader = 2;  // none of them: an empty field
+    driver_.Frames(1);
+    EXPECT_NE(driver_.DrawnText(kManager).find("reflective"
+                                               "Raytracingshaderselection"),
+              std::string::npos)
+        << driver_.DrawnText(kManager);
+    for (const int chosen : {0, 1}) {
+        ASSERT_TRUE(
+            ClickIn({"ResourceManagerTabs", "Shader (effect)", "Raytracing shader selection"}));
+        driver_.Frames(1);
+        const char* name = scene_.render.rayTracingShaderNames[chosen].c_str();
+        ASSERT_TRUE(driver_.Click("##Combo_00", InterfaceDriver::Id("##Combo_00", {name}))) << name;
+    }
+    EXPECT_EQ(Asked(ui_, RequestKind::ChooseRayTracingShader), (std::vector<std::int32_t>{0, 1}));
+}
+
 TEST_F(ResourceManagerTest, AClickOnTheOpacitySliderAsksAValueBelowFull) {
     const std::string text = XTexturedCube();
     XModel mesh;
