@@ -325,6 +325,9 @@ TEST_F(MainWindowsTest, F1IsLeftToATextFieldThatHasTheKeyboard) {
     HandleSceneInput(scene_, ui_, 0.016f, f1, wants());
     EXPECT_TRUE(ui_.showNavigator);
     driver_.Frames(2);
+    EXPECT_EQ(driver_.DrawnText("Navigator"),
+              "NavigatorF1forshowing/hidingnavigatorAssetImportManagerResourceManagerSetting"
+              "GraphicPhysicsInformationAbout");
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
     ASSERT_TRUE(ClickIn("Physics setting", {"Simulation step time"}));
     driver_.Frames(2);
