@@ -1,4 +1,5 @@
 // Imports must sort files by name, fail bad files alone and land while models play.
+#include <btBulletDynamicsCommon.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -141,6 +142,7 @@ TEST_F(ImportTest, OneFailingModelAmongThreeFiles) {
 
 TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
     PmxModel model = SamplePmxModel();
+    model.nameEnglish = u"Textured";
     model.textures = {u"Tex\\gone.png", u"s.spa", u"toon.bmp", u"Tex\\gone.png"};
     model.materials.resize(1);
     model.materials[0].textureIndex = 0;
@@ -160,6 +162,7 @@ TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
         "texture not found: Tex\\gone.png\nsphere not found: s.spa\ntoon not found: toon.bmp\n";
     EXPECT_EQ(Import({path}), "Loaded 1 resource(s).\nWarnings:\n" + path.string() + "\n" + lines);
     ASSERT_EQ(content_.models.size(), 1u);
+    EXPECT_EQ(content_.models[0].entry.englishName, "Textured");
     EXPECT_EQ(content_.models[0].entry.warnings,
               (std::vector<std::string>{"texture not found: Tex\\gone.png",
                                         "sphere not found: s.spa", "toon not found: toon.bmp"}));
@@ -176,7 +179,9 @@ TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
     ASSERT_EQ(content_.models.size(), 2u);
     EXPECT_EQ(content_.models[1].entry.warnings.size(), 11u);
 
-    // Textures that do fail the model's GPU half are the reason given for it.
+    // Textures that do fail the model's GPU half are the reason given for it,
+    // and the bodies the model had in the world go with it.
+    const int bodies = content_.physics->world().getNumCollisionObjects();
     content_.createModelResources = [](ModelInstance&, const PmxModel&, ModelTextures& t) {
         t.result = E_OUTOFMEMORY;
         t.message = "the textures do not fit in memory";
@@ -188,6 +193,7 @@ TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
               std::string::npos)
         << failed;
     EXPECT_EQ(content_.models.size(), 2u);
+    EXPECT_EQ(content_.physics->world().getNumCollisionObjects(), bodies);
 }
 
 TEST_F(ImportTest, APoseIsListedAsAMotionWithItsBadLinesAndANonPoseIsRefused) {

@@ -283,6 +283,7 @@ TEST(FileBrowserTest, DisplayNamesReplaceBrokenSequencesAndControls) {
               "a\xEF\xBF\xBD\xEF\xBF\xBD"
               "b");                                                                  // overlong "/"
     EXPECT_EQ(DisplayName("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
+    EXPECT_EQ(DisplayName("\xED\xBF\xBF"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // the last one
     EXPECT_EQ(DisplayName("tab\there"), "tab\xEF\xBF\xBDhere");
     EXPECT_EQ(DisplayName("cut\xE3\x83"), "cut\xEF\xBF\xBD\xEF\xBF\xBD");
     // The smallest value of each length is not overlong, the largest character is text,

@@ -134,4 +134,20 @@ bool InterfaceDriver::Click(const char* window, ImGuiID id) {
     return true;
 }
 
+bool InterfaceDriver::Type(const char* window, ImGuiID id, const std::string& text) {
+    if (!Click(window, id)) {
+        return false;
+    }
+    ImGuiIO& io = ImGui::GetIO();
+    for (const char c : text) {
+        io.AddInputCharacter(static_cast<ImWchar>(c));
+        Frame();
+    }
+    io.KeysDown[ImGuiKey_Enter] = true;
+    Frame();
+    io.KeysDown[ImGuiKey_Enter] = false;
+    Frame();
+    return true;
+}
+
 }  // namespace qv

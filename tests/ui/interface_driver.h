@@ -56,6 +56,9 @@ public:
     // Moves the mouse over the widget, presses and releases the left button
     // there. False when no point of the window's rectangle hovers it.
     bool Click(const char* window, ImGuiID id);
+    // Clicks a text field (which selects its text), types `text` a
+    // character a frame, then presses Enter.
+    bool Type(const char* window, ImGuiID id, const std::string& text);
     // Where the widget lies, found by hovering the window point by point.
     bool Find(const char* window, ImGuiID id, ImVec2* at);
 

@@ -282,16 +282,22 @@ TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
     EXPECT_FLOAT_EQ(scene_.physics->Gravity().y, -9.81f);
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
     EXPECT_FLOAT_EQ(ui_.editGravity.y, -9.81f);
-    ui_.editGravity = {0.0f, -3.0f, 0.0f, 0.0f};
+    // Each component typed lands in its own axis.
+    for (const auto& [axis, typed] : {std::pair{0, "0.5"}, {1, "-3"}, {2, "0.25"}}) {
+        ASSERT_TRUE(driver_.Type("Physics setting",
+                                 InterfaceDriver::Id("Physics setting", {"Gravity", axis, ""}),
+                                 typed));
+    }
+    EXPECT_EQ(ui_.editGravity, (Vector4{0.5f, -3.0f, 0.25f, 0.0f}));
     ui_.editStepTime = 1.0f / 120.0f;
     ASSERT_TRUE(ClickIn("Physics setting", {"Save"}));
     SceneUpdate();
     EXPECT_TRUE(ui_.requests.empty());
-    EXPECT_FLOAT_EQ(scene_.physics->Gravity().y, -3.0f);
+    EXPECT_EQ(scene_.physics->Gravity(), (Vector4{0.5f, -3.0f, 0.25f, 0.0f}));
     EXPECT_FLOAT_EQ(scene_.physics->stepSeconds, 1.0f / 120.0f);
     // Opened again, the window starts from what was saved.
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
-    EXPECT_FLOAT_EQ(ui_.editGravity.y, -3.0f);
+    EXPECT_EQ(ui_.editGravity, (Vector4{0.5f, -3.0f, 0.25f, 0.0f}));
     EXPECT_FLOAT_EQ(ui_.editStepTime, 1.0f / 120.0f);
 }
 

@@ -91,28 +91,19 @@ TEST_F(ModelSettingTest, BoneEditsReachTheModelBetweenFramesAndResetReturnsToRes
     EXPECT_TRUE(modelSetting_.edits.empty());
 }
 
-// Typed as a user types: a click selects the field's text, the characters
-// replace it one by one, Enter ends. The field takes only digits, points and
-// signs, but a number too large for a float reads as infinite.
+// A position field takes only digits, points and signs, but a number too
+// large for a float reads as infinite.
 TEST_F(ModelSettingTest, ATypedLocalPositionIsAnEditAndAnOverflowKeepsTheValue) {
     OpenSecondModel();
     ChooseTransformBone(view_, 1);
     const Vector4 before = Second().bones[1].translation;
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
-    const auto type = [this](int component, const char* text) {
+    const auto type = [this](int component, const std::string& text) {
         modelSetting_.edits.clear();
-        if (!ClickIn({"ModelSettingTabs", "Bone", "local position", component, ""})) {
-            return false;
-        }
-        for (const char* c = text; *c != '\0'; ++c) {
-            driver_.Io().AddInputCharacter(static_cast<ImWchar>(*c));
-            driver_.Frame();
-        }
-        driver_.Io().KeysDown[ImGuiKey_Enter] = true;
-        driver_.Frame();
-        driver_.Io().KeysDown[ImGuiKey_Enter] = false;
-        driver_.Frame();
-        return true;
+        return driver_.Type(kWindow,
+                            InterfaceDriver::Id(kWindow, {"ModelSettingTabs", "Bone",
+                                                          "local position", component, ""}),
+                            text);
     };
     ASSERT_TRUE(type(1, "2.5"));
     ASSERT_FALSE(modelSetting_.edits.empty());
@@ -124,7 +115,7 @@ TEST_F(ModelSettingTest, ATypedLocalPositionIsAnEditAndAnOverflowKeepsTheValue) 
     for (const int component : {0, 1, 2}) {
         const std::string huge(40, '9');
         for (const std::string& bad : {huge, "-" + huge}) {
-            ASSERT_TRUE(type(component, bad.c_str()));
+            ASSERT_TRUE(type(component, bad));
             ASSERT_FALSE(modelSetting_.edits.empty());
             for (const ModelEdit& edit : modelSetting_.edits) {
                 const Vector4& p = edit.position;
