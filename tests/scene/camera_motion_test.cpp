@@ -169,12 +169,12 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
 }
 
 TEST(CameraMotion, LightAndShadowKeysFollowTheirKeys) {
-    const std::vector<VmdLightKey> light = {{0, {1, 0, 0, 1}, {0, -1, 0}},
-                                            {10, {0, 1, 0, 1}, {0, -1, 0}}};
+    const std::vector<VmdLightKey> light = {{10, {1, 0, 0, 1}, {0, -1, 0}},
+                                            {20, {0, 1, 0, 1}, {0, -1, 0}}};
     Vector4 color, direction;
-    ASSERT_TRUE(EvaluateLightKeys(light, 5, &color, &direction));
-    EXPECT_NEAR(color.x, 0.5f, 1e-5f);
-    EXPECT_NEAR(color.y, 0.5f, 1e-5f);
+    ASSERT_TRUE(EvaluateLightKeys(light, 12, &color, &direction));
+    EXPECT_NEAR(color.x, 0.8f, 1e-5f);
+    EXPECT_NEAR(color.y, 0.2f, 1e-5f);
     EXPECT_NEAR(direction.y, -1, 1e-5f);
     const std::vector<VmdShadowKey> shadow = {{0, 1, 0.01f}, {10, 0, 0.0f}};
     VmdShadowKey key;

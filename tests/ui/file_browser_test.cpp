@@ -95,6 +95,9 @@ TEST(FileBrowserTest, ListsFoldersFirstCaseSensitivelyAndHidesDollarNames) {
               (std::vector<std::string>{"[D] ..", "[D] Bfolder", "[D] zfolder", "[F] song.wav"}));
     browser.SetFilterIndex(2);  // ".vmd" matches an upper-case extension
     EXPECT_EQ(ShownLabels(browser).back(), "[F] Dance.VMD");
+    // A new list of filters starts again from its first.
+    browser.SetExtensionFilters({".wav", ".pmx"});
+    EXPECT_EQ(browser.filterIndex, 0u);
 }
 
 TEST(FileBrowserTest, ClicksCtrlClicksAndConfirmationFollowTheRules) {
