@@ -134,6 +134,20 @@ bool InterfaceDriver::Click(const char* window, ImGuiID id) {
     return true;
 }
 
+bool InterfaceDriver::Choose(const char* window, std::initializer_list<IdPart> combo,
+                             std::initializer_list<IdPart> entry) {
+    if (!ClickIn(window, combo)) {
+        return false;
+    }
+    Frame();
+    const ImGuiContext& g = *GImGui;
+    if (g.OpenPopupStack.empty() || g.OpenPopupStack.back().Window == nullptr) {
+        return false;
+    }
+    const char* list = g.OpenPopupStack.back().Window->Name;
+    return ClickIn(list, entry);
+}
+
 bool InterfaceDriver::Type(const char* window, ImGuiID id, const std::string& text) {
     if (!Click(window, id)) {
         return false;

@@ -56,6 +56,13 @@ public:
     // Moves the mouse over the widget, presses and releases the left button
     // there. False when no point of the window's rectangle hovers it.
     bool Click(const char* window, ImGuiID id);
+    bool ClickIn(const char* window, std::initializer_list<IdPart> path) {
+        return Click(window, Id(window, path));
+    }
+    // Opens the combo at `combo` and clicks `entry` in the list it opens
+    // (the popup on top, whatever popups lie under it).
+    bool Choose(const char* window, std::initializer_list<IdPart> combo,
+                std::initializer_list<IdPart> entry);
     // Clicks a text field (which selects its text), types `text` a
     // character a frame, then presses Enter.
     bool Type(const char* window, ImGuiID id, const std::string& text);

@@ -40,7 +40,7 @@ protected:
     }
 
     bool ClickIn(const char* window, std::initializer_list<IdPart> path) {
-        return driver_.Click(window, InterfaceDriver::Id(window, path));
+        return driver_.ClickIn(window, path);
     }
     int browserOpened_ = 0;
 };
@@ -477,12 +477,10 @@ TEST_F(MainWindowsTest, TheAccessoryTabHidesAndDeletesThroughTheSceneUpdate) {
     EXPECT_EQ(scene_.accessories[0].instance->materialMorphs[0].multiply.diffuse.w, 1.0f);
     // Following a model starts at its first bone; choosing it again changes nothing.
     const auto follow = [this](std::initializer_list<IdPart> entry) {
-        if (!ClickIn(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list", 0,
-                                "##Accessory", "Follows"})) {
-            return false;
-        }
-        driver_.Frames(1);
-        return driver_.Click("##Combo_00", InterfaceDriver::Id("##Combo_00", entry));
+        return driver_.Choose(
+            kManager,
+            {"ResourceManagerTabs", "Accessory", "Accessory list", 0, "##Accessory", "Follows"},
+            entry);
     };
     ASSERT_TRUE(follow({1, "second"}));
     ASSERT_EQ(ui_.accessoryEdits.size(), 1u);
@@ -503,14 +501,8 @@ TEST_F(MainWindowsTest, TheCameraMotionComboChoosesAMotionAndNoneGivesTheCameraB
     driver_.Frames(2);
     ASSERT_TRUE(ClickIn(kManager, {"ResourceManagerTabs", "Motion"}));
     driver_.Frames(1);
-    // Opens the combo and clicks an entry of its list.
     const auto choose = [this](std::initializer_list<IdPart> entry) {
-        if (!ClickIn(kManager, {"ResourceManagerTabs", "Motion", "Camera motion"})) {
-            return false;
-        }
-        driver_.Frames(1);
-        const char* const list = "##Combo_00";
-        return driver_.Click(list, InterfaceDriver::Id(list, entry));
+        return driver_.Choose(kManager, {"ResourceManagerTabs", "Motion", "Camera motion"}, entry);
     };
     ASSERT_TRUE(choose({1, "walk.vmd"}));
     EXPECT_EQ(Asked(ui_, RequestKind::ChooseCameraMotion), (std::vector<std::int32_t>{1}));

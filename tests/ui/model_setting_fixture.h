@@ -98,9 +98,7 @@ protected:
         driver_.Frames(2);
     }
 
-    bool ClickIn(std::initializer_list<IdPart> path) {
-        return driver_.Click(kWindow, InterfaceDriver::Id(kWindow, path));
-    }
+    bool ClickIn(std::initializer_list<IdPart> path) { return driver_.ClickIn(kWindow, path); }
     // Clicks a slider `offset` pixels right of its left end.
     bool ClickSlider(std::initializer_list<IdPart> path, float offset) {
         ImVec2 at;
@@ -120,12 +118,7 @@ protected:
     }
     // Opens the combo at `combo` and clicks an entry of its list.
     bool ChooseIn(std::initializer_list<IdPart> combo, std::initializer_list<IdPart> entry) {
-        if (!ClickIn(combo)) {
-            return false;
-        }
-        driver_.Frames(1);
-        const char* const list = "##Combo_00";
-        return driver_.Click(list, InterfaceDriver::Id(list, entry));
+        return driver_.Choose(kWindow, combo, entry);
     }
     bool Shown(std::initializer_list<IdPart> path) {
         ImVec2 unused;
