@@ -87,6 +87,7 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     ASSERT_EQ(model.textures, (std::vector<std::u16string>{u"base.png", u"env.sph", u"glow.spa"}));
     EXPECT_EQ(skin.textureIndex, 0);
     EXPECT_EQ(skin.sphereTextureIndex, 1);
+    EXPECT_EQ(skin.toonIndex, -1);  // no toon ramp, shared or own: lit plainly
     EXPECT_EQ(model.materials[1].textureIndex, -1);
     EXPECT_EQ(model.materials[1].sphereTextureIndex, 2);
     const ModelTextures textures = LoadModelTextures(model);
@@ -197,6 +198,8 @@ TEST_F(AccessoryTest, AnAccessoryFollowsItsBoneThroughADanceAndObeysItsRow) {
     UpdateAccessories(content_);
     const Vector4 corner = TransformPoint({1, 0, 0, 1}, SkinningMatrix(cube.instance->bones[0]));
     ExpectNear(corner, {1, 2, 3 - 2, 1}, "a turned and moved corner");
+    const Vector4 front = TransformPoint({0, 0, 1, 1}, SkinningMatrix(cube.instance->bones[0]));
+    ExpectNear(front, {1 + 2, 2, 3, 1}, "a turned and moved point on z");
     // A scale typed at 0 or below would mirror it inside out: held small.
     for (const float typed : {0.0f, -2.0f}) {
         edits = {{0, {true, -1, -1, {}, {}, typed, 1}}};

@@ -34,7 +34,7 @@ float Bezier(float p1, float p2, float u) {
 
 TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
     const std::vector<VmdCameraKey> keys =
-        SortedByFrame({CameraKey(30, {0, 20, 0}, -30, 40, {0.3f, 0.6f, 0.9f}),
+        SortedByFrame({CameraKey(30, {3, 20, 6}, -30, 40, {0.3f, 0.6f, 0.9f}),
                        CameraKey(0, {0, 10, 0}, -50, 30)});
     CameraMotionPose pose;
     ASSERT_TRUE(EvaluateCameraKeys(keys, 0, &pose));
@@ -45,7 +45,9 @@ TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
     ASSERT_TRUE(EvaluateCameraKeys(keys, 15, &pose));
     EXPECT_NEAR(pose.target.y, 15, 1e-4f);
     EXPECT_NEAR(pose.distance, -40, 1e-4f);
-    ASSERT_TRUE(EvaluateCameraKeys(keys, 10, &pose));  // a third of the way, each angle its own
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 10, &pose));  // a third of the way, each value its own
+    EXPECT_NEAR(pose.target.x, 1.0f, 1e-4f);
+    EXPECT_NEAR(pose.target.z, 2.0f, 1e-4f);
     EXPECT_NEAR(pose.rotation.x, 0.1f, 1e-4f);
     EXPECT_NEAR(pose.rotation.y, 0.2f, 1e-4f);
     EXPECT_NEAR(pose.rotation.z, 0.3f, 1e-4f);
@@ -192,6 +194,7 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     VmdMotion camera;
     camera.cameraKeys = {CameraKey(0, {0, 10, 0}, -10, 30), CameraKey(60, {0, 10, 0}, -70, 30)};
     camera.lightKeys = {{0, {0.2f, 0.4f, 0.6f, 1}, {1, 0, 0}}};
+    camera.shadowKeys = {{0, 1, 0.01f}};
     scene.motions.push_back({camera, "camera"});
     EXPECT_EQ(PickCameraMotion(scene), 1);
     scene.stage.cameraMotion = PickCameraMotion(scene);
@@ -206,6 +209,7 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     EXPECT_TRUE(scene.stage.cameraDrivenByMotion);
     EXPECT_NEAR(scene.stage.camera.eye.z, -40, 1e-3f);
     EXPECT_TRUE(scene.stage.motionLightActive);
+    EXPECT_TRUE(scene.stage.motionShadowActive);
     EXPECT_FLOAT_EQ(scene.stage.motionLightColor.y, 0.4f);
     PressPlay(scene);  // paused: the camera stays with the motion
     UpdateStageMotion(scene);
@@ -214,6 +218,7 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     UpdateStageMotion(scene);
     EXPECT_FALSE(scene.stage.cameraDrivenByMotion);
     EXPECT_FALSE(scene.stage.motionLightActive);
+    EXPECT_FALSE(scene.stage.motionShadowActive);
     EXPECT_EQ(scene.stage.camera.eye, orbitEye);
     EXPECT_EQ(scene.stage.stageMotionTime, 0.0f);
 }

@@ -182,6 +182,17 @@ TEST(CameraFramingTest, ResetViewTurnsToTheFrontAndFitsEveryModel) {
     FrameModels(camera, content);
     EXPECT_NEAR(camera.target.x, -84.5f, 1e-3f);
     EXPECT_NEAR(Distance(camera.eye, camera.target), distance, 1e-3f);
+
+    // A tall, thin figure keeps a tenth of its height free above its head.
+    SceneContent figure;
+    figure.models.push_back({std::make_unique<ModelInstance>(), {}});
+    figure.models[0].instance->bones.resize(2);
+    figure.models[0].instance->bones[0].framePosition = {-1, 0, 0, 1};
+    figure.models[0].instance->bones[1].framePosition = {1, 20, 0, 1};
+    FrameModels(camera, figure);
+    const float top = Project(camera, {0, 20, 0, 1}).y;
+    EXPECT_GT(top, 0.7f);
+    EXPECT_LT(top, 0.9f);
 }
 
 // Two models of three bones each; only the first is selected.

@@ -1,6 +1,8 @@
 // The live player's physics must follow the render clock's at any frame rate, not fall behind.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "tests/support/chain_scene.h"
 
 namespace qv {
@@ -40,6 +42,9 @@ TEST(LiveClockTest, MotionsMoveByTheirOwnTimeAndAStallOwesPhysicsNothing) {
     // motion to the time it is given.
     chain.playing = 1;
     AdvanceLiveFrame(scene.content, 0.0f, 0.25f);
+    EXPECT_NEAR(chain.motion.time, 0.75f, 1e-6f);
+    // A motion time that is no number moves nothing.
+    AdvanceLiveFrame(scene.content, 1.0f / 30.0f, std::nanf(""));
     EXPECT_NEAR(chain.motion.time, 0.75f, 1e-6f);
 }
 

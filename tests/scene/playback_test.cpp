@@ -233,6 +233,8 @@ TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
     }
     EXPECT_EQ(scene.playback.time, 0.0);
     EXPECT_EQ(scene.playback.state, PlayState::Playing);
+    SeekPlayback(scene, 5.0);  // past the end: held at the end
+    EXPECT_EQ(scene.playback.time, 0.0);
     // Looping too: no restart, no climb.
     scene.playback.loop = true;
     for (int i = 0; i < 5; ++i) {

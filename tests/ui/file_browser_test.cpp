@@ -387,6 +387,18 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
         return InterfaceDriver::Id(childName,
                                    {static_cast<int>(IndexOf(browser, name)), "##entry"});
     };
+    // "*" lists again what the folder holds now.
+    tree.File("d.pmx");
+    ASSERT_TRUE(driver.Click(popup, InterfaceDriver::Id(popup, {"*"})));
+    EXPECT_NE(IndexOf(browser, "d.pmx"), FileBrowser::kNoAnchor);
+    // The filter combo offers every filter; a pick narrows the list.
+    const auto chooseFilter = [&](int index, const char* filter) {
+        return driver.Choose(popup, {"##type_filters"}, {index, filter});
+    };
+    ASSERT_TRUE(chooseFilter(3, ".wav"));
+    EXPECT_EQ(browser.filterIndex, 3u);
+    ASSERT_TRUE(chooseFilter(0, browser.filters[0].c_str()));
+    EXPECT_EQ(browser.filterIndex, 0u);
     // " ok " with nothing selected keeps the popup open.
     ASSERT_TRUE(driver.Click(popup, InterfaceDriver::Id(popup, {" ok "})));
     EXPECT_FALSE(browser.IsConfirmed());

@@ -103,6 +103,13 @@ TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingH
     SceneUpdate();
     EXPECT_TRUE(ui_.requests.empty());
     EXPECT_EQ(appliedShader_, (std::array<std::int32_t, 3>{1, 0, 0}));
+    // Asked with no material chosen (a model without materials), nothing is applied.
+    appliedShader_ = {-1, -1, -1};
+    modelSetting_.materialIndex = -1;
+    ui_.requests.push_back({RequestKind::ApplyShader});
+    SceneUpdate();
+    EXPECT_EQ(appliedShader_[0], -1);
+    modelSetting_.materialIndex = 0;
     // With ray tracing on, the raster-only controls and the shader node go.
     EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
     scene_.render.rayTracing = true;

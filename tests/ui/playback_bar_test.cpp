@@ -60,6 +60,13 @@ TEST_F(PlaybackBarTest, ControlsAskTheSceneAndItCarriesThemOut) {
     ASSERT_NE(bar, nullptr);
     EXPECT_FLOAT_EQ(bar->Pos.y + bar->Size.y, 720.0f) << "along the bottom";
     EXPECT_FLOAT_EQ(bar->Size.x, 1280.0f);
+    // The time, the length and the frame, as the slider moves them.
+    SeekPlayback(scene_, 1.5, true);
+    driver_.Frames(1);
+    EXPECT_NE(driver_.DrawnText(kPlaybackBarWindow).find("0:01.50/0:02.00frame45"),
+              std::string::npos)
+        << driver_.DrawnText(kPlaybackBarWindow);
+    SeekPlayback(scene_, 0.0, true);
 
     ASSERT_TRUE(ClickBar("###BarPlay"));
     ASSERT_EQ(Asked(ui_, RequestKind::PressPlay).size(), 1u);

@@ -30,9 +30,7 @@ protected:
         driver_.Frames(2);
     }
 
-    bool ClickIn(std::initializer_list<IdPart> path) {
-        return driver_.Click(kManager, InterfaceDriver::Id(kManager, path));
-    }
+    bool ClickIn(std::initializer_list<IdPart> path) { return driver_.ClickIn(kManager, path); }
 };
 
 TEST_F(ResourceManagerTest, ModelRowsCountFromOneAndDeleteOutsideTheListAsksNothing) {
@@ -93,6 +91,10 @@ TEST_F(ResourceManagerTest, MotionAndShaderRowsOfferOnlyTheActionsThatApply) {
     ASSERT_TRUE(clickShader(2, "Delete"));
     EXPECT_EQ(Asked(ui_, RequestKind::DeleteShader), (std::vector<std::int32_t>{3, 2}));
     EXPECT_FALSE(clickShader(1, "Delete"));
+    scene_.defaultShader = -1;  // none: the line names nothing
+    driver_.Frames(1);
+    EXPECT_NE(driver_.DrawnText(kManager).find("Defaultshader:shaderlist"), std::string::npos)
+        << driver_.DrawnText(kManager);
 
     // With ray tracing on, the tab chooses among the ray tracing shaders.
     scene_.render.rayTracing = true;
@@ -108,12 +110,11 @@ TEST_F(ResourceManagerTest, MotionAndShaderRowsOfferOnlyTheActionsThatApply) {
                                                "Raytracingshaderselection"),
               std::string::npos)
         << driver_.DrawnText(kManager);
-    for (const int chosen : {0, 1}) {
-        ASSERT_TRUE(
-            ClickIn({"ResourceManagerTabs", "Shader (effect)", "Raytracing shader selection"}));
-        driver_.Frames(1);
-        const char* name = scene_.render.rayTracingShaderNames[chosen].c_str();
-        ASSERT_TRUE(driver_.Click("##Combo_00", InterfaceDriver::Id("##Combo_00", {name}))) << name;
+    for (const std::string& name : scene_.render.rayTracingShaderNames) {
+        ASSERT_TRUE(driver_.Choose(
+            kManager, {"ResourceManagerTabs", "Shader (effect)", "Raytracing shader selection"},
+            {name.c_str()}))
+            << name;
     }
     EXPECT_EQ(Asked(ui_, RequestKind::ChooseRayTracingShader), (std::vector<std::int32_t>{0, 1}));
 }
