@@ -68,6 +68,7 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     for (const PmxVertex& v : model.vertices) {
         EXPECT_EQ(v.weight.deformType, kPmxDeformBdef1);
         EXPECT_EQ(v.weight.boneIndex[0], 0);
+        EXPECT_EQ(v.edgeScale, 0.0f);  // accessories draw no outline
         EXPECT_GT(v.normal.x * v.position.x + v.normal.y * v.position.y + v.normal.z * v.position.z,
                   0.9f);
     }

@@ -75,7 +75,7 @@ TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
 // Each value has its own curve, the later key's: time through x, value through y.
 TEST(CameraMotion, AsymmetricCurvesEaseEachValueOnItsOwn) {
     VmdCameraKey from = CameraKey(0, {0, 0, 0}, -10, 30);
-    VmdCameraKey to = CameraKey(10, {10, 10, 10}, -20, 30);
+    VmdCameraKey to = CameraKey(10, {10, 10, 10}, -20, 60);
     // Target X: x1 = 127, x2 = 127, y1 = 0, y2 = 0 (slow, then all at once);
     // distance: x1 = 0, y1 = 127, x2 = 0, y2 = 127 (all at once, then hold).
     to.interpolation[0] = 127, to.interpolation[1] = 127, to.interpolation[2] = 0,
@@ -97,6 +97,7 @@ TEST(CameraMotion, AsymmetricCurvesEaseEachValueOnItsOwn) {
     const float v = std::cbrt(0.5f);       // distance: x controls 0, so x(v) = v^3 = 1/2
     EXPECT_NEAR(pose.distance, -10 - 10 * Bezier(1, 1, v), 1e-3f);
     EXPECT_GT(pose.distance, -20.0f);
+    EXPECT_NEAR(pose.fovY, 45 * 3.14159265f / 180, 1e-4f);  // the view angle's own straight line
 }
 
 TEST(CameraMotion, KeysOneFrameApartCutWithoutInbetweens) {
@@ -214,6 +215,14 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     PressPlay(scene);  // paused: the camera stays with the motion
     UpdateStageMotion(scene);
     EXPECT_NEAR(scene.stage.camera.eye.z, -40, 1e-3f);
+    // "None" chosen while paused gives the camera back at once.
+    scene.stage.cameraMotion = -1;
+    UpdateStageMotion(scene);
+    EXPECT_FALSE(scene.stage.cameraDrivenByMotion);
+    EXPECT_EQ(scene.stage.camera.eye, orbitEye);
+    scene.stage.cameraMotion = 1;
+    UpdateStageMotion(scene);
+    EXPECT_TRUE(scene.stage.cameraDrivenByMotion);
     StopAndReset(scene);
     UpdateStageMotion(scene);
     EXPECT_FALSE(scene.stage.cameraDrivenByMotion);

@@ -43,9 +43,13 @@ TEST(LiveClockTest, MotionsMoveByTheirOwnTimeAndAStallOwesPhysicsNothing) {
     chain.playing = 1;
     AdvanceLiveFrame(scene.content, 0.0f, 0.25f);
     EXPECT_NEAR(chain.motion.time, 0.75f, 1e-6f);
-    // A motion time that is no number moves nothing.
+    // A motion time that is no number moves nothing; a frame time that is
+    // none runs no step and still moves the motion by its own time.
     AdvanceLiveFrame(scene.content, 1.0f / 30.0f, std::nanf(""));
     EXPECT_NEAR(chain.motion.time, 0.75f, 1e-6f);
+    AdvanceLiveFrame(scene.content, std::nanf(""), 0.25f);
+    EXPECT_NEAR(chain.motion.time, 1.0f, 1e-6f);
+    EXPECT_TRUE(std::isfinite(scene.content.physics->accumulator));
 }
 
 }  // namespace qv

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 #include "formats/vmd_names.h"
@@ -234,6 +235,8 @@ TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
     EXPECT_EQ(scene.playback.time, 0.0);
     EXPECT_EQ(scene.playback.state, PlayState::Playing);
     SeekPlayback(scene, 5.0);  // past the end: held at the end
+    EXPECT_EQ(scene.playback.time, 0.0);
+    SeekPlayback(scene, std::nan(""));  // no time at all: the start
     EXPECT_EQ(scene.playback.time, 0.0);
     // Looping too: no restart, no climb.
     scene.playback.loop = true;
