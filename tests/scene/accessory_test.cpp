@@ -13,6 +13,7 @@
 #include "runtime/motion.h"
 #include "runtime/skeleton.h"
 #include "scene/import_accessory.h"
+#include "scene/import_results.h"
 #include "scene/scene.h"
 #include "tests/support/temp_file.h"
 #include "tests/support/x_writer.h"
@@ -140,6 +141,14 @@ TEST_F(AccessoryTest, AnAccessoryImportsWithAMissingTextureNamedAndABrokenOneSay
     EXPECT_NE(status.find("empty.x\nFailed to load accessory!\nthe file holds no triangles"),
               std::string::npos)
         << status;
+    // Decoded on the import thread, as the player has it, an accessory's
+    // textures give the same warning.
+    ImportResults decoded;
+    ImportFile(cube, nullptr, decoded, true);
+    ASSERT_EQ(decoded.accessories.size(), 1u);
+    EXPECT_TRUE(decoded.accessories[0].textures.loaded);
+    EXPECT_EQ(decoded.accessories[0].textures.warnings,
+              (std::vector<std::string>{"texture not found: missing.png"}));
     ASSERT_EQ(content_.accessories.size(), 2u);
     EXPECT_EQ(content_.accessories[0].name, "cube.x");
     EXPECT_EQ(content_.accessories[1].name, "ball.x");

@@ -160,6 +160,25 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
         EXPECT_NEAR(p.z, expected.z, 1e-3f);
     }
 
+    // Without perspective the view angle sets the view's height at the
+    // target's distance, and nearer or farther points keep their place.
+    pose.rotation = {};
+    pose.perspective = false;
+    ApplyCameraPose(camera, pose);
+    const float halfHeight = 45 * std::tan(0.25f);
+    const Matrix4 viewProjection = Multiply(camera.view, camera.projection);
+    for (const float z : {-20.0f, 0.0f, 20.0f}) {
+        const Vector4 top = TransformPoint({0, 10 + halfHeight, z, 1}, viewProjection);
+        EXPECT_NEAR(top.y / top.w, 1.0f, 1e-4f) << z;
+        const Vector4 side = TransformPoint({halfHeight, 10, z, 1}, viewProjection);
+        EXPECT_NEAR(side.x / side.w, 720.0f / 1280.0f, 1e-4f) << z;
+    }
+    const Vector4 nearest = TransformPoint({0, 10, -45 + camera.nearZ, 1}, viewProjection);
+    EXPECT_NEAR(nearest.z / nearest.w, 0.0f, 1e-4f);
+    const Vector4 farthest = TransformPoint({0, 10, -45 + camera.farZ, 1}, viewProjection);
+    EXPECT_NEAR(farthest.z / farthest.w, 1.0f, 1e-4f);
+    pose.perspective = true;
+
     // A shot from the target itself (distance 0) has no direction to look in:
     // the view is degenerate but holds no NaN to blank the frame.
     pose.distance = 0;

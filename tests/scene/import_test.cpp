@@ -10,6 +10,7 @@
 #include "formats/vpd_pose.h"
 #include "platform/song_decoder.h"
 #include "scene/import_kind.h"
+#include "scene/import_results.h"
 #include "scene/scene_content.h"
 #include "tests/support/content_writers.h"
 #include "tests/support/song_writer.h"
@@ -178,6 +179,19 @@ TEST_F(ImportTest, MissingTexturesLoadTheModelWithOneWarningEachAtMostTen) {
     EXPECT_EQ(status.find("t10.png"), std::string::npos) << status;
     ASSERT_EQ(content_.models.size(), 2u);
     EXPECT_EQ(content_.models[1].entry.warnings.size(), 11u);
+
+    // The player has the import thread decode the textures, so that the GPU
+    // half only uploads; the warnings come out the same.
+    ImportResults decoded;
+    ImportFile(path, nullptr, decoded, true);
+    ASSERT_EQ(decoded.models.size(), 1u);
+    EXPECT_TRUE(decoded.models[0].textures.loaded);
+    EXPECT_EQ(decoded.models[0].textures.warnings,
+              (std::vector<std::string>{"texture not found: Tex\\gone.png",
+                                        "sphere not found: s.spa", "toon not found: toon.bmp"}));
+    ImportResults plain;
+    ImportFile(path, nullptr, plain);
+    EXPECT_FALSE(plain.models.at(0).textures.loaded);
 
     // Textures that do fail the model's GPU half are the reason given for it,
     // and the bodies the model had in the world go with it.
