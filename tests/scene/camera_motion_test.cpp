@@ -55,6 +55,10 @@ TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
     EXPECT_FLOAT_EQ(pose.target.y, 20);
     ASSERT_TRUE(EvaluateCameraKeys(keys, 99, &pose));  // the last key holds
     EXPECT_FLOAT_EQ(pose.distance, -30);
+    // A view angle of 180 degrees or more would see nothing: held at 179.
+    const std::vector<VmdCameraKey> wide = {CameraKey(0, {0, 0, 0}, -10, 180)};
+    ASSERT_TRUE(EvaluateCameraKeys(wide, 0, &pose));
+    EXPECT_NEAR(pose.fovY, 179 * 3.14159265f / 180, 1e-5f);
     // The file's flag 1 asks for no perspective; it holds from its own key on.
     std::vector<VmdCameraKey> flat = keys;
     flat[1].perspective = 1;
@@ -230,6 +234,8 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     EXPECT_NEAR(scene.stage.camera.eye.z, -40, 1e-3f);
     EXPECT_TRUE(scene.stage.motionLightActive);
     EXPECT_TRUE(scene.stage.motionShadowActive);
+    EXPECT_EQ(scene.stage.motionShadowMode, 1);
+    EXPECT_FLOAT_EQ(scene.stage.motionShadowDistance, 0.01f);
     EXPECT_FLOAT_EQ(scene.stage.motionLightColor.y, 0.4f);
     PressPlay(scene);  // paused: the camera stays with the motion
     UpdateStageMotion(scene);

@@ -291,6 +291,19 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     import(folder.Write("broken.pmx", std::string_view("not a model")));
     Frame();
     EXPECT_EQ(rebuilds, 2);
+    // A double click on an accessory's Delete removes it alone, and the
+    // structures are rebuilt without it.
+    import(folder.Write("ball.x", XTexturedCube()));
+    Frame();
+    ASSERT_EQ(scene_.accessories.size(), 2u);
+    const int before = rebuilds;
+    ui_.requests.push_back({RequestKind::DeleteAccessory, 0});
+    ui_.requests.push_back({RequestKind::DeleteAccessory, 0});
+    ui_.requests.push_back({RequestKind::DeleteAccessory, 5});
+    Frame();
+    ASSERT_EQ(scene_.accessories.size(), 1u);
+    EXPECT_EQ(scene_.accessories[0].name, "ball.x");
+    EXPECT_EQ(rebuilds, before + 1);
 }
 
 TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
