@@ -245,6 +245,15 @@ TEST(FileBrowserTest, FailuresReportAndFallBackToTheStartingFolder) {
     EXPECT_FALSE(browser.ChangeDirectory(""));
     EXPECT_GT(browser.statusText.size(), std::string("last error: ").size()) << browser.statusText;
     EXPECT_EQ(browser.currentFolder, tree.root());
+    // The starting folder gone too: only ".." is left, to climb out by.
+    tree.File("sub/inner.pmx");
+    ASSERT_TRUE(browser.ChangeDirectory(tree.root() / "sub"));
+    fs::remove_all(tree.root());
+    browser.Reload();
+    ASSERT_EQ(browser.entries.size(), 1u);
+    EXPECT_EQ(browser.entries[0].name, "..");
+    EXPECT_EQ(ShownLabels(browser), (std::vector<std::string>{"[D] .."}));
+    EXPECT_TRUE(browser.statusText.starts_with("last error: "));
 }
 
 TEST(FileBrowserTest, LinkLoopsAndForeignNamesListAndStillOpen) {

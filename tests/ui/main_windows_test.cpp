@@ -218,6 +218,10 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_EQ(ui_.editAntiAliasing, 3);
     EXPECT_EQ(ui_.editResolutionIndex, scene_.render.resolutionIndex);
     EXPECT_TRUE(ui_.editShowStatistics);
+    // Where the device lacks 8 samples, MSAA 8x is greyed but still chosen.
+    view_.facts.msaa8xAvailable = false;
+    ASSERT_TRUE(driver_.Choose("Graphic setting", {"Anti-aliasing"}, {"MSAA 8x"}));
+    EXPECT_EQ(ui_.editAntiAliasing, kMsaa8x);
     ui_.editAntiAliasing = 1;
     EXPECT_TRUE(ui_.editGroundShadow);
     ASSERT_TRUE(ClickIn("Graphic setting", {"Ground shadow"}));
@@ -334,6 +338,9 @@ TEST_F(MainWindowsTest, F1IsLeftToATextFieldThatHasTheKeyboard) {
     EXPECT_EQ(driver_.DrawnText("Navigator"),
               "NavigatorF1forshowing/hidingnavigatorAssetImportManagerResourceManagerSetting"
               "GraphicPhysicsInformationAbout");
+    ASSERT_TRUE(ClickIn("Navigator", {"Manager", "Resource Manager"}));
+    EXPECT_TRUE(ui_.showResourceManager);
+    ui_.showResourceManager = false;
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
     ASSERT_TRUE(ClickIn("Physics setting", {"Simulation step time"}));
     driver_.Frames(2);
@@ -488,6 +495,22 @@ TEST_F(MainWindowsTest, TheAccessoryTabHidesAndDeletesThroughTheSceneUpdate) {
     EXPECT_EQ(ui_.accessoryEdits[0].settings.bone, 0);
     SceneUpdate();
     EXPECT_EQ(scene_.accessories[0].settings.model, 1);
+    // Then a bone of it; the same bone again asks nothing.
+    const std::vector<std::string>& bones = scene_.models[1].entry.boneNames;
+    ASSERT_GE(bones.size(), 2u);
+    const auto bone = [&](int b) {
+        return driver_.Choose(
+            kManager,
+            {"ResourceManagerTabs", "Accessory", "Accessory list", 0, "##Accessory", "Bone"},
+            {b, bones[static_cast<std::size_t>(b)].c_str()});
+    };
+    ASSERT_TRUE(bone(1));
+    ASSERT_EQ(ui_.accessoryEdits.size(), 1u);
+    EXPECT_EQ(ui_.accessoryEdits[0].settings.bone, 1);
+    SceneUpdate();
+    EXPECT_EQ(scene_.accessories[0].settings.bone, 1);
+    ASSERT_TRUE(bone(1));
+    EXPECT_TRUE(ui_.accessoryEdits.empty());
     ASSERT_TRUE(follow({1, "second"}));
     EXPECT_TRUE(ui_.accessoryEdits.empty());
     ASSERT_TRUE(follow({"World"}));

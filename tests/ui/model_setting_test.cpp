@@ -339,7 +339,12 @@ TEST_F(ModelSettingTest, RemovingTheBoundModelUnbindsTheOpenWindow) {
     EXPECT_EQ(modelSetting_.model, nullptr);
     AddSelectedMotion(view_);
     ClearAllMotions(view_);
+    ChooseYRotationBone(view_, 0);
+    ChooseTransformBone(view_, 0);
+    ChooseMaterial(view_, 0);
+    ResetAllBoneTransform(view_);
     EXPECT_TRUE(modelSetting_.edits.empty());
+    EXPECT_TRUE(AddedMotionNames(view_).empty());
 }
 
 }  // namespace
