@@ -255,6 +255,18 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     EXPECT_FALSE(scene.stage.motionShadowActive);
     EXPECT_EQ(scene.stage.camera.eye, orbitEye);
     EXPECT_EQ(scene.stage.stageMotionTime, 0.0f);
+
+    // Another camera motion chosen in the update that deletes the one shown
+    // is read afresh, not from what was kept of the deleted one.
+    scene.motions[0].motion.cameraKeys = {CameraKey(0, {0, 5, 0}, -10, 30)};
+    PressPlay(scene);
+    UpdateScene(scene, ui, modelSetting, 0.1f);
+    EXPECT_NEAR(scene.stage.camera.target.y, 10, 1e-3f);
+    ui.requests.push_back({RequestKind::DeleteMotion, 1});
+    ui.requests.push_back({RequestKind::ChooseCameraMotion, 0});
+    UpdateScene(scene, ui, modelSetting, 0.1f);
+    EXPECT_EQ(scene.stage.cameraMotion, 0);
+    EXPECT_NEAR(scene.stage.camera.target.y, 5, 1e-3f);
 }
 
 }  // namespace qv

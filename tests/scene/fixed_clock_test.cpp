@@ -67,7 +67,16 @@ TEST(FixedClockTest, SettlingTakesASecondOfStepsAndLeavesTheClockAtTheStart) {
     clock.start = 12.5;
     clock.stepsTaken = 7;
     clock.modelTime = 3.0;
+    // An accessory stands where its settings put it from the first frame.
+    auto accessory = std::make_unique<ModelInstance>();
+    accessory->bones.resize(1);
+    AccessorySettings placed;
+    placed.position = {1.0f, 2.0f, 3.0f};
+    content.accessories.push_back({std::move(accessory), "hat.x", placed});
     SettleAtStart(content, clock);
+    const Matrix4& frame = content.accessories[0].instance->bones[0].worldMatrix;
+    EXPECT_EQ((Vector4{frame.m[3][0], frame.m[3][1], frame.m[3][2], 0.0f}),
+              (Vector4{1.0f, 2.0f, 3.0f, 0.0f}));
     EXPECT_EQ(clock.stepsTaken, 0u);
     EXPECT_EQ(clock.modelTime, 0.0);
     EXPECT_DOUBLE_EQ(FrameTime(clock, 25), 25.0 / 30.0);
