@@ -60,6 +60,10 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     folder.Write("base.png", std::string_view("present"));
     XModel mesh = ParsedX(XSphereMapped());
     mesh.folder = folder.path().string() + "/";
+    // Lifted off the origin, so no corner's coordinates are zero.
+    for (Float3& p : mesh.meshes.at(0).positions) {
+        p = {p.x + 5.0f, p.y + 3.0f, p.z + 4.0f};
+    }
     const PmxModel model = AccessoryModel(mesh);
     ASSERT_EQ(model.bones.size(), 1u);
     EXPECT_EQ(model.bones[0].parentIndex, -1);
@@ -70,10 +74,9 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
         EXPECT_EQ(v.weight.deformType, kPmxDeformBdef1);
         EXPECT_EQ(v.weight.boneIndex[0], 0);
         EXPECT_EQ(v.edgeScale, 0.0f);  // accessories draw no outline
-        // By symmetry each corner's normal points straight out along its axis.
-        EXPECT_NEAR(
-            v.normal.x * v.position.x + v.normal.y * v.position.y + v.normal.z * v.position.z, 1.0f,
-            1e-5f);
+        // By symmetry each corner's normal points straight out from the centre.
+        const Float3 out{v.position.x - 5.0f, v.position.y - 3.0f, v.position.z - 4.0f};
+        EXPECT_NEAR(v.normal.x * out.x + v.normal.y * out.y + v.normal.z * out.z, 1.0f, 1e-5f);
     }
     ASSERT_EQ(model.materials.size(), 2u);
     EXPECT_EQ(model.indices.size(), 24u);
