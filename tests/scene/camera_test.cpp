@@ -218,6 +218,8 @@ protected:
 TEST_F(SceneInputTest, LeftDragTurnsTheSelectedModelsBoneAboutTheVerticalAxis) {
     // Selected, but its model has no such bone.
     scene_.models.push_back({std::make_unique<ModelInstance>(), Row(true, 0)});
+    // A move with no button down takes nothing and lets nothing go.
+    EXPECT_EQ(Send(Mouse(InputKind::MouseMove, 90, 50)), MouseCapture::Keep);
     EXPECT_EQ(Send(Mouse(InputKind::LeftDown, 100, 50)), MouseCapture::Take);
     Send(Mouse(InputKind::MouseMove, 110, 80, kInputLeftButton));
     // Every row accumulates the angle; only x movement counts.

@@ -297,6 +297,9 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     Frame();
     ASSERT_EQ(scene_.accessories.size(), 2u);
     const int before = rebuilds;
+    const ModelInstance* cube = scene_.accessories[0].instance.get();
+    std::vector<const ModelInstance*> released;
+    scene_.releaseModelResources = [&](const ModelInstance& m) { released.push_back(&m); };
     ui_.requests.push_back({RequestKind::DeleteAccessory, 0});
     ui_.requests.push_back({RequestKind::DeleteAccessory, 0});
     ui_.requests.push_back({RequestKind::DeleteAccessory, 5});
@@ -304,6 +307,7 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     ASSERT_EQ(scene_.accessories.size(), 1u);
     EXPECT_EQ(scene_.accessories[0].name, "ball.x");
     EXPECT_EQ(rebuilds, before + 1);
+    EXPECT_EQ(released, (std::vector<const ModelInstance*>{cube}));  // its GPU half too
 }
 
 TEST_F(SceneUpdateTest, PlayEverythingStartsAllMotionsWithTheFirstSong) {
