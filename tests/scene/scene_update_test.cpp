@@ -199,11 +199,17 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_EQ(rebuilds, 1);   // in the same frame
     EXPECT_EQ(gpuWaits_, 1);  // once, however many changes wanted it
 
-    // Only what changed is applied again.
+    // Only what changed is applied again; a quality below the lowest is the lowest.
     ui_.editShadowQuality = 1;
+    ui_.editDiffuseQuality = -2;
     ui_.requests.push_back({RequestKind::ApplyGraphics});
     Frame(0.0f);
     EXPECT_EQ(scene_.render.shadowSamples, 8u);
+    EXPECT_EQ(scene_.render.diffuseQuality, 0);
+    EXPECT_EQ(scene_.render.diffuseSamples, 4u);
+    ui_.editDiffuseQuality = 2;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
     EXPECT_EQ(scene_.render.diffuseSamples, 12u);
     EXPECT_EQ(rebuilds, 1);
     EXPECT_EQ(resizes.size(), 1u);  // the size did not change: no new swapchain
