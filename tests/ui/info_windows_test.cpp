@@ -2,6 +2,7 @@
 // figures, with the GPU pass lines in columns beside them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/version.h"
@@ -62,9 +63,19 @@ TEST_F(InfoWindowsTest, StatisticsShowEveryPassInColumnsNoTallerThanTheFigures) 
     const std::string figures = std::string("QVEngineDevelopmentVersion") + kVersionMajor +
                                 "build" + kVersionBuild + "FPS:59.94(16.683ms)";
     EXPECT_EQ(driver_.DrawnText("Statistics"), figures);
-    // In the corner, where the Navigator leaves room for it.
-    EXPECT_EQ(driver_.Window("Statistics")->Pos.x, 10.0f);
-    EXPECT_EQ(driver_.Window("Statistics")->Pos.y, 10.0f);
+    // In the corner, where the Navigator leaves room for it, and with no
+    // pass timed no wider than its own lines.
+    const ImGuiWindow* overlay = driver_.Window("Statistics");
+    EXPECT_EQ(overlay->Pos.x, 10.0f);
+    EXPECT_EQ(overlay->Pos.y, 10.0f);
+    float widest = 0.0f;
+    for (const std::string& line :
+         {std::string("QV Engine Development"),
+          std::string("Version ") + kVersionMajor + " build " + kVersionBuild,
+          std::string("FPS: 59.94 (16.683 ms)")}) {
+        widest = std::max(widest, ImGui::CalcTextSize(line.c_str()).x);
+    }
+    EXPECT_NEAR(overlay->Size.x, widest + 2.0f * ImGui::GetStyle().WindowPadding.x, 1.0f);
 
     for (const int count : {1, 3, 4, 7}) {
         TimePasses(count);
