@@ -148,11 +148,15 @@ bool InterfaceDriver::Choose(const char* window, std::initializer_list<IdPart> c
     return ClickIn(list, entry);
 }
 
-bool InterfaceDriver::Type(const char* window, ImGuiID id, const std::string& text) {
-    if (!Click(window, id)) {
+bool InterfaceDriver::Type(const char* window, ImGuiID id, const std::string& text,
+                           bool ctrlClick) {
+    ImGuiIO& io = ImGui::GetIO();
+    io.KeyCtrl = ctrlClick;
+    const bool clicked = Click(window, id);
+    io.KeyCtrl = false;
+    if (!clicked) {
         return false;
     }
-    ImGuiIO& io = ImGui::GetIO();
     for (const char c : text) {
         io.AddInputCharacter(static_cast<ImWchar>(c));
         Frame();

@@ -64,8 +64,9 @@ public:
     bool Choose(const char* window, std::initializer_list<IdPart> combo,
                 std::initializer_list<IdPart> entry);
     // Clicks a text field (which selects its text), types `text` a
-    // character a frame, then presses Enter.
-    bool Type(const char* window, ImGuiID id, const std::string& text);
+    // character a frame, then presses Enter. A drag or slider field takes
+    // typing after a Ctrl-click.
+    bool Type(const char* window, ImGuiID id, const std::string& text, bool ctrlClick = false);
     // Where the widget lies, found by hovering the window point by point.
     bool Find(const char* window, ImGuiID id, ImVec2* at);
 

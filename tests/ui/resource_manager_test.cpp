@@ -5,6 +5,7 @@
 #include <imgui_internal.h>
 
 #include "formats/x_model.h"
+#include "scene/accessory_settings.h"
 #include "scene/import_accessory.h"
 #include "scene/scene.h"
 #include "tests/support/content_writers.h"
@@ -135,6 +136,36 @@ TEST_F(ResourceManagerTest, AClickOnTheOpacitySliderAsksAValueBelowFull) {
     EXPECT_LT(ui_.accessoryEdits[0].settings.opacity, 0.9f);
     SceneUpdate();
     EXPECT_LT(scene_.accessories[0].settings.opacity, 0.9f);
+
+    // A scale typed past either end is held inside them.
+    const auto control = [](const char* label) {
+        return InterfaceDriver::Id(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list",
+                                              0, "##Accessory", label});
+    };
+    for (const auto& [typed, held] : {std::pair{"5000", 1000.0f}, {"0", kMinAccessoryScale}}) {
+        ASSERT_TRUE(driver_.Type(kManager, control("Scale"), typed, true));
+        ASSERT_FALSE(ui_.accessoryEdits.empty()) << typed;
+        EXPECT_EQ(ui_.accessoryEdits.back().settings.scale, held) << typed;
+        SceneUpdate();
+    }
+    // A drag turns by half a degree a pixel.
+    ImVec2 at;
+    const ImGuiID turnX =
+        InterfaceDriver::Id(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list", 0,
+                                       "##Accessory", "Rotation (degrees)", 0, ""});
+    ASSERT_TRUE(driver_.Find(kManager, turnX, &at));
+    ImGuiIO& io = driver_.Io();
+    io.MousePos = at;
+    io.MouseDown[0] = true;
+    driver_.Frame();
+    io.MousePos = ImVec2(at.x + 20.0f, at.y);
+    driver_.Frame();
+    io.MouseDown[0] = false;
+    driver_.Frame();
+    io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+    driver_.Frame();
+    ASSERT_FALSE(ui_.accessoryEdits.empty());
+    EXPECT_EQ(ui_.accessoryEdits.back().settings.rotationDegrees.x, 10.0f);
 }
 
 }  // namespace
