@@ -11,6 +11,7 @@
 #include "formats/model_textures.h"
 #include "formats/x_model.h"
 #include "runtime/motion.h"
+#include "runtime/pose_math.h"
 #include "runtime/skeleton.h"
 #include "scene/import_accessory.h"
 #include "scene/import_results.h"
@@ -60,10 +61,22 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     folder.Write("base.png", std::string_view("present"));
     XModel mesh = ParsedX(XSphereMapped());
     mesh.folder = folder.path().string() + "/";
-    // Lifted off the origin, so no corner's coordinates are zero.
+    // Lifted off the origin, so no corner's coordinates are zero, and its
+    // frame turned about all three axes at once and moved.
     for (Float3& p : mesh.meshes.at(0).positions) {
         p = {p.x + 5.0f, p.y + 3.0f, p.z + 4.0f};
     }
+    const Quaternion turn = EulerToQuaternion(0.3f, 0.5f, 0.7f);
+    const Vector4 move{0.5f, 0.25f, 0.125f, 0.0f};
+    XMatrix& frame = mesh.frames.at(static_cast<std::size_t>(mesh.meshes[0].frame)).transform;
+    for (int row = 0; row < 4; ++row) {
+        const Vector4 axis = row < 3 ? Rotate({row == 0 ? 1.0f : 0.0f, row == 1 ? 1.0f : 0.0f,
+                                               row == 2 ? 1.0f : 0.0f, 0.0f},
+                                              turn)
+                                     : move;
+        frame[4 * row] = axis.x, frame[4 * row + 1] = axis.y, frame[4 * row + 2] = axis.z;
+    }
+    const Vector4 centre = Add3(Rotate({5.0f, 3.0f, 4.0f, 0.0f}, turn), move);
     const PmxModel model = AccessoryModel(mesh);
     ASSERT_EQ(model.bones.size(), 1u);
     EXPECT_EQ(model.bones[0].parentIndex, -1);
@@ -74,8 +87,10 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
         EXPECT_EQ(v.weight.deformType, kPmxDeformBdef1);
         EXPECT_EQ(v.weight.boneIndex[0], 0);
         EXPECT_EQ(v.edgeScale, 0.0f);  // accessories draw no outline
-        // By symmetry each corner's normal points straight out from the centre.
-        const Float3 out{v.position.x - 5.0f, v.position.y - 3.0f, v.position.z - 4.0f};
+        // Each corner lies a unit from the turned centre, and by symmetry
+        // its normal points straight out from it.
+        const Float3 out{v.position.x - centre.x, v.position.y - centre.y, v.position.z - centre.z};
+        EXPECT_NEAR(out.x * out.x + out.y * out.y + out.z * out.z, 1.0f, 1e-5f);
         EXPECT_NEAR(v.normal.x * out.x + v.normal.y * out.y + v.normal.z * out.z, 1.0f, 1e-5f);
     }
     ASSERT_EQ(model.materials.size(), 2u);

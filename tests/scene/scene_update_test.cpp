@@ -411,7 +411,10 @@ TEST_F(SceneUpdateTest, ARequestForAnEntryAnEarlierRemovalTookIsDropped) {
     ui_.requests.push_back({RequestKind::ChooseCameraMotion, 2});
     ui_.requests.push_back({RequestKind::DeleteSong, 0});
     ui_.requests.push_back({RequestKind::SelectSong, 0});
+    // A removal from one list leaves the rows of the others as they are.
+    ui_.requests.push_back({RequestKind::SwitchPhysics, 0, false});
     Frame();
+    EXPECT_FALSE(scene_.models[0].entry.physicsOn);
     ASSERT_EQ(scene_.models.size(), 2u);
     EXPECT_EQ(scene_.models[1].entry.name, "model2");
     EXPECT_TRUE(scene_.models[1].entry.physicsOn);
