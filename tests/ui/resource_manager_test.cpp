@@ -45,6 +45,16 @@ TEST_F(ResourceManagerTest, ModelRowsCountFromOneAndDeleteOutsideTheListAsksNoth
     ImVec2 at;
     ASSERT_TRUE(driver_.Find(kManager, ModelListWidget(0, "Model setting"), &at));
     EXPECT_GE(at.x, table->Columns[5].MinX);
+    // Ticking two rows in one frame asks a tick for each: one row's pending
+    // tick is not another's.
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(0, "##Select")));
+    ASSERT_TRUE(driver_.Click(kManager, ModelListWidget(1, "##Select")));
+    ASSERT_EQ(ui_.requests.size(), 2u);
+    for (const SceneRequest& request : ui_.requests) {
+        EXPECT_EQ(request.kind, RequestKind::SelectModel);
+        EXPECT_TRUE(request.on) << request.index;
+    }
+    ui_.requests.clear();
     // Even with a tick asked for them, rows before and past the list are never deleted.
     for (const std::int32_t row : {-1, 2}) {
         ui_.requests.push_back({RequestKind::SelectModel, row, true});
@@ -130,10 +140,15 @@ TEST_F(ResourceManagerTest, AClickOnTheOpacitySliderAsksAValueBelowFull) {
     scene_.accessories.push_back({std::move(instance), "cube.x", {}});
     ASSERT_TRUE(ClickIn({"ResourceManagerTabs", "Accessory"}));
     driver_.Frames(1);
+    // Hidden earlier in the same frame: the opacity edit keeps it hidden.
+    AccessorySettings hidden;
+    hidden.visible = false;
+    ui_.accessoryEdits.push_back({0, hidden});
     ASSERT_TRUE(ClickIn(
         {"ResourceManagerTabs", "Accessory", "Accessory list", 0, "##Accessory", "Opacity"}));
-    ASSERT_EQ(ui_.accessoryEdits.size(), 1u);
-    EXPECT_LT(ui_.accessoryEdits[0].settings.opacity, 0.9f);
+    ASSERT_EQ(ui_.accessoryEdits.size(), 2u);
+    EXPECT_LT(ui_.accessoryEdits[1].settings.opacity, 0.9f);
+    EXPECT_FALSE(ui_.accessoryEdits[1].settings.visible);
     SceneUpdate();
     EXPECT_LT(scene_.accessories[0].settings.opacity, 0.9f);
 
