@@ -79,6 +79,7 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     const Vector4 centre = Add3(Rotate({5.0f, 3.0f, 4.0f, 0.0f}, turn), move);
     const PmxModel model = AccessoryModel(mesh);
     ASSERT_EQ(model.bones.size(), 1u);
+    EXPECT_EQ(model.bones[0].name, u"root");
     EXPECT_EQ(model.bones[0].parentIndex, -1);
     // Six positions without normals: one vertex each, with smooth normals
     // pointing out of the octahedron.

@@ -193,6 +193,19 @@ TEST(CameraFramingTest, ResetViewTurnsToTheFrontAndFitsEveryModel) {
     const float top = Project(camera, {0, 20, 0, 1}).y;
     EXPECT_GT(top, 0.7f);
     EXPECT_LT(top, 0.9f);
+
+    // A model whose only bone stands nowhere (any one coordinate not a
+    // number) frames like nothing loaded.
+    for (int axis = 0; axis < 3; ++axis) {
+        SceneContent lost;
+        lost.models.push_back({std::make_unique<ModelInstance>(), {}});
+        lost.models[0].instance->bones.resize(1);
+        Vector4& p = lost.models[0].instance->bones[0].framePosition;
+        p = {1, 2, 3, 1};
+        (axis == 0 ? p.x : axis == 1 ? p.y : p.z) = NAN;
+        FrameModels(camera, lost);
+        EXPECT_NEAR(Distance(camera.eye, fresh.eye), 0.0f, 1e-5f) << axis;
+    }
 }
 
 // Two models of three bones each; only the first is selected.
