@@ -112,7 +112,8 @@ TEST_F(ResourceManagerTest, MotionAndShaderRowsOfferOnlyTheActionsThatApply) {
     scene_.render.selectedRayTracingShader = 0;
     driver_.Frames(1);
     EXPECT_NE(driver_.DrawnText(kManager).find(
-                  "QVRaytracingshader(experimental)Raytracingshaderselection"),
+                  "-Raytraceddiffuse/shadow/reflection-Reflectionisconfiguredbymaterialspecular"
+                  "colorandreflectiveQVRaytracingshader(experimental)Raytracingshaderselection"),
               std::string::npos)
         << driver_.DrawnText(kManager);
     scene_.render.selectedRayTracingShader = 2;  // none of them: an empty field
