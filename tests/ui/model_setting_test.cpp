@@ -194,8 +194,10 @@ TEST_F(ModelSettingTest, AddingWhilePlayingIsRefusedAndClearingReturnsToRest) {
     OpenSecondModel();
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion"}));
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Motion", "Clear all motions"}));
-    modelSetting_.motionSelectIndex = 1;
-    driver_.Frames(2);
+    EXPECT_FALSE(Shown({"ModelSettingTabs", "Motion", "Add selected motion"}));  // none chosen
+    ASSERT_TRUE(ChooseIn({"ModelSettingTabs", "Motion", "Motion select"}, {1, "b.vmd"}));
+    EXPECT_EQ(modelSetting_.motionSelectIndex, 1);
+    EXPECT_TRUE(modelSetting_.edits.empty());  // a choice alone asks nothing
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion", "Add selected motion"}));
     EXPECT_EQ(modelSetting_.addedMotionsText, "b.vmd.");
     driver_.Frame();
