@@ -400,6 +400,19 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
     tree.File("d.pmx");
     ASSERT_TRUE(driver.Click(popup, InterfaceDriver::Id(popup, {"*"})));
     EXPECT_NE(IndexOf(browser, "d.pmx"), FileBrowser::kNoAnchor);
+    // The path buttons lead up, and the drive combo to a drive's top.
+    tree.Folder("sub");
+    ASSERT_TRUE(browser.ChangeDirectory(tree.root() / "sub"));
+    driver.Frames(1);
+    const auto buttons = browser.PathButtons();
+    const int parent = static_cast<int>(buttons.size()) - 2;
+    ASSERT_TRUE(
+        driver.ClickIn(popup, {parent, buttons[static_cast<std::size_t>(parent)].first.c_str()}));
+    EXPECT_EQ(browser.currentFolder, tree.root());
+    ASSERT_TRUE(driver.Choose(popup, {"##select_drive"}, {0, "/"}));
+    EXPECT_EQ(browser.currentFolder, fs::path("/"));
+    ASSERT_TRUE(browser.ChangeDirectory(tree.root()));
+    driver.Frames(1);
     // The filter combo offers every filter; a pick narrows the list.
     const auto chooseFilter = [&](int index, const char* filter) {
         return driver.Choose(popup, {"##type_filters"}, {index, filter});
