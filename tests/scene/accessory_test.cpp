@@ -175,6 +175,16 @@ TEST_F(AccessoryTest, AnAccessoryImportsWithAMissingTextureNamedAndABrokenOneSay
     EXPECT_EQ(content_.accessories[0].name, "cube.x");
     EXPECT_EQ(content_.accessories[1].name, "ball.x");
     EXPECT_TRUE(content_.models.empty());
+    // One whose GPU half fails is named as an accessory and not added.
+    content_.createModelResources = [](ModelInstance&, const PmxModel&, ModelTextures&) {
+        return E_OUTOFMEMORY;
+    };
+    const std::string failed = Import({cube});
+    EXPECT_NE(
+        failed.find(cube.string() + "\n\nFailed to create graphic resource for this accessory!"),
+        std::string::npos)
+        << failed;
+    EXPECT_EQ(content_.accessories.size(), 2u);
 }
 
 TEST_F(AccessoryTest, AnAccessoryFollowsItsBoneThroughADanceAndObeysItsRow) {
