@@ -266,6 +266,22 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
                                  InterfaceDriver::Id("Graphic setting", {control}), &unused))
             << control;
     }
+    // A quality dragged past the slider's right end is the highest.
+    ImVec2 at;
+    ASSERT_TRUE(driver_.Find("Graphic setting",
+                             InterfaceDriver::Id("Graphic setting", {"Raytraced diffuse quality"}),
+                             &at));
+    ImGuiIO& io = driver_.Io();
+    io.MousePos = at;
+    io.MouseDown[0] = true;
+    driver_.Frame();
+    io.MousePos.x += 2000.0f;
+    driver_.Frame();
+    io.MouseDown[0] = false;
+    driver_.Frame();
+    io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+    driver_.Frame();
+    EXPECT_EQ(ui_.editDiffuseQuality, 3);
     // Each quality shows by name; one out of range shows as the lowest.
     ui_.editDiffuseQuality = 3;
     ui_.editShadowQuality = 7;
