@@ -267,6 +267,16 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     UpdateScene(scene, ui, modelSetting, 0.1f);
     EXPECT_EQ(scene.stage.cameraMotion, 0);
     EXPECT_NEAR(scene.stage.camera.target.y, 5, 1e-3f);
+    // Likewise after a frame with no camera motion at all.
+    scene.motions.push_back({camera, "camera"});
+    ui.requests.push_back({RequestKind::ChooseCameraMotion, 1});
+    UpdateScene(scene, ui, modelSetting, 0.1f);
+    EXPECT_NEAR(scene.stage.camera.target.y, 10, 1e-3f);
+    ui.requests.push_back({RequestKind::ChooseCameraMotion, -1});
+    UpdateScene(scene, ui, modelSetting, 0.1f);
+    ui.requests.push_back({RequestKind::ChooseCameraMotion, 0});
+    UpdateScene(scene, ui, modelSetting, 0.1f);
+    EXPECT_NEAR(scene.stage.camera.target.y, 5, 1e-3f);
 }
 
 }  // namespace qv

@@ -281,6 +281,9 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     EXPECT_TRUE(ui_.showImportStatus);
     EXPECT_EQ(scene_.models.size(), 4u);
     EXPECT_EQ(scene_.importer.Status(), "Loaded 1 resource(s).");
+    // A note of the player's own takes the status line while no batch waits.
+    EXPECT_TRUE(scene_.importer.ShowMessage("Ray Tracing was switched off."));
+    EXPECT_EQ(scene_.importer.Status(), "Ray Tracing was switched off.");
     EXPECT_EQ(rebuilds, 1);
     EXPECT_TRUE(scene_.render.rayTracing);
     EXPECT_EQ(gpuWaits_, 1);

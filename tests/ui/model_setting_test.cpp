@@ -240,6 +240,17 @@ TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate)
     OpenSecondModel();
     ASSERT_FALSE(modelSetting_.morphControls.empty());
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph"}));
+    // Each row's slider sits in the last column, under "Value".
+    const ImGuiTable* table = ImGui::TableFindByID(
+        InterfaceDriver::Id(kWindow, {"ModelSettingTabs", "Morph", "MorphWeightControlTable"}));
+    ASSERT_NE(table, nullptr);
+    ImVec2 slider;
+    ASSERT_TRUE(driver_.Find(
+        kWindow,
+        InterfaceDriver::Id(
+            kWindow, {"ModelSettingTabs", "Morph", "MorphWeightControlTable", 0, "##weight"}),
+        &slider));
+    EXPECT_GE(slider.x, table->Columns[3].MinX);
     ASSERT_TRUE(ClickSlider({"ModelSettingTabs", "Morph", "MorphWeightControlTable", 0, "##weight"},
                             60.0f));
     const float* weight = modelSetting_.morphControls[0].weight;
