@@ -54,8 +54,10 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     EXPECT_EQ(modelSetting_.transformBone, 1);
     // A bone chosen but not yet carried out stays chosen when the window binds again.
     ChooseTransformBone(view_, 2);
+    ChooseMaterial(view_, 1);
     OpenModelSetting(view_, 1);
     EXPECT_EQ(modelSetting_.transformBone, 2);
+    EXPECT_EQ(modelSetting_.materialIndex, 1);
     EXPECT_EQ(modelSetting_.transformBonePtr, &Second().bones[2]);
 }
 
