@@ -249,6 +249,16 @@ TEST_F(AccessoryTest, AnAccessoryFollowsItsBoneThroughADanceAndObeysItsRow) {
         EXPECT_EQ(cube.settings.scale, kMinAccessoryScale) << typed;
     }
 
+    // A model before the followed one goes: the accessory follows the same
+    // model on its new row; one after it changes nothing.
+    edits = {{0, {true, 2, hand, {}, {}, 1, 1}}};
+    ApplyAccessoryEdits(content_, edits);
+    ForgetRemovedModel(content_, 3);
+    EXPECT_EQ(cube.settings.model, 2);
+    ForgetRemovedModel(content_, 0);
+    EXPECT_EQ(cube.settings.model, 1);
+    EXPECT_EQ(cube.settings.bone, hand);
+
     // The followed model goes: the accessory stays where it was, in the world.
     edits = {{0, {true, 0, hand, {}, {}, 1, 1}}};
     ApplyAccessoryEdits(content_, edits);

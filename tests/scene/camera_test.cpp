@@ -231,8 +231,12 @@ protected:
 TEST_F(SceneInputTest, LeftDragTurnsTheSelectedModelsBoneAboutTheVerticalAxis) {
     // Selected, but its model has no such bone.
     scene_.models.push_back({std::make_unique<ModelInstance>(), Row(true, 0)});
-    // A move with no button down takes nothing and lets nothing go.
+    // Before a left press in the scene (one on a window, say), a move with
+    // the button down turns nothing, and a release lets nothing go.
     EXPECT_EQ(Send(Mouse(InputKind::MouseMove, 90, 50)), MouseCapture::Keep);
+    EXPECT_EQ(Send(Mouse(InputKind::MouseMove, 60, 50, kInputLeftButton)), MouseCapture::Keep);
+    EXPECT_EQ(Send(Mouse(InputKind::LeftUp, 60, 50)), MouseCapture::Keep);
+    EXPECT_EQ(scene_.models[0].entry.yRotationAngle, 0.0f);
     EXPECT_EQ(Send(Mouse(InputKind::LeftDown, 100, 50)), MouseCapture::Take);
     Send(Mouse(InputKind::MouseMove, 110, 80, kInputLeftButton));
     // Every row accumulates the angle; only x movement counts.
