@@ -252,6 +252,12 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_FALSE(scene_.render.fullscreen);
     EXPECT_EQ(resizes.back().width, 1280u);
     EXPECT_EQ(scene_.render.resolutionIndex, 0);
+    // A resolution past the list is its last entry.
+    ui_.editResolutionIndex = 99;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
+    EXPECT_EQ(resizes.back().width, 3840u);
+    EXPECT_EQ(scene_.render.resolutionIndex, 5);
 }
 
 TEST_F(SceneUpdateTest, FramesPlayEveryModelAndTakeTheStepsTheirTimeHolds) {
