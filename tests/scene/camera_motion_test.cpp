@@ -102,6 +102,16 @@ TEST(CameraMotion, AsymmetricCurvesEaseEachValueOnItsOwn) {
     EXPECT_NEAR(pose.distance, -10 - 10 * Bezier(1, 1, v), 1e-3f);
     EXPECT_GT(pose.distance, -20.0f);
     EXPECT_NEAR(pose.fovY, 45 * 3.14159265f / 180, 1e-4f);  // the view angle's own straight line
+    // A first control on the diagonal does not make the curve a line.
+    float w = 0.5f;
+    for (int i = 0; i < 60; ++i) {
+        const float x = Bezier(0.2f, 1, w);
+        const float slope = 3 * (1 - w) * (1 - w) * 0.2f + 6 * (1 - w) * w * (1 - 0.2f) +
+                            3 * w * w * (1 - 1) + 1e-6f;
+        w -= (x - 0.5f) / slope;
+    }
+    EXPECT_NEAR(BezierEase(0.2f, 0.2f, 1, 0, 0.5f), Bezier(0.2f, 0, w), 1e-3f);
+    EXPECT_LT(BezierEase(0.2f, 0.2f, 1, 0, 0.5f), 0.45f);
 }
 
 TEST(CameraMotion, KeysOneFrameApartCutWithoutInbetweens) {
