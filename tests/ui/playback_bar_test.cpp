@@ -96,6 +96,15 @@ TEST_F(PlaybackBarTest, ControlsAskTheSceneAndItCarriesThemOut) {
     driver_.Frames(2);
     ASSERT_TRUE(ClickBar("##Seek"));
     EXPECT_EQ(Asked(ui_, RequestKind::Seek).size(), 1u);
+    // Half a second is a timeline too: its slider answers.
+    ui_.requests.clear();
+    scene_.songs.push_back(
+        {std::make_unique<SoundEffect>(*scene_.audioEngine, SilentWav(24000)), "short"});
+    SelectSong(scene_, 0);
+    ASSERT_EQ(PlaybackLength(scene_), 0.5);
+    driver_.Frames(2);
+    ASSERT_TRUE(ClickBar("##Seek"));
+    EXPECT_FALSE(Asked(ui_, RequestKind::Seek).empty());
 }
 
 TEST_F(PlaybackBarTest, ADragAlongTheTimelinePosesOnlyAndSettlesOnceAtTheEnd) {
