@@ -357,6 +357,9 @@ TEST_F(MainWindowsTest, F1IsLeftToATextFieldThatHasTheKeyboard) {
     ASSERT_TRUE(ClickIn("Navigator", {"Manager", "Resource Manager"}));
     EXPECT_TRUE(ui_.showResourceManager);
     ui_.showResourceManager = false;
+    ASSERT_TRUE(ClickIn("Navigator", {"Information", "About"}));
+    EXPECT_TRUE(ui_.showAbout);
+    ui_.showAbout = false;
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
     ASSERT_TRUE(ClickIn("Physics setting", {"Simulation step time"}));
     driver_.Frames(2);

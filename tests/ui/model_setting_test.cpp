@@ -215,6 +215,14 @@ TEST_F(ModelSettingTest, AddingWhilePlayingIsRefusedAndClearingReturnsToRest) {
     Second().playing = 0;
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Motion", "Add selected motion"}));
     EXPECT_EQ(modelSetting_.addedMotionsText, "b.vmd, a.vmd.");
+    // Pending edits are read in order: a clear drops what came before it.
+    modelSetting_.edits.push_back({});
+    modelSetting_.edits.back().kind = ModelEdit::Kind::ClearMotions;
+    modelSetting_.edits.push_back({});
+    modelSetting_.edits.back().kind = ModelEdit::Kind::AttachMotion;
+    modelSetting_.edits.back().index = 1;
+    EXPECT_EQ(AddedMotionNames(view_), (std::vector<std::string>{"b.vmd"}));
+    modelSetting_.edits.resize(modelSetting_.edits.size() - 2);
     SceneUpdate();
     Second().playing = 1;
     SceneUpdate();

@@ -60,6 +60,9 @@ TEST_F(PlaybackBarTest, ControlsAskTheSceneAndItCarriesThemOut) {
     ASSERT_NE(bar, nullptr);
     EXPECT_FLOAT_EQ(bar->Pos.y + bar->Size.y, 720.0f) << "along the bottom";
     EXPECT_FLOAT_EQ(bar->Size.x, 1280.0f);
+    // One row of controls tall, with the window's padding above and below.
+    EXPECT_FLOAT_EQ(bar->Size.y,
+                    ImGui::GetFrameHeight() + 2.0f * ImGui::GetStyle().WindowPadding.y);
     // The time, the length and the frame, as the slider moves them.
     SeekPlayback(scene_, 1.5, true);
     driver_.Frames(1);
