@@ -85,9 +85,6 @@ bool EvaluateCameraKeys(std::span<const VmdCameraKey> keys, float frame, CameraM
             (frame - static_cast<float>(a.frame)) / static_cast<float>(b.frame - a.frame), 0.0f,
             1.0f);
     }
-    if (i == j && frame < static_cast<float>(a.frame)) {
-        t = 0.0f;
-    }
     auto ease = [&](int curve) {
         const std::uint8_t* c = b.interpolation.data() + 4 * curve;
         return BezierEase(c[0] * kControlScale, c[2] * kControlScale, c[1] * kControlScale,
