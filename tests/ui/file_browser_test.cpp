@@ -233,10 +233,17 @@ TEST(FileBrowserTest, FailuresReportAndFallBackToTheStartingFolder) {
     // A path far longer than the system allows, and a missing drive, alike.
     EXPECT_FALSE(browser.ChangeDirectory(tree.root() / std::string(4000, 'x')));
     EXPECT_EQ(browser.currentFolder, tree.root());
-    // Open clears the report of the last failure.
+    // Open clears the report of the last failure, lists the folder afresh
+    // and forgets the last pick.
+    tree.File("late.pmx");
+    browser.Click(IndexOf(browser, "start.pmx"), false, false);
+    ASSERT_TRUE(browser.Confirm());
     browser.Open();
     EXPECT_EQ(browser.statusText, "");
     EXPECT_TRUE(browser.openRequested);
+    EXPECT_FALSE(browser.IsConfirmed());
+    EXPECT_TRUE(browser.selectedNames.empty());
+    EXPECT_NE(IndexOf(browser, "late.pmx"), FileBrowser::kNoAnchor);
     EXPECT_FALSE(browser.ChangeDirectory("/no/such/medium"));
     EXPECT_TRUE(browser.statusText.starts_with("last error: "));
     EXPECT_NE(browser.statusText.find("/no/such/medium"), std::string::npos) << browser.statusText;
