@@ -273,6 +273,11 @@ TEST_F(ModelSettingTest, MorphSlidersAndMaterialValuesChangeOnlyAtTheNextUpdate)
     std::snprintf(shown, sizeof shown, "%.3f", *weight);
     driver_.Frame();
     EXPECT_NE(driver_.DrawnText(kWindow).find(shown), std::string::npos) << shown;
+    // Each row names its morph and its kind.
+    std::string row =
+        "1" + modelSetting_.morphControls[0].name + modelSetting_.morphControls[0].kind;
+    std::erase(row, ' ');
+    EXPECT_NE(driver_.DrawnText(kWindow).find(row), std::string::npos) << row;
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Morph", "Reset all morph"}));
     SceneUpdate();
     EXPECT_EQ(*weight, 0.0f);

@@ -164,6 +164,15 @@ TEST_F(ResourceManagerTest, AClickOnTheOpacitySliderAsksAValueBelowFull) {
         EXPECT_EQ(ui_.accessoryEdits.back().settings.scale, held) << typed;
         SceneUpdate();
     }
+    // A position typed in lands on its own axis.
+    ASSERT_TRUE(driver_.Type(
+        kManager,
+        InterfaceDriver::Id(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list", 0,
+                                       "##Accessory", "Position", 1, ""}),
+        "2.5", true));
+    ASSERT_FALSE(ui_.accessoryEdits.empty());
+    EXPECT_EQ(ui_.accessoryEdits.back().settings.position, (Float3{0.0f, 2.5f, 0.0f}));
+    SceneUpdate();
     // A drag turns by half a degree a pixel.
     ImVec2 at;
     const ImGuiID turnX =
