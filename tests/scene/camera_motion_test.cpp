@@ -112,6 +112,7 @@ TEST(CameraMotion, AsymmetricCurvesEaseEachValueOnItsOwn) {
     }
     EXPECT_NEAR(BezierEase(0.2f, 0.2f, 1, 0, 0.5f), Bezier(0.2f, 0, w), 1e-3f);
     EXPECT_LT(BezierEase(0.2f, 0.2f, 1, 0, 0.5f), 0.45f);
+    EXPECT_GT(BezierEase(0, 1, 0.6f, 0.6f, 0.5f), 0.55f);  // nor only its second
 }
 
 TEST(CameraMotion, KeysOneFrameApartCutWithoutInbetweens) {

@@ -41,6 +41,7 @@ protected:
 
 TEST(PlaybackTimeTest, TimeTextAndFrameNumber) {
     EXPECT_EQ(TimeText(0.0), "0:00.00");
+    EXPECT_EQ(TimeText(0.5), "0:00.50");
     EXPECT_EQ(TimeText(59.99), "0:59.99");
     EXPECT_EQ(TimeText(59.999), "1:00.00");  // rounds up into the next minute, never ":60"
     EXPECT_EQ(TimeText(3725.5), "62:05.50");
