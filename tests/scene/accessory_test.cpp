@@ -63,8 +63,10 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     mesh.folder = folder.path().string() + "/";
     // Lifted off the origin, so no corner's coordinates are zero, and its
     // frame turned about all three axes at once and moved.
+    const Quaternion spin = EulerToQuaternion(0.9f, -0.4f, 0.2f);  // no edge along an axis
     for (Float3& p : mesh.meshes.at(0).positions) {
-        p = {p.x + 5.0f, p.y + 3.0f, p.z + 4.0f};
+        const Vector4 spun = Rotate({p.x, p.y, p.z, 0.0f}, spin);
+        p = {spun.x + 5.0f, spun.y + 3.0f, spun.z + 4.0f};
     }
     const Quaternion turn = EulerToQuaternion(0.3f, 0.5f, 0.7f);
     const Vector4 move{0.5f, 0.25f, 0.125f, 0.0f};

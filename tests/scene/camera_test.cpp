@@ -83,6 +83,8 @@ TEST(CameraInputTest, WheelZoomsInUpToOneUnitFromTheTargetAndOutWithoutLimit) {
     }
     EXPECT_EQ(camera.zoom, -100.0f);
     EXPECT_NEAR(Distance(camera.eye, camera.target), 120.0f, 1e-3f);
+    HandleCameraInput(camera, 0.016f, Wheel(0));  // a wheel event with no turn
+    EXPECT_EQ(camera.zoom, -100.0f);
 }
 
 TEST(CameraInputTest, RightDragOrbitsOnlyWithTheRightButtonAlone) {
