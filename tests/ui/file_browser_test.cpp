@@ -407,9 +407,20 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
     tree.File("d.pmx");
     ASSERT_TRUE(driver.Click(popup, InterfaceDriver::Id(popup, {"*"})));
     EXPECT_NE(IndexOf(browser, "d.pmx"), FileBrowser::kNoAnchor);
-    // The path buttons lead up, and the drive combo to a drive's top.
+    // A double click on a folder's row enters it; the path buttons lead up,
+    // and the drive combo to a drive's top.
     tree.Folder("sub");
-    ASSERT_TRUE(browser.ChangeDirectory(tree.root() / "sub"));
+    browser.Reload();
+    driver.Frames(1);
+    ImVec2 at;
+    ASSERT_TRUE(driver.Find(childName, row("sub"), &at));
+    driver.Io().MousePos = at;
+    for (const bool down : {true, false, true, false}) {
+        driver.Io().MouseDown[0] = down;
+        driver.Frame();
+    }
+    driver.Io().MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+    EXPECT_EQ(browser.currentFolder, tree.root() / "sub");
     driver.Frames(1);
     const auto buttons = browser.PathButtons();
     const int parent = static_cast<int>(buttons.size()) - 2;

@@ -95,8 +95,10 @@ TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingH
         EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", control})) << control;
     }
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Shader"}));
-    modelSetting_.shaderSelectIndex = 0;
-    driver_.Frames(2);
+    ASSERT_TRUE(ChooseIn({"ModelSettingTabs", "Material", "Shader", "Shader select"},
+                         {0, scene_.shaders[0].entry.name.c_str()}));
+    EXPECT_EQ(modelSetting_.shaderSelectIndex, 0);
+    driver_.Frames(1);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material", "Shader", "Use this shader"}));
     EXPECT_EQ(Asked(ui_, RequestKind::ApplyShader).size(), 1u);
     EXPECT_EQ(appliedShader_[0], -1);
