@@ -190,6 +190,7 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_EQ(scene_.physics->accumulator, 0.0f);  // changing vsync restarts the accumulator
     ASSERT_EQ(resizes.size(), 1u);
     EXPECT_EQ(resizes[0].width, 1920u);
+    EXPECT_EQ(scene_.render.renderWidth, 1920u);
     EXPECT_EQ(scene_.render.renderHeight, 1080u);
     EXPECT_EQ(scene_.render.antiAliasingMode, 4);
     EXPECT_TRUE(scene_.render.rayTracing);
