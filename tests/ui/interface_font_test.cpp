@@ -1,6 +1,8 @@
 // The interface font: a file that is no font, and the installed Japanese face.
 #include <gtest/gtest.h>
 
+#include <span>
+
 #include "tests/support/temp_file.h"
 #include "ui/interface_context.h"
 
@@ -16,6 +18,12 @@ TEST(InterfaceFontTest, AFileThatIsNoFontIsRefusedWithItsName) {
     Result loaded = context.LoadFont({file.path(), 0});
     EXPECT_EQ(loaded.code, E_FAIL);
     EXPECT_NE(loaded.message.find("broken.otf"), std::string::npos) << loaded.message;
+    // A font collection's header cut short, and one that holds no faces.
+    const std::uint8_t collection[] = {'t', 't', 'c', 'f', 0, 1, 0, 0, 0, 0, 0, 0};
+    for (const std::size_t size : {std::size_t{11}, std::size_t{12}}) {
+        TempFile cut("cut.ttc", std::span<const std::uint8_t>(collection, size));
+        EXPECT_EQ(context.LoadFont({cut.path(), 0}).code, E_FAIL) << size;
+    }
     loaded = context.LoadFont({file.folder() / "missing.otf", 0});
     EXPECT_EQ(loaded.code, E_FAIL);
     EXPECT_NE(loaded.message.find("missing.otf"), std::string::npos) << loaded.message;
