@@ -196,6 +196,14 @@ TEST(CameraFramingTest, ResetViewTurnsToTheFrontAndFitsEveryModel) {
     EXPECT_GT(top, 0.7f);
     EXPECT_LT(top, 0.9f);
 
+    // A wide, low one is fitted by its width.
+    figure.models[0].instance->bones[0].framePosition = {-20, 0, 0, 1};
+    figure.models[0].instance->bones[1].framePosition = {20, 2, 0, 1};
+    FrameModels(camera, figure);
+    const float side = Project(camera, {20, 1, 0, 1}).x;
+    EXPECT_GT(side, 0.7f);
+    EXPECT_LT(side, 1.0f);
+
     // A model whose only bone stands nowhere (any one coordinate not a
     // number) frames like nothing loaded.
     for (int axis = 0; axis < 3; ++axis) {
