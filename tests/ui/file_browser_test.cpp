@@ -71,6 +71,9 @@ TEST(FileBrowserTest, FiltersAreLowerCasedOnceAndCombinedUnlessOneTakesAll) {
     browser.SetExtensionFilters({".wav"});
     EXPECT_EQ(browser.filters, (std::vector<std::string>{".wav"}));
     EXPECT_FALSE(browser.combinedFilterFirst);
+    // Only A to Z are lowered: the letters at the ends, and not the signs beside them.
+    browser.SetExtensionFilters({".AZ@[`{"});
+    EXPECT_EQ(browser.filters, (std::vector<std::string>{".az@[`{"}));
 }
 
 TEST(FileBrowserTest, ListsFoldersFirstCaseSensitivelyAndHidesDollarNames) {
@@ -95,6 +98,10 @@ TEST(FileBrowserTest, ListsFoldersFirstCaseSensitivelyAndHidesDollarNames) {
               (std::vector<std::string>{"[D] ..", "[D] Bfolder", "[D] zfolder", "[F] song.wav"}));
     browser.SetFilterIndex(2);  // ".vmd" matches an upper-case extension
     EXPECT_EQ(ShownLabels(browser).back(), "[F] Dance.VMD");
+    // An index past the filters filters nothing.
+    browser.SetFilterIndex(static_cast<std::uint32_t>(browser.filters.size()));
+    const auto all = ShownLabels(browser);
+    EXPECT_NE(std::find(all.begin(), all.end(), "[F] readme.txt"), all.end());
     // A new list of filters starts again from its first.
     browser.SetExtensionFilters({".wav", ".pmx"});
     EXPECT_EQ(browser.filterIndex, 0u);
@@ -304,6 +311,8 @@ TEST(FileBrowserTest, DisplayNamesReplaceBrokenSequencesAndControls) {
     EXPECT_EQ(DisplayName("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
     EXPECT_EQ(DisplayName("\xED\xBF\xBF"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // the last one
     EXPECT_EQ(DisplayName("tab\there"), "tab\xEF\xBF\xBDhere");
+    // The last control character and DEL are replaced; a space is text.
+    EXPECT_EQ(DisplayName("a\x1F\x7F b"), "a\xEF\xBF\xBD\xEF\xBF\xBD b");
     EXPECT_EQ(DisplayName("cut\xE3\x83"), "cut\xEF\xBF\xBD\xEF\xBF\xBD");
     // The smallest value of each length is not overlong, the largest character is text,
     // and one past it is not.
