@@ -238,6 +238,18 @@ TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
     EXPECT_EQ(scene.playback.time, 0.0);
     SeekPlayback(scene, std::nan(""));  // no time at all: the start
     EXPECT_EQ(scene.playback.time, 0.0);
+
+    // A timeline under a second, played to its end, plays again from the start.
+    scene.songs.push_back(
+        {std::make_unique<SoundEffect>(*scene.audioEngine, SilentWav(24000)), "short"});
+    SelectSong(scene, 0);
+    ASSERT_EQ(PlaybackLength(scene), 0.5);
+    StopAndReset(scene);
+    SeekPlayback(scene, 0.5);  // a stopped scene away from its start holds there, paused
+    ASSERT_EQ(scene.playback.state, PlayState::Paused);
+    PressPlay(scene);
+    EXPECT_EQ(scene.playback.state, PlayState::Playing);
+    EXPECT_EQ(scene.playback.time, 0.0);
     // Looping too: no restart, no climb.
     scene.playback.loop = true;
     for (int i = 0; i < 5; ++i) {
