@@ -1,6 +1,7 @@
 // The file browser's listing and selection rules on real temporary folders, and one pick driven
 // through Dear ImGui.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <thread>
 
@@ -85,6 +86,8 @@ TEST(FileBrowserTest, ListsFoldersFirstCaseSensitivelyAndHidesDollarNames) {
     tree.Folder("zfolder");
     tree.Folder("$RECYCLE.BIN");
     tree.Folder("Bfolder");
+    // A named pipe is neither a file to open nor a folder: not listed.
+    ASSERT_EQ(mkfifo((tree.root() / "pipe.pmx").c_str(), 0600), 0);
     FileBrowser browser = BrowserIn(tree.root());
     // A name of only a leading dot has no extension; a newline shows as U+FFFD.
     EXPECT_EQ(ShownLabels(browser),
