@@ -238,6 +238,11 @@ TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
     EXPECT_EQ(scene.playback.time, 0.0);
     SeekPlayback(scene, std::nan(""));  // no time at all: the start
     EXPECT_EQ(scene.playback.time, 0.0);
+    // Not playing, a frame time that is no number moves a model set playing by hand by none.
+    PressPlay(scene);
+    ASSERT_NE(scene.playback.state, PlayState::Playing);
+    EXPECT_EQ(AdvancePlayback(scene, std::nanf("")), 0.0);
+    EXPECT_EQ(AdvancePlayback(scene, 0.25f), 0.25);
 
     // A timeline under a second, played to its end, plays again from the start.
     scene.songs.push_back(

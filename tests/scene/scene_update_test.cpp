@@ -184,8 +184,10 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     ui_.editRayTracing = true;
     ui_.editDiffuseQuality = 2;
     ui_.editShadowQuality = 7;  // past the highest
+    ui_.editShowStatistics = false;
     ui_.requests.push_back({RequestKind::ApplyGraphics});
     Frame(0.0f);
+    EXPECT_FALSE(scene_.render.showStatistics);
     EXPECT_FALSE(vsync);
     EXPECT_EQ(scene_.physics->accumulator, 0.0f);  // changing vsync restarts the accumulator
     ASSERT_EQ(resizes.size(), 1u);
