@@ -127,11 +127,11 @@ void DrawBottomRow(FileBrowser& browser) {
 void FileBrowser::Draw() {
     if (openRequested) {
         ImGui::OpenPopup(popupLabel.c_str());
+        openRequested = false;
     }
     ImGui::SetNextWindowSize(ImVec2(static_cast<float>(width), static_cast<float>(height)),
                              ImGuiCond_FirstUseEver);
     if (!ImGui::BeginPopupModal(popupLabel.c_str(), nullptr, 0)) {
-        openRequested = false;
         return;
     }
     // Folder changes wait until everything of this frame has been drawn
@@ -155,7 +155,6 @@ void FileBrowser::Draw() {
     }
     DrawBottomRow(*this);
     ImGui::EndPopup();
-    openRequested = false;
 
     if (reload) {
         Reload();
