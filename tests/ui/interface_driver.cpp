@@ -77,6 +77,31 @@ std::string InterfaceDriver::DrawnText(const char* window) const {
     return text;
 }
 
+bool InterfaceDriver::Highlighted(const char* window, ImVec2 at) const {
+    const ImGuiWindow* w = Window(window);
+    if (w == nullptr || !w->Active) {
+        return false;
+    }
+    const ImU32 selected = ImGui::GetColorU32(ImGuiCol_Header);
+    const ImVector<ImDrawVert>& v = w->DrawList->VtxBuffer;
+    // A selected row's background is a filled rectangle: four corners of one colour.
+    for (int i = 0; i + 3 < v.Size; ++i) {
+        if (v[i].col != selected || v[i + 1].col != selected || v[i + 2].col != selected ||
+            v[i + 3].col != selected) {
+            continue;
+        }
+        ImRect box(v[i].pos, v[i].pos);
+        for (int k = 1; k < 4; ++k) {
+            box.Add(v[i + k].pos);
+        }
+        if (box.Contains(at)) {
+            return true;
+        }
+        i += 3;
+    }
+    return false;
+}
+
 ImGuiID InterfaceDriver::Id(const char* window, std::initializer_list<IdPart> path) {
     ImGuiID seed = ImHashStr(window);
     for (const IdPart& part : path) {

@@ -74,6 +74,10 @@ public:
     // back from the glyphs in their draw lists: without spaces, which draw none.
     std::string DrawnText(const char* window) const;
 
+    // Whether the window drew the point in the colour of a selected row
+    // (a chosen list entry, not one the mouse is over).
+    bool Highlighted(const char* window, ImVec2 at) const;
+
     void SetDisplaySize(float width, float height);
     ImGuiWindow* Window(const char* name) const;
     ImGuiIO& Io() { return ImGui::GetIO(); }

@@ -2,7 +2,10 @@
 // clicks.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cfloat>
+#include <map>
+#include <string>
 #include <thread>
 
 #include <imgui_internal.h>
@@ -266,22 +269,27 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
                                  InterfaceDriver::Id("Graphic setting", {control}), &unused))
             << control;
     }
-    // A quality dragged past the slider's right end is the highest.
-    ImVec2 at;
-    ASSERT_TRUE(driver_.Find("Graphic setting",
-                             InterfaceDriver::Id("Graphic setting", {"Raytraced diffuse quality"}),
-                             &at));
-    ImGuiIO& io = driver_.Io();
-    io.MousePos = at;
-    io.MouseDown[0] = true;
-    driver_.Frame();
-    io.MousePos.x += 2000.0f;
-    driver_.Frame();
-    io.MouseDown[0] = false;
-    driver_.Frame();
-    io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
-    driver_.Frame();
+    // A quality dragged past either end of the slider is the highest or the lowest.
+    const auto drag = [this](float dx) {
+        ImVec2 at;
+        ASSERT_TRUE(driver_.Find(
+            "Graphic setting",
+            InterfaceDriver::Id("Graphic setting", {"Raytraced diffuse quality"}), &at));
+        ImGuiIO& io = driver_.Io();
+        io.MousePos = at;
+        io.MouseDown[0] = true;
+        driver_.Frame();
+        io.MousePos.x += dx;
+        driver_.Frame();
+        io.MouseDown[0] = false;
+        driver_.Frame();
+        io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+        driver_.Frame();
+    };
+    drag(2000.0f);
     EXPECT_EQ(ui_.editDiffuseQuality, 3);
+    drag(-2000.0f);
+    EXPECT_EQ(ui_.editDiffuseQuality, 0);
     // Each quality shows by name; one out of range shows as the lowest.
     ui_.editDiffuseQuality = 3;
     ui_.editShadowQuality = 7;
@@ -383,10 +391,17 @@ TEST_F(MainWindowsTest, EveryWindowStaysReachableOnASmallDisplay) {
                        &ui_.showAbout, &ui_.showImportStatus}) {
         *flag = true;
     }
+    constexpr std::array kNames = {
+        "Navigator", "Resource manager", "Graphic setting",       "Physics setting",
+        "About",     "Statistics",       "Import resource status"};
+    // Left near the far corner of a large display, which then shrinks.
+    driver_.Frames(2);
+    for (const char* name : kNames) {
+        ImGui::SetWindowPos(name, ImVec2(1100.0f, 650.0f));
+    }
     driver_.SetDisplaySize(200.0f, 200.0f);
     driver_.Frames(4);
-    for (const char* name : {"Navigator", "Resource manager", "Graphic setting", "Physics setting",
-                             "About", "Statistics", "Import resource status"}) {
+    for (const char* name : kNames) {
         const ImGuiWindow* window = driver_.Window(name);
         ASSERT_NE(window, nullptr) << name;
         EXPECT_GE(window->Pos.x, 0.0f) << name;
@@ -415,10 +430,13 @@ TEST_F(MainWindowsTest, EveryWindowStaysReachableOnASmallDisplay) {
         EXPECT_EQ(driver_.Window("About")->Pos.x, 300.0f);
         EXPECT_EQ(driver_.Window("About")->Pos.y, 400.0f);
     }
-    // A display one pixel high is still a display: the window goes to its top.
+    // A display one pixel high or wide is still a display: the window goes to its edge.
     driver_.SetDisplaySize(1280.0f, 1.0f);
     driver_.Frames(2);
     EXPECT_EQ(driver_.Window("About")->Pos.y, 0.0f);
+    driver_.SetDisplaySize(1.0f, 720.0f);
+    driver_.Frames(2);
+    EXPECT_EQ(driver_.Window("About")->Pos.x, 0.0f);
 }
 
 TEST(GraphicEditTest, RayTracingDropsMultisamplingForGood) {
@@ -563,7 +581,23 @@ TEST_F(MainWindowsTest, TheCameraMotionComboChoosesAMotionAndNoneGivesTheCameraB
     EXPECT_EQ(Asked(ui_, RequestKind::ChooseCameraMotion), (std::vector<std::int32_t>{1}));
     SceneUpdate();
     EXPECT_EQ(scene_.stage.cameraMotion, 1);
-    ASSERT_TRUE(choose({"None"}));
+    // Opened again, the list shows the chosen motion as selected, and only it.
+    ASSERT_TRUE(ClickIn(kManager, {"ResourceManagerTabs", "Motion", "Camera motion"}));
+    driver_.Frames(1);
+    const std::string list = GImGui->OpenPopupStack.back().Window->Name;
+    std::map<std::string, ImVec2> rows;
+    for (const auto& [label, entry] :
+         {std::pair{"None", InterfaceDriver::Id(list.c_str(), {"None"})},
+          {"dance.vmd", InterfaceDriver::Id(list.c_str(), {0, "dance.vmd"})},
+          {"walk.vmd", InterfaceDriver::Id(list.c_str(), {1, "walk.vmd"})}}) {
+        ASSERT_TRUE(driver_.Find(list.c_str(), entry, &rows[label])) << label;
+    }
+    driver_.Io().MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+    driver_.Frames(1);
+    EXPECT_FALSE(driver_.Highlighted(list.c_str(), rows["None"]));
+    EXPECT_FALSE(driver_.Highlighted(list.c_str(), rows["dance.vmd"]));
+    EXPECT_TRUE(driver_.Highlighted(list.c_str(), rows["walk.vmd"]));
+    ASSERT_TRUE(driver_.ClickIn(list.c_str(), {"None"}));
     EXPECT_EQ(Asked(ui_, RequestKind::ChooseCameraMotion), (std::vector<std::int32_t>{-1}));
     SceneUpdate();
     EXPECT_EQ(scene_.stage.cameraMotion, -1);
