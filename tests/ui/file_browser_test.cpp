@@ -349,6 +349,10 @@ TEST(MountPointsTest, RealDevicesAndSharesOnlyWithEscapesDecoded) {
     EXPECT_EQ(browser.CurrentDrive(), 1u);
     browser.currentFolder = "/home/someoneelse";
     EXPECT_EQ(browser.CurrentDrive(), 0u);
+    // A list that holds no drive of the folder still names one of its own.
+    FileBrowser lone("/", {"/media/usb stick"});
+    lone.currentFolder = "/home/someone";
+    EXPECT_EQ(lone.CurrentDrive(), 0u);
 }
 
 TEST(FileBrowserTest, AThousandFilesGoAsOneBatchAndAFileDeletedMeanwhileIsReported) {
@@ -405,7 +409,9 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
     driver.Frames(3);
     const char* popup = browser.popupLabel.c_str();
     ASSERT_NE(driver.Window(popup), nullptr);
-    // The filter combo beside the buttons shows the chosen filter: at first all together.
+    // A title bar names the popup; the filter combo beside the buttons shows
+    // the chosen filter: at first all together.
+    EXPECT_TRUE(driver.DrawnText(popup).starts_with("filebrowser")) << driver.DrawnText(popup);
     EXPECT_NE(driver.DrawnText(popup).find("cancel.pmx,.vmd,"), std::string::npos)
         << driver.DrawnText(popup);
     const ImGuiID list = InterfaceDriver::Id(popup, {"##list"});

@@ -99,14 +99,28 @@ protected:
     }
 
     bool ClickIn(std::initializer_list<IdPart> path) { return driver_.ClickIn(kWindow, path); }
-    // Clicks a slider `offset` pixels right of its left end.
-    bool ClickSlider(std::initializer_list<IdPart> path, float offset) {
+    // Clicks a slider at `fraction` of its width, its ends found by hovering.
+    bool ClickSlider(std::initializer_list<IdPart> path, float fraction) {
+        const ImGuiID id = InterfaceDriver::Id(kWindow, path);
         ImVec2 at;
-        if (!driver_.Find(kWindow, InterfaceDriver::Id(kWindow, path), &at)) {
+        if (!driver_.Find(kWindow, id, &at)) {
             return false;
         }
         ImGuiIO& io = driver_.Io();
-        io.MousePos = ImVec2(at.x + offset, at.y);
+        const auto hovered = [&](float x) {
+            io.MousePos = ImVec2(x, at.y);
+            driver_.Frame();
+            return ImGui::GetCurrentContext()->HoveredId == id;
+        };
+        float left = at.x;
+        while (hovered(left - 1.0f)) {
+            left -= 1.0f;
+        }
+        float right = at.x;
+        while (hovered(right + 1.0f)) {
+            right += 1.0f;
+        }
+        io.MousePos = ImVec2(left + fraction * (right - left), at.y);
         driver_.Frame();
         io.MouseDown[0] = true;
         driver_.Frame();

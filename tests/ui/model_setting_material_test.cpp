@@ -121,8 +121,8 @@ TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingH
     EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Receive shadow"}));
 }
 
-// The step buttons change a value by its own step, and one stepped out of
-// its range is brought back before it is queued.
+// The step buttons change a value by its own step, and one stepped or typed
+// out of its range is brought back before it is queued.
 TEST_F(ModelSettingTest, SteppedValuesMoveByTheirStepAndStayInRange) {
     OpenSecondModel();
     ChooseMaterial(view_, 0);
@@ -146,6 +146,19 @@ TEST_F(ModelSettingTest, SteppedValuesMoveByTheirStepAndStayInRange) {
     SceneUpdate();
     EXPECT_FLOAT_EQ(materials_[0].edgeSize, 0.01f);
     EXPECT_EQ(materials_[0].specularStrength, 0.0f);
+    // A fraction runs from 0 to 1 along its slider; one typed past either
+    // end is held at that end.
+    ASSERT_TRUE(ClickSlider({"ModelSettingTabs", "Material", "Material data", "Roughness"}, 0.5f));
+    SceneUpdate();
+    EXPECT_NEAR(materials_[0].roughness, 0.5f, 0.05f);
+    for (const auto& [typed, held] : {std::pair{"1.5", 1.0f}, {"-0.5", 0.0f}}) {
+        ASSERT_TRUE(driver_.Type(kWindow,
+                                 InterfaceDriver::Id(kWindow, {"ModelSettingTabs", "Material",
+                                                               "Material data", "Metallic"}),
+                                 typed, true));
+        SceneUpdate();
+        EXPECT_EQ(materials_[0].metallic, held) << typed;
+    }
 }
 
 }  // namespace

@@ -164,6 +164,11 @@ TEST_F(PlaybackBarTest, KeysAskLikeTheBarButNotWhileATextFieldTypes) {
     SceneUpdate();
     EXPECT_TRUE(scene_.playback.loop);
     EXPECT_EQ(scene_.playback.time, 0.0);
+    // A second press before the update undoes the first.
+    press(InputKey::L);
+    press(InputKey::L);
+    SceneUpdate();
+    EXPECT_TRUE(scene_.playback.loop);
     press(InputKey::Space);
     SceneUpdate();
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
