@@ -206,7 +206,7 @@ bool FileBrowser::Pickable(std::uint32_t index) const {
     if (index >= entries.size()) {
         return false;
     }
-    const FileEntry& entry = entries[index];
+    const FileEntry& entry = entries.at(index);
     return !entry.isDirectory && !HiddenName(entry.name) && ExtensionMatches(entry);
 }
 
@@ -214,7 +214,7 @@ void FileBrowser::Click(std::uint32_t index, bool ctrl, bool shift) {
     if (index >= entries.size()) {
         return;
     }
-    const FileEntry& entry = entries[index];
+    const FileEntry& entry = entries.at(index);
     if (shift && !entry.isDirectory && multipleSelection && rangeAnchor < entries.size()) {
         selectedNames.clear();
         const std::uint32_t from = std::min(rangeAnchor, index);
@@ -253,7 +253,7 @@ bool FileBrowser::DoubleClick(std::uint32_t index) {
     if (index >= entries.size()) {
         return false;
     }
-    const FileEntry entry = entries[index];
+    const FileEntry entry = entries.at(index);
     if (entry.isDirectory) {
         const fs::path target =
             entry.name == ".." ? currentFolder.parent_path() : currentFolder / entry.name;
