@@ -82,6 +82,19 @@ TEST_F(InfoWindowsTest, StatisticsShowEveryPassInColumnsNoTallerThanTheFigures) 
         driver_.Frames(2);
         EXPECT_EQ(driver_.DrawnText("Statistics"), figures + PassLines(count)) << count;
         EXPECT_EQ(StatisticsHeight(), figuresHeight) << count;
+        if (count == 3) {
+            // Three passes fill one column beside the three rows of figures.
+            float widestPass = 0.0f;
+            for (const char* line :
+                 {"GPU skinning: 0.250 ms", "GPU shadow: 1.250 ms", "GPU main: 2.250 ms"}) {
+                widestPass = std::max(widestPass, ImGui::CalcTextSize(line).x);
+            }
+            const ImGuiStyle& style = ImGui::GetStyle();
+            EXPECT_NEAR(
+                driver_.Window("Statistics")->Size.x,
+                widest + 2.0f * style.ItemSpacing.x + widestPass + 2.0f * style.WindowPadding.x,
+                1.0f);
+        }
     }
     const float threeColumns = driver_.Window("Statistics")->Size.x;
 

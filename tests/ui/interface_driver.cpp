@@ -142,6 +142,31 @@ bool InterfaceDriver::Find(const char* window, ImGuiID id, ImVec2* at) {
     return false;
 }
 
+std::string InterfaceDriver::FirstTooltip(const char* window) {
+    const ImGuiWindow* w = Window(window);
+    if (w == nullptr) {
+        return {};
+    }
+    const ImVec2 from = w->Pos;
+    const ImVec2 size = w->Size;
+    ImGuiIO& io = ImGui::GetIO();
+    for (float y = from.y + 2.0f; y < from.y + size.y; y += 8.0f) {
+        for (float x = from.x + 2.0f; x < from.x + size.x; x += 6.0f) {
+            io.MousePos = ImVec2(x, y);
+            Frame();
+            if (!DrawnText("##Tooltip_00").empty()) {
+                // A tooltip sizes itself to its text over its first frames.
+                Frames(2);
+                const std::string text = DrawnText("##Tooltip_00");
+                io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+                Frame();
+                return text;
+            }
+        }
+    }
+    return {};
+}
+
 bool InterfaceDriver::Click(const char* window, ImGuiID id) {
     ImVec2 at;
     if (!Find(window, id, &at)) {

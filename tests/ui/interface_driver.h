@@ -69,6 +69,9 @@ public:
     bool Type(const char* window, ImGuiID id, const std::string& text, bool ctrlClick = false);
     // Where the widget lies, found by hovering the window point by point.
     bool Find(const char* window, ImGuiID id, ImVec2* at);
+    // The text of the first tooltip that hovering the window point by point
+    // brings up; empty when none does.
+    std::string FirstTooltip(const char* window);
 
     // The text the window and its child windows drew in the last frame, read
     // back from the glyphs in their draw lists: without spaces, which draw none.

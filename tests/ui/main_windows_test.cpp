@@ -223,7 +223,18 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_TRUE(ui_.editShowStatistics);
     // Where the device lacks 8 samples, MSAA 8x is greyed but still chosen.
     view_.facts.msaa8xAvailable = false;
-    ASSERT_TRUE(driver_.Choose("Graphic setting", {"Anti-aliasing"}, {"MSAA 8x"}));
+    ASSERT_TRUE(ClickIn("Graphic setting", {"Anti-aliasing"}));
+    driver_.Frame();
+    const std::string list = GImGui->OpenPopupStack.back().Window->Name;
+    const auto tooltipOver = [&](const char* entry) {
+        ImVec2 at;
+        EXPECT_TRUE(driver_.Find(list.c_str(), InterfaceDriver::Id(list.c_str(), {entry}), &at));
+        driver_.Frame();
+        return driver_.DrawnText("##Tooltip_00");
+    };
+    EXPECT_EQ(tooltipOver("MSAA 4x"), "");
+    EXPECT_EQ(tooltipOver("MSAA 8x"), "Notavailableonthisdevice:drawnasMSAA4x");
+    ASSERT_TRUE(driver_.ClickIn(list.c_str(), {"MSAA 8x"}));
     EXPECT_EQ(ui_.editAntiAliasing, kMsaa8x);
     ui_.editAntiAliasing = 1;
     EXPECT_TRUE(ui_.editGroundShadow);
@@ -323,7 +334,10 @@ TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
     EXPECT_TRUE(ui_.requests.empty());
     EXPECT_EQ(scene_.physics->Gravity(), (Vector4{0.5f, -3.0f, 0.25f, 0.0f}));
     EXPECT_FLOAT_EQ(scene_.physics->stepSeconds, 1.0f / 120.0f);
-    // Opened again, the window starts from what was saved.
+    // Opened again, the window starts from what was saved, not from what it last showed.
+    ui_.showPhysicsSetting = false;
+    ui_.editGravity = {};
+    ui_.editStepTime = 0.5f;
     ASSERT_TRUE(ClickIn("Navigator", {"Setting", "Physics"}));
     EXPECT_EQ(ui_.editGravity, (Vector4{0.5f, -3.0f, 0.25f, 0.0f}));
     EXPECT_FLOAT_EQ(ui_.editStepTime, 1.0f / 120.0f);

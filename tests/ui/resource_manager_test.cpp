@@ -107,6 +107,10 @@ TEST_F(ResourceManagerTest, MotionAndShaderRowsOfferOnlyTheActionsThatApply) {
     EXPECT_NE(driver_.DrawnText(kManager).find("Defaultshader:shaderlist"), std::string::npos)
         << driver_.DrawnText(kManager);
 
+    // The help mark explains the default and the functions a shader file needs.
+    EXPECT_EQ(driver_.FirstTooltip(kManager),
+              "Defaultshaderwillbeusedwhenyouloadnewmodel.Vertexshaderfunctionname:VSPixel"
+              "shaderfunctionname:PS");
     // With ray tracing on, the tab chooses among the ray tracing shaders.
     scene_.render.rayTracing = true;
     scene_.render.selectedRayTracingShader = 0;
@@ -114,6 +118,13 @@ TEST_F(ResourceManagerTest, MotionAndShaderRowsOfferOnlyTheActionsThatApply) {
     EXPECT_NE(driver_.DrawnText(kManager).find(
                   "-Raytraceddiffuse/shadow/reflection-Reflectionisconfiguredbymaterialspecular"
                   "colorandreflectiveQVRaytracingshader(experimental)Raytracingshaderselection"),
+              std::string::npos)
+        << driver_.DrawnText(kManager);
+    scene_.render.selectedRayTracingShader = 1;
+    driver_.Frames(1);
+    std::string second = scene_.render.rayTracingShaderNames[1];
+    std::erase(second, ' ');
+    EXPECT_NE(driver_.DrawnText(kManager).find("reflective" + second + "Raytracingshaderselection"),
               std::string::npos)
         << driver_.DrawnText(kManager);
     scene_.render.selectedRayTracingShader = 2;  // none of them: an empty field
@@ -173,24 +184,35 @@ TEST_F(ResourceManagerTest, AClickOnTheOpacitySliderAsksAValueBelowFull) {
     ASSERT_FALSE(ui_.accessoryEdits.empty());
     EXPECT_EQ(ui_.accessoryEdits.back().settings.position, (Float3{0.0f, 2.5f, 0.0f}));
     SceneUpdate();
-    // A drag turns by half a degree a pixel.
-    ImVec2 at;
-    const ImGuiID turnX =
-        InterfaceDriver::Id(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list", 0,
-                                       "##Accessory", "Rotation (degrees)", 0, ""});
-    ASSERT_TRUE(driver_.Find(kManager, turnX, &at));
-    ImGuiIO& io = driver_.Io();
-    io.MousePos = at;
-    io.MouseDown[0] = true;
-    driver_.Frame();
-    io.MousePos = ImVec2(at.x + 20.0f, at.y);
-    driver_.Frame();
-    io.MouseDown[0] = false;
-    driver_.Frame();
-    io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
-    driver_.Frame();
-    ASSERT_FALSE(ui_.accessoryEdits.empty());
-    EXPECT_EQ(ui_.accessoryEdits.back().settings.rotationDegrees.x, 10.0f);
+    // A drag of 20 pixels moves by one unit, turns by ten degrees, scales by 0.2.
+    const auto drag = [this](ImGuiID control) {
+        ImVec2 at;
+        ASSERT_TRUE(driver_.Find(kManager, control, &at));
+        ImGuiIO& io = driver_.Io();
+        io.MousePos = at;
+        io.MouseDown[0] = true;
+        driver_.Frame();
+        io.MousePos = ImVec2(at.x + 20.0f, at.y);
+        driver_.Frame();
+        io.MouseDown[0] = false;
+        driver_.Frame();
+        io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+        driver_.Frame();
+        ASSERT_FALSE(ui_.accessoryEdits.empty());
+        SceneUpdate();
+    };
+    const auto axis = [](const char* label, int k) {
+        return InterfaceDriver::Id(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list",
+                                              0, "##Accessory", label, k, ""});
+    };
+    const AccessorySettings before = scene_.accessories[0].settings;
+    drag(axis("Position", 0));
+    drag(axis("Rotation (degrees)", 0));
+    drag(control("Scale"));
+    const AccessorySettings& after = scene_.accessories[0].settings;
+    EXPECT_FLOAT_EQ(after.position.x, before.position.x + 1.0f);
+    EXPECT_FLOAT_EQ(after.rotationDegrees.x, before.rotationDegrees.x + 10.0f);
+    EXPECT_NEAR(after.scale, before.scale + 0.2f, 1e-5f);
 }
 
 }  // namespace
