@@ -139,6 +139,12 @@ TEST(FileBrowserTest, ClicksCtrlClicksAndConfirmationFollowTheRules) {
     EXPECT_EQ(Selected(browser), (std::vector<std::string>{"b.vmd"}));
     browser.Click(IndexOf(browser, "sub"), false, false);  // a folder without Ctrl empties
     EXPECT_TRUE(browser.selectedNames.empty());
+    // A row one past the listing is no row.
+    const auto past = static_cast<std::uint32_t>(browser.entries.size());
+    EXPECT_FALSE(browser.Pickable(past));
+    browser.Click(past, false, false);
+    EXPECT_FALSE(browser.DoubleClick(past));
+    EXPECT_TRUE(browser.selectedNames.empty());
     // A double-click on a file confirms it alone.
     browser.Click(IndexOf(browser, "c.pmx"), false, false);
     ASSERT_TRUE(browser.DoubleClick(IndexOf(browser, "d.wav")));
@@ -409,6 +415,7 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
     driver.Frames(3);
     const char* popup = browser.popupLabel.c_str();
     ASSERT_NE(driver.Window(popup), nullptr);
+    EXPECT_NE(BrowserIn(tree.root()).popupLabel, browser.popupLabel);  // each popup its own id
     // A title bar names the popup; the filter combo beside the buttons shows
     // the chosen filter: at first all together.
     EXPECT_TRUE(driver.DrawnText(popup).starts_with("filebrowser")) << driver.DrawnText(popup);
@@ -445,7 +452,19 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
     ASSERT_TRUE(
         driver.ClickIn(popup, {parent, buttons[static_cast<std::size_t>(parent)].first.c_str()}));
     EXPECT_EQ(browser.currentFolder, tree.root());
-    ASSERT_TRUE(driver.Choose(popup, {"##select_drive"}, {0, "/"}));
+    // The drive combo shows the folder's drive as the selected one.
+    ASSERT_TRUE(driver.ClickIn(popup, {"##select_drive"}));
+    driver.Frame();
+    {
+        const std::string drives = GImGui->OpenPopupStack.back().Window->Name;
+        ImVec2 root;
+        ASSERT_TRUE(
+            driver.Find(drives.c_str(), InterfaceDriver::Id(drives.c_str(), {0, "/"}), &root));
+        driver.Io().MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+        driver.Frame();
+        EXPECT_TRUE(driver.Highlighted(drives.c_str(), root));
+        ASSERT_TRUE(driver.ClickIn(drives.c_str(), {0, "/"}));
+    }
     EXPECT_EQ(browser.currentFolder, fs::path("/"));
     ASSERT_TRUE(browser.ChangeDirectory(tree.root()));
     driver.Frames(1);

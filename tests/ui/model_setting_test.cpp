@@ -36,6 +36,10 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     EXPECT_EQ(modelSetting_.materialIndex, 7);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data"}));
+    // A tab the player asks for opens once; the user can still leave it.
+    modelSetting_.tabRequest = kModelSettingMorph;
+    driver_.Frames(2);
+    EXPECT_TRUE(Shown({"ModelSettingTabs", "Morph", "Reset all morph"}));
     // A new bone for Y rotation resets the mouse angle of that row; the tab
     // alone asks for nothing.
     scene_.models[1].entry.yRotationAngle = 1.5f;
