@@ -130,6 +130,12 @@ TEST(AccessoryModel, FramesPlaceTheirMeshesAndNormalsSplitVertices) {
     // The inner triangle is scaled by 2 and moved up by 1.
     EXPECT_EQ(frames.vertices[1].position, (Float3{2, 1, 0}));
     EXPECT_EQ(frames.vertices[4].position, (Float3{1, 0, 0}));
+    // A lone triangle without normals gives each corner its face's, first corner too.
+    for (const PmxVertex& v : frames.vertices) {
+        EXPECT_NEAR(v.normal.x, 0.0f, 1e-6f);
+        EXPECT_NEAR(v.normal.y, 0.0f, 1e-6f);
+        EXPECT_NEAR(v.normal.z, 1.0f, 1e-6f);
+    }
     // The cube's corners are shared by three sides with three normals.
     const PmxModel cube = AccessoryModel(ParsedX(XTexturedCube()));
     EXPECT_EQ(cube.vertices.size(), 24u);
@@ -271,6 +277,13 @@ TEST_F(AccessoryTest, AnAccessoryFollowsItsBoneThroughADanceAndObeysItsRow) {
     UpdateAccessories(content_);
     ExpectNear(TransformPoint({0, 0, 0, 1}, SkinningMatrix(cube.instance->bones[0])), before,
                "the place after the model went");
+    // Removing a row removes that row and no other.
+    Import({folder_.Write("frames.x", XFrameHierarchy())});
+    ASSERT_EQ(content_.accessories.size(), 2u);
+    const ModelInstance* first = content_.accessories[0].instance.get();
+    EXPECT_TRUE(RemoveAccessory(content_, 1));
+    ASSERT_EQ(content_.accessories.size(), 1u);
+    EXPECT_EQ(content_.accessories[0].instance.get(), first);
     EXPECT_TRUE(RemoveAccessory(content_, 0));
     EXPECT_FALSE(RemoveAccessory(content_, 0));
 }

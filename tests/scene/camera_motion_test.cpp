@@ -78,17 +78,20 @@ TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
 
 // Each value has its own curve, the later key's: time through x, value through y.
 TEST(CameraMotion, AsymmetricCurvesEaseEachValueOnItsOwn) {
-    VmdCameraKey from = CameraKey(0, {0, 0, 0}, -10, 30);
-    VmdCameraKey to = CameraKey(10, {10, 10, 10}, -20, 60);
+    VmdCameraKey from = CameraKey(10, {0, 0, 0}, -10, 30);
+    VmdCameraKey to = CameraKey(20, {10, 10, 10}, -20, 60);
     // Target X: x1 = 127, x2 = 127, y1 = 0, y2 = 0 (slow, then all at once);
-    // distance: x1 = 0, y1 = 127, x2 = 0, y2 = 127 (all at once, then hold).
+    // target Z and distance: x1 = 0, y1 = 127, x2 = 0, y2 = 127 (all at once, then hold).
     to.interpolation[0] = 127, to.interpolation[1] = 127, to.interpolation[2] = 0,
     to.interpolation[3] = 0;
-    to.interpolation[16] = 0, to.interpolation[17] = 0, to.interpolation[18] = 127,
-    to.interpolation[19] = 127;
+    for (const int curve : {2, 4}) {
+        to.interpolation[4 * curve] = 0, to.interpolation[4 * curve + 1] = 0,
+                             to.interpolation[4 * curve + 2] = 127,
+                             to.interpolation[4 * curve + 3] = 127;
+    }
     const std::vector<VmdCameraKey> keys = {from, to};
     CameraMotionPose pose;
-    ASSERT_TRUE(EvaluateCameraKeys(keys, 5, &pose));
+    ASSERT_TRUE(EvaluateCameraKeys(keys, 15, &pose));  // halfway between keys that start late
     // x(u) = 3u(1-u)^2 + 3u^2(1-u) + u^3 with both x controls 1 is 1/2 at the
     // u solving 3u - 3u^2 + u^3 = 1/2; y with both controls 0 is u^3 there.
     float u = 0.5f;
@@ -100,6 +103,7 @@ TEST(CameraMotion, AsymmetricCurvesEaseEachValueOnItsOwn) {
     EXPECT_NEAR(pose.target.y, 5, 1e-3f);  // Y stays a straight line
     const float v = std::cbrt(0.5f);       // distance: x controls 0, so x(v) = v^3 = 1/2
     EXPECT_NEAR(pose.distance, -10 - 10 * Bezier(1, 1, v), 1e-3f);
+    EXPECT_NEAR(pose.target.z, 10 * Bezier(1, 1, v), 1e-3f);
     EXPECT_GT(pose.distance, -20.0f);
     EXPECT_NEAR(pose.fovY, 45 * 3.14159265f / 180, 1e-4f);  // the view angle's own straight line
     // A first control on the diagonal does not make the curve a line.

@@ -23,11 +23,20 @@ namespace {
 TEST(FixedClockTest, EveryFrameTimeGetsItsWholeStepsHoweverFarItJumps) {
     SceneContent content;
     CreatePhysicsScene(content.physics);
+    auto accessory = std::make_unique<ModelInstance>();
+    accessory->bones.resize(1);
+    AccessorySettings placed;
+    placed.position = {1.0f, 2.0f, 3.0f};
+    content.accessories.push_back({std::move(accessory), "hat.x", placed});
     FixedClock clock;
     clock.fps = 30.0;
     // 60 steps a second: two a frame at 30 fps, the frame time on a step.
     AdvanceToFrame(content, clock, 1);
     EXPECT_EQ(clock.stepsTaken, 2u);
+    // Each frame's accessories stand where that frame puts them.
+    const Matrix4& frame = content.accessories[0].instance->bones[0].worldMatrix;
+    EXPECT_EQ((Vector4{frame.m[3][0], frame.m[3][1], frame.m[3][2], 0.0f}),
+              (Vector4{1.0f, 2.0f, 3.0f, 0.0f}));
     EXPECT_DOUBLE_EQ(clock.modelTime, 2.0 * content.physics->stepSeconds);
     // 3 s is 180 steps although 180 float steps overshoot 3 s by a hair.
     AdvanceToFrame(content, clock, 90);
