@@ -47,9 +47,13 @@ TEST(LiveClockTest, MotionsMoveByTheirOwnTimeAndAStallOwesPhysicsNothing) {
     // none runs no step and still moves the motion by its own time.
     AdvanceLiveFrame(scene.content, 1.0f / 30.0f, std::nanf(""));
     EXPECT_NEAR(chain.motion.time, 0.75f, 1e-6f);
+    const float owed = scene.content.physics->accumulator;
     AdvanceLiveFrame(scene.content, std::nanf(""), 0.25f);
     EXPECT_NEAR(chain.motion.time, 1.0f, 1e-6f);
-    EXPECT_TRUE(std::isfinite(scene.content.physics->accumulator));
+    EXPECT_EQ(scene.content.physics->accumulator, owed);
+    // Nor does a frame that ends before it starts.
+    AdvanceLiveFrame(scene.content, -1.0f, 0.0f);
+    EXPECT_EQ(scene.content.physics->accumulator, owed);
 }
 
 }  // namespace qv
