@@ -106,6 +106,8 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     EXPECT_EQ(skin.ambient, (Float4{0.3f, 0.3f, 0.3f, 1.0f}));  // the emissive colour
     EXPECT_EQ(skin.diffuse, (Float4{1.0f, 1.0f, 1.0f, 1.0f}));  // the face colour
     EXPECT_EQ(model.materials[1].diffuse, (Float4{0.8f, 0.8f, 1.0f, 1.0f}));
+    EXPECT_EQ(skin.name, u"Skin");  // the names the renderer keeps for its records
+    EXPECT_EQ(model.materials[1].name, u"Glow");
     EXPECT_EQ(skin.specularPower, 5.0f);
     // Every file named is listed once; base.png is there but no image, env.sph
     // and glow.spa are not there: their slots draw empty, one warning each.

@@ -210,13 +210,22 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
 }
 
 TEST(CameraMotion, LightAndShadowKeysFollowTheirKeys) {
-    const std::vector<VmdLightKey> light = {{10, {1, 0, 0, 1}, {0, -1, 0}},
-                                            {20, {0, 1, 0, 1}, {0, -1, 0}}};
+    const std::vector<VmdLightKey> light = {{10, {1, 0, 0, 1}, {0, -2, 0}},
+                                            {20, {0, 1, 0, 1}, {3, 0, 3}}};
     Vector4 color, direction;
     ASSERT_TRUE(EvaluateLightKeys(light, 12, &color, &direction));
     EXPECT_NEAR(color.x, 0.8f, 1e-5f);
     EXPECT_NEAR(color.y, 0.2f, 1e-5f);
-    EXPECT_NEAR(direction.y, -1, 1e-5f);
+    // The direction runs straight between the keys' and is made a unit long.
+    ASSERT_TRUE(EvaluateLightKeys(light, 15, &color, &direction));
+    const float length = std::sqrt(1.5f * 1.5f + 1.0f + 1.5f * 1.5f);
+    EXPECT_NEAR(direction.x, 1.5f / length, 1e-5f);
+    EXPECT_NEAR(direction.y, -1.0f / length, 1e-5f);
+    EXPECT_NEAR(direction.z, 1.5f / length, 1e-5f);
+    // A key that points nowhere lights straight down.
+    ASSERT_TRUE(EvaluateLightKeys(std::vector<VmdLightKey>{{0, {1, 1, 1, 1}, {0, 0, 0}}}, 0, &color,
+                                  &direction));
+    EXPECT_EQ(direction, (Vector4{0.0f, -1.0f, 0.0f, 0.0f}));
     const std::vector<VmdShadowKey> shadow = {{0, 1, 0.01f}, {10, 0, 0.0f}};
     VmdShadowKey key;
     ASSERT_TRUE(EvaluateShadowKeys(shadow, 9.9f, &key));

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <tuple>
 
 #include "scene/camera_framing.h"
 #include "scene/camera_input.h"
@@ -196,13 +197,19 @@ TEST(CameraFramingTest, ResetViewTurnsToTheFrontAndFitsEveryModel) {
     EXPECT_GT(top, 0.7f);
     EXPECT_LT(top, 0.9f);
 
-    // A wide, low one is fitted by its width.
+    // A wide, low one is fitted by its width, however flat the window.
     figure.models[0].instance->bones[0].framePosition = {-20, 0, 0, 1};
     figure.models[0].instance->bones[1].framePosition = {20, 2, 0, 1};
-    FrameModels(camera, figure);
-    const float side = Project(camera, {20, 1, 0, 1}).x;
-    EXPECT_GT(side, 0.7f);
-    EXPECT_LT(side, 1.0f);
+    for (const auto& [width, height, least] :
+         {std::tuple{camera.viewportWidth, camera.viewportHeight, 0.7f},
+          std::tuple{4u, 1u, 0.5f}}) {  // a flat window: the depth's share weighs more
+        camera.viewportWidth = width;
+        camera.viewportHeight = height;
+        FrameModels(camera, figure);
+        const float side = Project(camera, {20, 1, 0, 1}).x;
+        EXPECT_GT(side, least) << width << "x" << height;
+        EXPECT_LT(side, 1.0f) << width << "x" << height;
+    }
 
     // A model whose only bone stands nowhere (any one coordinate not a
     // number) frames like nothing loaded.

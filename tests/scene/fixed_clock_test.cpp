@@ -62,6 +62,7 @@ TEST(FixedClockTest, ASettleIsCappedHoweverShortTheStep) {
     SceneContent content;
     CreatePhysicsScene(content.physics);
     EXPECT_EQ(SettlePhysics(content, 0.5), 30u);
+    EXPECT_EQ(SettlePhysics(content, content.physics->stepSeconds), 1u);
     // 50,000 steps uncapped: a seek would freeze the player.
     content.physics->stepSeconds = 1e-5f;
     EXPECT_EQ(SettlePhysics(content, 0.5), kMaxSettleSteps);

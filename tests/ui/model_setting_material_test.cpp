@@ -105,9 +105,12 @@ TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingH
     SceneUpdate();
     EXPECT_TRUE(ui_.requests.empty());
     EXPECT_EQ(appliedShader_, (std::array<std::int32_t, 3>{1, 0, 0}));
-    // Asked with no material chosen (a model without materials), nothing is applied.
+    // With no material chosen (a model without materials) there is no button,
+    // and a request that comes anyway applies nothing.
     appliedShader_ = {-1, -1, -1};
     modelSetting_.materialIndex = -1;
+    driver_.Frames(1);
+    EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Shader", "Use this shader"}));
     ui_.requests.push_back({RequestKind::ApplyShader});
     SceneUpdate();
     EXPECT_EQ(appliedShader_[0], -1);

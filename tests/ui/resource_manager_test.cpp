@@ -102,10 +102,14 @@ TEST_F(ResourceManagerTest, MotionAndShaderRowsOfferOnlyTheActionsThatApply) {
     ASSERT_TRUE(clickShader(2, "Delete"));
     EXPECT_EQ(Asked(ui_, RequestKind::DeleteShader), (std::vector<std::int32_t>{3, 2}));
     EXPECT_FALSE(clickShader(1, "Delete"));
-    scene_.defaultShader = -1;  // none: the line names nothing
-    driver_.Frames(1);
-    EXPECT_NE(driver_.DrawnText(kManager).find("Defaultshader:shaderlist"), std::string::npos)
-        << driver_.DrawnText(kManager);
+    // None, or one past the list: the line names nothing.
+    for (const std::int32_t none : {-1, static_cast<std::int32_t>(scene_.shaders.size())}) {
+        scene_.defaultShader = none;
+        driver_.Frames(1);
+        EXPECT_NE(driver_.DrawnText(kManager).find("Defaultshader:shaderlist"), std::string::npos)
+            << driver_.DrawnText(kManager);
+    }
+    scene_.defaultShader = -1;
 
     // The help mark explains the default and the functions a shader file needs.
     EXPECT_EQ(driver_.FirstTooltip(kManager),
