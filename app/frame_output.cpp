@@ -69,6 +69,7 @@ public:
           width_(options.width),
           height_(options.height),
           fps_(options.fps),
+          quality_(options.quality),
           from_(options.from),
           song_(song) {}
 
@@ -116,7 +117,7 @@ private:
             return false;
         }
         const bool global = muxer_.WantsGlobalHeader();
-        if (!pictures_.Open(width_, height_, fps_, global, error)) {
+        if (!pictures_.Open(width_, height_, fps_, global, quality_, error)) {
             return false;
         }
         pictureStream_ = muxer_.AddStream(pictures_.Context(), error);
@@ -159,6 +160,7 @@ private:
 
     std::filesystem::path path_;
     std::uint32_t width_, height_, fps_;
+    PictureQuality quality_;
     double from_;
     const WavAudio* song_;
     // Destroyed in reverse: the muxer closes the file after the encoders go.

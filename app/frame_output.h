@@ -17,7 +17,8 @@ struct WavAudio;
 // fails here), Write for frames 0, 1, 2, ... in order, then Finish with the
 // count of frames written, or Discard when the render ends before its first
 // frame. A failed Write leaves the output ready for Finish, so what was done
-// stays playable. One thread uses it.
+// stays playable. One thread at a time uses it (QueuedFrameOutput hands it
+// from the caller to its writer thread and back).
 class FrameOutput {
 public:
     virtual ~FrameOutput() = default;

@@ -13,6 +13,7 @@
 
 #include "app/frame_output.h"
 #include "app/player.h"
+#include "app/queued_frame_output.h"
 #include "app/render_progress.h"
 #include "core/frame_loop.h"
 #include "core/presenter.h"
@@ -35,6 +36,10 @@ namespace {
 // size the device cannot draw is refused before it is ever allocated.
 constexpr std::uint32_t kProbeSide = 64;
 constexpr float kDegreesToRadians = 3.14159265358979f / 180.0f;
+// Frames between the read-back and the file: one being encoded while the
+// next ones are drawn and read back. More would only hold memory, as the
+// encoder keeps pace or the frame loop waits for it either way.
+constexpr std::size_t kFramesQueuedForOutput = 3;
 // Ctrl-C's usual exit status: killed by signal 2.
 constexpr int kInterruptedExit = 130;
 
@@ -299,10 +304,10 @@ Result CountFrames(const Scene& scene, const RenderOptions& options, const WavAu
     return {};
 }
 
-// Draws, reads back and writes frames from `frame` on until `total` or
-// Ctrl-C; `frame` ends as the count written, which the frame update reads.
-// How the frame loop ended: success after the last frame or Ctrl-C.
-Result RenderFrames(RenderSession& session, FrameOutput& output, std::uint64_t total,
+// Draws, reads back and hands over frames from `frame` on until `total` or
+// Ctrl-C; `frame` ends as the count handed over, which the frame update
+// reads. How the frame loop ended: success after the last frame or Ctrl-C.
+Result RenderFrames(RenderSession& session, QueuedFrameOutput& output, std::uint64_t total,
                     std::uint64_t& frame, RenderTimings& t) {
     Result end;
     ProgressPacer pacer(isatty(STDERR_FILENO) == 1);
@@ -328,7 +333,7 @@ Result RenderFrames(RenderSession& session, FrameOutput& output, std::uint64_t t
         if (end = output.Write(image, frame); !end.ok()) {
             break;
         }
-        t.encodeSeconds += SecondsSince(mark);
+        t.encodeWaitSeconds += SecondsSince(mark);
         const std::string line = pacer.Update(frame + 1, total, SecondsSince(started));
         std::fputs(line.c_str(), stderr);
     }
@@ -341,10 +346,17 @@ Result RenderFrames(RenderSession& session, FrameOutput& output, std::uint64_t t
 }
 
 // Closes the output and says how the render went; returns the exit code.
-int FinishRender(const RenderOptions& options, FrameOutput& output, const Result& end,
-                 const RenderTimings& t) {
+// `t` gains the frames that made it into the output and the encoding time.
+int FinishRender(const RenderOptions& options, QueuedFrameOutput& output, const Result& end,
+                 RenderTimings& t) {
+    // Frames handed over after one that failed never reach the file; the
+    // summary counts what is in it.
+    const auto finishing = std::chrono::steady_clock::now();
+    const Result finished = output.Finish(t.frames);
+    t.totalSeconds += SecondsSince(finishing);
+    t.frames = output.FramesWritten();
+    t.encodeSeconds = output.WriteSeconds();
     const std::uint64_t frame = t.frames;
-    const Result finished = output.Finish(frame);
     const double length = static_cast<double>(frame) / options.fps;
     const std::string what = options.output.string() + ": " + std::to_string(frame) + " frames, " +
                              FormatLength(length) + " at " + std::to_string(options.fps) +
@@ -367,9 +379,9 @@ int FinishRender(const RenderOptions& options, FrameOutput& output, const Result
         const double n = static_cast<double>(frame);
         std::printf(
             "%.1f frames a second; per frame: scene %.1f ms, GPU wait %.1f ms, read-back %.1f "
-            "ms, encoding %.1f ms\n",
+            "ms, handing over %.1f ms; encoding alongside %.1f ms\n",
             n / t.totalSeconds, 1e3 * t.sceneSeconds / n, 1e3 * t.gpuWaitSeconds / n,
-            1e3 * t.readBackSeconds / n, 1e3 * t.encodeSeconds / n);
+            1e3 * t.readBackSeconds / n, 1e3 * t.encodeWaitSeconds / n, 1e3 * t.encodeSeconds / n);
     }
     return 0;
 }
@@ -387,7 +399,8 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
     }
     // The device can draw the size: now the output, so that a path that
     // cannot be written stops the render before any import or frame.
-    std::unique_ptr<FrameOutput> output = MakeFrameOutput(options, inputs.song.get());
+    const auto output = std::make_unique<QueuedFrameOutput>(
+        MakeFrameOutput(options, inputs.song.get()), kFramesQueuedForOutput);
     if (const Result opened = output->Open(); !opened.ok()) {
         output->Discard();
         return Fail(opened);
@@ -422,10 +435,11 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
     });
     RenderTimings t;
     const Result end = RenderFrames(session, *output, total, frame, t);
+    const int code = FinishRender(options, *output, end, t);
     if (timings != nullptr) {
         *timings = t;
     }
-    return FinishRender(options, *output, end, t);
+    return code;
 }
 
 int RunRenderCommand(int argc, const char* const* argv) {

@@ -10,11 +10,12 @@ namespace qv {
 // Where the time of a render went, summed over its frames.
 struct RenderTimings {
     std::uint64_t frames = 0;
-    double sceneSeconds = 0.0;     // clock, physics, models, recording, submission
-    double gpuWaitSeconds = 0.0;   // until the GPU finished the frame
-    double readBackSeconds = 0.0;  // copying the picture to memory
-    double encodeSeconds = 0.0;    // PNG or video encoding and writing
-    double totalSeconds = 0.0;     // the frame loop from the first frame to the last
+    double sceneSeconds = 0.0;       // clock, physics, models, recording, submission
+    double gpuWaitSeconds = 0.0;     // until the GPU finished the frame
+    double readBackSeconds = 0.0;    // copying the picture to memory
+    double encodeSeconds = 0.0;      // PNG or video encoding and writing, on its own thread
+    double encodeWaitSeconds = 0.0;  // the frame loop handing frames to it, waits included
+    double totalSeconds = 0.0;       // from the first frame until the last is in the file
 };
 
 // The whole command: checks, import, settle, frames, summary. Returns the

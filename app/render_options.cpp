@@ -20,6 +20,8 @@ const char* const kRenderUsage =
     "  --to SECONDS       end time (default: the longest motion or the song)\n"
     "  --size WxH         picture size (default 1920x1080; even sides for video)\n"
     "  --fps N            frames per second (default 30)\n"
+    "  --quality Q        fast, default or best: encoding time against file size and\n"
+    "                     detail (video only)\n"
     "  --aa MODE          none, fxaa-low, fxaa-high, msaa4x (default), msaa8x\n"
     "  --shader NAME      draw every model with this shader set\n"
     "  --raytracing       ray trace the frames (where the device can; MSAA becomes none)\n"
@@ -150,6 +152,24 @@ Result ReadAntiAliasing(const std::string&, const char* value, RenderOptions* o)
                 "\" (none, fxaa-low, fxaa-high, msaa4x, msaa8x)");
 }
 
+struct QualityName {
+    const char* name;
+    PictureQuality quality;
+};
+constexpr QualityName kQualityNames[] = {{"fast", PictureQuality::Fast},
+                                         {"default", PictureQuality::Default},
+                                         {"best", PictureQuality::Best}};
+
+Result ReadQuality(const std::string&, const char* value, RenderOptions* o) {
+    for (const QualityName& entry : kQualityNames) {
+        if (std::strcmp(entry.name, value) == 0) {
+            o->quality = entry.quality;
+            return {};
+        }
+    }
+    return Fail(std::string("--quality knows no setting \"") + value + "\" (fast, default, best)");
+}
+
 Result ReadShader(const std::string&, const char* value, RenderOptions* o) {
     if (value[0] == '\0') {
         return Fail("--shader needs a shader name");
@@ -194,6 +214,7 @@ const ValueOption* FindValueOption(const std::string& arg) {
         {"--size", "a size such as 1280x720", ReadSize},
         {"--fps", FpsNeeds(), ReadFps},
         {"--aa", "a mode: none, fxaa-low, fxaa-high, msaa4x or msaa8x", ReadAntiAliasing},
+        {"--quality", "fast, default or best", ReadQuality},
         {"--shader", "a shader name", ReadShader},
         {"--camera", kCameraNeeds, ReadCamera},
     };

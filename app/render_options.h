@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/result.h"
+#include "video/picture_quality.h"
 
 namespace qv {
 
@@ -34,6 +35,7 @@ struct RenderOptions {
     std::uint32_t width = 1920;
     std::uint32_t height = 1080;
     std::uint32_t fps = 30;
+    PictureQuality quality = PictureQuality::Default;  // video only; PNG is lossless
     // An AntiAliasingMode; MSAA 4x as in the player.
     std::int32_t antiAliasingMode = 3;
     std::string shader;  // empty: each model keeps the default set

@@ -15,10 +15,27 @@ namespace qv {
 
 namespace {
 
-// Near-transparent quality for the shapes and flat colours of toon shading,
-// at a speed that keeps encoding well below the time a frame takes to draw.
-constexpr const char* kPreset = "fast";
-constexpr const char* kQuality = "18";
+struct EncoderSettings {
+    const char* preset;
+    const char* crf;
+};
+
+// Measured on a dancing model at 1280x720 against the drawn pictures. Default
+// matches the structural similarity that "fast" at CRF 18 gave, in half the
+// encoder time, for files about a fifth larger. Fast takes a quarter of that
+// time with no loss of similarity but files about twice as large. Best takes
+// twice the old time for a clearly finer picture at about a third more size.
+constexpr EncoderSettings SettingsFor(PictureQuality quality) {
+    switch (quality) {
+        case PictureQuality::Fast:
+            return {"ultrafast", "22"};
+        case PictureQuality::Best:
+            return {"slow", "15"};
+        case PictureQuality::Default:
+            break;
+    }
+    return {"veryfast", "14"};
+}
 // A key frame every two seconds lets players seek in long dances.
 constexpr int kKeyFrameSeconds = 2;
 
@@ -32,7 +49,7 @@ PictureEncoder::~PictureEncoder() {
 }
 
 bool PictureEncoder::Open(std::uint32_t width, std::uint32_t height, std::uint32_t fps,
-                          bool globalHeader, std::string* error) {
+                          bool globalHeader, PictureQuality quality, std::string* error) {
     const AVCodec* codec = avcodec_find_encoder_by_name("libx264");
     if (codec == nullptr) {
         codec = avcodec_find_encoder(AV_CODEC_ID_H264);
@@ -54,8 +71,9 @@ bool PictureEncoder::Open(std::uint32_t width, std::uint32_t height, std::uint32
     if (globalHeader) {
         codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     }
-    av_opt_set(codec_->priv_data, "preset", kPreset, 0);
-    av_opt_set(codec_->priv_data, "crf", kQuality, 0);
+    const EncoderSettings settings = SettingsFor(quality);
+    av_opt_set(codec_->priv_data, "preset", settings.preset, 0);
+    av_opt_set(codec_->priv_data, "crf", settings.crf, 0);
     if (const int rc = avcodec_open2(codec_, codec, nullptr); rc < 0) {
         *error = "cannot start the H.264 encoder: " + AvErrorText(rc);
         return false;

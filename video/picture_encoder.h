@@ -5,6 +5,7 @@
 #include <string>
 
 #include "video/encoder_packets.h"
+#include "video/picture_quality.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -26,7 +27,7 @@ public:
 
     // yuv420p needs even sides; the caller checks them first.
     bool Open(std::uint32_t width, std::uint32_t height, std::uint32_t fps, bool globalHeader,
-              std::string* error);
+              PictureQuality quality, std::string* error);
     const AVCodecContext& Context() const { return *codec_; }
     // Frame `index` of the video, at time index / fps.
     bool Encode(const CapturedImage& image, std::int64_t index, const PacketSink& sink,

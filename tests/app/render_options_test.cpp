@@ -40,10 +40,13 @@ TEST(RenderOptionsTest, DefaultsAndEveryOption) {
     EXPECT_FALSE(p.options.camera.has_value());
     EXPECT_FALSE(p.options.rayTracing);
     EXPECT_EQ(p.options.rayTracingQuality, 0);
+    EXPECT_EQ(p.options.quality, PictureQuality::Default);
 
-    p = Parse({"--size", "320x240", "clip.mkv", "--demo", "--fps", "60", "--from", "1.5", "--to",
-               "4", "--aa", "fxaa-high", "--shader", "QV Toon shader", "--camera", "30,45,-10",
-               "--raytracing", "--rt-quality", "Ultra"});
+    p = Parse({"--size",    "320x240",      "clip.mkv",     "--demo",         "--fps",
+               "60",        "--from",       "1.5",          "--to",           "4",
+               "--aa",      "fxaa-high",    "--shader",     "QV Toon shader", "--camera",
+               "30,45,-10", "--raytracing", "--rt-quality", "Ultra",          "--quality",
+               "best"});
     ASSERT_EQ(p.hr, S_OK) << p.error;
     EXPECT_EQ(p.options.kind, RenderOutputKind::Mkv);
     EXPECT_EQ(p.options.width, 320u);
@@ -60,11 +63,16 @@ TEST(RenderOptionsTest, DefaultsAndEveryOption) {
     EXPECT_EQ(p.options.camera->targetY, 10.0f);
     EXPECT_TRUE(p.options.rayTracing);
     EXPECT_EQ(p.options.rayTracingQuality, 3);
+    EXPECT_EQ(p.options.quality, PictureQuality::Best);
 
     p = Parse({"frames/f%04d.png", "m.pmx", "--size", "161x121", "--camera", "5,0,0,1,2,3"});
     ASSERT_EQ(p.hr, S_OK) << p.error;  // odd sides are fine for pictures
     EXPECT_EQ(p.options.kind, RenderOutputKind::PngSequence);
     EXPECT_EQ(p.options.camera->targetZ, 3.0f);
+    EXPECT_EQ(Parse({"out.mp4", "m.pmx", "--quality", "fast"}).options.quality,
+              PictureQuality::Fast);
+    EXPECT_EQ(Parse({"out.mp4", "m.pmx", "--quality", "default"}).options.quality,
+              PictureQuality::Default);
 }
 
 TEST(RenderOptionsTest, BadInputIsOneLineBeforeAnythingStarts) {
@@ -91,6 +99,9 @@ TEST(RenderOptionsTest, BadInputIsOneLineBeforeAnythingStarts) {
         {"out.mp4", "a.pmx", "--camera", "0,0,0"},
         {"out.mp4", "a.pmx", "--camera", "10,x,0"},
         {"out.mp4", "a.pmx", "--rt-quality", "extreme"},
+        {"out.mp4", "a.pmx", "--quality", "Best"},  // the names are lower case
+        {"out.mp4", "a.pmx", "--quality", ""},
+        {"out.mp4", "a.pmx", "--quality"},
         {"out.mp4", "a.pmx", "--fps"},  // value missing
         {"out.mp4", "a.pmx", "--wat"},
     };
@@ -105,6 +116,8 @@ TEST(RenderOptionsTest, BadInputIsOneLineBeforeAnythingStarts) {
         EXPECT_EQ(p.error.find('\n'), std::string::npos) << shown;
     }
     EXPECT_NE(Parse({"out.mp4", "a.pmx", "--rt-quality"}).error.find("ULTRA"), std::string::npos);
+    EXPECT_NE(Parse({"out.mp4", "a.pmx", "--quality", "ultra"}).error.find("fast, default, best"),
+              std::string::npos);
     EXPECT_NE(Parse({"out.mp4", "a.pmx", "--from", "3", "--to", "2"}).error.find("--to"),
               std::string::npos);
 }
