@@ -1,6 +1,7 @@
 // The interface font: a file that is no font, and the installed Japanese face.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <span>
 
 #include "tests/support/temp_file.h"
@@ -45,6 +46,18 @@ TEST(InterfaceFontTest, TheInstalledJapaneseFaceDrawsNamesAndTheExtraSymbols) {
     for (ImWchar c : {ImWchar(0x30B8), ImWchar(0x30CD), ImWchar(0x8155), ImWchar(0x6369),
                       ImWchar(0x25B2), ImWchar(0x2227), ImWchar(0x25A1), ImWchar(0x03C9)}) {
         EXPECT_NE(font->FindGlyphNoFallback(c), nullptr) << std::hex << c;
+    }
+    // A face other than a collection's first is the one drawn: Debian's
+    // regular sans-serif CJK collection holds fixed-width faces from the sixth on.
+    const auto regular = face.file.parent_path() / "NotoSansCJK-Regular.ttc";
+    if (std::filesystem::exists(regular)) {
+        const auto advance = [](char c) {
+            return ImGui::GetIO().Fonts->Fonts[0]->FindGlyph(static_cast<ImWchar>(c))->AdvanceX;
+        };
+        ASSERT_EQ(context.LoadFont({regular, 5}).code, S_OK);
+        EXPECT_EQ(advance('i'), advance('W'));
+        ASSERT_EQ(context.LoadFont({regular, 0}).code, S_OK);
+        EXPECT_LT(advance('i'), advance('W'));
     }
 }
 
