@@ -2,6 +2,7 @@
 // window stays behind the browser and the browser keeps the input.
 #include <gtest/gtest.h>
 
+#include <string_view>
 #include <thread>
 
 #include "scene/camera_input.h"
@@ -81,6 +82,20 @@ protected:
     const TempFolder folder_;
     FileBrowser browser_;
 };
+
+// Each window but the overlay has a title bar whose close box clears its flag.
+TEST_F(ModalOrderTest, EveryTitledWindowClosesByItsCloseBox) {
+    for (const FlaggedWindow& w : kFlaggedWindows) {
+        if (std::string_view(w.title) == "Statistics") {
+            continue;
+        }
+        SCOPED_TRACE(w.title);
+        ui_.*w.flag = true;
+        driver_.Frames(2);
+        ASSERT_TRUE(driver_.Click(w.title, InterfaceDriver::Id(w.title, {"#CLOSE"})));
+        EXPECT_FALSE(ui_.*w.flag);
+    }
+}
 
 // The browser and the other windows open in one frame, as when an import
 // given at start opens its status window in the frame that `--show

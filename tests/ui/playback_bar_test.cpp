@@ -182,6 +182,10 @@ TEST_F(PlaybackBarTest, KeysAskLikeTheBarButNotWhileATextFieldTypes) {
                               InterfaceDriver::Id("Physics setting", {"Simulation step time"})));
     driver_.Frames(2);
     ASSERT_TRUE(driver_.Io().WantTextInput);
+    // An import status window that opens meanwhile (a drop) leaves the field typing.
+    ui_.showImportStatus = true;
+    driver_.Frames(2);
+    ASSERT_TRUE(driver_.Io().WantTextInput);
     for (InputKey which :
          {InputKey::Space, InputKey::Home, InputKey::Left, InputKey::L, InputKey::R}) {
         press(which);
