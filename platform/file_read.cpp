@@ -38,7 +38,9 @@ private:
 
 HRESULT ReadWholeFile(const std::filesystem::path& path, std::vector<std::uint8_t>& bytes) {
     bytes.clear();
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK, opening a named pipe waits for a writer that may
+    // never come; the check below refuses it once open.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.get() < 0) {
         return E_FAIL;
     }

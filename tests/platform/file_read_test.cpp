@@ -1,7 +1,14 @@
 // Whole-file reads must refuse what is not a readable file, and codes print as quoted.
 #include "platform/file_read.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
 
 #include "platform/result_code.h"
 #include "tests/support/temp_file.h"
@@ -19,6 +26,20 @@ TEST(FileRead, ReadsWholeFilesAndRefusesWhatIsNoFile) {
     EXPECT_EQ(ReadWholeFile(file.folder(), bytes), E_FAIL);  // a folder
     TempFile empty("e.bin", {});
     EXPECT_EQ(ReadWholeFile(empty.path(), bytes), E_FAIL);
+    // A named pipe nothing writes to is refused at once, not waited on.
+    const std::filesystem::path pipe = file.folder() / "song.wav";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [&pipe] {
+        std::vector<std::uint8_t> none;
+        return ReadWholeFile(pipe, none);
+    });
+    if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        ADD_FAILURE() << "the read waits for a writer";
+        // Be that writer, so the waiting read ends and the test can.
+        ::close(::open(pipe.c_str(), O_WRONLY | O_CLOEXEC));
+    }
+    EXPECT_EQ(read.get(), E_FAIL);
+    std::filesystem::remove(pipe);
 }
 
 TEST(ResultCode, FormatsAsToolsPrintIt) {
