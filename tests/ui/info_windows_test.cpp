@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/version.h"
+#include "tests/support/temp_file.h"
 #include "tests/ui/interface_driver.h"
 
 namespace qv {
@@ -37,6 +38,30 @@ protected:
     static constexpr const char* kPasses[] = {"skinning", "shadow", "main",     "edges",
                                               "ground",   "post",   "interface"};
 };
+
+// While a batch runs, the status window shows how far it got.
+TEST_F(InfoWindowsTest, AnImportUnderWayShowsItsProgress) {
+    // A batch long enough to be seen between its files: one large motion, twenty times.
+    VmdFile file;
+    for (std::uint32_t frame = 0; frame < 50000; ++frame) {
+        file.bones.emplace_back("bone", frame);
+    }
+    TempFolder folder;
+    const std::vector<std::filesystem::path> batch(20, folder.Write("big.vmd", EncodeVmd(file)));
+    ASSERT_TRUE(scene_.importer.Request(batch));
+    ui_.showImportStatus = true;
+    bool progressShown = false;
+    while (!scene_.importer.ResultsReady()) {
+        driver_.Frame();
+        const std::string text = driver_.DrawnText("Import resource status");
+        progressShown = progressShown || text.find('%') != std::string::npos;
+    }
+    EXPECT_TRUE(progressShown);
+    SceneUpdate();
+    EXPECT_EQ(scene_.motions.size(), 20u);
+    driver_.Frames(2);
+    EXPECT_EQ(driver_.DrawnText("Import resource status").find('%'), std::string::npos);
+}
 
 TEST_F(InfoWindowsTest, AboutNamesTheProgramItsLibrariesAndItsVersion) {
     ui_.showStatistics = false;
