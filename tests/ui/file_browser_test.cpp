@@ -494,6 +494,26 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
     EXPECT_EQ(driver.Window(popup)->Active, false);
 }
 
+// The drive combo is wide enough to show the whole name of the folder's drive.
+TEST(FileBrowserTest, TheDriveComboShowsTheWholeNameOfALongDrive) {
+    TempTree tree;
+    const fs::path drive = tree.Folder("a-usb-stick-with-a-rather-long-name");
+    FileBrowser browser(drive, {"/", drive});
+    Scene scene(std::make_unique<AudioEngine>());
+    UiState ui;
+    ui.showNavigator = false;
+    ui.showStatistics = false;
+    InterfaceView view{scene, ui, {}, {}};
+    view.fileBrowser = &browser;
+    InterfaceDriver driver([&] { DrawInterface(view); });
+    browser.Open();
+    driver.Frames(3);
+    std::string name = drive.string();
+    std::erase(name, ' ');
+    EXPECT_NE(driver.DrawnText(browser.popupLabel.c_str()).find(name), std::string::npos)
+        << driver.DrawnText(browser.popupLabel.c_str());
+}
+
 }  // namespace
 
 }  // namespace qv
