@@ -221,6 +221,7 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
         ui_.editRayTracing = on;
         ui_.requests.push_back({RequestKind::ApplyGraphics});
         Frame(0.0f);
+        EXPECT_EQ(scene_.render.rayTracing, on);
     }
     EXPECT_EQ(rebuilds, 2);
     EXPECT_EQ(gpuWaits_, 2);
@@ -230,6 +231,17 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     ui_.requests.push_back({RequestKind::DeleteModel, 0});
     Frame();
     EXPECT_FALSE(scene_.render.rayTracing);
+    // Where the device cannot ray trace, asking for it leaves the frames
+    // rasterised, with nothing to build.
+    scene_.hooks.rebuildAccelerationStructures = [&] { return ++rebuilds, true; };
+    scene_.render.rayTracingAvailable = false;
+    ui_.editRayTracing = true;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
+    EXPECT_FALSE(scene_.render.rayTracing);
+    EXPECT_EQ(rebuilds, 2);
+    scene_.render.rayTracingAvailable = true;
+    ui_.editRayTracing = false;
 
     // Fullscreen renders at the desktop's size; a resolution chosen meanwhile
     // waits for the window, and a switch the system refuses changes nothing.
