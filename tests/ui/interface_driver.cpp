@@ -119,7 +119,7 @@ ImGuiWindow* InterfaceDriver::Window(const char* name) const {
     return ImGui::FindWindowByName(name);
 }
 
-bool InterfaceDriver::Find(const char* window, ImGuiID id, ImVec2* at) {
+bool InterfaceDriver::Hover(const char* window, const std::function<bool()>& found, ImVec2* at) {
     const ImGuiWindow* w = Window(window);
     if (w == nullptr) {
         return false;
@@ -133,7 +133,7 @@ bool InterfaceDriver::Find(const char* window, ImGuiID id, ImVec2* at) {
         for (float x = from.x + 2.0f; x < from.x + size.x; x += 12.0f) {
             io.MousePos = ImVec2(x, y);
             Frame();
-            if (ImGui::GetCurrentContext()->HoveredId == id) {
+            if (found()) {
                 *at = ImVec2(x, y);
                 return true;
             }
@@ -142,29 +142,23 @@ bool InterfaceDriver::Find(const char* window, ImGuiID id, ImVec2* at) {
     return false;
 }
 
+bool InterfaceDriver::Find(const char* window, ImGuiID id, ImVec2* at) {
+    return Hover(
+        window, [id] { return ImGui::GetCurrentContext()->HoveredId == id; }, at);
+}
+
 std::string InterfaceDriver::FirstTooltip(const char* window) {
-    const ImGuiWindow* w = Window(window);
-    if (w == nullptr) {
+    ImVec2 at;
+    if (!Hover(
+            window, [this] { return !DrawnText("##Tooltip_00").empty(); }, &at)) {
         return {};
     }
-    const ImVec2 from = w->Pos;
-    const ImVec2 size = w->Size;
-    ImGuiIO& io = ImGui::GetIO();
-    for (float y = from.y + 2.0f; y < from.y + size.y; y += 8.0f) {
-        for (float x = from.x + 2.0f; x < from.x + size.x; x += 6.0f) {
-            io.MousePos = ImVec2(x, y);
-            Frame();
-            if (!DrawnText("##Tooltip_00").empty()) {
-                // A tooltip sizes itself to its text over its first frames.
-                Frames(2);
-                const std::string text = DrawnText("##Tooltip_00");
-                io.MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
-                Frame();
-                return text;
-            }
-        }
-    }
-    return {};
+    // A tooltip sizes itself to its text over its first frames.
+    Frames(2);
+    const std::string text = DrawnText("##Tooltip_00");
+    Io().MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+    Frame();
+    return text;
 }
 
 bool InterfaceDriver::Click(const char* window, ImGuiID id) {

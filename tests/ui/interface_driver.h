@@ -86,6 +86,9 @@ public:
     ImGuiIO& Io() { return ImGui::GetIO(); }
 
 private:
+    // Hovers the window point by point, a frame each, until `found` holds there.
+    bool Hover(const char* window, const std::function<bool()>& found, ImVec2* at);
+
     InterfaceContext context_;
     std::function<void()> draw_;
 };
