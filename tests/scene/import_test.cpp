@@ -288,6 +288,11 @@ TEST_F(ImportTest, HostileFilesFailAloneAndTheNextBatchStillWorks) {
     EXPECT_EQ(Import({Write("song.wav", Wav())}), "Loaded 1 resource(s).");
     ASSERT_EQ(content_.songs.size(), 1u);
     EXPECT_EQ(content_.songs[0].name, "song.wav");
+    // Without an audio engine a song cannot be made ready to play.
+    ImportResults silent;
+    ImportFile(folder_.path() / "song.wav", nullptr, silent);
+    ASSERT_EQ(silent.songs.size(), 1u);
+    EXPECT_EQ(silent.songs[0].error, "Failed to load WAV song!\nThere is no audio engine.");
 }
 
 TEST_F(ImportTest, CompressedSongsImportBesideWavAndABrokenOneSaysWhy) {

@@ -210,6 +210,10 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     EXPECT_EQ(scene_.render.shadowSamples, 8u);
     EXPECT_EQ(scene_.render.diffuseQuality, 0);
     EXPECT_EQ(scene_.render.diffuseSamples, 4u);
+    ui_.editDiffuseQuality = 9;  // past the highest: the highest
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
+    EXPECT_EQ(scene_.render.diffuseQuality, 3);
     ui_.editDiffuseQuality = 2;
     ui_.requests.push_back({RequestKind::ApplyGraphics});
     Frame(0.0f);

@@ -73,6 +73,9 @@ TEST_F(MainWindowsTest, PlayPausesOnTheSecondPressAndStopResetAlwaysStops) {
     SceneUpdate();
     EXPECT_FLOAT_EQ(scene_.models[0].instance->motion.time, 0.0f);
     EXPECT_TRUE(ui_.requests.empty());
+    ASSERT_TRUE(ClickIn(kManager, {"Reset view"}));
+    EXPECT_EQ(Asked(ui_, RequestKind::ResetView).size(), 1u);
+    SceneUpdate();
     for (int press = 0; press < 2; ++press) {
         ASSERT_TRUE(ClickIn(kManager, {"Stop/Reset"}));
         SceneUpdate();

@@ -69,6 +69,11 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     EXPECT_EQ(modelSetting_.transformBone, 2);
     EXPECT_EQ(modelSetting_.materialIndex, 1);
     EXPECT_EQ(modelSetting_.transformBonePtr, &Second().bones[2]);
+    // Closed, the window is gone though its model stays bound.
+    ui_.showModelSetting = false;
+    driver_.Frames(2);
+    EXPECT_FALSE(driver_.Window(kWindow)->Active);
+    EXPECT_EQ(modelSetting_.modelRow, 1);
 }
 
 TEST_F(ModelSettingTest, BoneEditsReachTheModelBetweenFramesAndResetReturnsToRest) {
