@@ -58,8 +58,10 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     EXPECT_EQ(modelSetting_.transformBone, 1);
     // The first bone is a choice like any other.
     ASSERT_TRUE(ChooseIn({"ModelSettingTabs", "Bone", "Transform bone"}, {0, "センター"}));
+    ASSERT_TRUE(ChooseIn({"ModelSettingTabs", "Bone", "Bone for Y rotation"}, {0, "センター"}));
     SceneUpdate();
     EXPECT_EQ(scene_.models[1].entry.transformBone, 0);
+    EXPECT_EQ(scene_.models[1].entry.yRotationBone, 0);
     // Choices made but not yet carried out stay chosen when the window binds again.
     ChooseYRotationBone(view_, 1);
     ChooseTransformBone(view_, 2);
