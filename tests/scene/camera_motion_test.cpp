@@ -79,7 +79,7 @@ TEST(CameraMotion, KeysHoldAtTheirFramesAndLinesRunStraight) {
 // Each value has its own curve, the later key's: time through x, value through y.
 TEST(CameraMotion, AsymmetricCurvesEaseEachValueOnItsOwn) {
     VmdCameraKey from = CameraKey(10, {0, 0, 0}, -10, 30);
-    VmdCameraKey to = CameraKey(20, {10, 10, 10}, -20, 60);
+    VmdCameraKey to = CameraKey(20, {10, 10, 10}, -20, 60, {0.6f, 0.6f, 0.6f});
     // Target X: x1 = 127, x2 = 127, y1 = 0, y2 = 0 (slow, then all at once);
     // target Z and distance: x1 = 0, y1 = 127, x2 = 0, y2 = 127 (all at once, then hold).
     to.interpolation[0] = 127, to.interpolation[1] = 127, to.interpolation[2] = 0,
@@ -100,8 +100,9 @@ TEST(CameraMotion, AsymmetricCurvesEaseEachValueOnItsOwn) {
         u -= (x - 0.5f) / (3 - 6 * u + 3 * u * u + 1e-6f);
     }
     EXPECT_NEAR(pose.target.x, 10 * u * u * u, 1e-3f);
-    EXPECT_NEAR(pose.target.y, 5, 1e-3f);  // Y stays a straight line
-    const float v = std::cbrt(0.5f);       // distance: x controls 0, so x(v) = v^3 = 1/2
+    EXPECT_NEAR(pose.target.y, 5, 1e-3f);       // Y stays a straight line
+    EXPECT_NEAR(pose.rotation.x, 0.3f, 1e-4f);  // as does the rotation, on its own curve
+    const float v = std::cbrt(0.5f);            // distance: x controls 0, so x(v) = v^3 = 1/2
     EXPECT_NEAR(pose.distance, -10 - 10 * Bezier(1, 1, v), 1e-3f);
     EXPECT_NEAR(pose.target.z, 10 * Bezier(1, 1, v), 1e-3f);
     EXPECT_GT(pose.distance, -20.0f);

@@ -243,6 +243,12 @@ TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
     ASSERT_NE(scene.playback.state, PlayState::Playing);
     EXPECT_EQ(AdvancePlayback(scene, std::nanf("")), 0.0);
     EXPECT_EQ(AdvancePlayback(scene, 0.25f), 0.25);
+    // Played again, nothing is rewound: the head its body holds stays where it hangs.
+    const BoneState& head = scene.models[0].instance->bones[1];
+    const Vector4 hanging = head.framePosition;
+    PressPlay(scene);
+    EXPECT_EQ(head.framePosition, hanging);
+    PressPlay(scene);
 
     // A timeline under a second, played to its end, plays again from the start.
     scene.songs.push_back(

@@ -277,6 +277,15 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     Frame(0.0f);
     EXPECT_EQ(resizes.back().width, 3840u);
     EXPECT_EQ(scene_.render.resolutionIndex, 5);
+    // Fullscreen and a new resolution saved together: one resize, to the desktop.
+    const std::size_t windowed = resizes.size();
+    ui_.editResolutionIndex = 2;
+    ui_.editFullscreen = true;
+    ui_.requests.push_back({RequestKind::ApplyGraphics});
+    Frame(0.0f);
+    EXPECT_TRUE(scene_.render.fullscreen);
+    ASSERT_EQ(resizes.size(), windowed + 1);
+    EXPECT_EQ(resizes.back().width, 2560u);
 }
 
 TEST_F(SceneUpdateTest, FramesPlayEveryModelAndTakeTheStepsTheirTimeHolds) {

@@ -71,6 +71,14 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     EXPECT_EQ(modelSetting_.transformBone, 2);
     EXPECT_EQ(modelSetting_.materialIndex, 1);
     EXPECT_EQ(modelSetting_.transformBonePtr, &Second().bones[2]);
+    // Left near the far corner of a display that then shrinks below its size,
+    // it moves to the display's corner, its title bar in sight.
+    ImGui::SetWindowPos(kWindow, ImVec2(1100.0f, 650.0f));
+    driver_.SetDisplaySize(200.0f, 200.0f);
+    driver_.Frames(2);
+    EXPECT_EQ(driver_.Window(kWindow)->Pos.x, 0.0f);
+    EXPECT_EQ(driver_.Window(kWindow)->Pos.y, 0.0f);
+    driver_.SetDisplaySize(1280.0f, 720.0f);
     // Closed, the window is gone though its model stays bound.
     ui_.showModelSetting = false;
     driver_.Frames(2);
