@@ -144,6 +144,23 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
     ApplyCameraPose(camera, pose);
     EXPECT_NEAR(camera.eye.z, -45, 1e-4f);
     EXPECT_NEAR(camera.eye.y, 10, 1e-4f);
+    // In perspective the view angle spans the height at the target and the
+    // window's shape the width; depth runs from the near plane to the far one.
+    {
+        const float half = 45.0f * std::tan(0.25f);
+        const float aspect =
+            static_cast<float>(camera.viewportWidth) / static_cast<float>(camera.viewportHeight);
+        ASSERT_NE(aspect, 1.0f);
+        const Matrix4 viewProjection = Multiply(camera.view, camera.projection);
+        const Vector4 top = TransformPoint({0, 10 + half, 0, 1}, viewProjection);
+        EXPECT_NEAR(top.y / top.w, 1.0f, 1e-4f);
+        const Vector4 side = TransformPoint({half * aspect, 10, 0, 1}, viewProjection);
+        EXPECT_NEAR(std::abs(side.x / side.w), 1.0f, 1e-4f);
+        for (const auto& [depth, expected] : {std::pair{camera.nearZ, 0.0f}, {camera.farZ, 1.0f}}) {
+            const Vector4 p = TransformPoint({0, 10, -45 + depth, 1}, viewProjection);
+            EXPECT_NEAR(p.z / p.w, expected, 1e-4f) << depth;
+        }
+    }
     // Yawed a quarter turn, the eye swings round to the side at the same distance.
     pose.rotation = {0, 3.14159265f / 2, 0, 0};
     ApplyCameraPose(camera, pose);
