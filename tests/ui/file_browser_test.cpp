@@ -355,6 +355,10 @@ TEST(MountPointsTest, RealDevicesAndSharesOnlyWithEscapesDecoded) {
     EXPECT_EQ(browser.CurrentDrive(), 1u);
     browser.currentFolder = "/home/someoneelse";
     EXPECT_EQ(browser.CurrentDrive(), 0u);
+    // The longest holder wins wherever it stands in the list.
+    FileBrowser first("/", {"/home/someone", "/"});
+    first.currentFolder = "/home/someone/models";
+    EXPECT_EQ(first.CurrentDrive(), 0u);
     // A list that holds no drive of the folder still names one of its own.
     FileBrowser lone("/", {"/media/usb stick"});
     lone.currentFolder = "/home/someone";

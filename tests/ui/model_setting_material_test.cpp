@@ -115,6 +115,21 @@ TEST_F(ModelSettingTest, UseThisShaderIsCarriedOutByTheSceneUpdateAndRayTracingH
     SceneUpdate();
     EXPECT_EQ(appliedShader_[0], -1);
     modelSetting_.materialIndex = 0;
+    // Nor does one for a shader past the list.
+    modelSetting_.shaderSelectIndex = static_cast<std::int32_t>(scene_.shaders.size());
+    ui_.requests.push_back({RequestKind::ApplyShader});
+    SceneUpdate();
+    EXPECT_EQ(appliedShader_[0], -1);
+    modelSetting_.shaderSelectIndex = 0;
+    // Nor, with no model bound, one that names a material and a shader.
+    OpenModelSetting(view_, 7);
+    ASSERT_EQ(modelSetting_.model, nullptr);
+    modelSetting_.materialIndex = 0;
+    modelSetting_.shaderSelectIndex = 0;
+    ui_.requests.push_back({RequestKind::ApplyShader});
+    SceneUpdate();
+    EXPECT_EQ(appliedShader_[0], -1);
+    OpenModelSetting(view_, 1);
     // With ray tracing on, the raster-only controls and the shader node go.
     EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data", "Draw Edge"}));
     scene_.render.rayTracing = true;
