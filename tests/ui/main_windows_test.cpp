@@ -239,6 +239,8 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_EQ(tooltipOver("MSAA 8x"), "Notavailableonthisdevice:drawnasMSAA4x");
     ASSERT_TRUE(driver_.ClickIn(list.c_str(), {"MSAA 8x"}));
     EXPECT_EQ(ui_.editAntiAliasing, kMsaa8x);
+    ASSERT_TRUE(driver_.Choose("Graphic setting", {"Anti-aliasing"}, {"None"}));  // the first
+    EXPECT_EQ(ui_.editAntiAliasing, 0);
     ui_.editAntiAliasing = 1;
     EXPECT_TRUE(ui_.editGroundShadow);
     ASSERT_TRUE(ClickIn("Graphic setting", {"Ground shadow"}));
