@@ -288,6 +288,12 @@ TEST_F(ImportTest, HostileFilesFailAloneAndTheNextBatchStillWorks) {
     EXPECT_EQ(Import({Write("song.wav", Wav())}), "Loaded 1 resource(s).");
     ASSERT_EQ(content_.songs.size(), 1u);
     EXPECT_EQ(content_.songs[0].name, "song.wav");
+    // A batch's note shows under its own summary, not under the next one's.
+    ASSERT_TRUE(worker_.Request({folder_.path() / "song.wav"}, "Not imported: notes.txt"));
+    ASSERT_TRUE(WaitForResults());
+    CompleteImports(content_, worker_);
+    EXPECT_EQ(worker_.Status(), "Loaded 1 resource(s).\nNot imported: notes.txt");
+    EXPECT_EQ(Import({folder_.path() / "song.wav"}), "Loaded 1 resource(s).");
     // Without an audio engine a song cannot be made ready to play.
     ImportResults silent;
     ImportFile(folder_.path() / "song.wav", nullptr, silent);

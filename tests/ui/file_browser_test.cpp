@@ -191,6 +191,10 @@ TEST(FileBrowserTest, ShiftRangesSkipFoldersFilteredAndHiddenFiles) {
     lone.SetFilterIndex(2);
     lone.Click(IndexOf(lone, "x.wav"), false, true);
     EXPECT_EQ(Selected(lone), (std::vector<std::string>{"x.wav"}));
+    // An anchor the listing no longer reaches starts no range.
+    browser.rangeAnchor = static_cast<std::uint32_t>(browser.entries.size());
+    browser.Click(IndexOf(browser, "1.pmx"), false, true);
+    EXPECT_EQ(Selected(browser), (std::vector<std::string>{"1.pmx"}));
     // A browser that picks one file takes a Shift-click as a plain click.
     browser.multipleSelection = false;
     browser.Click(IndexOf(browser, "1.pmx"), false, false);
