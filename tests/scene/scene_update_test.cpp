@@ -107,13 +107,14 @@ TEST_F(SceneUpdateTest, ShaderRemovalKeepsBuiltInsAndResetsTheDefault) {
     scene_.defaultShader = 3;
     modelSetting_.shaderSelectIndex = 3;
     ui_.requests.push_back({RequestKind::DeleteShader, 0});  // built in: stays
+    ui_.requests.push_back({RequestKind::DeleteShader, 4});  // past the list: nothing
     Frame();
     EXPECT_EQ(scene_.shaders.size(), 4u);
     ui_.requests.push_back({RequestKind::DeleteShader, 3});
     Frame();
     EXPECT_EQ(scene_.defaultShader, 1);  // the toon shader again
     EXPECT_EQ(modelSetting_.shaderSelectIndex, -1);
-    EXPECT_EQ(scene_.shaders.size(), scene_.shaders.size());
+    EXPECT_EQ(scene_.shaders.size(), 3u);
     EXPECT_EQ(scene_.shaders[1].entry.name, "QV Toon shader");
 }
 
