@@ -259,6 +259,7 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     scene_.render.shadowQuality = 1;
     scene_.render.showStatistics = false;
     scene_.render.fullscreen = true;
+    scene_.render.groundShadow = true;
     view_.facts.vsync = false;
     // With ray tracing ticked on a device that has it, every control is there.
     view_.facts.rayTracingSupported = true;
@@ -269,7 +270,7 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_EQ(ui_.editDiffuseQuality, 2);
     EXPECT_EQ(ui_.editShadowQuality, 1);
     EXPECT_FALSE(ui_.editShowStatistics);
-    EXPECT_FALSE(ui_.editGroundShadow);
+    EXPECT_TRUE(ui_.editGroundShadow);
     EXPECT_TRUE(ui_.editFullscreen);
     EXPECT_FALSE(ui_.editVSync);
     ui_.editFullscreen = false;
