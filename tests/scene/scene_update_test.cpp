@@ -278,7 +278,9 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     Frame(0.0f);
     EXPECT_EQ(resizes.back().width, 3840u);
     EXPECT_EQ(scene_.render.resolutionIndex, 5);
-    // Fullscreen and a new resolution saved together: one resize, to the desktop.
+    // Fullscreen and a new resolution saved together: one resize, to the
+    // desktop, here as tall as the window and only wider.
+    scene_.hooks.desktopSize = [] { return Resolution{2560, 2160}; };
     const std::size_t windowed = resizes.size();
     ui_.editResolutionIndex = 2;
     ui_.editFullscreen = true;
