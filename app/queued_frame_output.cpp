@@ -4,15 +4,9 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/perf_counter.h"
+
 namespace qv {
-
-namespace {
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-}  // namespace
 
 QueuedFrameOutput::QueuedFrameOutput(std::unique_ptr<FrameOutput> inner, std::size_t depth)
     : inner_(std::move(inner)), depth_(std::max<std::size_t>(depth, 1)) {}

@@ -19,6 +19,7 @@
 #include "core/presenter.h"
 #include "demo/demo_content.h"
 #include "platform/file_read.h"
+#include "platform/perf_counter.h"
 #include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 #include "render/device/graphics_device.h"
@@ -54,10 +55,6 @@ extern "C" void OnInterrupt(int) {
 int Fail(const Result& failure) {
     std::fprintf(stderr, "qv render: %s\n", failure.message.c_str());
     return static_cast<int>(failure.code);
-}
-
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void PlaceFixedCamera(Camera& camera, const FixedCameraPlacement& p) {

@@ -17,4 +17,9 @@ inline std::int64_t QueryCounter() {
     return static_cast<std::int64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
+// Seconds from `start` to now, for timings summed over many frames.
+inline double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
 }  // namespace qv
