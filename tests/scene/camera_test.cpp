@@ -197,6 +197,13 @@ TEST(CameraFramingTest, ResetViewTurnsToTheFrontAndFitsEveryModel) {
     EXPECT_GT(top, 0.7f);
     EXPECT_LT(top, 0.9f);
 
+    // A small, deep one keeps at least a tenth of a unit free: the top edge
+    // of its box's front face meets the top of the view.
+    figure.models[0].instance->bones[0].framePosition = {0, 0, 0, 1};
+    figure.models[0].instance->bones[1].framePosition = {0.5f, 0.5f, 10, 1};
+    FrameModels(camera, figure);
+    EXPECT_NEAR(Project(camera, {0.25f, 0.6f, -0.1f, 1}).y, 1.0f, 1e-3f);
+
     // A wide, low one is fitted by its width, however flat the window.
     figure.models[0].instance->bones[0].framePosition = {-20, 0, 0, 1};
     figure.models[0].instance->bones[1].framePosition = {20, 2, 0, 1};
