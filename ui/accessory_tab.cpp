@@ -56,7 +56,9 @@ bool DrawAccessoryControls(const Scene& scene, AccessorySettings& s) {
     changed |= ImGui::DragFloat3("Rotation (degrees)", &s.rotationDegrees.x, 0.5f);
     changed |= ImGui::DragFloat("Scale", &s.scale, 0.01f, kMinAccessoryScale, 1000.0f, "%.3f",
                                 ImGuiSliderFlags_AlwaysClamp);
-    changed |= ImGui::SliderFloat("Opacity", &s.opacity, 0.0f, 1.0f);
+    // Typed past either end it is held inside them, as the scene holds it.
+    changed |=
+        ImGui::SliderFloat("Opacity", &s.opacity, 0.0f, 1.0f, "%.3f", ImGuiSliderFlags_AlwaysClamp);
     return changed;
 }
 

@@ -581,6 +581,10 @@ TEST_F(MainWindowsTest, TheAccessoryTabHidesAndDeletesThroughTheSceneUpdate) {
     EXPECT_EQ(scene_.accessories[0].settings.bone, 1);
     ASSERT_TRUE(bone(1));
     EXPECT_TRUE(ui_.accessoryEdits.empty());
+    ASSERT_TRUE(bone(0));  // the first bone is a bone like any other
+    ASSERT_EQ(ui_.accessoryEdits.size(), 1u);
+    EXPECT_EQ(ui_.accessoryEdits[0].settings.bone, 0);
+    SceneUpdate();
     ASSERT_TRUE(follow({1, "second"}));
     EXPECT_TRUE(ui_.accessoryEdits.empty());
     ASSERT_TRUE(follow({"World"}));

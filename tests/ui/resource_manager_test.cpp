@@ -168,7 +168,7 @@ TEST_F(ResourceManagerTest, AClickOnTheOpacitySliderAsksAValueBelowFull) {
     SceneUpdate();
     EXPECT_LT(scene_.accessories[0].settings.opacity, 0.9f);
 
-    // A scale typed past either end is held inside them.
+    // A scale or an opacity typed past either end is held inside them.
     const auto control = [](const char* label) {
         return InterfaceDriver::Id(kManager, {"ResourceManagerTabs", "Accessory", "Accessory list",
                                               0, "##Accessory", label});
@@ -177,6 +177,12 @@ TEST_F(ResourceManagerTest, AClickOnTheOpacitySliderAsksAValueBelowFull) {
         ASSERT_TRUE(driver_.Type(kManager, control("Scale"), typed, true));
         ASSERT_FALSE(ui_.accessoryEdits.empty()) << typed;
         EXPECT_EQ(ui_.accessoryEdits.back().settings.scale, held) << typed;
+        SceneUpdate();
+    }
+    for (const auto& [typed, held] : {std::pair{"1.5", 1.0f}, {"-1", 0.0f}}) {
+        ASSERT_TRUE(driver_.Type(kManager, control("Opacity"), typed, true));
+        ASSERT_FALSE(ui_.accessoryEdits.empty()) << typed;
+        EXPECT_EQ(ui_.accessoryEdits.back().settings.opacity, held) << typed;
         SceneUpdate();
     }
     // A position typed in lands on its own axis.
