@@ -174,6 +174,15 @@ TEST_F(ModelSettingTest, EditsMadeBeforeAnotherModelIsBoundReachTheModelTheyWere
     EXPECT_TRUE(modelSetting_.edits.empty());
     ChooseTransformBone(view_, 0);
     EXPECT_EQ(modelSetting_.localPositionEdit, Second().bones[0].translation);
+    // The first bone's position is a field like any other's.
+    ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Bone"}));
+    ASSERT_TRUE(driver_.Type(
+        kWindow,
+        InterfaceDriver::Id(kWindow, {"ModelSettingTabs", "Bone", "local position", 0, ""}), "7"));
+    ASSERT_FALSE(modelSetting_.edits.empty());
+    EXPECT_EQ(modelSetting_.edits.back().index, 0);
+    EXPECT_EQ(modelSetting_.edits.back().position.x, 7.0f);
+    modelSetting_.edits.clear();
     ChooseTransformBone(view_, 1);
     EXPECT_EQ(modelSetting_.localPositionEdit, (Vector4{4.0f, -5.0f, 6.0f, 0.0f}));
     modelSetting_.edits.clear();
