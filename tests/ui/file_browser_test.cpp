@@ -520,6 +520,29 @@ TEST(FileBrowserTest, TheDriveComboShowsTheWholeNameOfALongDrive) {
     std::erase(name, ' ');
     EXPECT_NE(driver.DrawnText(browser.popupLabel.c_str()).find(name), std::string::npos)
         << driver.DrawnText(browser.popupLabel.c_str());
+
+    // A short one keeps a width of its own, four font sizes, measured by
+    // hovering along the combo's row.
+    ASSERT_TRUE(browser.ChangeDirectory("/"));
+    driver.Frames(2);
+    const char* popup = browser.popupLabel.c_str();
+    const ImGuiID combo = InterfaceDriver::Id(popup, {"##select_drive"});
+    ImVec2 at;
+    ASSERT_TRUE(driver.Find(popup, combo, &at));
+    const auto hovered = [&](float x) {
+        driver.Io().MousePos = ImVec2(x, at.y);
+        driver.Frame();
+        return GImGui->HoveredId == combo;
+    };
+    float left = at.x;
+    float right = at.x;
+    while (left > at.x - 200.0f && hovered(left - 1.0f)) {
+        left -= 1.0f;
+    }
+    while (right < at.x + 200.0f && hovered(right + 1.0f)) {
+        right += 1.0f;
+    }
+    EXPECT_NEAR(right - left + 1.0f, 4.0f * ImGui::GetFontSize(), 1.5f);
 }
 
 }  // namespace
