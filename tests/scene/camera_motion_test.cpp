@@ -161,6 +161,14 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
             EXPECT_NEAR(p.z / p.w, expected, 1e-4f) << depth;
         }
     }
+    // A window one pixel high is as wide as any other; one with no height is square.
+    for (const auto& [height, aspect] : {std::pair{1u, 400.0f}, {0u, 1.0f}}) {
+        Camera flat;
+        flat.viewportWidth = 400;
+        flat.viewportHeight = height;
+        ApplyCameraPose(flat, pose);
+        EXPECT_NEAR(flat.projection.m[1][1] / flat.projection.m[0][0], aspect, 1e-2f) << height;
+    }
     // Yawed a quarter turn, the eye swings round to the side at the same distance.
     pose.rotation = {0, 3.14159265f / 2, 0, 0};
     ApplyCameraPose(camera, pose);
@@ -234,6 +242,11 @@ TEST(CameraMotion, LightAndShadowKeysFollowTheirKeys) {
     ASSERT_TRUE(EvaluateLightKeys(light, 12, &color, &direction));
     EXPECT_NEAR(color.x, 0.8f, 1e-5f);
     EXPECT_NEAR(color.y, 0.2f, 1e-5f);
+    // At a key's own frame, and before the first, the light is that key's.
+    for (const float at : {5.0f, 10.0f}) {
+        ASSERT_TRUE(EvaluateLightKeys(light, at, &color, &direction));
+        EXPECT_EQ(color, (Vector4{1, 0, 0, 1})) << at;
+    }
     // The direction runs straight between the keys' and is made a unit long.
     ASSERT_TRUE(EvaluateLightKeys(light, 15, &color, &direction));
     const float length = std::sqrt(1.5f * 1.5f + 1.0f + 1.5f * 1.5f);
