@@ -189,6 +189,7 @@ TEST_F(SceneUpdateTest, GraphicsSettingsApplyOnce) {
     ui_.requests.push_back({RequestKind::ApplyGraphics});
     Frame(0.0f);
     EXPECT_FALSE(scene_.render.showStatistics);
+    EXPECT_FALSE(ui_.showStatistics) << "the overlay follows at once";
     EXPECT_FALSE(vsync);
     EXPECT_EQ(scene_.physics->accumulator, 0.0f);  // changing vsync restarts the accumulator
     ASSERT_EQ(resizes.size(), 1u);
