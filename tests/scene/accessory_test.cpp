@@ -13,6 +13,7 @@
 #include "runtime/motion.h"
 #include "runtime/pose_math.h"
 #include "runtime/skeleton.h"
+#include "runtime/skinning.h"
 #include "scene/import_accessory.h"
 #include "scene/import_results.h"
 #include "scene/scene.h"
@@ -137,6 +138,16 @@ TEST(AccessoryModel, FramesPlaceTheirMeshesAndNormalsSplitVertices) {
         EXPECT_NEAR(v.normal.x, 0.0f, 1e-6f);
         EXPECT_NEAR(v.normal.y, 0.0f, 1e-6f);
         EXPECT_NEAR(v.normal.z, 1.0f, 1e-6f);
+    }
+    // Each vertex is carried whole by the one bone: moved, it moves as far.
+    const Matrix4 moved[] = {TranslationMatrix({5, 0, 0, 0})};
+    for (const PmxVertex& v : frames.vertices) {
+        const Vector4 skinned = SkinVertex({v.position.x, v.position.y, v.position.z, 1},
+                                           {v.normal.x, v.normal.y, v.normal.z, 0}, v.weight,
+                                           PrepareSdef(v.weight), moved)
+                                    .position;
+        EXPECT_EQ(skinned.x, v.position.x + 5.0f);
+        EXPECT_EQ(skinned.y, v.position.y);
     }
     // The cube's corners are shared by three sides with three normals.
     const PmxModel cube = AccessoryModel(ParsedX(XTexturedCube()));

@@ -71,7 +71,9 @@ TEST_F(PlaybackTest, AStalledFrameLeavesTheDanceOnTheSong) {
         EXPECT_NEAR(MotionTime(m), scene_.playback.time, 1e-5);
     }
     EXPECT_NEAR(scene_.playback.time, Song().PlayPositionSeconds(), 1.0 / 30.0);
-    // Pause keeps both where they are, and play goes on from there together.
+    // Pause keeps both where the dance is, though the song ran on since the
+    // last frame, and play goes on from there together.
+    std::this_thread::sleep_for(100ms);
     PressPlay(scene_);
     EXPECT_NEAR(Song().PlayPositionSeconds(), MotionTime(), 1e-4);
     PressPlay(scene_);
