@@ -153,6 +153,15 @@ TEST(AccessoryModel, FramesPlaceTheirMeshesAndNormalsSplitVertices) {
     const PmxModel cube = AccessoryModel(ParsedX(XTexturedCube()));
     EXPECT_EQ(cube.vertices.size(), 24u);
     EXPECT_EQ(cube.indices.size(), 36u);
+    // What is made is a model like any read from a file: written out, it reads back whole.
+    PmxModel read;
+    ASSERT_EQ(ParsePmxModel(read, EncodePmx(cube)), S_OK);
+    ASSERT_EQ(read.vertices.size(), 24u);
+    EXPECT_EQ(read.indices, cube.indices);
+    EXPECT_EQ(read.materials.size(), cube.materials.size());
+    ASSERT_EQ(read.bones.size(), 1u);
+    EXPECT_EQ(read.bones[0].name, u"root");
+    EXPECT_EQ(read.bones[0].parentIndex, -1);
 }
 
 TEST_F(AccessoryTest, AnAccessoryImportsWithAMissingTextureNamedAndABrokenOneSaysWhy) {
