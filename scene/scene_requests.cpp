@@ -185,8 +185,9 @@ bool NamesSameList(RequestKind removal, RequestKind kind) {
 void ShiftPending(std::vector<SceneRequest>& requests, std::size_t done,
                   const SceneRequest& removal) {
     for (std::size_t k = done + 1; k < requests.size(); ++k) {
-        if (NamesSameList(removal.kind, requests[k].kind) && requests[k].index >= 0) {
-            Shift(requests[k].index, removal.index, kRemovedEntry);
+        SceneRequest& request = requests.at(k);  // a wrong bound throws rather than reads past
+        if (NamesSameList(removal.kind, request.kind) && request.index >= 0) {
+            Shift(request.index, removal.index, kRemovedEntry);
         }
     }
 }

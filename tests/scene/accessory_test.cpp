@@ -153,6 +153,14 @@ TEST(AccessoryModel, FramesPlaceTheirMeshesAndNormalsSplitVertices) {
     const PmxModel cube = AccessoryModel(ParsedX(XTexturedCube()));
     EXPECT_EQ(cube.vertices.size(), 24u);
     EXPECT_EQ(cube.indices.size(), 36u);
+    // A normal of no length points up rather than nowhere.
+    XModel flat = ParsedX(XTexturedCube());
+    for (XMesh& part : flat.meshes) {
+        std::fill(part.normals.begin(), part.normals.end(), Float3{});
+    }
+    for (const PmxVertex& v : AccessoryModel(flat).vertices) {
+        EXPECT_EQ(v.normal, (Float3{0, 1, 0}));
+    }
     // What is made is a model like any read from a file: written out, it reads back whole.
     PmxModel read;
     ASSERT_EQ(ParsePmxModel(read, EncodePmx(cube)), S_OK);

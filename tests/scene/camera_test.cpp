@@ -125,16 +125,20 @@ TEST(CameraInputTest, MiddleDragPansTargetAndEyeTogetherInCameraSpace) {
     UpdateCamera(camera);
     const Vector4 eyeToTarget = Subtract3(camera.target, camera.eye);
     const Vector4 right{camera.view.m[0][0], camera.view.m[1][0], camera.view.m[2][0], 0.0f};
+    const Vector4 up{camera.view.m[0][1], camera.view.m[1][1], camera.view.m[2][1], 0.0f};
     const Vector4 target = camera.target;
 
     HandleCameraInput(camera, 0.5f, Mouse(InputKind::MiddleDown, 50, 50));
-    HandleCameraInput(camera, 0.5f, Mouse(InputKind::MouseMove, 60, 50, kInputMiddleButton));
+    HandleCameraInput(camera, 0.5f, Mouse(InputKind::MouseMove, 60, 45, kInputMiddleButton));
     EXPECT_NEAR(camera.pan.x, -0.2f, 1e-6f);
+    EXPECT_NEAR(camera.pan.y, -0.1f, 1e-6f);
     EXPECT_EQ(camera.yaw, kPi / 2.0f);
-    // Dragging right moves the view to the camera's left: the scene follows the mouse.
+    // Dragging right and up moves the view to the camera's left and down:
+    // the scene follows the mouse.
     const Vector4 moved = Subtract3(camera.target, target);
-    EXPECT_NEAR(Distance(moved, {right.x * -0.2f, right.y * -0.2f, right.z * -0.2f, 0.0f}), 0.0f,
-                1e-5f);
+    const Vector4 expected{-0.2f * right.x - 0.1f * up.x, -0.2f * right.y - 0.1f * up.y,
+                           -0.2f * right.z - 0.1f * up.z, 0.0f};
+    EXPECT_NEAR(Distance(moved, expected), 0.0f, 1e-5f);
     EXPECT_NEAR(Distance(Subtract3(camera.target, camera.eye), eyeToTarget), 0.0f, 1e-5f);
 }
 
@@ -185,6 +189,13 @@ TEST(CameraFramingTest, ResetViewTurnsToTheFrontAndFitsEveryModel) {
     FrameModels(camera, content);
     EXPECT_NEAR(camera.target.x, -84.5f, 1e-3f);
     EXPECT_NEAR(Distance(camera.eye, camera.target), distance, 1e-3f);
+    // A camera whose start view stands elsewhere sees them from the same place.
+    Camera shifted;
+    shifted.baseEye = {3, 12, -15, 0};
+    shifted.baseTarget = {3, 12, 5, 0};
+    FrameModels(shifted, content);
+    EXPECT_NEAR(Distance(shifted.target, camera.target), 0.0f, 1e-3f);
+    EXPECT_NEAR(Distance(shifted.eye, camera.eye), 0.0f, 1e-3f);
 
     // A tall, thin figure keeps a tenth of its height free above its head.
     SceneContent figure;

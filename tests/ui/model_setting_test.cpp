@@ -270,6 +270,7 @@ TEST_F(ModelSettingTest, AddingWhilePlayingIsRefusedAndClearingReturnsToRest) {
     SceneUpdate();
     EXPECT_EQ(Second().playing, 0);
     EXPECT_EQ(Second().motion.time, 0.0f);
+    EXPECT_EQ(Second().motion.end, 0.0f) << "nothing of it is left on the timeline";
     EXPECT_TRUE(Second().motion.boneTracks.empty());
     EXPECT_TRUE(Second().motion.morphTracks.empty());
     EXPECT_EQ(Second().bones[0].rotation, Quaternion{});
