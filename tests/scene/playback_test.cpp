@@ -127,6 +127,15 @@ TEST_F(PlaybackTest, SeeksMoveSongAndEveryMotionPlayingOrPausedAndStopAtTheEnd) 
     PressPlay(scene_);
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
     EXPECT_NE(Song().GetState(), SoundState::Playing);
+    // Sought back into it the song plays; past its end again it falls silent
+    // and the dance goes on.
+    Ask(RequestKind::Seek, 1.0);
+    Frame();
+    EXPECT_EQ(Song().GetState(), SoundState::Playing);
+    Ask(RequestKind::Seek, 2.5);
+    Frame();
+    EXPECT_NE(Song().GetState(), SoundState::Playing);
+    EXPECT_GE(scene_.playback.time, 2.5);
 }
 
 TEST_F(PlaybackTest, WithoutLoopTheLastFrameHoldsAndPlayStartsAgain) {

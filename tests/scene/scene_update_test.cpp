@@ -338,6 +338,11 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     import(folder.Write("broken.pmx", std::string_view("not a model")));
     Frame();
     EXPECT_EQ(rebuilds, 2);
+    // A batch without models or accessories does not wait for the GPU.
+    const int waits = gpuWaits_;
+    import(folder.Write("broken.vmd", std::string_view("not a motion")));
+    Frame();
+    EXPECT_EQ(gpuWaits_, waits);
     // A double click on an accessory's Delete removes it alone, and the
     // structures are rebuilt without it.
     import(folder.Write("ball.x", XTexturedCube()));
