@@ -110,6 +110,14 @@ TEST(CameraInputTest, RightDragOrbitsOnlyWithTheRightButtonAlone) {
     HandleCameraInput(camera, 0.01f, Mouse(InputKind::MouseMove, 205, 201, kInputRightButton));
     EXPECT_EQ(camera.pitch, 1.55f);
     EXPECT_NEAR(camera.yaw, 0.25f, 1e-6f);
+    // A step that lands on a limit exactly is taken, at either end.
+    camera.minPitch = -0.5f;
+    camera.maxPitch = 0.5f;
+    camera.pitch = 0.0f;
+    HandleCameraInput(camera, 0.25f, Mouse(InputKind::MouseMove, 205, 203, kInputRightButton));
+    EXPECT_EQ(camera.pitch, 0.5f);
+    HandleCameraInput(camera, 0.25f, Mouse(InputKind::MouseMove, 205, 199, kInputRightButton));
+    EXPECT_EQ(camera.pitch, -0.5f);
 
     EXPECT_EQ(HandleCameraInput(camera, 0.02f, Mouse(InputKind::RightUp, 0, 0)),
               MouseCapture::Release);
