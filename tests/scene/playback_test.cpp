@@ -151,6 +151,12 @@ TEST_F(PlaybackTest, WithoutLoopTheLastFrameHoldsAndPlayStartsAgain) {
     PressPlay(scene_);
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
     EXPECT_EQ(MotionTime(), 0.0f);
+    // A frame that ends exactly at the end pauses there.
+    for (int i = 0; i < 6; ++i) {
+        Frame(0.5f);
+    }
+    EXPECT_EQ(scene_.playback.state, PlayState::Paused);
+    EXPECT_EQ(scene_.playback.time, 3.0);
 }
 
 TEST_F(PlaybackTest, WithLoopEverythingStartsAgainTheSongToo) {
