@@ -484,6 +484,23 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
     EXPECT_EQ(browser.filterIndex, 3u);
     ASSERT_TRUE(chooseFilter(0, browser.filters[0].c_str()));
     EXPECT_EQ(browser.filterIndex, 0u);
+    // Opened again, it shows the filter in use as the selected one.
+    ASSERT_TRUE(driver.ClickIn(popup, {"##type_filters"}));
+    driver.Frame();
+    {
+        const std::string filters = GImGui->OpenPopupStack.back().Window->Name;
+        ImVec2 first, other;
+        ASSERT_TRUE(driver.Find(
+            filters.c_str(), InterfaceDriver::Id(filters.c_str(), {0, browser.filters[0].c_str()}),
+            &first));
+        ASSERT_TRUE(driver.Find(filters.c_str(), InterfaceDriver::Id(filters.c_str(), {3, ".wav"}),
+                                &other));
+        driver.Io().MousePos = ImVec2(-FLT_MAX, -FLT_MAX);
+        driver.Frame();
+        EXPECT_TRUE(driver.Highlighted(filters.c_str(), first));
+        EXPECT_FALSE(driver.Highlighted(filters.c_str(), other));
+        ASSERT_TRUE(driver.ClickIn(filters.c_str(), {0, browser.filters[0].c_str()}));
+    }
     // " ok " with nothing selected keeps the popup open.
     ASSERT_TRUE(driver.Click(popup, InterfaceDriver::Id(popup, {" ok "})));
     EXPECT_FALSE(browser.IsConfirmed());

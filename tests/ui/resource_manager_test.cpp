@@ -35,9 +35,11 @@ protected:
 };
 
 TEST_F(ResourceManagerTest, ModelRowsCountFromOneAndDeleteOutsideTheListAsksNothing) {
+    scene_.models[1].entry.englishName = "Second one";
+    driver_.Frames(1);
     const std::string text = driver_.DrawnText(kManager);
     EXPECT_NE(text.find("1first"), std::string::npos) << text;
-    EXPECT_NE(text.find("2second"), std::string::npos) << text;
+    EXPECT_NE(text.find("2secondSecondone"), std::string::npos) << text;  // and its English name
     // The row's buttons sit in the last column, under "Action".
     const ImGuiTable* table = ImGui::TableFindByID(InterfaceDriver::Id(
         kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable"}));
