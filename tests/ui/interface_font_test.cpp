@@ -59,6 +59,11 @@ TEST(InterfaceFontTest, TheInstalledJapaneseFaceDrawsNamesAndTheExtraSymbols) {
         ASSERT_EQ(context.LoadFont({regular, 0}).code, S_OK);
         EXPECT_LT(advance('i'), advance('W'));
     }
+    // The built-in font takes the face's place where none can be loaded.
+    context.UseBuiltInFont();
+    ASSERT_EQ(ImGui::GetIO().Fonts->Fonts.Size, 1);
+    EXPECT_EQ(ImGui::GetIO().Fonts->Fonts[0]->FindGlyphNoFallback(ImWchar(0x30B8)), nullptr);
+    EXPECT_TRUE(ImGui::GetIO().Fonts->IsBuilt());
 }
 
 }  // namespace
