@@ -28,6 +28,12 @@ TEST(InterfaceFontTest, AFileThatIsNoFontIsRefusedWithItsName) {
     loaded = context.LoadFont({file.folder() / "missing.otf", 0});
     EXPECT_EQ(loaded.code, E_FAIL);
     EXPECT_NE(loaded.message.find("missing.otf"), std::string::npos) << loaded.message;
+    // A context ends with its owner, leaving none current.
+    {
+        InterfaceContext inner;
+        EXPECT_NE(ImGui::GetCurrentContext(), nullptr);
+    }
+    EXPECT_EQ(ImGui::GetCurrentContext(), nullptr);
 }
 
 TEST(InterfaceFontTest, TheInstalledJapaneseFaceDrawsNamesAndTheExtraSymbols) {
