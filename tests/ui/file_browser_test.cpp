@@ -537,29 +537,40 @@ TEST(FileBrowserTest, TheDriveComboShowsTheWholeNameOfALongDrive) {
     std::erase(name, ' ');
     EXPECT_NE(driver.DrawnText(browser.popupLabel.c_str()).find(name), std::string::npos)
         << driver.DrawnText(browser.popupLabel.c_str());
-
-    // A short one keeps a width of its own, four font sizes, measured by
-    // hovering along the combo's row.
-    ASSERT_TRUE(browser.ChangeDirectory("/"));
-    driver.Frames(2);
+    // The combo's width, measured by hovering along its row.
     const char* popup = browser.popupLabel.c_str();
     const ImGuiID combo = InterfaceDriver::Id(popup, {"##select_drive"});
-    ImVec2 at;
-    ASSERT_TRUE(driver.Find(popup, combo, &at));
-    const auto hovered = [&](float x) {
-        driver.Io().MousePos = ImVec2(x, at.y);
-        driver.Frame();
-        return GImGui->HoveredId == combo;
+    const auto comboWidth = [&] {
+        ImVec2 at;
+        if (!driver.Find(popup, combo, &at)) {
+            return 0.0f;
+        }
+        const auto hovered = [&](float x) {
+            driver.Io().MousePos = ImVec2(x, at.y);
+            driver.Frame();
+            return GImGui->HoveredId == combo;
+        };
+        float left = at.x;
+        float right = at.x;
+        while (left > 0.0f && hovered(left - 1.0f)) {
+            left -= 1.0f;
+        }
+        while (right < 1280.0f && hovered(right + 1.0f)) {
+            right += 1.0f;
+        }
+        return right - left + 1.0f;
     };
-    float left = at.x;
-    float right = at.x;
-    while (left > at.x - 200.0f && hovered(left - 1.0f)) {
-        left -= 1.0f;
-    }
-    while (right < at.x + 200.0f && hovered(right + 1.0f)) {
-        right += 1.0f;
-    }
-    EXPECT_NEAR(right - left + 1.0f, 4.0f * ImGui::GetFontSize(), 1.5f);
+    // Just wide enough for the name beside the arrow, inside the frame's padding.
+    const ImGuiStyle& style = ImGui::GetStyle();
+    EXPECT_NEAR(comboWidth(),
+                ImGui::CalcTextSize(drive.string().c_str()).x + ImGui::GetFrameHeight() +
+                    2.0f * style.FramePadding.x,
+                1.5f);
+
+    // A short one keeps a width of its own, four font sizes.
+    ASSERT_TRUE(browser.ChangeDirectory("/"));
+    driver.Frames(2);
+    EXPECT_NEAR(comboWidth(), 4.0f * ImGui::GetFontSize(), 1.5f);
 }
 
 }  // namespace
