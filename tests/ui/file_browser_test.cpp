@@ -567,6 +567,15 @@ TEST(FileBrowserTest, TheDriveComboShowsTheWholeNameOfALongDrive) {
                     2.0f * style.FramePadding.x,
                 1.5f);
 
+    // Opened, its list starts at the current drive, the second here.
+    ASSERT_TRUE(driver.Click(popup, combo));
+    driver.Frames(2);
+    {
+        const std::string list = GImGui->OpenPopupStack.back().Window->Name;
+        EXPECT_EQ(GImGui->NavId, InterfaceDriver::Id(list.c_str(), {1, drive.string().c_str()}));
+        ASSERT_TRUE(driver.ClickIn(list.c_str(), {1, drive.string().c_str()}));
+    }
+
     // A short one keeps a width of its own, four font sizes.
     ASSERT_TRUE(browser.ChangeDirectory("/"));
     driver.Frames(2);

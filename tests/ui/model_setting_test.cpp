@@ -36,6 +36,14 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     EXPECT_EQ(modelSetting_.materialIndex, 7);
     ASSERT_TRUE(ClickIn({"ModelSettingTabs", "Material"}));
     EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data"}));
+    // Nor does a material with no renderer to read it from show any.
+    const auto read = scene_.hooks.readMaterial;
+    scene_.hooks.readMaterial = nullptr;
+    modelSetting_.materialIndex = 0;
+    EXPECT_FALSE(Shown({"ModelSettingTabs", "Material", "Material data"}));
+    scene_.hooks.readMaterial = read;
+    EXPECT_TRUE(Shown({"ModelSettingTabs", "Material", "Material data"}));
+    modelSetting_.materialIndex = 7;
     // A tab the player asks for opens once; the user can still leave it.
     modelSetting_.tabRequest = kModelSettingMorph;
     driver_.Frames(2);
