@@ -217,7 +217,7 @@ void BuildIk(ModelInstance& instance, const PmxModel& model) {
     }
 }
 
-void SolveIk(BoneState& ikBone) {
+void SolveIk(BoneState& ikBone, IkRefresh refresh) {
     BoneState* effector = ikBone.ikTarget;
     if (effector == nullptr || ikBone.ikEnabled == 0 || ikBone.ikLoopCount == 0) {
         return;
@@ -280,7 +280,11 @@ void SolveIk(BoneState& ikBone) {
             }
             rotated = true;
             for (BoneState* b : link.chainBones) {
-                UpdateBoneTransform(*b);
+                if (refresh == IkRefresh::Everything) {
+                    UpdateBoneTransform(*b);
+                } else {
+                    UpdateChainBoneTransform(*b);
+                }
             }
         }
         anyRotated = anyRotated || rotated;
