@@ -217,11 +217,12 @@ void BuildIk(ModelInstance& instance, const PmxModel& model) {
     }
 }
 
-void SolveIk(BoneState& ikBone, IkRefresh refresh) {
+namespace {
+
+// The iterations of one solve; true when any link turned. Bones below the
+// links are left current only as far as the iterations read them.
+bool Iterate(BoneState& ikBone, IkRefresh refresh) {
     BoneState* effector = ikBone.ikTarget;
-    if (effector == nullptr || ikBone.ikEnabled == 0 || ikBone.ikLoopCount == 0) {
-        return;
-    }
     const float limit = ikBone.ikLimitAngle;
     const std::uint32_t loops = std::min(ikBone.ikLoopCount, kMaxIterations);
     bool anyRotated = false;
@@ -295,9 +296,98 @@ void SolveIk(BoneState& ikBone, IkRefresh refresh) {
             break;
         }
     }
+    return anyRotated;
+}
+
+// Whether a chain's solve depends only on the values GatherSolveInputs takes:
+// not when a bone it moves follows a simulated body.
+bool Rememberable(const BoneState& ikBone) {
+    for (const IkLink& link : ikBone.ikLinks) {
+        for (const BoneState* b : link.chainBones) {
+            if (b->drivingBody != nullptr) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+template <typename T>
+void Append(std::vector<std::uint32_t>& out, const T& value) {
+    static_assert(sizeof(T) % sizeof(std::uint32_t) == 0);
+    const std::size_t at = out.size();
+    out.resize(at + sizeof(T) / sizeof(std::uint32_t));
+    std::memcpy(out.data() + at, &value, sizeof(T));
+}
+
+// Every value a solve of the chain reads, as it stands now: the chain's
+// settings, the goal and the target, and for each bone the solve moves, its
+// own pose, its world values and its parent's.
+void GatherSolveInputs(const BoneState& ikBone, std::vector<std::uint32_t>& out) {
+    out.clear();
+    Append(out, ikBone.ikLoopCount);
+    Append(out, ikBone.ikLimitAngle);
+    Append(out, ikBone.jointPosition);
+    Append(out, ikBone.ikTarget->jointPosition);
+    for (const IkLink& link : ikBone.ikLinks) {
+        for (const BoneState* b : link.chainBones) {
+            Append(out, b->rotation);
+            Append(out, b->translation);
+            Append(out, static_cast<std::uint32_t>(b->morphPosed));
+            Append(out, b->morphRotation);
+            Append(out, b->morphTranslation);
+            Append(out, b->appendTurn);
+            Append(out, b->appendMove);
+            Append(out, static_cast<std::uint32_t>(b->physicsEnabled));
+            Append(out, b->jointPosition);
+            Append(out, b->worldRotation);
+            Append(out, b->worldMatrix);
+            if (b->parent != nullptr) {
+                Append(out, b->parent->worldRotation);
+                Append(out, b->parent->worldMatrix);
+            }
+        }
+    }
+}
+
+// The iterations, or the rotations of the last solve when this one would
+// start where it started; true when the links turned.
+bool SolveOrRecall(BoneState& ikBone, IkRefresh refresh) {
+    IkSolveRecord& record = ikBone.ikSolveRecord;
+    if (refresh == IkRefresh::Everything || !Rememberable(ikBone)) {
+        record.valid = 0;
+        return Iterate(ikBone, refresh);
+    }
+    GatherSolveInputs(ikBone, record.gathered);
+    if (record.valid != 0 && record.gathered == record.inputs) {
+        for (std::size_t i = 0; i < ikBone.ikLinks.size(); ++i) {
+            if (BoneState* bone = ikBone.ikLinks[i].bone) {
+                bone->rotation = record.result[i];
+            }
+        }
+        return record.rotated != 0;
+    }
+    const bool rotated = Iterate(ikBone, refresh);
+    std::swap(record.inputs, record.gathered);
+    record.result.resize(ikBone.ikLinks.size());
+    for (std::size_t i = 0; i < ikBone.ikLinks.size(); ++i) {
+        const BoneState* bone = ikBone.ikLinks[i].bone;
+        record.result[i] = bone != nullptr ? bone->rotation : Quaternion{};
+    }
+    record.rotated = rotated ? 1 : 0;
+    record.valid = 1;
+    return rotated;
+}
+
+}  // namespace
+
+void SolveIk(BoneState& ikBone, IkRefresh refresh) {
+    if (ikBone.ikTarget == nullptr || ikBone.ikEnabled == 0 || ikBone.ikLoopCount == 0) {
+        return;
+    }
     // Bring the rest of the turned subtrees up to date, as the chain's own
     // bones already are.
-    if (anyRotated) {
+    if (SolveOrRecall(ikBone, refresh)) {
         for (const IkLink& link : ikBone.ikLinks) {
             if (link.topmost && link.bone != nullptr) {
                 UpdateBoneSubtree(*link.bone);
