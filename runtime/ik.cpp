@@ -312,39 +312,63 @@ bool Rememberable(const BoneState& ikBone) {
     return true;
 }
 
-template <typename T>
-void Append(std::vector<std::uint32_t>& out, const T& value) {
-    static_assert(sizeof(T) % sizeof(std::uint32_t) == 0);
-    const std::size_t at = out.size();
-    out.resize(at + sizeof(T) / sizeof(std::uint32_t));
-    std::memcpy(out.data() + at, &value, sizeof(T));
+// Copies values into a word buffer, bit for bit.
+class WordWriter {
+public:
+    explicit WordWriter(std::uint32_t* at) : at_(at) {}
+    template <typename T>
+    void Put(const T& value) {
+        static_assert(sizeof(T) % sizeof(std::uint32_t) == 0);
+        std::memcpy(at_, &value, sizeof(T));
+        at_ += sizeof(T) / sizeof(std::uint32_t);
+    }
+
+private:
+    std::uint32_t* at_;
+};
+
+constexpr std::size_t Words(std::size_t bytes) {
+    return bytes / sizeof(std::uint32_t);
 }
+// What GatherSolveInputs takes of a chain, of each bone it moves, and of that
+// bone's parent.
+constexpr std::size_t kChainWords = 2 + 2 * Words(sizeof(Vector4));
+constexpr std::size_t kBoneWords =
+    2 + 4 * Words(sizeof(Vector4)) + 4 * Words(sizeof(Quaternion)) + Words(sizeof(Matrix4));
+constexpr std::size_t kParentWords = Words(sizeof(Quaternion)) + Words(sizeof(Matrix4));
 
 // Every value a solve of the chain reads, as it stands now: the chain's
 // settings, the goal and the target, and for each bone the solve moves, its
 // own pose, its world values and its parent's.
 void GatherSolveInputs(const BoneState& ikBone, std::vector<std::uint32_t>& out) {
-    out.clear();
-    Append(out, ikBone.ikLoopCount);
-    Append(out, ikBone.ikLimitAngle);
-    Append(out, ikBone.jointPosition);
-    Append(out, ikBone.ikTarget->jointPosition);
+    std::size_t words = kChainWords;
     for (const IkLink& link : ikBone.ikLinks) {
         for (const BoneState* b : link.chainBones) {
-            Append(out, b->rotation);
-            Append(out, b->translation);
-            Append(out, static_cast<std::uint32_t>(b->morphPosed));
-            Append(out, b->morphRotation);
-            Append(out, b->morphTranslation);
-            Append(out, b->appendTurn);
-            Append(out, b->appendMove);
-            Append(out, static_cast<std::uint32_t>(b->physicsEnabled));
-            Append(out, b->jointPosition);
-            Append(out, b->worldRotation);
-            Append(out, b->worldMatrix);
+            words += kBoneWords + (b->parent != nullptr ? kParentWords : 0);
+        }
+    }
+    out.resize(words);
+    WordWriter w(out.data());
+    w.Put(ikBone.ikLoopCount);
+    w.Put(ikBone.ikLimitAngle);
+    w.Put(ikBone.jointPosition);
+    w.Put(ikBone.ikTarget->jointPosition);
+    for (const IkLink& link : ikBone.ikLinks) {
+        for (const BoneState* b : link.chainBones) {
+            w.Put(b->rotation);
+            w.Put(b->translation);
+            w.Put(static_cast<std::uint32_t>(b->morphPosed));
+            w.Put(b->morphRotation);
+            w.Put(b->morphTranslation);
+            w.Put(b->appendTurn);
+            w.Put(b->appendMove);
+            w.Put(static_cast<std::uint32_t>(b->physicsEnabled));
+            w.Put(b->jointPosition);
+            w.Put(b->worldRotation);
+            w.Put(b->worldMatrix);
             if (b->parent != nullptr) {
-                Append(out, b->parent->worldRotation);
-                Append(out, b->parent->worldMatrix);
+                w.Put(b->parent->worldRotation);
+                w.Put(b->parent->worldMatrix);
             }
         }
     }
