@@ -330,19 +330,21 @@ private:
 constexpr std::size_t Words(std::size_t bytes) {
     return bytes / sizeof(std::uint32_t);
 }
-// What GatherSolveInputs takes of a chain, of each bone it moves, and of that
-// bone's parent.
+// What GatherSolveInputs takes of a chain, of each link's limits, of each
+// bone it moves, and of that bone's parent.
 constexpr std::size_t kChainWords = 2 + 2 * Words(sizeof(Vector4));
+constexpr std::size_t kLinkWords = 1 + 2 * Words(sizeof(IkLink::lowerLimit));
 constexpr std::size_t kBoneWords =
     2 + 4 * Words(sizeof(Vector4)) + 4 * Words(sizeof(Quaternion)) + Words(sizeof(Matrix4));
 constexpr std::size_t kParentWords = Words(sizeof(Quaternion)) + Words(sizeof(Matrix4));
 
 // Every value a solve of the chain reads, as it stands now: the chain's
-// settings, the goal and the target, and for each bone the solve moves, its
-// own pose, its world values and its parent's.
+// settings and limits, the goal and the target, and for each bone the solve
+// moves, its own pose, its world values and its parent's.
 void GatherSolveInputs(const BoneState& ikBone, std::vector<std::uint32_t>& out) {
     std::size_t words = kChainWords;
     for (const IkLink& link : ikBone.ikLinks) {
+        words += kLinkWords;
         for (const BoneState* b : link.chainBones) {
             words += kBoneWords + (b->parent != nullptr ? kParentWords : 0);
         }
@@ -354,6 +356,9 @@ void GatherSolveInputs(const BoneState& ikBone, std::vector<std::uint32_t>& out)
     w.Put(ikBone.jointPosition);
     w.Put(ikBone.ikTarget->jointPosition);
     for (const IkLink& link : ikBone.ikLinks) {
+        w.Put(static_cast<std::uint32_t>(link.hasLimit));
+        w.Put(link.lowerLimit);
+        w.Put(link.upperLimit);
         for (const BoneState* b : link.chainBones) {
             w.Put(b->rotation);
             w.Put(b->translation);
