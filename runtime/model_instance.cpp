@@ -54,7 +54,7 @@ void SolveEnabledIk(ModelInstance& instance) {
         if (bone->ikEnabled != 1 || bone->ikMotionEnabled == 0) {
             continue;
         }
-        SolveIk(*bone);
+        SolveIk(*bone, instance.ikRefresh);
         // A solve leaves the subtrees it turned current; bones that append a
         // link's new pose are all it leaves behind, and a later chain may
         // hang below one of them.

@@ -37,6 +37,9 @@ struct ModelInstance {
 
     MotionState motion;
     std::vector<IkControl> ikControls;
+    // How the solves refresh the bones they turn; Everything only to check
+    // that the default leaves the same pose.
+    IkRefresh ikRefresh = IkRefresh::WhatTheSolveReads;
     // Transform order (skeleton.h): appending bones, IK bones, and the
     // topmost after-physics bones.
     std::vector<BoneState*> appendOrder;

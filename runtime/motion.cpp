@@ -221,6 +221,11 @@ const Key* KeyReached(const std::vector<Key>& keys, const KeySegment<Key>& seg, 
 // The value of a scalar curve at time; 0 before its first key.
 float EvaluateCurve(const std::vector<CurveKey>& keys, float time, std::uint64_t& cache,
                     bool eased) {
+    // Most tracks of a pose-like motion hold one key: its value, found at once.
+    if (keys.size() == 1 && time >= keys[0].time) {
+        cache = 0;
+        return keys[0].value;
+    }
     const KeySegment<CurveKey> seg = FindKeySegment(std::span<const CurveKey>(keys), time, cache);
     if (!seg.found) {
         return 0.0f;
@@ -239,6 +244,10 @@ float EvaluateCurve(const std::vector<CurveKey>& keys, float time, std::uint64_t
 // The rotation of a curve at time; identity before its first key.
 Quaternion EvaluateRotation(const std::vector<RotationKey>& keys, float time,
                             std::uint64_t& cache) {
+    if (keys.size() == 1 && time >= keys[0].time) {
+        cache = 0;
+        return keys[0].rotation;
+    }
     const KeySegment<RotationKey> seg =
         FindKeySegment(std::span<const RotationKey>(keys), time, cache);
     if (!seg.found) {

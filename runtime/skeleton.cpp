@@ -310,7 +310,12 @@ void BuildSkeleton(ModelInstance& instance, const PmxModel& model) {
     PlanTransformOrder(instance);
 }
 
-void UpdateBoneTransform(BoneState& bone) {
+namespace {
+
+// The bone's transform; with `complete` false, only what an IK iteration
+// reads of it (world matrix, joint position, world rotation).
+template <bool complete>
+void TransformBone(BoneState& bone) {
     Quaternion q;
     Vector4 translation;
     if (bone.appendParent != nullptr) {
@@ -339,7 +344,7 @@ void UpdateBoneTransform(BoneState& bone) {
     local.m[3][2] = origin.z + translation.z;
 
     const bool followsBody = bone.physicsEnabled != 0 && bone.drivingBody != nullptr;
-    if (!followsBody) {
+    if (complete && !followsBody) {
         bone.currentAxisX = TransformDirection(bone.localAxisX, local, 1.0f);
         bone.currentAxisZ = TransformDirection(bone.localAxisZ, local, 1.0f);
     }
@@ -361,12 +366,24 @@ void UpdateBoneTransform(BoneState& bone) {
         bone.jointPosition = {joint.x, joint.y, joint.z, 1.0f};
         bone.worldRotation = Multiply(parent->worldRotation, q);
     }
-    const float* row = bone.worldMatrix.m[3];
-    bone.framePosition = {row[0], row[1], row[2], 1.0f};
+    if (complete) {
+        const float* row = bone.worldMatrix.m[3];
+        bone.framePosition = {row[0], row[1], row[2], 1.0f};
+    }
 
     if (followsBody) {
         FollowDrivingBody(bone, q);
     }
+}
+
+}  // namespace
+
+void UpdateBoneTransform(BoneState& bone) {
+    TransformBone<true>(bone);
+}
+
+void UpdateChainBoneTransform(BoneState& bone) {
+    TransformBone<false>(bone);
 }
 
 void UpdateBoneSubtree(BoneState& bone) {

@@ -18,6 +18,11 @@ void BuildSkeleton(ModelInstance& instance, const PmxModel& model);
 // world values; the parent must be current.
 void UpdateBoneTransform(BoneState& bone);
 
+// UpdateBoneTransform less the bone's current axes and frame position: what
+// an IK iteration needs of the bones it moves. The solve brings the whole
+// bone up to date once it ends.
+void UpdateChainBoneTransform(BoneState& bone);
+
 // The bone, then its descendants depth first in children order.
 void UpdateBoneSubtree(BoneState& bone);
 
