@@ -36,18 +36,6 @@ struct IkLink {
     std::uint8_t topmost = 1;
 };
 
-// The last solve of a chain: every value it read at its start, bit for bit,
-// and the link rotations it left. A solve is a fixed function of those
-// values, so a frame that hands the chain the very same start (a still pose,
-// keyed links, goals that did not move) takes the rotations without solving.
-struct IkSolveRecord {
-    std::vector<std::uint32_t> inputs;
-    std::vector<std::uint32_t> gathered;  // this frame's start, compared with inputs
-    std::vector<Quaternion> result;
-    std::uint8_t valid = 0;
-    std::uint8_t rotated = 0;  // whether the solve turned any link
-};
-
 // The runtime pose of one bone. A bone's frame sits at its tail: at rest,
 // worldMatrix is T(restTail), so the skinning matrix T(-restTail)·worldMatrix
 // is the identity.
@@ -123,7 +111,6 @@ struct BoneState {
     // appends, in transform order: after a solve they and their subtrees are
     // all that it leaves out of date.
     std::vector<BoneState*> ikAppendDependents;
-    IkSolveRecord ikSolveRecord;
 
     // The hierarchy flattened in depth-first order (children in index order,
     // roots in index order), so that a subtree is walked without recursion:

@@ -217,12 +217,11 @@ void BuildIk(ModelInstance& instance, const PmxModel& model) {
     }
 }
 
-namespace {
-
-// The iterations of one solve; true when any link turned. Bones below the
-// links are left current only as far as the iterations read them.
-bool Iterate(BoneState& ikBone, IkRefresh refresh) {
+void SolveIk(BoneState& ikBone, IkRefresh refresh) {
     BoneState* effector = ikBone.ikTarget;
+    if (effector == nullptr || ikBone.ikEnabled == 0 || ikBone.ikLoopCount == 0) {
+        return;
+    }
     const float limit = ikBone.ikLimitAngle;
     const std::uint32_t loops = std::min(ikBone.ikLoopCount, kMaxIterations);
     bool anyRotated = false;
@@ -296,127 +295,9 @@ bool Iterate(BoneState& ikBone, IkRefresh refresh) {
             break;
         }
     }
-    return anyRotated;
-}
-
-// Whether a chain's solve depends only on the values GatherSolveInputs takes:
-// not when a bone it moves follows a simulated body.
-bool Rememberable(const BoneState& ikBone) {
-    for (const IkLink& link : ikBone.ikLinks) {
-        for (const BoneState* b : link.chainBones) {
-            if (b->drivingBody != nullptr) {
-                return false;
-            }
-        }
-    }
-    return true;
-}
-
-// Copies values into a word buffer, bit for bit.
-class WordWriter {
-public:
-    explicit WordWriter(std::uint32_t* at) : at_(at) {}
-    template <typename T>
-    void Put(const T& value) {
-        static_assert(sizeof(T) % sizeof(std::uint32_t) == 0);
-        std::memcpy(at_, &value, sizeof(T));
-        at_ += sizeof(T) / sizeof(std::uint32_t);
-    }
-
-private:
-    std::uint32_t* at_;
-};
-
-constexpr std::size_t Words(std::size_t bytes) {
-    return bytes / sizeof(std::uint32_t);
-}
-// What GatherSolveInputs takes of a chain, of each link's limits, of each
-// bone it moves, and of that bone's parent.
-constexpr std::size_t kChainWords = 2 + 2 * Words(sizeof(Vector4));
-constexpr std::size_t kLinkWords = 1 + 2 * Words(sizeof(IkLink::lowerLimit));
-constexpr std::size_t kBoneWords =
-    2 + 4 * Words(sizeof(Vector4)) + 4 * Words(sizeof(Quaternion)) + Words(sizeof(Matrix4));
-constexpr std::size_t kParentWords = Words(sizeof(Quaternion)) + Words(sizeof(Matrix4));
-
-// Every value a solve of the chain reads, as it stands now: the chain's
-// settings and limits, the goal and the target, and for each bone the solve
-// moves, its own pose, its world values and its parent's.
-void GatherSolveInputs(const BoneState& ikBone, std::vector<std::uint32_t>& out) {
-    std::size_t words = kChainWords;
-    for (const IkLink& link : ikBone.ikLinks) {
-        words += kLinkWords;
-        for (const BoneState* b : link.chainBones) {
-            words += kBoneWords + (b->parent != nullptr ? kParentWords : 0);
-        }
-    }
-    out.resize(words);
-    WordWriter w(out.data());
-    w.Put(ikBone.ikLoopCount);
-    w.Put(ikBone.ikLimitAngle);
-    w.Put(ikBone.jointPosition);
-    w.Put(ikBone.ikTarget->jointPosition);
-    for (const IkLink& link : ikBone.ikLinks) {
-        w.Put(static_cast<std::uint32_t>(link.hasLimit));
-        w.Put(link.lowerLimit);
-        w.Put(link.upperLimit);
-        for (const BoneState* b : link.chainBones) {
-            w.Put(b->rotation);
-            w.Put(b->translation);
-            w.Put(static_cast<std::uint32_t>(b->morphPosed));
-            w.Put(b->morphRotation);
-            w.Put(b->morphTranslation);
-            w.Put(b->appendTurn);
-            w.Put(b->appendMove);
-            w.Put(static_cast<std::uint32_t>(b->physicsEnabled));
-            w.Put(b->jointPosition);
-            w.Put(b->worldRotation);
-            w.Put(b->worldMatrix);
-            if (b->parent != nullptr) {
-                w.Put(b->parent->worldRotation);
-                w.Put(b->parent->worldMatrix);
-            }
-        }
-    }
-}
-
-// The iterations, or the rotations of the last solve when this one would
-// start where it started; true when the links turned.
-bool SolveOrRecall(BoneState& ikBone, IkRefresh refresh) {
-    IkSolveRecord& record = ikBone.ikSolveRecord;
-    if (refresh == IkRefresh::Everything || !Rememberable(ikBone)) {
-        record.valid = 0;
-        return Iterate(ikBone, refresh);
-    }
-    GatherSolveInputs(ikBone, record.gathered);
-    if (record.valid != 0 && record.gathered == record.inputs) {
-        for (std::size_t i = 0; i < ikBone.ikLinks.size(); ++i) {
-            if (BoneState* bone = ikBone.ikLinks[i].bone) {
-                bone->rotation = record.result[i];
-            }
-        }
-        return record.rotated != 0;
-    }
-    const bool rotated = Iterate(ikBone, refresh);
-    std::swap(record.inputs, record.gathered);
-    record.result.resize(ikBone.ikLinks.size());
-    for (std::size_t i = 0; i < ikBone.ikLinks.size(); ++i) {
-        const BoneState* bone = ikBone.ikLinks[i].bone;
-        record.result[i] = bone != nullptr ? bone->rotation : Quaternion{};
-    }
-    record.rotated = rotated ? 1 : 0;
-    record.valid = 1;
-    return rotated;
-}
-
-}  // namespace
-
-void SolveIk(BoneState& ikBone, IkRefresh refresh) {
-    if (ikBone.ikTarget == nullptr || ikBone.ikEnabled == 0 || ikBone.ikLoopCount == 0) {
-        return;
-    }
     // Bring the rest of the turned subtrees up to date, as the chain's own
     // bones already are.
-    if (SolveOrRecall(ikBone, refresh)) {
+    if (anyRotated) {
         for (const IkLink& link : ikBone.ikLinks) {
             if (link.topmost && link.bone != nullptr) {
                 UpdateBoneSubtree(*link.bone);

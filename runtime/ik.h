@@ -21,11 +21,10 @@ struct IkControl {
 // link bone or a link driven by a simulated body stays disabled.
 void BuildIk(ModelInstance& instance, const PmxModel& model);
 
-// How a solve works. The default refreshes, each time a link turns, only the
-// world values the next turns read (the turned subtrees are brought wholly up
-// to date once it ends), and takes the last solve's rotations when the chain
-// starts exactly where that solve started. Everything refreshes every bone in
-// full and always solves: the plain form the default must match bit for bit.
+// What a solve refreshes of the bones below a link each time it turns one:
+// only the world values the next turns read (the default; the solve brings
+// the turned subtrees wholly up to date once it ends), or every bone in full,
+// the plain form that the default must match bit for bit.
 enum class IkRefresh : std::uint8_t { WhatTheSolveReads, Everything };
 
 // One cyclic-coordinate-descent solve of ikBone's chain, turning the links so

@@ -171,12 +171,11 @@ void ExpectSameBone(const BoneState& a, const BoneState& b, float time) {
     ASSERT_EQ(a.appendedTranslation, b.appendedTranslation) << where();
 }
 
-// The solves refresh only what their next turns read and recall the last
-// result for an unchanged start; played through real motions, with goals
-// that move and goals that stand (the clock held at the end), and with bones
-// posed by hand between frames, every bone ends exactly as when every solve
-// runs in full.
-TEST_F(Gene, ShortcutSolvesLeaveTheSamePoseAsFullOnes) {
+// The solves refresh only what their next turns read; played through real
+// motions, with goals that move and goals that stand (the clock held at the
+// end), and with bones posed by hand between frames, every bone ends exactly
+// as when they refresh each bone in full.
+TEST_F(Gene, SolvesThatRefreshLessLeaveTheSamePose) {
     BoneState* center = nullptr;
     std::vector<BoneState*> knees;
     for (BoneState& bone : instance_.bones) {

@@ -124,43 +124,6 @@ TEST(SolveIk, LimitAngleSpreadsTheTurnOverIterations) {
     }
 }
 
-// A solve that starts exactly where the last one started takes its result;
-// any change to what the solve reads (a limit, the settings, a parent's
-// pose) solves again. One iteration keeps every result short of the goal,
-// so each change shows in the rotations.
-TEST(SolveIk, RecallsTheLastResultOnlyForTheSameStart) {
-    using Change = void (*)(ModelInstance&);
-    const Change changes[] = {
-        [](ModelInstance&) {},
-        [](ModelInstance& m) { m.bones[kLegIk].ikLinks[0].upperLimit[0] = -0.5f; },
-        [](ModelInstance& m) { m.bones[kLegIk].ikLinks[0].hasLimit = 0; },
-        [](ModelInstance& m) { m.bones[kLegIk].ikLoopCount = 3; },
-        [](ModelInstance& m) { m.bones[kLegIk].ikLimitAngle = 0.2f; },
-        [](ModelInstance& m) {
-            m.bones[0].translation = Add3(m.bones[0].restOffset, {0, 1, 0});
-        },
-        [](ModelInstance& m) { m.bones[kKnee].rotation = EulerToQuaternion(-0.4f, 0, 0); },
-    };
-    // Changes add up on both: one solving as usual, one always solving.
-    ModelInstance recalling = MakeInstance(LegModel(1));
-    ModelInstance plain = MakeInstance(LegModel(1));
-    for (std::size_t i = 0; i < std::size(changes); ++i) {
-        for (ModelInstance* m : {&recalling, &plain}) {
-            // From rest each time, as keyed links start every frame.
-            m->bones[kKnee].rotation = {};
-            m->bones[kThigh].rotation = {};
-            changes[i](*m);
-            m->bones[kLegIk].translation = Add3(m->bones[kLegIk].restOffset, {0, 4, -2});
-            UpdateSkeleton(*m);
-        }
-        SolveIk(recalling.bones[kLegIk]);
-        SolveIk(plain.bones[kLegIk], IkRefresh::Everything);
-        EXPECT_EQ(recalling.bones[kKnee].rotation, plain.bones[kKnee].rotation) << i;
-        EXPECT_EQ(recalling.bones[kThigh].rotation, plain.bones[kThigh].rotation) << i;
-        EXPECT_EQ(recalling.bones[kAnkle].worldMatrix, plain.bones[kAnkle].worldMatrix) << i;
-    }
-}
-
 TEST(UpdateModelIk, LeavesEveryBoneCurrentAfterIk) {
     // Bones off the chain, a bone elsewhere that blends in the knee's turn,
     // and a toe chain that reads the toe after the leg has been solved.
