@@ -40,6 +40,15 @@ TEST_F(ResourceManagerTest, ModelRowsCountFromOneAndDeleteOutsideTheListAsksNoth
     const std::string text = driver_.DrawnText(kManager);
     EXPECT_NE(text.find("1first"), std::string::npos) << text;
     EXPECT_NE(text.find("2secondSecondone"), std::string::npos) << text;  // and its English name
+    // The play status above the tabs follows the play button.
+    for (const auto& [state, shown] : {std::pair{PlayState::Stopped, "Playingstatus:stopped"},
+                                       {PlayState::Playing, "Playingstatus:playing"},
+                                       {PlayState::Paused, "Playingstatus:paused"}}) {
+        scene_.playback.state = state;
+        driver_.Frames(1);
+        EXPECT_NE(driver_.DrawnText(kManager).find(shown), std::string::npos) << shown;
+    }
+    scene_.playback.state = PlayState::Stopped;
     // The row's buttons sit in the last column, under "Action".
     const ImGuiTable* table = ImGui::TableFindByID(InterfaceDriver::Id(
         kManager, {"ResourceManagerTabs", "Model", "Model list", "ModelListTable"}));
