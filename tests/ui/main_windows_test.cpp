@@ -334,6 +334,11 @@ TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
                                  typed));
     }
     EXPECT_EQ(ui_.editGravity, (Vector4{0.5f, -3.0f, 0.25f, 0.0f}));
+    // The step time is typed, not stepped by buttons beside it.
+    ImVec2 at;
+    EXPECT_FALSE(driver_.Find("Physics setting",
+                              InterfaceDriver::Id("Physics setting", {"Simulation step time", "+"}),
+                              &at));
     ui_.editStepTime = 1.0f / 120.0f;
     ASSERT_TRUE(ClickIn("Physics setting", {"Save"}));
     SceneUpdate();
