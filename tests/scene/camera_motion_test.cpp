@@ -276,6 +276,11 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     camera.shadowKeys = {{0, 1, 0.01f}};
     scene.motions.push_back({camera, "camera"});
     EXPECT_EQ(PickCameraMotion(scene), 1);
+    {
+        Scene first;  // the first motion counts too
+        first.motions.push_back({camera, "camera"});
+        EXPECT_EQ(PickCameraMotion(first), 0);
+    }
     scene.stage.cameraMotion = PickCameraMotion(scene);
     const Vector4 orbitEye = scene.stage.camera.eye;
 
