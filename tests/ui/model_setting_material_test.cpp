@@ -164,6 +164,14 @@ TEST_F(ModelSettingTest, SteppedValuesMoveByTheirStepAndStayInRange) {
     SceneUpdate();
     EXPECT_FLOAT_EQ(materials_[0].edgeSize, 0.01f);
     EXPECT_EQ(materials_[0].specularStrength, 0.0f);
+    // The specular strength steps by a hundredth, and by one with Ctrl held.
+    ASSERT_TRUE(step("Specular strength", "+"));
+    SceneUpdate();
+    driver_.Io().KeyCtrl = true;
+    ASSERT_TRUE(step("Specular strength", "+"));
+    driver_.Io().KeyCtrl = false;
+    SceneUpdate();
+    EXPECT_FLOAT_EQ(materials_[0].specularStrength, 1.01f);
     // A fraction runs from 0 to 1 along its slider; one typed past either
     // end is held at that end.
     ASSERT_TRUE(ClickSlider({"ModelSettingTabs", "Material", "Material data", "Roughness"}, 0.5f));
