@@ -78,7 +78,8 @@ def _operand_end(masked, at, step):
                 return i
             depth -= 1
         elif depth == 0:
-            if c in ";,?:" or _is_assignment(masked, i):
+            scope = c == ":" and ":" in (masked[i - 1:i], masked[i + 1:i + 2])
+            if (c in ";,?:" and not scope) or _is_assignment(masked, i):
                 return i
             pair = masked[i:i + 2] if step > 0 else masked[i - 1:i + 1]
             if pair in ("&&", "||"):

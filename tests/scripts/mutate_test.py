@@ -39,6 +39,11 @@ class Operators(unittest.TestCase):
         self.assertIn("    return (y || z);", found)
         self.assertIn("    return x >= 0 && (y);", found)
         self.assertIn("    return x >= 0 && (z);", found)
+        # A scope's colons belong to the clause; a conditional's colon ends it.
+        found = faults("    if (!start && song->State() == State::Playing) {")
+        self.assertIn("    if (!start) {", found)
+        self.assertIn("    if (song->State() == State::Playing) {", found)
+        self.assertIn("    return a ? b : d;", faults("    return a ? b : c && d;"))
 
     def test_constants_statements_and_arguments(self):
         found = faults("    total += Scale(weights, 0.5f) * count[1];")
