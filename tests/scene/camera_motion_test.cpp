@@ -222,6 +222,19 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
     EXPECT_NEAR(nearest.z / nearest.w, 0.0f, 1e-4f);
     const Vector4 farthest = TransformPoint({0, 10, -45 + camera.farZ, 1}, viewProjection);
     EXPECT_NEAR(farthest.z / farthest.w, 1.0f, 1e-4f);
+    {
+        // A near plane far from the eye: depth alone takes its offset, not the height.
+        Camera deep;
+        deep.nearZ = 20.0f;
+        deep.farZ = 60.0f;
+        ApplyCameraPose(deep, pose);
+        const Matrix4 deepViewProjection = Multiply(deep.view, deep.projection);
+        for (const auto& [z, depth] : {std::pair{-25.0f, 0.0f}, {15.0f, 1.0f}}) {
+            const Vector4 p = TransformPoint({0, 10, z, 1}, deepViewProjection);
+            EXPECT_NEAR(p.z / p.w, depth, 1e-5f) << z;
+            EXPECT_NEAR(p.y / p.w, 0.0f, 1e-5f) << z;
+        }
+    }
     pose.perspective = true;
 
     // A shot from the target itself (distance 0) has no direction to look in:

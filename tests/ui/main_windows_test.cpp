@@ -214,6 +214,7 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     ui_.editAntiAliasing = 1;
     ui_.editResolutionIndex = scene_.render.resolutionIndex + 1;
     ui_.editShowStatistics = false;
+    ui_.editRayTracing = !scene_.render.rayTracing;
     ASSERT_TRUE(ClickIn("Graphic setting", {"Cancel"}));
     EXPECT_FALSE(ui_.showGraphicSetting);
     EXPECT_TRUE(ui_.requests.empty());
@@ -224,6 +225,7 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_EQ(ui_.editAntiAliasing, 3);
     EXPECT_EQ(ui_.editResolutionIndex, scene_.render.resolutionIndex);
     EXPECT_TRUE(ui_.editShowStatistics);
+    EXPECT_EQ(ui_.editRayTracing, scene_.render.rayTracing);
     // Where the device lacks 8 samples, MSAA 8x is greyed but still chosen.
     view_.facts.msaa8xAvailable = false;
     ASSERT_TRUE(ClickIn("Graphic setting", {"Anti-aliasing"}));
