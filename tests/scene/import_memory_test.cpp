@@ -1,53 +1,13 @@
 // A model whose texture does not fit in memory still imports, the texture failing alone.
-// The global allocation functions are replaced in this executable only.
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
 
 #include "demo/file_writers.h"
 #include "formats/png_file.h"
 #include "scene/import_results.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/replaced_allocation.h"
 #include "tests/support/temp_file.h"
-
-namespace {
-
-// Any single allocation larger than this fails as a full machine would.
-std::atomic<std::size_t> g_largest{~std::size_t{0}};
-
-void* Allocate(std::size_t size) {
-    if (size > g_largest.load(std::memory_order_relaxed)) {
-        throw std::bad_alloc();
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    return Allocate(size);
-}
-void* operator new[](std::size_t size) {
-    return Allocate(size);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace qv {
 
@@ -67,9 +27,9 @@ TEST(ImportMemoryTest, ATextureTooLargeForMemoryFailsAloneAndTheModelStays) {
     const auto path = folder.Write("model.pmx", EncodePmx(model));
 
     ImportResults results;
-    g_largest = 8u << 20;
+    gLargestAllocation = 8u << 20;  // any one allocation over 8 MiB fails
     ImportFile(path, nullptr, results, true);
-    g_largest = ~std::size_t{0};
+    gLargestAllocation = kNoAllocationLimit;
     ASSERT_EQ(results.models.size(), 1u);
     const ModelImport& entry = results.models[0];
     EXPECT_TRUE(entry.error.empty()) << entry.error;
