@@ -40,6 +40,30 @@ TEST(ImportMemoryTest, ATextureTooLargeForMemoryFailsAloneAndTheModelStays) {
         << entry.textures.message;
 }
 
+TEST(ImportMemoryTest, TexturesWhoseListDoesNotFitFailTogetherAndTheModelStays) {
+    // The resolved paths take more room than the parsed names, so a limit just above the
+    // names lets the model parse and fails the texture list itself.
+    static_assert(sizeof(std::filesystem::path) > sizeof(std::u16string));
+    TempFolder folder;
+    PmxModel model = SamplePmxModel();
+    constexpr std::size_t kTextures = 1 << 15;
+    model.textures.assign(kTextures, u"absent.png");
+    const auto path = folder.Write("model.pmx", EncodePmx(model));
+
+    ImportResults results;
+    gLargestAllocation = kTextures * sizeof(std::u16string) + 4096;
+    ImportFile(path, nullptr, results, true);
+    gLargestAllocation = kNoAllocationLimit;
+    ASSERT_EQ(results.models.size(), 1u);
+    const ModelImport& entry = results.models[0];
+    EXPECT_TRUE(entry.error.empty()) << entry.error;
+    EXPECT_EQ(entry.model.textures.size(), kTextures);
+    EXPECT_TRUE(entry.textures.loaded);
+    EXPECT_EQ(entry.textures.result, E_OUTOFMEMORY);
+    EXPECT_EQ(entry.textures.message, "the textures do not fit in memory");
+    EXPECT_TRUE(entry.textures.images.empty());
+}
+
 }  // namespace
 
 }  // namespace qv
