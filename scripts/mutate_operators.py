@@ -15,17 +15,20 @@ _CALL_TWO_ARGS = re.compile(r"\b(\w+)\(([\w.\->\[\]]+), ([\w.\->\[\]]+)([,)])")
 _DECLARATION = re.compile(
     r"^\s*(static\s+|const\s+|constexpr\s+|inline\s+)*[\w:]+(<[^;=()]*>)?[\s*&]+\w+(\[[^]]*\])?"
     r"\s*(=|\{|;)")
+# A text colour's numbers only tint pixels, as the layout-only calls the runner skips do.
+_TEXT_COLOUR = re.compile(r"ImGui::TextColored\(ImVec4\(([^()]*)\)")
 _FUNCTION_START = re.compile(r"^(static\s+)?(void|bool)\s+[\w:]+\(.*\)\s*(const\s*)?\{$")
 
 
 def _masked(line):
-    """The line with string and character literals and any trailing comment blanked out,
-    so operators are only looked for in code."""
+    """The line with string and character literals, text colours and any trailing comment
+    blanked out, so operators are only looked for in code that decides something."""
     masked = _STRING_OR_CHAR.sub(lambda m: "_" * len(m.group(0)), line)
     comment = masked.find("//")
     if comment >= 0:
         masked = masked[:comment] + " " * (len(masked) - comment)
-    return masked
+    return _TEXT_COLOUR.sub(lambda m: m.group(0)[:m.start(1) - m.start(0)] + "_" * len(m.group(1)) + ")",
+                            masked)
 
 
 def ends_statement(line):

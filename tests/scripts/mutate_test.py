@@ -32,6 +32,8 @@ class Operators(unittest.TestCase):
         self.assertEqual(list(faults(line).values()), ["delete-statement"])
         self.assertEqual(faults('    text = name + ": missing";'),
                          {"    ;": "delete-statement"})
+        self.assertEqual(faults('    ImGui::TextColored(ImVec4(1.0f, 0.8f, 0.2f, 1.0f), "(!)");'),
+                         {"    ;": "delete-statement"})
 
     def test_clauses_inside_brackets(self):
         found = faults("    return x >= 0 && (y || z);")
