@@ -285,6 +285,25 @@ TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
     }
     EXPECT_EQ(scene.playback.time, 0.0);
     EXPECT_EQ(scene.playback.state, PlayState::Playing);
+
+    // A dance under a second, without a song, plays through and holds its last frame.
+    Scene dance(std::make_unique<AudioEngine>());
+    ASSERT_EQ(AddSceneModel(dance, "short"), S_OK);
+    const std::u16string center = VmdNameCodec().ModelNameKey(u"センター", kVmdKeyNameBytes);
+    VmdMotion motion;
+    motion.boneKeys[center].push_back({center, 0, {0, 0, 0}, {0, 0, 0, 1}});
+    motion.boneKeys[center].push_back({center, 15, {1, 0, 0}, {0, 0, 0, 1}});
+    AttachMotion(*dance.models[0].instance, motion);
+    ASSERT_EQ(PlaybackLength(dance), 0.5);
+    PressPlay(dance);
+    UpdateScene(dance, ui, modelSetting, 0.2f);
+    EXPECT_NEAR(dance.playback.time, 0.2, 1e-6);
+    for (int i = 0; i < 3; ++i) {
+        UpdateScene(dance, ui, modelSetting, 0.2f);
+    }
+    EXPECT_EQ(dance.playback.state, PlayState::Paused);
+    EXPECT_EQ(dance.playback.time, 0.5);
+    EXPECT_NEAR(dance.models[0].instance->bones[0].translation.x, 1.0f, 1e-5f);
 }
 
 }  // namespace qv
