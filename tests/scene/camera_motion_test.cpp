@@ -250,7 +250,7 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
 
 TEST(CameraMotion, LightAndShadowKeysFollowTheirKeys) {
     const std::vector<VmdLightKey> light = {{10, {1, 0, 0, 1}, {0, -2, 0}},
-                                            {20, {0, 1, 0, 1}, {3, 0, 3}}};
+                                            {20, {0, 1, 0, 1}, {3, 0, 1}}};
     Vector4 color, direction;
     ASSERT_TRUE(EvaluateLightKeys(light, 12, &color, &direction));
     EXPECT_NEAR(color.x, 0.8f, 1e-5f);
@@ -261,11 +261,11 @@ TEST(CameraMotion, LightAndShadowKeysFollowTheirKeys) {
         EXPECT_EQ(color, (Vector4{1, 0, 0, 1})) << at;
     }
     // The direction runs straight between the keys' and is made a unit long.
-    ASSERT_TRUE(EvaluateLightKeys(light, 15, &color, &direction));
-    const float length = std::sqrt(1.5f * 1.5f + 1.0f + 1.5f * 1.5f);
-    EXPECT_NEAR(direction.x, 1.5f / length, 1e-5f);
-    EXPECT_NEAR(direction.y, -1.0f / length, 1e-5f);
-    EXPECT_NEAR(direction.z, 1.5f / length, 1e-5f);
+    ASSERT_TRUE(EvaluateLightKeys(light, 12, &color, &direction));
+    const float length = std::sqrt(0.6f * 0.6f + 1.6f * 1.6f + 0.2f * 0.2f);
+    EXPECT_NEAR(direction.x, 0.6f / length, 1e-5f);
+    EXPECT_NEAR(direction.y, -1.6f / length, 1e-5f);
+    EXPECT_NEAR(direction.z, 0.2f / length, 1e-5f);
     // A key that points nowhere lights straight down.
     ASSERT_TRUE(EvaluateLightKeys(std::vector<VmdLightKey>{{0, {1, 1, 1, 1}, {0, 0, 0}}}, 0, &color,
                                   &direction));

@@ -232,6 +232,12 @@ TEST_F(ModelSettingTest, AnIkSwitchTurnedOffLeavesTheChainAsTheMotionPosesIt) {
     EXPECT_NEAR(root.y, 0.0f, 1e-5f);
     EXPECT_NEAR(root.z, 0.0f, 1e-5f);
     EXPECT_NEAR(root.w, keyed.w, 1e-5f);
+    // Turned on again, the solve takes the chain back.
+    ASSERT_TRUE(
+        ClickIn({"ModelSettingTabs", "Bone", "IK bone list", "ikTable", 0, "##solveEnable"}));
+    SceneUpdate();
+    EXPECT_EQ(*Second().ikControls[0].ikEnabled, 1);
+    EXPECT_GT(std::abs(root.y) + std::abs(root.z), 1e-3f);
 }
 
 TEST_F(ModelSettingTest, AddingWhilePlayingIsRefusedAndClearingReturnsToRest) {
