@@ -50,7 +50,6 @@ bool ReplaceSongInstance(Scene& scene, std::int32_t index) {
     if (!InRange(index, scene.songs.size())) {
         return false;
     }
-    scene.playback.songInstance.reset();
     scene.playback.selectedSong = index;
     scene.playback.songInstance = scene.songs[index].sound->CreateInstance();
     return true;

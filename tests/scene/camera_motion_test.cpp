@@ -350,6 +350,22 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     ui.requests.push_back({RequestKind::ChooseCameraMotion, 0});
     UpdateScene(scene, ui, modelSetting, 0.1f);
     EXPECT_NEAR(scene.stage.camera.target.y, 5, 1e-3f);
+    // And when a deletion while stopped moves the shown motion down a place and
+    // another one takes the place it had.
+    ui.requests.push_back({RequestKind::ChooseCameraMotion, 1});
+    UpdateScene(scene, ui, modelSetting, 0.1f);
+    EXPECT_NEAR(scene.stage.camera.target.y, 10, 1e-3f);
+    StopAndReset(scene);
+    ui.requests.push_back({RequestKind::DeleteMotion, 0});
+    UpdateScene(scene, ui, modelSetting, 0.1f);
+    ASSERT_EQ(scene.stage.cameraMotion, 0);
+    VmdMotion later;
+    later.cameraKeys = {CameraKey(0, {0, 7, 0}, -10, 30)};
+    scene.motions.push_back({later, "later"});
+    ui.requests.push_back({RequestKind::ChooseCameraMotion, 1});
+    PressPlay(scene);
+    UpdateScene(scene, ui, modelSetting, 0.1f);
+    EXPECT_NEAR(scene.stage.camera.target.y, 7, 1e-3f);
 }
 
 }  // namespace qv

@@ -10,11 +10,14 @@
 #include "formats/pmx_model.h"
 #include "formats/text_decode.h"
 #include "formats/vmd_motion.h"
+#include "formats/vmd_names.h"
 #include "runtime/model_instance.h"
 #include "runtime/physics_bodies.h"
 #include "scene/fixed_clock.h"
 #include "scene/scene_content.h"
+#include "runtime/motion.h"
 #include "tests/support/command_output.h"
+#include "tests/support/content_writers.h"
 
 namespace qv {
 
@@ -67,6 +70,8 @@ TEST(FixedClockTest, ASettleIsCappedHoweverShortTheStep) {
     content.physics->stepSeconds = 1e-5f;
     EXPECT_EQ(SettlePhysics(content, 0.5), kMaxSettleSteps);
     EXPECT_EQ(SettlePhysics(content, NAN), 0u);
+    content.physics.reset();  // nothing to settle
+    EXPECT_EQ(SettlePhysics(content, 0.5), 0u);
     EXPECT_EQ(SettlePhysics(content, -1.0), 0u);
 }
 
@@ -83,7 +88,18 @@ TEST(FixedClockTest, SettlingTakesASecondOfStepsAndLeavesTheClockAtTheStart) {
     AccessorySettings placed;
     placed.position = {1.0f, 2.0f, 3.0f};
     content.accessories.push_back({std::move(accessory), "hat.x", placed});
+    // A dance set playing from its start goes to the clock's start, wherever the clock stood.
+    content.models.push_back({std::make_unique<ModelInstance>(), {}});
+    ModelInstance& dancer = *content.models.back().instance;
+    ASSERT_TRUE(Succeeded(CreateModelInstance(dancer, SamplePmxModel(), content.physics.get())));
+    const std::u16string center = VmdNameCodec().ModelNameKey(u"センター", kVmdKeyNameBytes);
+    VmdMotion motion;
+    motion.boneKeys[center].push_back({center, 600, {1, 0, 0}, {0, 0, 0, 1}});
+    AttachMotion(dancer, motion);
+    RewindMotion(dancer);
+    dancer.playing = 1;
     SettleAtStart(content, clock);
+    EXPECT_FLOAT_EQ(dancer.motion.time, 12.5f);
     const Matrix4& frame = content.accessories[0].instance->bones[0].worldMatrix;
     EXPECT_EQ((Vector4{frame.m[3][0], frame.m[3][1], frame.m[3][2], 0.0f}),
               (Vector4{1.0f, 2.0f, 3.0f, 0.0f}));

@@ -234,6 +234,10 @@ TEST_F(PlaybackTest, ArrowKeysStepAFrameOrASecondEachWay) {
     Ask(RequestKind::Seek, 0.0);
     EXPECT_EQ(press(InputKey::Left), 0.0);
     EXPECT_EQ(press(InputKey::Left, kInputShift), 0.0);
+    // A stop still waiting for its frame has already put the position at the start.
+    Ask(RequestKind::Seek, 2.0);
+    Ask(RequestKind::StopAndReset);
+    EXPECT_NEAR(press(InputKey::Right), 1.0 / 30.0, 1e-9);
     // R asks for the view to be reset, wherever the play position is.
     press(InputKey::R);
     EXPECT_EQ(ui_.requests.back().kind, RequestKind::ResetView);

@@ -25,6 +25,10 @@ TEST(InterfaceFontTest, AFileThatIsNoFontIsRefusedWithItsName) {
         TempFile cut("cut.ttc", std::span<const std::uint8_t>(collection, size));
         EXPECT_EQ(context.LoadFont({cut.path(), 0}).code, E_FAIL) << size;
     }
+    // One whose only face would start just past the file's end.
+    const std::uint8_t pastEnd[] = {'t', 't', 'c', 'f', 0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 16};
+    TempFile outside("outside.ttc", pastEnd);
+    EXPECT_EQ(context.LoadFont({outside.path(), 0}).code, E_FAIL);
     loaded = context.LoadFont({file.folder() / "missing.otf", 0});
     EXPECT_EQ(loaded.code, E_FAIL);
     EXPECT_NE(loaded.message.find("missing.otf"), std::string::npos) << loaded.message;
