@@ -12,10 +12,10 @@
 #include "formats/vmd_motion.h"
 #include "formats/vmd_names.h"
 #include "runtime/model_instance.h"
+#include "runtime/motion.h"
 #include "runtime/physics_bodies.h"
 #include "scene/fixed_clock.h"
 #include "scene/scene_content.h"
-#include "runtime/motion.h"
 #include "tests/support/command_output.h"
 #include "tests/support/content_writers.h"
 
