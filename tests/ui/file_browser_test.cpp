@@ -501,6 +501,15 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
         EXPECT_FALSE(driver.Highlighted(filters.c_str(), other));
         ASSERT_TRUE(driver.ClickIn(filters.c_str(), {0, browser.filters[0].c_str()}));
     }
+    // Past the filters it shows none, and filters nothing.
+    driver.Frame();
+    const std::string shownFilter = browser.filters[0].substr(0, 9);  // as far as the combo shows
+    ASSERT_EQ(shownFilter, ".pmx,.vmd");
+    EXPECT_NE(driver.DrawnText(popup).find(shownFilter), std::string::npos);
+    browser.SetFilterIndex(static_cast<std::uint32_t>(browser.filters.size()));
+    driver.Frame();
+    EXPECT_NE(driver.DrawnText(popup).find("cancel[D].."), std::string::npos);  // an empty combo
+    browser.SetFilterIndex(0);
     // " ok " with nothing selected keeps the popup open.
     ASSERT_TRUE(driver.Click(popup, InterfaceDriver::Id(popup, {" ok "})));
     EXPECT_FALSE(browser.IsConfirmed());
