@@ -116,6 +116,7 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     EXPECT_EQ(skin.textureIndex, 0);
     EXPECT_EQ(skin.sphereTextureIndex, 1);
     EXPECT_EQ(skin.toonIndex, -1);  // no toon ramp, shared or own: lit plainly
+    EXPECT_EQ(skin.sharedToon, 0);
     EXPECT_EQ(skin.specular.w, 1.0f);
     EXPECT_EQ(model.materials[1].textureIndex, -1);
     EXPECT_EQ(model.materials[1].sphereTextureIndex, 2);
