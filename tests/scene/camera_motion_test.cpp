@@ -287,6 +287,7 @@ TEST(CameraMotion, TheSceneDrivesTheCameraWhilePlayingAndGivesItBackOnStop) {
     camera.cameraKeys = {CameraKey(0, {0, 10, 0}, -10, 30), CameraKey(60, {0, 10, 0}, -70, 30)};
     camera.lightKeys = {{0, {0.2f, 0.4f, 0.6f, 1}, {1, 0, 0}}};
     camera.shadowKeys = {{0, 1, 0.01f}};
+    EXPECT_EQ(PickCameraMotion(scene), -1);  // none with camera keys yet
     scene.motions.push_back({camera, "camera"});
     EXPECT_EQ(PickCameraMotion(scene), 1);
     {

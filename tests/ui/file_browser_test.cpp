@@ -474,6 +474,13 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
         ASSERT_TRUE(driver.ClickIn(drives.c_str(), {0, "/"}));
     }
     EXPECT_EQ(browser.currentFolder, fs::path("/"));
+    // A folder that cannot be listed is reported beside the buttons.
+    ASSERT_FALSE(browser.ChangeDirectory(tree.root() / "missing"));
+    driver.Frame();
+    std::string status = browser.statusText;
+    std::erase(status, ' ');  // drawn text is read back without its spaces
+    ASSERT_FALSE(status.empty());
+    EXPECT_NE(driver.DrawnText(popup).find(status), std::string::npos) << driver.DrawnText(popup);
     ASSERT_TRUE(browser.ChangeDirectory(tree.root()));
     driver.Frames(1);
     // The filter combo offers every filter; a pick narrows the list.
@@ -508,7 +515,8 @@ TEST(FileBrowserTest, TwoFilesCtrlClickedAndConfirmedBecomeOneImportBatch) {
     EXPECT_NE(driver.DrawnText(popup).find(shownFilter), std::string::npos);
     browser.SetFilterIndex(static_cast<std::uint32_t>(browser.filters.size()));
     driver.Frame();
-    EXPECT_NE(driver.DrawnText(popup).find("cancel[D].."), std::string::npos);  // an empty combo
+    // An empty combo: the last error's report, then the list.
+    EXPECT_NE(driver.DrawnText(popup).find(status + "[D].."), std::string::npos);
     browser.SetFilterIndex(0);
     // " ok " with nothing selected keeps the popup open.
     ASSERT_TRUE(driver.Click(popup, InterfaceDriver::Id(popup, {" ok "})));
