@@ -15,15 +15,40 @@ namespace {
 // Symbols the windows draw beyond the Japanese ranges: 捩, ▲, ∧, □ and ω.
 constexpr ImWchar kExtraGlyphs[] = {0x6369, 0x25B2, 0x2227, 0x25A1, 0x03C9};
 
-// The atlas builder asserts on data it cannot parse; a file that is no font
-// must be refused before it gets there.
+std::uint64_t BigEndian(const std::vector<std::uint8_t>& bytes, std::size_t at, int count) {
+    std::uint64_t value = 0;
+    for (int i = 0; i < count; ++i) {
+        value = value << 8 | bytes[at + static_cast<std::size_t>(i)];
+    }
+    return value;
+}
+
+// The atlas builder asserts on data it cannot parse, and the font reader
+// trusts the offsets and lengths a file gives: a file that is no font, or one
+// cut short, must be refused before it gets there. A collection's list of
+// faces, the face's table directory and every table must lie inside the file.
 bool LooksLikeFont(const std::vector<std::uint8_t>& bytes, int index) {
-    if (bytes.size() < 12) {
+    if (bytes.size() < 12 || index < 0) {
+        return false;
+    }
+    const auto face = static_cast<std::size_t>(index);
+    if (std::memcmp(bytes.data(), "ttcf", 4) == 0 && bytes.size() < 16 + 4 * face) {
         return false;
     }
     const int offset = stbtt_GetFontOffsetForIndex(bytes.data(), index);
-    if (offset < 0 || static_cast<std::size_t>(offset) >= bytes.size()) {
+    if (offset < 0 || static_cast<std::size_t>(offset) + 12 > bytes.size()) {
         return false;
+    }
+    const auto start = static_cast<std::size_t>(offset);
+    const std::size_t tables = BigEndian(bytes, start + 4, 2);
+    if (start + 12 + 16 * tables > bytes.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < tables; ++i) {
+        const std::size_t record = start + 12 + 16 * i;
+        if (BigEndian(bytes, record + 8, 4) + BigEndian(bytes, record + 12, 4) > bytes.size()) {
+            return false;
+        }
     }
     stbtt_fontinfo info;
     return stbtt_InitFont(&info, bytes.data(), offset) != 0;

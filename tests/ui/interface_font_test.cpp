@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <span>
 
+#include "platform/file_read.h"
 #include "tests/support/temp_file.h"
 #include "ui/interface_context.h"
 
@@ -56,6 +57,15 @@ TEST(InterfaceFontTest, TheInstalledJapaneseFaceDrawsNamesAndTheExtraSymbols) {
     for (ImWchar c : {ImWchar(0x30B8), ImWchar(0x30CD), ImWchar(0x8155), ImWchar(0x6369),
                       ImWchar(0x25B2), ImWchar(0x2227), ImWchar(0x25A1), ImWchar(0x03C9)}) {
         EXPECT_NE(font->FindGlyphNoFallback(c), nullptr) << std::hex << c;
+    }
+    // Cut short anywhere, the face is refused before anything reads past the end.
+    std::vector<std::uint8_t> whole;
+    ASSERT_TRUE(Succeeded(ReadWholeFile(face.file, whole)));
+    for (const std::size_t size :
+         {std::size_t{16}, std::size_t{300}, std::size_t{3000}, whole.size() / 2}) {
+        TempFile cut("cut" + face.file.extension().string(),
+                     std::span<const std::uint8_t>(whole.data(), size));
+        EXPECT_EQ(context.LoadFont({cut.path(), face.index}).code, E_FAIL) << size;
     }
     // A face other than a collection's first is the one drawn: Debian's
     // regular sans-serif CJK collection holds fixed-width faces from the sixth on.
