@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+#include <future>
+#include <shared_mutex>
 #include <thread>
 
 #include "runtime/motion.h"
 #include "scene/scene.h"
+#include "scene/scene_requests.h"
 #include "tests/support/content_writers.h"
+#include "tests/support/scene_models.h"
 #include "tests/support/temp_file.h"
 
 namespace fs = std::filesystem;
@@ -89,6 +94,50 @@ TEST(SceneThreads, ImportAudioAndStagesRunAlongsideFrames) {
     }
     EXPECT_TRUE(playing);
     EXPECT_GE(batches, 2);
+}
+
+// Whatever adds, removes or switches bodies waits for the physics world's
+// lock: the physics stage may be stepping them on another thread.
+TEST(SceneThreads, ChangesToTheBodiesWaitForThePhysicsLock) {
+    using namespace std::chrono_literals;
+    const auto waitsFor = [](std::shared_mutex& lock, const std::function<void()>& change) {
+        std::unique_lock held(lock);
+        std::future<void> done = std::async(std::launch::async, change);
+        // A change that took no lock is done long before this.
+        const bool waited = done.wait_for(200ms) == std::future_status::timeout;
+        held.unlock();
+        done.get();
+        return waited;
+    };
+    auto scene = std::make_unique<Scene>(std::make_unique<AudioEngine>());
+    UiState ui;
+    ModelSettingState modelSetting;
+    GpuIdle gpu(*scene);
+    for (const char* name : {"a", "b"}) {
+        ASSERT_EQ(AddSceneModel(*scene, name), S_OK);
+    }
+    const auto carryOut = [&](SceneRequest request) {
+        return [&, request] {
+            ui.requests = {request};
+            CarryOutRequests(*scene, ui, modelSetting, gpu);
+        };
+    };
+    EXPECT_TRUE(waitsFor(scene->physics->lock, carryOut({RequestKind::SwitchPhysics, 0, false})));
+    EXPECT_FALSE(scene->models[0].entry.physicsOn);
+    EXPECT_TRUE(waitsFor(scene->physics->lock, carryOut({RequestKind::DeleteModel, 0})));
+    EXPECT_EQ(scene->models.size(), 1u);
+
+    const TempFolder folder;
+    WriteBytes(folder.path() / "model.pmx", EncodePmx(SamplePmxModel()));
+    ASSERT_TRUE(scene->importer.Request({folder.path() / "model.pmx"}));
+    while (!scene->importer.ResultsReady()) {
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_TRUE(waitsFor(scene->physics->lock, [&] { CompleteImports(*scene, scene->importer); }));
+    EXPECT_EQ(scene->models.size(), 2u);
+
+    std::shared_mutex& lastLock = scene->physics->lock;
+    EXPECT_TRUE(waitsFor(lastLock, [&] { scene.reset(); }));
 }
 
 }  // namespace qv
