@@ -136,6 +136,13 @@ TEST_F(PlaybackTest, SeeksMoveSongAndEveryMotionPlayingOrPausedAndStopAtTheEnd) 
     Frame();
     EXPECT_NE(Song().GetState(), SoundState::Playing);
     EXPECT_GE(scene_.playback.time, 2.5);
+    // Exactly at its end is past it.
+    Ask(RequestKind::Seek, 1.0);
+    Frame();
+    ASSERT_EQ(Song().GetState(), SoundState::Playing);
+    Ask(RequestKind::Seek, 2.0);
+    Frame();
+    EXPECT_NE(Song().GetState(), SoundState::Playing);
 }
 
 TEST_F(PlaybackTest, WithoutLoopTheLastFrameHoldsAndPlayStartsAgain) {
