@@ -84,6 +84,7 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     ASSERT_EQ(model.bones.size(), 1u);
     EXPECT_EQ(model.bones[0].name, u"root");
     EXPECT_EQ(model.bones[0].parentIndex, -1);
+    EXPECT_EQ(model.bones[0].tailIndex, -1);  // no tail bone to point at
     // Six positions without normals: one vertex each, with smooth normals
     // pointing out of the octahedron.
     ASSERT_EQ(model.vertices.size(), 6u);
@@ -287,6 +288,10 @@ TEST_F(AccessoryTest, AnAccessoryFollowsItsBoneThroughADanceAndObeysItsRow) {
         ApplyAccessoryEdits(content_, edits);
         EXPECT_EQ(cube.settings.scale, kMinAccessoryScale) << typed;
     }
+    // One that is no number is the natural size.
+    edits = {{0, {true, -1, -1, {}, {}, std::nanf(""), 1}}};
+    ApplyAccessoryEdits(content_, edits);
+    EXPECT_EQ(cube.settings.scale, 1.0f);
 
     // A model before the followed one goes: the accessory follows the same
     // model on its new row; one after it changes nothing.

@@ -250,11 +250,12 @@ TEST(CameraMotion, PosePlacesTheEyeAtDistanceFromTheTarget) {
 
 TEST(CameraMotion, LightAndShadowKeysFollowTheirKeys) {
     const std::vector<VmdLightKey> light = {{10, {1, 0, 0, 1}, {0, -2, 0}},
-                                            {20, {0, 1, 0, 1}, {3, 0, 1}}};
+                                            {20, {0, 1, 0.5f, 1}, {3, 0, 1}}};
     Vector4 color, direction;
     ASSERT_TRUE(EvaluateLightKeys(light, 12, &color, &direction));
     EXPECT_NEAR(color.x, 0.8f, 1e-5f);
     EXPECT_NEAR(color.y, 0.2f, 1e-5f);
+    EXPECT_NEAR(color.z, 0.1f, 1e-5f);
     // At a key's own frame, and before the first, the light is that key's.
     for (const float at : {5.0f, 10.0f}) {
         ASSERT_TRUE(EvaluateLightKeys(light, at, &color, &direction));

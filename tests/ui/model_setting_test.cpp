@@ -48,6 +48,14 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     modelSetting_.tabRequest = kModelSettingMorph;
     driver_.Frames(2);
     EXPECT_TRUE(Shown({"ModelSettingTabs", "Morph", "Reset all morph"}));
+    // No tab is marked as holding unsaved work, the asked one or the others.
+    ImGuiWindow* window = driver_.Window(kWindow);
+    const ImGuiTabBar* tabs = GImGui->TabBars.GetByKey(window->GetID("ModelSettingTabs"));
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_GE(tabs->Tabs.Size, 4);
+    for (const ImGuiTabItem& tab : tabs->Tabs) {
+        EXPECT_EQ(tab.Flags & ImGuiTabItemFlags_UnsavedDocument, 0) << tab.NameOffset;
+    }
     // A new bone for Y rotation resets the mouse angle of that row; the tab
     // alone asks for nothing.
     scene_.models[1].entry.yRotationAngle = 1.5f;
@@ -79,6 +87,8 @@ TEST_F(ModelSettingTest, BindingCopiesTheModelsListsAndTheRowsChoicesComeBack) {
     EXPECT_EQ(modelSetting_.transformBone, 2);
     EXPECT_EQ(modelSetting_.materialIndex, 1);
     EXPECT_EQ(modelSetting_.transformBonePtr, &Second().bones[2]);
+    ChooseTransformBone(view_, -1);  // none
+    EXPECT_EQ(modelSetting_.transformBonePtr, nullptr);
     // Left near the far corner of a display that then shrinks below its size,
     // it moves to the display's corner, its title bar in sight.
     ImGui::SetWindowPos(kWindow, ImVec2(1100.0f, 650.0f));

@@ -114,6 +114,11 @@ TEST_F(ResourceManagerTest, MotionAndShaderRowsOfferOnlyTheActionsThatApply) {
     EXPECT_EQ(Asked(ui_, RequestKind::DeleteShader), (std::vector<std::int32_t>{3, 2}));
     EXPECT_FALSE(clickShader(1, "Delete"));
     // None, or one past the list: the line names nothing.
+    scene_.defaultShader = 0;  // the first is a shader like any other
+    driver_.Frames(1);
+    EXPECT_NE(driver_.DrawnText(kManager).find("Defaultshader:QVshader(experimental)shaderlist"),
+              std::string::npos)
+        << driver_.DrawnText(kManager);
     for (const std::int32_t none : {-1, static_cast<std::int32_t>(scene_.shaders.size())}) {
         scene_.defaultShader = none;
         driver_.Frames(1);
