@@ -127,6 +127,13 @@ TEST(AccessoryModel, MeshesBecomeOneRigidBoneWithTheAccessoryMaterialRules) {
     EXPECT_EQ(textures.warnings[0].rfind("texture cannot be read: base.png (", 0), 0u);
     EXPECT_EQ(textures.warnings[1], "sphere not found: env.sph");
     EXPECT_EQ(textures.warnings[2], "sphere not found: glow.spa");
+    // A sphere map that takes the first slot is one all the same.
+    XModel sphereFirst = mesh;
+    sphereFirst.meshes.at(0).materials.at(0).texture.clear();
+    const PmxModel spheres = AccessoryModel(sphereFirst);
+    ASSERT_EQ(spheres.materials.at(0).sphereTextureIndex, 0);
+    EXPECT_EQ(spheres.materials[0].sphereMode, sphereFirst.meshes[0].materials[0].sphereMode);
+    EXPECT_NE(spheres.materials[0].sphereMode, kXSphereNone);
 }
 
 TEST(AccessoryModel, FramesPlaceTheirMeshesAndNormalsSplitVertices) {
