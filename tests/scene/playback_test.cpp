@@ -246,8 +246,11 @@ TEST_F(PlaybackTest, ArrowKeysStepAFrameOrASecondEachWay) {
     Ask(RequestKind::StopAndReset);
     EXPECT_NEAR(press(InputKey::Right), 1.0 / 30.0, 1e-9);
     // R asks for the view to be reset, wherever the play position is.
+    scene_.stage.camera.yaw = 1.0f;
     press(InputKey::R);
     EXPECT_EQ(ui_.requests.back().kind, RequestKind::ResetView);
+    Frame(0.0f);
+    EXPECT_EQ(scene_.stage.camera.yaw, 0.0f);
 }
 
 TEST(PlaybackLengthTest, ATimelineOfLengthZeroHoldsAtItsStart) {
