@@ -147,6 +147,9 @@ TEST_F(PlaybackTest, SeeksMoveSongAndEveryMotionPlayingOrPausedAndStopAtTheEnd) 
 
 TEST_F(PlaybackTest, WithoutLoopTheLastFrameHoldsAndPlayStartsAgain) {
     PressPlay(scene_);  // no song: frame time drives the dance
+    Frame(0.5f);
+    Frame(-0.25f);  // a clock that ran backwards moves nothing back
+    EXPECT_NEAR(scene_.playback.time, 0.5, 1e-9);
     for (int i = 0; i < 40; ++i) {
         Frame(0.1f);
     }
