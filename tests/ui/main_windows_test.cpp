@@ -176,6 +176,10 @@ TEST_F(MainWindowsTest, DeletingThePlayingSongStopsItsSoundAndKeepsTheListsParal
     ASSERT_NE(scene_.playback.songInstance, nullptr);
     driver_.Frame();
     EXPECT_NE(driver_.DrawnText(kManager).find("Selectedsong:song2.wav"), std::string::npos);
+    // Each row is numbered and named; the selected one offers no select button.
+    EXPECT_NE(driver_.DrawnText(kManager).find("1song1.wavSelectthissongDelete2song2.wavDelete"),
+              std::string::npos)
+        << driver_.DrawnText(kManager);
     ASSERT_TRUE(ClickIn(kManager, {"Play###PlayButton"}));
     SceneUpdate();
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
