@@ -140,6 +140,9 @@ def _swap_arguments(line, masked):
         first, second = match.group(2), match.group(3)
         if first == second or match.group(1) in ("if", "while", "for", "switch", "return"):
             continue
+        # std::clamp(v, lo, hi) is min(max(v, lo), hi): its first two trade places freely.
+        if match.group(1) == "clamp" and match.group(4) == ",":
+            continue
         a, b = match.start(2), match.end(3)
         yield "swap-arguments", line[:a] + line[match.start(3):b] + ", " + line[a:match.end(2)] + \
             line[b:]

@@ -53,6 +53,7 @@ class Operators(unittest.TestCase):
         self.assertIn("    total += Scale(weights, 1.5f) * count[1];", found)
         self.assertIn("    total += Scale(weights, 0.5f) * count[0];", found)
         self.assertIn("    total += Scale(0.5f, weights) * count[1];", found)
+        self.assertNotIn("    v = std::clamp(0, v, 3);", faults("    v = std::clamp(v, 0, 3);"))
         self.assertIn("    ;", found)
         # A line that continues a statement cannot be deleted alone; declarations are kept.
         self.assertNotIn("        ;", faults("        Scale(weights, 2));", False))
