@@ -169,6 +169,9 @@ TEST_F(PlaybackBarTest, KeysAskLikeTheBarButNotWhileATextFieldTypes) {
     press(InputKey::L);
     SceneUpdate();
     EXPECT_TRUE(scene_.playback.loop);
+    press(InputKey::L);  // and one alone turns the loop off again
+    SceneUpdate();
+    EXPECT_FALSE(scene_.playback.loop);
     press(InputKey::Space);
     SceneUpdate();
     EXPECT_EQ(scene_.playback.state, PlayState::Playing);
