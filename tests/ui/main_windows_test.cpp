@@ -321,6 +321,10 @@ TEST_F(MainWindowsTest, GraphicSettingCancelKeepsTheLiveValuesAndSaveAppliesThem
     EXPECT_NE(text.find("UltraRaytraceddiffuse"), std::string::npos) << text;
     EXPECT_NE(text.find("LowRaytracedshadow"), std::string::npos) << text;
     EXPECT_EQ(text.find("notsupported"), std::string::npos) << text;
+    ui_.editShadowQuality = -1;  // below the range alike
+    driver_.Frames(1);
+    EXPECT_NE(driver_.DrawnText("Graphic setting").find("LowRaytracedshadow"), std::string::npos)
+        << driver_.DrawnText("Graphic setting");
 }
 
 TEST_F(MainWindowsTest, PhysicsSettingCancelKeepsTheWorldAndSaveChangesIt) {
