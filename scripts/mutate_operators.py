@@ -16,7 +16,7 @@ _DECLARATION = re.compile(
     r"^\s*(static\s+|const\s+|constexpr\s+|inline\s+)*[\w:]+(<[^;=()]*>)?[\s*&]+\w+(\[[^]]*\])?"
     r"\s*(=|\{|;)")
 # A text colour's numbers only tint pixels, as the layout-only calls the runner skips do.
-_TEXT_COLOUR = re.compile(r"ImGui::TextColored\(ImVec4\(([^()]*)\)")
+_TEXT_COLOUR = re.compile(r"(ImGui::TextColored\(ImVec4\()([^()]*)")
 _FUNCTION_START = re.compile(r"^(static\s+)?(void|bool)\s+[\w:]+\(.*\)\s*(const\s*)?\{$")
 
 
@@ -27,8 +27,7 @@ def _masked(line):
     comment = masked.find("//")
     if comment >= 0:
         masked = masked[:comment] + " " * (len(masked) - comment)
-    return _TEXT_COLOUR.sub(lambda m: m.group(0)[:m.start(1) - m.start(0)] + "_" * len(m.group(1)) + ")",
-                            masked)
+    return _TEXT_COLOUR.sub(lambda m: m.group(1) + "_" * len(m.group(2)), masked)
 
 
 def ends_statement(line):
