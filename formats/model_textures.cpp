@@ -107,6 +107,14 @@ std::vector<const char*> RolesOf(const PmxModel& model) {
     return roles;
 }
 
+std::uint8_t LeastAlpha(const RgbaImage& image) {
+    std::uint8_t least = 255;
+    for (std::size_t i = 3; i < image.pixels.size(); i += 4) {
+        least = std::min(least, image.pixels[i]);
+    }
+    return least;
+}
+
 RgbaImage WhiteTexel() {
     RgbaImage image;
     image.width = image.height = 1;
@@ -183,6 +191,9 @@ ModelTextures LoadModelTextures(const PmxModel& model) {
             // Kept so that image slots stay in order; no material uses it.
             textures.images[slot] = WhiteTexel();
         }
+    }
+    for (const RgbaImage& image : textures.images) {
+        textures.leastAlpha.push_back(LeastAlpha(image));
     }
     return textures;
 }

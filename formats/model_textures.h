@@ -25,6 +25,9 @@ struct ModelTextures {
     HRESULT result = S_OK;
     std::string message;
     std::vector<RgbaImage> images;
+    // By image: the alpha of its most transparent texel. The renderer skips
+    // the cut-out test of textures that have none to cut.
+    std::vector<std::uint8_t> leastAlpha;
     // By index in the model's texture list: true where the file is missing
     // or cannot be decoded. Its image is a white texel that keeps the slots
     // in order; materials draw as if they named no texture there.

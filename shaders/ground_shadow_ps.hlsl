@@ -1,8 +1,7 @@
 // The ground shadow's colour: a translucent dark where the material would draw.
 #include "constants.hlsli"
+#include "ground_shadow.hlsli"
 #include "material_common.hlsli"
-
-static const float4 kGroundShadowColour = float4(0.0f, 0.0f, 0.0f, 0.45f);
 
 float4 main(PS_INPUT input) : SV_TARGET {
     // Cut-out texels and faded materials throw no shadow here either.

@@ -110,4 +110,19 @@ MaterialConstants MorphedMaterialConstants(const MaterialConstants& base,
     return c;
 }
 
+CasterCut CasterCutOf(const MaterialConstants& c, std::uint8_t leastAlpha) {
+    const float alpha = c.baseColor[3];
+    if (alpha <= kAlphaCutoff) {
+        return CasterCut::Everything;
+    }
+    if (c.textureBind[0] == 0) {
+        return CasterCut::Nothing;
+    }
+    // A filtered texel lies between the texels it mixes; one step below the
+    // least of them covers a sampler that rounds down. A NaN alpha
+    // makes every comparison false and keeps the program, as before.
+    const float least = static_cast<float>(std::max(leastAlpha, std::uint8_t{1}) - 1) / 255.0f;
+    return least * alpha > kAlphaCutoff ? CasterCut::Nothing : CasterCut::ByTexel;
+}
+
 }  // namespace qv

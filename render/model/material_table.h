@@ -58,4 +58,17 @@ void UseModelToons(const std::array<std::int32_t, 10>& ownToons, std::vector<Mat
 MaterialConstants MorphedMaterialConstants(const MaterialConstants& base,
                                            const MaterialMorphResult& morph);
 
+// Below this alpha a material or texel draws nothing, in every pass; the
+// pixel programs hold the same number.
+inline constexpr float kAlphaCutoff = 0.01f;
+
+// Which of a caster's pixels the alpha test drops this frame: all of them
+// (the material is faded out), none (so no pixel program is needed), or
+// those of cut-out texels, which only the texture knows.
+enum class CasterCut : std::uint8_t { Everything, Nothing, ByTexel };
+
+// From the material's constants this frame and `leastAlpha`, the smallest
+// alpha among the texels of its base texture (255 when it has none).
+CasterCut CasterCutOf(const MaterialConstants& c, std::uint8_t leastAlpha);
+
 }  // namespace qv

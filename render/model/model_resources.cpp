@@ -154,6 +154,9 @@ HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures&
         m.textures.push_back(texture);
         image = {};  // a model's images can be large: free each once staged
     }
+    m.textureLeastAlpha = textures.leastAlpha;
+    // Images the loader did not measure keep their test.
+    m.textureLeastAlpha.resize(m.textures.size(), 0);
     return S_OK;
 }
 
@@ -243,11 +246,15 @@ void UploadModelFrame(ModelGpu& gpu, const ModelInstance& instance, std::uint32_
     }
     std::memcpy(gpu.sceneConstants.Slot(frame), &scene, sizeof(scene));
     const bool morphed = instance.materialMorphCount != 0;
+    gpu.casterCuts.resize(gpu.materialConstants.size());
     for (std::size_t i = 0; i < gpu.materialConstants.size(); ++i) {
         MaterialConstants c = gpu.materialConstants[i];
         if (morphed && i < instance.materialMorphs.size()) {
             c = MorphedMaterialConstants(c, instance.materialMorphs[i]);
         }
+        const std::int32_t base = gpu.materials[i].baseTexture;
+        gpu.casterCuts[i] =
+            CasterCutOf(c, base >= 0 ? gpu.textureLeastAlpha[static_cast<std::size_t>(base)] : 255);
         std::memcpy(static_cast<std::byte*>(gpu.materialBuffer.Slot(frame)) + i * kMaterialSlotSize,
                     &c, sizeof(MaterialConstants));
     }

@@ -49,8 +49,12 @@ struct ModelGpu {
     PerFrameBuffer materialBuffer;  // one 256-byte block per material in each slot
 
     std::vector<OwnedImage> textures;
-    std::vector<MaterialDraw> materials;  // in file order
+    std::vector<std::uint8_t> textureLeastAlpha;  // by texture, as ModelTextures::leastAlpha
+    std::vector<MaterialDraw> materials;          // in file order
     std::vector<MaterialConstants> materialConstants;
+    // By material, for the frame last uploaded: which pixels its alpha test
+    // drops, so that casters that drop none skip the test.
+    std::vector<CasterCut> casterCuts;
 };
 
 // Builds every GPU object of a model and uploads it with one wait for the

@@ -11,6 +11,8 @@
 #include "shaders/fxaa_high_ps.h"
 #include "shaders/fxaa_low_ps.h"
 #include "shaders/ground_shadow_ps.h"
+#include "shaders/ground_shadow_solid_ps.h"
+#include "shaders/ground_shadow_solid_vs.h"
 #include "shaders/ground_shadow_vs.h"
 #include "shaders/main_vs.h"
 #include "shaders/shadow_ps.h"
@@ -62,6 +64,12 @@ std::span<const std::uint32_t> BuiltInPrograms::GroundShadowVertex() {
 }
 std::span<const std::uint32_t> BuiltInPrograms::GroundShadowPixel() {
     return Code(k_ground_shadow_ps);
+}
+std::span<const std::uint32_t> BuiltInPrograms::SolidGroundShadowVertex() {
+    return Code(k_ground_shadow_solid_vs);
+}
+std::span<const std::uint32_t> BuiltInPrograms::SolidGroundShadowPixel() {
+    return Code(k_ground_shadow_solid_ps);
 }
 std::span<const std::uint32_t> BuiltInPrograms::ExperimentalPixel() {
     return Code(k_experimental_ps);
@@ -192,25 +200,29 @@ RasterPipelineKey MainPipelineKey(const ShaderSetCode& set, VkCullModeFlags cull
     return key;
 }
 
-RasterPipelineKey ShadowPipelineKey(VkCullModeFlags cull) {
+RasterPipelineKey ShadowPipelineKey(VkCullModeFlags cull, bool texelTest) {
     RasterPipelineKey key;
     key.kind = RasterKind::Shadow;
     key.cull = cull;
     const auto vs = BuiltInPrograms::MainVertex();
-    const auto ps = BuiltInPrograms::ShadowPixel();
     key.vertex.assign(vs.begin(), vs.end());
-    key.pixel.assign(ps.begin(), ps.end());
+    if (texelTest) {
+        const auto ps = BuiltInPrograms::ShadowPixel();
+        key.pixel.assign(ps.begin(), ps.end());
+    }
     return key;
 }
 
-RasterPipelineKey GroundShadowPipelineKey(VkSampleCountFlagBits samples) {
+RasterPipelineKey GroundShadowPipelineKey(VkSampleCountFlagBits samples, bool texelTest) {
     RasterPipelineKey key;
     key.kind = RasterKind::GroundShadow;
     // Flattening turns some faces over: both sides count.
     key.cull = VK_CULL_MODE_NONE;
     key.samples = samples;
-    const auto vs = BuiltInPrograms::GroundShadowVertex();
-    const auto ps = BuiltInPrograms::GroundShadowPixel();
+    const auto vs = texelTest ? BuiltInPrograms::GroundShadowVertex()
+                              : BuiltInPrograms::SolidGroundShadowVertex();
+    const auto ps = texelTest ? BuiltInPrograms::GroundShadowPixel()
+                              : BuiltInPrograms::SolidGroundShadowPixel();
     key.vertex.assign(vs.begin(), vs.end());
     key.pixel.assign(ps.begin(), ps.end());
     return key;

@@ -50,6 +50,8 @@ struct BuiltInPrograms {
     static std::span<const std::uint32_t> ShadowPixel();
     static std::span<const std::uint32_t> GroundShadowVertex();
     static std::span<const std::uint32_t> GroundShadowPixel();
+    static std::span<const std::uint32_t> SolidGroundShadowVertex();
+    static std::span<const std::uint32_t> SolidGroundShadowPixel();
     static std::span<const std::uint32_t> ExperimentalPixel();
     static std::span<const std::uint32_t> ToonPixel();
     static std::span<const std::uint32_t> FullScreenVertex();
@@ -141,9 +143,11 @@ RasterPipelineKey MainPipelineKey(const ShaderSetCode& set, VkCullModeFlags cull
                                   VkSampleCountFlagBits samples);
 RasterPipelineKey EdgePipelineKey(VkSampleCountFlagBits samples);
 // The shadow map's pipeline for materials culled by `cull`: double-sided
-// ones cast from both sides.
-RasterPipelineKey ShadowPipelineKey(VkCullModeFlags cull);
-// The ground shadow's pipeline with `samples`, the main pass's sample count.
-RasterPipelineKey GroundShadowPipelineKey(VkSampleCountFlagBits samples);
+// ones cast from both sides. With `texelTest` a pixel program drops the
+// pixels of cut-out texels; without, the pipeline writes depth alone.
+RasterPipelineKey ShadowPipelineKey(VkCullModeFlags cull, bool texelTest);
+// The ground shadow's pipeline with `samples`, the main pass's sample count,
+// with the texel test or, without, the position alone and a fixed colour.
+RasterPipelineKey GroundShadowPipelineKey(VkSampleCountFlagBits samples, bool texelTest);
 
 }  // namespace qv

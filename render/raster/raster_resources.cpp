@@ -74,11 +74,12 @@ HRESULT CreateFixedPipelines(PipelinePool& pool, bool eightSamples, VkDevice dev
                              RasterResources* out) {
     RasterResources& r = *out;
     HRESULT hr = CreateSkinningPipeline(device, r.layouts, pool.Cache(), &r.skinningPipeline);
-    if (Succeeded(hr)) {
-        hr = pool.Get(ShadowPipelineKey(VK_CULL_MODE_BACK_BIT), &r.shadowPipelines[0]);
-    }
-    if (Succeeded(hr)) {
-        hr = pool.Get(ShadowPipelineKey(VK_CULL_MODE_NONE), &r.shadowPipelines[1]);
+    for (std::size_t i = 0; i < 2 && Succeeded(hr); ++i) {
+        const VkCullModeFlags cull = i == 0 ? VK_CULL_MODE_BACK_BIT : VK_CULL_MODE_NONE;
+        hr = pool.Get(ShadowPipelineKey(cull, true), &r.shadowPipelines[i]);
+        if (Succeeded(hr)) {
+            hr = pool.Get(ShadowPipelineKey(cull, false), &r.solidShadowPipelines[i]);
+        }
     }
     for (int high = 0; high < 2 && Succeeded(hr); ++high) {
         RasterPipelineKey post;
@@ -94,8 +95,12 @@ HRESULT CreateFixedPipelines(PipelinePool& pool, bool eightSamples, VkDevice dev
     // culling modes, ahead of the first model.
     for (std::size_t i = 0; i < kMaterialSampleCounts.size() && Succeeded(hr); ++i) {
         if (kMaterialSampleCounts[i] != VK_SAMPLE_COUNT_8_BIT || eightSamples) {
-            hr = pool.Get(GroundShadowPipelineKey(kMaterialSampleCounts[i]),
+            hr = pool.Get(GroundShadowPipelineKey(kMaterialSampleCounts[i], true),
                           &r.groundShadowPipelines[i]);
+            if (Succeeded(hr)) {
+                hr = pool.Get(GroundShadowPipelineKey(kMaterialSampleCounts[i], false),
+                              &r.solidGroundShadowPipelines[i]);
+            }
         }
     }
     for (VkCullModeFlags cull : {VK_CULL_MODE_BACK_BIT, VK_CULL_MODE_NONE}) {
@@ -120,8 +125,8 @@ void DestroyRasterResources(VkDevice device, RasterResources* resources) {
         vkDestroyPipeline(device, r.skinningPipeline, nullptr);
     }
     r.skinningPipeline = r.fxaaLowPipeline = r.fxaaHighPipeline = VK_NULL_HANDLE;
-    r.shadowPipelines = {};
-    r.groundShadowPipelines = {};
+    r.shadowPipelines = r.solidShadowPipelines = {};
+    r.groundShadowPipelines = r.solidGroundShadowPipelines = {};
     DestroyPipelineLayouts(device, &r.layouts);
     for (VkSampler s : r.samplers) {
         if (s != VK_NULL_HANDLE) {

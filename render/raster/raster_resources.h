@@ -25,9 +25,13 @@ struct RasterResources {
     std::array<VkSampler, 3> samplers{};
     PipelineLayouts layouts;
     VkPipeline skinningPipeline = VK_NULL_HANDLE;
-    // Back faces culled, and none culled for double-sided materials.
+    // Back faces culled, and none culled for double-sided materials. The
+    // solid ones skip the texel test, for materials that cut nothing out.
     std::array<VkPipeline, 2> shadowPipelines{};
-    std::array<VkPipeline, 3> groundShadowPipelines{};  // by sample count, as the main pass
+    std::array<VkPipeline, 2> solidShadowPipelines{};
+    // By sample count, as the main pass.
+    std::array<VkPipeline, 3> groundShadowPipelines{};
+    std::array<VkPipeline, 3> solidGroundShadowPipelines{};
     VkPipeline fxaaLowPipeline = VK_NULL_HANDLE;
     VkPipeline fxaaHighPipeline = VK_NULL_HANDLE;
     OwnedImage whiteTexture;

@@ -4,6 +4,54 @@
 
 namespace qv {
 
+namespace {
+
+// This frame's cut of a material; the full test before a model's first upload.
+CasterCut CutOf(const ModelGpu& m, std::size_t material) {
+    return material < m.casterCuts.size() ? m.casterCuts[material] : CasterCut::ByTexel;
+}
+
+// Index ranges that follow one another drawn as one. Only for casters with
+// no test, where order changes nothing: the map keeps the nearest depth and
+// the stencil lets each ground pixel darken once, whichever comes first.
+class JoinedDraws {
+public:
+    explicit JoinedDraws(VkCommandBuffer cmd) : cmd_(cmd) {}
+    JoinedDraws(const JoinedDraws&) = delete;
+    JoinedDraws& operator=(const JoinedDraws&) = delete;
+    ~JoinedDraws() { Flush(); }
+
+    void Add(const MaterialDraw& draw) {
+        if (count_ != 0 && draw.firstIndex == first_ + count_) {
+            count_ += draw.indexCount;
+            return;
+        }
+        Flush();
+        first_ = draw.firstIndex;
+        count_ = draw.indexCount;
+    }
+    void Flush() {
+        if (count_ != 0) {
+            vkCmdDrawIndexed(cmd_, count_, 1, first_, 0, 0);
+            count_ = 0;
+        }
+    }
+
+private:
+    VkCommandBuffer cmd_;
+    std::uint32_t first_ = 0;
+    std::uint32_t count_ = 0;
+};
+
+void PushSceneConstants(VkCommandBuffer cmd, const RasterResources& r,
+                        const VkDescriptorBufferInfo& scene) {
+    const VkWriteDescriptorSet write =
+        BufferWrite(kBindingB1, VK_DESCRIPTOR_TYPE_UNIFORM_BUFFER, &scene);
+    r.pushDescriptors(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, r.layouts.raster, 0, 1, &write);
+}
+
+}  // namespace
+
 bool ReadsShadowMap(const ModelGpu& m) {
     for (std::size_t i = 0; i < m.materials.size(); ++i) {
         const MaterialDraw& draw = m.materials[i];
@@ -24,12 +72,36 @@ void RecordShadowPass(VkCommandBuffer cmd, std::uint32_t f, const RasterResource
     SetViewport(cmd, kShadowMapSize, kShadowMapSize);
     const VkDescriptorBufferInfo constants{r.shadowConstants.buffer.buffer,
                                            r.shadowConstants.Offset(f), sizeof(SceneConstants)};
-    VkPipeline bound = VK_NULL_HANDLE;
+    auto casts = [](const MaterialDraw& draw) { return draw.castShadow && draw.indexCount != 0; };
     for (const ModelGpu* m : models) {
         BindModelBuffers(cmd, *m);
+        // Materials that cut nothing out write depth alone, joined by culling.
+        bool pushed = false;
+        for (std::size_t sides = 0; sides < 2; ++sides) {
+            JoinedDraws joined(cmd);
+            bool bound = false;
+            for (std::size_t i = 0; i < m->materials.size(); ++i) {
+                const MaterialDraw& draw = m->materials[i];
+                if (!casts(draw) || (draw.doubleSided ? 1u : 0u) != sides ||
+                    CutOf(*m, i) != CasterCut::Nothing) {
+                    continue;
+                }
+                if (!bound) {
+                    vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS,
+                                      r.solidShadowPipelines[sides]);
+                    bound = true;
+                }
+                if (!pushed) {
+                    PushSceneConstants(cmd, r, constants);
+                    pushed = true;
+                }
+                joined.Add(draw);
+            }
+        }
+        VkPipeline bound = VK_NULL_HANDLE;
         for (std::size_t i = 0; i < m->materials.size(); ++i) {
             const MaterialDraw& draw = m->materials[i];
-            if (!draw.castShadow || draw.indexCount == 0) {
+            if (!casts(draw) || CutOf(*m, i) != CasterCut::ByTexel) {
                 continue;
             }
             const VkPipeline pipeline = r.shadowPipelines[draw.doubleSided ? 1 : 0];
@@ -46,24 +118,44 @@ void RecordShadowPass(VkCommandBuffer cmd, std::uint32_t f, const RasterResource
 
 void RecordGroundShadow(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
                         std::size_t samplesIndex, const ModelGpu& m, std::uint32_t reference) {
-    const VkPipeline pipeline = r.groundShadowPipelines[samplesIndex];
-    if (pipeline == VK_NULL_HANDLE) {
+    const VkPipeline solid = r.solidGroundShadowPipelines[samplesIndex];
+    const VkPipeline tested = r.groundShadowPipelines[samplesIndex];
+    if (solid == VK_NULL_HANDLE || tested == VK_NULL_HANDLE) {
         return;
     }
-    bool bound = false;
     const VkDescriptorBufferInfo scene{m.sceneConstants.buffer.buffer, m.sceneConstants.Offset(f),
                                        sizeof(SceneConstants)};
-    for (std::size_t i = 0; i < m.materials.size(); ++i) {
-        const MaterialDraw& draw = m.materials[i];
-        if (!draw.groundShadow || draw.indexCount == 0) {
-            continue;
+    VkPipeline bound = VK_NULL_HANDLE;
+    auto bind = [&](VkPipeline pipeline) {
+        if (bound == VK_NULL_HANDLE) {
+            BindModelBuffers(cmd, m);
         }
-        if (!bound) {
+        if (pipeline != bound) {
             vkCmdBindPipeline(cmd, VK_PIPELINE_BIND_POINT_GRAPHICS, pipeline);
             vkCmdSetStencilReference(cmd, VK_STENCIL_FACE_FRONT_AND_BACK, reference);
-            BindModelBuffers(cmd, m);
-            bound = true;
+            bound = pipeline;
         }
+    };
+    {
+        JoinedDraws joined(cmd);
+        for (std::size_t i = 0; i < m.materials.size(); ++i) {
+            const MaterialDraw& draw = m.materials[i];
+            if (!draw.groundShadow || draw.indexCount == 0 || CutOf(m, i) != CasterCut::Nothing) {
+                continue;
+            }
+            if (bound == VK_NULL_HANDLE) {
+                bind(solid);
+                PushSceneConstants(cmd, r, scene);
+            }
+            joined.Add(draw);
+        }
+    }
+    for (std::size_t i = 0; i < m.materials.size(); ++i) {
+        const MaterialDraw& draw = m.materials[i];
+        if (!draw.groundShadow || draw.indexCount == 0 || CutOf(m, i) != CasterCut::ByTexel) {
+            continue;
+        }
+        bind(tested);
         // As in the shadow map: cut-out texels and faded materials cast nothing.
         DrawCaster(cmd, f, r, m, i, scene);
     }

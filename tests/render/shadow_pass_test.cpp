@@ -114,6 +114,90 @@ TEST_F(RenderPassesTest, GroundShadowsDarkenTheGroundOncePerModelUntilSwitchedOf
     }
 }
 
+// Cards at height 8 that ask for a ground shadow, each lit from (20, 40, -20):
+// the shadow of (x, 8, z) falls at (x - 4, 0, z + 4). Only textures with
+// something to cut keep the texel test; the shadows are the same either way.
+TEST_F(RenderPassesTest, GroundShadowsKeepTheCutOutOfTheirTexture) {
+    TempFolder folder;
+    auto uniform = [](std::uint8_t alpha) {
+        CapturedImage image = HalfCutOut({40, 40, 40});
+        for (std::size_t i = 3; i < image.rgba.size(); i += 4) {
+            image.rgba[i] = alpha;
+        }
+        return image;
+    };
+    ASSERT_EQ(WritePng(folder.path() / "cut.png", HalfCutOut({40, 40, 40})), S_OK);
+    ASSERT_EQ(WritePng(folder.path() / "opaque.png", uniform(255)), S_OK);
+    ASSERT_EQ(WritePng(folder.path() / "faint.png", uniform(2)), S_OK);  // under the cutoff
+    const Float3 up[1] = {{0, 1, 0}};
+    // Three cards in a row along z, 6 apart; `textures` and `alphas` by card.
+    auto cards = [&](std::array<std::int32_t, 3> textures, std::array<float, 3> alphas) {
+        PmxModel model = EmptyModel();
+        model.folder = folder.path();
+        model.textures = {u"cut.png", u"opaque.png", u"faint.png"};
+        for (std::size_t i = 0; i < 3; ++i) {
+            const float z = -6.0f + 6.0f * static_cast<float>(i);
+            AddFaces(model, {0, 8, z}, {2, 0, 2}, up, kPmxMaterialGroundShadow,
+                     {0.3f, 0.5f, 0.9f, alphas[i]}, textures[i]);
+        }
+        scene_.models.clear();
+        ModelInstance* instance = AddModel(model, BuiltInShaderSet(0));
+        return std::pair{Frames(kFrameCount), graphics_.sceneRenderer->Find(instance)};
+    };
+    scene_.render.antiAliasingMode = 0;
+    // Under the opaque (u > 0.5) and the cut-out half of card i.
+    auto opaqueHalf = [&](std::size_t i) { return ScreenOf({-3, 0, -2.0f + 6.0f * i}); };
+    auto cutHalf = [&](std::size_t i) { return ScreenOf({-5, 0, -2.0f + 6.0f * i}); };
+    auto shaded = [&](const CapturedImage& image, std::pair<std::uint32_t, std::uint32_t> at) {
+        return Brightness(image, at) < 3 * 255 - 200;
+    };
+
+    // A plain card, a cut-out one between, a plain one: the plain ones cast
+    // whole, and the cut-out one only where its texels stay.
+    const auto [mixed, mixedGpu] = cards({-1, 0, -1}, {1, 1, 1});
+    EXPECT_EQ(WritePng(QV_TEST_OUTPUT "/ground_shadow_cut_out.png", mixed), S_OK);
+    ASSERT_NE(mixedGpu, nullptr);
+    EXPECT_EQ(mixedGpu->casterCuts,
+              (std::vector<CasterCut>{CasterCut::Nothing, CasterCut::ByTexel, CasterCut::Nothing}));
+    for (std::size_t i : {0u, 2u}) {
+        EXPECT_TRUE(shaded(mixed, opaqueHalf(i)) && shaded(mixed, cutHalf(i))) << i;
+    }
+    EXPECT_TRUE(shaded(mixed, opaqueHalf(1)));
+    EXPECT_FALSE(shaded(mixed, cutHalf(1)));
+
+    // An opaque texture casts whole without the test; texels all under the
+    // cutoff, or a faded material, cast nothing.
+    const auto [others, othersGpu] = cards({1, 2, -1}, {1, 1, 0.005f});
+    ASSERT_NE(othersGpu, nullptr);
+    EXPECT_EQ(othersGpu->casterCuts, (std::vector<CasterCut>{CasterCut::Nothing, CasterCut::ByTexel,
+                                                             CasterCut::Everything}));
+    EXPECT_TRUE(shaded(others, opaqueHalf(0)) && shaded(others, cutHalf(0)));
+    for (std::size_t i : {1u, 2u}) {
+        EXPECT_TRUE(IsWhite(others, opaqueHalf(i).first, opaqueHalf(i).second)) << i;
+        EXPECT_TRUE(IsWhite(others, cutHalf(i).first, cutHalf(i).second)) << i;
+    }
+}
+
+// The cut decided on the CPU must never drop a pixel the program would keep,
+// nor keep one it would drop.
+TEST(CasterCutTest, SkipsTheTexelTestOnlyWhereNoTexelCanFallUnderTheCutoff) {
+    MaterialConstants c{};
+    c.baseColor[3] = kAlphaCutoff;  // the program drops at or under it
+    EXPECT_EQ(CasterCutOf(c, 255), CasterCut::Everything);
+    c.baseColor[3] = 0.0101f;
+    EXPECT_EQ(CasterCutOf(c, 0), CasterCut::Nothing);  // no texture: the alpha alone
+    c.textureBind[0] = 1;
+    EXPECT_EQ(CasterCutOf(c, 255), CasterCut::Nothing);
+    // One step of margin for the sampler's rounding: 0.0101 x 252/255 is under it.
+    EXPECT_EQ(CasterCutOf(c, 254), CasterCut::Nothing);
+    EXPECT_EQ(CasterCutOf(c, 253), CasterCut::ByTexel);
+    c.baseColor[3] = 0.5f;
+    EXPECT_EQ(CasterCutOf(c, 7), CasterCut::Nothing);
+    EXPECT_EQ(CasterCutOf(c, 6), CasterCut::ByTexel);
+    c.baseColor[3] = std::nanf("");
+    EXPECT_EQ(CasterCutOf(c, 255), CasterCut::ByTexel);
+}
+
 // A block standing on the floor: its shadow starts at its foot. The floor a
 // quarter unit beside it lies half a unit under the block's side along the
 // light, in shadow; the open floor shows no speck of self-shadow.
