@@ -8,9 +8,8 @@ static const float kEdgeReferenceLines = 720.0f;
 
 // The outline: the surface pushed out along its normals on screen. Drawn
 // with front faces culled, only the rim of the pushed-out back faces stays
-// visible.
-PS_INPUT main(VS_INPUT input) {
-    PS_INPUT output;
+// visible. The pixels are flat, so the position is all the program gives.
+float4 main(VS_INPUT input) : SV_POSITION {
     float4 clip = mul(float4(input.pos, 1.0f), mMVP);
     const float4 clipNormal = mul(float4(input.normal, 0.0f), mMVP);
     // Where the normal points on screen, in pixels: the change of the
@@ -21,11 +20,5 @@ PS_INPUT main(VS_INPUT input) {
     if (length2 > 1e-20f && clip.w > 0.0f) {
         clip.xy += toward * rsqrt(length2) * width * 2.0f / viewportSize * clip.w;
     }
-    output.pos = clip;
-    output.normal = float4(input.normal, 0.0f);
-    output.uv = input.uv;
-    output.worldPos = 0;
-    output.worldNormal = 0;
-    output.extra = input.extra;
-    return output;
+    return clip;
 }

@@ -66,7 +66,9 @@ void RecordDraws(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r,
                           static_cast<std::uint32_t>(writes.size()), writes.data());
         bind(main);
         vkCmdDrawIndexed(cmd, draw.indexCount, 1, draw.firstIndex, 0, 0);
-        if (draw.drawEdge && draw.edgePipelines[samplesIndex] != VK_NULL_HANDLE) {
+        // A material faded out takes its outline along.
+        if (draw.drawEdge && draw.edgePipelines[samplesIndex] != VK_NULL_HANDLE &&
+            CutOf(m, i) != CasterCut::Everything) {
             // Each outline follows its material, as the picture depends on
             // that order, so the outlines are timed one by one.
             timer.Begin(cmd, GpuPass::Edges);

@@ -78,6 +78,10 @@ void BindModelBuffers(VkCommandBuffer cmd, const ModelGpu& m) {
     vkCmdBindIndexBuffer(cmd, m.indexBuffer.buffer, 0, VK_INDEX_TYPE_UINT32);
 }
 
+CasterCut CutOf(const ModelGpu& m, std::size_t material) {
+    return material < m.casterCuts.size() ? m.casterCuts[material] : CasterCut::ByTexel;
+}
+
 void DrawCaster(VkCommandBuffer cmd, std::uint32_t f, const RasterResources& r, const ModelGpu& m,
                 std::size_t material, const VkDescriptorBufferInfo& scene) {
     const MaterialDraw& draw = m.materials[material];

@@ -29,6 +29,10 @@ void SetViewport(VkCommandBuffer cmd, std::uint32_t width, std::uint32_t height)
 // The skinned vertices and the extras beside them, and the indices.
 void BindModelBuffers(VkCommandBuffer cmd, const ModelGpu& model);
 
+// Which of the material's pixels its alpha test drops this frame; the full
+// test before the model's first upload.
+CasterCut CutOf(const ModelGpu& model, std::size_t material);
+
 // Draws one material with its alpha and base texture bound, so that
 // cut-out texels and faded materials cast nothing. `scene` holds the
 // constants of the view the shadow is cast in.

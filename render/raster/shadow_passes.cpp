@@ -6,11 +6,6 @@ namespace qv {
 
 namespace {
 
-// This frame's cut of a material; the full test before a model's first upload.
-CasterCut CutOf(const ModelGpu& m, std::size_t material) {
-    return material < m.casterCuts.size() ? m.casterCuts[material] : CasterCut::ByTexel;
-}
-
 // Index ranges that follow one another drawn as one. Only for casters with
 // no test, where order changes nothing: the map keeps the nearest depth and
 // the stencil lets each ground pixel darken once, whichever comes first.
