@@ -21,9 +21,18 @@ namespace {
 struct Decoded {
     bool ran = false;  // false for images skipped once the model was refused
     bool ok = false;
-    bool overLimit = false;  // the budget or memory ran out: that refuses the model
+    bool overLimit = false;         // the budget or memory ran out: that refuses the model
+    std::uint8_t leastAlpha = 255;  // of the decoded image, measured while it is warm
     std::string reason = "the file cannot be read";
 };
+
+std::uint8_t LeastAlpha(const RgbaImage& image) {
+    std::uint8_t least = 255;
+    for (std::size_t i = 3; i < image.pixels.size(); i += 4) {
+        least = std::min(least, image.pixels[i]);
+    }
+    return least;
+}
 
 // Decoding is most of a model's import time; the images are independent, so
 // they are decoded side by side on every core. Once the decoded pixels pass
@@ -46,6 +55,7 @@ std::vector<Decoded> DecodeAll(const std::vector<std::filesystem::path>& paths,
                     Result decoded = DecodeImage(bytes, images[i]);
                     out[i].ok = decoded.ok();
                     out[i].reason = std::move(decoded.message);
+                    out[i].leastAlpha = out[i].ok ? LeastAlpha(images[i]) : 255;
                 }
             } catch (const std::bad_alloc&) {
                 images[i] = {};
@@ -105,14 +115,6 @@ std::vector<const char*> RolesOf(const PmxModel& model) {
         role = role == nullptr ? "texture" : role;
     }
     return roles;
-}
-
-std::uint8_t LeastAlpha(const RgbaImage& image) {
-    std::uint8_t least = 255;
-    for (std::size_t i = 3; i < image.pixels.size(); i += 4) {
-        least = std::min(least, image.pixels[i]);
-    }
-    return least;
 }
 
 RgbaImage WhiteTexel() {
@@ -192,8 +194,9 @@ ModelTextures LoadModelTextures(const PmxModel& model) {
             textures.images[slot] = WhiteTexel();
         }
     }
-    for (const RgbaImage& image : textures.images) {
-        textures.leastAlpha.push_back(LeastAlpha(image));
+    // The white texel of an image that failed is opaque.
+    for (const Decoded& image : decoded) {
+        textures.leastAlpha.push_back(image.ok ? image.leastAlpha : 255);
     }
     return textures;
 }

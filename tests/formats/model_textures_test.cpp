@@ -5,6 +5,7 @@
 
 #include "formats/content_path.h"
 #include "formats/model_textures.h"
+#include "formats/png_file.h"
 #include "formats/text_decode.h"
 #include "tests/support/content_path.h"
 #include "tests/support/temp_file.h"
@@ -142,6 +143,25 @@ TEST(ModelTexturesTest, ToonImagesBesideTheModelReplaceTheSharedRampsTheyName) {
     EXPECT_EQ(textures.images[2].width, 1u);
 }
 
+// The renderer skips the cut-out test of textures with no texel to cut, so
+// the least alpha must be the image's own, texel for texel.
+TEST(ModelTexturesTest, EachImageKeepsTheAlphaOfItsMostTransparentTexel) {
+    TempFolder folder;
+    CapturedImage image;
+    image.width = 3;
+    image.height = 1;
+    image.rgba = {9, 9, 9, 255, 9, 9, 9, 17, 9, 9, 9, 200};
+    ASSERT_EQ(WritePng(folder.path() / "lace.png", image), S_OK);
+    image.rgba = {9, 9, 9, 255, 9, 9, 9, 255, 9, 9, 9, 255};
+    ASSERT_EQ(WritePng(folder.path() / "skin.png", image), S_OK);
+    PmxModel model;
+    model.folder = folder.path().string() + "/";
+    model.textures = {u"skin.png", u"lace.png"};
+    const ModelTextures textures = LoadModelTextures(model);
+    ASSERT_EQ(textures.result, S_OK) << textures.message;
+    EXPECT_EQ(textures.leastAlpha, (std::vector<std::uint8_t>{255, 17}));
+}
+
 TEST(ModelTexturesTest, MissingAndBrokenFilesAreAbsentAndWarnedOnceEachByRole) {
     const std::uint8_t garbage[] = {1, 2, 3, 4};
     TempFile broken("broken.png", garbage);
@@ -169,6 +189,7 @@ TEST(ModelTexturesTest, MissingAndBrokenFilesAreAbsentAndWarnedOnceEachByRole) {
     EXPECT_EQ(textures.warnings[3], "toon not found: toon.bmp");
     // Every slot keeps its place, so the indices of the rest stay right.
     ASSERT_EQ(textures.images.size(), 5u);
+    EXPECT_EQ(textures.leastAlpha, std::vector<std::uint8_t>(5, 255));
     for (const RgbaImage& image : textures.images) {
         EXPECT_EQ(image.width, 1u);
         EXPECT_EQ(image.pixels, (std::vector<std::uint8_t>{255, 255, 255, 255}));
