@@ -14,18 +14,16 @@
 #include "app/frame_output.h"
 #include "app/player.h"
 #include "app/queued_frame_output.h"
+#include "app/render_inputs.h"
 #include "app/render_progress.h"
 #include "core/frame_loop.h"
 #include "core/presenter.h"
 #include "demo/demo_content.h"
-#include "platform/file_read.h"
 #include "platform/perf_counter.h"
-#include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 #include "render/device/graphics_device.h"
 #include "runtime/motion.h"
 #include "scene/fixed_clock.h"
-#include "scene/import_kind.h"
 #include "scene/play_everything.h"
 #include "scene/scene.h"
 
@@ -154,55 +152,6 @@ struct RenderSession {
         scene.reset();
     }
 };
-
-// The files of a render: the song apart, everything else for the importer.
-struct RenderInputs {
-    std::vector<std::filesystem::path> imports;
-    std::unique_ptr<WavAudio> song;
-};
-
-// The song is read here, not by the importer: it goes into the file, not to
-// a sound device. A song that fails stops the render before it starts.
-Result ReadSong(const std::filesystem::path& file, RenderInputs* inputs) {
-    if (inputs->song) {
-        return Result::Failure(E_INVALIDARG,
-                               "one song at most: " + file.string() + " is a second one");
-    }
-    std::vector<std::uint8_t> bytes;
-    inputs->song = std::make_unique<WavAudio>();
-    if (Failed(ReadWholeFile(file, bytes))) {
-        return Result::Failure(E_FAIL, "cannot read the song " + file.string());
-    }
-    if (const Result decoded = DecodeSongFile(file, bytes, *inputs->song); !decoded.ok()) {
-        return Result::Failure(
-            E_FAIL, "the song " + file.string() + " cannot be loaded: " + decoded.message);
-    }
-    return {};
-}
-
-// The options' files and the demo's, sorted into imports and the song.
-Result GatherInputs(const RenderOptions& options, DemoFolder& demo, RenderInputs* inputs) {
-    std::vector<std::filesystem::path> files = options.files;
-    if (options.demo) {
-        if (const Result created = demo.Create(); !created.ok()) {
-            return Result::Failure(created.code, "the demo cannot be written: " + created.message);
-        }
-        files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
-    }
-    for (const auto& file : files) {
-        if (ImportKindOf(file) != ImportKind::Song) {
-            inputs->imports.push_back(file);
-        } else if (Result read = ReadSong(file, inputs); !read.ok()) {
-            return read;
-        }
-    }
-    if (std::none_of(inputs->imports.begin(), inputs->imports.end(), [](const auto& f) {
-            return ImportKindOf(f) == ImportKind::Model || ImportKindOf(f) == ImportKind::Accessory;
-        })) {
-        return Result::Failure(E_INVALIDARG, "nothing to render: give a model (.pmx or .x)");
-    }
-    return {};
-}
 
 // The engine, a scene without a sound device (the song is encoded, never
 // played) and a headless device that can draw the requested size.
