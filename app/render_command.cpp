@@ -264,9 +264,18 @@ struct FramesInFlight {
     std::array<std::uint64_t, kFrameCount> presents{};  // by frame % kFrameCount
 };
 
-// Records and submits the next frame without waiting for the GPU.
+// Records and submits the next frame; the only wait is for the frame that
+// last drew into the back buffer after this one's, if it is still in flight.
 Result DrawFrame(RenderSession& session, FramesInFlight& f, RenderTimings& t) {
-    const auto mark = std::chrono::steady_clock::now();
+    auto mark = std::chrono::steady_clock::now();
+    if (const std::uint64_t next = f.drawn + 1; next >= kFrameCount + f.handed) {
+        // The frame loop would wait for it at the end of this frame; waiting
+        // here costs the GPU nothing, as it has the frames after it queued,
+        // and shows the wait as the GPU's.
+        session.presenter->WaitForPresented(f.presents[(next - kFrameCount) % kFrameCount]);
+        t.gpuWaitSeconds += SecondsSince(mark);
+        mark = std::chrono::steady_clock::now();
+    }
     const std::uint64_t present = session.presenter->PresentedCount();
     if (const HRESULT hr = RunFrame(*session.ctx); Failed(hr)) {
         return Result::Failure(hr, "the graphics device was lost");
