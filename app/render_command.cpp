@@ -305,7 +305,7 @@ Result HandOverFrame(RenderSession& session, QueuedFrameOutput& output, FramesIn
     }
     t.readBackSeconds += SecondsSince(mark);
     mark = std::chrono::steady_clock::now();
-    if (Result wrote = output.Write(image, f.handed); !wrote.ok()) {
+    if (Result wrote = output.WriteTaking(image, f.handed); !wrote.ok()) {
         return wrote;
     }
     t.encodeWaitSeconds += SecondsSince(mark);
