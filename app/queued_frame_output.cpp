@@ -23,30 +23,26 @@ Result QueuedFrameOutput::Open() {
     return opened;
 }
 
-Result QueuedFrameOutput::Write(const CapturedImage& image, std::uint64_t index) {
+Result QueuedFrameOutput::WaitForRoom(CapturedImage* spare) {
     const auto started = std::chrono::steady_clock::now();
-    Frame frame;
-    {
-        std::unique_lock lock(mutex_);
-        if (!writer_.joinable() || stopping_) {
-            return Result::Failure(E_FAIL, "a frame was written to an output that is not open");
-        }
-        changed_.wait(lock, [&] { return inFlight_ < depth_ || !failure_.ok(); });
-        if (!failure_.ok()) {
-            return failure_;
-        }
-        if (!spare_.empty()) {
-            frame.image = std::move(spare_.back());
-            spare_.pop_back();
-        }
+    std::unique_lock lock(mutex_);
+    if (!writer_.joinable() || stopping_) {
+        return Result::Failure(E_FAIL, "a frame was written to an output that is not open");
     }
+    changed_.wait(lock, [&] { return inFlight_ < depth_ || !failure_.ok(); });
+    if (!failure_.ok()) {
+        return failure_;
+    }
+    if (!spare_.empty()) {
+        *spare = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    lock.unlock();
     waitSeconds_ += SecondsSince(started);
-    // Copied outside the lock, so the writer never waits for it; assigning
-    // into a reused picture allocates nothing.
-    frame.image.width = image.width;
-    frame.image.height = image.height;
-    frame.image.rgba.assign(image.rgba.begin(), image.rgba.end());
-    frame.index = index;
+    return {};
+}
+
+Result QueuedFrameOutput::Push(Frame frame) {
     std::lock_guard lock(mutex_);
     if (!failure_.ok()) {
         return failure_;
@@ -55,6 +51,30 @@ Result QueuedFrameOutput::Write(const CapturedImage& image, std::uint64_t index)
     ++inFlight_;
     changed_.notify_all();
     return {};
+}
+
+Result QueuedFrameOutput::Write(const CapturedImage& image, std::uint64_t index) {
+    Frame frame;
+    if (Result room = WaitForRoom(&frame.image); !room.ok()) {
+        return room;
+    }
+    // Copied outside the lock, so the writer never waits for it; assigning
+    // into a reused picture allocates nothing.
+    frame.image.width = image.width;
+    frame.image.height = image.height;
+    frame.image.rgba.assign(image.rgba.begin(), image.rgba.end());
+    frame.index = index;
+    return Push(std::move(frame));
+}
+
+Result QueuedFrameOutput::WriteTaking(CapturedImage& image, std::uint64_t index) {
+    Frame frame;
+    if (Result room = WaitForRoom(&frame.image); !room.ok()) {
+        return room;
+    }
+    std::swap(frame.image, image);
+    frame.index = index;
+    return Push(std::move(frame));
 }
 
 void QueuedFrameOutput::Run() {

@@ -38,6 +38,10 @@ public:
 
     Result Open() override;
     Result Write(const CapturedImage& image, std::uint64_t index) override;
+    // Write without the copy: the queue takes `image` whole and leaves in it
+    // a picture the writer is done with, of any size and content, for the
+    // caller to fill next.
+    Result WriteTaking(CapturedImage& image, std::uint64_t index);
     Result Finish(std::uint64_t frames) override;
     void Discard() override;
     std::uintmax_t BytesWritten() const override;
@@ -55,6 +59,9 @@ private:
         std::uint64_t index = 0;
     };
 
+    // Waits for room in the queue; `spare` receives a picture to reuse.
+    Result WaitForRoom(CapturedImage* spare);
+    Result Push(Frame frame);
     void Run();
     // Ends the writer after the queue empties, or at once when `drop`.
     void Stop(bool drop);

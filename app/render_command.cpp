@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -14,18 +15,17 @@
 #include "app/frame_output.h"
 #include "app/player.h"
 #include "app/queued_frame_output.h"
+#include "app/render_inputs.h"
 #include "app/render_progress.h"
 #include "core/frame_loop.h"
 #include "core/presenter.h"
 #include "demo/demo_content.h"
-#include "platform/file_read.h"
 #include "platform/perf_counter.h"
-#include "platform/song_decoder.h"
 #include "platform/wav_file.h"
 #include "render/device/graphics_device.h"
+#include "render/device/headless_presenter.h"
 #include "runtime/motion.h"
 #include "scene/fixed_clock.h"
-#include "scene/import_kind.h"
 #include "scene/play_everything.h"
 #include "scene/scene.h"
 
@@ -144,7 +144,9 @@ private:
 struct RenderSession {
     DemoFolder demo;
     EngineContext* ctx = nullptr;
-    Presenter* presenter = nullptr;
+    // The offscreen images a headless device presents to, and copies into
+    // memory behind each frame.
+    HeadlessPresenter* presenter = nullptr;
     PlayerGraphics graphics;
     std::unique_ptr<Scene> scene;
 
@@ -154,55 +156,6 @@ struct RenderSession {
         scene.reset();
     }
 };
-
-// The files of a render: the song apart, everything else for the importer.
-struct RenderInputs {
-    std::vector<std::filesystem::path> imports;
-    std::unique_ptr<WavAudio> song;
-};
-
-// The song is read here, not by the importer: it goes into the file, not to
-// a sound device. A song that fails stops the render before it starts.
-Result ReadSong(const std::filesystem::path& file, RenderInputs* inputs) {
-    if (inputs->song) {
-        return Result::Failure(E_INVALIDARG,
-                               "one song at most: " + file.string() + " is a second one");
-    }
-    std::vector<std::uint8_t> bytes;
-    inputs->song = std::make_unique<WavAudio>();
-    if (Failed(ReadWholeFile(file, bytes))) {
-        return Result::Failure(E_FAIL, "cannot read the song " + file.string());
-    }
-    if (const Result decoded = DecodeSongFile(file, bytes, *inputs->song); !decoded.ok()) {
-        return Result::Failure(
-            E_FAIL, "the song " + file.string() + " cannot be loaded: " + decoded.message);
-    }
-    return {};
-}
-
-// The options' files and the demo's, sorted into imports and the song.
-Result GatherInputs(const RenderOptions& options, DemoFolder& demo, RenderInputs* inputs) {
-    std::vector<std::filesystem::path> files = options.files;
-    if (options.demo) {
-        if (const Result created = demo.Create(); !created.ok()) {
-            return Result::Failure(created.code, "the demo cannot be written: " + created.message);
-        }
-        files.insert(files.end(), demo.Imports().begin(), demo.Imports().end());
-    }
-    for (const auto& file : files) {
-        if (ImportKindOf(file) != ImportKind::Song) {
-            inputs->imports.push_back(file);
-        } else if (Result read = ReadSong(file, inputs); !read.ok()) {
-            return read;
-        }
-    }
-    if (std::none_of(inputs->imports.begin(), inputs->imports.end(), [](const auto& f) {
-            return ImportKindOf(f) == ImportKind::Model || ImportKindOf(f) == ImportKind::Accessory;
-        })) {
-        return Result::Failure(E_INVALIDARG, "nothing to render: give a model (.pmx or .x)");
-    }
-    return {};
-}
 
 // The engine, a scene without a sound device (the song is encoded, never
 // played) and a headless device that can draw the requested size.
@@ -224,7 +177,8 @@ Result StartDevice(RenderSession& session, const RenderOptions& options) {
     if (Result device = CreateGraphicsDevice(ctx, deviceOptions); !device.ok()) {
         return device;
     }
-    session.presenter = ctx.GetPresenter();
+    // A headless device always presents through a HeadlessPresenter.
+    session.presenter = static_cast<HeadlessPresenter*>(ctx.GetPresenter());
     std::uint32_t maxWidth = 0, maxHeight = 0;
     session.presenter->MaxSize(&maxWidth, &maxHeight);
     if (options.width > maxWidth || options.height > maxHeight) {
@@ -301,40 +255,94 @@ Result CountFrames(const Scene& scene, const RenderOptions& options, const WavAu
     return {};
 }
 
-// Draws, reads back and hands over frames from `frame` on until `total` or
-// Ctrl-C; `frame` ends as the count handed over, which the frame update
-// reads. How the frame loop ended: success after the last frame or Ctrl-C.
+// The frames of a render as they pass from the GPU to the output: frames
+// [handed, drawn) are drawn and not yet handed over, each with the number of
+// its present.
+struct FramesInFlight {
+    std::uint64_t drawn = 0;  // the frame update draws frame `drawn`
+    std::uint64_t handed = 0;
+    std::array<std::uint64_t, kFrameCount> presents{};  // by frame % kFrameCount
+};
+
+// Records and submits the next frame; the only wait is for the frame that
+// last drew into the back buffer after this one's, if it is still in flight.
+Result DrawFrame(RenderSession& session, FramesInFlight& f, RenderTimings& t) {
+    auto mark = std::chrono::steady_clock::now();
+    if (const std::uint64_t next = f.drawn + 1; next >= kFrameCount + f.handed) {
+        // The frame loop would wait for it at the end of this frame; waiting
+        // here costs the GPU nothing, as it has the frames after it queued,
+        // and shows the wait as the GPU's.
+        session.presenter->WaitForPresented(f.presents[(next - kFrameCount) % kFrameCount]);
+        t.gpuWaitSeconds += SecondsSince(mark);
+        mark = std::chrono::steady_clock::now();
+    }
+    const std::uint64_t present = session.presenter->PresentedCount();
+    if (const HRESULT hr = RunFrame(*session.ctx); Failed(hr)) {
+        return Result::Failure(hr, "the graphics device was lost");
+    }
+    t.sceneSeconds += SecondsSince(mark);
+    if (session.presenter->PresentedCount() != present + 1) {
+        return Result::Failure(E_FAIL, "a frame was drawn but never presented");
+    }
+    f.presents[f.drawn % kFrameCount] = present;
+    ++f.drawn;
+    return {};
+}
+
+// Waits for the oldest frame in flight alone and hands its picture over.
+Result HandOverFrame(RenderSession& session, QueuedFrameOutput& output, FramesInFlight& f,
+                     CapturedImage& image, RenderTimings& t) {
+    const std::uint64_t present = f.presents[f.handed % kFrameCount];
+    auto mark = std::chrono::steady_clock::now();
+    HRESULT hr = session.presenter->WaitForPresented(present);
+    t.gpuWaitSeconds += SecondsSince(mark);
+    mark = std::chrono::steady_clock::now();
+    if (Succeeded(hr)) {
+        hr = session.presenter->ReadBackPresented(present, &image);
+    }
+    if (Failed(hr)) {
+        return Result::Failure(hr, "a frame cannot be read back (" + FormatResult(hr) + ")");
+    }
+    t.readBackSeconds += SecondsSince(mark);
+    mark = std::chrono::steady_clock::now();
+    if (Result wrote = output.WriteTaking(image, f.handed); !wrote.ok()) {
+        return wrote;
+    }
+    t.encodeWaitSeconds += SecondsSince(mark);
+    ++f.handed;
+    return {};
+}
+
+// Draws frames until `total` or Ctrl-C, keeping up to `inFlight` of them
+// drawn ahead of the one handed over, and hands them over in order: the GPU
+// draws the next frames while one is read back and encoded. A frame that
+// cannot be drawn ends the drawing; the frames before it are still handed
+// over. How the frame loop ended: success after the last frame or Ctrl-C.
 Result RenderFrames(RenderSession& session, QueuedFrameOutput& output, std::uint64_t total,
-                    std::uint64_t& frame, RenderTimings& t) {
+                    std::uint32_t inFlight, FramesInFlight& f, RenderTimings& t) {
     Result end;
     ProgressPacer pacer(isatty(STDERR_FILENO) == 1);
     const auto started = std::chrono::steady_clock::now();
     CapturedImage image;
-    for (; frame < total && !gInterrupted.load(); ++frame) {
-        auto mark = std::chrono::steady_clock::now();
-        if (const HRESULT hr = RunFrame(*session.ctx); Failed(hr)) {
-            end = Result::Failure(hr, "the graphics device was lost");
+    bool drawing = true;
+    for (;;) {
+        drawing = drawing && f.drawn < total && !gInterrupted.load();
+        if (drawing && f.drawn - f.handed < inFlight) {
+            end = DrawFrame(session, f, t);
+            drawing = end.ok();
+            continue;
+        }
+        if (f.handed == f.drawn) {
             break;
         }
-        t.sceneSeconds += SecondsSince(mark);
-        mark = std::chrono::steady_clock::now();
-        WaitForGpu(*session.ctx);
-        t.gpuWaitSeconds += SecondsSince(mark);
-        mark = std::chrono::steady_clock::now();
-        if (const HRESULT hr = session.presenter->ReadBackLastPresented(&image); Failed(hr)) {
-            end = Result::Failure(hr, "a frame cannot be read back (" + FormatResult(hr) + ")");
+        if (Result handed = HandOverFrame(session, output, f, image, t); !handed.ok()) {
+            end = end.ok() ? handed : end;
             break;
         }
-        t.readBackSeconds += SecondsSince(mark);
-        mark = std::chrono::steady_clock::now();
-        if (end = output.Write(image, frame); !end.ok()) {
-            break;
-        }
-        t.encodeWaitSeconds += SecondsSince(mark);
-        const std::string line = pacer.Update(frame + 1, total, SecondsSince(started));
+        const std::string line = pacer.Update(f.handed, total, SecondsSince(started));
         std::fputs(line.c_str(), stderr);
     }
-    t.frames = frame;
+    t.frames = f.handed;
     t.totalSeconds = SecondsSince(started);
     if (isatty(STDERR_FILENO) == 1) {
         std::fputs("\n", stderr);
@@ -413,6 +421,12 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
     if (prepared.ok()) {
         prepared = CountFrames(*session.scene, options, inputs.song.get(), &total);
     }
+    if (prepared.ok()) {
+        if (const HRESULT hr = session.presenter->CopyEveryPresent(true); Failed(hr)) {
+            prepared = Result::Failure(
+                hr, "no memory to read the frames back into (" + FormatResult(hr) + ")");
+        }
+    }
     if (!prepared.ok()) {
         output->Discard();
         return Fail(prepared);
@@ -423,15 +437,17 @@ int RunRender(const RenderOptions& options, RenderTimings* timings) {
     clock.start = options.from;
     clock.fps = options.fps;
     SettleAtStart(scene, clock);
-    std::uint64_t frame = 0;
+    FramesInFlight frames;
     session.ctx->Locked([&](EngineState& s) {
         s.onFrameUpdate = [&](EngineContext&) {
-            AdvanceToFrame(scene, clock, frame);
-            DriveCamera(scene, options, options.from + FrameTime(clock, frame));
+            AdvanceToFrame(scene, clock, frames.drawn);
+            DriveCamera(scene, options, options.from + FrameTime(clock, frames.drawn));
         };
     });
     RenderTimings t;
-    const Result end = RenderFrames(session, *output, total, frame, t);
+    static_assert(kMaxFramesInFlight <= kFrameCount);
+    const std::uint32_t inFlight = std::clamp(options.framesInFlight, 1u, kMaxFramesInFlight);
+    const Result end = RenderFrames(session, *output, total, inFlight, frames, t);
     const int code = FinishRender(options, *output, end, t);
     if (timings != nullptr) {
         *timings = t;

@@ -11,8 +11,8 @@ namespace qv {
 struct RenderTimings {
     std::uint64_t frames = 0;
     double sceneSeconds = 0.0;       // clock, physics, models, recording, submission
-    double gpuWaitSeconds = 0.0;     // until the GPU finished the frame
-    double readBackSeconds = 0.0;    // copying the picture to memory
+    double gpuWaitSeconds = 0.0;     // until the GPU finished the frame handed over
+    double readBackSeconds = 0.0;    // taking the picture the GPU copied to memory
     double encodeSeconds = 0.0;      // PNG or video encoding and writing, on its own thread
     double encodeWaitSeconds = 0.0;  // the frame loop handing frames to it, waits included
     double totalSeconds = 0.0;       // from the first frame until the last is in the file

@@ -30,6 +30,9 @@ const char* const kRenderUsage =
     "  --camera D,YAW,PITCH[,X,Y,Z]\n"
     "                     a fixed camera D units from the point X,Y,Z (default\n"
     "                     0,10,0), turned YAW and PITCH degrees\n"
+    "  --frames-in-flight N\n"
+    "                     frames drawn ahead while earlier ones are saved, 1 to 3\n"
+    "                     (default 3; 1 draws one frame at a time, the same pictures)\n"
     "  --help             show this text\n"
     "Ctrl-C stops early and still leaves a playable video of the frames done.\n";
 
@@ -141,6 +144,18 @@ Result ReadFps(const std::string&, const char* value, RenderOptions* o) {
     return {};
 }
 
+std::string FramesInFlightNeeds() {
+    return "a whole number from 1 to " + std::to_string(kMaxFramesInFlight);
+}
+
+Result ReadFramesInFlight(const std::string&, const char* value, RenderOptions* o) {
+    if (!ParseUnsigned(value, &o->framesInFlight) || o->framesInFlight == 0 ||
+        o->framesInFlight > kMaxFramesInFlight) {
+        return Fail("--frames-in-flight needs " + FramesInFlightNeeds());
+    }
+    return {};
+}
+
 Result ReadAntiAliasing(const std::string&, const char* value, RenderOptions* o) {
     for (const AntiAliasingName& entry : kAntiAliasingNames) {
         if (std::strcmp(entry.name, value) == 0) {
@@ -217,6 +232,7 @@ const ValueOption* FindValueOption(const std::string& arg) {
         {"--quality", "fast, default or best", ReadQuality},
         {"--shader", "a shader name", ReadShader},
         {"--camera", kCameraNeeds, ReadCamera},
+        {"--frames-in-flight", FramesInFlightNeeds(), ReadFramesInFlight},
     };
     for (const ValueOption& option : kOptions) {
         if (arg == option.name) {

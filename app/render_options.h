@@ -42,6 +42,9 @@ struct RenderOptions {
     bool rayTracing = false;
     std::int32_t rayTracingQuality = 0;  // 0 "Low" to 3 "Ultra"
     std::optional<FixedCameraPlacement> camera;
+    // Frames drawn ahead of the one being read back and saved; 1 draws one
+    // frame at a time. The pictures are the same either way.
+    std::uint32_t framesInFlight = 3;
 };
 
 extern const char* const kRenderUsage;
@@ -50,6 +53,8 @@ extern const char* const kRenderUsage;
 // above any video and small enough that a frame's size cannot overflow.
 inline constexpr std::uint32_t kMaxRenderSide = 32768;
 inline constexpr std::uint32_t kMaxRenderFps = 240;
+// As many as the device has back buffers to draw them into.
+inline constexpr std::uint32_t kMaxFramesInFlight = 3;
 
 // Reads the arguments after "render". E_INVALIDARG with a one-line reason
 // for anything that cannot make a video, before any file is touched.

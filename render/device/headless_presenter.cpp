@@ -8,6 +8,7 @@ HeadlessPresenter::HeadlessPresenter(VkPhysicalDevice physical, VkDevice device,
     : physical_(physical), device_(device), queue_(queue), queueFamily_(queueFamily) {}
 
 HeadlessPresenter::~HeadlessPresenter() {
+    copies_.reset();  // waits for copies that still read the images
     DestroyImages();
 }
 
@@ -21,6 +22,8 @@ HRESULT HeadlessPresenter::Create(std::uint32_t width, std::uint32_t height) {
     if (width == 0 || height == 0) {
         return E_INVALIDARG;
     }
+    const bool copying = copies_ != nullptr;
+    copies_.reset();
     DestroyImages();
     for (OwnedImage& image : images_) {
         const HRESULT hr =
@@ -47,7 +50,32 @@ HRESULT HeadlessPresenter::Create(std::uint32_t width, std::uint32_t height) {
     width_ = width;
     height_ = height;
     presentedCount_ = 0;
+    return copying ? CreateCopies() : S_OK;
+}
+
+HRESULT HeadlessPresenter::CreateCopies() {
+    copiedPresent_.fill(kNoPresent);
+    auto copies = std::make_unique<PresentedCopies>(physical_, device_, queueFamily_);
+    std::array<VkImage, kFrameCount> images{};
+    for (std::uint32_t i = 0; i < kFrameCount; ++i) {
+        images[i] = images_[i].image;
+    }
+    if (const HRESULT hr = copies->Create(images, kPresentLayout, width_, height_); Failed(hr)) {
+        return hr;
+    }
+    copies_ = std::move(copies);
     return S_OK;
+}
+
+HRESULT HeadlessPresenter::CopyEveryPresent(bool on) {
+    if (!on) {
+        copies_.reset();
+        return S_OK;
+    }
+    if (copies_ != nullptr) {
+        return S_OK;
+    }
+    return images_[0].image != VK_NULL_HANDLE ? CreateCopies() : E_FAIL;
 }
 
 HRESULT HeadlessPresenter::BeginFrame(BackBuffer* backBuffer) {
@@ -60,10 +88,16 @@ HRESULT HeadlessPresenter::BeginFrame(BackBuffer* backBuffer) {
 }
 
 HRESULT HeadlessPresenter::Present(bool, bool) {
+    HRESULT copied = S_OK;
+    if (copies_ != nullptr) {
+        // Queued behind the frame's own submission, never waited for here.
+        copied = copies_->Submit(queue_, slot_);
+        copiedPresent_[slot_] = Succeeded(copied) ? presentedCount_ : kNoPresent;
+    }
     lastPresented_ = slot_;
     ++presentedCount_;
     slot_ = (slot_ + 1) % kFrameCount;
-    return S_OK;
+    return copied == kDeviceLost ? kDeviceLost : S_OK;
 }
 
 HRESULT HeadlessPresenter::Resize(std::uint32_t width, std::uint32_t height) {
@@ -84,6 +118,25 @@ HRESULT HeadlessPresenter::ReadBackLastPresented(CapturedImage* out) {
     // queue before copying.
     return ReadImage(physical_, device_, queue_, queueFamily_, images_[lastPresented_].image,
                      kPresentLayout, kFormat, width_, height_, out);
+}
+
+std::uint32_t HeadlessPresenter::SlotOfPresent(std::uint64_t number) const {
+    for (std::uint32_t i = 0; i < kFrameCount; ++i) {
+        if (copies_ != nullptr && copiedPresent_[i] == number) {
+            return i;
+        }
+    }
+    return kFrameCount;
+}
+
+HRESULT HeadlessPresenter::WaitForPresented(std::uint64_t number) {
+    const std::uint32_t slot = SlotOfPresent(number);
+    return slot < kFrameCount ? copies_->Wait(slot) : E_FAIL;
+}
+
+HRESULT HeadlessPresenter::ReadBackPresented(std::uint64_t number, CapturedImage* out) {
+    const std::uint32_t slot = SlotOfPresent(number);
+    return slot < kFrameCount ? copies_->Read(slot, out) : E_FAIL;
 }
 
 }  // namespace qv

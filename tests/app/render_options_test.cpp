@@ -41,6 +41,7 @@ TEST(RenderOptionsTest, DefaultsAndEveryOption) {
     EXPECT_FALSE(p.options.rayTracing);
     EXPECT_EQ(p.options.rayTracingQuality, 0);
     EXPECT_EQ(p.options.quality, PictureQuality::Default);
+    EXPECT_EQ(p.options.framesInFlight, 3u);
 
     p = Parse({"--size",    "320x240",      "clip.mkv",     "--demo",         "--fps",
                "60",        "--from",       "1.5",          "--to",           "4",
@@ -73,6 +74,7 @@ TEST(RenderOptionsTest, DefaultsAndEveryOption) {
               PictureQuality::Fast);
     EXPECT_EQ(Parse({"out.mp4", "m.pmx", "--quality", "default"}).options.quality,
               PictureQuality::Default);
+    EXPECT_EQ(Parse({"out.mp4", "m.pmx", "--frames-in-flight", "1"}).options.framesInFlight, 1u);
 }
 
 TEST(RenderOptionsTest, BadInputIsOneLineBeforeAnythingStarts) {
@@ -103,6 +105,8 @@ TEST(RenderOptionsTest, BadInputIsOneLineBeforeAnythingStarts) {
         {"out.mp4", "a.pmx", "--quality", ""},
         {"out.mp4", "a.pmx", "--quality"},
         {"out.mp4", "a.pmx", "--fps"},  // value missing
+        {"out.mp4", "a.pmx", "--frames-in-flight", "0"},
+        {"out.mp4", "a.pmx", "--frames-in-flight", "4"},  // more than the back buffers
         {"out.mp4", "a.pmx", "--wat"},
     };
     for (const auto& args : bad) {

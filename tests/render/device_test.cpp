@@ -180,6 +180,66 @@ TEST_F(HeadlessDeviceTest, TheSceneHookDrawsTheFrame) {
     ExpectLastFrame(1280, 720, {255, 0, 0, 255});
 }
 
+// Every pixel of `image` has this colour.
+bool AllPixels(const CapturedImage& image, std::array<std::uint8_t, 4> rgba) {
+    for (std::size_t i = 0; i + 4 <= image.rgba.size(); i += 4) {
+        if (!std::equal(rgba.begin(), rgba.end(), image.rgba.begin() + i)) {
+            return false;
+        }
+    }
+    return !image.rgba.empty();
+}
+
+// Frames in flight: each present's copy is taken once its own frame is done,
+// while the frames after it are still drawn, and holds that frame's picture,
+// the one the old read-back gives; a present no longer kept is refused,
+// never read from a slot a later frame has filled.
+TEST_F(HeadlessDeviceTest, EveryPresentsCopyHoldsItsOwnFrameWhileLaterFramesDraw) {
+    auto* headless = static_cast<HeadlessPresenter*>(presenter());
+    ASSERT_EQ(headless->CopyEveryPresent(true), S_OK);
+    std::uint8_t drawn = 0;
+    auto colour = [](std::uint8_t frame) -> std::array<std::uint8_t, 4> {
+        return {static_cast<std::uint8_t>(frame * 50), 0, static_cast<std::uint8_t>(255 - frame),
+                255};
+    };
+    graphics_.recordScene = [&](VkCommandBuffer, VkCommandBuffer direct, std::uint32_t,
+                                const BackBuffer& target) {
+        const auto c = colour(drawn++);
+        ClearBackBuffer(direct, target, {{c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f, 1.0f}});
+    };
+    CapturedImage image;
+    for (std::uint8_t frame = 0; frame < 10; ++frame) {
+        ASSERT_EQ(RunFrame(ctx_), S_OK);
+        EXPECT_EQ(headless->PresentedCount(), frame + 1u);
+        if (frame >= 2) {
+            ASSERT_EQ(headless->ReadBackPresented(frame - 2, &image), S_OK);
+            EXPECT_TRUE(AllPixels(image, colour(frame - 2))) << int(frame - 2);
+        }
+    }
+    EXPECT_EQ(headless->ReadBackPresented(6, &image), E_FAIL);  // its slot holds frame 9
+    EXPECT_EQ(headless->WaitForPresented(10), E_FAIL);          // not drawn yet
+    ASSERT_EQ(headless->ReadBackPresented(8, &image), S_OK);
+    EXPECT_TRUE(AllPixels(image, colour(8)));
+    ASSERT_EQ(headless->ReadBackPresented(9, &image), S_OK);
+    ASSERT_EQ(image.width, 1280u);
+    EXPECT_TRUE(AllPixels(image, colour(9)));
+    ExpectLastFrame(1280, 720, colour(9));
+
+    // A new size keeps copying, into memory of the new size, numbered anew.
+    WaitForGpu(ctx_);
+    ASSERT_EQ(ResizeSwapChain(ctx_, 640, 360), S_OK);
+    ASSERT_EQ(RunFrame(ctx_), S_OK);
+    ASSERT_EQ(headless->ReadBackPresented(0, &image), S_OK);
+    EXPECT_EQ(image.width, 640u);
+    EXPECT_EQ(image.rgba.size(), 640u * 360u * 4u);
+    EXPECT_TRUE(AllPixels(image, colour(10)));
+
+    WaitForGpu(ctx_);
+    ASSERT_EQ(headless->CopyEveryPresent(false), S_OK);
+    ASSERT_EQ(RunFrame(ctx_), S_OK);
+    EXPECT_EQ(headless->ReadBackPresented(1, &image), E_FAIL);  // copying has stopped
+}
+
 TEST_F(HeadlessDeviceTest, OnlyTheSceneStageRecordsComputeWorkAndNoOverlayStageRuns) {
     EXPECT_EQ(ctx_.GetStageCount(StageKind::CommandList), 2u);
     EXPECT_EQ(ctx_.GetStageCount(StageKind::Overlay), 0u);

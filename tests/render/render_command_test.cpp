@@ -73,6 +73,10 @@ TEST_F(RenderCommandTest, TwoSecondsOfTheDemoProbeAsH264FramesAndTwoSecondsOfSou
     const CommandRun again = Render(Quote(folder_ / "again.mp4") + demo);
     ASSERT_EQ(again.status, 0) << again.output;
     EXPECT_TRUE(Bytes(video) == Bytes(folder_ / "again.mp4"));
+    // One frame at a time gives the very same file.
+    const CommandRun one = Render(Quote(folder_ / "one.mp4") + demo + " --frames-in-flight 1");
+    ASSERT_EQ(one.status, 0) << one.output;
+    EXPECT_TRUE(Bytes(video) == Bytes(folder_ / "one.mp4"));
     const CommandRun fast = Render(Quote(folder_ / "fast.mp4") + demo + " --quality fast");
     ASSERT_EQ(fast.status, 0) << fast.output;
     EXPECT_FALSE(Bytes(video) == Bytes(folder_ / "fast.mp4"));
@@ -158,6 +162,10 @@ TEST_F(RenderCommandTest, GeneWithPhysicsRendersTheSameFramesEveryTimeAndAtAnyRa
         const CommandRun r = Render(Quote(folder_ / run) + "%03d.png " + common);
         ASSERT_EQ(r.status, 0) << r.output;
     }
+    // Drawn one frame at a time, with the GPU idle before each.
+    const CommandRun one =
+        Render(Quote(folder_ / "one") + "%03d.png " + common + " --frames-in-flight 1");
+    ASSERT_EQ(one.status, 0) << one.output;
     const CommandRun fast = Render(Quote(folder_ / "fast") + "%03d.png " + common + " --fps 60");
     ASSERT_EQ(fast.status, 0) << fast.output;
     EXPECT_EQ(fast.output.find("alidation"), std::string::npos) << fast.output;
@@ -167,6 +175,7 @@ TEST_F(RenderCommandTest, GeneWithPhysicsRendersTheSameFramesEveryTimeAndAtAnyRa
         const std::string a = Bytes(folder_ / (std::string("a") + name));
         ASSERT_FALSE(a.empty()) << name;
         EXPECT_EQ(a, Bytes(folder_ / (std::string("b") + name))) << name;
+        EXPECT_EQ(a, Bytes(folder_ / (std::string("one") + name))) << name;
 
         // Frame f at 30 fps is frame 2f at 60 fps.
         std::snprintf(name, sizeof name, "fast%03d.png", 2 * f);
@@ -260,11 +269,40 @@ TEST_F(RenderCommandTest, CtrlCFinishesAPlayableVideoOfTheFramesDone) {
     ASSERT_TRUE(WIFEXITED(status)) << output;
     EXPECT_EQ(WEXITSTATUS(status), 130) << output;
     EXPECT_NE(output.find("Stopped by Ctrl-C"), std::string::npos) << output;
+    // Every frame drawn before Ctrl-C, those in flight too, is in the file.
+    const std::size_t said = output.find(video.string() + ": ");
+    ASSERT_NE(said, std::string::npos) << output;
+    const int frames = std::atoi(output.c_str() + said + video.string().size() + 2);
     const nlohmann::json probe = Probe(video);
     ASSERT_TRUE(probe.contains("streams")) << output;
     for (const auto& stream : probe["streams"]) {
         if (stream["codec_type"] == "video") {
-            EXPECT_GT(std::stoi(stream["nb_read_frames"].get<std::string>()), 0);
+            EXPECT_GT(frames, 0) << output;
+            EXPECT_EQ(std::stoi(stream["nb_read_frames"].get<std::string>()), frames);
+        }
+    }
+}
+
+// Frames drawn ahead of a failed write never reach the disk: the pictures
+// before it are all there, in order, and none after it.
+TEST_F(RenderCommandTest, AFrameThatCannotBeWrittenEndsThePicturesInOrderBeforeIt) {
+    std::filesystem::create_directory(folder_ / "f005.png");  // no file can take its place
+    const std::string demo = " --demo --to 1 --size 160x120";
+    const CommandRun run = Render(Quote(folder_ / "f%03d.png") + demo);
+    EXPECT_NE(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("the output was closed after 5 frames"), std::string::npos)
+        << run.output;
+    const CommandRun whole = Render(Quote(folder_ / "w%03d.png") + demo + " --frames-in-flight 1");
+    ASSERT_EQ(whole.status, 0) << whole.output;
+    for (int f = 0; f < 30; ++f) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%03d.png", f);
+        if (f < 5) {
+            EXPECT_EQ(Bytes(folder_ / ("f" + std::string(name))),
+                      Bytes(folder_ / ("w" + std::string(name))))
+                << name;
+        } else if (f > 5) {
+            EXPECT_FALSE(std::filesystem::exists(folder_ / ("f" + std::string(name)))) << name;
         }
     }
 }
