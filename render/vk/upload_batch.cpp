@@ -1,4 +1,4 @@
-// Gathers staging copies so that a model's upload waits for the GPU once.
+// Gathers staging copies into one submission that a frame can poll instead of waiting for.
 #include "render/vk/upload_batch.h"
 
 #include <sys/mman.h>
@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+
+#include "core/vk_struct.h"
 
 namespace qv {
 
@@ -61,14 +63,27 @@ UploadBatch::UploadBatch(const GpuContext& gpu)
     : gpu_(gpu), writesInPlace_(DeviceMemoryIsHostVisible(gpu.physical)) {}
 
 UploadBatch::~UploadBatch() {
-    Release();
+    Finish();
+    Release(gpu_.device, copies_);
 }
 
-void UploadBatch::Release() {
-    for (Copy& copy : copies_) {
-        DestroyGpuBuffer(gpu_.device, &copy.staging);
+void UploadBatch::Release(VkDevice device, std::vector<Copy>& copies) {
+    for (Copy& copy : copies) {
+        DestroyGpuBuffer(device, &copy.staging);
     }
-    copies_.clear();
+    copies.clear();
+}
+
+void UploadBatch::ReleaseSent() {
+    Release(gpu_.device, sent_);
+    if (fence_ != VK_NULL_HANDLE) {
+        vkDestroyFence(gpu_.device, fence_, nullptr);
+        fence_ = VK_NULL_HANDLE;
+    }
+    if (pool_ != VK_NULL_HANDLE) {
+        vkDestroyCommandPool(gpu_.device, pool_, nullptr);
+        pool_ = VK_NULL_HANDLE;
+    }
 }
 
 HRESULT UploadBatch::Stage(const void* data, VkDeviceSize size, Copy* copy) {
@@ -112,30 +127,95 @@ HRESULT UploadBatch::AddImage(VkImage target, std::uint32_t width, std::uint32_t
     return hr;
 }
 
-HRESULT UploadBatch::Submit() {
+HRESULT UploadBatch::BeginSubmission(VkCommandBuffer* cmd) {
+    auto poolInfo = VkStruct<VkCommandPoolCreateInfo>(VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO);
+    poolInfo.flags = VK_COMMAND_POOL_CREATE_TRANSIENT_BIT;
+    poolInfo.queueFamilyIndex = gpu_.queueFamily;
+    if (vkCreateCommandPool(gpu_.device, &poolInfo, nullptr, &pool_) != VK_SUCCESS) {
+        return E_OUTOFMEMORY;
+    }
+    auto alloc =
+        VkStruct<VkCommandBufferAllocateInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO);
+    alloc.commandPool = pool_;
+    alloc.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
+    alloc.commandBufferCount = 1;
+    const auto fenceInfo = VkStruct<VkFenceCreateInfo>(VK_STRUCTURE_TYPE_FENCE_CREATE_INFO);
+    if (vkAllocateCommandBuffers(gpu_.device, &alloc, cmd) != VK_SUCCESS ||
+        vkCreateFence(gpu_.device, &fenceInfo, nullptr, &fence_) != VK_SUCCESS) {
+        return E_OUTOFMEMORY;
+    }
+    auto begin = VkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);
+    begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
+    return vkBeginCommandBuffer(*cmd, &begin) == VK_SUCCESS ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT UploadBatch::Send() {
     if (copies_.empty()) {
         return S_OK;
     }
-    const HRESULT hr = RunOnce(gpu_.device, gpu_.queue, gpu_.queueFamily, [&](VkCommandBuffer cmd) {
-        for (const Copy& copy : copies_) {
-            if (copy.buffer != VK_NULL_HANDLE) {
-                const VkBufferCopy region{0, 0, copy.staging.size};
-                vkCmdCopyBuffer(cmd, copy.staging.buffer, copy.buffer, 1, &region);
-                continue;
-            }
-            TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_UNDEFINED,
-                            VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
-            VkBufferImageCopy region{};
-            region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
-            region.imageExtent = {copy.width, copy.height, 1};
-            vkCmdCopyBufferToImage(cmd, copy.staging.buffer, copy.image,
-                                   VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
-            TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
-                            VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
+    Finish();
+    VkCommandBuffer cmd = VK_NULL_HANDLE;
+    if (const HRESULT hr = BeginSubmission(&cmd); Failed(hr)) {
+        ReleaseSent();
+        Release(gpu_.device, copies_);
+        return hr;
+    }
+    for (const Copy& copy : copies_) {
+        if (copy.buffer != VK_NULL_HANDLE) {
+            const VkBufferCopy region{0, 0, copy.staging.size};
+            vkCmdCopyBuffer(cmd, copy.staging.buffer, copy.buffer, 1, &region);
+            continue;
         }
-    });
+        TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_UNDEFINED,
+                        VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+        VkBufferImageCopy region{};
+        region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+        region.imageExtent = {copy.width, copy.height, 1};
+        vkCmdCopyBufferToImage(cmd, copy.staging.buffer, copy.image,
+                               VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+        TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                        VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
+    }
+    vkEndCommandBuffer(cmd);
+    auto cmdInfo =
+        VkStruct<VkCommandBufferSubmitInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO);
+    cmdInfo.commandBuffer = cmd;
+    auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
+    submit.commandBufferInfoCount = 1;
+    submit.pCommandBufferInfos = &cmdInfo;
+    sent_ = std::move(copies_);
+    copies_.clear();
+    if (vkQueueSubmit2(gpu_.queue, 1, &submit, fence_) != VK_SUCCESS) {
+        // Nothing went to the GPU: the fence would never signal.
+        ReleaseSent();
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+bool UploadBatch::Poll() {
+    if (fence_ == VK_NULL_HANDLE) {
+        return true;
+    }
+    if (vkGetFenceStatus(gpu_.device, fence_) == VK_NOT_READY) {
+        return false;
+    }
+    ReleaseSent();
+    return true;
+}
+
+void UploadBatch::Finish() {
+    if (fence_ == VK_NULL_HANDLE) {
+        return;
+    }
+    vkWaitForFences(gpu_.device, 1, &fence_, VK_TRUE, UINT64_MAX);
     ++waits_;
-    Release();
+    ReleaseSent();
+}
+
+HRESULT UploadBatch::Submit() {
+    const HRESULT hr = Send();
+    Finish();
     return hr;
 }
 
