@@ -37,6 +37,17 @@ void SceneRenderer::ReleaseModel(const ModelInstance& instance) {
     }
 }
 
+bool SceneRenderer::AwaitsUpload(const ModelInstance& instance) const {
+    const ModelGpu* model = Find(&instance);
+    return model != nullptr && model->upload != nullptr;
+}
+
+void SceneRenderer::FinishUploads() {
+    for (auto& [instance, model] : models_) {
+        FinishUpload(*model);
+    }
+}
+
 HRESULT SceneRenderer::ApplyShader(const ModelInstance& instance, std::int32_t material,
                                    const ShaderSetCode& set) {
     if (gpu_.device == VK_NULL_HANDLE) {

@@ -70,16 +70,11 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
         if (scene.importer.showImportStatus.exchange(false)) {
             ui.showImportStatus = true;
         }
-        const ImportResults& pending = scene.importer.PendingResults();
-        const bool bringsModels = !pending.models.empty() || !pending.accessories.empty();
         const std::size_t modelsBefore = scene.models.size() + scene.accessories.size();
         CompleteImports(scene, scene.importer);
         if (scene.render.rayTracing &&
             scene.models.size() + scene.accessories.size() != modelsBefore) {
             scene.render.rebuildAccelerationStructures = true;
-        }
-        if (bringsModels) {
-            gpu.MarkIdle();  // the batch waited for the GPU before its first model
         }
     } else if (scene.importer.showImportStatus.exchange(false)) {
         ui.showImportStatus = true;

@@ -182,7 +182,8 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
         gpu.rayTracing ? VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT |
                              VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR
                        : 0;
-    UploadBatch batch(gpu);
+    m.upload = std::make_unique<UploadBatch>(gpu);
+    UploadBatch& batch = *m.upload;
     HRESULT hr = CreateFilledBuffers(gpu, batch, BuildVertexStreams(model), model, addressed, m);
     if (Succeeded(hr)) {
         hr = CreateFrameSlots(gpu, addressed, m);
@@ -191,7 +192,7 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
         hr = CreateTextures(gpu, batch, textures, m);
     }
     if (Succeeded(hr)) {
-        hr = batch.Submit();
+        hr = batch.Send();
     }
     if (Failed(hr)) {
         DestroyModelGpu(gpu.device, &m);
@@ -207,7 +208,23 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
     return {};
 }
 
+bool UploadComplete(ModelGpu& gpu) {
+    if (gpu.upload != nullptr && gpu.upload->Poll()) {
+        gpu.upload.reset();
+    }
+    return gpu.upload == nullptr;
+}
+
+void FinishUpload(ModelGpu& gpu) {
+    if (gpu.upload != nullptr) {
+        gpu.upload->Finish();
+        gpu.upload.reset();
+    }
+}
+
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu) {
+    // The copies write into the buffers and images freed below.
+    FinishUpload(*gpu);
     for (GpuBuffer* b :
          {&gpu->indexBuffer, &gpu->rayTracingIndices, &gpu->rayTracingVertices, &gpu->skinningInput,
           &gpu->sdefParams, &gpu->skinnedOutput, &gpu->vertexExtras, &gpu->skinningConstants,

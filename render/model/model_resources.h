@@ -4,6 +4,7 @@
 #include <vulkan/vulkan.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -51,18 +52,30 @@ struct ModelGpu {
     std::vector<OwnedImage> textures;
     std::vector<MaterialDraw> materials;  // in file order
     std::vector<MaterialConstants> materialConstants;
+
+    // The copies that fill the buffers and textures, while they may still be
+    // on the GPU; null once they are known to be done. No frame may read the
+    // model before then.
+    std::unique_ptr<UploadBatch> upload;
 };
 
-// Builds every GPU object of a model and uploads it with one wait for the
-// GPU. `textures` are the model's decoded images (LoadModelTextures, done by
-// the import thread); when they were not loaded they are loaded here. Their
+// Builds every GPU object of a model and submits its upload without waiting
+// for it: `out->upload` holds it until UploadComplete finds it done.
+// `textures` are the model's decoded images (LoadModelTextures, done by the
+// import thread); when they were not loaded they are loaded here. Their
 // pixels are freed as they go up. A texture file that does not exist is
 // drawn as no texture; one that cannot be decoded fails with E_FAIL and a
 // message; otherwise a failure carries the failing creation's code. On
 // failure nothing is left behind.
 Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
                       ModelTextures& textures, ModelGpu* out);
-// The caller has waited for the GPU.
+// Whether the model's upload is done, freeing its staging memory once it
+// is. Never blocks.
+bool UploadComplete(ModelGpu& gpu);
+// Waits until the model's upload is done.
+void FinishUpload(ModelGpu& gpu);
+// The caller has waited for the frames that drew the model; an upload still
+// in flight is waited for here.
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu);
 
 // Writes slot `frame` of the model's per-frame buffers: bone matrices, morph
