@@ -146,8 +146,8 @@ HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures&
                        ModelGpu& m) {
     for (RgbaImage& image : textures.images) {
         OwnedImage texture;
-        const HRESULT hr =
-            CreateTexture(gpu, batch, image.width, image.height, image.pixels.data(), &texture);
+        const HRESULT hr = CreateTexture(gpu, batch, image.width, image.height, image.pixels.data(),
+                                         &texture, false);
         if (Failed(hr)) {
             return hr;
         }
@@ -182,8 +182,8 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
         gpu.rayTracing ? VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT |
                              VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR
                        : 0;
-    m.upload = std::make_unique<UploadBatch>(gpu);
-    UploadBatch& batch = *m.upload;
+    m.upload = std::make_unique<ModelUpload>(gpu);
+    UploadBatch& batch = m.upload->copies;
     HRESULT hr = CreateFilledBuffers(gpu, batch, BuildVertexStreams(model), model, addressed, m);
     if (Succeeded(hr)) {
         hr = CreateFrameSlots(gpu, addressed, m);
@@ -193,6 +193,13 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
     }
     if (Succeeded(hr)) {
         hr = batch.Send();
+    }
+    if (Succeeded(hr) && !m.textures.empty()) {
+        std::vector<VkImage> images;
+        for (const OwnedImage& texture : m.textures) {
+            images.push_back(texture.image);
+        }
+        m.upload->views = MakeTextureViews(gpu.device, std::move(images));
     }
     if (Failed(hr)) {
         DestroyModelGpu(gpu.device, &m);
@@ -206,20 +213,6 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
     }
     *out = std::move(m);
     return {};
-}
-
-bool UploadComplete(ModelGpu& gpu) {
-    if (gpu.upload != nullptr && gpu.upload->Poll()) {
-        gpu.upload.reset();
-    }
-    return gpu.upload == nullptr;
-}
-
-void FinishUpload(ModelGpu& gpu) {
-    if (gpu.upload != nullptr) {
-        gpu.upload->Finish();
-        gpu.upload.reset();
-    }
 }
 
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu) {

@@ -11,6 +11,7 @@
 #include "formats/model_textures.h"
 #include "platform/result.h"
 #include "render/model/material_table.h"
+#include "render/model/model_upload.h"
 #include "render/model/shader_layouts.h"
 #include "render/vk/gpu_buffers.h"
 #include "render/vk/upload_batch.h"
@@ -53,14 +54,15 @@ struct ModelGpu {
     std::vector<MaterialDraw> materials;  // in file order
     std::vector<MaterialConstants> materialConstants;
 
-    // The copies that fill the buffers and textures, while they may still be
-    // on the GPU; null once they are known to be done. No frame may read the
-    // model before then.
-    std::unique_ptr<UploadBatch> upload;
+    // The copies that fill the buffers and textures and the textures' views,
+    // while they may still be under way; null once they are known to be
+    // done. No frame may read the model before then.
+    std::unique_ptr<ModelUpload> upload;
 };
 
 // Builds every GPU object of a model and submits its upload without waiting
-// for it: `out->upload` holds it until UploadComplete finds it done.
+// for it: `out->upload` holds it, and the textures have no views, until
+// UploadComplete finds it done.
 // `textures` are the model's decoded images (LoadModelTextures, done by the
 // import thread); when they were not loaded they are loaded here. Their
 // pixels are freed as they go up. A texture file that does not exist is
@@ -69,11 +71,6 @@ struct ModelGpu {
 // failure nothing is left behind.
 Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
                       ModelTextures& textures, ModelGpu* out);
-// Whether the model's upload is done, freeing its staging memory once it
-// is. Never blocks.
-bool UploadComplete(ModelGpu& gpu);
-// Waits until the model's upload is done.
-void FinishUpload(ModelGpu& gpu);
 // The caller has waited for the frames that drew the model; an upload still
 // in flight is waited for here.
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu);

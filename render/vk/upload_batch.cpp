@@ -248,10 +248,13 @@ HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void
 }
 
 HRESULT CreateTexture(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
-                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out) {
-    HRESULT hr =
-        CreateColorImage(gpu.physical, gpu.device, width, height, VK_FORMAT_R8G8B8A8_UNORM,
-                         VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, out);
+                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out,
+                      bool makeView) {
+    const VkImageUsageFlags usage = VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT;
+    HRESULT hr = makeView ? CreateColorImage(gpu.physical, gpu.device, width, height,
+                                             VK_FORMAT_R8G8B8A8_UNORM, usage, out)
+                          : CreateImageWithMemory(gpu.physical, gpu.device, width, height,
+                                                  VK_FORMAT_R8G8B8A8_UNORM, usage, out);
     if (Succeeded(hr)) {
         hr = batch.AddImage(out->image, width, height, rgba);
         if (Failed(hr)) {

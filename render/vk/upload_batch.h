@@ -81,9 +81,11 @@ private:
 // Tiny sizes are raised to 16 bytes so that empty lists still bind.
 HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void* data,
                            VkDeviceSize size, VkBufferUsageFlags usage, GpuBuffer* out);
-// A sampled RGBA8 texture whose pixels go up with `batch`.
+// A sampled RGBA8 texture whose pixels go up with `batch`; without its view
+// where `makeView` is false (the caller makes it, see model_upload.h).
 HRESULT CreateTexture(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
-                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out);
+                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out,
+                      bool makeView = true);
 // The same, uploaded on its own and waited for.
 HRESULT CreateTexture(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
                       const std::uint8_t* rgba, OwnedImage* out);

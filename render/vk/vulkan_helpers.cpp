@@ -29,10 +29,10 @@ HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImage
     return vkCreateImageView(device, &info, nullptr, view) == VK_SUCCESS ? S_OK : E_FAIL;
 }
 
-HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
-                         std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                         OwnedImage* out, VkImageAspectFlags aspect, VkSampleCountFlagBits samples,
-                         std::span<const std::uint32_t> sharedBy) {
+HRESULT CreateImageWithMemory(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
+                              std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                              OwnedImage* out, VkSampleCountFlagBits samples,
+                              std::span<const std::uint32_t> sharedBy) {
     auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
     info.imageType = VK_IMAGE_TYPE_2D;
     info.format = format;
@@ -67,9 +67,20 @@ HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32
         DestroyColorImage(device, out);
         return E_OUTOFMEMORY;
     }
-    const HRESULT hr = CreateColorView(device, out->image, format, &out->view, aspect);
-    if (Failed(hr)) {
-        DestroyColorImage(device, out);
+    return S_OK;
+}
+
+HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
+                         std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                         OwnedImage* out, VkImageAspectFlags aspect, VkSampleCountFlagBits samples,
+                         std::span<const std::uint32_t> sharedBy) {
+    HRESULT hr = CreateImageWithMemory(physical, device, width, height, format, usage, out, samples,
+                                       sharedBy);
+    if (Succeeded(hr)) {
+        hr = CreateColorView(device, out->image, format, &out->view, aspect);
+        if (Failed(hr)) {
+            DestroyColorImage(device, out);
+        }
     }
     return hr;
 }

@@ -33,6 +33,12 @@ HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32
                          OwnedImage* out, VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT,
                          VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT,
                          std::span<const std::uint32_t> sharedBy = {});
+// The same without the view, for a caller that makes it elsewhere.
+HRESULT CreateImageWithMemory(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
+                              std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                              OwnedImage* out,
+                              VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT,
+                              std::span<const std::uint32_t> sharedBy = {});
 void DestroyColorImage(VkDevice device, OwnedImage* image);
 HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view,
                         VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
