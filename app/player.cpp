@@ -137,6 +137,11 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
             graphics.sceneRenderer->ReleaseModel(instance);
         }
     };
+    scene.hooks.advanceUploads = [&graphics] {
+        if (graphics.sceneRenderer) {
+            graphics.sceneRenderer->SendPreparedUploads();
+        }
+    };
     scene.hooks.rebuildAccelerationStructures = [&graphics, &scene, program] {
         if (!graphics.sceneRenderer) {
             return false;

@@ -42,6 +42,12 @@ bool SceneRenderer::AwaitsUpload(const ModelInstance& instance) const {
     return model != nullptr && model->upload != nullptr;
 }
 
+void SceneRenderer::SendPreparedUploads() {
+    for (auto& [instance, model] : models_) {
+        SendPreparedUpload(*model);
+    }
+}
+
 void SceneRenderer::FinishUploads() {
     for (auto& [instance, model] : models_) {
         FinishUpload(*model);

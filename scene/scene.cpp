@@ -65,7 +65,10 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     GpuIdle gpu(scene);
     // 1. Time.
     scene.playback.elapsedTime += dt;
-    // 2. A finished import batch.
+    // 2. New models' uploads, then a finished import batch.
+    if (scene.hooks.advanceUploads) {
+        scene.hooks.advanceUploads();
+    }
     if (scene.importer.ResultsReady()) {
         if (scene.importer.showImportStatus.exchange(false)) {
             ui.showImportStatus = true;

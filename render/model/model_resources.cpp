@@ -142,17 +142,27 @@ HRESULT CreateFrameSlots(const GpuContext& gpu, VkBufferUsageFlags addressed, Mo
     return hr;
 }
 
+// The textures' images, and room for their pixels in the batch: `fills`
+// take the pixels there off this thread (see model_upload.h).
 HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures& textures,
-                       ModelGpu& m) {
+                       ModelGpu& m, std::vector<TextureFill>* fills) {
     for (RgbaImage& image : textures.images) {
         OwnedImage texture;
-        const HRESULT hr = CreateTexture(gpu, batch, image.width, image.height, image.pixels.data(),
-                                         &texture, false);
+        HRESULT hr = CreateImageWithMemory(
+            gpu.physical, gpu.device, image.width, image.height, VK_FORMAT_R8G8B8A8_UNORM,
+            VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, &texture);
         if (Failed(hr)) {
             return hr;
         }
         m.textures.push_back(texture);
-        image = {};  // a model's images can be large: free each once staged
+        TextureFill fill{texture.image, nullptr, std::size_t{image.width} * image.height * 4, {}};
+        hr = batch.ReserveImage(texture.image, image.width, image.height, &fill.staging);
+        if (Failed(hr)) {
+            return hr;
+        }
+        fill.pixels = std::move(image.pixels);
+        image = {};
+        fills->push_back(std::move(fill));
     }
     return S_OK;
 }
@@ -188,18 +198,12 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
     if (Succeeded(hr)) {
         hr = CreateFrameSlots(gpu, addressed, m);
     }
+    std::vector<TextureFill> fills;
     if (Succeeded(hr)) {
-        hr = CreateTextures(gpu, batch, textures, m);
+        hr = CreateTextures(gpu, batch, textures, m, &fills);
     }
-    if (Succeeded(hr)) {
-        hr = batch.Send();
-    }
-    if (Succeeded(hr) && !m.textures.empty()) {
-        std::vector<VkImage> images;
-        for (const OwnedImage& texture : m.textures) {
-            images.push_back(texture.image);
-        }
-        m.upload->views = MakeTextureViews(gpu.device, std::move(images));
+    if (Succeeded(hr) && !fills.empty()) {
+        m.upload->prepared = PrepareTextures(gpu.device, std::move(fills));
     }
     if (Failed(hr)) {
         DestroyModelGpu(gpu.device, &m);
@@ -217,7 +221,7 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
 
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu) {
     // The copies write into the buffers and images freed below.
-    FinishUpload(*gpu);
+    StopUpload(*gpu);
     for (GpuBuffer* b :
          {&gpu->indexBuffer, &gpu->rayTracingIndices, &gpu->rayTracingVertices, &gpu->skinningInput,
           &gpu->sdefParams, &gpu->skinnedOutput, &gpu->vertexExtras, &gpu->skinningConstants,

@@ -1,7 +1,11 @@
-// Polls and finishes a new model's upload, and makes its texture views off the frame's thread.
+// Prepares a new model's textures off the frame's thread, then sends, polls and finishes its
+// copies.
 #include "render/model/model_upload.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -27,10 +31,10 @@ void ForgetTexture(ModelGpu& gpu, std::int32_t index) {
 }
 
 void TakeViews(ModelGpu& gpu) {
-    if (!gpu.upload->views.valid()) {
+    if (!gpu.upload->prepared.valid()) {
         return;
     }
-    const std::vector<VkImageView> views = gpu.upload->views.get();
+    const std::vector<VkImageView> views = gpu.upload->prepared.get();
     for (std::size_t i = 0; i < gpu.textures.size() && i < views.size(); ++i) {
         gpu.textures[i].view = views[i];
         if (views[i] == VK_NULL_HANDLE) {
@@ -41,45 +45,76 @@ void TakeViews(ModelGpu& gpu) {
 
 }  // namespace
 
-std::future<std::vector<VkImageView>> MakeTextureViews(VkDevice device,
-                                                       std::vector<VkImage> images) {
-    auto make = [device, images = std::move(images)] {
-        std::vector<VkImageView> views(images.size(), VK_NULL_HANDLE);
-        for (std::size_t i = 0; i < images.size(); ++i) {
-            if (Failed(CreateColorView(device, images[i], VK_FORMAT_R8G8B8A8_UNORM, &views[i]))) {
+std::future<std::vector<VkImageView>> PrepareTextures(VkDevice device,
+                                                      std::vector<TextureFill> fills) {
+    // Shared, so that the fallback below still has the pixels.
+    auto shared = std::make_shared<std::vector<TextureFill>>(std::move(fills));
+    auto prepare = [device, shared] {
+        std::vector<VkImageView> views(shared->size(), VK_NULL_HANDLE);
+        for (std::size_t i = 0; i < shared->size(); ++i) {
+            TextureFill& fill = (*shared)[i];
+            const std::size_t given = std::min(fill.size, fill.pixels.size());
+            WriteMapped(fill.staging, fill.pixels.data(), given);
+            std::memset(fill.staging + given, 0, fill.size - given);
+            fill.pixels = {};  // a model's images can be large: free each once staged
+            if (Failed(CreateColorView(device, fill.image, VK_FORMAT_R8G8B8A8_UNORM, &views[i]))) {
                 views[i] = VK_NULL_HANDLE;
             }
         }
         return views;
     };
     try {
-        return std::async(std::launch::async, make);
+        return std::async(std::launch::async, prepare);
     } catch (const std::system_error&) {
-        return std::async(std::launch::deferred, std::move(make));
+        return std::async(std::launch::deferred, prepare);
     }
+}
+
+void SendPreparedUpload(ModelGpu& gpu) {
+    ModelUpload* upload = gpu.upload.get();
+    if (upload == nullptr || upload->sent) {
+        return;
+    }
+    // A deferred result counts as ready: asking for it prepares here.
+    if (upload->prepared.valid() &&
+        upload->prepared.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
+        return;
+    }
+    TakeViews(gpu);
+    // Where sending fails, the model stays out of the frames and the next
+    // update tries again.
+    upload->sent = Succeeded(upload->copies.Send());
 }
 
 bool UploadComplete(ModelGpu& gpu) {
     if (gpu.upload == nullptr) {
         return true;
     }
-    if (!gpu.upload->copies.Poll()) {
+    if (!gpu.upload->sent || !gpu.upload->copies.Poll()) {
         return false;
     }
-    // A deferred result counts as ready: asking for it makes the views here.
-    if (gpu.upload->views.valid() &&
-        gpu.upload->views.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
-        return false;
-    }
-    TakeViews(gpu);
     gpu.upload.reset();
     return true;
 }
 
 void FinishUpload(ModelGpu& gpu) {
-    if (gpu.upload != nullptr) {
-        gpu.upload->copies.Finish();
+    if (gpu.upload == nullptr) {
+        return;
+    }
+    if (!gpu.upload->sent) {
         TakeViews(gpu);
+        gpu.upload->sent = Succeeded(gpu.upload->copies.Send());
+    }
+    if (gpu.upload->sent) {
+        gpu.upload->copies.Finish();
+        gpu.upload.reset();
+    }
+}
+
+void StopUpload(ModelGpu& gpu) {
+    if (gpu.upload != nullptr) {
+        TakeViews(gpu);  // the views go with the textures
+        gpu.upload->copies.Finish();
         gpu.upload.reset();
     }
 }

@@ -86,19 +86,22 @@ void UploadBatch::ReleaseSent() {
     }
 }
 
+void WriteMapped(void* mapped, const void* data, VkDeviceSize size) {
+    PrefaultForWrite(mapped, size);
+    if (data != nullptr) {
+        std::memcpy(mapped, data, size);
+    } else {
+        std::memset(mapped, 0, size);
+    }
+}
+
 HRESULT UploadBatch::Stage(const void* data, VkDeviceSize size, Copy* copy) {
     const HRESULT hr =
         CreateGpuBuffer(gpu_, size, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, &copy->staging);
-    if (Failed(hr)) {
-        return hr;
+    if (Succeeded(hr)) {
+        WriteMapped(copy->staging.mapped, data, size);
     }
-    PrefaultForWrite(copy->staging.mapped, size);
-    if (data != nullptr) {
-        std::memcpy(copy->staging.mapped, data, size);
-    } else {
-        std::memset(copy->staging.mapped, 0, size);
-    }
-    return S_OK;
+    return hr;
 }
 
 HRESULT UploadBatch::AddBuffer(const GpuBuffer& target, const void* data, VkDeviceSize size) {
@@ -109,6 +112,21 @@ HRESULT UploadBatch::AddBuffer(const GpuBuffer& target, const void* data, VkDevi
     copy.buffer = target.buffer;
     const HRESULT hr = Stage(data, size, &copy);
     if (Succeeded(hr)) {
+        copies_.push_back(copy);
+    }
+    return hr;
+}
+
+HRESULT UploadBatch::ReserveImage(VkImage target, std::uint32_t width, std::uint32_t height,
+                                  std::uint8_t** pixels) {
+    Copy copy;
+    copy.image = target;
+    copy.width = width;
+    copy.height = height;
+    const HRESULT hr = CreateGpuBuffer(gpu_, VkDeviceSize{width} * height * 4,
+                                       VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, &copy.staging);
+    if (Succeeded(hr)) {
+        *pixels = static_cast<std::uint8_t*>(copy.staging.mapped);
         copies_.push_back(copy);
     }
     return hr;
@@ -157,7 +175,6 @@ HRESULT UploadBatch::Send() {
     VkCommandBuffer cmd = VK_NULL_HANDLE;
     if (const HRESULT hr = BeginSubmission(&cmd); Failed(hr)) {
         ReleaseSent();
-        Release(gpu_.device, copies_);
         return hr;
     }
     for (const Copy& copy : copies_) {
@@ -187,6 +204,7 @@ HRESULT UploadBatch::Send() {
     copies_.clear();
     if (vkQueueSubmit2(gpu_.queue, 1, &submit, fence_) != VK_SUCCESS) {
         // Nothing went to the GPU: the fence would never signal.
+        copies_ = std::move(sent_);
         ReleaseSent();
         return E_FAIL;
     }
@@ -248,13 +266,10 @@ HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void
 }
 
 HRESULT CreateTexture(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
-                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out,
-                      bool makeView) {
-    const VkImageUsageFlags usage = VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT;
-    HRESULT hr = makeView ? CreateColorImage(gpu.physical, gpu.device, width, height,
-                                             VK_FORMAT_R8G8B8A8_UNORM, usage, out)
-                          : CreateImageWithMemory(gpu.physical, gpu.device, width, height,
-                                                  VK_FORMAT_R8G8B8A8_UNORM, usage, out);
+                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out) {
+    HRESULT hr =
+        CreateColorImage(gpu.physical, gpu.device, width, height, VK_FORMAT_R8G8B8A8_UNORM,
+                         VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, out);
     if (Succeeded(hr)) {
         hr = batch.AddImage(out->image, width, height, rgba);
         if (Failed(hr)) {

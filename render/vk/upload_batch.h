@@ -34,8 +34,14 @@ public:
     // A whole RGBA8 image, width x height x 4 bytes, to a single-level image.
     HRESULT AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
                      const std::uint8_t* rgba);
+    // Room for a whole RGBA8 image, width x height x 4 bytes, to a
+    // single-level image: the caller writes the pixels to `*pixels` (from
+    // any thread, with WriteMapped) before the batch is sent.
+    HRESULT ReserveImage(VkImage target, std::uint32_t width, std::uint32_t height,
+                         std::uint8_t** pixels);
     // Submits the copies gathered since the last Send or Submit and returns
     // at once; S_OK with none. A batch still in flight is waited for first.
+    // On failure the copies stay gathered, to be sent again.
     HRESULT Send();
     // True when nothing sent is still on the GPU, freeing what is done.
     // Never blocks. A lost device counts as done: nothing will read the
@@ -77,15 +83,17 @@ private:
     bool writesInPlace_ = false;
 };
 
+// Writes `size` bytes of `data` (zeros when null) to freshly mapped memory,
+// its pages faulted in at once. Any thread.
+void WriteMapped(void* mapped, const void* data, VkDeviceSize size);
+
 // A device-local buffer filled through `batch` from `data` (zeros when null).
 // Tiny sizes are raised to 16 bytes so that empty lists still bind.
 HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void* data,
                            VkDeviceSize size, VkBufferUsageFlags usage, GpuBuffer* out);
-// A sampled RGBA8 texture whose pixels go up with `batch`; without its view
-// where `makeView` is false (the caller makes it, see model_upload.h).
+// A sampled RGBA8 texture whose pixels go up with `batch`.
 HRESULT CreateTexture(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
-                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out,
-                      bool makeView = true);
+                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out);
 // The same, uploaded on its own and waited for.
 HRESULT CreateTexture(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
                       const std::uint8_t* rgba, OwnedImage* out);

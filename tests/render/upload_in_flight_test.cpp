@@ -89,6 +89,20 @@ protected:
         return scene_.models.back().instance.get();
     }
 
+    // Sends the model's copies once its textures are prepared, as the scene
+    // update does; true once sent.
+    bool SendWhenPrepared(const ModelInstance* instance) {
+        for (int i = 0; i < 2500; ++i) {
+            Renderer().SendPreparedUploads();
+            const ModelGpu* gpu = Renderer().Find(instance);
+            if (gpu == nullptr || gpu->upload == nullptr || gpu->upload->sent) {
+                return gpu != nullptr;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
     CapturedImage LastPresented() {
         CapturedImage image;
         EXPECT_EQ(ctx_.GetPresenter()->ReadBackLastPresented(&image), S_OK);
@@ -107,8 +121,12 @@ TEST_F(UploadInFlightTest, AModelIsDrawnFromTheFirstFrameThatFindsItsUploadDone)
     std::optional<QueueGate> gate(std::in_place, Renderer().Gpu());
     ModelInstance* instance = AddModelInFlight(gene_);
     EXPECT_TRUE(Renderer().AwaitsUpload(*instance));
-    // Recorded while the copies wait behind the gate: the model is left out,
-    // and neither its buffers nor its unfilled textures are read.
+    // Recorded while the textures are prepared or the copies wait behind the
+    // gate: the model is left out, and neither its buffers nor its unfilled
+    // textures are read.
+    ASSERT_EQ(RunFrame(ctx_), S_OK);
+    EXPECT_TRUE(Renderer().AwaitsUpload(*instance));
+    ASSERT_TRUE(SendWhenPrepared(instance));
     ASSERT_EQ(RunFrame(ctx_), S_OK);
     EXPECT_TRUE(Renderer().AwaitsUpload(*instance));
     gate->Open();
@@ -128,6 +146,7 @@ TEST_F(UploadInFlightTest, ARemovalWaitsForAnUploadStillInFlightAndTheOtherModel
     EXPECT_FALSE(CentreIsWhite(Frames(1)));
     std::optional<QueueGate> gate(std::in_place, Renderer().Gpu());
     ModelInstance* second = AddModelInFlight(gene_);
+    ASSERT_TRUE(SendWhenPrepared(second));
     ASSERT_EQ(RunFrame(ctx_), S_OK);  // the first model's frame, queued behind the gate
     ASSERT_TRUE(Renderer().AwaitsUpload(*second));
     std::thread opener([&] {
