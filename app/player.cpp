@@ -139,7 +139,7 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
     };
     scene.hooks.advanceUploads = [&graphics] {
         if (graphics.sceneRenderer) {
-            graphics.sceneRenderer->SendPreparedUploads();
+            graphics.sceneRenderer->AdvanceUploads();
         }
     };
     scene.hooks.rebuildAccelerationStructures = [&graphics, &scene, program] {

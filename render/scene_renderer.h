@@ -74,12 +74,12 @@ public:
     // True while the model's upload has not been found done at a frame's
     // start: frames leave it out until then.
     bool AwaitsUpload(const ModelInstance& instance) const;
-    // Sends the copies of every model whose textures are prepared. Never
-    // blocks. Main thread, between frames: the scene update calls it.
-    void SendPreparedUploads();
-    // Prepares, sends and waits for every upload still under way, so that
-    // the next frame draws every model: for callers that must not show a
-    // frame without one. Main thread.
+    // Moves every model's upload on (see AdvanceUpload). Never blocks. Main
+    // thread, between frames: the scene update calls it.
+    void AdvanceUploads();
+    // Finishes and waits for every upload still under way, so that the next
+    // frame draws every model: for callers that must not show a frame
+    // without one. Main thread.
     void FinishUploads();
     // Gives one material of a model the main pipelines of another shader
     // set. Called between frames.

@@ -42,9 +42,9 @@ bool SceneRenderer::AwaitsUpload(const ModelInstance& instance) const {
     return model != nullptr && model->upload != nullptr;
 }
 
-void SceneRenderer::SendPreparedUploads() {
+void SceneRenderer::AdvanceUploads() {
     for (auto& [instance, model] : models_) {
-        SendPreparedUpload(*model);
+        AdvanceUpload(*model);
     }
 }
 

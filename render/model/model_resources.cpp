@@ -155,7 +155,7 @@ HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures&
             return hr;
         }
         m.textures.push_back(texture);
-        TextureFill fill{texture.image, nullptr, std::size_t{image.width} * image.height * 4, {}};
+        TextureFill fill{nullptr, std::size_t{image.width} * image.height * 4, {}};
         hr = batch.ReserveImage(texture.image, image.width, image.height, &fill.staging);
         if (Failed(hr)) {
             return hr;
@@ -203,7 +203,12 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
         hr = CreateTextures(gpu, batch, textures, m, &fills);
     }
     if (Succeeded(hr) && !fills.empty()) {
-        m.upload->prepared = PrepareTextures(gpu.device, std::move(fills));
+        std::vector<VkImage> images;
+        for (const OwnedImage& texture : m.textures) {
+            images.push_back(texture.image);
+        }
+        m.upload->filled = FillStaging(std::move(fills));
+        m.upload->views = MakeTextureViews(gpu.device, std::move(images));
     }
     if (Failed(hr)) {
         DestroyModelGpu(gpu.device, &m);

@@ -1,5 +1,4 @@
-// Prepares a new model's textures off the frame's thread, then sends, polls and finishes its
-// copies.
+// Readies a new model's textures off the frame's thread, then sends, polls and finishes its copies.
 #include "render/model/model_upload.h"
 
 #include <algorithm>
@@ -31,10 +30,10 @@ void ForgetTexture(ModelGpu& gpu, std::int32_t index) {
 }
 
 void TakeViews(ModelGpu& gpu) {
-    if (!gpu.upload->prepared.valid()) {
+    if (!gpu.upload->views.valid()) {
         return;
     }
-    const std::vector<VkImageView> views = gpu.upload->prepared.get();
+    const std::vector<VkImageView> views = gpu.upload->views.get();
     for (std::size_t i = 0; i < gpu.textures.size() && i < views.size(); ++i) {
         gpu.textures[i].view = views[i];
         if (views[i] == VK_NULL_HANDLE) {
@@ -43,54 +42,80 @@ void TakeViews(ModelGpu& gpu) {
     }
 }
 
+// Runs `work` on a thread of its own or, where none can be had, when its
+// result is waited for. Copied, not moved, into the thread: the fallback
+// still needs it.
+template <typename Work>
+auto RunApart(const Work& work) {
+    try {
+        return std::async(std::launch::async, work);
+    } catch (const std::system_error&) {
+        return std::async(std::launch::deferred, work);
+    }
+}
+
+// Ready, or deferred to whoever waits: either way waiting costs this thread
+// no frame.
+template <typename T>
+bool Ready(const std::future<T>& result) {
+    return !result.valid() ||
+           result.wait_for(std::chrono::seconds(0)) != std::future_status::timeout;
+}
+
+void Send(ModelUpload& upload) {
+    if (upload.filled.valid()) {
+        upload.filled.get();
+    }
+    // Where sending fails, the model stays out of the frames and the next
+    // update tries again.
+    upload.sent = Succeeded(upload.copies.Send());
+}
+
 }  // namespace
 
-std::future<std::vector<VkImageView>> PrepareTextures(VkDevice device,
-                                                      std::vector<TextureFill> fills) {
-    // Shared, so that the fallback below still has the pixels.
+std::future<void> FillStaging(std::vector<TextureFill> fills) {
     auto shared = std::make_shared<std::vector<TextureFill>>(std::move(fills));
-    auto prepare = [device, shared] {
-        std::vector<VkImageView> views(shared->size(), VK_NULL_HANDLE);
-        for (std::size_t i = 0; i < shared->size(); ++i) {
-            TextureFill& fill = (*shared)[i];
+    return RunApart([shared] {
+        for (TextureFill& fill : *shared) {
             const std::size_t given = std::min(fill.size, fill.pixels.size());
             WriteMapped(fill.staging, fill.pixels.data(), given);
             std::memset(fill.staging + given, 0, fill.size - given);
             fill.pixels = {};  // a model's images can be large: free each once staged
-            if (Failed(CreateColorView(device, fill.image, VK_FORMAT_R8G8B8A8_UNORM, &views[i]))) {
+        }
+    });
+}
+
+std::future<std::vector<VkImageView>> MakeTextureViews(VkDevice device,
+                                                       std::vector<VkImage> images) {
+    return RunApart([device, images = std::move(images)] {
+        std::vector<VkImageView> views(images.size(), VK_NULL_HANDLE);
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            if (Failed(CreateColorView(device, images[i], VK_FORMAT_R8G8B8A8_UNORM, &views[i]))) {
                 views[i] = VK_NULL_HANDLE;
             }
         }
         return views;
-    };
-    try {
-        return std::async(std::launch::async, prepare);
-    } catch (const std::system_error&) {
-        return std::async(std::launch::deferred, prepare);
-    }
+    });
 }
 
-void SendPreparedUpload(ModelGpu& gpu) {
+void AdvanceUpload(ModelGpu& gpu) {
     ModelUpload* upload = gpu.upload.get();
-    if (upload == nullptr || upload->sent) {
+    if (upload == nullptr) {
         return;
     }
-    // A deferred result counts as ready: asking for it prepares here.
-    if (upload->prepared.valid() &&
-        upload->prepared.wait_for(std::chrono::seconds(0)) == std::future_status::timeout) {
-        return;
+    if (!upload->sent && Ready(upload->filled)) {
+        Send(*upload);
     }
-    TakeViews(gpu);
-    // Where sending fails, the model stays out of the frames and the next
-    // update tries again.
-    upload->sent = Succeeded(upload->copies.Send());
+    if (Ready(upload->views)) {
+        TakeViews(gpu);
+    }
 }
 
 bool UploadComplete(ModelGpu& gpu) {
     if (gpu.upload == nullptr) {
         return true;
     }
-    if (!gpu.upload->sent || !gpu.upload->copies.Poll()) {
+    if (!gpu.upload->sent || gpu.upload->views.valid() || !gpu.upload->copies.Poll()) {
         return false;
     }
     gpu.upload.reset();
@@ -102,9 +127,9 @@ void FinishUpload(ModelGpu& gpu) {
         return;
     }
     if (!gpu.upload->sent) {
-        TakeViews(gpu);
-        gpu.upload->sent = Succeeded(gpu.upload->copies.Send());
+        Send(*gpu.upload);
     }
+    TakeViews(gpu);
     if (gpu.upload->sent) {
         gpu.upload->copies.Finish();
         gpu.upload.reset();
@@ -112,11 +137,15 @@ void FinishUpload(ModelGpu& gpu) {
 }
 
 void StopUpload(ModelGpu& gpu) {
-    if (gpu.upload != nullptr) {
-        TakeViews(gpu);  // the views go with the textures
-        gpu.upload->copies.Finish();
-        gpu.upload.reset();
+    if (gpu.upload == nullptr) {
+        return;
     }
+    if (gpu.upload->filled.valid()) {
+        gpu.upload->filled.wait();  // it writes the staging memory freed below
+    }
+    TakeViews(gpu);  // the views go with the textures
+    gpu.upload->copies.Finish();
+    gpu.upload.reset();
 }
 
 }  // namespace qv

@@ -89,11 +89,11 @@ protected:
         return scene_.models.back().instance.get();
     }
 
-    // Sends the model's copies once its textures are prepared, as the scene
+    // Sends the model's copies once its pixels are staged, as the scene
     // update does; true once sent.
-    bool SendWhenPrepared(const ModelInstance* instance) {
+    bool SendWhenStaged(const ModelInstance* instance) {
         for (int i = 0; i < 2500; ++i) {
-            Renderer().SendPreparedUploads();
+            Renderer().AdvanceUploads();
             const ModelGpu* gpu = Renderer().Find(instance);
             if (gpu == nullptr || gpu->upload == nullptr || gpu->upload->sent) {
                 return gpu != nullptr;
@@ -121,12 +121,12 @@ TEST_F(UploadInFlightTest, AModelIsDrawnFromTheFirstFrameThatFindsItsUploadDone)
     std::optional<QueueGate> gate(std::in_place, Renderer().Gpu());
     ModelInstance* instance = AddModelInFlight(gene_);
     EXPECT_TRUE(Renderer().AwaitsUpload(*instance));
-    // Recorded while the textures are prepared or the copies wait behind the
+    // Recorded while the textures are readied or the copies wait behind the
     // gate: the model is left out, and neither its buffers nor its unfilled
     // textures are read.
     ASSERT_EQ(RunFrame(ctx_), S_OK);
     EXPECT_TRUE(Renderer().AwaitsUpload(*instance));
-    ASSERT_TRUE(SendWhenPrepared(instance));
+    ASSERT_TRUE(SendWhenStaged(instance));
     ASSERT_EQ(RunFrame(ctx_), S_OK);
     EXPECT_TRUE(Renderer().AwaitsUpload(*instance));
     gate->Open();
@@ -146,7 +146,7 @@ TEST_F(UploadInFlightTest, ARemovalWaitsForAnUploadStillInFlightAndTheOtherModel
     EXPECT_FALSE(CentreIsWhite(Frames(1)));
     std::optional<QueueGate> gate(std::in_place, Renderer().Gpu());
     ModelInstance* second = AddModelInFlight(gene_);
-    ASSERT_TRUE(SendWhenPrepared(second));
+    ASSERT_TRUE(SendWhenStaged(second));
     ASSERT_EQ(RunFrame(ctx_), S_OK);  // the first model's frame, queued behind the gate
     ASSERT_TRUE(Renderer().AwaitsUpload(*second));
     std::thread opener([&] {
