@@ -74,6 +74,8 @@ public:
     // True while the model's upload has not been found done at a frame's
     // start: frames leave it out until then.
     bool AwaitsUpload(const ModelInstance& instance) const;
+    // Whether any model still awaits its upload.
+    bool UploadsUnderWay() const;
     // Moves every model's upload on (see AdvanceUpload). Never blocks. Main
     // thread, between frames: the scene update calls it.
     void AdvanceUploads();
