@@ -146,25 +146,13 @@ HRESULT UploadBatch::AddImage(VkImage target, std::uint32_t width, std::uint32_t
 }
 
 HRESULT UploadBatch::BeginSubmission(VkCommandBuffer* cmd) {
-    auto poolInfo = VkStruct<VkCommandPoolCreateInfo>(VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO);
-    poolInfo.flags = VK_COMMAND_POOL_CREATE_TRANSIENT_BIT;
-    poolInfo.queueFamilyIndex = gpu_.queueFamily;
-    if (vkCreateCommandPool(gpu_.device, &poolInfo, nullptr, &pool_) != VK_SUCCESS) {
-        return E_OUTOFMEMORY;
+    if (const HRESULT hr = BeginOneTimeCommands(gpu_.device, gpu_.queueFamily, &pool_, cmd);
+        Failed(hr)) {
+        return hr;
     }
-    auto alloc =
-        VkStruct<VkCommandBufferAllocateInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO);
-    alloc.commandPool = pool_;
-    alloc.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
-    alloc.commandBufferCount = 1;
     const auto fenceInfo = VkStruct<VkFenceCreateInfo>(VK_STRUCTURE_TYPE_FENCE_CREATE_INFO);
-    if (vkAllocateCommandBuffers(gpu_.device, &alloc, cmd) != VK_SUCCESS ||
-        vkCreateFence(gpu_.device, &fenceInfo, nullptr, &fence_) != VK_SUCCESS) {
-        return E_OUTOFMEMORY;
-    }
-    auto begin = VkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);
-    begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
-    return vkBeginCommandBuffer(*cmd, &begin) == VK_SUCCESS ? S_OK : E_OUTOFMEMORY;
+    return vkCreateFence(gpu_.device, &fenceInfo, nullptr, &fence_) == VK_SUCCESS ? S_OK
+                                                                                  : E_OUTOFMEMORY;
 }
 
 HRESULT UploadBatch::Send() {
@@ -193,16 +181,9 @@ HRESULT UploadBatch::Send() {
         TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
                         VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
     }
-    vkEndCommandBuffer(cmd);
-    auto cmdInfo =
-        VkStruct<VkCommandBufferSubmitInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO);
-    cmdInfo.commandBuffer = cmd;
-    auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
-    submit.commandBufferInfoCount = 1;
-    submit.pCommandBufferInfos = &cmdInfo;
     sent_ = std::move(copies_);
     copies_.clear();
-    if (vkQueueSubmit2(gpu_.queue, 1, &submit, fence_) != VK_SUCCESS) {
+    if (EndAndSubmit(gpu_.queue, cmd, fence_) != VK_SUCCESS) {
         // Nothing went to the GPU: the fence would never signal.
         copies_ = std::move(sent_);
         ReleaseSent();

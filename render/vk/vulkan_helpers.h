@@ -43,6 +43,14 @@ void DestroyColorImage(VkDevice device, OwnedImage* image);
 HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view,
                         VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
 
+// A fresh transient command pool for `queueFamily` with one primary command
+// buffer, begun for one submission. The caller destroys the pool (where it
+// was made) whatever the result.
+HRESULT BeginOneTimeCommands(VkDevice device, std::uint32_t queueFamily, VkCommandPool* pool,
+                             VkCommandBuffer* cmd);
+// Ends `cmd` and submits it alone on `queue`, signalling `fence` (may be
+// VK_NULL_HANDLE) when done.
+VkResult EndAndSubmit(VkQueue queue, VkCommandBuffer cmd, VkFence fence);
 // Records with `record` into a fresh command buffer, submits it on `queue`
 // and waits until the queue is idle.
 HRESULT RunOnce(VkDevice device, VkQueue queue, std::uint32_t queueFamily,
