@@ -137,6 +137,11 @@ void ConnectSceneRenderer(EngineContext& ctx, PlayerGraphics& graphics, Scene& s
             graphics.sceneRenderer->ReleaseModel(instance);
         }
     };
+    scene.hooks.advanceUploads = [&graphics] {
+        if (graphics.sceneRenderer) {
+            graphics.sceneRenderer->AdvanceUploads();
+        }
+    };
     scene.hooks.rebuildAccelerationStructures = [&graphics, &scene, program] {
         if (!graphics.sceneRenderer) {
             return false;
@@ -335,9 +340,10 @@ Result TakeDeviceAbilities(EngineContext& ctx, const PlayerGraphics& graphics, S
 }
 
 // Frames until the count asked for is done or the window closes; automation
-// counts frames from when the start-up files are in. Returns the exit code.
-int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
-              const bool& autoPlay) {
+// counts frames from when the start-up files are in and drawn. Returns the
+// exit code.
+int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene, const bool& autoPlay,
+              const PlayerGraphics& graphics) {
     // Tests that drive the window drop files through this list.
     const char* dropList = options.headless ? nullptr : std::getenv("QV_TEST_DROP_LIST");
     const std::uint64_t frames = options.frames != 0 ? options.frames : options.headless ? 1 : 0;
@@ -362,7 +368,8 @@ int RunFrames(EngineContext& ctx, const PlayerOptions& options, Scene& scene,
         if (const HRESULT hr = RunFrame(ctx); Failed(hr)) {
             return Report(hr, "the graphics device was lost");
         }
-        if (!scene.importer.Busy() && !autoPlay) {
+        if (!scene.importer.Busy() && !autoPlay &&
+            !(graphics.sceneRenderer && graphics.sceneRenderer->UploadsUnderWay())) {
             ++done;
         }
     }
@@ -462,7 +469,7 @@ int RunPlayer(const PlayerOptions& options) {
         !abilities.ok()) {
         return fail(abilities);
     }
-    int exitCode = RunFrames(*ctx, options, *scene, autoPlay);
+    int exitCode = RunFrames(*ctx, options, *scene, autoPlay, graphics);
     if (!scene->importer.Status().empty()) {
         std::printf("%s\n", scene->importer.Status().c_str());
     }

@@ -228,6 +228,10 @@ Result LoadContent(RenderSession& session, const RenderOptions& options,
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     UpdateScene(scene, ui, modelSetting, 0.0f);
+    // A video shows every model from its first frame on.
+    if (session.graphics.sceneRenderer) {
+        session.graphics.sceneRenderer->FinishUploads();
+    }
     if (scene.models.empty() && scene.accessories.empty()) {
         return Result::Failure(E_FAIL, "no model could be loaded: " + scene.importer.Status());
     }

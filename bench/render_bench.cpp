@@ -95,6 +95,7 @@ struct GeneStage {
             state.SkipWithError(made.message.c_str());
             return false;
         }
+        graphics.sceneRenderer->FinishUploads();
         AttachMotion(*instance, motion);
         instance->playing = 1;
         ModelUiEntry row;
@@ -384,6 +385,11 @@ void BM_ImportGeneWhilePlaying(benchmark::State& state) {
         }
         gpuHalf += updateSeconds;
         gpuHalfCpu += updateCpuSeconds;
+        // The model joins the frames once its upload is found done.
+        while (scene.models.size() == 2 &&
+               graphics.sceneRenderer->AwaitsUpload(*scene.models[1].instance)) {
+            slowest = std::max(slowest, frame());
+        }
         WaitForGpu(ctx);  // the frame that shows the model has been drawn
         toFrame += seconds(request);
         cpuHalf += scene.importer.LastBatchSeconds();

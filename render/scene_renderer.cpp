@@ -76,6 +76,9 @@ void ForEachInstance(const Scene& scene, Visit&& visit) {
 }  // namespace
 
 Result SceneRenderer::RebuildRayTracing(const Scene& scene) {
+    // The structures are built from the models' vertices. After the
+    // caller's wait every upload is done, so this costs nothing.
+    FinishUploads();
     std::vector<const ModelGpu*> models;
     if (rayTracing_.Available()) {
         ForEachInstance(scene, [&](const ModelInstance& instance, bool) {
@@ -150,7 +153,7 @@ void SceneRenderer::UploadFrame(const Scene& scene, std::uint32_t f, const Scene
     shown_.clear();
     ForEachInstance(scene, [&](const ModelInstance& instance, bool shown) {
         auto it = models_.find(&instance);
-        if (it != models_.end()) {
+        if (it != models_.end() && UploadComplete(*it->second)) {
             UploadModelFrame(*it->second, instance, f, constants);
             drawn_.push_back(it->second.get());
             if (shown) {

@@ -56,7 +56,9 @@ public:
     // texture file that does not exist is drawn as no texture. The main
     // pipelines use `set`. `textures`
     // are the model's images decoded by the import thread; without them they
-    // are decoded here, on the calling thread.
+    // are decoded here, on the calling thread. The upload goes to the GPU
+    // behind the frames in flight and is not waited for: frames draw the
+    // model from the first one whose start finds the upload done.
     Result CreateModel(const ModelInstance& instance, const PmxModel& model,
                        const ShaderSetCode& set, ModelTextures* textures = nullptr);
     Result CreateModel(const ModelInstance& instance, const PmxModel& model) {
@@ -67,8 +69,20 @@ public:
     // uploaded again every frame.
     ModelGpu* Find(const ModelInstance* instance);
     // Frees a removed model's GPU half at once: the scene waits for the GPU
-    // before it removes a model.
+    // before it removes a model. An upload still in flight is waited for.
     void ReleaseModel(const ModelInstance& instance);
+    // True while the model's upload has not been found done at a frame's
+    // start: frames leave it out until then.
+    bool AwaitsUpload(const ModelInstance& instance) const;
+    // Whether any model still awaits its upload.
+    bool UploadsUnderWay() const;
+    // Moves every model's upload on (see AdvanceUpload). Never blocks. Main
+    // thread, between frames: the scene update calls it.
+    void AdvanceUploads();
+    // Finishes and waits for every upload still under way, so that the next
+    // frame draws every model: for callers that must not show a frame
+    // without one. Main thread.
+    void FinishUploads();
     // Gives one material of a model the main pipelines of another shader
     // set. Called between frames.
     HRESULT ApplyShader(const ModelInstance& instance, std::int32_t material,
@@ -105,6 +119,7 @@ private:
     void ReleaseRetiredTargets();
     // This frame's slot of every drawn model's per-frame buffers; the models
     // drawn, in scene order, into drawn_, and those of them shown into shown_.
+    // A model whose upload is still in flight is not drawn.
     void UploadFrame(const Scene& scene, std::uint32_t frame, const SceneLight& light);
 
     GpuContext gpu_;

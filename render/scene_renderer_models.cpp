@@ -1,4 +1,6 @@
 // A model's GPU half made and freed with the scene's models, and its materials' pipelines.
+#include <algorithm>
+
 #include "render/raster/material_pipelines.h"
 #include "render/scene_renderer.h"
 
@@ -34,6 +36,28 @@ void SceneRenderer::ReleaseModel(const ModelInstance& instance) {
         DestroyModelGpu(gpu_.device, it->second.get());
         models_.erase(it);
         rayTracing_.ModelsChanged();
+    }
+}
+
+bool SceneRenderer::AwaitsUpload(const ModelInstance& instance) const {
+    const ModelGpu* model = Find(&instance);
+    return model != nullptr && model->upload != nullptr;
+}
+
+bool SceneRenderer::UploadsUnderWay() const {
+    return std::any_of(models_.begin(), models_.end(),
+                       [](const auto& entry) { return entry.second->upload != nullptr; });
+}
+
+void SceneRenderer::AdvanceUploads() {
+    for (auto& [instance, model] : models_) {
+        AdvanceUpload(*model);
+    }
+}
+
+void SceneRenderer::FinishUploads() {
+    for (auto& [instance, model] : models_) {
+        FinishUpload(*model);
     }
 }
 

@@ -168,9 +168,8 @@ void CompleteImports(SceneContent& content, ImportWorker& worker) {
     std::string detail;
     std::string warned;  // what loaded, but not wholly
 
-    if ((!batch.models.empty() || !batch.accessories.empty()) && content.waitForGpu) {
-        content.waitForGpu();  // once for the whole batch
-    }
+    // The batch waits for no frame: frames in flight never use a new model's
+    // GPU half, and the renderer leaves it out until its upload is done.
     CompleteModels(content, batch.models, loaded, detail, warned);
     CompleteAccessories(content, batch.accessories, loaded, detail, warned);
     for (MotionImport& entry : batch.motions) {

@@ -65,21 +65,19 @@ void UpdateScene(Scene& scene, UiState& ui, ModelSettingState& modelSetting, flo
     GpuIdle gpu(scene);
     // 1. Time.
     scene.playback.elapsedTime += dt;
-    // 2. A finished import batch.
+    // 2. New models' uploads, then a finished import batch.
+    if (scene.hooks.advanceUploads) {
+        scene.hooks.advanceUploads();
+    }
     if (scene.importer.ResultsReady()) {
         if (scene.importer.showImportStatus.exchange(false)) {
             ui.showImportStatus = true;
         }
-        const ImportResults& pending = scene.importer.PendingResults();
-        const bool bringsModels = !pending.models.empty() || !pending.accessories.empty();
         const std::size_t modelsBefore = scene.models.size() + scene.accessories.size();
         CompleteImports(scene, scene.importer);
         if (scene.render.rayTracing &&
             scene.models.size() + scene.accessories.size() != modelsBefore) {
             scene.render.rebuildAccelerationStructures = true;
-        }
-        if (bringsModels) {
-            gpu.MarkIdle();  // the batch waited for the GPU before its first model
         }
     } else if (scene.importer.showImportStatus.exchange(false)) {
         ui.showImportStatus = true;

@@ -31,6 +31,9 @@ struct SceneHooks {
     std::function<Resolution()> desktopSize;
     // Resizes the render targets and swap chain.
     std::function<void(std::uint32_t, std::uint32_t)> resize;
+    // Moves new models' uploads on without waiting; once a frame, from the
+    // scene update.
+    std::function<void()> advanceUploads;
     // Rebuilds the ray-tracing structures of every model; false on failure.
     std::function<bool()> rebuildAccelerationStructures;
     // Gives a model's material the pipelines of a shader program.

@@ -15,7 +15,6 @@ public:
         }
         idle_ = true;
     }
-    void MarkIdle() { idle_ = true; }
 
 private:
     Scene& scene_;

@@ -142,17 +142,27 @@ HRESULT CreateFrameSlots(const GpuContext& gpu, VkBufferUsageFlags addressed, Mo
     return hr;
 }
 
+// The textures' images, and room for their pixels in the batch: `fills`
+// take the pixels there off this thread (see model_upload.h).
 HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures& textures,
-                       ModelGpu& m) {
+                       ModelGpu& m, std::vector<TextureFill>* fills) {
     for (RgbaImage& image : textures.images) {
         OwnedImage texture;
-        const HRESULT hr =
-            CreateTexture(gpu, batch, image.width, image.height, image.pixels.data(), &texture);
+        HRESULT hr = CreateImageWithMemory(
+            gpu.physical, gpu.device, image.width, image.height, VK_FORMAT_R8G8B8A8_UNORM,
+            VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, &texture);
         if (Failed(hr)) {
             return hr;
         }
         m.textures.push_back(texture);
-        image = {};  // a model's images can be large: free each once staged
+        TextureFill fill{nullptr, std::size_t{image.width} * image.height * 4, {}};
+        hr = batch.ReserveImage(texture.image, image.width, image.height, &fill.staging);
+        if (Failed(hr)) {
+            return hr;
+        }
+        fill.pixels = std::move(image.pixels);
+        image = {};
+        fills->push_back(std::move(fill));
     }
     m.textureLeastAlpha = textures.leastAlpha;
     // Images the loader did not measure keep their test.
@@ -185,16 +195,23 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
         gpu.rayTracing ? VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT |
                              VK_BUFFER_USAGE_ACCELERATION_STRUCTURE_BUILD_INPUT_READ_ONLY_BIT_KHR
                        : 0;
-    UploadBatch batch(gpu);
+    m.upload = std::make_unique<ModelUpload>(gpu);
+    UploadBatch& batch = m.upload->copies;
     HRESULT hr = CreateFilledBuffers(gpu, batch, BuildVertexStreams(model), model, addressed, m);
     if (Succeeded(hr)) {
         hr = CreateFrameSlots(gpu, addressed, m);
     }
+    std::vector<TextureFill> fills;
     if (Succeeded(hr)) {
-        hr = CreateTextures(gpu, batch, textures, m);
+        hr = CreateTextures(gpu, batch, textures, m, &fills);
     }
-    if (Succeeded(hr)) {
-        hr = batch.Submit();
+    if (Succeeded(hr) && !fills.empty()) {
+        std::vector<VkImage> images;
+        for (const OwnedImage& texture : m.textures) {
+            images.push_back(texture.image);
+        }
+        m.upload->filled = FillStaging(std::move(fills));
+        m.upload->views = MakeTextureViews(gpu.device, std::move(images));
     }
     if (Failed(hr)) {
         DestroyModelGpu(gpu.device, &m);
@@ -211,6 +228,8 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
 }
 
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu) {
+    // The copies write into the buffers and images freed below.
+    StopUpload(*gpu);
     for (GpuBuffer* b :
          {&gpu->indexBuffer, &gpu->rayTracingIndices, &gpu->rayTracingVertices, &gpu->skinningInput,
           &gpu->sdefParams, &gpu->skinnedOutput, &gpu->vertexExtras, &gpu->skinningConstants,

@@ -4,12 +4,14 @@
 #include <vulkan/vulkan.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "formats/model_textures.h"
 #include "platform/result.h"
 #include "render/model/material_table.h"
+#include "render/model/model_upload.h"
 #include "render/model/shader_layouts.h"
 #include "render/vk/gpu_buffers.h"
 #include "render/vk/upload_batch.h"
@@ -55,18 +57,26 @@ struct ModelGpu {
     // By material, for the frame last uploaded: which pixels its alpha test
     // drops, so that casters that drop none skip the test.
     std::vector<CasterCut> casterCuts;
+
+    // The copies that fill the buffers and textures and the textures' views,
+    // while they may still be under way; null once they are known to be
+    // done. No frame may read the model before then.
+    std::unique_ptr<ModelUpload> upload;
 };
 
-// Builds every GPU object of a model and uploads it with one wait for the
-// GPU. `textures` are the model's decoded images (LoadModelTextures, done by
-// the import thread); when they were not loaded they are loaded here. Their
+// Builds every GPU object of a model and submits its upload without waiting
+// for it: `out->upload` holds it, and the textures have no views, until
+// UploadComplete finds it done.
+// `textures` are the model's decoded images (LoadModelTextures, done by the
+// import thread); when they were not loaded they are loaded here. Their
 // pixels are freed as they go up. A texture file that does not exist is
 // drawn as no texture; one that cannot be decoded fails with E_FAIL and a
 // message; otherwise a failure carries the failing creation's code. On
 // failure nothing is left behind.
 Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelInstance& instance,
                       ModelTextures& textures, ModelGpu* out);
-// The caller has waited for the GPU.
+// The caller has waited for the frames that drew the model; an upload still
+// in flight is waited for here.
 void DestroyModelGpu(VkDevice device, ModelGpu* gpu);
 
 // Writes slot `frame` of the model's per-frame buffers: bone matrices, morph

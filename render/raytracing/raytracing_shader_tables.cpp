@@ -25,7 +25,8 @@ HRESULT RaytracingRenderer::BuildTextureSet(const std::vector<const ModelGpu*>& 
         slots->firstOfModel[m] = static_cast<std::uint32_t>(images.size());
         for (const OwnedImage& texture : models[m]->textures) {
             if (images.size() < textureCapacity_) {
-                images.push_back({warp_, texture.view, read});
+                images.push_back(
+                    {warp_, texture.view != VK_NULL_HANDLE ? texture.view : white, read});
             }
         }
     }

@@ -1,4 +1,4 @@
-// Gathers staging copies so that a model's upload waits for the GPU once.
+// Gathers staging copies into one submission that a frame can poll instead of waiting for.
 #include "render/vk/upload_batch.h"
 
 #include <sys/mman.h>
@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+
+#include "core/vk_struct.h"
 
 namespace qv {
 
@@ -61,29 +63,45 @@ UploadBatch::UploadBatch(const GpuContext& gpu)
     : gpu_(gpu), writesInPlace_(DeviceMemoryIsHostVisible(gpu.physical)) {}
 
 UploadBatch::~UploadBatch() {
-    Release();
+    Finish();
+    Release(gpu_.device, copies_);
 }
 
-void UploadBatch::Release() {
-    for (Copy& copy : copies_) {
-        DestroyGpuBuffer(gpu_.device, &copy.staging);
+void UploadBatch::Release(VkDevice device, std::vector<Copy>& copies) {
+    for (Copy& copy : copies) {
+        DestroyGpuBuffer(device, &copy.staging);
     }
-    copies_.clear();
+    copies.clear();
+}
+
+void UploadBatch::ReleaseSent() {
+    Release(gpu_.device, sent_);
+    if (fence_ != VK_NULL_HANDLE) {
+        vkDestroyFence(gpu_.device, fence_, nullptr);
+        fence_ = VK_NULL_HANDLE;
+    }
+    if (pool_ != VK_NULL_HANDLE) {
+        vkDestroyCommandPool(gpu_.device, pool_, nullptr);
+        pool_ = VK_NULL_HANDLE;
+    }
+}
+
+void WriteMapped(void* mapped, const void* data, VkDeviceSize size) {
+    PrefaultForWrite(mapped, size);
+    if (data != nullptr) {
+        std::memcpy(mapped, data, size);
+    } else {
+        std::memset(mapped, 0, size);
+    }
 }
 
 HRESULT UploadBatch::Stage(const void* data, VkDeviceSize size, Copy* copy) {
     const HRESULT hr =
         CreateGpuBuffer(gpu_, size, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, &copy->staging);
-    if (Failed(hr)) {
-        return hr;
+    if (Succeeded(hr)) {
+        WriteMapped(copy->staging.mapped, data, size);
     }
-    PrefaultForWrite(copy->staging.mapped, size);
-    if (data != nullptr) {
-        std::memcpy(copy->staging.mapped, data, size);
-    } else {
-        std::memset(copy->staging.mapped, 0, size);
-    }
-    return S_OK;
+    return hr;
 }
 
 HRESULT UploadBatch::AddBuffer(const GpuBuffer& target, const void* data, VkDeviceSize size) {
@@ -94,6 +112,21 @@ HRESULT UploadBatch::AddBuffer(const GpuBuffer& target, const void* data, VkDevi
     copy.buffer = target.buffer;
     const HRESULT hr = Stage(data, size, &copy);
     if (Succeeded(hr)) {
+        copies_.push_back(copy);
+    }
+    return hr;
+}
+
+HRESULT UploadBatch::ReserveImage(VkImage target, std::uint32_t width, std::uint32_t height,
+                                  std::uint8_t** pixels) {
+    Copy copy;
+    copy.image = target;
+    copy.width = width;
+    copy.height = height;
+    const HRESULT hr = CreateGpuBuffer(gpu_, VkDeviceSize{width} * height * 4,
+                                       VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, &copy.staging);
+    if (Succeeded(hr)) {
+        *pixels = static_cast<std::uint8_t*>(copy.staging.mapped);
         copies_.push_back(copy);
     }
     return hr;
@@ -112,30 +145,76 @@ HRESULT UploadBatch::AddImage(VkImage target, std::uint32_t width, std::uint32_t
     return hr;
 }
 
-HRESULT UploadBatch::Submit() {
+HRESULT UploadBatch::BeginSubmission(VkCommandBuffer* cmd) {
+    if (const HRESULT hr = BeginOneTimeCommands(gpu_.device, gpu_.queueFamily, &pool_, cmd);
+        Failed(hr)) {
+        return hr;
+    }
+    const auto fenceInfo = VkStruct<VkFenceCreateInfo>(VK_STRUCTURE_TYPE_FENCE_CREATE_INFO);
+    return vkCreateFence(gpu_.device, &fenceInfo, nullptr, &fence_) == VK_SUCCESS ? S_OK
+                                                                                  : E_OUTOFMEMORY;
+}
+
+HRESULT UploadBatch::Send() {
     if (copies_.empty()) {
         return S_OK;
     }
-    const HRESULT hr = RunOnce(gpu_.device, gpu_.queue, gpu_.queueFamily, [&](VkCommandBuffer cmd) {
-        for (const Copy& copy : copies_) {
-            if (copy.buffer != VK_NULL_HANDLE) {
-                const VkBufferCopy region{0, 0, copy.staging.size};
-                vkCmdCopyBuffer(cmd, copy.staging.buffer, copy.buffer, 1, &region);
-                continue;
-            }
-            TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_UNDEFINED,
-                            VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
-            VkBufferImageCopy region{};
-            region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
-            region.imageExtent = {copy.width, copy.height, 1};
-            vkCmdCopyBufferToImage(cmd, copy.staging.buffer, copy.image,
-                                   VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
-            TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
-                            VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
+    Finish();
+    VkCommandBuffer cmd = VK_NULL_HANDLE;
+    if (const HRESULT hr = BeginSubmission(&cmd); Failed(hr)) {
+        ReleaseSent();
+        return hr;
+    }
+    for (const Copy& copy : copies_) {
+        if (copy.buffer != VK_NULL_HANDLE) {
+            const VkBufferCopy region{0, 0, copy.staging.size};
+            vkCmdCopyBuffer(cmd, copy.staging.buffer, copy.buffer, 1, &region);
+            continue;
         }
-    });
+        TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_UNDEFINED,
+                        VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL);
+        VkBufferImageCopy region{};
+        region.imageSubresource = {VK_IMAGE_ASPECT_COLOR_BIT, 0, 0, 1};
+        region.imageExtent = {copy.width, copy.height, 1};
+        vkCmdCopyBufferToImage(cmd, copy.staging.buffer, copy.image,
+                               VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL, 1, &region);
+        TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_TRANSFER_DST_OPTIMAL,
+                        VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
+    }
+    sent_ = std::move(copies_);
+    copies_.clear();
+    if (EndAndSubmit(gpu_.queue, cmd, fence_) != VK_SUCCESS) {
+        // Nothing went to the GPU: the fence would never signal.
+        copies_ = std::move(sent_);
+        ReleaseSent();
+        return E_FAIL;
+    }
+    return S_OK;
+}
+
+bool UploadBatch::Poll() {
+    if (fence_ == VK_NULL_HANDLE) {
+        return true;
+    }
+    if (vkGetFenceStatus(gpu_.device, fence_) == VK_NOT_READY) {
+        return false;
+    }
+    ReleaseSent();
+    return true;
+}
+
+void UploadBatch::Finish() {
+    if (fence_ == VK_NULL_HANDLE) {
+        return;
+    }
+    vkWaitForFences(gpu_.device, 1, &fence_, VK_TRUE, UINT64_MAX);
     ++waits_;
-    Release();
+    ReleaseSent();
+}
+
+HRESULT UploadBatch::Submit() {
+    const HRESULT hr = Send();
+    Finish();
     return hr;
 }
 

@@ -1,4 +1,4 @@
-// Uploads of buffers and textures gathered into one submission with one wait.
+// Uploads of buffers and textures gathered into one submission, waited for or polled.
 #pragma once
 
 #include <vulkan/vulkan.h>
@@ -13,10 +13,15 @@
 namespace qv {
 
 // Protocol: Add* copies the data into staging memory at once (the caller may
-// free its own copy afterwards) and notes where it goes; Submit records every
-// copy into one command buffer, submits it on the direct queue and waits for
-// that queue once; the destructor frees the staging memory. Images end in the
-// shader-read layout. One thread at a time; the targets must outlive Submit.
+// free its own copy afterwards) and notes where it goes; Send records every
+// copy into one command buffer and submits it on the direct queue with a
+// fence of its own, behind whatever frames are queued there, without
+// waiting; Poll asks the fence without blocking and Finish waits for it,
+// and either frees the staging memory once the copies are done. Submit is
+// Send then Finish. The destructor waits for a batch still in flight. Images
+// end in the shader-read layout. One thread at a time, the one that submits
+// frames; the targets must outlive the copies: until Poll returns true or
+// Finish returns.
 class UploadBatch {
 public:
     explicit UploadBatch(const GpuContext& gpu);
@@ -29,7 +34,23 @@ public:
     // A whole RGBA8 image, width x height x 4 bytes, to a single-level image.
     HRESULT AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
                      const std::uint8_t* rgba);
-    // Runs the copies gathered since the last Submit; S_OK with none.
+    // Room for a whole RGBA8 image, width x height x 4 bytes, to a
+    // single-level image: the caller writes the pixels to `*pixels` (from
+    // any thread, with WriteMapped) before the batch is sent.
+    HRESULT ReserveImage(VkImage target, std::uint32_t width, std::uint32_t height,
+                         std::uint8_t** pixels);
+    // Submits the copies gathered since the last Send or Submit and returns
+    // at once; S_OK with none. A batch still in flight is waited for first.
+    // On failure the copies stay gathered, to be sent again.
+    HRESULT Send();
+    // True when nothing sent is still on the GPU, freeing what is done.
+    // Never blocks. A lost device counts as done: nothing will read the
+    // staging memory again.
+    bool Poll();
+    // Waits for what was sent, then frees it.
+    void Finish();
+    // Runs the copies gathered since the last Submit and waits for them;
+    // S_OK with none.
     HRESULT Submit();
 
     // How many times this batch has waited for the GPU.
@@ -48,13 +69,23 @@ private:
         std::uint32_t height = 0;
     };
     HRESULT Stage(const void* data, VkDeviceSize size, Copy* copy);
-    void Release();
+    // A fresh command pool, command buffer (begun) and fence for one Send.
+    HRESULT BeginSubmission(VkCommandBuffer* cmd);
+    static void Release(VkDevice device, std::vector<Copy>& copies);
+    void ReleaseSent();
 
     GpuContext gpu_;
-    std::vector<Copy> copies_;
+    std::vector<Copy> copies_;  // gathered, not yet sent
+    std::vector<Copy> sent_;    // on the GPU until fence_ signals
+    VkCommandPool pool_ = VK_NULL_HANDLE;
+    VkFence fence_ = VK_NULL_HANDLE;
     std::uint32_t waits_ = 0;
     bool writesInPlace_ = false;
 };
+
+// Writes `size` bytes of `data` (zeros when null) to freshly mapped memory,
+// its pages faulted in at once. Any thread.
+void WriteMapped(void* mapped, const void* data, VkDeviceSize size);
 
 // A device-local buffer filled through `batch` from `data` (zeros when null).
 // Tiny sizes are raised to 16 bytes so that empty lists still bind.

@@ -29,10 +29,10 @@ HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImage
     return vkCreateImageView(device, &info, nullptr, view) == VK_SUCCESS ? S_OK : E_FAIL;
 }
 
-HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
-                         std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                         OwnedImage* out, VkImageAspectFlags aspect, VkSampleCountFlagBits samples,
-                         std::span<const std::uint32_t> sharedBy) {
+HRESULT CreateImageWithMemory(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
+                              std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                              OwnedImage* out, VkSampleCountFlagBits samples,
+                              std::span<const std::uint32_t> sharedBy) {
     auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
     info.imageType = VK_IMAGE_TYPE_2D;
     info.format = format;
@@ -67,9 +67,20 @@ HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32
         DestroyColorImage(device, out);
         return E_OUTOFMEMORY;
     }
-    const HRESULT hr = CreateColorView(device, out->image, format, &out->view, aspect);
-    if (Failed(hr)) {
-        DestroyColorImage(device, out);
+    return S_OK;
+}
+
+HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
+                         std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                         OwnedImage* out, VkImageAspectFlags aspect, VkSampleCountFlagBits samples,
+                         std::span<const std::uint32_t> sharedBy) {
+    HRESULT hr = CreateImageWithMemory(physical, device, width, height, format, usage, out, samples,
+                                       sharedBy);
+    if (Succeeded(hr)) {
+        hr = CreateColorView(device, out->image, format, &out->view, aspect);
+        if (Failed(hr)) {
+            DestroyColorImage(device, out);
+        }
     }
     return hr;
 }
@@ -87,41 +98,54 @@ void DestroyColorImage(VkDevice device, OwnedImage* image) {
     *image = {};
 }
 
-HRESULT RunOnce(VkDevice device, VkQueue queue, std::uint32_t queueFamily,
-                const std::function<void(VkCommandBuffer)>& record) {
+HRESULT BeginOneTimeCommands(VkDevice device, std::uint32_t queueFamily, VkCommandPool* pool,
+                             VkCommandBuffer* cmd) {
     auto poolInfo = VkStruct<VkCommandPoolCreateInfo>(VK_STRUCTURE_TYPE_COMMAND_POOL_CREATE_INFO);
     poolInfo.flags = VK_COMMAND_POOL_CREATE_TRANSIENT_BIT;
     poolInfo.queueFamilyIndex = queueFamily;
-    VkCommandPool pool = VK_NULL_HANDLE;
-    if (vkCreateCommandPool(device, &poolInfo, nullptr, &pool) != VK_SUCCESS) {
+    if (vkCreateCommandPool(device, &poolInfo, nullptr, pool) != VK_SUCCESS) {
         return E_OUTOFMEMORY;
     }
     auto alloc =
         VkStruct<VkCommandBufferAllocateInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_ALLOCATE_INFO);
-    alloc.commandPool = pool;
+    alloc.commandPool = *pool;
     alloc.level = VK_COMMAND_BUFFER_LEVEL_PRIMARY;
     alloc.commandBufferCount = 1;
-    VkCommandBuffer cmd = VK_NULL_HANDLE;
-    HRESULT hr = E_FAIL;
-    if (vkAllocateCommandBuffers(device, &alloc, &cmd) == VK_SUCCESS) {
-        auto begin =
-            VkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);
-        begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
-        vkBeginCommandBuffer(cmd, &begin);
-        record(cmd);
-        vkEndCommandBuffer(cmd);
-        auto cmdInfo =
-            VkStruct<VkCommandBufferSubmitInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO);
-        cmdInfo.commandBuffer = cmd;
-        auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
-        submit.commandBufferInfoCount = 1;
-        submit.pCommandBufferInfos = &cmdInfo;
-        if (vkQueueSubmit2(queue, 1, &submit, VK_NULL_HANDLE) == VK_SUCCESS &&
-            vkQueueWaitIdle(queue) == VK_SUCCESS) {
-            hr = S_OK;
-        }
+    if (vkAllocateCommandBuffers(device, &alloc, cmd) != VK_SUCCESS) {
+        return E_FAIL;
     }
-    vkDestroyCommandPool(device, pool, nullptr);
+    auto begin = VkStruct<VkCommandBufferBeginInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_BEGIN_INFO);
+    begin.flags = VK_COMMAND_BUFFER_USAGE_ONE_TIME_SUBMIT_BIT;
+    vkBeginCommandBuffer(*cmd, &begin);
+    return S_OK;
+}
+
+VkResult EndAndSubmit(VkQueue queue, VkCommandBuffer cmd, VkFence fence) {
+    vkEndCommandBuffer(cmd);
+    auto cmdInfo =
+        VkStruct<VkCommandBufferSubmitInfo>(VK_STRUCTURE_TYPE_COMMAND_BUFFER_SUBMIT_INFO);
+    cmdInfo.commandBuffer = cmd;
+    auto submit = VkStruct<VkSubmitInfo2>(VK_STRUCTURE_TYPE_SUBMIT_INFO_2);
+    submit.commandBufferInfoCount = 1;
+    submit.pCommandBufferInfos = &cmdInfo;
+    return vkQueueSubmit2(queue, 1, &submit, fence);
+}
+
+HRESULT RunOnce(VkDevice device, VkQueue queue, std::uint32_t queueFamily,
+                const std::function<void(VkCommandBuffer)>& record) {
+    VkCommandPool pool = VK_NULL_HANDLE;
+    VkCommandBuffer cmd = VK_NULL_HANDLE;
+    HRESULT hr = BeginOneTimeCommands(device, queueFamily, &pool, &cmd);
+    if (Succeeded(hr)) {
+        record(cmd);
+        hr = EndAndSubmit(queue, cmd, VK_NULL_HANDLE) == VK_SUCCESS &&
+                     vkQueueWaitIdle(queue) == VK_SUCCESS
+                 ? S_OK
+                 : E_FAIL;
+    }
+    if (pool != VK_NULL_HANDLE) {
+        vkDestroyCommandPool(device, pool, nullptr);
+    }
     return hr;
 }
 

@@ -33,10 +33,24 @@ HRESULT CreateColorImage(VkPhysicalDevice physical, VkDevice device, std::uint32
                          OwnedImage* out, VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT,
                          VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT,
                          std::span<const std::uint32_t> sharedBy = {});
+// The same without the view, for a caller that makes it elsewhere.
+HRESULT CreateImageWithMemory(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
+                              std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                              OwnedImage* out,
+                              VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT,
+                              std::span<const std::uint32_t> sharedBy = {});
 void DestroyColorImage(VkDevice device, OwnedImage* image);
 HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImageView* view,
                         VkImageAspectFlags aspect = VK_IMAGE_ASPECT_COLOR_BIT);
 
+// A fresh transient command pool for `queueFamily` with one primary command
+// buffer, begun for one submission. The caller destroys the pool (where it
+// was made) whatever the result.
+HRESULT BeginOneTimeCommands(VkDevice device, std::uint32_t queueFamily, VkCommandPool* pool,
+                             VkCommandBuffer* cmd);
+// Ends `cmd` and submits it alone on `queue`, signalling `fence` (may be
+// VK_NULL_HANDLE) when done.
+VkResult EndAndSubmit(VkQueue queue, VkCommandBuffer cmd, VkFence fence);
 // Records with `record` into a fresh command buffer, submits it on `queue`
 // and waits until the queue is idle.
 HRESULT RunOnce(VkDevice device, VkQueue queue, std::uint32_t queueFamily,

@@ -126,6 +126,7 @@ protected:
         EXPECT_EQ(CreateModelInstance(*instance, model), S_OK);
         const Result made = graphics_.sceneRenderer->CreateModel(*instance, model, set);
         EXPECT_EQ(made.code, expected) << made.message;
+        graphics_.sceneRenderer->FinishUploads();  // the next frame draws it
         scene_.models.push_back({std::move(instance), {}});
         return scene_.models.back().instance.get();
     }

@@ -301,6 +301,28 @@ TEST_F(SceneUpdateTest, FramesPlayEveryModelAndTakeTheStepsTheirTimeHolds) {
     EXPECT_NEAR(scene_.physics->accumulator, 0.04f - 2.0f / 60.0f, 1e-6f);
 }
 
+// The frames in flight never touch a new model's GPU half: rasterised, a
+// batch of models joins the scene without a wait for the GPU.
+TEST_F(SceneUpdateTest, ModelsImportedWithoutRayTracingWaitForNoFrame) {
+    const TempFolder folder;
+    std::vector<const ModelInstance*> created;
+    scene_.createModelResources = [&](ModelInstance& m, const PmxModel&, ModelTextures&) {
+        created.push_back(&m);
+        return S_OK;
+    };
+    ASSERT_TRUE(scene_.importer.Request({folder.Write("another.pmx", EncodePmx(SamplePmxModel())),
+                                         folder.Write("cube.x", XTexturedCube())}));
+    for (int i = 0; i < 3000 && !scene_.importer.ResultsReady(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    Frame();
+    ASSERT_EQ(scene_.models.size(), 4u);
+    ASSERT_EQ(scene_.accessories.size(), 1u);
+    EXPECT_EQ(created, (std::vector<const ModelInstance*>{scene_.models[3].instance.get(),
+                                                          scene_.accessories[0].instance.get()}));
+    EXPECT_EQ(gpuWaits_, 0);
+}
+
 TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     const TempFolder folder;
     const auto path = folder.Write("another.pmx", EncodePmx(SamplePmxModel()));
@@ -325,8 +347,8 @@ TEST_F(SceneUpdateTest, AnImportBatchLandsAtTheStartOfAFrame) {
     EXPECT_EQ(rebuilds, 1);
     EXPECT_TRUE(scene_.render.rayTracing);
     EXPECT_EQ(gpuWaits_, 1);
-    // An accessory alone: the GPU the batch waited for serves a removal in
-    // the same frame, and one rebuild takes both.
+    // An accessory alone and a removal in the same frame: one wait for the
+    // GPU and one rebuild serve both.
     import(folder.Write("cube.x", XTexturedCube()));
     ui_.requests.push_back({RequestKind::DeleteModel, 0});
     Frame();
