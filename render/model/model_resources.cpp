@@ -60,57 +60,64 @@ VertexStreams BuildVertexStreams(const PmxModel& model) {
 }
 
 // The buffers filled once: faces, vertices in their three copies, the
-// extras, SDEF parameters, skinning constants and morph offsets.
-HRESULT CreateFilledBuffers(const GpuContext& gpu, UploadBatch& batch, const VertexStreams& s,
-                            const PmxModel& model, VkBufferUsageFlags addressed, ModelGpu& m) {
+// extras, SDEF parameters, skinning constants and morph offsets. `fills`
+// write their contents off this thread (see model_upload.h).
+HRESULT CreateFilledBuffers(const GpuContext& gpu, UploadBatch& batch, VertexStreams s,
+                            const PmxModel& model, VkBufferUsageFlags addressed, ModelGpu& m,
+                            std::vector<MappedFill>* fills) {
+    const auto filled = [&](MappedFill fill, VkBufferUsageFlags usage, GpuBuffer* out) {
+        VkDeviceSize room = 0;
+        const HRESULT hr =
+            CreateBufferToFill(gpu, batch, fill.bytes.size(), usage, out, &fill.mapped, &room);
+        if (Succeeded(hr)) {
+            fill.size = room;
+            fills->push_back(std::move(fill));
+        }
+        return hr;
+    };
     const VkBufferUsageFlags storage = VK_BUFFER_USAGE_STORAGE_BUFFER_BIT;
-    const SkinningConstants skinning{m.boneCount, m.vertexCount};
-    const VkDeviceSize indexBytes = s.indices.size() * 4;
-    const VkDeviceSize vertexBytes = s.vertices.size() * sizeof(VsInput);
-    HRESULT hr = CreateFilledBuffer(gpu, batch, s.indices.data(), indexBytes,
-                                    VK_BUFFER_USAGE_INDEX_BUFFER_BIT, &m.indexBuffer);
+    const auto indices = std::make_shared<const std::vector<std::uint32_t>>(std::move(s.indices));
+    const auto vertices = std::make_shared<const std::vector<VsInput>>(std::move(s.vertices));
+    HRESULT hr = filled(FillFrom(indices), VK_BUFFER_USAGE_INDEX_BUFFER_BIT, &m.indexBuffer);
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, s.indices.data(), indexBytes, storage | addressed,
-                                &m.rayTracingIndices);
+        hr = filled(FillFrom(indices), storage | addressed, &m.rayTracingIndices);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, s.vertices.data(), vertexBytes, storage | addressed,
-                                &m.rayTracingVertices);
+        hr = filled(FillFrom(vertices), storage | addressed, &m.rayTracingVertices);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, s.vertices.data(), vertexBytes, storage,
-                                &m.skinningInput);
+        hr = filled(FillFrom(vertices), storage, &m.skinningInput);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(
-            gpu, batch, s.vertices.data(), vertexBytes,
-            storage | VK_BUFFER_USAGE_VERTEX_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
-            &m.skinnedOutput);
+        hr = filled(FillFrom(vertices),
+                    storage | VK_BUFFER_USAGE_VERTEX_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
+                    &m.skinnedOutput);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, s.extras.data(), s.extras.size() * sizeof(VertexExtra),
-                                VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, &m.vertexExtras);
+        hr = filled(FillFrom(std::make_shared<const std::vector<VertexExtra>>(std::move(s.extras))),
+                    VK_BUFFER_USAGE_VERTEX_BUFFER_BIT, &m.vertexExtras);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, s.sdef.data(), s.sdef.size() * sizeof(float), storage,
-                                &m.sdefParams);
+        hr = filled(FillFrom(std::make_shared<const std::vector<float>>(std::move(s.sdef))),
+                    storage, &m.sdefParams);
     }
     if (Succeeded(hr)) {
-        hr = CreateFilledBuffer(gpu, batch, &skinning, sizeof(skinning),
-                                VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &m.skinningConstants);
+        const std::vector<SkinningConstants> skinning{{m.boneCount, m.vertexCount}};
+        hr = filled(FillFrom(std::make_shared<const std::vector<SkinningConstants>>(skinning)),
+                    VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &m.skinningConstants);
     }
     // A face morph moves a few hundred of a model's vertices: the GPU gets
     // per vertex only the morphs that move it.
-    const auto upload = [&](std::uint32_t morphType, GpuBuffer* out) {
-        const std::vector<std::uint32_t> table = SparseMorphTable(model, morphType);
-        return CreateFilledBuffer(gpu, batch, table.data(), table.size() * sizeof(std::uint32_t),
-                                  storage, out);
+    const auto morphs = [&](std::uint32_t morphType, GpuBuffer* out) {
+        return filled(FillFrom(std::make_shared<const std::vector<std::uint32_t>>(
+                          SparseMorphTable(model, morphType))),
+                      storage, out);
     };
     if (Succeeded(hr)) {
-        hr = upload(kPmxMorphVertex, &m.vertexMorphOffsets);
+        hr = morphs(kPmxMorphVertex, &m.vertexMorphOffsets);
     }
     if (Succeeded(hr)) {
-        hr = upload(kPmxMorphUv, &m.uvMorphOffsets);
+        hr = morphs(kPmxMorphUv, &m.uvMorphOffsets);
     }
     return hr;
 }
@@ -145,7 +152,7 @@ HRESULT CreateFrameSlots(const GpuContext& gpu, VkBufferUsageFlags addressed, Mo
 // The textures' images, and room for their pixels in the batch: `fills`
 // take the pixels there off this thread (see model_upload.h).
 HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures& textures,
-                       ModelGpu& m, std::vector<TextureFill>* fills) {
+                       ModelGpu& m, std::vector<MappedFill>* fills) {
     for (RgbaImage& image : textures.images) {
         OwnedImage texture;
         HRESULT hr = CreateImageWithMemory(
@@ -155,12 +162,15 @@ HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures&
             return hr;
         }
         m.textures.push_back(texture);
-        TextureFill fill{nullptr, std::size_t{image.width} * image.height * 4, {}};
-        hr = batch.ReserveImage(texture.image, image.width, image.height, &fill.staging);
+        std::uint8_t* staging = nullptr;
+        hr = batch.ReserveImage(texture.image, image.width, image.height, &staging);
         if (Failed(hr)) {
             return hr;
         }
-        fill.pixels = std::move(image.pixels);
+        MappedFill fill =
+            FillFrom(std::make_shared<const std::vector<std::uint8_t>>(std::move(image.pixels)));
+        fill.mapped = staging;
+        fill.size = std::size_t{image.width} * image.height * 4;
         image = {};
         fills->push_back(std::move(fill));
     }
@@ -197,20 +207,23 @@ Result CreateModelGpu(const GpuContext& gpu, const PmxModel& model, const ModelI
                        : 0;
     m.upload = std::make_unique<ModelUpload>(gpu);
     UploadBatch& batch = m.upload->copies;
-    HRESULT hr = CreateFilledBuffers(gpu, batch, BuildVertexStreams(model), model, addressed, m);
+    std::vector<MappedFill> fills;
+    HRESULT hr =
+        CreateFilledBuffers(gpu, batch, BuildVertexStreams(model), model, addressed, m, &fills);
     if (Succeeded(hr)) {
         hr = CreateFrameSlots(gpu, addressed, m);
     }
-    std::vector<TextureFill> fills;
     if (Succeeded(hr)) {
         hr = CreateTextures(gpu, batch, textures, m, &fills);
     }
-    if (Succeeded(hr) && !fills.empty()) {
+    if (Succeeded(hr)) {
+        m.upload->filled = FillMapped(std::move(fills));
+    }
+    if (Succeeded(hr) && !m.textures.empty()) {
         std::vector<VkImage> images;
         for (const OwnedImage& texture : m.textures) {
             images.push_back(texture.image);
         }
-        m.upload->filled = FillStaging(std::move(fills));
         m.upload->views = MakeTextureViews(gpu.device, std::move(images));
     }
     if (Failed(hr)) {

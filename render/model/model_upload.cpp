@@ -1,4 +1,5 @@
-// Readies a new model's textures off the frame's thread, then sends, polls and finishes its copies.
+// Fills a new model's mapped memory off the frame's thread, then sends, polls and finishes its
+// copies.
 #include "render/model/model_upload.h"
 
 #include <algorithm>
@@ -73,14 +74,12 @@ void Send(ModelUpload& upload) {
 
 }  // namespace
 
-std::future<void> FillStaging(std::vector<TextureFill> fills) {
-    auto shared = std::make_shared<std::vector<TextureFill>>(std::move(fills));
+std::future<void> FillMapped(std::vector<MappedFill> fills) {
+    auto shared = std::make_shared<std::vector<MappedFill>>(std::move(fills));
     return RunApart([shared] {
-        for (TextureFill& fill : *shared) {
-            const std::size_t given = std::min(fill.size, fill.pixels.size());
-            WriteMapped(fill.staging, fill.pixels.data(), given);
-            std::memset(fill.staging + given, 0, fill.size - given);
-            fill.pixels = {};  // a model's images can be large: free each once staged
+        for (MappedFill& fill : *shared) {
+            WriteMapped(fill.mapped, fill.size, fill.bytes.data(), fill.bytes.size());
+            fill.owner.reset();  // a model's images can be large: free each once written
         }
     });
 }

@@ -86,20 +86,21 @@ void UploadBatch::ReleaseSent() {
     }
 }
 
-void WriteMapped(void* mapped, const void* data, VkDeviceSize size) {
-    PrefaultForWrite(mapped, size);
-    if (data != nullptr) {
-        std::memcpy(mapped, data, size);
-    } else {
-        std::memset(mapped, 0, size);
+void WriteMapped(void* mapped, VkDeviceSize room, const void* data, VkDeviceSize size) {
+    PrefaultForWrite(mapped, room);
+    const VkDeviceSize given = data != nullptr ? std::min(size, room) : 0;
+    if (given != 0) {
+        std::memcpy(mapped, data, given);
     }
+    std::memset(static_cast<std::byte*>(mapped) + given, 0, room - given);
 }
 
-HRESULT UploadBatch::Stage(const void* data, VkDeviceSize size, Copy* copy) {
+HRESULT UploadBatch::Reserve(VkDeviceSize size, Copy copy, std::uint8_t** bytes) {
     const HRESULT hr =
-        CreateGpuBuffer(gpu_, size, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, &copy->staging);
+        CreateGpuBuffer(gpu_, size, VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, &copy.staging);
     if (Succeeded(hr)) {
-        WriteMapped(copy->staging.mapped, data, size);
+        *bytes = static_cast<std::uint8_t*>(copy.staging.mapped);
+        copies_.push_back(copy);
     }
     return hr;
 }
@@ -108,13 +109,19 @@ HRESULT UploadBatch::AddBuffer(const GpuBuffer& target, const void* data, VkDevi
     if (size == 0) {
         return S_OK;
     }
-    Copy copy;
-    copy.buffer = target.buffer;
-    const HRESULT hr = Stage(data, size, &copy);
+    std::uint8_t* bytes = nullptr;
+    const HRESULT hr = ReserveBuffer(target, size, &bytes);
     if (Succeeded(hr)) {
-        copies_.push_back(copy);
+        WriteMapped(bytes, size, data, size);
     }
     return hr;
+}
+
+HRESULT UploadBatch::ReserveBuffer(const GpuBuffer& target, VkDeviceSize size,
+                                   std::uint8_t** bytes) {
+    Copy copy;
+    copy.buffer = target.buffer;
+    return Reserve(size, copy, bytes);
 }
 
 HRESULT UploadBatch::ReserveImage(VkImage target, std::uint32_t width, std::uint32_t height,
@@ -123,24 +130,16 @@ HRESULT UploadBatch::ReserveImage(VkImage target, std::uint32_t width, std::uint
     copy.image = target;
     copy.width = width;
     copy.height = height;
-    const HRESULT hr = CreateGpuBuffer(gpu_, VkDeviceSize{width} * height * 4,
-                                       VK_BUFFER_USAGE_TRANSFER_SRC_BIT, true, &copy.staging);
-    if (Succeeded(hr)) {
-        *pixels = static_cast<std::uint8_t*>(copy.staging.mapped);
-        copies_.push_back(copy);
-    }
-    return hr;
+    return Reserve(VkDeviceSize{width} * height * 4, copy, pixels);
 }
 
 HRESULT UploadBatch::AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
                               const std::uint8_t* rgba) {
-    Copy copy;
-    copy.image = target;
-    copy.width = width;
-    copy.height = height;
-    const HRESULT hr = Stage(rgba, VkDeviceSize{width} * height * 4, &copy);
+    std::uint8_t* pixels = nullptr;
+    const VkDeviceSize size = VkDeviceSize{width} * height * 4;
+    const HRESULT hr = ReserveImage(target, width, height, &pixels);
     if (Succeeded(hr)) {
-        copies_.push_back(copy);
+        WriteMapped(pixels, size, rgba, size);
     }
     return hr;
 }
@@ -218,30 +217,35 @@ HRESULT UploadBatch::Submit() {
     return hr;
 }
 
-HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void* data,
-                           VkDeviceSize size, VkBufferUsageFlags usage, GpuBuffer* out) {
+HRESULT CreateBufferToFill(const GpuContext& gpu, UploadBatch& batch, VkDeviceSize size,
+                           VkBufferUsageFlags usage, GpuBuffer* out, std::uint8_t** bytes,
+                           VkDeviceSize* room) {
     const VkDeviceSize allocated = std::max<VkDeviceSize>(size, 16);
+    *room = allocated;
+    // Still a copy target where written in place: some buffers are rewritten
+    // on the GPU later.
+    usage |= VK_BUFFER_USAGE_TRANSFER_DST_BIT;
     if (batch.WritesInPlace()) {
-        // Still a copy target: some buffers are rewritten on the GPU later.
-        const HRESULT hr =
-            CreateGpuBuffer(gpu, allocated, usage | VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, out);
+        const HRESULT hr = CreateGpuBuffer(gpu, allocated, usage, true, out);
         if (Succeeded(hr)) {
-            // Each byte is written once.
-            PrefaultForWrite(out->mapped, allocated);
-            const VkDeviceSize copied = data != nullptr ? size : 0;
-            if (copied != 0) {
-                std::memcpy(out->mapped, data, copied);
-            }
-            std::memset(static_cast<std::byte*>(out->mapped) + copied, 0, allocated - copied);
+            *bytes = static_cast<std::uint8_t*>(out->mapped);
         }
         return hr;
     }
-    HRESULT hr =
-        CreateGpuBuffer(gpu, allocated, usage | VK_BUFFER_USAGE_TRANSFER_DST_BIT, false, out);
+    HRESULT hr = CreateGpuBuffer(gpu, allocated, usage, false, out);
     if (Succeeded(hr)) {
-        // A buffer left short of its data is zeroed in full, not left undefined.
-        hr = data != nullptr && size != 0 ? batch.AddBuffer(*out, data, size)
-                                          : batch.AddBuffer(*out, nullptr, allocated);
+        hr = batch.ReserveBuffer(*out, allocated, bytes);
+    }
+    return hr;
+}
+
+HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void* data,
+                           VkDeviceSize size, VkBufferUsageFlags usage, GpuBuffer* out) {
+    std::uint8_t* bytes = nullptr;
+    VkDeviceSize room = 0;
+    const HRESULT hr = CreateBufferToFill(gpu, batch, size, usage, out, &bytes, &room);
+    if (Succeeded(hr)) {
+        WriteMapped(bytes, room, data, size);
     }
     return hr;
 }

@@ -34,6 +34,9 @@ public:
     // A whole RGBA8 image, width x height x 4 bytes, to a single-level image.
     HRESULT AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
                      const std::uint8_t* rgba);
+    // Room for `size` bytes to the start of `target`: the caller writes them
+    // to `*bytes` (from any thread, with WriteMapped) before the batch is sent.
+    HRESULT ReserveBuffer(const GpuBuffer& target, VkDeviceSize size, std::uint8_t** bytes);
     // Room for a whole RGBA8 image, width x height x 4 bytes, to a
     // single-level image: the caller writes the pixels to `*pixels` (from
     // any thread, with WriteMapped) before the batch is sent.
@@ -68,7 +71,8 @@ private:
         std::uint32_t width = 0;
         std::uint32_t height = 0;
     };
-    HRESULT Stage(const void* data, VkDeviceSize size, Copy* copy);
+    // Staging memory of `size` bytes for `copy`, which joins the batch.
+    HRESULT Reserve(VkDeviceSize size, Copy copy, std::uint8_t** bytes);
     // A fresh command pool, command buffer (begun) and fence for one Send.
     HRESULT BeginSubmission(VkCommandBuffer* cmd);
     static void Release(VkDevice device, std::vector<Copy>& copies);
@@ -83,12 +87,19 @@ private:
     bool writesInPlace_ = false;
 };
 
-// Writes `size` bytes of `data` (zeros when null) to freshly mapped memory,
-// its pages faulted in at once. Any thread.
-void WriteMapped(void* mapped, const void* data, VkDeviceSize size);
+// Fills `room` bytes of freshly mapped memory, its pages faulted in at once:
+// `size` bytes of `data` (none when null), then zeros. Any thread.
+void WriteMapped(void* mapped, VkDeviceSize room, const void* data, VkDeviceSize size);
 
-// A device-local buffer filled through `batch` from `data` (zeros when null).
-// Tiny sizes are raised to 16 bytes so that empty lists still bind.
+// A device-local buffer of `size` bytes whose contents go up with `batch`:
+// the caller writes `*room` bytes to `*bytes` (from any thread, with
+// WriteMapped) before the batch is sent. That is the buffer itself where the
+// device writes in place, staging memory otherwise. Tiny sizes are raised to
+// 16 bytes so that empty lists still bind.
+HRESULT CreateBufferToFill(const GpuContext& gpu, UploadBatch& batch, VkDeviceSize size,
+                           VkBufferUsageFlags usage, GpuBuffer* out, std::uint8_t** bytes,
+                           VkDeviceSize* room);
+// The same, filled at once from `data` (zeros when null) and padded with zeros.
 HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void* data,
                            VkDeviceSize size, VkBufferUsageFlags usage, GpuBuffer* out);
 // A sampled RGBA8 texture whose pixels go up with `batch`.

@@ -125,6 +125,27 @@ TEST_F(SceneRenderTest, AnUploadBatchWaitsOnceAndEveryCopyArrives) {
                   VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT, &zeroed),
               S_OK);
     EXPECT_EQ(zeroed.size, 16u);  // empty lists still bind
+    // Short contents are padded with zeros, not left as whatever was there.
+    const std::uint32_t pair[2] = {7, 8};
+    GpuBuffer padded;
+    ASSERT_EQ(CreateFilledBuffer(
+                  gpu, batch, pair, sizeof pair,
+                  VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT, &padded),
+              S_OK);
+    // A buffer whose bytes another thread writes after it is made, before
+    // the batch is sent.
+    GpuBuffer later;
+    std::uint8_t* room = nullptr;
+    VkDeviceSize roomSize = 0;
+    ASSERT_EQ(
+        CreateBufferToFill(gpu, batch, 12,
+                           VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT,
+                           &later, &room, &roomSize),
+        S_OK);
+    EXPECT_EQ(roomSize, 16u);
+    std::memset(room, 0xAB, roomSize);  // what a reused block may hold
+    const std::uint32_t three[3] = {9, 10, 11};
+    std::thread([&] { WriteMapped(room, roomSize, three, sizeof three); }).join();
     ASSERT_EQ(batch.Submit(), S_OK);
     EXPECT_EQ(batch.Waits(), 1u);
     EXPECT_EQ(batch.Submit(), S_OK);  // nothing left: no second wait
@@ -145,20 +166,24 @@ TEST_F(SceneRenderTest, AnUploadBatchWaitsOnceAndEveryCopyArrives) {
     }
     // The buffers' bytes, read back through a host-visible copy.
     GpuBuffer readBack;
-    ASSERT_EQ(CreateGpuBuffer(gpu, 36, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, &readBack), S_OK);
+    ASSERT_EQ(CreateGpuBuffer(gpu, 68, VK_BUFFER_USAGE_TRANSFER_DST_BIT, true, &readBack), S_OK);
     ASSERT_EQ(RunOnce(gpu.device, gpu.queue, gpu.queueFamily,
                       [&](VkCommandBuffer cmd) {
                           const VkBufferCopy words{0, 0, 20};
                           vkCmdCopyBuffer(cmd, filled.buffer, readBack.buffer, 1, &words);
                           const VkBufferCopy zeros{0, 20, 16};
                           vkCmdCopyBuffer(cmd, zeroed.buffer, readBack.buffer, 1, &zeros);
+                          const VkBufferCopy pair{0, 36, 16};
+                          vkCmdCopyBuffer(cmd, padded.buffer, readBack.buffer, 1, &pair);
+                          const VkBufferCopy three{0, 52, 16};
+                          vkCmdCopyBuffer(cmd, later.buffer, readBack.buffer, 1, &three);
                       }),
               S_OK);
-    std::uint32_t got[9];
+    std::uint32_t got[17];
     std::memcpy(got, readBack.mapped, sizeof got);
-    EXPECT_EQ(std::vector<std::uint32_t>(got, got + 9),
-              (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 0, 0, 0, 0}));
-    for (GpuBuffer* b : {&filled, &zeroed, &readBack}) {
+    EXPECT_EQ(std::vector<std::uint32_t>(got, got + 17),
+              (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 0, 0, 0, 0, 7, 8, 0, 0, 9, 10, 11, 0}));
+    for (GpuBuffer* b : {&filled, &zeroed, &padded, &later, &readBack}) {
         DestroyGpuBuffer(gpu.device, b);
     }
 }
