@@ -179,7 +179,7 @@ Result DecodeDds(std::span<const std::uint8_t> bytes, RgbaImage& image) {
     const std::uint8_t* data = bytes.data() + dataOffset;
     image.width = width;
     image.height = height;
-    image.pixels.resize(std::size_t{width} * height * 4);
+    MakeRoomForPixels(image.pixels, std::size_t{width} * height * 4);
 
     if (encoding == Encoding::Rgba32) {
         // DX10's R8G8B8A8 has no masks in the header; the legacy form names them.

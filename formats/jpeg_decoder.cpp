@@ -54,7 +54,7 @@ Result DecodeJpeg(std::span<const std::uint8_t> bytes, RgbaImage& image) {
     if (colorspace == TJCS_CMYK || colorspace == TJCS_YCCK) {
         return Result::Failure(E_FAIL, "its CMYK colours cannot be shown");
     }
-    image.pixels.resize(std::size_t(width) * std::size_t(height) * 4);
+    MakeRoomForPixels(image.pixels, std::size_t(width) * std::size_t(height) * 4);
     if (tjDecompress2(handle.get(), bytes.data(), size, image.pixels.data(), width, 0, height,
                       TJPF_RGBA, TJFLAG_ACCURATEDCT) != 0) {
         // A warning alone leaves a whole picture, except when the file was

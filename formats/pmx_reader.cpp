@@ -140,6 +140,7 @@ private:
         const std::uint32_t count = r_.ReadU32();
         out.reserve(RecordCapacity(r_, count, minRecordSize));
         PreferHugePages(out.data(), out.capacity() * sizeof(T));
+        PrefaultForWriting(out.data(), out.capacity() * sizeof(T));
         where_.emplace_back(label, 0);
         std::uint32_t i = 0;
         for (; i < count && HasRoomFor(r_, minRecordSize); ++i) {

@@ -54,7 +54,7 @@ Result DecodePng(std::span<const std::uint8_t> bytes, RgbaImage& image) {
         return Result::Failure(
             E_FAIL, std::string("the PNG cannot be decoded (") + spng_strerror(ret) + ")");
     }
-    image.pixels.resize(size);
+    MakeRoomForPixels(image.pixels, size);
     if ((ret = spng_decode_image(ctx.get(), image.pixels.data(), size, SPNG_FMT_RGBA8,
                                  SPNG_DECODE_TRNS)) != 0) {
         image = {};

@@ -50,6 +50,7 @@ void ReadFaceIndices(ByteReader& reader, std::uint32_t count, T none,
     const std::size_t base = indices.size();
     indices.reserve(base + n);
     PreferHugePages(indices.data() + base, n * sizeof(std::uint32_t));
+    PrefaultForWriting(indices.data() + base, n * sizeof(std::uint32_t));
     indices.resize(base + n);
     std::uint32_t* out = indices.data() + base;
     for (std::uint32_t i = 0; i < n; ++i) {

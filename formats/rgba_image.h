@@ -17,6 +17,11 @@ struct RgbaImage {
     std::vector<std::uint8_t> pixels;  // width * height * 4
 };
 
+// Sizes `pixels` to `bytes` for a decoder to write, its memory faulted in
+// with one call rather than a fault per page: textures run to tens of
+// megabytes.
+void MakeRoomForPixels(std::vector<std::uint8_t>& pixels, std::size_t bytes);
+
 // The largest image a texture may be, per side and in all: far above what
 // models use, far below what would exhaust memory.
 inline constexpr std::uint32_t kMaxImageSide = 16384;

@@ -151,6 +151,7 @@ private:
             if (list.capacity() == 0) {
                 list.reserve(run.slot->keyCount);
                 PreferHugePages(list.data(), run.slot->keyCount * sizeof(Key));
+                PrefaultForWriting(list.data(), run.slot->keyCount * sizeof(Key));
             }
             const std::u16string& name = run.slot->entry->first;
             for (std::uint32_t i = run.first; i < run.first + run.count; ++i) {

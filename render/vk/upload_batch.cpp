@@ -1,14 +1,12 @@
 // Gathers staging copies into one submission that a frame can poll instead of waiting for.
 #include "render/vk/upload_batch.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
 #include "core/vk_struct.h"
+#include "platform/memory_advice.h"
 
 namespace qv {
 
@@ -31,30 +29,6 @@ bool DeviceMemoryIsHostVisible(VkPhysicalDevice physical) {
         }
     }
     return anyDeviceLocal;
-}
-
-// Fresh mapped memory costs a page fault per page on first write; asking the
-// kernel to populate a large range at once is several times cheaper than
-// taking those faults one by one inside the copy. Where the kernel cannot, the
-// copy simply faults as before.
-void PrefaultForWrite(void* mapped, VkDeviceSize size) {
-    constexpr VkDeviceSize kWorthIt = VkDeviceSize{1} << 20;
-#ifdef MADV_POPULATE_WRITE
-    if (mapped == nullptr || size < kWorthIt) {
-        return;
-    }
-    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto begin = reinterpret_cast<std::uintptr_t>(mapped);
-    const std::uintptr_t first = (begin + page - 1) / page * page;
-    const std::uintptr_t last = (begin + size) / page * page;
-    if (last > first) {
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
-    }
-#else
-    (void)mapped;
-    (void)size;
-    (void)kWorthIt;
-#endif
 }
 
 }  // namespace
@@ -87,7 +61,7 @@ void UploadBatch::ReleaseSent() {
 }
 
 void WriteMapped(void* mapped, VkDeviceSize room, const void* data, VkDeviceSize size) {
-    PrefaultForWrite(mapped, room);
+    PrefaultForWriting(mapped, room);
     const VkDeviceSize given = data != nullptr ? std::min(size, room) : 0;
     if (given != 0) {
         std::memcpy(mapped, data, given);

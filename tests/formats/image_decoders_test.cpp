@@ -62,6 +62,16 @@ std::vector<std::uint8_t> MakeJpeg(int width, int height, int subsampling = TJSA
     return bytes;
 }
 
+TEST(ImageDecoders, RoomForPixelsIsExactlyTheSizeAskedAndZeroed) {
+    std::vector<std::uint8_t> pixels(64, 0xAB);  // what a reused image held
+    MakeRoomForPixels(pixels, std::size_t{512} * 512 * 4);
+    ASSERT_EQ(pixels.size(), std::size_t{512} * 512 * 4);
+    EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0),
+              static_cast<std::ptrdiff_t>(pixels.size()));
+    MakeRoomForPixels(pixels, 8);
+    EXPECT_EQ(pixels, std::vector<std::uint8_t>(8, 0));
+}
+
 TEST(ImageDecoders, EveryContentTextureDecodesToTheSamePixelsAsBefore) {
     QV_REQUIRE_CONTENT();
     int compared = 0;
