@@ -1,5 +1,4 @@
-// Hints huge pages for a large block and faults in blocks about to be written, where the system
-// can.
+// Huge-page hints and one-call prefaults for large blocks, where the system offers them.
 #include "platform/memory_advice.h"
 
 #include <sys/mman.h>

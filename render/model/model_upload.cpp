@@ -1,5 +1,4 @@
-// Fills a new model's mapped memory off the frame's thread, then sends, polls and finishes its
-// copies.
+// Fills a new model's mapped memory off the frame's thread, then sends and polls its copies.
 #include "render/model/model_upload.h"
 
 #include <algorithm>

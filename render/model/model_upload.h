@@ -1,5 +1,4 @@
-// A new model's upload while it is under way: its bytes written off the frame's thread, then its
-// copies on the GPU.
+// A new model's upload under way: its bytes written off the frame's thread, then its GPU copies.
 #pragma once
 
 #include <vulkan/vulkan.h>
