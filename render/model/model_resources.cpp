@@ -102,8 +102,8 @@ HRESULT CreateFilledBuffers(const GpuContext& gpu, UploadBatch& batch, VertexStr
                     storage, &m.sdefParams);
     }
     if (Succeeded(hr)) {
-        const std::vector<SkinningConstants> skinning{{m.boneCount, m.vertexCount}};
-        hr = filled(FillFrom(std::make_shared<const std::vector<SkinningConstants>>(skinning)),
+        hr = filled(FillFrom(std::make_shared<const std::vector<SkinningConstants>>(
+                        1, SkinningConstants{m.boneCount, m.vertexCount})),
                     VK_BUFFER_USAGE_UNIFORM_BUFFER_BIT, &m.skinningConstants);
     }
     // A face morph moves a few hundred of a model's vertices: the GPU gets

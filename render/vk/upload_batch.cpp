@@ -79,18 +79,6 @@ HRESULT UploadBatch::Reserve(VkDeviceSize size, Copy copy, std::uint8_t** bytes)
     return hr;
 }
 
-HRESULT UploadBatch::AddBuffer(const GpuBuffer& target, const void* data, VkDeviceSize size) {
-    if (size == 0) {
-        return S_OK;
-    }
-    std::uint8_t* bytes = nullptr;
-    const HRESULT hr = ReserveBuffer(target, size, &bytes);
-    if (Succeeded(hr)) {
-        WriteMapped(bytes, size, data, size);
-    }
-    return hr;
-}
-
 HRESULT UploadBatch::ReserveBuffer(const GpuBuffer& target, VkDeviceSize size,
                                    std::uint8_t** bytes) {
     Copy copy;

@@ -12,8 +12,9 @@
 
 namespace qv {
 
-// Protocol: Add* copies the data into staging memory at once (the caller may
-// free its own copy afterwards) and notes where it goes; Send records every
+// Protocol: AddImage copies the data into staging memory at once (the caller may
+// free its own copy afterwards) and notes where it goes, and Reserve* hand out
+// staging memory for the caller to fill before Send; Send records every
 // copy into one command buffer and submits it on the direct queue with a
 // fence of its own, behind whatever frames are queued there, without
 // waiting; Poll asks the fence without blocking and Finish waits for it,
@@ -29,8 +30,6 @@ public:
     UploadBatch(const UploadBatch&) = delete;
     UploadBatch& operator=(const UploadBatch&) = delete;
 
-    // `size` bytes of `data` to the start of `target`; zeros when data is null.
-    HRESULT AddBuffer(const GpuBuffer& target, const void* data, VkDeviceSize size);
     // A whole RGBA8 image, width x height x 4 bytes, to a single-level image.
     HRESULT AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
                      const std::uint8_t* rgba);
