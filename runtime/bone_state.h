@@ -21,6 +21,13 @@ struct BodyPose {
 };
 
 // One link of an IK chain. Limits are Euler angles X, Y, Z in radians.
+// A bone a solve refreshes after turning a link. Where no link is it and
+// nothing on the way hangs below it, its joint position is all the solve reads.
+struct ChainBone {
+    BoneState* bone = nullptr;
+    std::uint8_t jointOnly = 0;
+};
+
 struct IkLink {
     BoneState* bone = nullptr;
     std::uint8_t hasLimit = 0;
@@ -32,7 +39,7 @@ struct IkLink {
     // in hierarchy order. The rest of the subtree is refreshed once, after
     // the solve, from the links that no other link holds in its subtree
     // (topmost).
-    std::vector<BoneState*> chainBones;
+    std::vector<ChainBone> chainBones;
     std::uint8_t topmost = 1;
 };
 

@@ -91,10 +91,11 @@ bool IsInSubtree(const BoneState* bone, const BoneState* ancestor) {
 // or another link. Updating only those keeps every value the solve reads
 // exactly as a full subtree update would.
 void PlanChainUpdates(BoneState& ikBone, std::vector<std::uint8_t>& onPath) {
+    constexpr std::uint8_t kOnPath = 1, kReadWhole = 2;
     std::vector<BoneState*> marked;
     auto markUpwards = [&](BoneState* bone) {
         for (BoneState* b = bone; b != nullptr && !onPath[b->index]; b = b->parent) {
-            onPath[b->index] = 1;
+            onPath[b->index] = kOnPath;
             marked.push_back(b);
         }
     };
@@ -102,6 +103,18 @@ void PlanChainUpdates(BoneState& ikBone, std::vector<std::uint8_t>& onPath) {
     markUpwards(ikBone.ikTarget);
     for (const IkLink& link : ikBone.ikLinks) {
         markUpwards(link.bone);
+    }
+    // A link's world rotation is read, and so is the world matrix of every
+    // bone with a child on the way.
+    for (BoneState* b : marked) {
+        if (b->parent != nullptr) {
+            onPath[b->parent->index] |= kReadWhole;
+        }
+    }
+    for (const IkLink& link : ikBone.ikLinks) {
+        if (link.bone != nullptr) {
+            onPath[link.bone->index] |= kReadWhole;
+        }
     }
     for (IkLink& link : ikBone.ikLinks) {
         link.chainBones.clear();
@@ -112,7 +125,8 @@ void PlanChainUpdates(BoneState& ikBone, std::vector<std::uint8_t>& onPath) {
         for (BoneState* b = link.bone; b != link.bone->subtreeEnd && b != nullptr;
              b = b->preorderNext) {
             if (onPath[b->index]) {
-                link.chainBones.push_back(b);
+                const bool jointOnly = (onPath[b->index] & kReadWhole) == 0;
+                link.chainBones.push_back({b, static_cast<std::uint8_t>(jointOnly)});
             }
         }
         for (const IkLink& other : ikBone.ikLinks) {
@@ -279,11 +293,13 @@ void SolveIk(BoneState& ikBone, IkRefresh refresh) {
                 joint->rotation = candidate;
             }
             rotated = true;
-            for (BoneState* b : link.chainBones) {
+            for (const ChainBone& c : link.chainBones) {
                 if (refresh == IkRefresh::Everything) {
-                    UpdateBoneTransform(*b);
+                    UpdateBoneTransform(*c.bone);
+                } else if (c.jointOnly) {
+                    UpdateChainJointPosition(*c.bone);
                 } else {
-                    UpdateChainBoneTransform(*b);
+                    UpdateChainBoneTransform(*c.bone);
                 }
             }
         }

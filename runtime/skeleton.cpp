@@ -312,10 +312,16 @@ void BuildSkeleton(ModelInstance& instance, const PmxModel& model) {
 
 namespace {
 
-// The bone's transform; with `complete` false, only what an IK iteration
-// reads of it (world matrix, joint position, world rotation).
-template <bool complete>
+// How much of a bone's transform to bring up to date.
+enum class Refresh {
+    Complete,
+    Chain,      // what an IK iteration reads of a bone (world matrix, joint, world rotation)
+    JointOnly,  // where the parent puts the bone, all it reads of an effector below the links
+};
+
+template <Refresh refresh>
 void TransformBone(BoneState& bone) {
+    constexpr bool complete = refresh == Refresh::Complete;
     Quaternion q;
     Vector4 translation;
     if (bone.appendParent != nullptr) {
@@ -333,6 +339,18 @@ void TransformBone(BoneState& bone) {
         translation = bone.translation;
     }
 
+    const bool followsBody = bone.physicsEnabled != 0 && bone.drivingBody != nullptr;
+    // A bone that follows its body also moves the body, so it is never cut short.
+    if (refresh == Refresh::JointOnly && !followsBody) {
+        if (bone.parent == nullptr) {
+            bone.jointPosition = {translation.x, translation.y, translation.z, 1.0f};
+        } else {
+            const Vector4 joint = TransformPoint(translation, bone.parent->worldMatrix);
+            bone.jointPosition = {joint.x, joint.y, joint.z, 1.0f};
+        }
+        return;
+    }
+
     // localMatrix = T(pivot)·R(q)·T(translation), written in place: this runs
     // for every bone several times a frame, and temporaries cost more than
     // the arithmetic.
@@ -343,7 +361,6 @@ void TransformBone(BoneState& bone) {
     local.m[3][1] = origin.y + translation.y;
     local.m[3][2] = origin.z + translation.z;
 
-    const bool followsBody = bone.physicsEnabled != 0 && bone.drivingBody != nullptr;
     if (complete && !followsBody) {
         bone.currentAxisX = TransformDirection(bone.localAxisX, local, 1.0f);
         bone.currentAxisZ = TransformDirection(bone.localAxisZ, local, 1.0f);
@@ -379,11 +396,15 @@ void TransformBone(BoneState& bone) {
 }  // namespace
 
 void UpdateBoneTransform(BoneState& bone) {
-    TransformBone<true>(bone);
+    TransformBone<Refresh::Complete>(bone);
 }
 
 void UpdateChainBoneTransform(BoneState& bone) {
-    TransformBone<false>(bone);
+    TransformBone<Refresh::Chain>(bone);
+}
+
+void UpdateChainJointPosition(BoneState& bone) {
+    TransformBone<Refresh::JointOnly>(bone);
 }
 
 void UpdateBoneSubtree(BoneState& bone) {

@@ -23,6 +23,11 @@ void UpdateBoneTransform(BoneState& bone);
 // bone up to date once it ends.
 void UpdateChainBoneTransform(BoneState& bone);
 
+// Less still: the bone's joint position alone, where its parent puts it. An
+// effector below the links needs no more until the solve ends, as nothing
+// the iterations read hangs below it.
+void UpdateChainJointPosition(BoneState& bone);
+
 // The bone, then its descendants depth first in children order.
 void UpdateBoneSubtree(BoneState& bone);
 

@@ -181,6 +181,40 @@ TEST(UpdateModelIk, SolvesIkOnlyWhilePlayingAndKeepsSolvingAtTheEnd) {
     EXPECT_LT(Distance(ankle, goal), 1e-3f);
 }
 
+// Rigs where the effector is more than an end: it moves by an append, it
+// carries the goal, it carries another chain's link. Solves that refresh only
+// what they read must leave every bone as solves that refresh each in full.
+TEST(UpdateModelIk, ShortcutRefreshesMatchFullOnesOnOddRigs) {
+    std::vector<PmxModel> rigs(3, LegModel());
+    rigs[0].bones[kAnkle].flags |= kPmxBoneAppendTranslation;
+    rigs[0].bones[kAnkle].appendParentIndex = 0;
+    rigs[0].bones[kAnkle].appendRatio = 0.5f;
+    rigs[1].bones[kLegIk].parentIndex = kAnkle;
+    rigs[2].bones.push_back(TailToBone(MakeBone(u"foot", {0, 0, 0}, kAnkle), 6));
+    rigs[2].bones.push_back(MakeBone(u"tip", {0, 0, -1}, 5));
+    rigs[2].bones.push_back(
+        IkBone(MakeBone(u"tipIK", {0, 0.5f, -1}, -1), 6, 10, 1.0f, {Link(5), Link(kKnee)}));
+    for (std::size_t r = 0; r < rigs.size(); ++r) {
+        SCOPED_TRACE(r);
+        ModelInstance shortcut = MakeInstance(rigs[r]);
+        ModelInstance full = MakeInstance(rigs[r]);
+        full.ikRefresh = IkRefresh::Everything;
+        for (ModelInstance* instance : {&shortcut, &full}) {
+            instance->playing = 1;
+            instance->bones[0].translation = {0.5f, -1, 0.25f, 0};
+            instance->bones[kLegIk].translation =
+                Add3(instance->bones[kLegIk].restOffset, {0.5f, 3, 1});
+            UpdateModel(*instance, 0.0f);
+        }
+        for (std::size_t i = 0; i < full.bones.size(); ++i) {
+            EXPECT_EQ(shortcut.bones[i].worldMatrix, full.bones[i].worldMatrix) << i;
+            EXPECT_EQ(shortcut.bones[i].jointPosition, full.bones[i].jointPosition) << i;
+            EXPECT_EQ(shortcut.bones[i].worldRotation, full.bones[i].worldRotation) << i;
+        }
+        EXPECT_NE(full.bones[kKnee].rotation, Quaternion{});
+    }
+}
+
 }  // namespace
 
 // IK switch keys of a motion: off from a key until a key switches it on; the
