@@ -155,21 +155,16 @@ HRESULT CreateTextures(const GpuContext& gpu, UploadBatch& batch, ModelTextures&
                        ModelGpu& m, std::vector<MappedFill>* fills) {
     for (RgbaImage& image : textures.images) {
         OwnedImage texture;
-        HRESULT hr = CreateImageWithMemory(
-            gpu.physical, gpu.device, image.width, image.height, VK_FORMAT_R8G8B8A8_UNORM,
-            VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, &texture);
+        std::uint8_t* pixels = nullptr;
+        const HRESULT hr =
+            CreateTextureToFill(gpu, batch, image.width, image.height, &texture, &pixels);
         if (Failed(hr)) {
             return hr;
         }
         m.textures.push_back(texture);
-        std::uint8_t* staging = nullptr;
-        hr = batch.ReserveImage(texture.image, image.width, image.height, &staging);
-        if (Failed(hr)) {
-            return hr;
-        }
         MappedFill fill =
             FillFrom(std::make_shared<const std::vector<std::uint8_t>>(std::move(image.pixels)));
-        fill.mapped = staging;
+        fill.mapped = pixels;
         fill.size = std::size_t{image.width} * image.height * 4;
         image = {};
         fills->push_back(std::move(fill));

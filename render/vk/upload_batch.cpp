@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 #include "core/vk_struct.h"
 #include "platform/memory_advice.h"
@@ -31,10 +32,82 @@ bool DeviceMemoryIsHostVisible(VkPhysicalDevice physical) {
     return anyDeviceLocal;
 }
 
+constexpr VkFormat kTextureFormat = VK_FORMAT_R8G8B8A8_UNORM;
+// Both kinds of texture can be read back.
+constexpr VkImageUsageFlags kTextureUsage =
+    VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_SRC_BIT;
+
+// Textures are sampled with linear filtering, and can be read back.
+bool SamplesLinearTextures(VkPhysicalDevice physical) {
+    if (physical == VK_NULL_HANDLE) {
+        return false;
+    }
+    VkFormatProperties properties;
+    vkGetPhysicalDeviceFormatProperties(physical, kTextureFormat, &properties);
+    const VkFormatFeatureFlags needed = VK_FORMAT_FEATURE_SAMPLED_IMAGE_BIT |
+                                        VK_FORMAT_FEATURE_SAMPLED_IMAGE_FILTER_LINEAR_BIT |
+                                        VK_FORMAT_FEATURE_TRANSFER_SRC_BIT;
+    return (properties.linearTilingFeatures & needed) == needed;
+}
+
+// A texture laid out in rows, in host-visible memory that stays mapped, and
+// where its pixels start there; nothing where the device does not offer
+// this one, or would pad its rows.
+std::optional<HRESULT> CreateLinearTexture(const GpuContext& gpu, std::uint32_t width,
+                                           std::uint32_t height, OwnedImage* out,
+                                           std::uint8_t** pixels) {
+    VkImageFormatProperties limits;
+    if (vkGetPhysicalDeviceImageFormatProperties(gpu.physical, kTextureFormat, VK_IMAGE_TYPE_2D,
+                                                 VK_IMAGE_TILING_LINEAR, VK_IMAGE_USAGE_SAMPLED_BIT,
+                                                 0, &limits) != VK_SUCCESS ||
+        width > limits.maxExtent.width || height > limits.maxExtent.height) {
+        return std::nullopt;
+    }
+    auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
+    info.imageType = VK_IMAGE_TYPE_2D;
+    info.format = kTextureFormat;
+    info.extent = {width, height, 1};
+    info.mipLevels = 1;
+    info.arrayLayers = 1;
+    info.samples = VK_SAMPLE_COUNT_1_BIT;
+    info.tiling = VK_IMAGE_TILING_LINEAR;
+    info.usage = kTextureUsage;
+    info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+    info.initialLayout = VK_IMAGE_LAYOUT_PREINITIALIZED;
+    if (vkCreateImage(gpu.device, &info, nullptr, &out->image) != VK_SUCCESS) {
+        return E_OUTOFMEMORY;
+    }
+    const VkImageSubresource whole{VK_IMAGE_ASPECT_COLOR_BIT, 0, 0};
+    VkSubresourceLayout layout;
+    vkGetImageSubresourceLayout(gpu.device, out->image, &whole, &layout);
+    if (layout.rowPitch != VkDeviceSize{width} * 4) {
+        DestroyColorImage(gpu.device, out);
+        return std::nullopt;
+    }
+    VkMemoryRequirements req;
+    vkGetImageMemoryRequirements(gpu.device, out->image, &req);
+    auto alloc = VkStruct<VkMemoryAllocateInfo>(VK_STRUCTURE_TYPE_MEMORY_ALLOCATE_INFO);
+    alloc.allocationSize = req.size;
+    void* mapped = nullptr;
+    if (!FindMemoryType(gpu.physical, req.memoryTypeBits,
+                        VK_MEMORY_PROPERTY_HOST_VISIBLE_BIT | VK_MEMORY_PROPERTY_HOST_COHERENT_BIT,
+                        &alloc.memoryTypeIndex) ||
+        vkAllocateMemory(gpu.device, &alloc, nullptr, &out->memory) != VK_SUCCESS ||
+        vkBindImageMemory(gpu.device, out->image, out->memory, 0) != VK_SUCCESS ||
+        vkMapMemory(gpu.device, out->memory, 0, VK_WHOLE_SIZE, 0, &mapped) != VK_SUCCESS) {
+        DestroyColorImage(gpu.device, out);
+        return E_OUTOFMEMORY;
+    }
+    *pixels = static_cast<std::uint8_t*>(mapped) + layout.offset;
+    return S_OK;
+}
+
 }  // namespace
 
 UploadBatch::UploadBatch(const GpuContext& gpu)
-    : gpu_(gpu), writesInPlace_(DeviceMemoryIsHostVisible(gpu.physical)) {}
+    : gpu_(gpu),
+      writesInPlace_(DeviceMemoryIsHostVisible(gpu.physical)),
+      writesTexturesInPlace_(writesInPlace_ && SamplesLinearTextures(gpu.physical)) {}
 
 UploadBatch::~UploadBatch() {
     Finish();
@@ -95,6 +168,12 @@ HRESULT UploadBatch::ReserveImage(VkImage target, std::uint32_t width, std::uint
     return Reserve(VkDeviceSize{width} * height * 4, copy, pixels);
 }
 
+void UploadBatch::AddWrittenImage(VkImage target) {
+    Copy copy;
+    copy.image = target;
+    copies_.push_back(copy);
+}
+
 HRESULT UploadBatch::AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
                               const std::uint8_t* rgba) {
     std::uint8_t* pixels = nullptr;
@@ -130,6 +209,11 @@ HRESULT UploadBatch::Send() {
         if (copy.buffer != VK_NULL_HANDLE) {
             const VkBufferCopy region{0, 0, copy.staging.size};
             vkCmdCopyBuffer(cmd, copy.staging.buffer, copy.buffer, 1, &region);
+            continue;
+        }
+        if (copy.staging.buffer == VK_NULL_HANDLE) {
+            TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_PREINITIALIZED,
+                            VK_IMAGE_LAYOUT_SHADER_READ_ONLY_OPTIMAL);
             continue;
         }
         TransitionImage(cmd, copy.image, VK_IMAGE_LAYOUT_UNDEFINED,
@@ -208,6 +292,28 @@ HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void
     const HRESULT hr = CreateBufferToFill(gpu, batch, size, usage, out, &bytes, &room);
     if (Succeeded(hr)) {
         WriteMapped(bytes, room, data, size);
+    }
+    return hr;
+}
+
+HRESULT CreateTextureToFill(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
+                            std::uint32_t height, OwnedImage* out, std::uint8_t** pixels) {
+    if (batch.WritesTexturesInPlace()) {
+        if (const std::optional<HRESULT> hr =
+                CreateLinearTexture(gpu, width, height, out, pixels)) {
+            if (Succeeded(*hr)) {
+                batch.AddWrittenImage(out->image);
+            }
+            return *hr;
+        }
+    }
+    HRESULT hr = CreateImageWithMemory(gpu.physical, gpu.device, width, height, kTextureFormat,
+                                       kTextureUsage | VK_IMAGE_USAGE_TRANSFER_DST_BIT, out);
+    if (Succeeded(hr)) {
+        hr = batch.ReserveImage(out->image, width, height, pixels);
+        if (Failed(hr)) {
+            DestroyColorImage(gpu.device, out);
+        }
     }
     return hr;
 }

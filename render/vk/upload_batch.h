@@ -41,6 +41,9 @@ public:
     // any thread, with WriteMapped) before the batch is sent.
     HRESULT ReserveImage(VkImage target, std::uint32_t width, std::uint32_t height,
                          std::uint8_t** pixels);
+    // An image written in place, in the preinitialized layout, to be moved to
+    // the shader-read layout with the batch's copies.
+    void AddWrittenImage(VkImage target);
     // Submits the copies gathered since the last Send or Submit and returns
     // at once; S_OK with none. A batch still in flight is waited for first.
     // On failure the copies stay gathered, to be sent again.
@@ -61,6 +64,9 @@ public:
     // and integrated devices): buffers are then written in place, with no
     // staging copy and no GPU copy.
     bool WritesInPlace() const { return writesInPlace_; }
+    // True where, besides, the device samples RGBA8 images laid out in rows,
+    // so that textures too are written in place.
+    bool WritesTexturesInPlace() const { return writesTexturesInPlace_; }
 
 private:
     struct Copy {
@@ -84,6 +90,7 @@ private:
     VkFence fence_ = VK_NULL_HANDLE;
     std::uint32_t waits_ = 0;
     bool writesInPlace_ = false;
+    bool writesTexturesInPlace_ = false;
 };
 
 // Fills `room` bytes of freshly mapped memory, its pages faulted in at once:
@@ -101,6 +108,13 @@ HRESULT CreateBufferToFill(const GpuContext& gpu, UploadBatch& batch, VkDeviceSi
 // The same, filled at once from `data` (zeros when null) and padded with zeros.
 HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void* data,
                            VkDeviceSize size, VkBufferUsageFlags usage, GpuBuffer* out);
+// A sampled RGBA8 texture of its own memory (no view) whose pixels go up with
+// `batch`: the caller writes width x height x 4 bytes to `*pixels` (from any
+// thread, with WriteMapped) before the batch is sent. That is the image's own
+// memory, rows packed, where the device samples such images and writes in
+// place; staging memory otherwise.
+HRESULT CreateTextureToFill(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
+                            std::uint32_t height, OwnedImage* out, std::uint8_t** pixels);
 // A sampled RGBA8 texture whose pixels go up with `batch`.
 HRESULT CreateTexture(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
                       std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out);
