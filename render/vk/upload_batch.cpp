@@ -63,16 +63,8 @@ std::optional<HRESULT> CreateLinearTexture(const GpuContext& gpu, std::uint32_t 
         width > limits.maxExtent.width || height > limits.maxExtent.height) {
         return std::nullopt;
     }
-    auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
-    info.imageType = VK_IMAGE_TYPE_2D;
-    info.format = kTextureFormat;
-    info.extent = {width, height, 1};
-    info.mipLevels = 1;
-    info.arrayLayers = 1;
-    info.samples = VK_SAMPLE_COUNT_1_BIT;
+    VkImageCreateInfo info = ImageInfo2D(width, height, kTextureFormat, kTextureUsage);
     info.tiling = VK_IMAGE_TILING_LINEAR;
-    info.usage = kTextureUsage;
-    info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
     info.initialLayout = VK_IMAGE_LAYOUT_PREINITIALIZED;
     if (vkCreateImage(gpu.device, &info, nullptr, &out->image) != VK_SUCCESS) {
         return E_OUTOFMEMORY;

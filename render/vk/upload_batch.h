@@ -14,15 +14,14 @@ namespace qv {
 
 // Protocol: AddImage copies the data into staging memory at once (the caller may
 // free its own copy afterwards) and notes where it goes, and Reserve* hand out
-// staging memory for the caller to fill before Send; Send records every
-// copy into one command buffer and submits it on the direct queue with a
-// fence of its own, behind whatever frames are queued there, without
-// waiting; Poll asks the fence without blocking and Finish waits for it,
-// and either frees the staging memory once the copies are done. Submit is
-// Send then Finish. The destructor waits for a batch still in flight. Images
-// end in the shader-read layout. One thread at a time, the one that submits
-// frames; the targets must outlive the copies: until Poll returns true or
-// Finish returns.
+// staging memory for the caller to fill before Send, and AddWrittenImage
+// notes an image already written in place; Send records every copy (and
+// those images' move to the shader-read layout) into one command buffer and submits it on the
+// direct queue with a fence of its own, behind whatever frames are queued there, without waiting;
+// Poll asks the fence without blocking and Finish waits for it, and either frees the staging memory
+// once the copies are done. Submit is Send then Finish. The destructor waits for a batch still in
+// flight. Images end in the shader-read layout. One thread at a time, the one that submits frames;
+// the targets must outlive the copies: until Poll returns true or Finish returns.
 class UploadBatch {
 public:
     explicit UploadBatch(const GpuContext& gpu);

@@ -29,10 +29,8 @@ HRESULT CreateColorView(VkDevice device, VkImage image, VkFormat format, VkImage
     return vkCreateImageView(device, &info, nullptr, view) == VK_SUCCESS ? S_OK : E_FAIL;
 }
 
-HRESULT CreateImageWithMemory(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
-                              std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
-                              OwnedImage* out, VkSampleCountFlagBits samples,
-                              std::span<const std::uint32_t> sharedBy) {
+VkImageCreateInfo ImageInfo2D(std::uint32_t width, std::uint32_t height, VkFormat format,
+                              VkImageUsageFlags usage, VkSampleCountFlagBits samples) {
     auto info = VkStruct<VkImageCreateInfo>(VK_STRUCTURE_TYPE_IMAGE_CREATE_INFO);
     info.imageType = VK_IMAGE_TYPE_2D;
     info.format = format;
@@ -43,12 +41,20 @@ HRESULT CreateImageWithMemory(VkPhysicalDevice physical, VkDevice device, std::u
     info.tiling = VK_IMAGE_TILING_OPTIMAL;
     info.usage = usage;
     info.sharingMode = VK_SHARING_MODE_EXCLUSIVE;
+    info.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
+    return info;
+}
+
+HRESULT CreateImageWithMemory(VkPhysicalDevice physical, VkDevice device, std::uint32_t width,
+                              std::uint32_t height, VkFormat format, VkImageUsageFlags usage,
+                              OwnedImage* out, VkSampleCountFlagBits samples,
+                              std::span<const std::uint32_t> sharedBy) {
+    VkImageCreateInfo info = ImageInfo2D(width, height, format, usage, samples);
     if (sharedBy.size() == 2 && sharedBy[0] != sharedBy[1]) {
         info.sharingMode = VK_SHARING_MODE_CONCURRENT;
         info.queueFamilyIndexCount = 2;
         info.pQueueFamilyIndices = sharedBy.data();
     }
-    info.initialLayout = VK_IMAGE_LAYOUT_UNDEFINED;
     if (vkCreateImage(device, &info, nullptr, &out->image) != VK_SUCCESS) {
         return E_OUTOFMEMORY;
     }

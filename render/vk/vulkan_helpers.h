@@ -23,6 +23,11 @@ struct OwnedImage {
 bool FindMemoryType(VkPhysicalDevice physical, std::uint32_t typeBits, VkMemoryPropertyFlags wanted,
                     std::uint32_t* index);
 
+// A single-level 2D image's description: optimal tiling, one queue family,
+// contents undefined.
+VkImageCreateInfo ImageInfo2D(std::uint32_t width, std::uint32_t height, VkFormat format,
+                              VkImageUsageFlags usage,
+                              VkSampleCountFlagBits samples = VK_SAMPLE_COUNT_1_BIT);
 // A device-local 2-D image with its memory and a view of the given aspect
 // (colour unless said otherwise: depth targets take the same path), with
 // one sample per pixel unless said otherwise. An image that queues of two
