@@ -20,7 +20,6 @@ struct BodyPose {
     Vector4 position;
 };
 
-// One link of an IK chain. Limits are Euler angles X, Y, Z in radians.
 // A bone a solve refreshes after turning a link. Where no link is it and
 // nothing on the way hangs below it, its joint position is all the solve reads.
 struct ChainBone {
@@ -28,6 +27,7 @@ struct ChainBone {
     std::uint8_t jointOnly = 0;
 };
 
+// One link of an IK chain. Limits are Euler angles X, Y, Z in radians.
 struct IkLink {
     BoneState* bone = nullptr;
     std::uint8_t hasLimit = 0;
