@@ -58,8 +58,8 @@ std::optional<HRESULT> CreateLinearTexture(const GpuContext& gpu, std::uint32_t 
                                            std::uint8_t** pixels) {
     VkImageFormatProperties limits;
     if (vkGetPhysicalDeviceImageFormatProperties(gpu.physical, kTextureFormat, VK_IMAGE_TYPE_2D,
-                                                 VK_IMAGE_TILING_LINEAR, VK_IMAGE_USAGE_SAMPLED_BIT,
-                                                 0, &limits) != VK_SUCCESS ||
+                                                 VK_IMAGE_TILING_LINEAR, kTextureUsage, 0,
+                                                 &limits) != VK_SUCCESS ||
         width > limits.maxExtent.width || height > limits.maxExtent.height) {
         return std::nullopt;
     }
@@ -164,17 +164,6 @@ void UploadBatch::AddWrittenImage(VkImage target) {
     Copy copy;
     copy.image = target;
     copies_.push_back(copy);
-}
-
-HRESULT UploadBatch::AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
-                              const std::uint8_t* rgba) {
-    std::uint8_t* pixels = nullptr;
-    const VkDeviceSize size = VkDeviceSize{width} * height * 4;
-    const HRESULT hr = ReserveImage(target, width, height, &pixels);
-    if (Succeeded(hr)) {
-        WriteMapped(pixels, size, rgba, size);
-    }
-    return hr;
 }
 
 HRESULT UploadBatch::BeginSubmission(VkCommandBuffer* cmd) {
@@ -310,29 +299,22 @@ HRESULT CreateTextureToFill(const GpuContext& gpu, UploadBatch& batch, std::uint
     return hr;
 }
 
-HRESULT CreateTexture(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
-                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out) {
-    HRESULT hr =
-        CreateColorImage(gpu.physical, gpu.device, width, height, VK_FORMAT_R8G8B8A8_UNORM,
-                         VK_IMAGE_USAGE_SAMPLED_BIT | VK_IMAGE_USAGE_TRANSFER_DST_BIT, out);
-    if (Succeeded(hr)) {
-        hr = batch.AddImage(out->image, width, height, rgba);
-        if (Failed(hr)) {
-            DestroyColorImage(gpu.device, out);
-        }
-    }
-    return hr;
-}
-
 HRESULT CreateTexture(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
                       const std::uint8_t* rgba, OwnedImage* out) {
     UploadBatch batch(gpu);
-    HRESULT hr = CreateTexture(gpu, batch, width, height, rgba, out);
+    std::uint8_t* pixels = nullptr;
+    HRESULT hr = CreateTextureToFill(gpu, batch, width, height, out, &pixels);
+    if (Failed(hr)) {
+        return hr;
+    }
+    const VkDeviceSize size = VkDeviceSize{width} * height * 4;
+    WriteMapped(pixels, size, rgba, size);
+    hr = batch.Submit();
     if (Succeeded(hr)) {
-        hr = batch.Submit();
-        if (Failed(hr)) {
-            DestroyColorImage(gpu.device, out);
-        }
+        hr = CreateColorView(gpu.device, out->image, kTextureFormat, &out->view);
+    }
+    if (Failed(hr)) {
+        DestroyColorImage(gpu.device, out);
     }
     return hr;
 }

@@ -12,16 +12,16 @@
 
 namespace qv {
 
-// Protocol: AddImage copies the data into staging memory at once (the caller may
-// free its own copy afterwards) and notes where it goes, and Reserve* hand out
-// staging memory for the caller to fill before Send, and AddWrittenImage
-// notes an image already written in place; Send records every copy (and
-// those images' move to the shader-read layout) into one command buffer and submits it on the
-// direct queue with a fence of its own, behind whatever frames are queued there, without waiting;
-// Poll asks the fence without blocking and Finish waits for it, and either frees the staging memory
-// once the copies are done. Submit is Send then Finish. The destructor waits for a batch still in
-// flight. Images end in the shader-read layout. One thread at a time, the one that submits frames;
-// the targets must outlive the copies: until Poll returns true or Finish returns.
+// Protocol: Reserve* hand out staging memory for the caller to fill before
+// Send, and AddWrittenImage notes an image already written in place; Send
+// records every copy (and those images' move to the shader-read layout) into
+// one command buffer and submits it on the direct queue with a fence of its
+// own, behind whatever frames are queued there, without waiting; Poll asks
+// the fence without blocking and Finish waits for it, and either frees the
+// staging memory once the copies are done. Submit is Send then Finish. The
+// destructor waits for a batch still in flight. Images end in the
+// shader-read layout. One thread at a time, the one that submits frames; the
+// targets must outlive the copies: until Poll returns true or Finish returns.
 class UploadBatch {
 public:
     explicit UploadBatch(const GpuContext& gpu);
@@ -29,9 +29,6 @@ public:
     UploadBatch(const UploadBatch&) = delete;
     UploadBatch& operator=(const UploadBatch&) = delete;
 
-    // A whole RGBA8 image, width x height x 4 bytes, to a single-level image.
-    HRESULT AddImage(VkImage target, std::uint32_t width, std::uint32_t height,
-                     const std::uint8_t* rgba);
     // Room for `size` bytes to the start of `target`: the caller writes them
     // to `*bytes` (from any thread, with WriteMapped) before the batch is sent.
     HRESULT ReserveBuffer(const GpuBuffer& target, VkDeviceSize size, std::uint8_t** bytes);
@@ -114,10 +111,7 @@ HRESULT CreateFilledBuffer(const GpuContext& gpu, UploadBatch& batch, const void
 // place; staging memory otherwise.
 HRESULT CreateTextureToFill(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
                             std::uint32_t height, OwnedImage* out, std::uint8_t** pixels);
-// A sampled RGBA8 texture whose pixels go up with `batch`.
-HRESULT CreateTexture(const GpuContext& gpu, UploadBatch& batch, std::uint32_t width,
-                      std::uint32_t height, const std::uint8_t* rgba, OwnedImage* out);
-// The same, uploaded on its own and waited for.
+// A sampled RGBA8 texture with its view, uploaded on its own and waited for.
 HRESULT CreateTexture(const GpuContext& gpu, std::uint32_t width, std::uint32_t height,
                       const std::uint8_t* rgba, OwnedImage* out);
 

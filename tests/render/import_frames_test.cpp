@@ -110,9 +110,17 @@ TEST_F(SceneRenderTest, AnUploadBatchWaitsOnceAndEveryCopyArrives) {
                                    &image),
                   S_OK);
     }
-    ASSERT_EQ(batch.AddImage(images[0].image, 4, 3, pixels.data()), S_OK);
+    auto stage = [&](VkImage image, const std::vector<std::uint8_t>& rgba) {
+        std::uint8_t* room = nullptr;
+        const HRESULT hr = batch.ReserveImage(image, 4, 3, &room);
+        if (Succeeded(hr)) {
+            WriteMapped(room, rgba.size(), rgba.data(), rgba.size());
+        }
+        return hr;
+    };
+    ASSERT_EQ(stage(images[0].image, pixels), S_OK);
     std::vector<std::uint8_t> second(pixels.rbegin(), pixels.rend());
-    ASSERT_EQ(batch.AddImage(images[1].image, 4, 3, second.data()), S_OK);
+    ASSERT_EQ(stage(images[1].image, second), S_OK);
     second.assign(second.size(), 0);  // staged at once: the caller's copy may go
     const std::uint32_t words[5] = {1, 2, 3, 4, 5};
     GpuBuffer filled, zeroed;
