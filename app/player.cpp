@@ -44,7 +44,8 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
     const GpuContext gpu = ctx.Locked([&](EngineState& s) {
         return GpuContext{s.physicalDevice,     device,
                           s.directQueue,        s.directQueueFamily,
-                          s.computeQueueFamily, s.raytracingSupported};
+                          s.computeQueueFamily, s.raytracingSupported,
+                          s.hostImportAlignment};
     });
     g.sceneRenderer = std::make_unique<SceneRenderer>();
     Result made = g.sceneRenderer->Initialize(gpu);

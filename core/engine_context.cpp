@@ -68,6 +68,7 @@ void EngineContext::Initialize() {
         s.directQueueFenceValues = {};
         s.computeQueueFenceValues = {};
         s.raytracingSupported = false;
+        s.hostImportAlignment = 0;
         s.windowCreated = s.deviceCreated = s.fullscreen = s.tearingSupported = false;
         s.vsync = true;
         // Read again so the first frame is timed from initialisation.

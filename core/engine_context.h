@@ -91,6 +91,9 @@ struct EngineState {
     bool vsync = true;
     std::string adapterDescription;
     bool raytracingSupported = false;
+    // Nonzero where the device takes memory the program allocates itself:
+    // the alignment that memory needs.
+    VkDeviceSize hostImportAlignment = 0;
 
     // The device's owner; the handles below are its, published for readers.
     std::unique_ptr<GpuDevice> graphicsDevice;

@@ -104,6 +104,16 @@ PhysicalInfo InspectPhysicalDevice(VkPhysicalDevice device, VkSurfaceKHR surface
         return info;
     }
     info.raytracing = RaytracingSupportOf(device, extensions).Complete();
+    if (info.props.deviceType == VK_PHYSICAL_DEVICE_TYPE_CPU &&
+        HasDeviceExtension(extensions, VK_EXT_EXTERNAL_MEMORY_HOST_EXTENSION_NAME)) {
+        auto host = VkStruct<VkPhysicalDeviceExternalMemoryHostPropertiesEXT>(
+            VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_EXTERNAL_MEMORY_HOST_PROPERTIES_EXT);
+        auto properties =
+            VkStruct<VkPhysicalDeviceProperties2>(VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PROPERTIES_2);
+        properties.pNext = &host;
+        vkGetPhysicalDeviceProperties2(device, &properties);
+        info.hostImportAlignment = host.minImportedHostPointerAlignment;
+    }
 
     vkGetPhysicalDeviceQueueFamilyProperties(device, &count, nullptr);
     std::vector<VkQueueFamilyProperties> families(count);

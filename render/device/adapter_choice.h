@@ -26,6 +26,9 @@ struct PhysicalInfo {
     std::uint32_t computeFamily = 0;
     std::uint32_t computeQueueIndex = 0;
     bool raytracing = false;
+    // Nonzero for a device that draws on the CPU and can take memory the
+    // program allocates: the alignment that memory needs.
+    VkDeviceSize hostImportAlignment = 0;
     bool usable = false;
 };
 // `surface` may be empty (headless): presentation support is then not asked.

@@ -211,6 +211,9 @@ Result CreateLogicalDevice(const PhysicalInfo& pick, bool windowed, DeviceHandle
     if (windowed) {
         deviceExtensions.push_back(VK_KHR_SWAPCHAIN_EXTENSION_NAME);
     }
+    if (pick.hostImportAlignment != 0) {
+        deviceExtensions.push_back(VK_EXT_EXTERNAL_MEMORY_HOST_EXTENSION_NAME);
+    }
     auto deviceInfo = VkStruct<VkDeviceCreateInfo>(VK_STRUCTURE_TYPE_DEVICE_CREATE_INFO);
     deviceInfo.pNext = &f12;
     deviceInfo.queueCreateInfoCount = static_cast<std::uint32_t>(queueInfos.size());
@@ -294,6 +297,7 @@ Result CreatePresenter(EngineContext& ctx, const DeviceHandles& h, const Physica
         s.deviceCreated = true;
         s.adapterDescription = pick.props.deviceName;
         s.raytracingSupported = pick.raytracing;
+        s.hostImportAlignment = pick.hostImportAlignment;
         s.tearingSupported = tearing;
     });
     return {};

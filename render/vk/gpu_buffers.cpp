@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/vk_struct.h"
+#include "render/vk/host_memory.h"
 #include "render/vk/vulkan_helpers.h"
 
 namespace qv {
@@ -37,6 +38,11 @@ HRESULT CreateGpuBuffer(const GpuContext& gpu, VkDeviceSize size, VkBufferUsageF
     auto info = VkStruct<VkBufferCreateInfo>(VK_STRUCTURE_TYPE_BUFFER_CREATE_INFO);
     info.size = size;
     info.usage = usage;
+    const bool lend = hostVisible && LendsHostMemoryToBuffers(gpu, usage);
+    const VkExternalMemoryBufferCreateInfo external = LentMemoryBufferInfo();
+    if (lend) {
+        info.pNext = &external;
+    }
     const std::uint32_t families[] = {gpu.queueFamily, gpu.computeFamily};
     if (gpu.queueFamily != gpu.computeFamily) {
         info.sharingMode = VK_SHARING_MODE_CONCURRENT;
@@ -59,8 +65,10 @@ HRESULT CreateGpuBuffer(const GpuContext& gpu, VkDeviceSize size, VkBufferUsageF
     if ((usage & VK_BUFFER_USAGE_SHADER_DEVICE_ADDRESS_BIT) != 0) {
         alloc.pNext = &addressed;
     }
-    if (!FindMemoryType(gpu.physical, req.memoryTypeBits, wanted, &alloc.memoryTypeIndex) ||
-        vkAllocateMemory(gpu.device, &alloc, nullptr, &out->memory) != VK_SUCCESS ||
+    const bool lent = lend && LendHostMemory(gpu, req, alloc.pNext, &out->memory, &out->hostBlock);
+    if ((!lent &&
+         (!FindMemoryType(gpu.physical, req.memoryTypeBits, wanted, &alloc.memoryTypeIndex) ||
+          vkAllocateMemory(gpu.device, &alloc, nullptr, &out->memory) != VK_SUCCESS)) ||
         vkBindBufferMemory(gpu.device, out->buffer, out->memory, 0) != VK_SUCCESS ||
         (hostVisible &&
          vkMapMemory(gpu.device, out->memory, 0, VK_WHOLE_SIZE, 0, &out->mapped) != VK_SUCCESS)) {
@@ -75,9 +83,7 @@ void DestroyGpuBuffer(VkDevice device, GpuBuffer* buffer) {
     if (buffer->buffer != VK_NULL_HANDLE) {
         vkDestroyBuffer(device, buffer->buffer, nullptr);
     }
-    if (buffer->memory != VK_NULL_HANDLE) {
-        vkFreeMemory(device, buffer->memory, nullptr);  // unmaps as well
-    }
+    FreeLentMemory(device, buffer->memory, buffer->hostBlock);
     *buffer = {};
 }
 

@@ -23,13 +23,18 @@ struct GpuContext {
     // Ray tracing is enabled on the device: the buffers it reads by address
     // are made with device addresses.
     bool rayTracing = false;
+    // Nonzero where the device draws on the CPU and takes memory the
+    // program allocates itself: the alignment that memory needs
+    // (host_memory.h).
+    VkDeviceSize hostImportAlignment = 0;
 };
 
 struct GpuBuffer {
     VkBuffer buffer = VK_NULL_HANDLE;
     VkDeviceMemory memory = VK_NULL_HANDLE;
     VkDeviceSize size = 0;
-    void* mapped = nullptr;  // host-visible buffers stay mapped for life
+    void* mapped = nullptr;     // host-visible buffers stay mapped for life
+    void* hostBlock = nullptr;  // the program's own memory behind `memory`, where lent
 };
 
 // A buffer of kFrameCount equal slots, one per frame in flight, written by the

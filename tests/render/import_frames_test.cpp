@@ -93,8 +93,8 @@ TEST_F(ImportFramesTest, TexturesAreDecodedOnTheImportThreadWhileAModelPlays) {
 
 TEST_F(SceneRenderTest, AnUploadBatchWaitsOnceAndEveryCopyArrives) {
     const GpuContext gpu = ctx_.Locked([](EngineState& s) {
-        return GpuContext{s.physicalDevice, s.device, s.directQueue, s.directQueueFamily,
-                          s.computeQueueFamily};
+        return GpuContext{s.physicalDevice,     s.device, s.directQueue,        s.directQueueFamily,
+                          s.computeQueueFamily, false,    s.hostImportAlignment};
     });
     UploadBatch batch(gpu);
     std::vector<std::uint8_t> pixels(4 * 3 * 4);
@@ -133,6 +133,9 @@ TEST_F(SceneRenderTest, AnUploadBatchWaitsOnceAndEveryCopyArrives) {
                   VK_BUFFER_USAGE_STORAGE_BUFFER_BIT | VK_BUFFER_USAGE_TRANSFER_SRC_BIT, &zeroed),
               S_OK);
     EXPECT_EQ(zeroed.size, 16u);  // empty lists still bind
+    // On a device that draws on the CPU, buffers written in place sit in
+    // memory of the program's own, which the copies below read and write.
+    EXPECT_EQ(filled.hostBlock != nullptr, gpu.hostImportAlignment != 0 && batch.WritesInPlace());
     // Short contents are padded with zeros, not left as whatever was there.
     const std::uint32_t pair[2] = {7, 8};
     GpuBuffer padded;
