@@ -41,12 +41,8 @@ HRESULT RenderSetUp(EngineContext& ctx, PlayerGraphics& g, VkDevice device) {
         return E_FAIL;
     }
     g.device = device;
-    const GpuContext gpu = ctx.Locked([&](EngineState& s) {
-        return GpuContext{s.physicalDevice,     device,
-                          s.directQueue,        s.directQueueFamily,
-                          s.computeQueueFamily, s.raytracingSupported,
-                          s.hostImportAlignment};
-    });
+    const GpuContext gpu =
+        ctx.Locked([&](const EngineState& s) { return GpuContextOf(s, device); });
     g.sceneRenderer = std::make_unique<SceneRenderer>();
     Result made = g.sceneRenderer->Initialize(gpu);
     if (made.ok() && g.interface != nullptr && g.interface->Started()) {

@@ -22,6 +22,18 @@ VkDeviceSize AlignSlot(VkDeviceSize size) {
 
 }  // namespace
 
+GpuContext GpuContextOf(const EngineState& s, VkDevice device) {
+    GpuContext gpu;
+    gpu.physical = s.physicalDevice;
+    gpu.device = device;
+    gpu.queue = s.directQueue;
+    gpu.queueFamily = s.directQueueFamily;
+    gpu.computeFamily = s.computeQueueFamily;
+    gpu.rayTracing = s.raytracingSupported;
+    gpu.hostImportAlignment = s.hostImportAlignment;
+    return gpu;
+}
+
 HRESULT CreatePerFrameBuffer(const GpuContext& gpu, VkDeviceSize slotSize, VkBufferUsageFlags usage,
                              PerFrameBuffer* out) {
     out->slotSize = AlignSlot(slotSize);

@@ -29,6 +29,9 @@ struct GpuContext {
     VkDeviceSize hostImportAlignment = 0;
 };
 
+// What the engine published of its device, with `device` as the device.
+GpuContext GpuContextOf(const EngineState& s, VkDevice device);
+
 struct GpuBuffer {
     VkBuffer buffer = VK_NULL_HANDLE;
     VkDeviceMemory memory = VK_NULL_HANDLE;

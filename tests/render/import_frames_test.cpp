@@ -92,10 +92,8 @@ TEST_F(ImportFramesTest, TexturesAreDecodedOnTheImportThreadWhileAModelPlays) {
 }
 
 TEST_F(SceneRenderTest, AnUploadBatchWaitsOnceAndEveryCopyArrives) {
-    const GpuContext gpu = ctx_.Locked([](EngineState& s) {
-        return GpuContext{s.physicalDevice,     s.device, s.directQueue,        s.directQueueFamily,
-                          s.computeQueueFamily, false,    s.hostImportAlignment};
-    });
+    const GpuContext gpu =
+        ctx_.Locked([](const EngineState& s) { return GpuContextOf(s, s.device); });
     UploadBatch batch(gpu);
     std::vector<std::uint8_t> pixels(4 * 3 * 4);
     for (std::size_t i = 0; i < pixels.size(); ++i) {
